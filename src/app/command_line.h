@@ -1,0 +1,34 @@
+// The command line: tasks "export", "import", "exportbundle" (and "list"), their options, and
+// the help text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrix {
+
+struct Session;
+struct ExportSwitches;
+
+struct CommandLine {
+  std::string task;     // lower case
+  std::string archive;  // as given
+};
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Translates the value of -t: lower case, split at commas, type words replaced by class
+// identifiers (with "dds" appending 89 and 186 to the list); turns on the switches they name.
+std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwitches& switches);
+
+// Reads task, archive and options (from the third argument on) into the session's options and
+// switches. `args` excludes the program name.
+CommandLine ParseCommandLine(const std::vector<std::string>& args, Session& session);
+
+// Runs one task and returns the exit status. `args` excludes the program name.
+int RunCommandLine(const std::vector<std::string>& args);
+
+}  // namespace kestrix

@@ -1,0 +1,302 @@
+#include "formats/asset_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "core/error.h"
+#include "core/frontend.h"
+#include "core/session.h"
+#include "platform/reader.h"
+#include "types/naming.h"
+
+namespace kestrix {
+
+namespace {
+
+// The deepest type tree a real file has is a few dozen levels; this bound keeps a hostile file
+// from exhausting the stack.
+constexpr int kMaxTreeDepth = 512;
+// A type tree node takes at least two zero bytes of text, 20 bytes of fields and a child count.
+constexpr uint64_t kMinNodeBytes = 26;
+
+void CheckCount(const Reader& r, uint64_t count, uint64_t bytes_each, const char* what) {
+  if (bytes_each != 0 && count > r.Remaining() / bytes_each)
+    throw Error(std::string("Malformed asset file: ") + what + " " + std::to_string(count) +
+                " is more than the file can hold.");
+}
+
+void SkipTypeTreeNode(Reader& r, int depth) {
+  if (depth > kMaxTreeDepth) throw Error("Malformed asset file: type tree is too deep.");
+  r.CString(64);  // type
+  r.CString(64);  // field name
+  r.Require(20);
+  r.Skip(20);
+  uint32_t children = r.U32();
+  CheckCount(r, children, kMinNodeBytes, "type tree child count");
+  for (uint32_t i = 0; i < children; ++i) SkipTypeTreeNode(r, depth + 1);
+}
+
+// Formats 9 and below (and 10 to 13, which share the old type tree layout).
+void WalkOldTypeList(Session& s, Reader& r) {
+  CheckCount(r, s.TypeCount, 4 + kMinNodeBytes, "type count");
+  for (uint32_t i = 0; i < s.TypeCount; ++i) {
+    r.I32();  // class identifier
+    SkipTypeTreeNode(r, 0);
+  }
+  if (s.TypeCount == 0 || s.FormatVersion >= 7) {
+    r.Require(4);
+    r.Skip(4);
+  }
+}
+
+// Formats 14 and 15 without type trees.
+void WalkHashedTypeList(Session& s, Reader& r) {
+  CheckCount(r, s.TypeCount, 20, "type count");
+  for (uint32_t i = 0; i < s.TypeCount; ++i) {
+    int32_t class_id = r.I32();
+    uint32_t skip = class_id < 0 ? 32 : 16;
+    r.Require(skip);
+    r.Skip(skip);
+  }
+}
+
+// Formats 16 and later.
+void WalkModernTypeList(Session& s, Reader& r) {
+  CheckCount(r, s.TypeCount, 23, "type count");
+  s.TypeClassIds.assign(s.TypeCount, 0);
+  for (uint32_t i = 0; i < s.TypeCount; ++i) {
+    int32_t class_id = r.I32();
+    if (class_id <= 0 || class_id == 114) {
+      r.Require(1);
+      r.Skip(1);
+      int16_t script_index = static_cast<int16_t>(r.U16());
+      s.TypeClassIds[i] = script_index == 0 ? 114 : -static_cast<int32_t>(script_index);
+      r.Require(32);
+      r.Skip(32);
+    } else {
+      s.TypeClassIds[i] = class_id;
+      r.Require(19);
+      r.Skip(19);
+    }
+    if (s.TypeTreeFlag) {
+      uint32_t nodes = r.U32();
+      uint32_t buffer = r.U32();
+      uint64_t skip = static_cast<uint64_t>(nodes) * 24 + buffer;
+      r.Require(skip);
+      r.Skip(skip);
+    }
+  }
+}
+
+// The tail of a format 14/15 object record (type id, class id, second field, and for format
+// 15 the stripped word) as the search reads it from the word-swapped copy. In a big-endian file
+// the two 16-bit fields that share a word come out of the swap in the opposite halves.
+bool RecordTailPasses(const std::vector<uint8_t>& copy, uint64_t at, uint32_t format, bool big) {
+  uint64_t need = format == 15 ? 12 : 8;
+  if (at + need > copy.size()) return false;
+  const uint8_t* p = copy.data() + at;
+  int32_t type_id = static_cast<int32_t>(Get32(p, ByteOrder::Little));
+  int16_t class_id = static_cast<int16_t>(Get16(p + (big ? 6 : 4), ByteOrder::Little));
+  int16_t second = static_cast<int16_t>(Get16(p + (big ? 4 : 6), ByteOrder::Little));
+  int32_t extra = format == 15 ? static_cast<int32_t>(Get32(p + 8, ByteOrder::Little)) : 0;
+  if (extra != 0 || type_id == 0 || class_id == 0) return false;
+  return (class_id == type_id && second == -1) || (type_id < 0 && class_id == 114);
+}
+
+// Formats 14 and 15 with type trees: the type list is not parsed; the object table is found by
+// looking for the first record (path id 1) in the metadata.
+// Returns false when no first record was found.
+bool SearchObjectTable(Session& s, Frontend& frontend, Reader& r) {
+  uint64_t p = r.Tell();
+  if (s.DataStart < p || s.DataStart > r.Size())
+    throw Error("Malformed asset file: the data offset lies outside the file.");
+  r.Seek(p);
+  const std::vector<uint8_t> original = r.ReadBytes(static_cast<size_t>(s.DataStart - p));
+  std::vector<uint8_t> copy = original;
+  const bool big = s.BigEndian == 1;
+  if (big) {
+    // Words are swapped where the file's words lie: aligned to 4 from the asset's start.
+    size_t lead = static_cast<size_t>((4 - (p - s.AssetBase) % 4) % 4);
+    for (size_t i = lead; i + 4 <= copy.size(); i += 4) {
+      uint32_t w;
+      std::memcpy(&w, copy.data() + i, 4);
+      w = Swap32(w);
+      std::memcpy(copy.data() + i, &w, 4);
+    }
+  }
+  // The first record's 64-bit path id 1, as it reads after the swap.
+  static const uint8_t kFirstIdLittle[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+  static const uint8_t kFirstIdBig[8] = {0, 0, 0, 0, 1, 0, 0, 0};
+  const uint8_t* first_id = big ? kFirstIdBig : kFirstIdLittle;
+  const uint64_t column_bytes = 4ull * static_cast<uint64_t>(s.Columns.ClassColumn);  // 16
+  uint64_t hit = 0;
+  bool found = false;
+  auto it = copy.begin();
+  while (true) {
+    it = std::search(it, copy.end(), first_id, first_id + 8);
+    if (it == copy.end()) break;
+    uint64_t h = static_cast<uint64_t>(it - copy.begin());
+    if (RecordTailPasses(copy, h + column_bytes, s.FormatVersion, big)) {
+      hit = h;
+      found = true;
+      break;
+    }
+    ++it;
+  }
+  if (!found) {
+    frontend.MessageBox("Error: Not find offsets.");
+    return false;
+  }
+  const uint64_t tail = s.FormatVersion == 14 ? 8 : 12;
+  uint64_t start = hit;
+  uint64_t counted = 0;
+  while (start >= tail && RecordTailPasses(copy, start - tail, s.FormatVersion, big) &&
+         start >= tail + 16) {
+    start = start - tail - 16;
+    ++counted;
+  }
+  uint64_t h = hit;
+  while (h + 16 + tail <= copy.size() && RecordTailPasses(copy, h + 16, s.FormatVersion, big)) {
+    ++counted;
+    h += 16 + tail;
+  }
+  // The count need not sit on a word boundary, so it is read from the bytes as stored.
+  auto count_at = [&](uint64_t at, uint32_t* out) {
+    if (at + 4 > original.size()) return false;
+    *out = Get32(original.data() + at, r.Order());
+    return true;
+  };
+  uint64_t chosen = 0;
+  bool matched = false;
+  for (uint64_t back = 4; back <= 7 && !matched; ++back) {
+    if (start < back) break;
+    uint32_t value = 0;
+    if (count_at(start - back, &value) && (value == counted || value == counted + 1)) {
+      chosen = start - back;
+      matched = true;
+    }
+  }
+  if (!matched) {
+    if (start < 4) throw Error("Malformed asset file: the object table has no count.");
+    chosen = start - 4;
+    frontend.MessageBox("WARNING: Not find coint offsets.");
+  }
+  r.Seek(p + chosen);
+  return true;
+}
+
+void BuildRawSingleFile(Session& s, Reader& r) {
+  s.RawSingleFile = true;
+  s.AssetFileSize = 0;
+  s.DataStart = 0;
+  s.ObjectCount = 0;
+  s.Columns = RawColumnMap();
+  s.Entries.Reset(1, 11);
+  s.EntryName.assign(1, s.AssetBaseName);
+  s.TypeText.assign(1, "unknown");
+  s.TextureFormat.assign(1, 0);
+  uint8_t head[4] = {0, 0, 0, 0};
+  r.Seek(s.AssetBase);
+  size_t have = static_cast<size_t>(std::min<uint64_t>(4, r.Remaining()));
+  r.Read(head, have);
+  std::string four(reinterpret_cast<char*>(head), 4);
+  std::string three(reinterpret_cast<char*>(head), 3);
+  uint64_t size = s.AssetBase <= r.Size() ? r.Size() - s.AssetBase : 0;
+  if (s.BundleVersion == 3 || s.BundleVersion == 6) {
+    if (static_cast<size_t>(s.SelectedFileIndex) < s.ContainedFiles.size())
+      size = s.ContainedFiles[static_cast<size_t>(s.SelectedFileIndex)].Size;
+  }
+  int32_t* row = s.Entries.Row(0);
+  row[s.Columns.OffsetColumn] = static_cast<int32_t>(s.AssetBase);
+  row[s.Columns.SizeColumn] = static_cast<int32_t>(size);
+  bool mp3 = (have >= 1 && head[0] == 0xFF) || (have >= 3 && three == "ID3");
+  bool audio = mp3 || (have == 4 && (four == "OggS" || four == "RIFF" || four == "FORM" || four == "FSB5"));
+  if (audio) {
+    s.TypeText[0] = "AudioClip";
+    s.ShownKind = mp3 ? "MP3" : four;
+  } else {
+    s.ShownKind = "unknown";
+  }
+}
+
+}  // namespace
+
+int32_t MajorVersionOf(const std::string& unity_version, uint32_t format_version) {
+  std::string head = unity_version.substr(0, unity_version.find('.'));
+  bool numeric = !head.empty() && head.size() <= 9 &&
+                 std::all_of(head.begin(), head.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (numeric) return std::stoi(head);
+  switch (format_version) {
+    case 9:
+    case 14: return 4;
+    case 15:
+    case 17: return 5;
+    default: return 0;
+  }
+}
+
+void ReadAssetFile(Session& s, Frontend& frontend, Reader& r) {
+  r.SetOrder(ByteOrder::Little);
+  // A file too short for the header is not an asset file.
+  if (s.AssetBase > r.Size() || r.Size() - s.AssetBase < 20) {
+    BuildRawSingleFile(s, r);
+    return;
+  }
+  r.Seek(s.AssetBase + 4);
+  s.AssetFileSize = r.U32(ByteOrder::Big);
+  s.FormatVersion = r.U32(ByteOrder::Big);
+  uint32_t data_offset = r.U32(ByteOrder::Big);
+  s.DataStart = s.AssetBase + data_offset;
+  s.BigEndian = r.U32(ByteOrder::Little);
+  std::string version = r.CStringToEnd(16);
+  s.UnityVersion = version;
+  s.MajorVersion = MajorVersionOf(version, s.FormatVersion);
+  if (s.MajorVersion == 0) {
+    BuildRawSingleFile(s, r);
+    return;
+  }
+  r.SetOrder(s.BigEndian == 1 ? ByteOrder::Big : ByteOrder::Little);
+  s.Platform = r.I32();
+  frontend.ProcessMessages();
+  s.Columns = ColumnMapForFormat(s.FormatVersion);
+  if (s.FormatVersion > 9) {
+    s.TypeTreeFlag = r.U8();
+  }
+  s.TypeCount = r.U32();
+
+  bool table_found = true;
+  if (s.FormatVersion <= 13) {
+    WalkOldTypeList(s, r);
+  } else if (s.FormatVersion <= 15) {
+    if (s.TypeTreeFlag) {
+      table_found = SearchObjectTable(s, frontend, r);
+    } else {
+      WalkHashedTypeList(s, r);
+    }
+  } else {
+    WalkModernTypeList(s, r);
+  }
+
+  if (!table_found) {
+    // Without a first record there is no table to read: the list stays empty.
+    s.ObjectCount = 0;
+    s.Entries.Reset(0, s.Columns.RowWidth());
+    s.EntryName.clear();
+    s.TypeText.clear();
+    s.TextureFormat.clear();
+    return;
+  }
+  s.ObjectCount = r.U32();
+  if (s.FormatVersion > 9) {
+    uint64_t rel = r.Tell() - s.AssetBase;
+    r.Seek(s.AssetBase + ((rel + 3) & ~uint64_t{3}));
+  }
+  uint64_t record_bytes = 4ull * static_cast<uint64_t>(s.Columns.RecordWords);
+  if (s.ObjectCount > r.Remaining() / record_bytes)
+    throw Error("Malformed asset file: object count " + std::to_string(s.ObjectCount) +
+                " is more than the file can hold.");
+  NamingPass(s, frontend, r);
+}
+
+}  // namespace kestrix

@@ -1,0 +1,21 @@
+// Bundle containers: version 3 ("UnityRaw", "UnityWeb") and version 6 ("UnityFS").
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrix {
+
+struct Session;
+class Frontend;
+
+// Whether the signature and version at the start of a file make it a bundle this program reads.
+bool IsHandledBundle(const std::string& signature, uint32_t version);
+
+// Reads the bundle header and contained-file list of ArchivePath (whose Signature and
+// BundleVersion are set), unpacks compressed data into ArchivePath + ".TEMP" (ArchivePath then
+// names that file), and settles AssetBase, AssetBaseName and ArchiveFolderName for the
+// contained file SelectedFileIndex.
+void OpenBundle(Session& session, Frontend& frontend);
+
+}  // namespace kestrix

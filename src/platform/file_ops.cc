@@ -1,0 +1,93 @@
+#include "platform/file_ops.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/byte_source.h"
+#include "platform/io_error.h"
+
+namespace kestrix {
+
+namespace fs = std::filesystem;
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void CreateFolders(const std::string& path) {
+  if (path.empty() || FolderExists(path)) return;
+  std::error_code ec;
+  fs::create_directories(fs::path(path), ec);
+  if (ec && !FolderExists(path)) throw IoError("Cannot create folder " + path + ": " + ec.message());
+}
+
+void RemoveFileQuietly(const std::string& path) {
+  std::error_code ec;
+  fs::remove(fs::path(path), ec);
+}
+
+uint64_t FileSizeOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throw IoError("Cannot read file " + path + ": " + std::strerror(errno));
+  return static_cast<uint64_t>(st.st_size);
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  FileSource source(path);
+  std::vector<uint8_t> bytes(static_cast<size_t>(source.Size()));
+  source.ReadAt(0, bytes.data(), bytes.size());
+  return bytes;
+}
+
+OutputFile::OutputFile(const std::string& path) : path_(path) {
+  file_ = std::fopen(path.c_str(), "wb");
+  if (!file_) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+}
+
+OutputFile::~OutputFile() {
+  if (file_) std::fclose(file_);
+}
+
+void OutputFile::Write(const void* data, size_t n) {
+  if (n == 0) return;
+  if (!file_ || std::fwrite(data, 1, n, file_) != n)
+    throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+  written_ += n;
+}
+
+void OutputFile::CopyFrom(ByteSource& source, uint64_t pos, uint64_t n) {
+  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<uint64_t>(n, 1 << 20)));
+  while (n > 0) {
+    size_t step = static_cast<size_t>(std::min<uint64_t>(n, chunk.size()));
+    source.ReadAt(pos, chunk.data(), step);
+    Write(chunk.data(), step);
+    pos += step;
+    n -= step;
+  }
+}
+
+void OutputFile::PatchAt(uint64_t pos, const void* data, size_t n) {
+  if (!file_ || std::fflush(file_) != 0 || std::fseek(file_, static_cast<long>(pos), SEEK_SET) != 0 ||
+      std::fwrite(data, 1, n, file_) != n || std::fseek(file_, 0, SEEK_END) != 0)
+    throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+}
+
+void OutputFile::Close() {
+  if (!file_) return;
+  int bad = std::ferror(file_);
+  int closed = std::fclose(file_);
+  file_ = nullptr;
+  if (bad || closed != 0) throw IoError("Cannot write file " + path_ + ".");
+}
+
+}  // namespace kestrix

@@ -1,0 +1,314 @@
+#include "types/naming.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "core/error.h"
+#include "core/frontend.h"
+#include "core/session.h"
+#include "platform/paths.h"
+#include "platform/reader.h"
+#include "types/type_info.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr uint32_t kFontMarker = 0x3DCCCCCD;  // the float 0.1 before the font data length
+constexpr uint32_t kOs2Tag = 0x322F534F;      // "OS/2"
+
+// Bounds-checked reads inside one object: nothing before `start` or at or past `limit`.
+class ObjectWindow {
+ public:
+  ObjectWindow(Reader& r, uint64_t limit) : r_(r), limit_(limit) {}
+  uint64_t Limit() const { return limit_; }
+  bool Fits(uint64_t pos, uint64_t n) const { return pos <= limit_ && n <= limit_ - pos; }
+  bool U32At(uint64_t pos, ByteOrder order, uint32_t* out) {
+    if (!Fits(pos, 4)) return false;
+    r_.Seek(pos);
+    *out = r_.U32(order);
+    return true;
+  }
+  bool BytesAt(uint64_t pos, void* dst, size_t n) {
+    if (!Fits(pos, n)) return false;
+    r_.Seek(pos);
+    r_.Read(dst, n);
+    return true;
+  }
+
+ private:
+  Reader& r_;
+  uint64_t limit_;
+};
+
+struct ProbeResult {
+  uint32_t payload_skip = 0;
+  uint32_t payload_length = 0;
+  int32_t texture_format = 0;
+  const char* extension = nullptr;  // replaces the class extension when set
+};
+
+void ProbeFont(ObjectWindow& w, uint64_t base, bool font_container, ByteOrder order,
+               ProbeResult* out) {
+  uint64_t pos = base;
+  uint32_t last = 0;
+  bool os2 = false;
+  while (last != kFontMarker && pos < w.Limit()) {
+    if (!w.U32At(pos, ByteOrder::Little, &last)) {
+      pos = w.Limit();
+      break;
+    }
+    pos += 4;
+    if (last == kOs2Tag) os2 = true;
+  }
+  uint32_t length = 0;
+  if (last == kFontMarker && pos < w.Limit()) {
+    if (w.U32At(pos, order, &length)) out->payload_skip = static_cast<uint32_t>(pos - base + 4);
+  } else if (os2) {
+    uint32_t c = 0;
+    if (w.U32At(base + 48, ByteOrder::Little, &c)) {
+      uint64_t at = base + 56 + 8ull * c;
+      if (at < w.Limit() && c != 0 && w.U32At(at, order, &length))
+        out->payload_skip = static_cast<uint32_t>(at - base + 4);
+    }
+  }
+  out->payload_length = length;
+  if (length == 0) {
+    out->payload_skip = 0;
+    out->extension = ".font_raw";
+  }
+  if (font_container) {
+    out->payload_skip = 0;
+    out->payload_length = 0;
+    out->extension = ".fnt";
+  }
+}
+
+void ProbeText(ObjectWindow& w, uint64_t base, ByteOrder order, ProbeResult* out) {
+  out->payload_skip = 4;
+  uint32_t length = 0;
+  w.U32At(base, order, &length);
+  out->payload_length = length;
+  char head[5];
+  if (w.BytesAt(base + 4, head, 5) && std::memcmp(head, "<?xml", 5) == 0) out->extension = ".xml";
+}
+
+void ProbeMovie(ObjectWindow& w, uint64_t base, ByteOrder order, ProbeResult* out) {
+  char tag[4];
+  uint32_t length = 0;
+  if (w.BytesAt(base + 16, tag, 4) && std::memcmp(tag, "OggS", 4) == 0) {
+    if (w.U32At(base + 12, order, &length)) {
+      out->payload_length = length;
+      out->payload_skip = 16;
+    }
+  } else if (w.BytesAt(base + 20, tag, 4) && std::memcmp(tag, "OggS", 4) == 0) {
+    if (w.U32At(base + 16, order, &length)) {
+      out->payload_length = length;
+      out->payload_skip = 20;
+    }
+  }
+}
+
+bool AsciiLess(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
+bool AsciiEqual(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && !AsciiLess(a, b) && !AsciiLess(b, a);
+}
+
+}  // namespace
+
+const char* ExtensionForClass(int32_t class_id) {
+  switch (class_id) {
+    case 21: return ".mat";
+    case 28: return ".tex";
+    case 43: return ".mesh";
+    case 48: return ".shader";
+    case 49: return ".txt";
+    case 62: return ".physmat2D";
+    case 74: return ".ani";
+    case 83: return ".snd";
+    case 84: return ".rtex";
+    case 89: return ".cbm";
+    case 90: return ".avatar";
+    case 91: return ".amtc";
+    case 109: return ".cgp";
+    case 115: return ".script";
+    case 121: return ".flr";
+    case 128: return ".ttf";
+    case 134: return ".physmat";
+    case 152: return ".ogm";
+    case 156: return ".ter";
+    case 184: return ".sbam";
+    case 185: return ".pmat";
+    case 186: return ".ptex";
+    case 194: return ".tes";
+    case 213: return ".sprite";
+    case 241: return ".amc";
+    case 243: return ".amgc";
+    case 245: return ".amsc";
+    default: return "";
+  }
+}
+
+std::string OrdinalText(int32_t value) {
+  char buf[16];
+  std::snprintf(buf, sizeof(buf), "%5d", value);
+  for (char* p = buf; *p == ' '; ++p) *p = '0';
+  return buf;
+}
+
+std::string CleanName(const std::string& name) {
+  std::string out;
+  out.reserve(name.size());
+  for (char c : name) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 32) continue;
+    if (std::strchr("\\/:*?\"<>|", c) != nullptr) continue;
+    out.push_back(c);
+  }
+  return out;
+}
+
+void NamingPass(Session& s, Frontend& frontend, Reader& table) {
+  const ColumnMap& cm = s.Columns;
+  const size_t n = s.ObjectCount;
+  const ByteOrder order = s.BigEndian == 1 ? ByteOrder::Big : ByteOrder::Little;
+  s.ObjectTableStart = table.Tell();
+  s.Entries.Reset(n, cm.RowWidth());
+  s.EntryName.assign(n, std::string());
+  s.TypeText.assign(n, std::string());
+  s.TextureFormat.assign(n, 0);
+
+  // Object data is read through a second cursor, so the table and the data each keep their
+  // own buffer.
+  Reader data(table.Source());
+  const uint64_t stream_end = data.Size();
+  std::vector<std::pair<size_t, std::string>> registry;
+  std::unordered_map<int32_t, int32_t> class_counts;
+  int last_percent = -1;
+
+  for (size_t i = 0; i < n; ++i) {
+    int32_t* row = s.Entries.Row(i);
+    for (int w = 0; w < cm.RecordWords; ++w) row[w] = static_cast<int32_t>(table.U32(order));
+    if (s.FormatVersion > 15) {
+      int32_t index = row[cm.ClassColumn];
+      if (index < 0 || static_cast<size_t>(index) >= s.TypeClassIds.size())
+        throw Error("Malformed asset file: object " + std::to_string(i + 1) + " names type " +
+                    std::to_string(index) + " of " + std::to_string(s.TypeClassIds.size()) + ".");
+      row[cm.ClassColumn] = s.TypeClassIds[static_cast<size_t>(index)];
+    }
+    const int32_t cls = row[cm.ClassColumn];
+    const uint32_t prefix = s.Platform < 0 ? 28 : 0;
+    row[cm.PrefixSkipColumn()] = static_cast<int32_t>(prefix);
+    s.TypeText[i] = ClassIdToName(cls);
+    std::string extension = ExtensionForClass(cls);
+    int32_t ordinal = ++class_counts[cls];
+    row[cm.ClassOrdinalColumn()] = ordinal;
+
+    if (extension.empty()) {
+      s.EntryName[i] = s.AssetBaseName + "_" + OrdinalText(ordinal) + "." + std::to_string(cls);
+    } else {
+      const uint64_t object_start = s.DataStart + static_cast<uint32_t>(row[cm.OffsetColumn]);
+      const uint64_t object_end = object_start + static_cast<uint32_t>(row[cm.SizeColumn]);
+      ObjectWindow win(data, std::min(object_end, stream_end));
+      uint32_t name_length = 0;
+      std::string name;
+      bool named = false;
+      if (win.U32At(object_start + prefix, order, &name_length) && name_length < 256 &&
+          win.Fits(object_start + prefix + 4, name_length)) {
+        name.resize(name_length);
+        if (name_length) win.BytesAt(object_start + prefix + 4, name.data(), name_length);
+        named = true;
+      }
+      if (named) {
+        const uint32_t name_field = 4 + ((name_length + 3) & ~3u);
+        row[cm.NameFieldSizeColumn()] = static_cast<int32_t>(name_field);
+        const uint64_t base = object_start + prefix + name_field;
+        ProbeResult probe;
+        switch (cls) {
+          case 128: ProbeFont(win, base, s.Options.FontContainer, order, &probe); break;
+          case 48:
+          case 49: ProbeText(win, base, order, &probe); break;
+          case 152: ProbeMovie(win, base, order, &probe); break;
+          case 28:
+          case 89: {
+            if (s.Platform < 0) probe.payload_skip = 16;
+            uint32_t format = 0;
+            win.U32At(base + probe.payload_skip + 12, order, &format);
+            probe.texture_format = static_cast<int32_t>(format);
+            break;
+          }
+          case 186: {
+            uint32_t format = 0;
+            if (object_end >= 12) win.U32At(object_end - 12, order, &format);
+            probe.texture_format = static_cast<int32_t>(format);
+            break;
+          }
+          default: break;
+        }
+        if (cls == 28 || cls == 89 || cls == 186) {
+          s.TextureFormat[i] = probe.texture_format;
+          s.TypeText[i] += " " + TextureFormatName(probe.texture_format);
+        }
+        row[cm.PayloadSkipColumn()] = static_cast<int32_t>(probe.payload_skip);
+        row[cm.PayloadLengthColumn()] = static_cast<int32_t>(probe.payload_length);
+        if (probe.extension) extension = probe.extension;
+      }
+      if (named && name_length > 0) {
+        s.EntryName[i] = CleanName(name) + extension;
+        registry.emplace_back(i, s.EntryName[i]);
+      } else {
+        s.EntryName[i] = s.AssetBaseName + "_" + OrdinalText(ordinal) + extension;
+      }
+    }
+    if (!s.Options.ConsoleMode) {
+      int percent = static_cast<int>((i + 1) * 100 / n);
+      if (percent != last_percent) {
+        last_percent = percent;
+        frontend.ShowProgress(percent);
+        frontend.ProcessMessages();
+      }
+    }
+  }
+
+  // Equal names (ASCII case folded): the lowest entry index keeps its name, the others are
+  // numbered 1, 2, 3 ... in index order.
+  if (registry.size() >= 2) {
+    std::sort(registry.begin(), registry.end(), [](const auto& a, const auto& b) {
+      if (AsciiLess(a.second, b.second)) return true;
+      if (AsciiLess(b.second, a.second)) return false;
+      return a.first < b.first;
+    });
+    for (size_t p = 1; p < registry.size(); ++p) {
+      if (!AsciiEqual(registry[p].second, registry[p - 1].second)) continue;
+      int32_t* prev = s.Entries.Row(registry[p - 1].first);
+      int32_t* cur = s.Entries.Row(registry[p].first);
+      cur[cm.DuplicateNumberColumn()] = prev[cm.DuplicateNumberColumn()] + 1;
+    }
+  }
+  for (size_t i = 0; i < n; ++i) {
+    int32_t dup = s.Entries.Row(i)[cm.DuplicateNumberColumn()];
+    if (dup == 0) continue;
+    std::string& name = s.EntryName[i];
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos) dot = name.size();
+    name.insert(dot, "_" + OrdinalText(dup));
+  }
+  table.Seek(s.ObjectTableStart + static_cast<uint64_t>(n) * 4u * static_cast<uint64_t>(cm.RecordWords));
+}
+
+}  // namespace kestrix

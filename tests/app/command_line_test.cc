@@ -1,0 +1,145 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/help_text.h"
+#include "core/session.h"
+#include "support/asset_builder.h"
+#include "support/test_env.h"
+
+namespace kestrix {
+namespace {
+
+using testing::RunKestrix;
+using testing::TempDir;
+
+TEST(TypeWords, TranslateAndTurnOnSwitches) {
+  ExportSwitches sw;
+  auto words = TranslateTypeWords("TEX,114,Dds,ogg,28,unknownword", sw);
+  EXPECT_EQ(words, (std::vector<std::string>{"28", "114", "28", "83", "28", "unknownword", "89", "186"}));
+  EXPECT_TRUE(sw.ExportRawTextures);
+  EXPECT_TRUE(sw.ExportDds);
+  EXPECT_TRUE(sw.ExportSource);
+  EXPECT_FALSE(sw.ExportKtx);
+  EXPECT_FALSE(sw.ExportRawAudio);
+  ExportSwitches sw2;
+  EXPECT_EQ(TranslateTypeWords("ktx,pvr,snd,mesh,obj,cbm,ptex,amgc,fnt", sw2),
+            (std::vector<std::string>{"28", "28", "83", "43", "43", "89", "186", "241", "128"}));
+  EXPECT_TRUE(sw2.ExportKtx && sw2.ExportPvr && sw2.ExportRawAudio && sw2.ExportRawMeshes && sw2.ExportObj);
+  EXPECT_FALSE(sw2.ExportDds || sw2.ExportCrn);
+}
+
+TEST(ParseCommandLine, OptionsFromTheThirdArgumentOn) {
+  {
+    Session s;
+    CommandLine cl = ParseCommandLine({"EXPORT", "Level0.assets", "-t", "dds", "-P", "/Out/Dir", "-nft"}, s);
+    EXPECT_EQ(cl.task, "export");
+    EXPECT_EQ(cl.archive, "Level0.assets");
+    EXPECT_EQ(s.Options.TypeFilter, (std::vector<std::string>{"28", "89", "186"}));
+    EXPECT_TRUE(s.Options.OutputRootGiven);
+    EXPECT_EQ(s.Options.OutputRootOption, "/Out/Dir");  // keeps its case
+    EXPECT_TRUE(s.Options.NoTextureFlip);
+    EXPECT_FALSE(s.Options.FontContainer);
+    EXPECT_TRUE(s.Switches.ExportDds);
+    EXPECT_FALSE(s.Switches.ExportRawTextures);
+    EXPECT_TRUE(s.Options.ConsoleMode);
+  }
+  {
+    // Options before the archive are not options; -t as the last argument has no value.
+    Session s;
+    CommandLine cl = ParseCommandLine({"export", "-f", "a.assets", "-t"}, s);
+    EXPECT_EQ(cl.archive, "-f");
+    EXPECT_FALSE(s.Options.FontContainer);
+    EXPECT_FALSE(s.Options.TypeFilterGiven);
+    // Without -t every switch but KTX is on.
+    EXPECT_TRUE(s.Switches.ExportSource && s.Switches.ExportRawTextures && s.Switches.ExportDds &&
+                s.Switches.ExportCrn && s.Switches.ExportPvr && s.Switches.ExportRawAudio &&
+                s.Switches.ExportRawMeshes && s.Switches.ExportObj);
+    EXPECT_FALSE(s.Switches.ExportKtx);
+  }
+  {
+    Session s;
+    ParseCommandLine({"export", "a", "-f", "-ndc"}, s);
+    EXPECT_TRUE(s.Options.FontContainer);
+    EXPECT_TRUE(s.Options.NoConsoleDetect);
+    EXPECT_FALSE(s.Options.ConsoleOutput);
+  }
+}
+
+std::string Golden(const char* name) {
+  std::string path = std::string(KESTRIX_SAMPLES_DIR) + "/../tests/app/" + name;
+  auto bytes = testing::ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(HelpText, ByteForByteInBothLanguages) {
+  EXPECT_EQ(HelpText(false), Golden("help_en.txt"));
+  EXPECT_EQ(HelpText(true), Golden("help_ru.txt"));
+}
+
+TEST(Program, HelpVersionAndUnknownTasks) {
+  auto en = RunKestrix({"--help"}, {"LC_ALL=C", "LANG=C"});
+  EXPECT_EQ(en.status, 0);
+  EXPECT_EQ(en.out, HelpText(false));
+  auto ru = RunKestrix({"help"}, {"LC_ALL=", "LC_MESSAGES=", "LANG=ru_RU.UTF-8"});
+  EXPECT_EQ(ru.status, 0);
+  EXPECT_EQ(ru.out, HelpText(true));
+  auto h = RunKestrix({"-h"}, {"LC_ALL=uk_UA.UTF-8"});
+  EXPECT_EQ(h.out, HelpText(false));
+  auto unknown = RunKestrix({"frobnicate", "x"}, {"LC_ALL=C"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.out, HelpText(false));
+  auto quiet = RunKestrix({"frobnicate", "x", "-ndc"}, {"LC_ALL=C"});
+  EXPECT_EQ(quiet.status, 2);
+  EXPECT_EQ(quiet.out, "");
+  auto version = RunKestrix({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("Kestrix ", 0), 0u);
+}
+
+TEST(Program, MissingArchiveIsReportedInTheInterfaceLanguage) {
+  auto en = RunKestrix({"export", "/no/such/file.assets"}, {"LC_ALL=C"});
+  EXPECT_EQ(en.status, 1);
+  EXPECT_EQ(en.err, "Archive not found: /no/such/file.assets\n");
+  auto ru = RunKestrix({"export", "nothing"}, {"LC_ALL=ru_RU.UTF-8"});
+  EXPECT_EQ(ru.status, 1);
+  EXPECT_EQ(ru.err, "Архив не найден: nothing\n");
+}
+
+TEST(Program, BadArchivesFailWithAMessage) {
+  TempDir dir;
+  testing::AssetSpec spec;
+  spec.objects = {{1, testing::Bytes(16)}};
+  testing::Bytes good = testing::BuildAssetFile(spec);
+  testing::Bytes cut(good.begin(), good.begin() + 40);
+  testing::WriteFileBytes(dir.File("cut.assets"), cut);
+  auto r = RunKestrix({"export", dir.File("cut.assets"), "-p", dir.File("out")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_NE(r.err, "");
+  testing::WriteFileBytes(dir.File("good.assets"), good);
+  auto ok = RunKestrix({"export", dir.File("good.assets"), "-p", dir.File("out")});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out.rfind("export\n\n", 0), 0u) << ok.out;
+}
+
+TEST(Program, CleanupRemovesTheJoinedFileOnly) {
+  TempDir dir;
+  testing::AssetSpec spec;
+  spec.objects = {{1, testing::Bytes(16)}, {1, testing::Bytes(16)}};
+  testing::Bytes file = testing::BuildAssetFile(spec);
+  size_t half = file.size() / 2;
+  testing::WriteFileBytes(dir.File("level0.split0"), testing::Bytes(file.begin(), file.begin() + half));
+  testing::WriteFileBytes(dir.File("level0.split1"), testing::Bytes(file.begin() + half, file.end()));
+  auto r = RunKestrix({"export", dir.File("level0.split0"), "-p", dir.File("out")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  auto files = testing::ListFiles(dir.Path());
+  EXPECT_TRUE(std::find(files.begin(), files.end(), "level0") == files.end());
+  EXPECT_TRUE(std::find(files.begin(), files.end(), "level0.split0") != files.end());
+  EXPECT_TRUE(std::find(files.begin(), files.end(), "level0.split1") != files.end());
+}
+
+}  // namespace
+}  // namespace kestrix

@@ -1,0 +1,270 @@
+#include "formats/asset_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/session.h"
+#include "formats/archive_open.h"
+#include "support/asset_builder.h"
+#include "support/test_env.h"
+
+namespace kestrix {
+namespace {
+
+using testing::AssetSpec;
+using testing::Bytes;
+using testing::ByteWriter;
+using testing::NamedObject;
+using testing::RecordingFrontend;
+using testing::TempDir;
+
+struct Opened {
+  Session session;
+  RecordingFrontend frontend;
+};
+
+void OpenBytes(const Bytes& bytes, Opened& o, const std::string& name = "level0") {
+  TempDir dir;
+  std::string path = dir.File(name);
+  testing::WriteFileBytes(path, bytes);
+  o.session.Options.ConsoleMode = true;
+  OpenArchive(o.session, o.frontend, path);
+}
+
+Bytes TextureData(const std::string& name, int32_t format, bool big) {
+  ByteWriter w(big);
+  w.I32(256).I32(128).I32(43704).I32(format).Zeros(16);
+  return NamedObject(name, w.Data(), big);
+}
+
+AssetSpec MixedSpec(uint32_t format, bool big, bool trees) {
+  AssetSpec spec;
+  spec.format = format;
+  spec.big_endian = big;
+  spec.type_trees = trees;
+  spec.unity_version = format <= 9 ? "4.3.2f1" : "5.2.1f1";
+  spec.objects.push_back({1, Bytes(40, 0xAB)});
+  spec.objects.push_back({28, TextureData("Hero", 10, big)});
+  spec.objects.push_back({-3, Bytes(12, 0x01)});
+  spec.objects.push_back({114, Bytes(20, 0x02)});
+  spec.objects.push_back({1, Bytes(8, 0x03)});
+  return spec;
+}
+
+class EveryFormat : public ::testing::TestWithParam<std::tuple<uint32_t, bool, bool>> {};
+
+TEST_P(EveryFormat, ReadsRecordsThroughTheColumnMap) {
+  auto [format, big, trees] = GetParam();
+  AssetSpec spec = MixedSpec(format, big, trees);
+  Opened o;
+  OpenBytes(testing::BuildAssetFile(spec), o);
+  const Session& s = o.session;
+  EXPECT_TRUE(o.frontend.messages.empty()) << o.frontend.messages.front();
+  ASSERT_EQ(s.ObjectCount, spec.objects.size());
+  EXPECT_EQ(s.FormatVersion, format);
+  EXPECT_EQ(s.BigEndian, big ? 1u : 0u);
+  EXPECT_EQ(s.Platform, 5);
+  EXPECT_EQ(s.Entries.Width(), s.Columns.RecordWords + 7);
+  for (size_t i = 0; i < spec.objects.size(); ++i) {
+    EXPECT_EQ(s.EntryClass(i), spec.objects[i].class_id) << "entry " << i;
+    EXPECT_EQ(s.EntrySize(i), spec.objects[i].data.size()) << "entry " << i;
+  }
+  EXPECT_EQ(s.EntryName[1], "Hero.tex");
+  EXPECT_EQ(s.TypeText[1], "Texture2D id: 10 - DXT1");
+  EXPECT_EQ(s.EntryName[0], "level0_00001.1");
+  EXPECT_EQ(s.EntryName[4], "level0_00002.1");
+  EXPECT_EQ(s.TypeText[2], "MonoBehaviour id: 114");
+  // The payload of the texture starts after its name field.
+  EXPECT_EQ(s.PayloadSize(1), spec.objects[1].data.size() - 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
+                         ::testing::Combine(::testing::Values(9u, 14u, 15u, 16u, 17u), ::testing::Bool(),
+                                            ::testing::Bool()));
+
+TEST(ColumnMap, PositionsPerFormat) {
+  struct Row {
+    uint32_t format;
+    int offset, size, cls, word, words;
+  } rows[] = {{5, 1, 2, 3, 4, 5},  {9, 1, 2, 3, 4, 5},  {10, 2, 3, 4, 5, 6}, {14, 2, 3, 4, 5, 6},
+              {15, 2, 3, 4, 5, 7}, {16, 2, 3, 4, 5, 6}, {17, 2, 3, 4, -1, 5}, {22, 2, 3, 4, -1, 5}};
+  for (const Row& r : rows) {
+    ColumnMap m = ColumnMapForFormat(r.format);
+    EXPECT_EQ(m.OffsetColumn, r.offset) << r.format;
+    EXPECT_EQ(m.SizeColumn, r.size) << r.format;
+    EXPECT_EQ(m.ClassColumn, r.cls) << r.format;
+    EXPECT_EQ(m.ClassWordColumn, r.word) << r.format;
+    EXPECT_EQ(m.RecordWords, r.words) << r.format;
+    EXPECT_EQ(m.SizeChangeColumn(), r.words + 6);
+  }
+  ColumnMap raw = RawColumnMap();
+  EXPECT_EQ(raw.RowWidth(), 11);
+  EXPECT_EQ(raw.SizeChangeColumn(), 10);
+}
+
+TEST(AssetReader, BigEndianClassWordHalvesAreSwapped) {
+  for (bool big : {false, true}) {
+    AssetSpec spec = MixedSpec(15, big, false);
+    Opened o;
+    OpenBytes(testing::BuildAssetFile(spec), o);
+    const int32_t word = o.session.Entries.Row(1)[o.session.Columns.ClassWordColumn];
+    // class id 28 and second field -1 (0xFFFF) share the word in opposite halves.
+    EXPECT_EQ(static_cast<uint32_t>(word), big ? 0x001CFFFFu : 0xFFFF001Cu) << big;
+    EXPECT_EQ(o.session.EntryClass(1), 28);
+  }
+}
+
+TEST(AssetReader, MajorVersionRules) {
+  EXPECT_EQ(MajorVersionOf("2017.4.10f1", 17), 2017);
+  EXPECT_EQ(MajorVersionOf("5.6.3f1", 9), 5);
+  EXPECT_EQ(MajorVersionOf("", 17), 5);
+  EXPECT_EQ(MajorVersionOf("", 15), 5);
+  EXPECT_EQ(MajorVersionOf("x.1", 9), 4);
+  EXPECT_EQ(MajorVersionOf("", 14), 4);
+  EXPECT_EQ(MajorVersionOf("", 16), 0);
+  EXPECT_EQ(MajorVersionOf("", 22), 0);
+}
+
+TEST(AssetReader, EmptyVersionTextStillReadsFormat17) {
+  AssetSpec spec = MixedSpec(17, false, false);
+  spec.unity_version = "";
+  Opened o;
+  OpenBytes(testing::BuildAssetFile(spec), o);
+  EXPECT_EQ(o.session.MajorVersion, 5);
+  EXPECT_EQ(o.session.ObjectCount, 5u);
+}
+
+TEST(AssetReader, ScriptTypeIndexBecomesNegativeClass) {
+  AssetSpec spec;
+  spec.format = 17;
+  spec.objects = {{-3, Bytes(8)}, {114, Bytes(8)}, {-7, Bytes(8)}};
+  Opened o;
+  OpenBytes(testing::BuildAssetFile(spec), o);
+  EXPECT_EQ(o.session.TypeClassIds, (std::vector<int32_t>{-3, 114, -7}));
+  EXPECT_EQ(o.session.EntryClass(0), -3);
+  EXPECT_EQ(o.session.EntryClass(1), 114);
+  EXPECT_EQ(o.session.EntryClass(2), -7);
+  EXPECT_EQ(o.session.EntryName[1], "level0_00001.114");
+}
+
+TEST(AssetReader, OggFileIsOneAudioClipEntry) {
+  Bytes ogg = {'O', 'g', 'g', 'S', 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  Opened o;
+  OpenBytes(ogg, o, "theme.ogg");
+  const Session& s = o.session;
+  EXPECT_TRUE(s.RawSingleFile);
+  EXPECT_EQ(s.ObjectCount, 0u);
+  ASSERT_EQ(s.EntryCount(), 1u);
+  EXPECT_EQ(s.Entries.Width(), 11);
+  EXPECT_EQ(s.TypeText[0], "AudioClip");
+  EXPECT_EQ(s.ShownKind, "OggS");
+  EXPECT_EQ(s.EntryName[0], "theme");
+  EXPECT_EQ(s.EntryOffset(0), 0u);
+  EXPECT_EQ(s.EntrySize(0), ogg.size());
+}
+
+TEST(AssetReader, RawKindsOfShortAndOtherFiles) {
+  struct Case {
+    Bytes bytes;
+    const char* type;
+    const char* kind;
+  } cases[] = {
+      {{0xFF, 0xFB, 0x90}, "AudioClip", "MP3"},
+      {{'I', 'D', '3', 4, 0, 0}, "AudioClip", "MP3"},
+      {{'R', 'I', 'F', 'F', 1, 2}, "AudioClip", "RIFF"},
+      {{'F', 'S', 'B', '5', 1, 2}, "AudioClip", "FSB5"},
+      {{'h', 'e', 'l', 'l', 'o'}, "unknown", "unknown"},
+      {{}, "unknown", "unknown"},
+  };
+  for (const Case& c : cases) {
+    Opened o;
+    OpenBytes(c.bytes, o, "blob.bin");
+    EXPECT_EQ(o.session.TypeText[0], c.type);
+    EXPECT_EQ(o.session.ShownKind, c.kind);
+    EXPECT_EQ(o.session.EntrySize(0), c.bytes.size());
+  }
+}
+
+TEST(AssetReader, NoFirstRecordLeavesTheTableEmpty) {
+  // Format 15 with type trees whose records carry path ids other than 1.
+  AssetSpec spec = MixedSpec(15, false, true);
+  Bytes file = testing::BuildAssetFile(spec);
+  const uint8_t one[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+  for (size_t i = 0; i + 8 <= file.size(); ++i)
+    if (std::memcmp(&file[i], one, 8) == 0) file[i] = 9;
+  Opened o;
+  OpenBytes(file, o);
+  EXPECT_EQ(o.frontend.messages, std::vector<std::string>{"Error: Not find offsets."});
+  EXPECT_EQ(o.session.ObjectCount, 0u);
+  EXPECT_EQ(o.session.EntryCount(), 0u);
+}
+
+// Every cut of a valid file either opens or fails with an error: no crash, no huge allocation.
+TEST(AssetReader, TruncationSweepNeverCrashes) {
+  for (uint32_t format : {9u, 15u, 17u}) {
+    for (bool trees : {false, true}) {
+      Bytes full = testing::BuildAssetFile(MixedSpec(format, format == 9, trees));
+      TempDir dir;
+      for (size_t len = 0; len < full.size(); ++len) {
+        Bytes cut(full.begin(), full.begin() + static_cast<long>(len));
+        std::string path = dir.File("cut");
+        testing::WriteFileBytes(path, cut);
+        Session s;
+        s.Options.ConsoleMode = true;
+        RecordingFrontend fe;
+        try {
+          OpenArchive(s, fe, path);
+          EXPECT_LE(s.EntryCount(), 5u);
+        } catch (const std::exception& e) {
+          EXPECT_STRNE(e.what(), "");
+        }
+      }
+    }
+  }
+}
+
+TEST(AssetReader, HostileCountsAreRefusedBeforeAllocation) {
+  AssetSpec spec = MixedSpec(17, false, true);
+  Bytes good = testing::BuildAssetFile(spec);
+  // Offsets in a format 17 file: header 20 + "5.2.1f1\0" 8 = 28, platform 4, flag 1, count at 33.
+  auto patched = [&](size_t at, uint32_t v) {
+    Bytes b = good;
+    std::memcpy(&b[at], &v, 4);
+    return b;
+  };
+  struct Case {
+    const char* what;
+    Bytes bytes;
+  } cases[] = {
+      {"type count", patched(33, 0x80000000u)},
+      {"node count", patched(33 + 4 + 4 + 19, 0x80000000u)},
+  };
+  for (const Case& c : cases) {
+    Opened o;
+    EXPECT_THROW(OpenBytes(c.bytes, o), std::exception) << c.what;
+  }
+  // Object count of a format 9 file right after the type list.
+  AssetSpec nine = MixedSpec(9, false, false);
+  Bytes b9 = testing::BuildAssetFile(nine);
+  uint32_t huge = 0x7FFFFFFF;
+  std::memcpy(&b9[28 + 4 + 4 + 4], &huge, 4);  // version "4.3.2f1\0", platform, types 0, flag
+  Opened o9;
+  try {
+    OpenBytes(b9, o9);
+    FAIL() << "open accepted an object count of 2^31-1";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find("object count"), std::string::npos) << e.what();
+  }
+  // A format 9 type tree whose child count is 2^31.
+  AssetSpec trees = MixedSpec(9, false, true);
+  Bytes bt = testing::BuildAssetFile(trees);
+  // First type: class id at 40, "Base\0Base\0" 10 bytes, 20 bytes of fields, child count.
+  uint32_t children = 0x80000000u;
+  std::memcpy(&bt[40 + 4 + 10 + 20], &children, 4);
+  Opened ot;
+  EXPECT_THROW(OpenBytes(bt, ot), std::exception);
+}
+
+}  // namespace
+}  // namespace kestrix

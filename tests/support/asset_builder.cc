@@ -1,0 +1,228 @@
+#include "asset_builder.h"
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+#include <utility>
+
+namespace kestrix::testing {
+
+ByteWriter& ByteWriter::U8(uint8_t v) {
+  bytes_.push_back(v);
+  return *this;
+}
+
+ByteWriter& ByteWriter::U16(uint16_t v) {
+  uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+  if (big_) std::swap(b[0], b[1]);
+  return Raw(b, 2);
+}
+
+ByteWriter& ByteWriter::U32(uint32_t v) {
+  uint8_t b[4];
+  for (int i = 0; i < 4; ++i) b[big_ ? 3 - i : i] = static_cast<uint8_t>(v >> (8 * i));
+  return Raw(b, 4);
+}
+
+ByteWriter& ByteWriter::U64(uint64_t v) {
+  uint8_t b[8];
+  for (int i = 0; i < 8; ++i) b[big_ ? 7 - i : i] = static_cast<uint8_t>(v >> (8 * i));
+  return Raw(b, 8);
+}
+
+ByteWriter& ByteWriter::F32(float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, 4);
+  return U32(u);
+}
+
+ByteWriter& ByteWriter::Raw(const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  bytes_.insert(bytes_.end(), p, p + n);
+  return *this;
+}
+
+ByteWriter& ByteWriter::Zeros(size_t n) {
+  bytes_.insert(bytes_.end(), n, 0);
+  return *this;
+}
+
+ByteWriter& ByteWriter::Align(size_t to) {
+  while (bytes_.size() % to) bytes_.push_back(0);
+  return *this;
+}
+
+void ByteWriter::Patch32(size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) bytes_[at + (big_ ? 3 - i : i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+Bytes NamedObject(const std::string& name, const Bytes& rest, bool big_endian) {
+  ByteWriter w(big_endian);
+  w.Str(name).Raw(rest);
+  return w.Take();
+}
+
+namespace {
+
+struct TypeKey {
+  int32_t class_id;  // 114 for script types
+  int16_t script_index;
+  bool operator<(const TypeKey& o) const {
+    return std::make_pair(class_id, script_index) < std::make_pair(o.class_id, o.script_index);
+  }
+};
+
+TypeKey KeyOf(int32_t class_id) {
+  if (class_id < 0) return {114, static_cast<int16_t>(-class_id)};
+  if (class_id == 114) return {114, 0};
+  return {class_id, -1};
+}
+
+// A small type tree in the old layout (formats 9 to 13): a root with one child.
+void OldTypeTree(ByteWriter& w, bool with_child) {
+  w.CText("Base").CText("Base").I32(-1).I32(0).I32(0).I32(1).I32(0);
+  if (!with_child) {
+    w.U32(0);
+    return;
+  }
+  w.U32(1);
+  w.CText("string").CText("m_Name").I32(-1).I32(1).I32(0).I32(1).I32(0x4000).U32(0);
+}
+
+// The binary type tree of formats 12 and later: node count, string buffer size, nodes, strings.
+void BlobTypeTree(ByteWriter& w) {
+  const std::string strings = std::string("Base\0m_Name\0", 12);
+  w.U32(2).U32(static_cast<uint32_t>(strings.size()));
+  for (int i = 0; i < 2; ++i) {
+    w.U16(1).U8(static_cast<uint8_t>(i)).U8(0).U32(i == 0 ? 0 : 5).U32(0).I32(-1).I32(i).U32(0);
+  }
+  w.Text(strings);
+}
+
+}  // namespace
+
+Bytes BuildAssetFile(const AssetSpec& spec) {
+  const bool big = spec.big_endian;
+  const uint32_t f = spec.format;
+  ByteWriter header(false);
+  // metadata size, file size, format, data offset: patched below (always big-endian).
+  header.Zeros(16);
+  header.U8(big ? 1 : 0).Zeros(3);
+  header.CText(spec.unity_version);
+
+  ByteWriter meta(big);
+  meta.I32(spec.platform);
+
+  // Distinct types in order of first use.
+  std::vector<TypeKey> types;
+  std::map<TypeKey, int32_t> type_index;
+  for (const BuilderObject& o : spec.objects) {
+    TypeKey k = KeyOf(o.class_id);
+    if (!type_index.count(k)) {
+      type_index[k] = static_cast<int32_t>(types.size());
+      types.push_back(k);
+    }
+  }
+
+  if (f <= 9) {
+    if (spec.type_trees) {
+      meta.U32(static_cast<uint32_t>(types.size()));
+      for (const TypeKey& t : types) {
+        meta.I32(t.class_id == 114 && t.script_index ? -t.script_index : t.class_id);
+        OldTypeTree(meta, true);
+      }
+    } else {
+      meta.U32(0);
+    }
+    meta.U32(0);  // big id flag
+  } else {
+    meta.U8(spec.type_trees ? 1 : 0);
+    meta.U32(static_cast<uint32_t>(types.size()));
+    for (const TypeKey& t : types) {
+      bool script = t.class_id == 114;
+      if (f <= 15) {
+        int32_t id = script && t.script_index ? -t.script_index : t.class_id;
+        meta.I32(id);
+        meta.Zeros(id < 0 ? 32 : 16);
+        if (spec.type_trees) BlobTypeTree(meta);
+      } else {
+        meta.I32(t.class_id).U8(0).U16(static_cast<uint16_t>(script ? t.script_index : -1));
+        meta.Zeros(script ? 32 : 16);
+        if (spec.type_trees) BlobTypeTree(meta);
+      }
+    }
+  }
+
+  // Object table.
+  const size_t table_offset_in_meta = meta.Size();
+  meta.U32(static_cast<uint32_t>(spec.objects.size()));
+  if (f > 9) {
+    // aligned from the start of the file: header bytes come first
+    while ((header.Size() + meta.Size()) % 4) meta.U8(0);
+  }
+  (void)table_offset_in_meta;
+  std::vector<size_t> offset_slots;
+  uint32_t data_cursor = 0;
+  std::vector<uint32_t> offsets;
+  for (const BuilderObject& o : spec.objects) {
+    data_cursor = (data_cursor + 7) & ~7u;
+    offsets.push_back(data_cursor);
+    data_cursor += static_cast<uint32_t>(o.data.size());
+  }
+  for (size_t i = 0; i < spec.objects.size(); ++i) {
+    const BuilderObject& o = spec.objects[i];
+    const TypeKey k = KeyOf(o.class_id);
+    const uint32_t size = static_cast<uint32_t>(o.data.size());
+    if (f <= 9) {
+      meta.U32(static_cast<uint32_t>(i + 1)).U32(offsets[i]).U32(size).I32(o.class_id);
+      meta.U16(static_cast<uint16_t>(k.class_id)).U16(0);
+    } else if (f <= 15) {
+      // Script objects carry a negative type id (the script type) and class 114.
+      meta.U64(i + 1).U32(offsets[i]).U32(size).I32(o.class_id);
+      meta.U16(static_cast<uint16_t>(k.class_id)).U16(static_cast<uint16_t>(o.class_id < 0 ? k.script_index : -1));
+      if (f == 15) meta.U32(0);
+    } else if (f == 16) {
+      meta.U64(i + 1).U32(offsets[i]).U32(size).I32(type_index[k]);
+      meta.U16(static_cast<uint16_t>(k.class_id == 114 ? k.script_index : -1)).U8(0).U8(0);
+    } else {
+      meta.U64(i + 1).U32(offsets[i]).U32(size).I32(type_index[k]);
+    }
+  }
+  // Script types and externals: none.
+  meta.U32(0);
+  if (f >= 14) meta.U32(0);
+
+  Bytes file = header.Data();
+  file.insert(file.end(), meta.Data().begin(), meta.Data().end());
+  const uint32_t metadata_size = static_cast<uint32_t>(file.size() - 20);
+  uint32_t align = spec.data_alignment ? spec.data_alignment : 16;
+  while (file.size() % align) file.push_back(0);
+  const uint32_t data_offset = static_cast<uint32_t>(file.size());
+  for (size_t i = 0; i < spec.objects.size(); ++i) {
+    while (file.size() < data_offset + offsets[i]) file.push_back(0);
+    file.insert(file.end(), spec.objects[i].data.begin(), spec.objects[i].data.end());
+  }
+  auto put_be = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  };
+  put_be(0, metadata_size);
+  put_be(4, static_cast<uint32_t>(file.size()));
+  put_be(8, f);
+  put_be(12, data_offset);
+  return file;
+}
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace kestrix::testing

@@ -1,0 +1,16 @@
+// The demo archives of samples/: what the README's first command exports.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/asset_builder.h"
+
+namespace kestrix::testing {
+
+// File name and bytes of every demo archive.
+std::vector<std::pair<std::string, Bytes>> SampleArchives();
+void WriteSamples(const std::string& folder);
+
+}  // namespace kestrix::testing

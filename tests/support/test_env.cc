@@ -1,0 +1,143 @@
+#include "support/test_env.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace kestrix::testing {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "kestrix-test-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string CorpusDir() {
+#ifdef KESTRIX_CORPUS_DIR
+  if (const char* env = std::getenv("KESTRIX_CORPUS")) return env;
+  std::error_code ec;
+  if (fs::exists(fs::path(KESTRIX_CORPUS_DIR) / "manifest.tsv", ec))
+    return fs::weakly_canonical(KESTRIX_CORPUS_DIR).string();
+#endif
+  return std::string();
+}
+
+std::vector<CorpusRow> CorpusManifest() {
+  std::vector<CorpusRow> rows;
+  std::string dir = CorpusDir();
+  if (dir.empty()) return rows;
+  std::ifstream in(dir + "/manifest.tsv");
+  std::string line;
+  std::getline(in, line);  // column names
+  while (std::getline(in, line)) {
+    std::vector<std::string> cols;
+    std::stringstream ss(line);
+    std::string cell;
+    while (std::getline(ss, cell, '\t')) cols.push_back(cell);
+    while (cols.size() < 15) cols.emplace_back();
+    CorpusRow r;
+    r.relpath = cols[0];
+    r.container = cols[6];
+    r.compression = cols[7];
+    r.serialized_format = cols[8];
+    r.unity_version = cols[9];
+    r.big_endian = cols[10] == "1";
+    r.has_type_trees = cols[11];
+    r.object_count = cols[12].empty() ? -1 : std::stol(cols[12]);
+    r.classes_present = cols[13];
+    r.notes = cols[14];
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+RunResult RunKestrix(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                     const std::string& cwd) {
+  TempDir io;
+  std::string out_path = io.File("out"), err_path = io.File("err");
+  // A shell would add its own quoting problems; posix_spawn with file actions keeps the
+  // arguments exact.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  std::string program = KESTRIX_BINARY;
+  std::vector<char*> argv;
+  argv.push_back(program.data());
+  std::vector<std::string> arg_copy = args;
+  for (std::string& a : arg_copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_copy;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    std::string name = entry.substr(0, entry.find('='));
+    bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& x) {
+      return x.substr(0, x.find('=')) == name;
+    });
+    if (!replaced) env_copy.push_back(entry);
+  }
+  for (const std::string& e : env) env_copy.push_back(e);
+  std::vector<char*> envp;
+  for (std::string& e : env_copy) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  RunResult result;
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + program);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  result.out = Slurp(out_path);
+  result.err = Slurp(err_path);
+  return result;
+}
+
+std::vector<std::string> ListFiles(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  if (!fs::exists(folder, ec)) return out;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    if (e.is_regular_file()) out.push_back(fs::relative(e.path(), folder).string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+void CopyFile(const std::string& from, const std::string& to) {
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+}
+
+}  // namespace kestrix::testing

@@ -1,0 +1,70 @@
+// What tests share: temporary folders, the corpus of real archives, a recording frontend, and
+// running the real kestrix binary.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/frontend.h"
+
+namespace kestrix::testing {
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// The corpus folder, or "" when it is not there.
+std::string CorpusDir();
+
+struct CorpusRow {
+  std::string relpath, container, compression, serialized_format, unity_version;
+  bool big_endian = false;
+  std::string has_type_trees;
+  long object_count = -1;
+  std::string classes_present, notes;
+};
+std::vector<CorpusRow> CorpusManifest();
+
+// Records what an operation shows the user.
+class RecordingFrontend : public Frontend {
+ public:
+  void ShowProgress(int percent) override { progress.push_back(percent); }
+  void MessageBox(const std::string& text) override { messages.push_back(text); }
+  void ErrorBox(const std::string& text) override { errors.push_back(text); }
+  void ConsoleLine(const std::string& text) override { lines.push_back(text); }
+  void EnableCommands(bool enabled) override { enables.push_back(enabled); }
+  void FillChooser(const std::vector<std::string>& names, int selected) override {
+    chooser = names;
+    chooser_selected = selected;
+  }
+  std::vector<int> progress;
+  std::vector<std::string> messages, errors, lines;
+  std::vector<bool> enables;
+  std::vector<std::string> chooser;
+  int chooser_selected = -1;
+};
+
+struct RunResult {
+  int status = -1;   // exit status, or -1 for a signal
+  int signal = 0;
+  std::string out, err;
+};
+// Runs the kestrix binary with the arguments (and extra environment "NAME=value" entries).
+RunResult RunKestrix(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                     const std::string& cwd = "");
+
+// Every file below a folder, relative paths, sorted.
+std::vector<std::string> ListFiles(const std::string& folder);
+void CopyFile(const std::string& from, const std::string& to);
+
+}  // namespace kestrix::testing
