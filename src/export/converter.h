@@ -1,0 +1,57 @@
+// What every converter of the export tree is given, and the converters themselves. The export
+// driver positions the stream at the payload start before each call; a converter reads
+// payload_size bytes from there, builds its output path as base_folder + relative_folder (+ a
+// resource subfolder) + file name, creates missing folders and overwrites existing files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrix {
+
+struct Session;
+class Frontend;
+class Reader;
+
+struct ConverterCall {
+  Reader& stream;               // at the payload start; byte order not yet set
+  uint32_t payload_size = 0;
+  bool big_endian = false;
+  std::string base_folder;      // OutputRoot, ends in a separator
+  std::string relative_folder;  // "Unity_Assets_Files/<archive name>/<subfolder>/"
+  std::string file_name;        // the entry's EntryName
+};
+
+// How converters reach the user and the session.
+class ConverterContext {
+ public:
+  ConverterContext(const Session& session, Frontend& frontend) : session_(session), frontend_(frontend) {}
+  const Session& session() const { return session_; }
+  Frontend& frontend() { return frontend_; }
+  // A converter message ("Not supported ..."): a message box in the window; in console mode a
+  // console line (shown only when a console is attached).
+  void Report(const std::string& text);
+  // A completion line such as "Hero.tex -> DDS": console mode only.
+  void Done(const std::string& text);
+  // A missing resource file ("Отсутствует файл: ..."): a message box in both modes.
+  void MissingResource(const std::string& text);
+
+ private:
+  const Session& session_;
+  Frontend& frontend_;
+};
+
+// Textures (Texture2D, Cubemap) and procedural textures.
+void ExportDds(const ConverterCall& call, ConverterContext& ctx);
+void ExportProceduralDds(const ConverterCall& call, ConverterContext& ctx);
+void ExportKtx(const ConverterCall& call, ConverterContext& ctx);
+void ExportPvr(const ConverterCall& call, ConverterContext& ctx);
+void ExportCrn(const ConverterCall& call, ConverterContext& ctx);
+// Audio clips: archive_name is the session's ArchiveFolderName, resource_name the file name of
+// ArchivePath followed by ".resS".
+void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::string& archive_name,
+                 const std::string& resource_name);
+// Meshes, decoded for the engine major version and written as OBJ.
+void ExportObj(const ConverterCall& call, ConverterContext& ctx, int32_t major_version);
+
+}  // namespace kestrix
