@@ -33,7 +33,9 @@ void CheckRun(const testing::Bytes& bytes, const std::string& name, const std::s
   testing::RunResult r = testing::RunKestrix({"export", input, "-p", out, "-ndc"});
   ASSERT_EQ(r.signal, 0) << what << ": killed by signal " << r.signal << "\n" << r.err;
   ASSERT_TRUE(r.status == 0 || r.status == 1) << what << ": status " << r.status << "\n" << r.err;
-  if (r.status == 1) EXPECT_FALSE(r.err.empty()) << what << ": failed without a message";
+  if (r.status == 1) {
+    EXPECT_FALSE(r.err.empty()) << what << ": failed without a message";
+  }
   // Nothing beside the input but the output folder (temporary files are cleaned up).
   for (const auto& e : fs::directory_iterator(dir.Path())) {
     std::string n = e.path().filename().string();
