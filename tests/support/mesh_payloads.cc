@@ -16,8 +16,9 @@ std::vector<ChannelSpec> Engine4Channels() {
 
 namespace {
 
+// Attributes that a malformed channel table places outside the data are left out.
 void PutFloat(Bytes& data, uint64_t at, float f) {
-  std::memcpy(data.data() + at, &f, 4);
+  if (at + 4 <= data.size()) std::memcpy(data.data() + at, &f, 4);
 }
 
 std::vector<ChannelSpec> ChannelsOf(const MeshSpec& spec) {
