@@ -2,8 +2,6 @@
 // files, resource paths that must not leave their folder, and big-endian records.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "core/error.h"
 #include "core/session.h"
 #include "export/audio_detect.h"
@@ -13,6 +11,7 @@
 #include "platform/reader.h"
 #include "support/audio_payloads.h"
 #include "support/test_env.h"
+#include "support/tool_checks.h"
 
 namespace kestrix {
 namespace {
@@ -106,17 +105,11 @@ TEST_F(AudioExport, EmbeddedClipIsSavedAsItsContainer) {
 }
 
 TEST_F(AudioExport, ExportedOggPassesOgginfo) {
-  if (!FileExists("/usr/bin/ogginfo")) GTEST_SKIP() << "ogginfo (vorbis-tools) is not installed";
   Export(testing::EmbeddedClipPayload(testing::SilentOggVorbis(22050, 40)));
-  std::string path = SoundsFolder() + "clip.snd.ogg";
-  std::string command = "/usr/bin/ogginfo '" + path + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string report;
-  char buffer[256];
-  while (fgets(buffer, sizeof buffer, pipe)) report += buffer;
-  int status = pclose(pipe);
-  EXPECT_EQ(status, 0) << report;
+  testing::ToolReport tool = testing::RunOgginfo(SoundsFolder() + "clip.snd.ogg");
+  if (!tool.ran) GTEST_SKIP() << "ogginfo (vorbis-tools) is not installed";
+  const std::string& report = tool.output;
+  EXPECT_EQ(tool.status, 0) << report;
   EXPECT_EQ(report.find("WARNING"), std::string::npos) << report;
   EXPECT_EQ(report.find("ERROR"), std::string::npos) << report;
   EXPECT_NE(report.find("Rate: 22050"), std::string::npos) << report;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "core/error.h"
@@ -17,6 +16,7 @@
 #include "platform/reader.h"
 #include "support/mesh_payloads.h"
 #include "support/test_env.h"
+#include "support/tool_checks.h"
 
 namespace kestrix {
 namespace {
@@ -240,24 +240,6 @@ TEST_F(ObjExport, FailuresCarryTheEntryNameAndTheInterfaceLanguage) {
   EXPECT_EQ(FailureText(good, 5), "Bad.mesh Error: Convertanion mesh!!!");
 }
 
-// Runs `assimp info -r` on a file and returns its report.
-std::string AssimpInfo(const std::string& path) {
-  std::string command = "assimp info '" + path + "' -r 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return "";
-  std::string report;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe)) report += buffer;
-  pclose(pipe);
-  return report;
-}
-
-long ReportNumber(const std::string& report, const std::string& label) {
-  size_t at = report.find("\n" + label);
-  if (at == std::string::npos) return -1;
-  return std::strtol(report.c_str() + at + 1 + label.size(), nullptr, 10);
-}
-
 long SummaryNumber(const std::string& summary, const std::string& label) {
   size_t at = summary.find(label);
   return at == std::string::npos ? -1 : std::strtol(summary.c_str() + at + label.size(), nullptr, 10);
@@ -268,13 +250,15 @@ long SummaryNumber(const std::string& summary, const std::string& label) {
 // stored triangles, restarts included, so strips are checked against the face lines written.
 void ExpectAssimpAgrees(const std::string& path, const std::string& text, bool strip = false) {
   std::string summary = text.substr(0, text.find("\r\n"));
-  std::string report = AssimpInfo(path);
+  testing::ToolReport tool = testing::RunAssimpInfo(path);
+  ASSERT_TRUE(tool.ran);
+  const std::string& report = tool.output;
   long faces = strip ? static_cast<long>(LinesStartingWith(text, "f ").size())
                      : SummaryNumber(summary.substr(summary.find("Faces:")), "/used=");
   EXPECT_NE(report.find("Importing file ...                   OK"), std::string::npos) << report;
-  EXPECT_EQ(ReportNumber(report, "Meshes:"), SummaryNumber(summary, "Meshes = ")) << report;
-  EXPECT_EQ(ReportNumber(report, "Faces:"), faces) << report;
-  EXPECT_EQ(ReportNumber(report, "Vertices:"), 3 * faces) << report;
+  EXPECT_EQ(testing::ReportNumber(report, "Meshes:"), SummaryNumber(summary, "Meshes = ")) << report;
+  EXPECT_EQ(testing::ReportNumber(report, "Faces:"), faces) << report;
+  EXPECT_EQ(testing::ReportNumber(report, "Vertices:"), 3 * faces) << report;
 }
 
 TEST_F(ObjExport, AssimpLoadsTheFilesWithTheStatedCounts) {
