@@ -1,6 +1,6 @@
-// Real archives: every AudioClip and Mesh of the plain files Kestrix reads goes through its
-// converter as the export driver calls it. Reachable sounds come out whole in their container;
-// meshes become OBJ files that assimp loads with the counts of their summary line.
+// Whole archives, the demo one and real ones from games: every AudioClip and Mesh goes through
+// its converter as the export driver calls it. Reachable sounds come out whole in their
+// container; meshes become OBJ files that assimp loads with the counts of their summary line.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -114,7 +114,42 @@ void ExportMesh(Session& s, testing::RecordingFrontend& fe, Reader& in, size_t i
   ++tally.meshes;
 }
 
-TEST(CorpusExport, SoundsAndMeshesOfPlainFilesExport) {
+// Opens the archive and exports its sounds and meshes into `out`.
+void ExportMedia(const std::string& path, const std::string& out, Tally& tally) {
+  Session s;
+  s.Options.ConsoleMode = true;
+  s.Options.ConsoleOutput = true;
+  testing::RecordingFrontend fe;
+  ASSERT_NO_THROW(OpenArchive(s, fe, path));
+  s.OutputRoot = out + "/";
+  FileSource source(s.ArchivePath);
+  Reader in(source);
+  for (size_t i = 0; i < s.EntryCount(); ++i) {
+    int32_t cls = s.EntryClass(i);
+    if (cls != 83 && cls != 43) continue;
+    in.Seek(s.PayloadOffset(i));
+    if (cls == 83) ExportSounds(s, fe, in, i, tally);
+    if (cls == 43) ExportMesh(s, fe, in, i, tally);
+  }
+  CleanupTemporaryFiles(s);
+}
+
+TEST(ArchiveMedia, DemoArchiveExportsItsClipsAndMesh) {
+  InitLocalization(0x0409);
+  testing::TempDir out;
+  Tally tally;
+  ExportMedia(std::string(KESTRIX_SAMPLES_DIR) + "/sounds_and_meshes.assets", out.Path(), tally);
+  EXPECT_EQ(testing::ListFiles(out.Path()),
+            (std::vector<std::string>{
+                "Unity_Assets_Files/sounds_and_meshes/Mesh/Quad.mesh.obj",
+                "Unity_Assets_Files/sounds_and_meshes/Sounds/Theme.snd.ogg",
+                "Unity_Assets_Files/sounds_and_meshes/Sounds/res_sounds_and_meshes.resource/Click.snd.wav",
+            }));
+  EXPECT_EQ(tally.sounds, 2);
+  EXPECT_EQ(tally.meshes, 1);
+}
+
+TEST(ArchiveMedia, SoundsAndMeshesOfPlainCorpusFilesExport) {
   std::string dir = testing::CorpusDir();
   if (dir.empty()) GTEST_SKIP() << "no corpus";
   InitLocalization(0x0409);
@@ -123,22 +158,7 @@ TEST(CorpusExport, SoundsAndMeshesOfPlainFilesExport) {
     if (!HasAudioOrMeshes(row)) continue;
     SCOPED_TRACE(row.relpath);
     testing::TempDir out;
-    Session s;
-    s.Options.ConsoleMode = true;
-    s.Options.ConsoleOutput = true;
-    testing::RecordingFrontend fe;
-    ASSERT_NO_THROW(OpenArchive(s, fe, dir + "/" + row.relpath));
-    s.OutputRoot = out.Path() + "/";
-    FileSource source(s.ArchivePath);
-    Reader in(source);
-    for (size_t i = 0; i < s.EntryCount(); ++i) {
-      int32_t cls = s.EntryClass(i);
-      if (cls != 83 && cls != 43) continue;
-      in.Seek(s.PayloadOffset(i));
-      if (cls == 83) ExportSounds(s, fe, in, i, tally);
-      if (cls == 43) ExportMesh(s, fe, in, i, tally);
-    }
-    CleanupTemporaryFiles(s);
+    ExportMedia(dir + "/" + row.relpath, out.Path(), tally);
   }
   // Three FSB5 clips stream from a resource file that is in the corpus; six name resource
   // files that were not collected. 40 meshes of engines 4 and 5 decode; the 28 of a 2018
