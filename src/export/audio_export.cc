@@ -78,7 +78,8 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
 
   std::string extension =
       size >= kSoundStart ? DetectAudioExtension(p + kSoundStart, size - kSoundStart) : "";
-  const bool zeros_at_20_and_24 = size >= 28 && Get32(p + 20, order) == 0 && Get32(p + 24, order) == 0;
+  const bool zeros_at_20_and_24 =
+      size >= 28 && Get32(p + 20, order) == 0 && Get32(p + 24, order) == 0;
 
   SoundSource source;
   if (size == kLegacyPayloadSize) {
@@ -109,7 +110,8 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
     } else {
       folder = ResourceFolder(ctx.session(), call.base_folder);
     }
-    if (IsAbsoluteName(path) || !IsContainedName(path) || FileNameOf(NativeSeparators(path)).empty()) {
+    if (IsAbsoluteName(path) || !IsContainedName(path) ||
+        FileNameOf(NativeSeparators(path)).empty()) {
       ctx.Report("Refused resource path outside the archive folder: " + path + " (" +
                  call.file_name + ")");
       return;

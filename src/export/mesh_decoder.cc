@@ -52,10 +52,10 @@ class MeshReader {
     Skip(length + (4 - length % 4) % 4);
   }
   void SkipPackedBitVector(bool with_range) {
-    U32();                   // item count
+    U32();                    // item count
     if (with_range) Skip(8);  // range and start
     SkipArray(1);
-    U8();                    // bit size
+    U8();  // bit size
     Align();
   }
 
@@ -118,8 +118,8 @@ void TMeshBase::Decode(Reader& stream, int32_t version) {
       in.SkipArray(4);   // bone name hashes
       in.U32();          // root bone name hash
       if (in.U8() != 0) throw MeshDecodeError(MeshDecodeError::kCompressed, "compressed mesh");
-      if (v4) in.U8();   // stream compression
-      in.Skip(3);        // readable, keep vertices, keep indices
+      if (v4) in.U8();  // stream compression
+      in.Skip(3);       // readable, keep vertices, keep indices
       in.Align();
       index_buffer_ = in.ByteArray();
       in.SkipArray(32);  // skin
@@ -149,19 +149,19 @@ void TMeshBase::Decode(Reader& stream, int32_t version) {
     vertex_data_ = in.ByteArray();
 
     // The compressed-mesh block is read only to reach the fields after it.
-    in.SkipPackedBitVector(true);       // vertices
-    in.SkipPackedBitVector(true);       // UV
-    if (!v5) in.SkipPackedBitVector(true);  // bind poses
-    in.SkipPackedBitVector(true);       // normals
-    in.SkipPackedBitVector(true);       // tangents
-    in.SkipPackedBitVector(false);      // weights
-    in.SkipPackedBitVector(false);      // normal signs
-    in.SkipPackedBitVector(false);      // tangent signs
-    if (v5) in.SkipPackedBitVector(true);   // float colours
-    in.SkipPackedBitVector(false);      // bone indices
-    in.SkipPackedBitVector(false);      // triangles
+    in.SkipPackedBitVector(true);            // vertices
+    in.SkipPackedBitVector(true);            // UV
+    if (!v5) in.SkipPackedBitVector(true);   // bind poses
+    in.SkipPackedBitVector(true);            // normals
+    in.SkipPackedBitVector(true);            // tangents
+    in.SkipPackedBitVector(false);           // weights
+    in.SkipPackedBitVector(false);           // normal signs
+    in.SkipPackedBitVector(false);           // tangent signs
+    if (v5) in.SkipPackedBitVector(true);    // float colours
+    in.SkipPackedBitVector(false);           // bone indices
+    in.SkipPackedBitVector(false);           // triangles
     if (!v5) in.SkipPackedBitVector(false);  // colours
-    if (v5) in.U32();                   // UV info
+    if (v5) in.U32();                        // UV info
 
     in.Skip(24);  // local bounding box
     in.U32();     // mesh usage flags

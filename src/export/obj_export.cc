@@ -46,8 +46,8 @@ void ObjText::SubMesh(size_t k, const std::string& group) {
   const std::string number = std::to_string(k + 1);
   out_ += "g " + group + "_" + number + kLineEnd;
   out_ += "# SubMesh: " + number + " SubVertices = " + std::to_string(s.vertex_count) +
-          " SubIndices = " + std::to_string(s.index_count) + " SubFaces = " + std::to_string(faces) +
-          kLineEnd;
+          " SubIndices = " + std::to_string(s.index_count) +
+          " SubFaces = " + std::to_string(faces) + kLineEnd;
   out_ += "# Vertices: (" + std::to_string(uint64_t{s.first_vertex} + 1) + " to " +
           std::to_string(uint64_t{s.first_vertex} + s.vertex_count) + ")" + kLineEnd;
   for (uint32_t i = s.first_vertex; i < s.first_vertex + s.vertex_count; ++i) {
@@ -130,10 +130,12 @@ std::string Summary(const TMeshBase& mesh) {
     used_faces += mesh.FaceCount(k);
   }
   return "# Created by Kestrix Meshes = " + std::to_string(mesh.SubMeshCount()) +
-         " Vertices: total=" + std::to_string(mesh.VertexCount()) + "/used=" +
-         std::to_string(used_vertices) + " Indices: total=" + std::to_string(mesh.TotalIndices()) +
-         "/used=" + std::to_string(used_indices) + " Faces: total=" +
-         std::to_string(mesh.TotalFaces()) + "/used=" + std::to_string(used_faces) +
+         " Vertices: total=" + std::to_string(mesh.VertexCount()) +
+         "/used=" + std::to_string(used_vertices) +
+         " Indices: total=" + std::to_string(mesh.TotalIndices()) +
+         "/used=" + std::to_string(used_indices) +
+         " Faces: total=" + std::to_string(mesh.TotalFaces()) +
+         "/used=" + std::to_string(used_faces) +
          " Bytes per Vertex: " + std::to_string(mesh.BytesPerVertex()) + "/" +
          std::to_string(mesh.StoredBytesPerVertex()) + kLineEnd;
 }

@@ -102,7 +102,8 @@ void ExportMesh(Session& s, testing::RecordingFrontend& fe, Reader& in, size_t i
   testing::Bytes bytes = testing::ReadFileBytes(path);
   std::string text(bytes.begin(), bytes.end());
   std::string summary = text.substr(0, text.find("\r\n"));
-  long faces = std::strtol(summary.c_str() + summary.find("/used=", summary.find("Faces:")) + 6, nullptr, 10);
+  long faces = std::strtol(summary.c_str() + summary.find("/used=", summary.find("Faces:")) + 6,
+                           nullptr, 10);
   long groups = std::strtol(summary.c_str() + summary.find("Meshes = ") + 9, nullptr, 10);
   testing::ToolReport tool = testing::RunAssimpInfo(path);
   if (tool.ran) {
@@ -143,7 +144,8 @@ TEST(ArchiveMedia, DemoArchiveExportsItsClipsAndMesh) {
             (std::vector<std::string>{
                 "Unity_Assets_Files/sounds_and_meshes/Mesh/Quad.mesh.obj",
                 "Unity_Assets_Files/sounds_and_meshes/Sounds/Theme.snd.ogg",
-                "Unity_Assets_Files/sounds_and_meshes/Sounds/res_sounds_and_meshes.resource/Click.snd.wav",
+                "Unity_Assets_Files/sounds_and_meshes/Sounds/res_sounds_and_meshes.resource/"
+                "Click.snd.wav",
             }));
   EXPECT_EQ(tally.sounds, 2);
   EXPECT_EQ(tally.meshes, 1);

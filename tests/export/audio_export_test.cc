@@ -74,7 +74,9 @@ class AudioExport : public ::testing::Test {
     session_.Options.ConsoleOutput = true;
   }
   std::string GameFolder() const { return tmp_.Path() + "/game/"; }
-  std::string SoundsFolder() const { return session_.OutputRoot + "Unity_Assets_Files/game/Sounds/"; }
+  std::string SoundsFolder() const {
+    return session_.OutputRoot + "Unity_Assets_Files/game/Sounds/";
+  }
 
   // Runs the converter on `payload`, placed after some unrelated bytes in the stream.
   void Export(const Bytes& payload, bool big_endian = false, const std::string& name = "clip.snd") {
@@ -83,8 +85,12 @@ class AudioExport : public ::testing::Test {
     MemorySource source(stream);
     Reader in(source);
     in.Seek(12);
-    ConverterCall call{in, static_cast<uint32_t>(payload.size()), big_endian, session_.OutputRoot,
-                       "Unity_Assets_Files/game/Sounds/", name};
+    ConverterCall call{in,
+                       static_cast<uint32_t>(payload.size()),
+                       big_endian,
+                       session_.OutputRoot,
+                       "Unity_Assets_Files/game/Sounds/",
+                       name};
     ConverterContext ctx(session_, frontend_);
     ExportAudio(call, ctx, session_.ArchiveFolderName, "game.assets.resS");
   }
@@ -195,34 +201,45 @@ TEST_F(AudioExport, ArchiveSourceIsReadFromTheExportedContainedFile) {
   resource.insert(resource.end(), mp3.begin(), mp3.end());
   testing::WriteFileBytes(cab + "CAB-1234.resource", resource);
   ConverterContext ctx(session_, frontend_);
-  Bytes payload = testing::ResourceRecordClipPayload("archive:/CAB-1234/CAB-1234.resource", 8, mp3.size());
+  Bytes payload =
+      testing::ResourceRecordClipPayload("archive:/CAB-1234/CAB-1234.resource", 8, mp3.size());
   MemorySource source(payload);
   Reader in(source);
-  ConverterCall call{in, static_cast<uint32_t>(payload.size()), false, session_.OutputRoot,
-                     "Unity_Assets_Files/bundle/CAB-1234/Sounds/", "song.snd"};
+  ConverterCall call{in,
+                     static_cast<uint32_t>(payload.size()),
+                     false,
+                     session_.OutputRoot,
+                     "Unity_Assets_Files/bundle/CAB-1234/Sounds/",
+                     "song.snd"};
   ExportAudio(call, ctx, session_.ArchiveFolderName, "x.TEMP.resS");
-  std::string out =
-      session_.OutputRoot + "Unity_Assets_Files/bundle/CAB-1234/Sounds/res_CAB-1234.resource/song.snd.mp3";
+  std::string out = session_.OutputRoot +
+                    "Unity_Assets_Files/bundle/CAB-1234/Sounds/res_CAB-1234.resource/song.snd.mp3";
   EXPECT_EQ(testing::ReadFileBytes(out), mp3);
   EXPECT_TRUE(frontend_.messages.empty());
 
   // Backslashes in the source name are cut as well.
-  payload = testing::ResourceRecordClipPayload("archive:\\CAB-1234\\CAB-1234.resource", 8, mp3.size());
+  payload =
+      testing::ResourceRecordClipPayload("archive:\\CAB-1234\\CAB-1234.resource", 8, mp3.size());
   MemorySource source2(payload);
   Reader in2(source2);
-  ConverterCall call2{in2, static_cast<uint32_t>(payload.size()), false, session_.OutputRoot,
-                      "Unity_Assets_Files/bundle/CAB-1234/Sounds/", "song2.snd"};
+  ConverterCall call2{in2,
+                      static_cast<uint32_t>(payload.size()),
+                      false,
+                      session_.OutputRoot,
+                      "Unity_Assets_Files/bundle/CAB-1234/Sounds/",
+                      "song2.snd"};
   ExportAudio(call2, ctx, session_.ArchiveFolderName, "x.TEMP.resS");
-  EXPECT_TRUE(FileExists(session_.OutputRoot +
-                         "Unity_Assets_Files/bundle/CAB-1234/Sounds/res_CAB-1234.resource/song2.snd.mp3"));
+  EXPECT_TRUE(
+      FileExists(session_.OutputRoot +
+                 "Unity_Assets_Files/bundle/CAB-1234/Sounds/res_CAB-1234.resource/song2.snd.mp3"));
 }
 
 TEST_F(AudioExport, ResourcePathsThatLeaveTheirFolderAreRefused) {
   // A file that the refused names would reach.
   testing::WriteFileBytes(tmp_.Path() + "/secret.resource", testing::PcmWav());
-  for (std::string source : {"../secret.resource", "/etc/passwd", "\\\\server\\share\\x.resource",
-                             "C:\\secret.resource", "sub/../../secret.resource", "archive:/CAB/..",
-                             "archive:/CAB/"}) {
+  for (std::string source :
+       {"../secret.resource", "/etc/passwd", "\\\\server\\share\\x.resource", "C:\\secret.resource",
+        "sub/../../secret.resource", "archive:/CAB/..", "archive:/CAB/"}) {
     frontend_.lines.clear();
     Export(testing::ResourceRecordClipPayload(source, 0, 16));
     ASSERT_EQ(frontend_.lines.size(), 1u) << source;
@@ -254,7 +271,8 @@ TEST_F(AudioExport, BigEndianLengthsAndOffsetsAreSwapped) {
   testing::WriteFileBytes(GameFolder() + "game.assets.resS", resource);
   testing::WriteFileBytes(GameFolder() + "big.resource", resource);
 
-  Export(testing::LegacyResourceClipPayload(static_cast<uint32_t>(wav.size()), 0x30, true), true, "a.snd");
+  Export(testing::LegacyResourceClipPayload(static_cast<uint32_t>(wav.size()), 0x30, true), true,
+         "a.snd");
   // A 64-bit value swapped as two 32-bit halves would point 0x30 << 32 bytes in and fail.
   Export(testing::ResourceRecordClipPayload("big.resource", 0x30, wav.size(), true), true, "b.snd");
   Bytes ogg = testing::SilentOggVorbis();

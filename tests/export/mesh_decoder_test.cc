@@ -1,11 +1,12 @@
 // The mesh layouts of the three engine generations, the stride rule, and malformed meshes that
 // must fail cleanly instead of reading outside the data.
+#include "export/mesh_decoder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "export/mesh_decoder.h"
 #include "platform/byte_source.h"
 #include "platform/reader.h"
 #include "support/mesh_payloads.h"
@@ -163,7 +164,8 @@ TEST(MeshDecoder, MalformedMeshesAreUndecodable) {
   for (int64_t count : {int64_t{4}, int64_t{1} << 31, int64_t{0xFFFFFFFF}}) {
     MeshSpec many = testing::OneTriangleMesh(count == 4 ? 3 : 5);
     many.vertex_count_override = count;
-    EXPECT_EQ(FailureOf(testing::BuildMeshPayload(many), many.version), MeshDecodeError::kUndecodable);
+    EXPECT_EQ(FailureOf(testing::BuildMeshPayload(many), many.version),
+              MeshDecodeError::kUndecodable);
   }
 
   // Channels that point past the end of the vertex data: an offset beyond the stride, and a

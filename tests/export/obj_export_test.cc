@@ -1,5 +1,7 @@
 // OBJ text: the number format, groups with relative face indices, strips, the summary line,
 // the failure messages of both languages, and files that a real OBJ reader loads.
+#include "export/obj_export.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 #include "core/session.h"
 #include "export/converter.h"
 #include "export/mesh_decoder.h"
-#include "export/obj_export.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/reader.h"
@@ -35,7 +36,7 @@ TEST(FormatObjNumber, SixDecimalsWithItsReplacementRules) {
       {-1e-9f, "-0.000000"},
       {1e-9f, "0.000000"},
       {123456.5f, "123456.500000"},
-      {1234567.0f, "0.000000"},   // ".0" at position 8
+      {1234567.0f, "0.000000"},    // ".0" at position 8
       {12345.0f, "12345.000000"},  // ".0" at position 6 stays
       {-12345.0f, "0.000000"},     // the sign moves ".0" to position 7
       {1234567.5f, "1234567.500000"},
@@ -63,8 +64,12 @@ class ObjExport : public ::testing::Test {
                      bool big_endian = false) {
     MemorySource source(payload);
     Reader in(source);
-    ConverterCall call{in, static_cast<uint32_t>(payload.size()), big_endian, tmp_.Path() + "/",
-                       "Unity_Assets_Files/a/Mesh/", name};
+    ConverterCall call{in,
+                       static_cast<uint32_t>(payload.size()),
+                       big_endian,
+                       tmp_.Path() + "/",
+                       "Unity_Assets_Files/a/Mesh/",
+                       name};
     ConverterContext ctx(session_, frontend_);
     ExportObj(call, ctx, version);
     Bytes bytes = testing::ReadFileBytes(MeshFolder() + name + ".obj");
@@ -136,16 +141,19 @@ std::vector<std::string> LinesStartingWith(const std::string& text, const std::s
 
 TEST_F(ObjExport, EachSubMeshIsAGroupWithItsOwnRelativeIndices) {
   for (int32_t version : {3, 4, 5}) {
-    std::string text = Export(testing::BuildMeshPayload(TwoSubMeshes(version)), version, "Two.x.mesh");
+    std::string text =
+        Export(testing::BuildMeshPayload(TwoSubMeshes(version)), version, "Two.x.mesh");
     EXPECT_EQ(LinesStartingWith(text, "g "), (std::vector<std::string>{"g Two.x_1", "g Two.x_2"}));
-    EXPECT_EQ(LinesStartingWith(text, "f "),
-              (std::vector<std::string>{"f -1/-1/-1 -2/-2/-2 -3/-3/-3", "f -1/-1/-1 -2/-2/-2 -3/-3/-3"}));
+    EXPECT_EQ(
+        LinesStartingWith(text, "f "),
+        (std::vector<std::string>{"f -1/-1/-1 -2/-2/-2 -3/-3/-3", "f -1/-1/-1 -2/-2/-2 -3/-3/-3"}));
     EXPECT_EQ(LinesStartingWith(text, "# Vertices"),
               (std::vector<std::string>{"# Vertices: (1 to 3)", "# Vertices: (4 to 6)"}));
     EXPECT_EQ(LinesStartingWith(text, "# Faces"),
               (std::vector<std::string>{"# Faces: (1 to 1)", "# Faces: (2 to 2)"}));
-    EXPECT_NE(LinesStartingWith(text, "# Created").at(0).find(
-                  " Vertices: total=6/used=6 Indices: total=6/used=6 Faces: total=2/used=2 "),
+    EXPECT_NE(LinesStartingWith(text, "# Created")
+                  .at(0)
+                  .find(" Vertices: total=6/used=6 Indices: total=6/used=6 Faces: total=2/used=2 "),
               std::string::npos);
   }
 }
@@ -203,7 +211,8 @@ TEST_F(ObjExport, StripsAlternateTheirWindingAndRestartOnRepeats) {
   MeshSpec list = Strip({0, 1, 2, 3, 4, 5});
   list.version = 4;
   text = Export(testing::BuildMeshPayload(list), 4);
-  EXPECT_EQ(LinesStartingWith(text, "f "), (std::vector<std::string>{Face(2, 1, 0, 6), Face(5, 4, 3, 6)}));
+  EXPECT_EQ(LinesStartingWith(text, "f "),
+            (std::vector<std::string>{Face(2, 1, 0, 6), Face(5, 4, 3, 6)}));
 }
 
 TEST_F(ObjExport, StripEndingInARestartAtTheBufferEndStaysInside) {
@@ -221,17 +230,21 @@ TEST_F(ObjExport, FailuresCarryTheEntryNameAndTheInterfaceLanguage) {
   Bytes truncated(good.begin(), good.begin() + 40);
 
   EXPECT_EQ(FailureText(good, 5, true), "Bad.mesh Not supported convertanion meshes big endian.");
-  EXPECT_EQ(frontend_.lines, std::vector<std::string>{"Bad.mesh Not supported convertanion meshes big endian."});
+  EXPECT_EQ(frontend_.lines,
+            std::vector<std::string>{"Bad.mesh Not supported convertanion meshes big endian."});
   EXPECT_EQ(FailureText(testing::BuildMeshPayload(compressed), 5),
             "Bad.mesh Compression meshes are not supported.");
-  EXPECT_EQ(FailureText(truncated, 5), "Bad.mesh Error memory: This format meshes not supported!!!");
+  EXPECT_EQ(FailureText(truncated, 5),
+            "Bad.mesh Error memory: This format meshes not supported!!!");
   EXPECT_EQ(FailureText(testing::BuildMeshPayload(bad_index), 5),
             "Bad.mesh Error memory: This format meshes not supported!!!");
 
   InitLocalization(0x0419);
   EXPECT_EQ(FailureText(good, 5, true), "Bad.mesh Not supported convertanion meshes big endian.");
-  EXPECT_EQ(FailureText(testing::BuildMeshPayload(compressed), 5), "Bad.mesh Сжатые mesh не поддерживаются.");
-  EXPECT_EQ(FailureText(truncated, 5), "Bad.mesh Ошибка памяти: Этот формат mesh не поддерживаются!!!");
+  EXPECT_EQ(FailureText(testing::BuildMeshPayload(compressed), 5),
+            "Bad.mesh Сжатые mesh не поддерживаются.");
+  EXPECT_EQ(FailureText(truncated, 5),
+            "Bad.mesh Ошибка памяти: Этот формат mesh не поддерживаются!!!");
 
   // A file that cannot be created is the conversion failure.
   testing::WriteFileBytes(tmp_.Path() + "/Unity_Assets_Files", Bytes{1});
@@ -242,7 +255,8 @@ TEST_F(ObjExport, FailuresCarryTheEntryNameAndTheInterfaceLanguage) {
 
 long SummaryNumber(const std::string& summary, const std::string& label) {
   size_t at = summary.find(label);
-  return at == std::string::npos ? -1 : std::strtol(summary.c_str() + at + label.size(), nullptr, 10);
+  return at == std::string::npos ? -1
+                                 : std::strtol(summary.c_str() + at + label.size(), nullptr, 10);
 }
 
 // Checks that assimp reads the file with the sub-meshes and faces its summary line states
@@ -256,7 +270,8 @@ void ExpectAssimpAgrees(const std::string& path, const std::string& text, bool s
   long faces = strip ? static_cast<long>(LinesStartingWith(text, "f ").size())
                      : SummaryNumber(summary.substr(summary.find("Faces:")), "/used=");
   EXPECT_NE(report.find("Importing file ...                   OK"), std::string::npos) << report;
-  EXPECT_EQ(testing::ReportNumber(report, "Meshes:"), SummaryNumber(summary, "Meshes = ")) << report;
+  EXPECT_EQ(testing::ReportNumber(report, "Meshes:"), SummaryNumber(summary, "Meshes = "))
+      << report;
   EXPECT_EQ(testing::ReportNumber(report, "Faces:"), faces) << report;
   EXPECT_EQ(testing::ReportNumber(report, "Vertices:"), 3 * faces) << report;
 }

@@ -6,10 +6,10 @@ namespace kestrix::testing {
 
 Bytes EmbeddedClipPayload(const Bytes& sound, bool big_endian) {
   ByteWriter w(big_endian);
-  w.I32(2);   // format
-  w.I32(14);  // type (Ogg Vorbis)
+  w.I32(2);                // format
+  w.I32(14);               // type (Ogg Vorbis)
   w.U8(0).U8(0).Align(4);  // 3D, use hardware
-  w.I32(0);   // stream: embedded
+  w.I32(0);                // stream: embedded
   w.U32(static_cast<uint32_t>(sound.size())).Raw(sound).Align(4);
   return w.Take();
 }
@@ -24,17 +24,17 @@ Bytes LegacyResourceClipPayload(uint32_t length, uint32_t offset, bool big_endia
 Bytes ResourceRecordClipPayload(const std::string& source, uint64_t offset, uint64_t length,
                                 bool big_endian) {
   ByteWriter w(big_endian);
-  w.I32(1);       // load type
-  w.I32(1);       // channels
-  w.I32(44100);   // frequency
-  w.I32(16);      // bits per sample
-  w.F32(1.5f);    // length in seconds
-  w.U8(0).Align(4);  // tracker format
-  w.I32(0);       // sub-sound index
+  w.I32(1);                      // load type
+  w.I32(1);                      // channels
+  w.I32(44100);                  // frequency
+  w.I32(16);                     // bits per sample
+  w.F32(1.5f);                   // length in seconds
+  w.U8(0).Align(4);              // tracker format
+  w.I32(0);                      // sub-sound index
   w.U8(1).U8(0).U8(0).Align(4);  // preload, load in background, legacy 3D
   w.Str(source);
   w.U64(offset).U64(length);
-  w.I32(1);       // compression format
+  w.I32(1);  // compression format
   return w.Take();
 }
 
@@ -103,15 +103,15 @@ Bytes SilentOggVorbis(uint32_t sample_rate, int audio_packets, uint32_t serial) 
   BitWriter id;
   id.Put(1, 8);
   id.Text("vorbis");
-  id.Put(0, 32);            // version
-  id.Put(1, 8);             // channels
+  id.Put(0, 32);  // version
+  id.Put(1, 8);   // channels
   id.Put(sample_rate, 32);
-  id.Put(0, 32);            // maximum bitrate
-  id.Put(0, 32);            // nominal bitrate
-  id.Put(0, 32);            // minimum bitrate
-  id.Put(8, 4);             // short blocks of 256 samples
-  id.Put(11, 4);            // long blocks of 2048 samples
-  id.Put(1, 1);             // framing
+  id.Put(0, 32);  // maximum bitrate
+  id.Put(0, 32);  // nominal bitrate
+  id.Put(0, 32);  // minimum bitrate
+  id.Put(8, 4);   // short blocks of 256 samples
+  id.Put(11, 4);  // long blocks of 2048 samples
+  id.Put(1, 1);   // framing
 
   BitWriter comment;
   const char vendor[] = "Kestrix test builder";
@@ -119,53 +119,53 @@ Bytes SilentOggVorbis(uint32_t sample_rate, int audio_packets, uint32_t serial) 
   comment.Text("vorbis");
   comment.Put(sizeof vendor - 1, 32);
   comment.Text(vendor);
-  comment.Put(0, 32);       // no user comments
-  comment.Put(1, 1);        // framing
+  comment.Put(0, 32);  // no user comments
+  comment.Put(1, 1);   // framing
 
   // The smallest setup a decoder takes: one two-entry codebook, one floor 1 without
   // partitions, one residue 0, one mapping and one short-block mode.
   BitWriter setup;
   setup.Put(5, 8);
   setup.Text("vorbis");
-  setup.Put(0, 8);          // one codebook
+  setup.Put(0, 8);  // one codebook
   setup.Put(0x564342, 24);
-  setup.Put(1, 16);         // dimensions
-  setup.Put(2, 24);         // entries
-  setup.Put(0, 1);          // not ordered
-  setup.Put(0, 1);          // not sparse
-  setup.Put(0, 5);          // entry 0: length 1
-  setup.Put(0, 5);          // entry 1: length 1
-  setup.Put(0, 4);          // no lookup
-  setup.Put(0, 6);          // one time-domain placeholder
+  setup.Put(1, 16);  // dimensions
+  setup.Put(2, 24);  // entries
+  setup.Put(0, 1);   // not ordered
+  setup.Put(0, 1);   // not sparse
+  setup.Put(0, 5);   // entry 0: length 1
+  setup.Put(0, 5);   // entry 1: length 1
+  setup.Put(0, 4);   // no lookup
+  setup.Put(0, 6);   // one time-domain placeholder
   setup.Put(0, 16);
-  setup.Put(0, 6);          // one floor
-  setup.Put(1, 16);         // floor type 1
-  setup.Put(0, 5);          // no partitions
-  setup.Put(1, 2);          // multiplier 2
-  setup.Put(7, 4);          // range bits
-  setup.Put(0, 6);          // one residue
-  setup.Put(0, 16);         // residue type 0
-  setup.Put(0, 24);         // begin
-  setup.Put(0, 24);         // end
-  setup.Put(0, 24);         // partition size 1
-  setup.Put(0, 6);          // one classification
-  setup.Put(0, 8);          // classbook 0
-  setup.Put(0, 3);          // cascade: no books
+  setup.Put(0, 6);   // one floor
+  setup.Put(1, 16);  // floor type 1
+  setup.Put(0, 5);   // no partitions
+  setup.Put(1, 2);   // multiplier 2
+  setup.Put(7, 4);   // range bits
+  setup.Put(0, 6);   // one residue
+  setup.Put(0, 16);  // residue type 0
+  setup.Put(0, 24);  // begin
+  setup.Put(0, 24);  // end
+  setup.Put(0, 24);  // partition size 1
+  setup.Put(0, 6);   // one classification
+  setup.Put(0, 8);   // classbook 0
+  setup.Put(0, 3);   // cascade: no books
   setup.Put(0, 1);
-  setup.Put(0, 6);          // one mapping
-  setup.Put(0, 16);         // mapping type 0
-  setup.Put(0, 1);          // one submap
-  setup.Put(0, 1);          // no coupling
-  setup.Put(0, 2);          // reserved
-  setup.Put(0, 8);          // submap 0: time placeholder
-  setup.Put(0, 8);          // floor 0
-  setup.Put(0, 8);          // residue 0
-  setup.Put(0, 6);          // one mode
-  setup.Put(0, 1);          // short blocks
-  setup.Put(0, 16);         // window type
-  setup.Put(0, 16);         // transform type
-  setup.Put(0, 8);          // mapping 0
-  setup.Put(1, 1);          // framing
+  setup.Put(0, 6);   // one mapping
+  setup.Put(0, 16);  // mapping type 0
+  setup.Put(0, 1);   // one submap
+  setup.Put(0, 1);   // no coupling
+  setup.Put(0, 2);   // reserved
+  setup.Put(0, 8);   // submap 0: time placeholder
+  setup.Put(0, 8);   // floor 0
+  setup.Put(0, 8);   // residue 0
+  setup.Put(0, 6);   // one mode
+  setup.Put(0, 1);   // short blocks
+  setup.Put(0, 16);  // window type
+  setup.Put(0, 16);  // transform type
+  setup.Put(0, 8);   // mapping 0
+  setup.Put(1, 1);   // framing
 
   // An audio packet of one zero byte: audio type, the only mode, floor unused: silence.
   std::vector<Bytes> audio(static_cast<size_t>(audio_packets), Bytes{0});

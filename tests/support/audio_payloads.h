@@ -20,7 +20,8 @@ Bytes ResourceRecordClipPayload(const std::string& source, uint64_t offset, uint
 
 // A mono Ogg Vorbis stream of `audio_packets` silent short blocks (128 samples each after the
 // first), built bit by bit so that fixtures need no encoder.
-Bytes SilentOggVorbis(uint32_t sample_rate = 8000, int audio_packets = 16, uint32_t serial = 0x4b657374);
+Bytes SilentOggVorbis(uint32_t sample_rate = 8000, int audio_packets = 16,
+                      uint32_t serial = 0x4b657374);
 // A 16-bit mono PCM WAV file holding a short ramp.
 Bytes PcmWav(uint32_t sample_rate = 8000, uint32_t samples = 400);
 

@@ -7,7 +7,7 @@ namespace kestrix::testing {
 
 std::vector<ChannelSpec> Engine5Channels() {
   return {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 2, 4}, {0, 28, 0, 2},
-          {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}};
+          {0, 0, 0, 0}, {0, 0, 0, 0},  {0, 0, 0, 0},  {0, 0, 0, 0}};
 }
 
 std::vector<ChannelSpec> Engine4Channels() {
@@ -147,21 +147,21 @@ Bytes BuildMeshPayload(const MeshSpec& spec) {
   w.U32(static_cast<uint32_t>(data.size())).Raw(data).Align(4);
 
   uint32_t salt = 0;
-  BitVector(w, spec, true, salt++);           // vertices
-  BitVector(w, spec, true, salt++);           // UV
-  if (!v5) BitVector(w, spec, true, salt++);  // bind poses
-  BitVector(w, spec, true, salt++);           // normals
-  BitVector(w, spec, true, salt++);           // tangents
-  BitVector(w, spec, false, salt++);          // weights
-  BitVector(w, spec, false, salt++);          // normal signs
-  BitVector(w, spec, false, salt++);          // tangent signs
-  if (v5) BitVector(w, spec, true, salt++);   // float colours
-  BitVector(w, spec, false, salt++);          // bone indices
-  BitVector(w, spec, false, salt++);          // triangles
-  if (!v5) BitVector(w, spec, false, salt++); // colours
-  if (v5) w.U32(0);                           // UV info
-  for (int i = 0; i < 6; ++i) w.F32(1.0f);    // local bounding box
-  w.U32(0);                                   // mesh usage flags
+  BitVector(w, spec, true, salt++);            // vertices
+  BitVector(w, spec, true, salt++);            // UV
+  if (!v5) BitVector(w, spec, true, salt++);   // bind poses
+  BitVector(w, spec, true, salt++);            // normals
+  BitVector(w, spec, true, salt++);            // tangents
+  BitVector(w, spec, false, salt++);           // weights
+  BitVector(w, spec, false, salt++);           // normal signs
+  BitVector(w, spec, false, salt++);           // tangent signs
+  if (v5) BitVector(w, spec, true, salt++);    // float colours
+  BitVector(w, spec, false, salt++);           // bone indices
+  BitVector(w, spec, false, salt++);           // triangles
+  if (!v5) BitVector(w, spec, false, salt++);  // colours
+  if (v5) w.U32(0);                            // UV info
+  for (int i = 0; i < 6; ++i) w.F32(1.0f);     // local bounding box
+  w.U32(0);                                    // mesh usage flags
   if (v5) {
     Array(w, 3, 1);  // baked convex collision mesh
     Array(w, 5, 1);  // baked triangle collision mesh

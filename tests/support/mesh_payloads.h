@@ -53,7 +53,8 @@ struct MeshSpec {
 
 // Channels of the usual layouts.
 std::vector<ChannelSpec> Engine5Channels();  // pos 0/0, normal 0/12, colour 0/24 (bytes), UV 0/28
-std::vector<ChannelSpec> Engine4Channels();  // pos, normal, colour, UV and UV2 in stream 0, tangent in 1
+std::vector<ChannelSpec>
+Engine4Channels();  // pos, normal, colour, UV and UV2 in stream 0, tangent in 1
 
 Bytes BuildMeshPayload(const MeshSpec& spec);
 // The vertex data alone, as BuildMeshPayload lays it out.

@@ -27,10 +27,12 @@ std::vector<std::pair<std::string, Bytes>> SampleArchives() {
   media.format = 17;
   media.unity_version = "5.6.3f1";
   media.platform = 5;
-  media.objects.push_back({83, NamedObject("Theme", EmbeddedClipPayload(SilentOggVorbis(22050, 40)))});
+  media.objects.push_back(
+      {83, NamedObject("Theme", EmbeddedClipPayload(SilentOggVorbis(22050, 40)))});
   const Bytes wav = PcmWav();
   media.objects.push_back(
-      {83, NamedObject("Click", ResourceRecordClipPayload("sounds_and_meshes.resource", 16, wav.size()))});
+      {83, NamedObject("Click",
+                       ResourceRecordClipPayload("sounds_and_meshes.resource", 16, wav.size()))});
   MeshSpec quad;
   quad.version = 5;
   quad.vertices = {{-1, -1, 0, 0, 0, -1, 0, 0},
