@@ -43,7 +43,8 @@ class MeshReader {
   }
   std::vector<uint8_t> ByteArray() {
     uint32_t count = Count(1);
-    std::vector<uint8_t> bytes = in_.ReadBytes(count);
+    std::vector<uint8_t> bytes;
+    if (count > 0) bytes = in_.ReadBytes(count);
     Align();
     return bytes;
   }

@@ -72,7 +72,9 @@ Bytes BuildVertexData(const MeshSpec& spec) {
   Bytes data(total, 0xCC);
   for (uint64_t i = 0; i < n; ++i) {
     const MeshVertexSpec& v = spec.vertices[i];
-    auto at = [&](int channel) {
+    // A table too short for an attribute leaves it out (PutFloat skips writes past the end).
+    auto at = [&](size_t channel) -> uint64_t {
+      if (channel >= channels.size()) return data.size();
       const ChannelSpec& c = channels[channel];
       return starts[c.stream] + i * strides[c.stream] + c.offset;
     };
