@@ -98,7 +98,8 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
     in.SetOrder(order);
     in.Seek(kSourcePathAt);
     uint32_t path_length = in.U32();
-    std::string path = in.ReadText(path_length);
+    const std::string named = in.ReadText(path_length);
+    std::string path = named;
     in.Seek((in.Tell() + 3) & ~uint64_t{3});
     source.offset = in.U64();
     source.length = in.U64();
@@ -112,7 +113,7 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
     }
     if (IsAbsoluteName(path) || !IsContainedName(path) ||
         FileNameOf(NativeSeparators(path)).empty()) {
-      ctx.Report("Refused resource path outside the archive folder: " + path + " (" +
+      ctx.Report("Refused resource path outside the archive folder: " + named + " (" +
                  call.file_name + ")");
       return;
     }
