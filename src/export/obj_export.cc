@@ -1,8 +1,205 @@
-// Placeholder until this converter is written: it writes nothing.
+// Meshes become Wavefront OBJ text: one group per sub-mesh, each with its own vertex block and
+// faces that point back into it with relative indices. The model is mirrored on X, so faces
+// are written in reversed order to keep them facing outwards.
+#include "export/obj_export.h"
+
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "core/error.h"
+#include "core/localization.h"
 #include "export/converter.h"
+#include "export/mesh_decoder.h"
+#include "platform/byte_source.h"
+#include "platform/file_ops.h"
+#include "platform/io_error.h"
+#include "platform/paths.h"
+#include "platform/reader.h"
 
 namespace kestrix {
 
-void ExportObj(const ConverterCall&, ConverterContext&, int32_t) {}
+namespace {
+
+const char kLineEnd[] = "\r\n";
+
+class ObjText {
+ public:
+  ObjText(const TMeshBase& mesh, std::string& out) : mesh_(mesh), out_(out) {}
+
+  void SubMesh(size_t k, const std::string& group);
+
+ private:
+  void Face(uint16_t a, uint16_t b, uint16_t c);
+  void Strip(size_t k);
+
+  const TMeshBase& mesh_;
+  std::string& out_;
+  int32_t block_end_ = 0;  // L: indices are written relative to the end of the vertex block
+};
+
+void ObjText::SubMesh(size_t k, const std::string& group) {
+  const MeshSubMesh& s = mesh_.SubMesh(k);
+  const uint32_t first_face = mesh_.FirstFace(k);
+  const uint32_t faces = mesh_.FaceCount(k);
+  const std::string number = std::to_string(k + 1);
+  out_ += "g " + group + "_" + number + kLineEnd;
+  out_ += "# SubMesh: " + number + " SubVertices = " + std::to_string(s.vertex_count) +
+          " SubIndices = " + std::to_string(s.index_count) +
+          " SubFaces = " + std::to_string(faces) + kLineEnd;
+  out_ += "# Vertices: (" + std::to_string(uint64_t{s.first_vertex} + 1) + " to " +
+          std::to_string(uint64_t{s.first_vertex} + s.vertex_count) + ")" + kLineEnd;
+  for (uint32_t i = s.first_vertex; i < s.first_vertex + s.vertex_count; ++i) {
+    MeshVector3 p = mesh_.Position(i);
+    MeshVector2 t = mesh_.TexCoord(i);
+    MeshVector3 n = mesh_.Normal(i);
+    out_ += "v " + FormatObjNumber(-p.x) + " " + FormatObjNumber(p.y) + " " + FormatObjNumber(p.z) +
+            kLineEnd;
+    out_ += "vt " + FormatObjNumber(t.u) + " " + FormatObjNumber(t.v) + kLineEnd;
+    out_ += "vn " + FormatObjNumber(-n.x) + " " + FormatObjNumber(n.y) + " " +
+            FormatObjNumber(n.z) + kLineEnd;
+  }
+  out_ += "# Faces: (" + std::to_string(uint64_t{first_face} + 1) + " to " +
+          std::to_string(uint64_t{first_face} + faces) + ")" + kLineEnd;
+  block_end_ = static_cast<int32_t>((uint64_t{s.first_vertex} + s.vertex_count) % 65536);
+  if (mesh_.IsStrip(k)) {
+    Strip(k);
+    return;
+  }
+  for (uint64_t f = first_face; f < uint64_t{first_face} + faces; ++f) {
+    uint16_t i0 = mesh_.Index(3 * f), i1 = mesh_.Index(3 * f + 1), i2 = mesh_.Index(3 * f + 2);
+    Face(i2, i1, i0);
+  }
+}
+
+void ObjText::Face(uint16_t a, uint16_t b, uint16_t c) {
+  std::string line = "f";
+  for (uint16_t index : {a, b, c}) {
+    std::string r = std::to_string(int32_t{index} - block_end_);
+    line += " " + r + "/" + r + "/" + r;
+  }
+  out_ += line + kLineEnd;
+}
+
+// A triangle strip turns into a list whose winding alternates; a repeated index marks a
+// restart, and runs of repeats shift the parity.
+void ObjText::Strip(size_t k) {
+  const uint64_t start = mesh_.FirstIndex(k);
+  const uint64_t end = start + mesh_.SubMesh(k).index_count;
+  const uint64_t total = mesh_.TotalIndices();
+  auto q = [&](uint64_t p) { return mesh_.Index(p); };
+  uint64_t p = start;
+  uint64_t n = 0;
+  while (p < end) {
+    if (n % 2 == 0) {
+      Face(q(p + 2), q(p + 1), q(p));
+    } else {
+      Face(q(p), q(p + 1), q(p + 2));
+    }
+    p += 3;
+    bool restart = false;
+    while (p < end) {
+      if (q(p) == q(p - 1)) {
+        ++p;
+        // Comparisons stop at the end of the index buffer rather than read past it.
+        while (p + 1 < total && q(p) == q(p + 1)) {
+          ++n;
+          ++p;
+        }
+        restart = true;
+        break;
+      }
+      if (n % 2 == 0) {
+        Face(q(p - 2), q(p - 1), q(p));
+      } else {
+        Face(q(p), q(p - 1), q(p - 2));
+      }
+      ++n;
+      ++p;
+    }
+    if (!restart) break;
+  }
+}
+
+std::string Summary(const TMeshBase& mesh) {
+  uint64_t used_vertices = 0, used_indices = 0, used_faces = 0;
+  for (size_t k = 0; k < mesh.SubMeshCount(); ++k) {
+    used_vertices += mesh.SubMesh(k).vertex_count;
+    used_indices += mesh.SubMesh(k).index_count;
+    used_faces += mesh.FaceCount(k);
+  }
+  return "# Created by Kestrix Meshes = " + std::to_string(mesh.SubMeshCount()) +
+         " Vertices: total=" + std::to_string(mesh.VertexCount()) +
+         "/used=" + std::to_string(used_vertices) +
+         " Indices: total=" + std::to_string(mesh.TotalIndices()) +
+         "/used=" + std::to_string(used_indices) +
+         " Faces: total=" + std::to_string(mesh.TotalFaces()) +
+         "/used=" + std::to_string(used_faces) +
+         " Bytes per Vertex: " + std::to_string(mesh.BytesPerVertex()) + "/" +
+         std::to_string(mesh.StoredBytesPerVertex()) + kLineEnd;
+}
+
+}  // namespace
+
+std::string FormatObjNumber(float value) {
+  static const std::string kZero = "0.000000";
+  if (!std::isfinite(value)) return kZero;
+  char buffer[64];
+  int n = std::snprintf(buffer, sizeof buffer, "%.6f", static_cast<double>(value));
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) return kZero;
+  std::string text(buffer, static_cast<size_t>(n));
+  // Long integral parts are unreliable in a float; ".0" past the sixth character marks them.
+  size_t dot_zero = text.find(".0");
+  if (dot_zero != std::string::npos && dot_zero + 1 > 6) return kZero;
+  if (text.find("E+") != std::string::npos || text.find("Nan") != std::string::npos) return kZero;
+  return text;
+}
+
+std::string BuildObjText(const TMeshBase& mesh, const std::string& file_name) {
+  std::string body;
+  ObjText writer(mesh, body);
+  const std::string group = WithoutExtension(file_name);
+  for (size_t k = 0; k < mesh.SubMeshCount(); ++k) writer.SubMesh(k, group);
+  return Summary(mesh) + body;
+}
+
+void ExportObj(const ConverterCall& call, ConverterContext& ctx, int32_t major_version) {
+  const std::string& name = call.file_name;
+  if (call.big_endian) {
+    std::string text = name + " " + Str(kStrMeshBigEndian);
+    ctx.Done(text);
+    throw Error(text);
+  }
+  std::string obj;
+  try {
+    std::vector<uint8_t> payload = call.stream.ReadBytes(call.payload_size);
+    MemorySource memory(payload);
+    Reader in(memory);
+    TMeshBase mesh;
+    mesh.Decode(in, major_version);
+    obj = BuildObjText(mesh, name);
+  } catch (const MeshDecodeError& e) {
+    int key = e.kind() == MeshDecodeError::kCompressed ? kStrMeshCompressed : kStrMeshMemory;
+    throw Error(name + " " + Str(key));
+  } catch (const IoError&) {
+    // The payload itself runs past the end of the archive.
+    throw Error(name + " " + Str(kStrMeshMemory));
+  } catch (const std::bad_alloc&) {
+    throw Error(name + " " + Str(kStrMeshMemory));
+  } catch (const std::exception&) {
+    throw Error(name + " " + Str(kStrMeshConvert));
+  }
+  try {
+    const std::string folder = call.base_folder + call.relative_folder;
+    CreateFolders(folder);
+    OutputFile out(folder + name + ".obj");
+    out.Write(obj);
+    out.Close();
+  } catch (const std::exception&) {
+    throw Error(name + " " + Str(kStrMeshConvert));
+  }
+  ctx.Done(name + " -> OBJ");
+}
 
 }  // namespace kestrix

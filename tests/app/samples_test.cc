@@ -23,6 +23,10 @@ TEST(Samples, CommittedFilesMatchTheBuilderAndOpen) {
     EXPECT_GT(s.EntryCount(), 0u) << name;
     CleanupTemporaryFiles(s);
   }
+  for (const auto& [name, bytes] : testing::SampleResources()) {
+    EXPECT_EQ(testing::ReadFileBytes(std::string(KESTRIX_SAMPLES_DIR) + "/" + name), bytes)
+        << name << " is stale: rebuild it with build/tests/make_samples samples";
+  }
 }
 
 }  // namespace

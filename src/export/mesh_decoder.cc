@@ -1,0 +1,264 @@
+#include "export/mesh_decoder.h"
+
+#include <cstring>
+#include <new>
+
+#include "platform/byte_order.h"
+#include "platform/io_error.h"
+#include "platform/reader.h"
+
+namespace kestrix {
+
+namespace {
+
+// Reads the serialized building blocks; padding is measured from the payload start.
+class MeshReader {
+ public:
+  explicit MeshReader(Reader& in) : in_(in), origin_(in.Tell()) {}
+
+  uint32_t U32() { return in_.U32(ByteOrder::Little); }
+  uint8_t U8() { return in_.U8(); }
+  void Skip(uint64_t n) {
+    in_.Require(n);
+    in_.Skip(n);
+  }
+  void Align() {
+    uint64_t rel = in_.Tell() - origin_;
+    Skip((4 - rel % 4) % 4);
+  }
+  // A count of elements of `element_size` bytes each, checked against what remains so that a
+  // garbage count fails before anything is allocated.
+  uint32_t Count(uint64_t element_size) {
+    uint32_t count = U32();
+    if (uint64_t{count} * element_size > in_.Remaining()) {
+      throw MeshDecodeError(MeshDecodeError::kUndecodable,
+                            "array of " + std::to_string(count) + " elements runs past the data");
+    }
+    return count;
+  }
+  void SkipArray(uint64_t element_size) {
+    uint32_t count = Count(element_size);
+    Skip(count * element_size);
+    Align();
+  }
+  std::vector<uint8_t> ByteArray() {
+    uint32_t count = Count(1);
+    std::vector<uint8_t> bytes;
+    if (count > 0) bytes = in_.ReadBytes(count);
+    Align();
+    return bytes;
+  }
+  void SkipString() {
+    uint32_t length = Count(1);
+    Skip(length + (4 - length % 4) % 4);
+  }
+  void SkipPackedBitVector(bool with_range) {
+    U32();                    // item count
+    if (with_range) Skip(8);  // range and start
+    SkipArray(1);
+    U8();  // bit size
+    Align();
+  }
+
+ private:
+  Reader& in_;
+  uint64_t origin_;
+};
+
+[[noreturn]] void Undecodable(const std::string& detail) {
+  throw MeshDecodeError(MeshDecodeError::kUndecodable, detail);
+}
+
+float FloatAt(const uint8_t* p) {
+  uint32_t bits = Get32(p, ByteOrder::Little);
+  float f;
+  std::memcpy(&f, &bits, 4);
+  return f;
+}
+
+}  // namespace
+
+void TMeshBase::Decode(Reader& stream, int32_t version) {
+  *this = TMeshBase();
+  version_ = version;
+  try {
+    MeshReader in(stream);
+    const bool v3 = version <= 3, v4 = version == 4, v5 = version >= 5;
+
+    const uint64_t record_size = v3 ? 48 : 44;
+    sub_meshes_.resize(in.Count(record_size));
+    for (MeshSubMesh& s : sub_meshes_) {
+      s.first_byte = in.U32();
+      s.index_count = in.U32();
+      if (v3) {
+        s.strip_flag = in.U32();
+        s.triangle_count = in.U32();
+      } else {
+        s.topology = in.U32();
+      }
+      s.first_vertex = in.U32();
+      s.vertex_count = in.U32();
+      in.Skip(24);  // bounding box
+    }
+    if (v3) {
+      in.U8();  // mesh compression
+      in.Align();
+      index_buffer_ = in.ByteArray();
+      in.SkipArray(32);  // skin
+      in.SkipArray(64);  // bind poses
+    } else {
+      in.SkipArray(40);  // blend-shape vertices
+      in.SkipArray(12);  // blend shapes
+      uint32_t shape_channels = in.Count(16);
+      for (uint32_t c = 0; c < shape_channels; ++c) {
+        in.SkipString();
+        in.Skip(12);  // name hash, frame index, frame count
+      }
+      in.SkipArray(4);   // full weights
+      in.SkipArray(64);  // bind poses
+      in.SkipArray(4);   // bone name hashes
+      in.U32();          // root bone name hash
+      if (in.U8() != 0) throw MeshDecodeError(MeshDecodeError::kCompressed, "compressed mesh");
+      if (v4) in.U8();  // stream compression
+      in.Skip(3);       // readable, keep vertices, keep indices
+      in.Align();
+      index_buffer_ = in.ByteArray();
+      in.SkipArray(32);  // skin
+    }
+
+    current_channels_ = in.U32();
+    vertex_count_ = in.U32();
+    if (v3) {
+      for (uint32_t& stride : legacy_strides_) {
+        in.U32();  // channel mask
+        in.U32();  // offset
+        stride = in.U32();
+        in.U32();
+      }
+    } else {
+      uint32_t count = in.Count(4);
+      channels_.resize(count);
+      for (MeshChannel& c : channels_) {
+        c.stream = in.U8();
+        c.offset = in.U8();
+        c.format = in.U8();
+        c.dimension = in.U8();
+      }
+      in.Align();
+      if (v4) in.SkipArray(12);  // streams
+    }
+    vertex_data_ = in.ByteArray();
+
+    // The compressed-mesh block is read only to reach the fields after it.
+    in.SkipPackedBitVector(true);            // vertices
+    in.SkipPackedBitVector(true);            // UV
+    if (!v5) in.SkipPackedBitVector(true);   // bind poses
+    in.SkipPackedBitVector(true);            // normals
+    in.SkipPackedBitVector(true);            // tangents
+    in.SkipPackedBitVector(false);           // weights
+    in.SkipPackedBitVector(false);           // normal signs
+    in.SkipPackedBitVector(false);           // tangent signs
+    if (v5) in.SkipPackedBitVector(true);    // float colours
+    in.SkipPackedBitVector(false);           // bone indices
+    in.SkipPackedBitVector(false);           // triangles
+    if (!v5) in.SkipPackedBitVector(false);  // colours
+    if (v5) in.U32();                        // UV info
+
+    in.Skip(24);  // local bounding box
+    in.U32();     // mesh usage flags
+    if (v5) {
+      in.SkipArray(1);  // baked convex collision mesh
+      in.SkipArray(1);  // baked triangle collision mesh
+    }
+  } catch (const IoError& e) {
+    Undecodable(e.what());
+  } catch (const std::bad_alloc&) {
+    Undecodable("out of memory");
+  }
+  ComputeVertexTable();
+}
+
+void TMeshBase::ComputeVertexTable() {
+  if (version_ <= 3) {
+    uint32_t stride = 0;
+    for (uint32_t s : legacy_strides_) stride += s;
+    stride %= 256;
+    stream_strides_ = {stride};
+    stream_starts_ = {0};
+    position_ = {0, stride};
+    normal_ = {12, stride};
+    texcoord_ = {24, stride};
+  } else {
+    size_t streams = 0;
+    for (const MeshChannel& c : channels_)
+      if (size_t{c.stream} + 1 > streams) streams = size_t{c.stream} + 1;
+    stream_strides_.assign(streams, 0);
+    for (const MeshChannel& c : channels_) {
+      uint32_t element = c.format == 2 ? 1 : 4;
+      stream_strides_[c.stream] += (element * c.dimension + 3) / 4 * 4;
+    }
+    stream_starts_.assign(streams, 0);
+    for (size_t s = 1; s < streams; ++s)
+      stream_starts_[s] = stream_starts_[s - 1] + uint64_t{stream_strides_[s - 1]} * vertex_count_;
+    if (vertex_count_ > 0) {
+      if (channels_.size() < 4) Undecodable("fewer than four vertex channels");
+      auto attribute = [&](const MeshChannel& c) {
+        return Attribute{stream_starts_[c.stream] + c.offset, stream_strides_[c.stream]};
+      };
+      position_ = attribute(channels_[0]);
+      normal_ = attribute(channels_[1]);
+      texcoord_ = attribute(channels_[3]);
+    }
+  }
+  // Every vertex the table describes must lie inside the vertex data; the positions grow with
+  // the vertex number, so the last vertex decides.
+  for (uint32_t s = 0; s < sub_meshes_.size(); ++s) {
+    const MeshSubMesh& m = sub_meshes_[s];
+    if (uint64_t{m.first_vertex} + m.vertex_count > vertex_count_)
+      Undecodable("sub-mesh vertex range past the vertex count");
+  }
+  if (vertex_count_ == 0) return;
+  const uint64_t last = vertex_count_ - 1;
+  const uint64_t size = vertex_data_.size();
+  if (position_.start + last * position_.stride + 12 > size ||
+      normal_.start + last * normal_.stride + 12 > size ||
+      texcoord_.start + last * texcoord_.stride + 8 > size) {
+    Undecodable("vertex table past the vertex data");
+  }
+}
+
+uint32_t TMeshBase::FaceCount(size_t k) const {
+  return version_ >= 4 ? sub_meshes_[k].index_count / 3 : sub_meshes_[k].triangle_count;
+}
+
+uint16_t TMeshBase::Index(uint64_t position) const {
+  if (position >= TotalIndices()) Undecodable("index past the index buffer");
+  uint16_t index = Get16(index_buffer_.data() + position * 2, ByteOrder::Little);
+  if (index >= vertex_count_) Undecodable("index past the vertex table");
+  return index;
+}
+
+MeshVector3 TMeshBase::Vector3At(const Attribute& a, uint32_t i) const {
+  if (i >= vertex_count_) Undecodable("vertex past the vertex table");
+  const uint8_t* p = vertex_data_.data() + a.start + uint64_t{i} * a.stride;
+  return {FloatAt(p), FloatAt(p + 4), FloatAt(p + 8)};
+}
+
+MeshVector2 TMeshBase::TexCoord(uint32_t i) const {
+  if (i >= vertex_count_) Undecodable("vertex past the vertex table");
+  const uint8_t* p = vertex_data_.data() + texcoord_.start + uint64_t{i} * texcoord_.stride;
+  return {FloatAt(p), FloatAt(p + 4)};
+}
+
+uint32_t TMeshBase::BytesPerVertex() const {
+  uint32_t sum = 0;
+  for (uint32_t s : stream_strides_) sum += s;
+  return sum % 256;
+}
+
+uint32_t TMeshBase::StoredBytesPerVertex() const {
+  if (vertex_count_ == 0) return 0;
+  return static_cast<uint32_t>(vertex_data_.size() / vertex_count_ % 256);
+}
+
+}  // namespace kestrix

@@ -1,0 +1,100 @@
+// A Mesh payload as the engine serializes it, decoded for the OBJ writer. Three generations of
+// the layout are told apart by the engine major version: up to 3, 4, and 5 or later.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kestrix {
+
+class Reader;
+
+// Why a mesh could not be decoded or written.
+class MeshDecodeError : public std::runtime_error {
+ public:
+  enum Kind { kCompressed, kUndecodable };
+  MeshDecodeError(Kind kind, const std::string& detail) : std::runtime_error(detail), kind_(kind) {}
+  Kind kind() const { return kind_; }
+
+ private:
+  Kind kind_;
+};
+
+struct MeshSubMesh {
+  uint32_t first_byte = 0;
+  uint32_t index_count = 0;
+  uint32_t strip_flag = 0;      // version 3 and earlier
+  uint32_t triangle_count = 0;  // version 3 and earlier
+  uint32_t topology = 0;        // version 4 and later
+  uint32_t first_vertex = 0;
+  uint32_t vertex_count = 0;
+};
+
+struct MeshChannel {
+  uint8_t stream = 0, offset = 0, format = 0, dimension = 0;
+};
+
+struct MeshVector3 {
+  float x = 0, y = 0, z = 0;
+};
+struct MeshVector2 {
+  float u = 0, v = 0;
+};
+
+class TMeshBase {
+ public:
+  // Reads the payload from the stream's position, which must be the payload start (padding is
+  // measured from there). Throws MeshDecodeError: kCompressed for a compressed mesh, kUndecodable
+  // for anything that does not fit the layout or the data.
+  void Decode(Reader& stream, int32_t version);
+
+  int32_t version() const { return version_; }
+  size_t SubMeshCount() const { return sub_meshes_.size(); }
+  const MeshSubMesh& SubMesh(size_t k) const { return sub_meshes_[k]; }
+  uint32_t FirstFace(size_t k) const { return sub_meshes_[k].first_byte / 6; }
+  uint32_t FirstIndex(size_t k) const { return sub_meshes_[k].first_byte / 2; }
+  uint32_t FaceCount(size_t k) const;
+  bool IsStrip(size_t k) const { return version_ <= 3 && sub_meshes_[k].strip_flag != 0; }
+
+  // Index buffer word `position`; throws kUndecodable past the buffer or for an index past the
+  // vertex table.
+  uint16_t Index(uint64_t position) const;
+  uint64_t TotalIndices() const { return index_buffer_.size() / 2; }
+  uint64_t TotalFaces() const { return index_buffer_.size() / 6; }
+
+  uint32_t VertexCount() const { return vertex_count_; }
+  MeshVector3 Position(uint32_t i) const { return Vector3At(position_, i); }
+  MeshVector3 Normal(uint32_t i) const { return Vector3At(normal_, i); }
+  MeshVector2 TexCoord(uint32_t i) const;
+
+  const std::vector<uint32_t>& StreamStrides() const { return stream_strides_; }
+  const std::vector<MeshChannel>& Channels() const { return channels_; }
+  uint32_t BytesPerVertex() const;
+  uint32_t StoredBytesPerVertex() const;
+
+ private:
+  // Where one vertex attribute lives: vertex i at start + i * stride of the vertex data.
+  struct Attribute {
+    uint64_t start = 0;
+    uint64_t stride = 0;
+  };
+
+  void ComputeVertexTable();
+  MeshVector3 Vector3At(const Attribute& a, uint32_t i) const;
+
+  int32_t version_ = 0;
+  std::vector<MeshSubMesh> sub_meshes_;
+  std::vector<uint8_t> index_buffer_;
+  uint32_t current_channels_ = 0;
+  uint32_t vertex_count_ = 0;
+  uint32_t legacy_strides_[4] = {0, 0, 0, 0};
+  std::vector<MeshChannel> channels_;
+  std::vector<uint8_t> vertex_data_;
+  std::vector<uint32_t> stream_strides_;
+  std::vector<uint64_t> stream_starts_;
+  Attribute position_, normal_, texcoord_;
+};
+
+}  // namespace kestrix

@@ -1,0 +1,208 @@
+// The mesh layouts of the three engine generations, the stride rule, and malformed meshes that
+// must fail cleanly instead of reading outside the data.
+#include "export/mesh_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/byte_source.h"
+#include "platform/reader.h"
+#include "support/mesh_payloads.h"
+
+namespace kestrix {
+namespace {
+
+using testing::Bytes;
+using testing::MeshSpec;
+
+TMeshBase Decode(const Bytes& payload, int32_t version) {
+  MemorySource source(payload);
+  Reader in(source);
+  TMeshBase mesh;
+  mesh.Decode(in, version);
+  return mesh;
+}
+
+MeshDecodeError::Kind FailureOf(const Bytes& payload, int32_t version) {
+  try {
+    Decode(payload, version);
+  } catch (const MeshDecodeError& e) {
+    return e.kind();
+  }
+  ADD_FAILURE() << "decoded without failure";
+  return MeshDecodeError::kCompressed;
+}
+
+// Every row a generation has, with content, so that a skipped or extra row shifts the fields.
+MeshSpec Busy(int32_t version) {
+  MeshSpec spec = testing::OneTriangleMesh(version);
+  spec.blend_shape_names = {"smile", "a"};
+  spec.bind_poses = 2;
+  spec.skin = 3;
+  if (version == 4) spec.channels = testing::Engine4Channels();
+  return spec;
+}
+
+TEST(MeshDecoder, ReadsTheLayoutOfEachGeneration) {
+  for (int32_t version : {2, 3, 4, 5, 2017}) {
+    SCOPED_TRACE(version);
+    MeshSpec spec = Busy(version);
+    TMeshBase mesh = Decode(testing::BuildMeshPayload(spec), version);
+    ASSERT_EQ(mesh.SubMeshCount(), 1u);
+    EXPECT_EQ(mesh.SubMesh(0).index_count, 3u);
+    EXPECT_EQ(mesh.SubMesh(0).vertex_count, 3u);
+    EXPECT_EQ(mesh.FaceCount(0), 1u);
+    EXPECT_FALSE(mesh.IsStrip(0));
+    ASSERT_EQ(mesh.VertexCount(), 3u);
+    EXPECT_EQ(mesh.TotalIndices(), 3u);
+    EXPECT_EQ(mesh.Index(2), 2);
+    for (uint32_t i = 0; i < 3; ++i) {
+      const testing::MeshVertexSpec& v = spec.vertices[i];
+      EXPECT_EQ(mesh.Position(i).x, v.px);
+      EXPECT_EQ(mesh.Position(i).y, v.py);
+      EXPECT_EQ(mesh.Position(i).z, v.pz);
+      EXPECT_EQ(mesh.Normal(i).y, v.ny);
+      EXPECT_EQ(mesh.TexCoord(i).u, v.u);
+      EXPECT_EQ(mesh.TexCoord(i).v, v.v);
+    }
+  }
+}
+
+TEST(MeshDecoder, GenerationsDoNotReadEachOthersLayout) {
+  // Version 4 has the stream-compression byte, the stream array and two extra bit vectors that
+  // version 5 lacks; reading one as the other must not pass silently with the same vertices.
+  Bytes v4 = testing::BuildMeshPayload(Busy(4));
+  Bytes v5 = testing::BuildMeshPayload(Busy(5));
+  for (auto [payload, version] : {std::pair{v4, 5}, std::pair{v5, 4}}) {
+    bool same = false;
+    try {
+      TMeshBase mesh = Decode(payload, version);
+      same = mesh.VertexCount() == 3 && mesh.Position(0).x == 1.5f;
+    } catch (const MeshDecodeError&) {
+    }
+    EXPECT_FALSE(same) << "version " << version;
+  }
+}
+
+TEST(MeshDecoder, ColourBytesCountOneBytePerComponent) {
+  // Position, normal, colour (format 2, four bytes), UV: 12 + 12 + 4 + 8 = 36.
+  MeshSpec spec = testing::OneTriangleMesh(5);
+  Bytes data = testing::BuildVertexData(spec);
+  ASSERT_EQ(data.size(), 3u * 36);
+  TMeshBase mesh = Decode(testing::BuildMeshPayload(spec), 5);
+  EXPECT_EQ(mesh.StreamStrides(), std::vector<uint32_t>{36});
+  EXPECT_EQ(mesh.BytesPerVertex(), 36u);
+  EXPECT_EQ(mesh.StoredBytesPerVertex(), 36u);
+  // The UV of vertex 1 is at 36 + 28.
+  float u;
+  std::memcpy(&u, data.data() + 36 + 28, 4);
+  EXPECT_EQ(mesh.TexCoord(1).u, u);
+  EXPECT_EQ(u, 1.0f);
+
+  // The same colour as four floats takes 16 bytes.
+  spec.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 0, 4}, {0, 40, 0, 2}};
+  mesh = Decode(testing::BuildMeshPayload(spec), 5);
+  EXPECT_EQ(mesh.StreamStrides(), std::vector<uint32_t>{48});
+  EXPECT_EQ(mesh.TexCoord(2).v, 0.5f);
+}
+
+TEST(MeshDecoder, StreamsFollowEachOtherInTheVertexData) {
+  // UV in its own stream, which starts after vertex count times the first stream's stride.
+  MeshSpec spec = testing::OneTriangleMesh(4);
+  spec.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 2, 4}, {1, 0, 0, 2}, {2, 0, 0, 4}};
+  TMeshBase mesh = Decode(testing::BuildMeshPayload(spec), 4);
+  EXPECT_EQ(mesh.StreamStrides(), (std::vector<uint32_t>{28, 8, 16}));
+  EXPECT_EQ(mesh.BytesPerVertex(), 52u);
+  for (uint32_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(mesh.TexCoord(i).u, spec.vertices[i].u);
+    EXPECT_EQ(mesh.Normal(i).y, 1.0f);
+  }
+}
+
+TEST(MeshDecoder, LegacyStrideIsTheSumOfTheStreamStrides) {
+  MeshSpec spec = testing::OneTriangleMesh(3);
+  for (auto strides : {std::vector<uint32_t>{32, 0, 0, 0}, std::vector<uint32_t>{20, 0, 12, 4},
+                       std::vector<uint32_t>{200, 100, 0, 0}}) {
+    std::copy(strides.begin(), strides.end(), spec.legacy_strides);
+    TMeshBase mesh = Decode(testing::BuildMeshPayload(spec), 3);
+    uint32_t expected = (strides[0] + strides[1] + strides[2] + strides[3]) % 256;
+    EXPECT_EQ(mesh.BytesPerVertex(), expected);
+    EXPECT_EQ(mesh.Position(2).z, -3.0f) << expected;
+    EXPECT_EQ(mesh.TexCoord(0).v, 0.75f) << expected;
+  }
+}
+
+TEST(MeshDecoder, EmptyMeshDecodes) {
+  MeshSpec spec;
+  spec.version = 5;
+  TMeshBase mesh = Decode(testing::BuildMeshPayload(spec), 5);
+  EXPECT_EQ(mesh.SubMeshCount(), 0u);
+  EXPECT_EQ(mesh.VertexCount(), 0u);
+  EXPECT_EQ(mesh.StoredBytesPerVertex(), 0u);
+}
+
+TEST(MeshDecoder, CompressedMeshIsItsOwnFailure) {
+  MeshSpec spec = testing::OneTriangleMesh(5);
+  spec.mesh_compression = 2;
+  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(spec), 5), MeshDecodeError::kCompressed);
+}
+
+TEST(MeshDecoder, MalformedMeshesAreUndecodable) {
+  MeshSpec few_channels = testing::OneTriangleMesh(5);
+  few_channels.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 0, 2}};
+  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(few_channels), 5), MeshDecodeError::kUndecodable);
+
+  MeshSpec long_sub_mesh = testing::OneTriangleMesh(5);
+  long_sub_mesh.sub_meshes[0].vertex_count = 4;
+  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(long_sub_mesh), 5), MeshDecodeError::kUndecodable);
+  long_sub_mesh.sub_meshes[0] = {0, 3, 0xFFFFFFFF, 2};  // first vertex + count wraps in 32 bits
+  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(long_sub_mesh), 5), MeshDecodeError::kUndecodable);
+
+  // A vertex count far past the data: refused before anything is allocated for it.
+  for (int64_t count : {int64_t{4}, int64_t{1} << 31, int64_t{0xFFFFFFFF}}) {
+    MeshSpec many = testing::OneTriangleMesh(count == 4 ? 3 : 5);
+    many.vertex_count_override = count;
+    EXPECT_EQ(FailureOf(testing::BuildMeshPayload(many), many.version),
+              MeshDecodeError::kUndecodable);
+  }
+
+  // Channels that point past the end of the vertex data: an offset beyond the stride, and a
+  // stream without any stride of its own.
+  MeshSpec far_channel = testing::OneTriangleMesh(5);
+  far_channel.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 2, 4}, {0, 200, 0, 2}};
+  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(far_channel), 5), MeshDecodeError::kUndecodable);
+  far_channel.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 2, 4}, {1, 0, 0, 0}};
+  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(far_channel), 5), MeshDecodeError::kUndecodable);
+}
+
+TEST(MeshDecoder, GarbageCountsFailWithoutAllocating) {
+  Bytes payload = testing::BuildMeshPayload(Busy(5));
+  // Sub-mesh count, then every 32-bit word in turn, set to 2^31 and to 2^32 - 1.
+  for (size_t at = 0; at + 4 <= payload.size(); at += 4) {
+    for (uint32_t value : {0x80000000u, 0xFFFFFFFFu}) {
+      Bytes bad = payload;
+      for (int i = 0; i < 4; ++i) bad[at + i] = static_cast<uint8_t>(value >> (8 * i));
+      try {
+        Decode(bad, 5);
+      } catch (const MeshDecodeError&) {
+      }
+    }
+  }
+  SUCCEED();
+}
+
+TEST(MeshDecoder, TruncatedPayloadsFailAtEveryLength) {
+  for (int32_t version : {3, 4, 5}) {
+    Bytes payload = testing::BuildMeshPayload(Busy(version));
+    for (size_t cut = 0; cut < payload.size(); ++cut) {
+      Bytes part(payload.begin(), payload.begin() + static_cast<long>(cut));
+      EXPECT_EQ(FailureOf(part, version), MeshDecodeError::kUndecodable)
+          << "version " << version << " cut at " << cut;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrix

@@ -1,0 +1,189 @@
+#include "support/mesh_payloads.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kestrix::testing {
+
+std::vector<ChannelSpec> Engine5Channels() {
+  return {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 2, 4}, {0, 28, 0, 2},
+          {0, 0, 0, 0}, {0, 0, 0, 0},  {0, 0, 0, 0},  {0, 0, 0, 0}};
+}
+
+std::vector<ChannelSpec> Engine4Channels() {
+  return {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 2, 4}, {0, 28, 0, 2}, {0, 36, 0, 2}, {1, 0, 0, 4}};
+}
+
+namespace {
+
+// Attributes that a malformed channel table places outside the data are left out.
+void PutFloat(Bytes& data, uint64_t at, float f) {
+  if (at + 4 <= data.size()) std::memcpy(data.data() + at, &f, 4);
+}
+
+std::vector<ChannelSpec> ChannelsOf(const MeshSpec& spec) {
+  return spec.channels.empty() ? Engine5Channels() : spec.channels;
+}
+
+// A serialized array of `count` elements of `size` bytes, each byte `fill`.
+void Array(ByteWriter& w, uint32_t count, uint32_t size, uint8_t fill = 0x5A) {
+  w.U32(count);
+  w.Raw(Bytes(size_t{count} * size, fill));
+  w.Align(4);
+}
+
+void BitVector(ByteWriter& w, const MeshSpec& spec, bool with_range, uint32_t salt) {
+  uint32_t bytes = spec.fill_compressed ? 1 + 2 * (salt % 3) : 0;
+  w.U32(bytes * 8 / 5);  // item count
+  if (with_range) w.F32(2.0f).F32(-1.0f);
+  Array(w, bytes, 1, static_cast<uint8_t>(0xA0 + salt));
+  w.U8(5);  // bit size
+  w.Align(4);
+}
+
+}  // namespace
+
+Bytes BuildVertexData(const MeshSpec& spec) {
+  const uint64_t n = spec.vertices.size();
+  if (spec.version <= 3) {
+    uint32_t stride = 0;
+    for (uint32_t s : spec.legacy_strides) stride += s;
+    stride %= 256;
+    // The last vertex's attributes reach 32 bytes in even when the stride is shorter.
+    Bytes data(n == 0 ? 0 : std::max<uint64_t>(n * stride, (n - 1) * stride + 32), 0xCC);
+    for (uint64_t i = 0; i < n; ++i) {
+      const MeshVertexSpec& v = spec.vertices[i];
+      uint64_t at = i * stride;
+      PutFloat(data, at, v.px), PutFloat(data, at + 4, v.py), PutFloat(data, at + 8, v.pz);
+      PutFloat(data, at + 12, v.nx), PutFloat(data, at + 16, v.ny), PutFloat(data, at + 20, v.nz);
+      PutFloat(data, at + 24, v.u), PutFloat(data, at + 28, v.v);
+    }
+    return data;
+  }
+  std::vector<ChannelSpec> channels = ChannelsOf(spec);
+  std::vector<uint64_t> strides;
+  for (const ChannelSpec& c : channels) {
+    if (c.stream >= strides.size()) strides.resize(c.stream + 1, 0);
+    strides[c.stream] += ((c.format == 2 ? 1 : 4) * c.dimension + 3) / 4 * 4;
+  }
+  std::vector<uint64_t> starts(strides.size(), 0);
+  for (size_t s = 1; s < strides.size(); ++s) starts[s] = starts[s - 1] + strides[s - 1] * n;
+  uint64_t total = strides.empty() ? 0 : starts.back() + strides.back() * n;
+  Bytes data(total, 0xCC);
+  for (uint64_t i = 0; i < n; ++i) {
+    const MeshVertexSpec& v = spec.vertices[i];
+    // A table too short for an attribute leaves it out (PutFloat skips writes past the end).
+    auto at = [&](size_t channel) -> uint64_t {
+      if (channel >= channels.size()) return data.size();
+      const ChannelSpec& c = channels[channel];
+      return starts[c.stream] + i * strides[c.stream] + c.offset;
+    };
+    uint64_t p = at(0), q = at(1), t = at(3);
+    PutFloat(data, p, v.px), PutFloat(data, p + 4, v.py), PutFloat(data, p + 8, v.pz);
+    PutFloat(data, q, v.nx), PutFloat(data, q + 4, v.ny), PutFloat(data, q + 8, v.nz);
+    PutFloat(data, t, v.u), PutFloat(data, t + 4, v.v);
+  }
+  return data;
+}
+
+Bytes BuildMeshPayload(const MeshSpec& spec) {
+  const bool v3 = spec.version <= 3, v4 = spec.version == 4, v5 = spec.version >= 5;
+  ByteWriter w;
+  w.U32(static_cast<uint32_t>(spec.sub_meshes.size()));
+  for (const SubMeshSpec& s : spec.sub_meshes) {
+    w.U32(s.first_byte).U32(s.index_count);
+    if (v3) {
+      w.U32(s.strip).U32(s.triangle_count);
+    } else {
+      w.U32(0);  // topology: triangles
+    }
+    w.U32(s.first_vertex).U32(s.vertex_count);
+    for (int i = 0; i < 6; ++i) w.F32(0.25f * i);  // bounding box
+  }
+  Bytes index_bytes;
+  for (uint16_t i : spec.indices) {
+    index_bytes.push_back(static_cast<uint8_t>(i));
+    index_bytes.push_back(static_cast<uint8_t>(i >> 8));
+  }
+  if (v3) {
+    w.U8(spec.mesh_compression).Align(4);
+    w.U32(static_cast<uint32_t>(index_bytes.size())).Raw(index_bytes).Align(4);
+    Array(w, spec.skin, 32);
+    Array(w, spec.bind_poses, 64);
+  } else {
+    Array(w, static_cast<uint32_t>(spec.blend_shape_names.size()), 40);  // shape vertices
+    Array(w, static_cast<uint32_t>(spec.blend_shape_names.size()), 12);  // shapes
+    w.U32(static_cast<uint32_t>(spec.blend_shape_names.size()));
+    for (size_t c = 0; c < spec.blend_shape_names.size(); ++c)
+      w.Str(spec.blend_shape_names[c]).U32(0x1234 + c).U32(static_cast<uint32_t>(c)).U32(1);
+    Array(w, static_cast<uint32_t>(spec.blend_shape_names.size()), 4);  // full weights
+    Array(w, spec.bind_poses, 64);
+    Array(w, spec.bind_poses, 4);  // bone name hashes
+    w.U32(0xBEEF);                 // root bone name hash
+    w.U8(spec.mesh_compression);
+    if (v4) w.U8(0);  // stream compression
+    w.U8(1).U8(1).U8(1).Align(4);
+    w.U32(static_cast<uint32_t>(index_bytes.size())).Raw(index_bytes).Align(4);
+    Array(w, spec.skin, 32);
+  }
+  const uint32_t vertex_count = spec.vertex_count_override >= 0
+                                    ? static_cast<uint32_t>(spec.vertex_count_override)
+                                    : static_cast<uint32_t>(spec.vertices.size());
+  w.U32(0x0B);  // current channels
+  w.U32(vertex_count);
+  if (v3) {
+    for (uint32_t s : spec.legacy_strides) w.U32(0x0B).U32(0).U32(s).U32(0);
+  } else {
+    std::vector<ChannelSpec> channels = ChannelsOf(spec);
+    w.U32(static_cast<uint32_t>(channels.size()));
+    for (const ChannelSpec& c : channels) w.U8(c.stream).U8(c.offset).U8(c.format).U8(c.dimension);
+    w.Align(4);
+    if (v4) {
+      uint8_t streams = 0;
+      for (const ChannelSpec& c : channels) streams = std::max<uint8_t>(streams, c.stream + 1);
+      w.U32(streams);
+      for (uint8_t s = 0; s < streams; ++s) w.U32(0xFF).U32(0).U32(0);
+    }
+  }
+  Bytes data = BuildVertexData(spec);
+  w.U32(static_cast<uint32_t>(data.size())).Raw(data).Align(4);
+
+  uint32_t salt = 0;
+  BitVector(w, spec, true, salt++);            // vertices
+  BitVector(w, spec, true, salt++);            // UV
+  if (!v5) BitVector(w, spec, true, salt++);   // bind poses
+  BitVector(w, spec, true, salt++);            // normals
+  BitVector(w, spec, true, salt++);            // tangents
+  BitVector(w, spec, false, salt++);           // weights
+  BitVector(w, spec, false, salt++);           // normal signs
+  BitVector(w, spec, false, salt++);           // tangent signs
+  if (v5) BitVector(w, spec, true, salt++);    // float colours
+  BitVector(w, spec, false, salt++);           // bone indices
+  BitVector(w, spec, false, salt++);           // triangles
+  if (!v5) BitVector(w, spec, false, salt++);  // colours
+  if (v5) w.U32(0);                            // UV info
+  for (int i = 0; i < 6; ++i) w.F32(1.0f);     // local bounding box
+  w.U32(0);                                    // mesh usage flags
+  if (v5) {
+    Array(w, 3, 1);  // baked convex collision mesh
+    Array(w, 5, 1);  // baked triangle collision mesh
+  }
+  return w.Take();
+}
+
+MeshSpec OneTriangleMesh(int32_t version) {
+  MeshSpec spec;
+  spec.version = version;
+  spec.vertices = {{1.5f, 0, 0, 0, 1, 0, 0.25f, 0.75f},
+                   {0, 2, 0, 0, 1, 0, 1, 0},
+                   {0, 0, -3, 0, 1, 0, 0.5f, 0.5f}};
+  spec.indices = {0, 1, 2};
+  SubMeshSpec s;
+  s.index_count = 3;
+  s.vertex_count = 3;
+  s.triangle_count = 1;
+  spec.sub_meshes = {s};
+  return spec;
+}
+
+}  // namespace kestrix::testing

@@ -1,0 +1,65 @@
+// Mesh payloads (what follows the mesh's name) in the layouts of engine major versions up to 3,
+// 4, and 5 and later, with sub-meshes, vertex channels, streams and triangle strips.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/asset_builder.h"
+
+namespace kestrix::testing {
+
+struct MeshVertexSpec {
+  float px = 0, py = 0, pz = 0;
+  float nx = 0, ny = 0, nz = 0;
+  float u = 0, v = 0;
+};
+
+struct SubMeshSpec {
+  uint32_t first_byte = 0;
+  uint32_t index_count = 0;
+  uint32_t first_vertex = 0;
+  uint32_t vertex_count = 0;
+  uint32_t strip = 0;           // version 3 and earlier
+  uint32_t triangle_count = 0;  // version 3 and earlier
+};
+
+struct ChannelSpec {
+  uint8_t stream = 0, offset = 0, format = 0, dimension = 0;
+};
+
+struct MeshSpec {
+  int32_t version = 5;
+  std::vector<SubMeshSpec> sub_meshes;
+  std::vector<uint16_t> indices;
+  std::vector<MeshVertexSpec> vertices;
+  // Version 4 and later: channel 0 position, 1 normal, 3 texture coordinate; the others are
+  // filled with 0xCC bytes. Empty means the engine 5 layout of position, normal, colour, UV.
+  std::vector<ChannelSpec> channels;
+  // Version 3 and earlier: the strides of the four stream records; position, normal and UV sit
+  // at 0, 12 and 24 of each vertex.
+  uint32_t legacy_strides[4] = {32, 0, 0, 0};
+  uint8_t mesh_compression = 0;
+  // Rows the decoder must read past: blend-shape channel names, bind poses, bone influences,
+  // and bytes in every compressed-mesh bit vector (odd counts, so that padding matters).
+  std::vector<std::string> blend_shape_names;
+  uint32_t bind_poses = 0;
+  uint32_t skin = 0;
+  bool fill_compressed = true;
+  // Overrides the vertex count that is written (for malformed meshes); -1 keeps the real one.
+  int64_t vertex_count_override = -1;
+};
+
+// Channels of the usual layouts.
+std::vector<ChannelSpec> Engine5Channels();  // pos 0/0, normal 0/12, colour 0/24 (bytes), UV 0/28
+std::vector<ChannelSpec>
+Engine4Channels();  // pos, normal, colour, UV and UV2 in stream 0, tangent in 1
+
+Bytes BuildMeshPayload(const MeshSpec& spec);
+// The vertex data alone, as BuildMeshPayload lays it out.
+Bytes BuildVertexData(const MeshSpec& spec);
+// A one-triangle mesh, sub-mesh 0..2, indices 0 1 2.
+MeshSpec OneTriangleMesh(int32_t version);
+
+}  // namespace kestrix::testing
