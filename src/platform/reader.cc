@@ -27,6 +27,7 @@ void Reader::Fill(uint64_t pos, size_t want) {
 
 void Reader::Read(void* dst, size_t n) {
   Require(n);
+  if (n == 0) return;
   auto* out = static_cast<uint8_t*>(dst);
   if (n >= buffer_.size()) {  // large reads bypass the buffer
     source_.ReadAt(pos_, out, n);
