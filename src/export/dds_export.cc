@@ -1,4 +1,6 @@
 // Texture2D, Cubemap and ProceduralTexture payloads as DDS files, one per image.
+#include <utility>
+
 #include "core/error.h"
 #include "core/session.h"
 #include "export/converter.h"
@@ -14,18 +16,23 @@ namespace {
 
 bool IsAtc(int32_t format) { return format == 35 || format == 36; }
 
-// Header, then the image the right way up unless the user asked for the stored row order.
-void WriteDds(const std::string& path, const DdsHeader& header, const std::vector<uint8_t>& image,
-              int32_t width, int32_t height, int32_t format, bool flip) {
+// The image the right way up unless the user asked for the stored row order. Done before any
+// folder or file is made, so a malformed level chain leaves nothing behind.
+std::vector<uint8_t> DdsBody(std::vector<uint8_t> image, const DdsHeader& header, int32_t width,
+                             int32_t height, int32_t format, bool flip) {
+  ConvertPixels(format, image.data(), image.size());
+  if (!flip) return image;
   std::vector<uint8_t> body;
-  if (flip) {
-    body.reserve(image.size());
-    WriteImageFlipped(body, image.data(), image.size(), width, height, format, header.Levels(),
-                      header.bytes_per_pixel);
-  }
+  body.reserve(image.size());
+  WriteImageFlipped(body, image.data(), image.size(), width, height, format, header.Levels(),
+                    header.bytes_per_pixel);
+  return body;
+}
+
+void WriteDds(const std::string& path, const DdsHeader& header, const std::vector<uint8_t>& body) {
   OutputFile out(path);
   out.Write(header.bytes.data(), header.bytes.size());
-  out.Write(flip ? body : image);
+  out.Write(body);
   out.Close();
 }
 
@@ -41,11 +48,9 @@ void ExportDds(const ConverterCall& call, ConverterContext& ctx) {
   const bool flip = !ctx.session().Options.NoTextureFlip && !IsAtc(h.format);
   if (h.complete_image_size > 0) {
     for (int32_t i = 0; i < count; ++i) {
-      std::vector<uint8_t> image = images.Image(i);
-      ConvertPixels(h.format, image.data(), image.size());
+      std::vector<uint8_t> body = DdsBody(images.Image(i), dds, h.width, h.height, h.format, flip);
       std::string folder = MakeOutputFolder(call, images.subfolder);
-      WriteDds(folder + call.file_name + ".dds" + ImageSuffix(i), dds, image, h.width, h.height,
-               h.format, flip);
+      WriteDds(folder + call.file_name + ".dds" + ImageSuffix(i), dds, body);
     }
   }
   ctx.Done(call.file_name + " -> DDS");
@@ -68,11 +73,11 @@ void ExportProceduralDds(const ConverterCall& call, ConverterContext& ctx) {
   const int32_t format = r.I32(order);
 
   const DdsHeader dds = BuildDdsHeader(format, static_cast<int32_t>(length), width, height, mip);
-  ConvertPixels(format, image.data(), image.size());
   if (length > 0) {
-    std::string folder = MakeOutputFolder(call, "");
-    WriteDds(folder + call.file_name + ".dds", dds, image, width, height, format,
-             !ctx.session().Options.NoTextureFlip);
+    // ATC is flipped here too: procedural textures have always been written that way.
+    std::vector<uint8_t> body = DdsBody(std::move(image), dds, width, height, format,
+                                        !ctx.session().Options.NoTextureFlip);
+    WriteDds(MakeOutputFolder(call, "") + call.file_name + ".dds", dds, body);
   }
   ctx.Done(call.file_name + " -> DDS");
 }

@@ -107,12 +107,16 @@ TextureHeader ReadTextureHeader(const std::vector<uint8_t>& payload, bool big_en
 }
 
 const std::vector<DdsPixelFormat>& DdsPixelFormats() {
+  // Rows sharing a pixel format list the code that import should come back with first: 5 for the
+  // 32-bit orders, 13 for the 16-bit 4444 ones. Code 2 is written as A4R4G4B4 like 13, because
+  // its own nibble order (red lowest) is a DDS layout that image tools do not read.
   static const std::vector<DdsPixelFormat> table = {
       {1, 0x2, 0, 8, 0, 0, 0, 0xFF, 1},
-      {2, 0x41, 0, 16, 0x000F, 0x00F0, 0x0F00, 0xF000, 2},
+      {13, 0x41, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000, 2},
+      {2, 0x41, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000, 2},
       {3, 0x40, 0, 24, 0xFF0000, 0xFF00, 0xFF, 0, 3},
-      {4, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 4},
       {5, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 4},
+      {4, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 4},
       {14, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 4},
       {37, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 4},
       {7, 0x40, 0, 16, 0xF800, 0x07E0, 0x001F, 0, 2},
@@ -120,7 +124,6 @@ const std::vector<DdsPixelFormat>& DdsPixelFormats() {
       {10, 0x4, FourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 0.5},
       {11, 0x4, FourCC('D', 'X', 'T', '3'), 0, 0, 0, 0, 0, 1},
       {12, 0x4, FourCC('D', 'X', 'T', '5'), 0, 0, 0, 0, 0, 1},
-      {13, 0x41, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000, 2},
       {35, 0x5, FourCC('A', 'T', 'C', ' '), 0, 0, 0, 0, 0, 1},
       {36, 0x5, FourCC('A', 'T', 'C', 'A'), 0, 0, 0, 0, 0, 1},
   };
@@ -191,6 +194,14 @@ DdsHeader BuildDdsHeader(int32_t format, int32_t complete_image_size, int32_t wi
 
 void ConvertPixels(int32_t format, uint8_t* data, size_t size) {
   switch (format) {
+    case 2:
+      // Red and blue nibbles trade places: the engine keeps red lowest, A4R4G4B4 keeps blue there.
+      for (size_t i = 0; i + 2 <= size; i += 2) {
+        uint16_t v = Get16(data + i, ByteOrder::Little);
+        Put16(data + i, static_cast<uint16_t>((v & 0xF0F0) | (v & 0x000F) << 8 | (v & 0x0F00) >> 8),
+              ByteOrder::Little);
+      }
+      break;
     case 3:
       for (size_t i = 0; i + 3 <= size; i += 3) std::swap(data[i], data[i + 2]);
       break;
