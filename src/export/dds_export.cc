@@ -42,7 +42,8 @@ void ExportDds(const ConverterCall& call, ConverterContext& ctx) {
   TextureImages images;
   if (!OpenTextureImages(call, ctx, &images)) return;
   const TextureHeader& h = images.header;
-  const DdsHeader dds = BuildDdsHeader(h.format, h.complete_image_size, h.width, h.height, h.MipByte());
+  const DdsHeader dds =
+      BuildDdsHeader(h.format, h.complete_image_size, h.width, h.height, h.MipByte());
   const int32_t count = h.ImageCount();
   images.RequireImages(count);
   const bool flip = !ctx.session().Options.NoTextureFlip && !IsAtc(h.format);
@@ -75,8 +76,8 @@ void ExportProceduralDds(const ConverterCall& call, ConverterContext& ctx) {
   const DdsHeader dds = BuildDdsHeader(format, static_cast<int32_t>(length), width, height, mip);
   if (length > 0) {
     // ATC is flipped here too: procedural textures have always been written that way.
-    std::vector<uint8_t> body = DdsBody(std::move(image), dds, width, height, format,
-                                        !ctx.session().Options.NoTextureFlip);
+    std::vector<uint8_t> body =
+        DdsBody(std::move(image), dds, width, height, format, !ctx.session().Options.NoTextureFlip);
     WriteDds(MakeOutputFolder(call, "") + call.file_name + ".dds", dds, body);
   }
   ctx.Done(call.file_name + " -> DDS");

@@ -107,7 +107,8 @@ LevelPlan PlanLevels(const MobileFormat& format, int32_t width, int32_t height, 
   return plan;
 }
 
-LevelWalk::LevelWalk(const MobileFormat& format, const LevelPlan& plan, int32_t width, int32_t height)
+LevelWalk::LevelWalk(const MobileFormat& format, const LevelPlan& plan, int32_t width,
+                     int32_t height)
     : format_(format), plan_(plan), w_(width), h_(height) {}
 
 void LevelWalk::Next() {

@@ -9,12 +9,12 @@ namespace kestrix {
 
 struct MobileFormat {
   int32_t code = 0;
-  uint32_t gl_internal_format = 0;       // 0: KTX does not take the format
+  uint32_t gl_internal_format = 0;  // 0: KTX does not take the format
   uint32_t gl_base_internal_format = 0;
-  int32_t pvr_format = -1;               // -1: PVR does not take the format
+  int32_t pvr_format = -1;  // -1: PVR does not take the format
   uint32_t pvr_channel_type = 0;
-  int bits_per_pixel = 0;                // 0 for the block formats
-  int block_width = 0, block_height = 0; // ASTC blocks of 16 bytes
+  int bits_per_pixel = 0;                 // 0 for the block formats
+  int block_width = 0, block_height = 0;  // ASTC blocks of 16 bytes
 };
 
 const std::vector<MobileFormat>& MobileFormats();

@@ -18,6 +18,11 @@ void ExportPvr(const ConverterCall& call, ConverterContext& ctx) {
   const int32_t count = h.ImageCount();
   images.RequireImages(count);
   const uint64_t total = static_cast<uint64_t>(std::max(h.complete_image_size, 0));
+  if (total == 0 || count == 0) {
+    ctx.Done(call.file_name + " -> PVR");
+    return;
+  }
+  // The images are there (checked above), so the level count is bounded by real data.
   const LevelPlan plan = PlanLevels(*format, h.width, h.height, total, h.MipByte());
 
   uint8_t header[52] = {};
@@ -32,15 +37,13 @@ void ExportPvr(const ConverterCall& call, ConverterContext& ctx) {
   Put32(header + 40, static_cast<uint32_t>(count == 0 ? 1 : count), le);
   Put32(header + 44, static_cast<uint32_t>(plan.count), le);
 
-  if (total > 0) {
-    for (int32_t i = 0; i < count; ++i) {
-      const std::vector<uint8_t> image = images.Image(i);
-      std::string folder = MakeOutputFolder(call, images.subfolder);
-      OutputFile out(folder + call.file_name + ".pvr" + ImageSuffix(i));
-      out.Write(header, sizeof(header));
-      out.Write(image);
-      out.Close();
-    }
+  for (int32_t i = 0; i < count; ++i) {
+    const std::vector<uint8_t> image = images.Image(i);
+    std::string folder = MakeOutputFolder(call, images.subfolder);
+    OutputFile out(folder + call.file_name + ".pvr" + ImageSuffix(i));
+    out.Write(header, sizeof(header));
+    out.Write(image);
+    out.Close();
   }
   ctx.Done(call.file_name + " -> PVR");
 }

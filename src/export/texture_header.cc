@@ -253,7 +253,9 @@ void WriteImageFlipped(std::vector<uint8_t>& out, const uint8_t* image, size_t s
   };
   if (IsDxt(format)) {
     const size_t block = format == 10 ? 8 : 16;
-    void (*flip)(uint8_t*) = format == 10 ? FlipDxt1Block : format == 11 ? FlipDxt3Block : FlipDxt5Block;
+    void (*flip)(uint8_t*) = format == 10   ? FlipDxt1Block
+                             : format == 11 ? FlipDxt3Block
+                                            : FlipDxt5Block;
     for (int level = 0; level < levels; ++level) {
       const uint64_t level_size = RoundSize(static_cast<double>(w * h) * bytes_per_pixel);
       check(level_size, level);

@@ -19,16 +19,16 @@ struct TextureHeader {
   int32_t height = 0;
   int32_t complete_image_size = 0;  // one image with all its levels
   int32_t format = 0;
-  uint32_t mip_field = 0;           // layout 1: the flag byte; else the 32-bit value
-  uint8_t flag_bytes[4] = {0, 0, 0, 0};  // as stored; layout 1 uses three
+  uint32_t mip_field = 0;                          // layout 1: the flag byte; else the 32-bit value
+  uint8_t flag_bytes[4] = {0, 0, 0, 0};            // as stored; layout 1 uses three
   int32_t settings[8] = {0, 0, 0, 0, 0, 0, 0, 0};  // image count first
   uint32_t image_data_size = 0;
-  uint32_t resource_offset = 0;     // layout 3
-  uint32_t resource_size = 0;       // layout 3
-  std::string resource_path;        // layout 3, as stored
-  std::vector<uint8_t> tail;        // everything after the padded data or path, never swapped
-  uint64_t image_start = 0;         // payload offset of the first image byte (layouts 1, 2)
-                                    // or of the end of the padded path (layout 3)
+  uint32_t resource_offset = 0;  // layout 3
+  uint32_t resource_size = 0;    // layout 3
+  std::string resource_path;     // layout 3, as stored
+  std::vector<uint8_t> tail;     // everything after the padded data or path, never swapped
+  uint64_t image_start = 0;      // payload offset of the first image byte (layouts 1, 2)
+                                 // or of the end of the padded path (layout 3)
 
   int32_t ImageCount() const { return settings[0]; }
   // Only the first stored byte of the mip field carries meaning: 1 asks for the levels to be

@@ -24,7 +24,8 @@ std::string ResourceFolder(const ConverterCall& call, const Session& session) {
 void TextureImages::RequireImages(int32_t count) const {
   if (count < 0) throw Error("Texture image count " + std::to_string(count) + " is not valid.");
   if (header.complete_image_size < 0)
-    throw Error("Texture image size " + std::to_string(header.complete_image_size) + " is not valid.");
+    throw Error("Texture image size " + std::to_string(header.complete_image_size) +
+                " is not valid.");
   uint64_t need = static_cast<uint64_t>(count) * static_cast<uint64_t>(header.complete_image_size);
   uint64_t have = 0;
   if (resource) {

@@ -52,8 +52,8 @@ void RunCrn(ConverterRig& rig, const Bytes& payload, const std::string& tool_fol
   Bytes file(payload);
   MemorySource source(file);
   Reader reader(source);
-  ConverterCall call{reader, static_cast<uint32_t>(payload.size()), false, rig.Base(), rig.relative,
-                     "rock.tex"};
+  ConverterCall call{
+      reader, static_cast<uint32_t>(payload.size()), false, rig.Base(), rig.relative, "rock.tex"};
   ConverterContext ctx(rig.session, rig.frontend);
   ExportCrnWithTool(call, ctx, tool_folder);
 }
@@ -68,7 +68,8 @@ TEST(CrnExport, WritesTheCrnFileAndRunsTheToolOnIt) {
   RunCrn(rig, testing::Texture2DPayload(spec), tools.Path() + "/");
 
   const std::string d = rig.Out("rock.tex");
-  EXPECT_EQ(testing::ReadFileBytes(d + ".crn"), Bytes(spec.images.begin(), spec.images.begin() + 37));
+  EXPECT_EQ(testing::ReadFileBytes(d + ".crn"),
+            Bytes(spec.images.begin(), spec.images.begin() + 37));
   EXPECT_EQ(Slurp(tools.File("ran.txt")), "crunch.exe\n");
   EXPECT_EQ(Slurp(tools.File("args.txt")), "-out\n" + d + ".crn.dds\n-file\n" + d + ".crn\n");
   EXPECT_TRUE(FileExists(d + ".crn.dds"));
@@ -92,7 +93,8 @@ TEST(CrnExport, WithoutDdsOrWithoutToolOnlyTheCrnFileIsWritten) {
   {
     ConverterRig rig;  // "-t crn": DDS output is off
     RunCrn(rig, testing::Texture2DPayload(Crunched()), tools.Path() + "/");
-    EXPECT_EQ(testing::ListFiles(rig.Base() + rig.relative), (std::vector<std::string>{"rock.tex.crn"}));
+    EXPECT_EQ(testing::ListFiles(rig.Base() + rig.relative),
+              (std::vector<std::string>{"rock.tex.crn"}));
     EXPECT_FALSE(FileExists(tools.File("ran.txt")));
   }
   {
@@ -100,7 +102,8 @@ TEST(CrnExport, WithoutDdsOrWithoutToolOnlyTheCrnFileIsWritten) {
     rig.session.Switches.ExportDds = true;
     testing::TempDir empty;
     RunCrn(rig, testing::Texture2DPayload(Crunched()), empty.Path() + "/");
-    EXPECT_EQ(testing::ListFiles(rig.Base() + rig.relative), (std::vector<std::string>{"rock.tex.crn"}));
+    EXPECT_EQ(testing::ListFiles(rig.Base() + rig.relative),
+              (std::vector<std::string>{"rock.tex.crn"}));
     EXPECT_EQ(rig.frontend.lines, (std::vector<std::string>{"rock.tex -> CRN"}));
     EXPECT_TRUE(rig.frontend.messages.empty());
   }
@@ -145,8 +148,12 @@ TEST(CrnToolChild, ExportsIntoTheGivenFolder) {
   Bytes payload = testing::Texture2DPayload(Crunched());
   MemorySource source(payload);
   Reader reader(source);
-  ConverterCall call{reader, static_cast<uint32_t>(payload.size()), false, std::string(out) + "/",
-                     "Unity_Assets_Files/demo/Textures/", "rock.tex"};
+  ConverterCall call{reader,
+                     static_cast<uint32_t>(payload.size()),
+                     false,
+                     std::string(out) + "/",
+                     "Unity_Assets_Files/demo/Textures/",
+                     "rock.tex"};
   ConverterContext ctx(session, frontend);
   ExportCrn(call, ctx);
 }

@@ -57,7 +57,8 @@ TEST(DdsExport, ImageMagickReadsEveryFormatTheRightWayUp) {
     Bytes rgba = testing::DecodeViaPng(dds, rig.dir.File("out.png"));
     ASSERT_EQ(rgba.size(), 16u * 8 * 4);
     for (int x = 0; x < 16; ++x) EXPECT_TRUE(IsColour(&rgba[x * 4], kRed)) << "top row, x " << x;
-    for (int y = 1; y < 8; ++y) EXPECT_TRUE(IsColour(&rgba[(y * 16 + 3) * 4], kBlue)) << "row " << y;
+    for (int y = 1; y < 8; ++y)
+      EXPECT_TRUE(IsColour(&rgba[(y * 16 + 3) * 4], kBlue)) << "row " << y;
     EXPECT_EQ(rig.frontend.lines, (std::vector<std::string>{"Hero.tex -> DDS"}));
   }
 }
@@ -129,20 +130,10 @@ TEST(DdsExport, StreamedDataComesFromTheResourceFileIntoASubfolder) {
     spec.resource_path = resource;
     spec.resource_offset = 4100;
     testing::WriteFileBytes(rig.dir.File(resource), testing::TextureResourceFile(spec));
-    Bytes payload = testing::Texture2DPayload(spec);
-    {
-      Bytes file(20, 0);
-      file.insert(file.end(), payload.begin(), payload.end());
-      MemorySource source(file);
-      Reader reader(source);
-      reader.Seek(20);
-      ConverterCall call{reader, static_cast<uint32_t>(payload.size()), false,
-                         elsewhere.Path() + "/", rig.relative, "Hero.tex"};
-      ConverterContext ctx(rig.session, rig.frontend);
-      ExportDds(call, ctx);
-    }
+    rig.output_root = elsewhere.Path() + "/";
+    rig.Run(ExportDds, testing::Texture2DPayload(spec));
     std::string sub = resource == "streamdata" ? "res_streamdata/" : "res_sharedassets0./";
-    std::string dds = elsewhere.Path() + "/" + rig.relative + sub + "Hero.tex.dds";
+    std::string dds = rig.Out(sub + "Hero.tex.dds");
     ASSERT_TRUE(FileExists(dds));
     Bytes bytes = testing::ReadFileBytes(dds);
     ASSERT_EQ(bytes.size(), 128u + 4 * 8 * 4);

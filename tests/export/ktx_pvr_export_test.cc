@@ -135,7 +135,10 @@ TEST(PvrExport, WritesTheVersion3HeaderAndTheDataAsItIs) {
   for (Case c : {Case{21, 17, 0}, Case{42, 25, 5}, Case{55, 29, 0}}) {
     SCOPED_TRACE(c.format);
     ConverterRig rig;
-    TextureSpec spec = Mobile(c.format, 20, 10, 1, c.format == 21 ? 400 : c.format == 42 ? 100 : 128);
+    TextureSpec spec = Mobile(c.format, 20, 10, 1,
+                              c.format == 21   ? 400
+                              : c.format == 42 ? 100
+                                               : 128);
     rig.Run(ExportPvr, testing::Texture2DPayload(spec));
     Bytes pvr = testing::ReadFileBytes(rig.Out("Hero.tex.pvr"));
     ASSERT_EQ(pvr.size(), 52 + spec.images.size());

@@ -80,8 +80,8 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
                                    (cls == 28 ? "Textures/" : "Cubemap/");
       auto run = [&](auto&& converter) -> bool {
         reader.Seek(s.PayloadOffset(i));
-        ConverterCall call{reader, s.PayloadSize(i), s.BigEndian != 0, base, relative,
-                           s.EntryName[i]};
+        ConverterCall call{reader, s.PayloadSize(i), s.BigEndian != 0,
+                           base,   relative,         s.EntryName[i]};
         ConverterContext ctx(s, fe);
         size_t before = fe.messages.size();
         try {
@@ -115,7 +115,9 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
         }
       }
       if (TextureFormatSupports(format, 2))
-        run([&](const ConverterCall& c, ConverterContext& x) { ExportCrnWithTool(c, x, no_tools.Path() + "/"); });
+        run([&](const ConverterCall& c, ConverterContext& x) {
+          ExportCrnWithTool(c, x, no_tools.Path() + "/");
+        });
       if (TextureFormatSupports(format, 3)) run(ExportKtx);
       if (TextureFormatSupports(format, 4)) run(ExportPvr);
     }

@@ -13,7 +13,9 @@ namespace {
 using testing::Bytes;
 using testing::TextureSpec;
 
-uint32_t Le32(const std::array<uint8_t, 128>& b, size_t at) { return Get32(b.data() + at, ByteOrder::Little); }
+uint32_t Le32(const std::array<uint8_t, 128>& b, size_t at) {
+  return Get32(b.data() + at, ByteOrder::Little);
+}
 
 TextureSpec Dxt1Spec(int layout, bool big_endian = false) {
   TextureSpec s;

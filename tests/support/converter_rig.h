@@ -2,6 +2,7 @@
 // size, the byte order and the output folders, with a session and a recording frontend.
 #pragma once
 
+#include <algorithm>
 #include <string>
 
 #include "core/session.h"
@@ -20,22 +21,22 @@ struct ConverterRig {
   RecordingFrontend frontend;
   TempDir dir;
   std::string relative = "Unity_Assets_Files/demo/Textures/";
+  std::string output_root;  // the -p folder; the archive's folder when empty
 
   ConverterRig() {
     session.Options.ConsoleMode = true;
     session.Options.ConsoleOutput = true;
     session.ArchivePath = dir.File("demo.assets");
   }
-  std::string Base() const { return dir.Path() + "/"; }
+  std::string Base() const { return output_root.empty() ? dir.Path() + "/" : output_root; }
   std::string Out(const std::string& name) const { return Base() + relative + name; }
 
   // The payload sits after some other bytes, as in an archive, so converters must start at the
   // stream's position rather than at 0.
   void Run(ConverterFn fn, const Bytes& payload, const std::string& name = "Hero.tex",
            bool big_endian = false) {
-    Bytes file(20, 0xEE);
-    file.insert(file.end(), payload.begin(), payload.end());
-    file.insert(file.end(), 16, 0xEE);
+    Bytes file(20 + payload.size() + 16, 0xEE);
+    std::copy(payload.begin(), payload.end(), file.begin() + 20);
     MemorySource source(file);
     Reader reader(source);
     reader.Seek(20);

@@ -55,8 +55,9 @@ AssetSpec TextureDemo() {
       {28, TextureObject("Teal_ETC2", SolidBlocks(45, 32, 4, {0x11, 0x88, 0x88, 0, 0, 0, 0, 0}))});
   spec.objects.push_back(
       {28, TextureObject("Amber_ASTC6x6",
-                         SolidBlocks(50, 36, 6, {0xFC, 0xFD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                                 0xFF, 0xFF, 0x00, 0xB0, 0x00, 0x20, 0xFF, 0xFF}))});
+                         SolidBlocks(50, 36, 6,
+                                     {0xFC, 0xFD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                      0x00, 0xB0, 0x00, 0x20, 0xFF, 0xFF}))});
   // Crunched data needs the crunch tool to make; this stands in for one (its header signature
   // and nothing a decoder would accept), enough to show the .crn file export writes.
   TextureSpec crunched;
@@ -71,7 +72,7 @@ AssetSpec TextureDemo() {
   sky.width = sky.height = 16;
   sky.mip = 1;
   sky.image_count = 6;
-  const Rgba faces[6] = {{200, 40, 40, 255}, {40, 200, 40, 255}, {40, 40, 200, 255},
+  const Rgba faces[6] = {{200, 40, 40, 255},  {40, 200, 40, 255},  {40, 40, 200, 255},
                          {200, 200, 40, 255}, {40, 200, 200, 255}, {200, 40, 200, 255}};
   for (const Rgba& face : faces) {
     Bytes image = EncodePixels(4, 16, 16, 1, [face](int, int, int) { return face; });

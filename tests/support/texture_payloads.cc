@@ -66,14 +66,32 @@ Bytes EncodePixels(int32_t format, int w, int h, int levels, const PixelFn& pixe
           out.push_back(static_cast<uint8_t>(v >> 8));
         };
         switch (format) {
-          case 1: out.push_back(c.a); break;
-          case 2: put16(static_cast<uint16_t>((c.a >> 4) << 12 | (c.b >> 4) << 8 | (c.g >> 4) << 4 | c.r >> 4)); break;
-          case 3: out.insert(out.end(), {c.r, c.g, c.b}); break;
-          case 4: out.insert(out.end(), {c.r, c.g, c.b, c.a}); break;
-          case 5: out.insert(out.end(), {c.a, c.r, c.g, c.b}); break;
-          case 7: put16(static_cast<uint16_t>((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3)); break;
-          case 13: put16(static_cast<uint16_t>((c.r >> 4) << 12 | (c.g >> 4) << 8 | (c.b >> 4) << 4 | c.a >> 4)); break;
-          default: out.insert(out.end(), {c.b, c.g, c.r, c.a}); break;  // 14, 37
+          case 1:
+            out.push_back(c.a);
+            break;
+          case 2:
+            put16(static_cast<uint16_t>((c.a >> 4) << 12 | (c.b >> 4) << 8 | (c.g >> 4) << 4 |
+                                        c.r >> 4));
+            break;
+          case 3:
+            out.insert(out.end(), {c.r, c.g, c.b});
+            break;
+          case 4:
+            out.insert(out.end(), {c.r, c.g, c.b, c.a});
+            break;
+          case 5:
+            out.insert(out.end(), {c.a, c.r, c.g, c.b});
+            break;
+          case 7:
+            put16(static_cast<uint16_t>((c.r >> 3) << 11 | (c.g >> 2) << 5 | c.b >> 3));
+            break;
+          case 13:
+            put16(static_cast<uint16_t>((c.r >> 4) << 12 | (c.g >> 4) << 8 | (c.b >> 4) << 4 |
+                                        c.a >> 4));
+            break;
+          default:
+            out.insert(out.end(), {c.b, c.g, c.r, c.a});
+            break;  // 14, 37
         }
       }
     }
@@ -112,13 +130,16 @@ Bytes EncodeDxt(int32_t format, int w, int h, int levels, const PixelFn& pixel) 
         if (format == 11) {
           for (int row = 0; row < 4; ++row) {
             uint16_t bits = 0;
-            for (int i = 0; i < 4; ++i) bits |= static_cast<uint16_t>((alpha[row * 4 + i] >> 4) << (4 * i));
+            for (int i = 0; i < 4; ++i)
+              bits |= static_cast<uint16_t>((alpha[row * 4 + i] >> 4) << (4 * i));
             PutLe(out, bits, 2);
           }
         } else if (format == 12) {
-          uint8_t a0 = *std::max_element(alpha, alpha + 16), a1 = *std::min_element(alpha, alpha + 16);
+          uint8_t a0 = *std::max_element(alpha, alpha + 16),
+                  a1 = *std::min_element(alpha, alpha + 16);
           uint64_t idx = 0;
-          for (int i = 0; i < 16; ++i) idx |= static_cast<uint64_t>(alpha[i] == a0 ? 0 : 1) << (3 * i);
+          for (int i = 0; i < 16; ++i)
+            idx |= static_cast<uint64_t>(alpha[i] == a0 ? 0 : 1) << (3 * i);
           out.push_back(a0);
           out.push_back(a1);
           PutLe(out, idx, 6);

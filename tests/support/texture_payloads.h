@@ -12,15 +12,15 @@
 namespace kestrix::testing {
 
 struct TextureSpec {
-  int layout = 2;          // 1: 1-byte mip flag; 2: 4-byte mip count; 3: data in a resource file
+  int layout = 2;  // 1: 1-byte mip flag; 2: 4-byte mip count; 3: data in a resource file
   bool big_endian = false;
   int32_t width = 4;
   int32_t height = 4;
   int32_t format = 4;
-  uint32_t mip = 1;        // layout 1: the has-mips flag; else the level count
+  uint32_t mip = 1;  // layout 1: the has-mips flag; else the level count
   int32_t image_count = 1;
   int32_t complete_image_size = -1;  // -1: the image bytes divided by the image count
-  Bytes images;            // every image, one after another
+  Bytes images;                      // every image, one after another
   std::string resource_path;         // layout 3
   uint32_t resource_offset = 0;      // layout 3: where the images start in the resource file
   Bytes tail = Bytes(12, 0);         // what follows the data (the stream info of later engines)
