@@ -1,9 +1,94 @@
 #include "support/samples.h"
 
+#include <algorithm>
+
 #include "support/audio_payloads.h"
 #include "support/mesh_payloads.h"
+#include "support/texture_payloads.h"
 
 namespace kestrix::testing {
+
+namespace {
+
+// A checkerboard of 8-pixel squares with a red band along the top, so a viewer shows at a glance
+// whether the picture came out the right way up. Rows count in stored order, bottom first.
+PixelFn Checker(int height) {
+  return [height](int x, int y, int level) {
+    int h = std::max(height >> level, 1);
+    if (y >= h - std::max(h / 8, 1)) return Rgba{220, 30, 30, 255};
+    bool dark = ((x << level) / 8 + (y << level) / 8) % 2 != 0;
+    return dark ? Rgba{40, 60, 160, 255} : Rgba{235, 235, 210, 255};
+  };
+}
+
+TextureSpec CheckerTexture(int32_t format, int size, int levels) {
+  TextureSpec s;
+  s.format = format;
+  s.width = s.height = size;
+  s.mip = static_cast<uint32_t>(levels);
+  s.images = format >= 10 && format <= 12 ? EncodeDxt(format, size, size, levels, Checker(size))
+                                          : EncodePixels(format, size, size, levels, Checker(size));
+  return s;
+}
+
+// One colour in every block: an ETC1-style individual-mode block is valid ETC2 RGB, and ASTC has
+// a constant-colour block of its own.
+TextureSpec SolidBlocks(int32_t format, int size, int block, const Bytes& one_block) {
+  TextureSpec s;
+  s.format = format;
+  s.width = s.height = size;
+  s.mip = 1;
+  const int per_side = (size + block - 1) / block;
+  for (int i = 0; i < per_side * per_side; ++i)
+    s.images.insert(s.images.end(), one_block.begin(), one_block.end());
+  return s;
+}
+
+AssetSpec TextureDemo() {
+  AssetSpec spec;
+  spec.format = 17;
+  spec.unity_version = "5.6.3f1";
+  spec.platform = 13;
+  spec.objects.push_back({28, TextureObject("Checker_DXT1", CheckerTexture(10, 64, 7))});
+  spec.objects.push_back({28, TextureObject("Checker_DXT5", CheckerTexture(12, 64, 7))});
+  spec.objects.push_back({28, TextureObject("Checker_RGBA32", CheckerTexture(4, 32, 1))});
+  spec.objects.push_back({28, TextureObject("Checker_RGB24", CheckerTexture(3, 32, 6))});
+  spec.objects.push_back(
+      {28, TextureObject("Teal_ETC2", SolidBlocks(45, 32, 4, {0x11, 0x88, 0x88, 0, 0, 0, 0, 0}))});
+  spec.objects.push_back(
+      {28, TextureObject("Amber_ASTC6x6",
+                         SolidBlocks(50, 36, 6,
+                                     {0xFC, 0xFD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                      0x00, 0xB0, 0x00, 0x20, 0xFF, 0xFF}))});
+  // Crunched data needs the crunch tool to make; this stands in for one (its header signature
+  // and nothing a decoder would accept), enough to show the .crn file export writes.
+  TextureSpec crunched;
+  crunched.format = 29;
+  crunched.width = crunched.height = 64;
+  crunched.mip = 1;
+  crunched.images = {'H', 'x', 0, 74, 0, 0, 0, 0, 0, 64, 0, 64, 1, 1, 0, 0};
+  spec.objects.push_back({28, TextureObject("Crunched_DXT5", crunched)});
+  // A cubemap of six RGBA32 faces, each its own colour.
+  TextureSpec sky;
+  sky.format = 4;
+  sky.width = sky.height = 16;
+  sky.mip = 1;
+  sky.image_count = 6;
+  const Rgba faces[6] = {{200, 40, 40, 255},  {40, 200, 40, 255},  {40, 40, 200, 255},
+                         {200, 200, 40, 255}, {40, 200, 200, 255}, {200, 40, 200, 255}};
+  for (const Rgba& face : faces) {
+    Bytes image = EncodePixels(4, 16, 16, 1, [face](int, int, int) { return face; });
+    sky.images.insert(sky.images.end(), image.begin(), image.end());
+  }
+  spec.objects.push_back({89, TextureObject("Sky", sky)});
+  ProceduralSpec noise;
+  noise.width = noise.height = 8;
+  noise.image = EncodePixels(4, 8, 8, 1, Checker(8));
+  spec.objects.push_back({186, NamedObject("Noise", ProceduralTexturePayload(noise))});
+  return spec;
+}
+
+}  // namespace
 
 std::vector<std::pair<std::string, Bytes>> SampleArchives() {
   std::vector<std::pair<std::string, Bytes>> out;
@@ -43,6 +128,7 @@ std::vector<std::pair<std::string, Bytes>> SampleArchives() {
   quad.sub_meshes = {{0, 6, 0, 4}};
   media.objects.push_back({43, NamedObject("Quad", BuildMeshPayload(quad))});
   out.emplace_back("sounds_and_meshes.assets", BuildAssetFile(media));
+  out.emplace_back("textures.assets", BuildAssetFile(TextureDemo()));
   return out;
 }
 

@@ -1,0 +1,295 @@
+#include "export/texture_header.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "core/error.h"
+#include "platform/byte_order.h"
+#include "platform/byte_source.h"
+#include "platform/reader.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr uint32_t FourCC(char a, char b, char c, char d) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
+         static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+}
+
+bool U32At(const std::vector<uint8_t>& bytes, size_t pos, ByteOrder order, uint32_t* out) {
+  if (pos + 4 > bytes.size()) return false;
+  *out = Get32(bytes.data() + pos, order);
+  return true;
+}
+
+// The complete image size times the image count (when its low byte is not 0) is compared with
+// the image data size of layouts 1 and 2 and the resource size of layout 3.
+int DetectInOrder(const std::vector<uint8_t>& p, ByteOrder order) {
+  const size_t low_byte = order == ByteOrder::Big ? 3 : 0;
+  uint32_t complete = 0, stored = 0;
+  if (!U32At(p, 8, order, &complete)) return 0;
+  auto times_count = [&](size_t count_pos) {
+    uint32_t v = complete;
+    if (count_pos + low_byte < p.size() && p[count_pos + low_byte] != 0)
+      v *= p[count_pos + low_byte];
+    return v;
+  };
+  if (U32At(p, 52, order, &stored) && times_count(20) == stored) return 1;
+  uint32_t v = times_count(24);
+  if (U32At(p, 56, order, &stored) && v == stored) return 2;
+  if (U32At(p, 64, order, &stored) && v == stored) return 3;
+  return 0;
+}
+
+[[noreturn]] void ShortPayload(const std::string& what, uint64_t need, uint64_t have) {
+  throw Error("Texture data is shorter than its header claims: " + what + " needs " +
+              std::to_string(need) + " bytes, " + std::to_string(have) + " are there.");
+}
+
+uint64_t AlignUp4(uint64_t pos) { return (pos + 3) & ~uint64_t{3}; }
+
+bool IsDxt(int32_t format) { return format == 10 || format == 11 || format == 12; }
+
+}  // namespace
+
+int DetectTextureLayout(const std::vector<uint8_t>& payload, bool big_endian) {
+  if (int layout = DetectInOrder(payload, ByteOrder::Little)) return layout;
+  // Read as stored, a big-endian image count has its significant byte last, so a multi-image
+  // texture never matches above; its own byte order finds it.
+  if (big_endian) {
+    if (int layout = DetectInOrder(payload, ByteOrder::Big)) return layout;
+  }
+  return 1;
+}
+
+TextureHeader ReadTextureHeader(const std::vector<uint8_t>& payload, bool big_endian) {
+  TextureHeader h;
+  h.layout = DetectTextureLayout(payload, big_endian);
+  const uint64_t fixed = h.layout == 1 ? 56 : h.layout == 2 ? 60 : 72;
+  if (payload.size() < fixed) ShortPayload("the texture header", fixed, payload.size());
+
+  MemorySource source(payload);
+  Reader r(source);
+  r.SetOrder(big_endian ? ByteOrder::Big : ByteOrder::Little);
+  h.width = r.I32();
+  h.height = r.I32();
+  h.complete_image_size = r.I32();
+  h.format = r.I32();
+  if (h.layout == 1) {
+    h.mip_field = r.U8();
+    r.Read(h.flag_bytes, 3);
+  } else {
+    h.mip_field = r.U32();
+    r.Read(h.flag_bytes, 4);
+  }
+  for (int32_t& v : h.settings) v = r.I32();
+  h.image_data_size = r.U32();
+  if (h.layout == 3) {
+    h.resource_offset = r.U32();
+    h.resource_size = r.U32();
+    uint32_t path_length = r.U32();
+    if (path_length > r.Remaining()) ShortPayload("the resource path", path_length, r.Remaining());
+    h.resource_path = r.ReadText(path_length);
+    h.image_start = AlignUp4(r.Tell());
+  } else {
+    h.image_start = r.Tell();
+    if (h.image_data_size > r.Remaining())
+      ShortPayload("the image data", h.image_data_size, r.Remaining());
+  }
+  uint64_t tail_start = h.layout == 3 ? h.image_start : AlignUp4(h.image_start + h.image_data_size);
+  if (tail_start < payload.size())
+    h.tail.assign(payload.begin() + static_cast<ptrdiff_t>(tail_start), payload.end());
+  return h;
+}
+
+const std::vector<DdsPixelFormat>& DdsPixelFormats() {
+  // Rows sharing a pixel format list the code that import should come back with first: 5 for the
+  // 32-bit orders, 13 for the 16-bit 4444 ones. Code 2 is written as A4R4G4B4 like 13, because
+  // its own nibble order (red lowest) is a DDS layout that image tools do not read.
+  static const std::vector<DdsPixelFormat> table = {
+      {1, 0x2, 0, 8, 0, 0, 0, 0xFF, 1},
+      {13, 0x41, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000, 2},
+      {2, 0x41, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000, 2},
+      {3, 0x40, 0, 24, 0xFF0000, 0xFF00, 0xFF, 0, 3},
+      {5, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 4},
+      {4, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 4},
+      {14, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 4},
+      {37, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 4},
+      {7, 0x40, 0, 16, 0xF800, 0x07E0, 0x001F, 0, 2},
+      {9, 0x4, 111, 0, 0, 0, 0, 0, 2},
+      {10, 0x4, FourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 0.5},
+      {11, 0x4, FourCC('D', 'X', 'T', '3'), 0, 0, 0, 0, 0, 1},
+      {12, 0x4, FourCC('D', 'X', 'T', '5'), 0, 0, 0, 0, 0, 1},
+      {35, 0x5, FourCC('A', 'T', 'C', ' '), 0, 0, 0, 0, 0, 1},
+      {36, 0x5, FourCC('A', 'T', 'C', 'A'), 0, 0, 0, 0, 0, 1},
+  };
+  return table;
+}
+
+const DdsPixelFormat* FindDdsPixelFormat(int32_t code) {
+  for (const DdsPixelFormat& f : DdsPixelFormats())
+    if (f.code == code) return &f;
+  return nullptr;
+}
+
+uint64_t RoundSize(double value) {
+  if (!(value > 0)) return 0;
+  double whole = std::floor(value);
+  double part = value - whole;
+  auto n = static_cast<uint64_t>(whole);
+  if (part > 0.5 || (part == 0.5 && (n & 1))) ++n;
+  return n;
+}
+
+DdsHeader BuildDdsHeader(int32_t format, int32_t complete_image_size, int32_t width, int32_t height,
+                         uint32_t mip) {
+  DdsHeader out;
+  const DdsPixelFormat* pf = FindDdsPixelFormat(format);
+  DdsPixelFormat none;
+  if (!pf) pf = &none;
+  out.bytes_per_pixel = pf->bytes_per_pixel;
+
+  const double bpp = pf->bytes_per_pixel;
+  const uint64_t linear = RoundSize(static_cast<double>(width) * height * bpp);
+  uint64_t levels = mip;
+  if (mip == 1) {
+    levels = 1;
+    int64_t w = width, h = height;
+    uint64_t sum = linear;
+    const uint64_t total = complete_image_size > 0 ? static_cast<uint64_t>(complete_image_size) : 0;
+    while (w * h > 1 && sum < total) {
+      w /= 2;
+      h /= 2;
+      sum += RoundSize(static_cast<double>(w * h) * bpp);
+      ++levels;
+    }
+  }
+  const bool many = levels >= 2;
+  out.mip_map_count = many ? static_cast<uint32_t>(levels) : 0;
+
+  uint8_t* b = out.bytes.data();
+  const ByteOrder le = ByteOrder::Little;
+  Put32(b + 0, FourCC('D', 'D', 'S', ' '), le);
+  Put32(b + 4, 124, le);
+  Put32(b + 8, many ? 0xA1007 : 0x81007, le);
+  Put32(b + 12, static_cast<uint32_t>(height), le);
+  Put32(b + 16, static_cast<uint32_t>(width), le);
+  Put32(b + 20, static_cast<uint32_t>(linear), le);
+  Put32(b + 28, out.mip_map_count, le);
+  Put32(b + 76, 32, le);
+  Put32(b + 80, pf->flags, le);
+  Put32(b + 84, pf->fourcc, le);
+  Put32(b + 88, pf->bits, le);
+  Put32(b + 92, pf->red, le);
+  Put32(b + 96, pf->green, le);
+  Put32(b + 100, pf->blue, le);
+  Put32(b + 104, pf->alpha, le);
+  Put32(b + 108, many ? 0x401008 : 0x1000, le);
+  return out;
+}
+
+void ConvertPixels(int32_t format, uint8_t* data, size_t size) {
+  switch (format) {
+    case 2:
+      // Red and blue nibbles trade places: the engine keeps red lowest, A4R4G4B4 keeps blue there.
+      for (size_t i = 0; i + 2 <= size; i += 2) {
+        uint16_t v = Get16(data + i, ByteOrder::Little);
+        Put16(data + i, static_cast<uint16_t>((v & 0xF0F0) | (v & 0x000F) << 8 | (v & 0x0F00) >> 8),
+              ByteOrder::Little);
+      }
+      break;
+    case 3:
+      for (size_t i = 0; i + 3 <= size; i += 3) std::swap(data[i], data[i + 2]);
+      break;
+    case 4:
+      for (size_t i = 0; i + 4 <= size; i += 4) std::swap(data[i], data[i + 2]);
+      break;
+    case 5:
+      for (size_t i = 0; i + 4 <= size; i += 4) std::reverse(data + i, data + i + 4);
+      break;
+    case 13:
+      for (size_t i = 0; i + 2 <= size; i += 2) {
+        uint16_t v = Get16(data + i, ByteOrder::Little);
+        Put16(data + i, static_cast<uint16_t>((v >> 4) | (v << 12)), ByteOrder::Little);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void FlipDxt1Block(uint8_t* block) { std::reverse(block + 4, block + 8); }
+
+void FlipDxt3Block(uint8_t* block) {
+  std::swap(block[0], block[6]);
+  std::swap(block[1], block[7]);
+  std::swap(block[2], block[4]);
+  std::swap(block[3], block[5]);
+  std::reverse(block + 12, block + 16);
+}
+
+void FlipDxt5Block(uint8_t* block) {
+  uint64_t bits = 0;
+  for (int i = 0; i < 6; ++i) bits |= static_cast<uint64_t>(block[2 + i]) << (8 * i);
+  uint64_t flipped = 0;
+  for (int row = 0; row < 4; ++row) flipped |= ((bits >> (12 * row)) & 0xFFF) << (12 * (3 - row));
+  for (int i = 0; i < 6; ++i) block[2 + i] = static_cast<uint8_t>(flipped >> (8 * i));
+  std::reverse(block + 12, block + 16);
+}
+
+void WriteImageFlipped(std::vector<uint8_t>& out, const uint8_t* image, size_t size, int32_t width,
+                       int32_t height, int32_t format, int levels, double bytes_per_pixel) {
+  uint64_t pos = 0;
+  int64_t w = std::max<int32_t>(width, 0);
+  int64_t h = std::max<int32_t>(height, 0);
+  auto check = [&](uint64_t level_size, int level) {
+    if (level_size > size - pos)
+      throw Error("Texture level " + std::to_string(level + 1) + " of " + std::to_string(levels) +
+                  " runs past the image data (" + std::to_string(size) + " bytes).");
+  };
+  if (IsDxt(format)) {
+    const size_t block = format == 10 ? 8 : 16;
+    void (*flip)(uint8_t*) = format == 10   ? FlipDxt1Block
+                             : format == 11 ? FlipDxt3Block
+                                            : FlipDxt5Block;
+    for (int level = 0; level < levels; ++level) {
+      const uint64_t level_size = RoundSize(static_cast<double>(w * h) * bytes_per_pixel);
+      check(level_size, level);
+      if (w >= 4 && h >= 4) {
+        // Blocks hold four rows each, so whole block rows swap places and each block turns over.
+        const size_t row_bytes = static_cast<size_t>(w / 4) * block;
+        for (int64_t row = h / 4 - 1; row >= 0; --row) {
+          const uint8_t* src = image + pos + static_cast<size_t>(row) * row_bytes;
+          size_t at = out.size();
+          out.insert(out.end(), src, src + row_bytes);
+          for (size_t b = 0; b < row_bytes; b += block) flip(out.data() + at + b);
+        }
+      }
+      pos += level_size;
+      if (level + 1 < levels) {
+        w = std::max<int64_t>(w / 2, 4);
+        h = std::max<int64_t>(h / 2, 4);
+      }
+    }
+  } else {
+    for (int level = 0; level < levels && w > 0 && h > 0; ++level) {
+      const uint64_t row_bytes = RoundSize(static_cast<double>(w) * bytes_per_pixel);
+      const uint64_t level_size = row_bytes * static_cast<uint64_t>(h);
+      check(level_size, level);
+      for (int64_t row = h - 1; row >= 0; --row) {
+        const uint8_t* src = image + pos + static_cast<size_t>(row) * row_bytes;
+        out.insert(out.end(), src, src + row_bytes);
+      }
+      pos += level_size;
+      w /= 2;
+      h /= 2;
+    }
+  }
+  if (pos < size) out.insert(out.end(), image + pos, image + size);
+}
+
+}  // namespace kestrix

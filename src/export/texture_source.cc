@@ -1,0 +1,104 @@
+#include "export/texture_source.h"
+
+#include "core/error.h"
+#include "core/session.h"
+#include "export/converter.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+#include "platform/reader.h"
+
+namespace kestrix {
+
+namespace {
+
+// Streamed data lies beside the archive. Without -p that is the base folder too; with -p the
+// output goes elsewhere but the resource files stay where the game put them.
+std::string ResourceFolder(const ConverterCall& call, const Session& session) {
+  if (session.ArchivePath.empty()) return call.base_folder;
+  std::string folder = FolderOf(session.ArchivePath);
+  return folder.empty() ? call.base_folder : folder;
+}
+
+}  // namespace
+
+void TextureImages::RequireImages(int32_t count) const {
+  if (count < 0) throw Error("Texture image count " + std::to_string(count) + " is not valid.");
+  if (header.complete_image_size < 0)
+    throw Error("Texture image size " + std::to_string(header.complete_image_size) +
+                " is not valid.");
+  uint64_t need = static_cast<uint64_t>(count) * static_cast<uint64_t>(header.complete_image_size);
+  uint64_t have = 0;
+  if (resource) {
+    uint64_t size = resource->Size();
+    have = header.resource_offset < size ? size - header.resource_offset : 0;
+  } else {
+    have = header.image_start < payload.size() ? payload.size() - header.image_start : 0;
+  }
+  if (need > have) {
+    throw Error("Texture data is shorter than its header claims: " + std::to_string(count) +
+                " image(s) of " + std::to_string(header.complete_image_size) + " bytes need " +
+                std::to_string(need) + " bytes, " + std::to_string(have) + " are there.");
+  }
+}
+
+std::vector<uint8_t> TextureImages::Image(int32_t index) const {
+  RequireImages(index + 1);
+  const size_t n = static_cast<size_t>(header.complete_image_size);
+  const uint64_t at = static_cast<uint64_t>(index) * n;
+  if (resource) {
+    std::vector<uint8_t> bytes(n);
+    resource->ReadAt(header.resource_offset + at, bytes.data(), n);
+    return bytes;
+  }
+  auto first = payload.begin() + static_cast<ptrdiff_t>(header.image_start + at);
+  return std::vector<uint8_t>(first, first + static_cast<ptrdiff_t>(n));
+}
+
+bool OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, TextureImages* out) {
+  out->payload = call.stream.ReadBytes(call.payload_size);
+  out->header = ReadTextureHeader(out->payload, call.big_endian);
+  if (out->header.layout != 3) return true;
+
+  const std::string& path = out->header.resource_path;
+  if (!IsSafeResourcePath(path)) {
+    ctx.MissingResource("Resource path refused, it leaves the archive's folder: " + path);
+    return false;
+  }
+  const std::string native = NativeSeparators(path);
+  const std::string file = ResourceFolder(call, ctx.session()) + native;
+  if (!FileExists(file)) {
+    ctx.MissingResource("Отсутствует файл: " + file);
+    return false;
+  }
+  out->subfolder = ResourceSubfolder(native);
+  out->resource = std::make_unique<FileSource>(file);
+  return true;
+}
+
+std::string ResourceSubfolder(const std::string& resource_path) {
+  size_t dot = resource_path.find('.');
+  std::string stem = dot == std::string::npos ? resource_path : resource_path.substr(0, dot + 1);
+  return "res_" + NativeSeparators(stem) + kSep;
+}
+
+bool IsSafeResourcePath(const std::string& resource_path) {
+  std::string path = NativeSeparators(resource_path);
+  if (!path.empty() && path[0] == kSep) return false;
+  // A drive letter makes a Windows path absolute as well.
+  if (path.size() >= 2 && path[1] == ':' &&
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')))
+    return false;
+  return path.empty() || IsContainedName(path);
+}
+
+std::string MakeOutputFolder(const ConverterCall& call, const std::string& subfolder) {
+  std::string folder = call.base_folder + call.relative_folder + subfolder;
+  CreateFolders(folder);
+  return folder;
+}
+
+std::string ImageSuffix(int32_t index) {
+  return index == 0 ? std::string() : "_" + std::to_string(index + 1);
+}
+
+}  // namespace kestrix

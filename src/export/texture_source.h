@@ -1,0 +1,46 @@
+// Where a texture's images come from: the payload itself, or, for streamed textures (layout 3),
+// a resource file beside the archive. The DDS, KTX, PVR and crunched writers share this.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "export/texture_header.h"
+#include "platform/byte_source.h"
+
+namespace kestrix {
+
+struct ConverterCall;
+class ConverterContext;
+
+struct TextureImages {
+  TextureHeader header;
+  std::vector<uint8_t> payload;
+  std::string subfolder;  // "" or "res_" + resource name up to and including its first "." + "/"
+  std::unique_ptr<FileSource> resource;
+
+  // Throws Error unless `count` images of the complete image size are there to read; a negative
+  // count or size is refused the same way, so nothing loops over or allocates for garbage.
+  void RequireImages(int32_t count) const;
+  // Image `index` (from 0), read from the resource file or the payload.
+  std::vector<uint8_t> Image(int32_t index) const;
+};
+
+// Copies the payload from the stream, reads its header and, for a streamed texture, opens the
+// resource file. Returns false (after telling the user) when the resource file is missing or its
+// path would leave the archive's folder; nothing has been written then.
+bool OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, TextureImages* out);
+
+// "res_" + the path up to and including its first "." (the whole path without one) + separator.
+std::string ResourceSubfolder(const std::string& resource_path);
+// A resource path from archive data may be looked up when it is relative and has no ".." part.
+bool IsSafeResourcePath(const std::string& resource_path);
+
+// base folder + relative folder + subfolder, created when missing.
+std::string MakeOutputFolder(const ConverterCall& call, const std::string& subfolder);
+// "" for the first image, "_2" ... for the later ones.
+std::string ImageSuffix(int32_t index);
+
+}  // namespace kestrix

@@ -1,0 +1,158 @@
+// Real archives: every texture whose format a container takes is exported, and ImageMagick opens
+// the DDS files with the size the texture declares.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "core/session.h"
+#include "export/converter.h"
+#include "export/crn_export.h"
+#include "export/texture_header.h"
+#include "formats/archive_open.h"
+#include "platform/byte_source.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+#include "platform/reader.h"
+#include "support/image_tools.h"
+#include "support/test_env.h"
+#include "types/type_info.h"
+
+namespace kestrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool HandledPlainFormat(const testing::CorpusRow& row) {
+  if (row.container != "plain" || row.serialized_format.empty()) return false;
+  int format = std::stoi(row.serialized_format);
+  return format >= 9 && format <= 17 &&
+         (row.classes_present.find("28x") != std::string::npos ||
+          row.classes_present.find("89x") != std::string::npos);
+}
+
+// Split pieces are joined beside the first one, so they are copied into `tmp` first.
+std::string ArchiveToOpen(const std::string& corpus, const std::string& relpath,
+                          const testing::TempDir& tmp) {
+  std::string path = corpus + "/" + relpath;
+  if (!EndsWith(relpath, ".split0")) return path;
+  std::string base = FileNameOf(relpath);
+  base.pop_back();
+  for (int i = 0;; ++i) {
+    std::string piece = path.substr(0, path.size() - 1) + std::to_string(i);
+    std::error_code ec;
+    if (!fs::exists(piece, ec)) break;
+    testing::CopyFile(piece, tmp.File(base + std::to_string(i)));
+  }
+  return tmp.File(base + "0");
+}
+
+struct Expected {
+  int32_t width, height, format;
+};
+
+TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
+  const std::string corpus = testing::CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  testing::TempDir out, no_tools;
+  std::map<std::string, Expected> dds_files;  // path -> what the texture declares
+  int converted = 0, missing_resources = 0;
+
+  for (const testing::CorpusRow& row : testing::CorpusManifest()) {
+    if (!HandledPlainFormat(row)) continue;
+    SCOPED_TRACE(row.relpath);
+    testing::TempDir tmp;
+    // The engine's default resources share one archive name: each archive gets its own base.
+    const std::string base = out.Path() + "/" + std::to_string(dds_files.size()) + "/";
+    Session s;
+    s.Options.ConsoleMode = true;
+    s.Switches.ExportDds = true;
+    testing::RecordingFrontend fe;
+    ASSERT_NO_THROW(OpenArchive(s, fe, ArchiveToOpen(corpus, row.relpath, tmp)));
+    FileSource source(s.ArchivePath);
+    Reader reader(source);
+    for (size_t i = 0; i < s.EntryCount(); ++i) {
+      const int32_t cls = s.EntryClass(i);
+      if ((cls != 28 && cls != 89) || s.PayloadSize(i) == 0) continue;
+      const int32_t format = s.TextureFormat[i];
+      const std::string relative = "Unity_Assets_Files/" + s.ArchiveFolderName + "/" +
+                                   (cls == 28 ? "Textures/" : "Cubemap/");
+      auto run = [&](auto&& converter) -> bool {
+        reader.Seek(s.PayloadOffset(i));
+        ConverterCall call{reader, s.PayloadSize(i), s.BigEndian != 0,
+                           base,   relative,         s.EntryName[i]};
+        ConverterContext ctx(s, fe);
+        size_t before = fe.messages.size();
+        try {
+          converter(call, ctx);
+        } catch (const std::exception& e) {
+          ADD_FAILURE() << s.EntryName[i] << " (" << TextureFormatName(format) << "): " << e.what();
+        }
+        ++converted;
+        for (size_t m = before; m < fe.messages.size(); ++m) {
+          // Only resource files the corpus leaves out may be reported.
+          const std::string prefix = "Отсутствует файл: ";
+          if (fe.messages[m].rfind(prefix, 0) != 0) {
+            ADD_FAILURE() << fe.messages[m];
+            continue;
+          }
+          EXPECT_FALSE(FileExists(fe.messages[m].substr(prefix.size())));
+          ++missing_resources;
+        }
+        return fe.messages.size() == before;
+      };
+      if (TextureFormatSupports(format, 1) && run(ExportDds)) {
+        reader.Seek(s.PayloadOffset(i));
+        std::vector<uint8_t> payload = reader.ReadBytes(s.PayloadSize(i));
+        TextureHeader h = ReadTextureHeader(payload, s.BigEndian != 0);
+        std::string sub = h.layout == 3 ? "res_" + UpToFirstDot(h.resource_path) + "./" : "";
+        for (int32_t image = 0; image < h.ImageCount() && h.complete_image_size > 0; ++image) {
+          std::string path = base + relative + sub + s.EntryName[i] + ".dds" +
+                             (image ? "_" + std::to_string(image + 1) : "");
+          EXPECT_TRUE(FileExists(path)) << path;
+          dds_files[path] = {h.width, h.height, h.format};
+        }
+      }
+      if (TextureFormatSupports(format, 2))
+        run([&](const ConverterCall& c, ConverterContext& x) {
+          ExportCrnWithTool(c, x, no_tools.Path() + "/");
+        });
+      if (TextureFormatSupports(format, 3)) run(ExportKtx);
+      if (TextureFormatSupports(format, 4)) run(ExportPvr);
+    }
+    CleanupTemporaryFiles(s);
+  }
+  EXPECT_GE(dds_files.size(), 100u);
+  std::printf("corpus textures: %d converter calls, %zu DDS files, %d missing resource files\n",
+              converted, dds_files.size(), missing_resources);
+
+  if (!testing::HaveImageMagick()) GTEST_SKIP() << "ImageMagick is not installed";
+  // One identify run for all files; a file it cannot read prints no line.
+  std::string command = "identify -format '%w %h %i\\n'";
+  for (const auto& [path, e] : dds_files) {
+    std::string quoted;
+    for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    command += " '" + quoted + "'";
+  }
+  std::string report = testing::CaptureCommand(command);
+  std::map<std::string, std::string> seen;
+  std::istringstream lines(report);
+  for (std::string line; std::getline(lines, line);) {
+    size_t a = line.find(' '), b = line.find(' ', a + 1);
+    if (a == std::string::npos || b == std::string::npos) continue;
+    seen.emplace(line.substr(b + 1), line.substr(0, b));
+  }
+  int opened = 0;
+  for (const auto& [path, e] : dds_files) {
+    auto it = seen.find(path);
+    if (e.format == 1) continue;  // ImageMagick reads no alpha-only DDS
+    ASSERT_NE(it, seen.end()) << "ImageMagick cannot read " << path;
+    EXPECT_EQ(it->second, std::to_string(e.width) + " " + std::to_string(e.height)) << path;
+    ++opened;
+  }
+  std::printf("ImageMagick opened %d DDS files\n", opened);
+}
+
+}  // namespace
+}  // namespace kestrix
