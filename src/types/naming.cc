@@ -9,6 +9,7 @@
 
 #include "core/error.h"
 #include "core/frontend.h"
+#include "core/list_row.h"
 #include "core/session.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
@@ -24,9 +25,11 @@ constexpr uint32_t kOs2Tag = 0x322F534F;      // "OS/2"
 // Bounds-checked reads inside one object: nothing before `start` or at or past `limit`.
 class ObjectWindow {
  public:
-  ObjectWindow(Reader& r, uint64_t limit) : r_(r), limit_(limit) {}
+  ObjectWindow(Reader& r, uint64_t start, uint64_t limit) : r_(r), start_(start), limit_(limit) {}
   uint64_t Limit() const { return limit_; }
-  bool Fits(uint64_t pos, uint64_t n) const { return pos <= limit_ && n <= limit_ - pos; }
+  bool Fits(uint64_t pos, uint64_t n) const {
+    return pos >= start_ && pos <= limit_ && n <= limit_ - pos;
+  }
   bool U32At(uint64_t pos, ByteOrder order, uint32_t* out) {
     if (!Fits(pos, 4)) return false;
     r_.Seek(pos);
@@ -42,6 +45,7 @@ class ObjectWindow {
 
  private:
   Reader& r_;
+  uint64_t start_;
   uint64_t limit_;
 };
 
@@ -192,6 +196,7 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
   s.EntryName.assign(n, std::string());
   s.TypeText.assign(n, std::string());
   s.TextureFormat.assign(n, 0);
+  s.ListRows.clear();
 
   // Object data is read through a second cursor, so the table and the data each keep their
   // own buffer.
@@ -224,7 +229,7 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
     } else {
       const uint64_t object_start = s.DataStart + static_cast<uint32_t>(row[cm.OffsetColumn]);
       const uint64_t object_end = object_start + static_cast<uint32_t>(row[cm.SizeColumn]);
-      ObjectWindow win(data, std::min(object_end, stream_end));
+      ObjectWindow win(data, object_start, std::min(object_end, stream_end));
       uint32_t name_length = 0;
       std::string name;
       bool named = false;
@@ -254,6 +259,8 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
           }
           case 186: {
             uint32_t format = 0;
+            // A procedural texture smaller than its trailer keeps format 0 rather than
+            // reading the object before it.
             if (object_end >= 12) win.U32At(object_end - 12, order, &format);
             probe.texture_format = static_cast<int32_t>(format);
             break;
@@ -307,6 +314,10 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
     size_t dot = name.rfind('.');
     if (dot == std::string::npos) dot = name.size();
     name.insert(dot, "_" + OrdinalText(dup));
+  }
+  if (!s.Options.ConsoleMode) {
+    s.ListRows.resize(n);
+    for (size_t i = 0; i < n; ++i) BuildListRow(s, i, i);
   }
   table.Seek(s.ObjectTableStart + static_cast<uint64_t>(n) * 4u * static_cast<uint64_t>(cm.RecordWords));
 }
