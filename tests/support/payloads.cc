@@ -25,9 +25,13 @@ Bytes TextureObject(const std::string& name, int32_t format, const Bytes& image,
   ByteWriter w(big_endian);
   w.Str(name);
   if (negative_platform) w.Zeros(16);
+  // width, height, image size, format, mip count, readable flags, image count, dimension,
+  // filter, anisotropy, mip bias, wrap mode, lightmap format, colour space, image data, and an
+  // empty stream-data record.
   w.I32(4).I32(4).U32(static_cast<uint32_t>(image.size())).I32(format).I32(1);
-  w.U32(0x100).I32(1).I32(1).I32(0).I32(2).I32(1).I32(1).I32(1).F32(0).I32(1).I32(0);
-  w.U32(static_cast<uint32_t>(image.size())).Raw(image);
+  w.U8(0).U8(1).Align(4).I32(1).I32(2).I32(1).I32(1).F32(0).I32(1).I32(0).I32(1);
+  w.U32(static_cast<uint32_t>(image.size())).Raw(image).Align(4);
+  w.U32(0).U32(0).Str("");
   return w.Take();
 }
 
@@ -91,6 +95,47 @@ Bytes MovieObject(const std::string& name, int ogg_at, const Bytes& ogg, bool bi
     w.I32(1).I32(0).I32(0).I32(0).I32(0).Text("none").Zeros(8);
   }
   w.Align(4);
+  return w.Take();
+}
+
+Bytes TriangleMeshObject(const std::string& name) {
+  ByteWriter w;
+  w.Str(name);
+  w.U32(1).U32(0).U32(3).I32(0).U32(0).U32(3).Zeros(24);  // one sub-mesh
+  w.U32(0).U32(0).U32(0).U32(0);                          // blend shapes
+  w.U32(0).U32(0).U32(0);                                 // bind poses, bone hashes, root hash
+  w.U8(0).U8(1).U8(1).U8(1);                              // not compressed; readable, kept
+  w.U32(6).U16(0).U16(1).U16(2).Align(4);                 // index buffer
+  w.U32(0);                                               // skin
+  w.U32(0x0B).U32(3);                                     // current channels, vertex count
+  w.U32(4).U8(0).U8(0).U8(0).U8(3).U8(0).U8(12).U8(0).U8(3).U8(0).U8(0).U8(0).U8(0);
+  w.U8(0).U8(24).U8(0).U8(2);
+  const float vertices[3][8] = {{0, 0, 0, 0, 0, 1, 0, 0}, {1, 0, 0, 0, 0, 1, 1, 0}, {0, 1, 0, 0, 0, 1, 0, 1}};
+  w.U32(sizeof(vertices));
+  for (const auto& v : vertices)
+    for (float f : v) w.F32(f);
+  auto ranged = [&] { w.U32(0).F32(0).F32(0).U32(0).U8(0).Align(4); };
+  auto plain = [&] { w.U32(0).U32(0).U8(0).Align(4); };
+  ranged();  // vertices
+  ranged();  // UV
+  ranged();  // normals
+  ranged();  // tangents
+  plain();   // weights
+  plain();   // normal signs
+  plain();   // tangent signs
+  ranged();  // float colours
+  plain();   // bone indices
+  plain();   // triangles
+  w.U32(0);  // UV info
+  w.F32(0.5f).F32(0.5f).F32(0).F32(0.5f).F32(0.5f).F32(0).I32(0);  // bounds, usage flags
+  w.U32(0).U32(0);                                                  // baked collision meshes
+  return w.Take();
+}
+
+Bytes EmbeddedAudioObject(const std::string& name, const Bytes& sound, bool big_endian) {
+  ByteWriter w(big_endian);
+  w.Str(name).I32(0).I32(1).I32(44100).I32(16).U32(static_cast<uint32_t>(sound.size()));
+  w.Raw(sound).Align(4);
   return w.Take();
 }
 

@@ -35,6 +35,13 @@ Bytes FontObject(const std::string& name, FontLayout layout, const Bytes& font =
 Bytes MovieObject(const std::string& name, int ogg_at, const Bytes& ogg = FakeOggStream(),
                   bool big_endian = false);
 
+// Mesh of an engine of version 5 and later: one sub-mesh with one triangle, four channels
+// (position, normal, an empty colour, UV) in one stream of 32 bytes per vertex.
+Bytes TriangleMeshObject(const std::string& name);
+// AudioClip whose sound sits in the object: length at 16 and the bytes at 20 after the name.
+Bytes EmbeddedAudioObject(const std::string& name, const Bytes& sound = FakeOggStream(),
+                          bool big_endian = false);
+
 // The 28 bytes that objects of a file with a negative platform code carry before their name.
 Bytes WithPlatformPrefix(const Bytes& object);
 
