@@ -20,13 +20,16 @@ struct ListRow {
 };
 
 ListRow BuildListRow(const Session& session, size_t entry_index);
+// The same into an existing row, reusing its text buffers (for walks over many entries).
+void FillListRow(const Session& session, size_t entry_index, ListRow& row);
 // Fills row `row_index` of the session's ListRows (grown when needed) from an entry.
 void BuildListRow(Session& session, size_t row_index, size_t entry_index);
 
 // Cell texts of the Type and Offset columns: "28 (Texture2D id: 10 - DXT1)", "0x00001A2C".
 std::string TypeCellText(const ListRow& row);
 std::string OffsetCellText(uint32_t offset);
-// The five cells separated by tabs, as the "list" task prints them.
+// The five cells separated by tabs, as the "list" task prints them (without a line break).
 std::string ListLineText(const ListRow& row);
+void AppendListLine(const ListRow& row, std::string& out);
 
 }  // namespace kestrix
