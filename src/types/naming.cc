@@ -128,51 +128,61 @@ bool AsciiEqual(const std::string& a, const std::string& b) {
   return true;
 }
 
-uint64_t FoldedHash(const std::string& text) {
+uint64_t FoldedHash(const char* text, size_t length) {
   uint64_t h = 1469598103934665603ull;  // FNV-1a
-  for (char c : text) {
-    h ^= FoldAscii(static_cast<unsigned char>(c));
+  for (size_t k = 0; k < length; ++k) {
+    h ^= FoldAscii(static_cast<unsigned char>(text[k]));
     h *= 1099511628211ull;
   }
   return h ^ (h >> 29);
 }
 
+struct NamedEntry {
+  uint32_t entry;
+  uint64_t hash;  // FoldedHash of its EntryName
+};
+
 // Equal names (ASCII case folded): the lowest entry index keeps its name, the later holders
 // are numbered 1, 2, 3 ... in index order. The names are taken in index order, so one hash
-// table of the names seen so far, each with the number its last holder got, gives the same
-// numbers as sorting the names would, in linear time. The table is far larger than the caches
-// on big files, so slots are fetched a few names ahead.
-void NumberDuplicates(Session& s, const std::vector<uint32_t>& named) {
-  if (named.size() < 2) return;
-  const ColumnMap& cm = s.Columns;
+// table of the names seen so far, each with its latest holder, gives the same numbers as
+// sorting the names would, in linear time. The table is far larger than the caches on big
+// files, so slots are fetched a few names ahead. Returns the numbered entries in index order.
+std::vector<uint32_t> NumberDuplicates(Session& s, const std::vector<NamedEntry>& named) {
+  std::vector<uint32_t> numbered;
+  if (named.size() < 2) return numbered;
+  const int dup_column = s.Columns.DuplicateNumberColumn();
   size_t capacity = 16;
-  while (capacity < named.size() * 2) capacity *= 2;
+  while (capacity < named.size() + named.size() / 2) capacity *= 2;
   const size_t mask = capacity - 1;
+  // A slot holds part of the name's hash and the latest holder of the name; the next holder
+  // gets that holder's number + 1.
   struct Slot {
-    uint64_t hash = 0;
-    uint32_t entry_plus_one = 0;  // 0: empty
-    int32_t last_number = 0;
+    uint32_t hash = 0;
+    uint32_t holder_plus_one = 0;  // 0: empty
   };
   std::vector<Slot> slots(capacity);
-  std::vector<uint64_t> hashes(named.size());
-  for (size_t k = 0; k < named.size(); ++k) hashes[k] = FoldedHash(s.EntryName[named[k]]);
   constexpr size_t kAhead = 16;
+  for (size_t k = 0; k < kAhead && k < named.size(); ++k)
+    __builtin_prefetch(&slots[named[k].hash & mask]);
   for (size_t k = 0; k < named.size(); ++k) {
-    if (k + kAhead < named.size()) __builtin_prefetch(&slots[hashes[k + kAhead] & mask]);
-    const uint64_t hash = hashes[k];
-    const std::string& name = s.EntryName[named[k]];
+    if (k + kAhead < named.size()) __builtin_prefetch(&slots[named[k + kAhead].hash & mask]);
+    const uint64_t hash = named[k].hash;
+    const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+    const uint32_t entry = named[k].entry;
     size_t at = hash & mask;
-    while (slots[at].entry_plus_one != 0 &&
-           (slots[at].hash != hash || !AsciiEqual(s.EntryName[slots[at].entry_plus_one - 1], name)))
+    while (slots[at].holder_plus_one != 0 &&
+           (slots[at].hash != tag ||
+            !AsciiEqual(s.EntryName[slots[at].holder_plus_one - 1], s.EntryName[entry])))
       at = (at + 1) & mask;
     Slot& slot = slots[at];
-    if (slot.entry_plus_one == 0) {
-      slot = {hash, named[k] + 1, 0};
-      continue;
+    if (slot.holder_plus_one != 0) {
+      s.Entries.Row(entry)[dup_column] = s.Entries.Row(slot.holder_plus_one - 1)[dup_column] + 1;
+      numbered.push_back(entry);
     }
-    slot.last_number += 1;
-    s.Entries.Row(named[k])[cm.DuplicateNumberColumn()] = slot.last_number;
+    slot.hash = tag;
+    slot.holder_plus_one = entry + 1;
   }
+  return numbered;
 }
 
 // The bytes that a name loses: NUL, the control characters and \ / : * ? " < > |.
@@ -307,7 +317,7 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
   // own buffer.
   Reader data(table.Source());
   const uint64_t stream_end = data.Size();
-  std::vector<uint32_t> named_entries;  // entries whose name was read, in index order
+  std::vector<NamedEntry> named_entries;  // entries whose name was read, in index order
   ClassCounters class_counters;
   FormatSuffixes format_suffixes;
   std::string name;  // reused: its buffer outlives the entries
@@ -400,12 +410,14 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
       }
       std::string& entry_name = s.EntryName[i];
       if (named && name_length > 0) {
-        const size_t extension_length = std::strlen(extension);
-        entry_name.reserve(name_length + extension_length);
+        // Cleaned, extended and hashed in one go, while the bytes are at hand.
+        char cleaned[256 + 32];
+        size_t length = 0;
         for (char c : name)
-          if (!kRemoved.removed[static_cast<unsigned char>(c)]) entry_name.push_back(c);
-        entry_name.append(extension, extension_length);
-        named_entries.push_back(static_cast<uint32_t>(i));
+          if (!kRemoved.removed[static_cast<unsigned char>(c)]) cleaned[length++] = c;
+        for (const char* e = extension; *e && length < sizeof(cleaned); ++e) cleaned[length++] = *e;
+        entry_name.assign(cleaned, length);
+        named_entries.push_back({static_cast<uint32_t>(i), FoldedHash(cleaned, length)});
       } else {
         entry_name = s.AssetBaseName;
         entry_name += '_';
@@ -423,10 +435,8 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
     }
   }
 
-  NumberDuplicates(s, named_entries);
-  for (size_t i = 0; i < n; ++i) {
-    int32_t dup = s.Entries.Row(i)[cm.DuplicateNumberColumn()];
-    if (dup == 0) continue;
+  for (uint32_t i : NumberDuplicates(s, named_entries)) {
+    const int32_t dup = s.Entries.Row(i)[cm.DuplicateNumberColumn()];
     std::string& entry_name = s.EntryName[i];
     size_t dot = entry_name.rfind('.');
     if (dot == std::string::npos) dot = entry_name.size();
