@@ -128,12 +128,36 @@ bool AsciiEqual(const std::string& a, const std::string& b) {
   return true;
 }
 
+// Eight bytes at a time with the ASCII capitals folded: 0x20 is added to every byte from 'A'
+// to 'Z', and no byte carries into the next.
+inline uint64_t FoldWord(uint64_t x) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  const uint64_t low7 = x & (0x7F * kOnes);
+  const uint64_t from_a = low7 + (0x80 - 'A') * kOnes;      // top bit: low7 >= 'A'
+  const uint64_t past_z = low7 + (0x80 - 'Z' - 1) * kOnes;  // top bit: low7 > 'Z'
+  const uint64_t capital = from_a & ~past_z & ~x & (0x80 * kOnes);
+  return x | (capital >> 2);
+}
+
+inline uint64_t MixWord(uint64_t h, uint64_t word) {
+  h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+  return h ^ (h >> 32);
+}
+
 uint64_t FoldedHash(const char* text, size_t length) {
-  uint64_t h = 1469598103934665603ull;  // FNV-1a
-  for (size_t k = 0; k < length; ++k) {
-    h ^= FoldAscii(static_cast<unsigned char>(text[k]));
-    h *= 1099511628211ull;
+  uint64_t h = length * 0x9E3779B97F4A7C15ull;
+  size_t k = 0;
+  for (; k + 8 <= length; k += 8) {
+    uint64_t word;
+    std::memcpy(&word, text + k, 8);
+    h = MixWord(h, FoldWord(word));
   }
+  if (k < length) {
+    uint64_t word = 0;
+    std::memcpy(&word, text + k, length - k);
+    h = MixWord(h, FoldWord(word));
+  }
+  h *= 0xC4CEB9FE1A85EC53ull;
   return h ^ (h >> 29);
 }
 
@@ -318,6 +342,7 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
   Reader data(table.Source());
   const uint64_t stream_end = data.Size();
   std::vector<NamedEntry> named_entries;  // entries whose name was read, in index order
+  named_entries.reserve(n);
   ClassCounters class_counters;
   FormatSuffixes format_suffixes;
   std::string name;  // reused: its buffer outlives the entries

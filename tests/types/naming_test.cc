@@ -71,6 +71,40 @@ TEST(Naming, DuplicatesIgnoreCaseAndNumberByIndex) {
   EXPECT_EQ(Column(s, 6, s.Columns.ClassOrdinalColumn()), 2);
 }
 
+// Names from a small alphabet, so that many collide but for case; letters at the edges of the
+// capital range and bytes above 127 whose low bits look like capitals must not be folded.
+TEST(Naming, DuplicateNumbersMatchAPlainPairwiseCount) {
+  const std::string alphabet[] = {"a", "A", "z", "Z", "@", "[", "`", "{", "\xC1", "\xE1", "\xDA"};
+  AssetSpec spec;
+  uint32_t seed = 12345;
+  std::vector<std::string> raw;
+  for (int i = 0; i < 600; ++i) {
+    std::string name;
+    seed = seed * 1103515245u + 12345u;
+    const int length = 1 + static_cast<int>((seed >> 16) % 10);
+    for (int k = 0; k < length; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      name += alphabet[(seed >> 16) % 4 == 0 ? (seed >> 8) % 11 : (seed >> 8) % 2];
+    }
+    raw.push_back(name);
+    spec.objects.push_back({21, NamedObject(name, Bytes(4, 0))});
+  }
+  Named n;
+  Name(spec, n);
+  auto fold = [](std::string t) {
+    for (char& c : t)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return t;
+  };
+  for (size_t i = 0; i < raw.size(); ++i) {
+    int earlier = 0;
+    for (size_t j = 0; j < i; ++j) earlier += fold(raw[j]) == fold(raw[i]);
+    const std::string expected =
+        earlier == 0 ? raw[i] + ".mat" : raw[i] + "_" + OrdinalText(earlier) + ".mat";
+    ASSERT_EQ(n.s.EntryName[i], expected) << i;
+  }
+}
+
 TEST(Naming, CleaningAndNamesOfRemovedCharactersOnly) {
   AssetSpec spec;
   spec.objects.push_back({28, TextureObject("a<b>:c", 10)});
