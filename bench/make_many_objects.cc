@@ -59,11 +59,19 @@ class Out {
   uint64_t pos_ = 0;
 };
 
+uint32_t KindIndex(uint32_t i) { return (i * 7 + i / 3) % kKindCount; }
+
 std::string NameOf(uint32_t i) {
   char buf[32];
-  // Every 16th object repeats the name of the one 8 before it, in upper case.
-  uint32_t n = (i % 16 == 15) ? i - 8 : i;
-  std::snprintf(buf, sizeof(buf), (i % 16 == 15) ? "OBJECT_%07u" : "object_%07u", n);
+  // Every 16th object repeats, in upper case, the name of an earlier object of its kind.
+  uint32_t n = i;
+  if (i % 16 == 15)
+    for (uint32_t back = 1; back <= 12; ++back)
+      if (KindIndex(i - back) == KindIndex(i)) {
+        n = i - back;
+        break;
+      }
+  std::snprintf(buf, sizeof(buf), n != i ? "OBJECT_%07u" : "object_%07u", n);
   return buf;
 }
 
@@ -86,7 +94,7 @@ int main(int argc, char** argv) {
   std::setvbuf(f, buffer.data(), _IOFBF, buffer.size());
 
   // Sizes first, so that the header can be written in one pass.
-  auto kind_of = [](uint32_t i) -> const Kind& { return kKinds[(i * 7 + i / 3) % kKindCount]; };
+  auto kind_of = [](uint32_t i) -> const Kind& { return kKinds[KindIndex(i)]; };
   auto size_of = [&](uint32_t i) {
     const Kind& k = kind_of(i);
     return (k.named ? NameField(NameOf(i)) : 0) + k.rest;
@@ -131,7 +139,7 @@ int main(int argc, char** argv) {
     out.U64(uint64_t{i} + 1);
     out.U32(uint32_t(cursor));
     out.U32(size_of(i));
-    out.U32(uint32_t((i * 7 + i / 3) % kKindCount));
+    out.U32(KindIndex(i));
     cursor += size_of(i);
   }
   out.U32(0);  // script types
