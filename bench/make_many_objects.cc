@@ -20,12 +20,12 @@ struct Kind {
 
 // Type index = position in this table.
 const Kind kKinds[] = {
-    {21, true, 24},   // Material
-    {28, true, 40},   // Texture2D: the format sits 12 bytes after the name field
-    {49, true, 16},   // TextAsset: a text length and a short text
-    {43, true, 32},   // Mesh
-    {1, false, 28},   // GameObject
-    {114, false, 36}, // MonoBehaviour
+    {21, true, 24},    // Material
+    {28, true, 40},    // Texture2D: the format sits 12 bytes after the name field
+    {49, true, 16},    // TextAsset: a text length and a short text
+    {43, true, 32},    // Mesh
+    {1, false, 28},    // GameObject
+    {114, false, 36},  // MonoBehaviour
 };
 constexpr int kKindCount = sizeof(kKinds) / sizeof(kKinds[0]);
 
@@ -40,7 +40,10 @@ class Out {
     pos_ += n;
   }
   void U8(uint8_t v) { Bytes(&v, 1); }
-  void U16(uint16_t v) { uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)}; Bytes(b, 2); }
+  void U16(uint16_t v) {
+    uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
+    Bytes(b, 2);
+  }
   void U32(uint32_t v) {
     uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
     Bytes(b, 4);
@@ -49,8 +52,18 @@ class Out {
     uint8_t b[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
     Bytes(b, 4);
   }
-  void U64(uint64_t v) { U32(uint32_t(v)); U32(uint32_t(v >> 32)); }
-  void Zeros(size_t n) { static const uint8_t z[64] = {}; while (n) { size_t k = n < 64 ? n : 64; Bytes(z, k); n -= k; } }
+  void U64(uint64_t v) {
+    U32(uint32_t(v));
+    U32(uint32_t(v >> 32));
+  }
+  void Zeros(size_t n) {
+    static const uint8_t z[64] = {};
+    while (n) {
+      size_t k = n < 64 ? n : 64;
+      Bytes(z, k);
+      n -= k;
+    }
+  }
   void AlignTo(size_t a) { Zeros((a - pos_ % a) % a); }
   uint64_t Pos() const { return pos_; }
 
@@ -172,8 +185,8 @@ int main(int argc, char** argv) {
     cursor = at + size_of(i);
   }
   if (out.Pos() != file_size) {
-    std::fprintf(stderr, "internal size mismatch: %llu != %llu\n",
-                 (unsigned long long)out.Pos(), (unsigned long long)file_size);
+    std::fprintf(stderr, "internal size mismatch: %llu != %llu\n", (unsigned long long)out.Pos(),
+                 (unsigned long long)file_size);
     return 1;
   }
   if (std::fclose(f) != 0) {

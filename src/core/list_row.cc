@@ -47,7 +47,9 @@ void BuildListRow(Session& s, size_t row_index, size_t entry_index) {
   FillListRow(s, entry_index, s.ListRows[row_index]);
 }
 
-std::string TypeCellText(const ListRow& row) { return std::to_string(row.ClassId) + row.TypeSuffix; }
+std::string TypeCellText(const ListRow& row) {
+  return std::to_string(row.ClassId) + row.TypeSuffix;
+}
 
 std::string OffsetCellText(uint32_t offset) {
   std::string text;

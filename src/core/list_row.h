@@ -11,8 +11,8 @@ namespace kestrix {
 struct Session;
 
 struct ListRow {
-  int32_t Number = 0;      // entry index + 1
-  std::string Name;        // EntryName
+  int32_t Number = 0;  // entry index + 1
+  std::string Name;    // EntryName
   int32_t ClassId = 0;
   std::string TypeSuffix;  // " (" + TypeText + ")"
   uint32_t Size = 0;       // payload size

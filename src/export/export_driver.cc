@@ -70,8 +70,8 @@ void CopyToFile(const std::string& path, Reader& data, uint64_t pos, uint64_t n)
 ConverterCall CallAt(const Session& s, size_t i, Reader& data, uint64_t start, uint32_t size,
                      std::string relative_folder) {
   data.Seek(start);
-  return ConverterCall{data,         size, s.BigEndian == 1, s.OutputRoot, std::move(relative_folder),
-                       s.EntryName[i]};
+  return ConverterCall{
+      data, size, s.BigEndian == 1, s.OutputRoot, std::move(relative_folder), s.EntryName[i]};
 }
 
 void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uint32_t size,
@@ -90,7 +90,8 @@ void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uin
     ExportPvr(CallAt(s, i, data, start, size, folder), ctx);
   // The "О" of "ОNLY" is the Cyrillic letter, as the message has always been printed.
   if (sw.ExportKtx && !sw.ExportPvr && format == 21)
-    ctx.Report("Not supported ktx " + TextureFormatName(format) + " " + name + " \xD0\x9ENLY PVR!!!");
+    ctx.Report("Not supported ktx " + TextureFormatName(format) + " " + name +
+               " \xD0\x9ENLY PVR!!!");
   if (!TextureFormatSupports(format, kTargetAny))
     ctx.Report("Not supported format compression " + TextureFormatName(format) + " " + name);
 }
@@ -99,10 +100,14 @@ bool WrittenRaw(const ExportSwitches& sw, int32_t cls) {
   switch (cls) {
     case 28:
     case 89:
-    case 186: return sw.ExportRawTextures;
-    case 43: return sw.ExportRawMeshes;
-    case 83: return sw.ExportRawAudio;
-    default: return true;
+    case 186:
+      return sw.ExportRawTextures;
+    case 43:
+      return sw.ExportRawMeshes;
+    case 83:
+      return sw.ExportRawAudio;
+    default:
+      return true;
   }
 }
 
@@ -185,8 +190,7 @@ ExportRunResult ExportEntries(const Session& s, Frontend& frontend,
   ExportRunResult result;
   CommandsDisabled disabled(frontend);
   // The folder name of a bundle carries a contained file's name, which comes from the archive.
-  if (HasParentStep(s.ArchiveFolderName))
-    throw Error(LeavesOutputMessage(s));
+  if (HasParentStep(s.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
   FileSource source(s.ArchivePath);
   Reader data(source);
   const bool trace = s.Options.ConsoleMode && s.Options.ConsoleOutput;

@@ -52,8 +52,9 @@ TEST(ExportTask, TexturesAndEveryScriptObjectOnce) {
   // "114" and "-3" both match the script object of class -3: it is still exported once.
   Export(t, ScriptsAndTextures(), {"-t", "28,114,-3"});
   EXPECT_EQ(t.run.status, 0) << t.run.err;
-  EXPECT_EQ(ListFiles(t.Folder()), (std::vector<std::string>{"Hero.tex", "level0_00001.-3",
-                                                             "level0_00001.-5", "level0_00001.114"}));
+  EXPECT_EQ(ListFiles(t.Folder()),
+            (std::vector<std::string>{"Hero.tex", "level0_00001.-3", "level0_00001.-5",
+                                      "level0_00001.114"}));
   std::vector<std::string> lines = Lines(t.run.out);
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[0], "export");
@@ -67,7 +68,8 @@ TEST(ExportTask, TypeWordsChooseRawOrConverted) {
     // A bare class number gives the objects as stored, textures included.
     Task t;
     Export(t, ScriptsAndTextures(), {"-t", "28,89,43"});
-    EXPECT_EQ(ListFiles(t.Folder()), (std::vector<std::string>{"Hero.tex", "Rock.mesh", "Sky.cbm"}));
+    EXPECT_EQ(ListFiles(t.Folder()),
+              (std::vector<std::string>{"Hero.tex", "Rock.mesh", "Sky.cbm"}));
   }
   {
     // "dds" converts and writes no raw textures (the DDS writer is not built yet here, so

@@ -34,7 +34,9 @@ std::string WorkingPath(const std::string& dir, const std::string& relpath, test
   return tmp.File(base + "0");
 }
 
-size_t CountLines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+size_t CountLines(const std::string& text) {
+  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 TEST(Corpus, PlainFilesExportOneFilePerEntryAndList) {
   std::string dir = testing::CorpusDir();
@@ -70,7 +72,8 @@ TEST(Corpus, PlainFilesExportOneFilePerEntryAndList) {
     EXPECT_EQ(written, expected) << row.relpath;
     // The path line of every exported entry (converter reports may come between them).
     size_t path_lines = 0;
-    for (size_t at = 0; (at = run.out.find(folder + "/", at)) != std::string::npos; ++at) ++path_lines;
+    for (size_t at = 0; (at = run.out.find(folder + "/", at)) != std::string::npos; ++at)
+      ++path_lines;
     EXPECT_EQ(run.out.substr(0, 8), "export\n\n") << row.relpath;
     EXPECT_EQ(path_lines, s.EntryCount()) << row.relpath;
 

@@ -9,9 +9,9 @@
 
 #include "core/error.h"
 #include "core/session.h"
+#include "formats/archive_open.h"
 #include "platform/byte_source.h"
 #include "platform/reader.h"
-#include "formats/archive_open.h"
 #include "support/asset_builder.h"
 #include "support/payloads.h"
 #include "support/test_env.h"
@@ -25,20 +25,20 @@ using namespace testing;  // NOLINT: the builder vocabulary
 AssetSpec MixedAsset() {
   AssetSpec spec;
   auto add = [&](int32_t cls, Bytes data) { spec.objects.push_back({cls, std::move(data)}); };
-  add(49, TextObject("readme", "hello"));                    // 0
-  add(49, TextObject("empty", ""));                          // 1 no file at all
-  add(48, TextObject("Glow", "Shader \"Glow\" {}"));         // 2
-  add(128, FontObject("Font", FontLayout::kMarker));         // 3 embedded font file
-  add(128, FontObject("Bare", FontLayout::kNoData));         // 4 written raw
-  add(152, MovieObject("intro", 16));                        // 5 embedded stream
-  add(152, MovieObject("plain", 0));                         // 6 written raw
-  add(28, TextureObject("Hero", 10));                        // 7
-  add(28, TextureObject("Odd", 17));                         // 8 no converter takes 17
-  add(28, TextureObject("Yuy", 21));                         // 9 PVR only
-  add(43, NamedObject("Rock", Bytes(40, 0x43)));             // 10
-  add(83, NamedObject("Boom", Bytes(40, 0x83)));             // 11
-  add(-3, Bytes(20, 0x33));                                  // 12
-  add(21, NamedObject("Empty"));                             // 13 nothing after the name
+  add(49, TextObject("readme", "hello"));             // 0
+  add(49, TextObject("empty", ""));                   // 1 no file at all
+  add(48, TextObject("Glow", "Shader \"Glow\" {}"));  // 2
+  add(128, FontObject("Font", FontLayout::kMarker));  // 3 embedded font file
+  add(128, FontObject("Bare", FontLayout::kNoData));  // 4 written raw
+  add(152, MovieObject("intro", 16));                 // 5 embedded stream
+  add(152, MovieObject("plain", 0));                  // 6 written raw
+  add(28, TextureObject("Hero", 10));                 // 7
+  add(28, TextureObject("Odd", 17));                  // 8 no converter takes 17
+  add(28, TextureObject("Yuy", 21));                  // 9 PVR only
+  add(43, NamedObject("Rock", Bytes(40, 0x43)));      // 10
+  add(83, NamedObject("Boom", Bytes(40, 0x83)));      // 11
+  add(-3, Bytes(20, 0x33));                           // 12
+  add(21, NamedObject("Empty"));                      // 13 nothing after the name
   return spec;
 }
 
@@ -76,9 +76,9 @@ bool Has(const std::vector<std::string>& v, const std::string& x) {
   return std::find(v.begin(), v.end(), x) != v.end();
 }
 
-const std::vector<std::string> kAlwaysWritten = {
-    "Bare.font_raw", "Empty.mat", "Font.ttf", "Glow.shader", "intro.ogm",
-    "level0_00001.-3", "plain.ogm", "readme.txt"};
+const std::vector<std::string> kAlwaysWritten = {"Bare.font_raw", "Empty.mat", "Font.ttf",
+                                                 "Glow.shader",   "intro.ogm", "level0_00001.-3",
+                                                 "plain.ogm",     "readme.txt"};
 
 TEST(ExportDriver, AllFilesWritesEveryEntryOnceWithEmbeddedPayloadsCut) {
   ExportRun r;
@@ -88,7 +88,8 @@ TEST(ExportDriver, AllFilesWritesEveryEntryOnceWithEmbeddedPayloadsCut) {
   w.ExportRawAudio = w.ExportRawMeshes = w.ExportObj = true;
   ExportAll(r);
   std::vector<std::string> expected = kAlwaysWritten;
-  for (const char* f : {"Boom.snd", "Hero.tex", "Odd.tex", "Rock.mesh", "Yuy.tex"}) expected.push_back(f);
+  for (const char* f : {"Boom.snd", "Hero.tex", "Odd.tex", "Rock.mesh", "Yuy.tex"})
+    expected.push_back(f);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(r.Files(), expected);
   EXPECT_EQ(r.result.exported, 14u);
@@ -108,7 +109,8 @@ TEST(ExportDriver, AllFilesWritesEveryEntryOnceWithEmbeddedPayloadsCut) {
   // Console: one path line per entry before it, then the one report of an unconvertible format.
   ASSERT_EQ(r.fe.lines.size(), 15u);
   EXPECT_EQ(r.fe.lines[0], r.Folder() + "/readme.txt");
-  EXPECT_EQ(r.fe.lines[9], "Not supported format compression " + TextureFormatName(17) + " Odd.tex");
+  EXPECT_EQ(r.fe.lines[9],
+            "Not supported format compression " + TextureFormatName(17) + " Odd.tex");
   EXPECT_EQ(r.fe.lines[10], r.Folder() + "/Yuy.tex");
   EXPECT_TRUE(r.fe.progress.empty());
 }
@@ -118,10 +120,12 @@ TEST(ExportDriver, RawSwitchesAndSourceSwitchesDecideTheRawCopies) {
     // "Export selected": raw copies only, no converters and so no reports.
     ExportRun r;
     Open(MixedAsset(), r);
-    r.s.Switches.ExportRawTextures = r.s.Switches.ExportRawAudio = r.s.Switches.ExportRawMeshes = true;
+    r.s.Switches.ExportRawTextures = r.s.Switches.ExportRawAudio = r.s.Switches.ExportRawMeshes =
+        true;
     ExportAll(r);
     EXPECT_EQ(r.Files().size(), 13u);
-    for (const std::string& line : r.fe.lines) EXPECT_EQ(line.find("Not supported"), std::string::npos);
+    for (const std::string& line : r.fe.lines)
+      EXPECT_EQ(line.find("Not supported"), std::string::npos);
   }
   {
     // "Export source files": textures, meshes and sounds are not copied raw.
@@ -132,7 +136,8 @@ TEST(ExportDriver, RawSwitchesAndSourceSwitchesDecideTheRawCopies) {
     ExportAll(r);
     std::vector<std::string> files = r.Files();
     EXPECT_EQ(files, kAlwaysWritten);
-    EXPECT_TRUE(Has(r.fe.lines, "Not supported format compression " + TextureFormatName(17) + " Odd.tex"));
+    EXPECT_TRUE(
+        Has(r.fe.lines, "Not supported format compression " + TextureFormatName(17) + " Odd.tex"));
   }
 }
 
@@ -143,7 +148,8 @@ TEST(ExportDriver, KtxAloneReportsPvrOnlyFormatsInTheWindow) {
   ExportAll(r);
   EXPECT_TRUE(r.fe.lines.empty());
   ASSERT_EQ(r.fe.messages.size(), 2u);
-  EXPECT_EQ(r.fe.messages[0], "Not supported format compression " + TextureFormatName(17) + " Odd.tex");
+  EXPECT_EQ(r.fe.messages[0],
+            "Not supported format compression " + TextureFormatName(17) + " Odd.tex");
   EXPECT_EQ(r.fe.messages[1],
             "Not supported ktx " + TextureFormatName(21) + " Yuy.tex \xD0\x9ENLY PVR!!!");
   EXPECT_EQ(r.fe.progress.back(), 100);
@@ -161,14 +167,14 @@ TEST(ExportDriver, DamagedEntriesFailAloneAndWriteNothing) {
   spec.objects.push_back({21, NamedObject("first", Bytes(8, 1))});
   ByteWriter long_text;
   long_text.Str("story").U32(0x7FFFFFF0).Text("abc").Align(4);
-  spec.objects.push_back({49, long_text.Take()});               // text length past the file
+  spec.objects.push_back({49, long_text.Take()});  // text length past the file
   spec.objects.push_back({21, NamedObject("far", Bytes(8, 1))});
-  spec.record_overrides.push_back({2, 0x7FFFFF00u, 64});       // offset past the file
+  spec.record_overrides.push_back({2, 0x7FFFFF00u, 64});  // offset past the file
   ByteWriter tight;
-  tight.U32(1).Text("x");                                        // name field longer than object
+  tight.U32(1).Text("x");  // name field longer than object
   spec.objects.push_back({21, tight.Take()});
   spec.objects.push_back({21, NamedObject("big", Bytes(8, 1))});
-  spec.record_overrides.push_back({4, 0, 0xFFFFFF00u});         // size past the file
+  spec.record_overrides.push_back({4, 0, 0xFFFFFF00u});  // size past the file
   spec.objects.push_back({21, NamedObject("last", Bytes(8, 2))});
   ExportRun r;
   Open(spec, r);
@@ -195,7 +201,8 @@ TEST(ExportDriver, NamesNeverLeaveTheExportFolder) {
   r.s.EntryName[1] = "../../escaped.mat";
   ExportAll(r);
   EXPECT_EQ(r.fe.errors.size(), 2u);
-  EXPECT_EQ(ListFiles(r.dir.File("out")), (std::vector<std::string>{"Unity_Assets_Files/level0/c.mat"}));
+  EXPECT_EQ(ListFiles(r.dir.File("out")),
+            (std::vector<std::string>{"Unity_Assets_Files/level0/c.mat"}));
 
   r.s.ArchiveFolderName = "level0/..";
   EXPECT_THROW(ExportEntries(r.s, r.fe, {2}), Error);

@@ -110,25 +110,26 @@ Bytes TriangleMeshObject(const std::string& name) {
   w.U32(0x0B).U32(3);                                     // current channels, vertex count
   w.U32(4).U8(0).U8(0).U8(0).U8(3).U8(0).U8(12).U8(0).U8(3).U8(0).U8(0).U8(0).U8(0);
   w.U8(0).U8(24).U8(0).U8(2);
-  const float vertices[3][8] = {{0, 0, 0, 0, 0, 1, 0, 0}, {1, 0, 0, 0, 0, 1, 1, 0}, {0, 1, 0, 0, 0, 1, 0, 1}};
+  const float vertices[3][8] = {
+      {0, 0, 0, 0, 0, 1, 0, 0}, {1, 0, 0, 0, 0, 1, 1, 0}, {0, 1, 0, 0, 0, 1, 0, 1}};
   w.U32(sizeof(vertices));
   for (const auto& v : vertices)
     for (float f : v) w.F32(f);
   auto ranged = [&] { w.U32(0).F32(0).F32(0).U32(0).U8(0).Align(4); };
   auto plain = [&] { w.U32(0).U32(0).U8(0).Align(4); };
-  ranged();  // vertices
-  ranged();  // UV
-  ranged();  // normals
-  ranged();  // tangents
-  plain();   // weights
-  plain();   // normal signs
-  plain();   // tangent signs
-  ranged();  // float colours
-  plain();   // bone indices
-  plain();   // triangles
-  w.U32(0);  // UV info
+  ranged();                                                        // vertices
+  ranged();                                                        // UV
+  ranged();                                                        // normals
+  ranged();                                                        // tangents
+  plain();                                                         // weights
+  plain();                                                         // normal signs
+  plain();                                                         // tangent signs
+  ranged();                                                        // float colours
+  plain();                                                         // bone indices
+  plain();                                                         // triangles
+  w.U32(0);                                                        // UV info
   w.F32(0.5f).F32(0.5f).F32(0).F32(0.5f).F32(0.5f).F32(0).I32(0);  // bounds, usage flags
-  w.U32(0).U32(0);                                                  // baked collision meshes
+  w.U32(0).U32(0);                                                 // baked collision meshes
   return w.Take();
 }
 

@@ -123,12 +123,12 @@ TEST(Naming, CleaningAndNamesOfRemovedCharactersOnly) {
 TEST(Naming, GeneratedNamesStayOutOfTheDuplicateCheck) {
   AssetSpec spec;
   for (int i = 0; i < 11; ++i) spec.objects.push_back({114, Bytes(12, 7)});
-  spec.objects.push_back({43, NamedObject("", Bytes(16, 2))});      // empty name
+  spec.objects.push_back({43, NamedObject("", Bytes(16, 2))});  // empty name
   spec.objects.push_back({43, NamedObject("", Bytes(16, 3))});
-  spec.objects.push_back({114, Bytes(12, 7)});                       // the 12th MonoBehaviour
+  spec.objects.push_back({114, Bytes(12, 7)});  // the 12th MonoBehaviour
   spec.objects.push_back({-7, Bytes(12, 7)});
   ByteWriter long_name;
-  long_name.U32(300).Zeros(40);                                       // length 256 or more
+  long_name.U32(300).Zeros(40);  // length 256 or more
   spec.objects.push_back({21, long_name.Take()});
   Named n;
   Name(spec, n, "sharedassets0");
@@ -171,7 +171,8 @@ TEST(Naming, TexturesReadTheirFormatInEitherByteOrder) {
 TEST(Naming, NegativePlatformSkipsThePrefixAndTheTextureHeader) {
   AssetSpec spec;
   spec.platform = -2;
-  spec.objects.push_back({28, WithPlatformPrefix(TextureObject("Hero", 12, Bytes(64, 1), false, true))});
+  spec.objects.push_back(
+      {28, WithPlatformPrefix(TextureObject("Hero", 12, Bytes(64, 1), false, true))});
   spec.objects.push_back({49, WithPlatformPrefix(TextObject("notes", "hello"))});
   spec.objects.push_back({1, Bytes(4, 0)});
   Named n;
@@ -213,9 +214,12 @@ TEST(Naming, FontLayoutsAndFontContainer) {
     for (bool container : {false, true}) {
       AssetSpec spec;
       spec.big_endian = big;
-      spec.objects.push_back({128, FontObject("Marker", FontLayout::kMarker, FakeTrueTypeFont(), big)});
-      spec.objects.push_back({128, FontObject("Table", FontLayout::kCharTable, FakeTrueTypeFont(), big)});
-      spec.objects.push_back({128, FontObject("Bare", FontLayout::kNoData, FakeTrueTypeFont(), big)});
+      spec.objects.push_back(
+          {128, FontObject("Marker", FontLayout::kMarker, FakeTrueTypeFont(), big)});
+      spec.objects.push_back(
+          {128, FontObject("Table", FontLayout::kCharTable, FakeTrueTypeFont(), big)});
+      spec.objects.push_back(
+          {128, FontObject("Bare", FontLayout::kNoData, FakeTrueTypeFont(), big)});
       Named n;
       Name(spec, n, "level0", container);
       const Session& s = n.s;
@@ -223,7 +227,8 @@ TEST(Naming, FontLayoutsAndFontContainer) {
         for (size_t i = 0; i < 3; ++i) {
           EXPECT_EQ(s.EntryName[i].substr(s.EntryName[i].size() - 4), ".fnt");
           EXPECT_FALSE(s.HasEmbeddedPayload(i));
-          EXPECT_EQ(s.HeaderSkip(i), static_cast<uint32_t>(Column(s, i, s.Columns.NameFieldSizeColumn())));
+          EXPECT_EQ(s.HeaderSkip(i),
+                    static_cast<uint32_t>(Column(s, i, s.Columns.NameFieldSizeColumn())));
           EXPECT_EQ(s.PayloadSize(i), s.EntrySize(i) - s.HeaderSkip(i)) << i;  // all after the name
         }
         continue;
