@@ -26,14 +26,14 @@ AssetSpec ScriptsAndTextures() {
   return spec;
 }
 
-struct Task {
+struct TaskRun {
   TempDir dir;
   RunResult run;
   std::string Archive() const { return dir.File("level0.assets"); }
   std::string Folder() const { return dir.File("out/Unity_Assets_Files/level0"); }
 };
 
-void Export(Task& t, const AssetSpec& spec, std::vector<std::string> extra) {
+void Export(TaskRun& t, const AssetSpec& spec, std::vector<std::string> extra) {
   WriteFileBytes(t.Archive(), BuildAssetFile(spec));
   std::vector<std::string> args = {"export", t.Archive(), "-p", t.dir.File("out")};
   args.insert(args.end(), extra.begin(), extra.end());
@@ -48,7 +48,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 TEST(ExportTask, TexturesAndEveryScriptObjectOnce) {
-  Task t;
+  TaskRun t;
   // "114" and "-3" both match the script object of class -3: it is still exported once.
   Export(t, ScriptsAndTextures(), {"-t", "28,114,-3"});
   EXPECT_EQ(t.run.status, 0) << t.run.err;
@@ -66,7 +66,7 @@ TEST(ExportTask, TexturesAndEveryScriptObjectOnce) {
 TEST(ExportTask, TypeWordsChooseRawOrConverted) {
   {
     // A bare class number gives the objects as stored, textures included.
-    Task t;
+    TaskRun t;
     Export(t, ScriptsAndTextures(), {"-t", "28,89,43"});
     EXPECT_EQ(ListFiles(t.Folder()),
               (std::vector<std::string>{"Hero.tex", "Rock.mesh", "Sky.cbm"}));
@@ -74,20 +74,20 @@ TEST(ExportTask, TypeWordsChooseRawOrConverted) {
   {
     // "dds" converts and writes no raw textures (the DDS writer is not built yet here, so
     // nothing at all); "tex" writes them raw.
-    Task t;
+    TaskRun t;
     Export(t, ScriptsAndTextures(), {"-t", "dds"});
     EXPECT_EQ(t.run.status, 0);
     std::vector<std::string> files = ListFiles(t.Folder());
     EXPECT_TRUE(std::none_of(files.begin(), files.end(), [](const std::string& f) {
       return f == "Hero.tex" || f == "Sky.cbm";
     }));
-    Task u;
+    TaskRun u;
     Export(u, ScriptsAndTextures(), {"-t", "tex"});
     EXPECT_EQ(ListFiles(u.Folder()), (std::vector<std::string>{"Hero.tex"}));
   }
   {
     // No -t: everything.
-    Task t;
+    TaskRun t;
     Export(t, ScriptsAndTextures(), {});
     EXPECT_EQ(ListFiles(t.Folder()).size(), 7u);
   }
@@ -96,7 +96,7 @@ TEST(ExportTask, TypeWordsChooseRawOrConverted) {
 TEST(ExportTask, AFailedEntryIsReportedAndTheOthersExported) {
   AssetSpec spec = ScriptsAndTextures();
   spec.record_overrides.push_back({3, 0x7FFFFF00u, 64});
-  Task t;
+  TaskRun t;
   Export(t, spec, {});
   EXPECT_EQ(t.run.status, 1);
   EXPECT_NE(t.run.err.find("past the end"), std::string::npos) << t.run.err;
