@@ -108,13 +108,22 @@ std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwit
     std::string word = lower.substr(start, comma - start);
     start = comma + 1;
     std::string translated = word;
+    bool type_word = false;
     for (const TypeWord& t : TypeWords()) {
       if (word == t.word) {
         translated = t.classes;
         TurnOn(switches, t.on);
         if (word == "dds") dds = true;
+        type_word = true;
         break;
       }
+    }
+    // A bare class number asks for the objects as stored, like "114" does: without this,
+    // "-t 28" would select the textures and then write nothing for them.
+    if (!type_word) {
+      if (word == "28" || word == "89" || word == "186") switches.ExportRawTextures = true;
+      if (word == "43") switches.ExportRawMeshes = true;
+      if (word == "83") switches.ExportRawAudio = true;
     }
     out.push_back(translated);
   }

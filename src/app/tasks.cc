@@ -1,9 +1,14 @@
 #include "app/tasks.h"
 
+#include <cstdio>
+
 #include "app/command_line.h"
 #include "app/console_frontend.h"
+#include "core/list_row.h"
 #include "core/session.h"
+#include "export/export_driver.h"
 #include "formats/archive_open.h"
+#include "platform/console.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 
@@ -15,6 +20,29 @@ int ExportTask(Session& s, ConsoleFrontend& frontend, const std::string& archive
   frontend.ConsoleLine("export");
   frontend.ConsoleLine("");
   OpenArchive(s, frontend, archive, 0);
+  // Every failed entry has been reported on standard error; the others are exported.
+  ExportRunResult result = ExportEntries(s, frontend, EntriesToExport(s));
+  return result.failed || frontend.Errors() ? kExitFailed : kExitOk;
+}
+
+// The listing is the task's result, not progress, so it is printed also with -ndc. A million
+// rows are common in big games: lines go out in large blocks, and one row is reused.
+int ListTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
+  OpenArchive(s, frontend, archive, 0);
+  ListRow row;
+  std::string block;
+  constexpr size_t kBlock = 1 << 20;
+  block.reserve(kBlock + 4096);
+  for (size_t i = 0; i < s.EntryCount(); ++i) {
+    FillListRow(s, i, row);
+    AppendListLine(row, block);
+    block += '\n';
+    if (block.size() >= kBlock) {
+      std::fwrite(block.data(), 1, block.size(), stdout);
+      block.clear();
+    }
+  }
+  std::fwrite(block.data(), 1, block.size(), stdout);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
@@ -40,9 +68,26 @@ const Task kTasks[] = {
     {"export", true, ExportTask},
     {"import", false, ImportTask},
     {"exportbundle", true, ExportBundleTask},
+    {"list", true, ListTask},
 };
 
 }  // namespace
+
+bool PassesTypeFilter(const std::vector<std::string>& words, int32_t class_id) {
+  const std::string text = std::to_string(class_id);
+  for (const std::string& word : words)
+    if (word == text || (class_id < 0 && word == "114")) return true;
+  return false;
+}
+
+std::vector<size_t> EntriesToExport(const Session& s) {
+  std::vector<size_t> out;
+  out.reserve(s.EntryCount());
+  for (size_t i = 0; i < s.EntryCount(); ++i)
+    if (!s.Options.TypeFilterGiven || PassesTypeFilter(s.Options.TypeFilter, s.EntryClass(i)))
+      out.push_back(i);
+  return out;
+}
 
 const Task* FindTask(const std::string& word) {
   for (const Task& t : kTasks)

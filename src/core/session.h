@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/list_row.h"
+
 namespace kestrix {
 
 // Positions inside an entry row. The first RecordWords values are the object record as stored
@@ -155,6 +157,8 @@ struct Session {
   std::vector<std::string> EntryName;
   std::vector<std::string> TypeText;
   std::vector<int32_t> TextureFormat;
+  // The list's row cache (window mode); rows may be in another order than the entries.
+  std::vector<ListRow> ListRows;
 
   RunOptions Options;
   ExportSwitches Switches;

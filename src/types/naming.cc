@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "core/error.h"
 #include "core/frontend.h"
+#include "core/list_row.h"
 #include "core/session.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
@@ -24,9 +24,11 @@ constexpr uint32_t kOs2Tag = 0x322F534F;      // "OS/2"
 // Bounds-checked reads inside one object: nothing before `start` or at or past `limit`.
 class ObjectWindow {
  public:
-  ObjectWindow(Reader& r, uint64_t limit) : r_(r), limit_(limit) {}
+  ObjectWindow(Reader& r, uint64_t start, uint64_t limit) : r_(r), start_(start), limit_(limit) {}
   uint64_t Limit() const { return limit_; }
-  bool Fits(uint64_t pos, uint64_t n) const { return pos <= limit_ && n <= limit_ - pos; }
+  bool Fits(uint64_t pos, uint64_t n) const {
+    return pos >= start_ && pos <= limit_ && n <= limit_ - pos;
+  }
   bool U32At(uint64_t pos, ByteOrder order, uint32_t* out) {
     if (!Fits(pos, 4)) return false;
     r_.Seek(pos);
@@ -42,6 +44,7 @@ class ObjectWindow {
 
  private:
   Reader& r_;
+  uint64_t start_;
   uint64_t limit_;
 };
 
@@ -113,20 +116,164 @@ void ProbeMovie(ObjectWindow& w, uint64_t base, ByteOrder order, ProbeResult* ou
   }
 }
 
-bool AsciiLess(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return x < y;
-  }
-  return a.size() < b.size();
+inline unsigned char FoldAscii(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
 bool AsciiEqual(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && !AsciiLess(a, b) && !AsciiLess(b, a);
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(static_cast<unsigned char>(a[i])) != FoldAscii(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// Eight bytes at a time with the ASCII capitals folded: 0x20 is added to every byte from 'A'
+// to 'Z', and no byte carries into the next.
+inline uint64_t FoldWord(uint64_t x) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  const uint64_t low7 = x & (0x7F * kOnes);
+  const uint64_t from_a = low7 + (0x80 - 'A') * kOnes;      // top bit: low7 >= 'A'
+  const uint64_t past_z = low7 + (0x80 - 'Z' - 1) * kOnes;  // top bit: low7 > 'Z'
+  const uint64_t capital = from_a & ~past_z & ~x & (0x80 * kOnes);
+  return x | (capital >> 2);
+}
+
+inline uint64_t MixWord(uint64_t h, uint64_t word) {
+  h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+  return h ^ (h >> 32);
+}
+
+uint64_t FoldedHash(const char* text, size_t length) {
+  uint64_t h = length * 0x9E3779B97F4A7C15ull;
+  size_t k = 0;
+  for (; k + 8 <= length; k += 8) {
+    uint64_t word;
+    std::memcpy(&word, text + k, 8);
+    h = MixWord(h, FoldWord(word));
+  }
+  if (k < length) {
+    uint64_t word = 0;
+    std::memcpy(&word, text + k, length - k);
+    h = MixWord(h, FoldWord(word));
+  }
+  h *= 0xC4CEB9FE1A85EC53ull;
+  return h ^ (h >> 29);
+}
+
+struct NamedEntry {
+  uint32_t entry;
+  uint64_t hash;  // FoldedHash of its EntryName
+};
+
+// Equal names (ASCII case folded): the lowest entry index keeps its name, the later holders
+// are numbered 1, 2, 3 ... in index order. The names are taken in index order, so one hash
+// table of the names seen so far, each with its latest holder, gives the same numbers as
+// sorting the names would, in linear time. The table is far larger than the caches on big
+// files, so slots are fetched a few names ahead. Returns the numbered entries in index order.
+std::vector<uint32_t> NumberDuplicates(Session& s, const std::vector<NamedEntry>& named) {
+  std::vector<uint32_t> numbered;
+  if (named.size() < 2) return numbered;
+  const int dup_column = s.Columns.DuplicateNumberColumn();
+  size_t capacity = 16;
+  while (capacity < named.size() + named.size() / 2) capacity *= 2;
+  const size_t mask = capacity - 1;
+  // A slot holds part of the name's hash and the latest holder of the name; the next holder
+  // gets that holder's number + 1.
+  struct Slot {
+    uint32_t hash = 0;
+    uint32_t holder_plus_one = 0;  // 0: empty
+  };
+  std::vector<Slot> slots(capacity);
+  constexpr size_t kAhead = 16;
+  for (size_t k = 0; k < kAhead && k < named.size(); ++k)
+    __builtin_prefetch(&slots[named[k].hash & mask]);
+  for (size_t k = 0; k < named.size(); ++k) {
+    if (k + kAhead < named.size()) __builtin_prefetch(&slots[named[k + kAhead].hash & mask]);
+    const uint64_t hash = named[k].hash;
+    const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+    const uint32_t entry = named[k].entry;
+    size_t at = hash & mask;
+    while (slots[at].holder_plus_one != 0 &&
+           (slots[at].hash != tag ||
+            !AsciiEqual(s.EntryName[slots[at].holder_plus_one - 1], s.EntryName[entry])))
+      at = (at + 1) & mask;
+    Slot& slot = slots[at];
+    if (slot.holder_plus_one != 0) {
+      s.Entries.Row(entry)[dup_column] = s.Entries.Row(slot.holder_plus_one - 1)[dup_column] + 1;
+      numbered.push_back(entry);
+    }
+    slot.hash = tag;
+    slot.holder_plus_one = entry + 1;
+  }
+  return numbered;
+}
+
+// The bytes that a name loses: NUL, the control characters and \ / : * ? " < > |.
+struct RemovedBytes {
+  bool removed[256] = {};
+  RemovedBytes() {
+    for (int c = 0; c < 32; ++c) removed[c] = true;
+    for (const char* p = "\\/:*?\"<>|"; *p; ++p) removed[static_cast<unsigned char>(*p)] = true;
+  }
+};
+const RemovedBytes kRemoved;
+
+// Per class identifier: the running count, its name and extension. A file has few distinct
+// classes, so a linear search that starts at the last hit is cheaper than hashing.
+struct ClassCounter {
+  int32_t class_id;
+  int32_t count;
+  std::string name;
+  const char* extension;
+};
+
+class ClassCounters {
+ public:
+  ClassCounter& For(int32_t class_id) {
+    if (last_ < counters_.size() && counters_[last_].class_id == class_id) return counters_[last_];
+    for (size_t k = 0; k < counters_.size(); ++k) {
+      if (counters_[k].class_id == class_id) {
+        last_ = k;
+        return counters_[k];
+      }
+    }
+    counters_.push_back({class_id, 0, ClassIdToName(class_id), ExtensionForClass(class_id)});
+    last_ = counters_.size() - 1;
+    return counters_.back();
+  }
+
+ private:
+  std::vector<ClassCounter> counters_;
+  size_t last_ = 0;
+};
+
+// " " + TextureFormatName(code), made once per code.
+class FormatSuffixes {
+ public:
+  const std::string& For(int32_t code) {
+    for (const auto& [c, text] : made_)
+      if (c == code) return text;
+    made_.emplace_back(code, " " + TextureFormatName(code));
+    return made_.back().second;
+  }
+
+ private:
+  std::vector<std::pair<int32_t, std::string>> made_;
+};
+
+// The ordinal text of a positive count: at least five digits, zeros in front.
+void AppendOrdinal(std::string& out, int32_t value) {
+  char buf[16];
+  char* end = buf + sizeof(buf);
+  char* p = end;
+  uint32_t v = static_cast<uint32_t>(value);
+  do {
+    *--p = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  while (end - p < 5) *--p = '0';
+  out.append(p, static_cast<size_t>(end - p));
 }
 
 }  // namespace
@@ -174,12 +321,8 @@ std::string OrdinalText(int32_t value) {
 std::string CleanName(const std::string& name) {
   std::string out;
   out.reserve(name.size());
-  for (char c : name) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 32) continue;
-    if (std::strchr("\\/:*?\"<>|", c) != nullptr) continue;
-    out.push_back(c);
-  }
+  for (char c : name)
+    if (!kRemoved.removed[static_cast<unsigned char>(c)]) out.push_back(c);
   return out;
 }
 
@@ -192,18 +335,26 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
   s.EntryName.assign(n, std::string());
   s.TypeText.assign(n, std::string());
   s.TextureFormat.assign(n, 0);
+  s.ListRows.clear();
 
   // Object data is read through a second cursor, so the table and the data each keep their
   // own buffer.
   Reader data(table.Source());
   const uint64_t stream_end = data.Size();
-  std::vector<std::pair<size_t, std::string>> registry;
-  std::unordered_map<int32_t, int32_t> class_counts;
+  std::vector<NamedEntry> named_entries;  // entries whose name was read, in index order
+  named_entries.reserve(n);
+  ClassCounters class_counters;
+  FormatSuffixes format_suffixes;
+  std::string name;  // reused: its buffer outlives the entries
   int last_percent = -1;
+  const size_t record_bytes = 4u * static_cast<size_t>(cm.RecordWords);
+  uint8_t record[64];
 
   for (size_t i = 0; i < n; ++i) {
     int32_t* row = s.Entries.Row(i);
-    for (int w = 0; w < cm.RecordWords; ++w) row[w] = static_cast<int32_t>(table.U32(order));
+    table.Read(record, record_bytes);
+    for (int w = 0; w < cm.RecordWords; ++w)
+      row[w] = static_cast<int32_t>(Get32(record + 4 * w, order));
     if (s.FormatVersion > 15) {
       int32_t index = row[cm.ClassColumn];
       if (index < 0 || static_cast<size_t>(index) >= s.TypeClassIds.size())
@@ -214,19 +365,24 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
     const int32_t cls = row[cm.ClassColumn];
     const uint32_t prefix = s.Platform < 0 ? 28 : 0;
     row[cm.PrefixSkipColumn()] = static_cast<int32_t>(prefix);
-    s.TypeText[i] = ClassIdToName(cls);
-    std::string extension = ExtensionForClass(cls);
-    int32_t ordinal = ++class_counts[cls];
+    ClassCounter& counter = class_counters.For(cls);
+    const int32_t ordinal = ++counter.count;
     row[cm.ClassOrdinalColumn()] = ordinal;
+    const char* extension = counter.extension;
 
-    if (extension.empty()) {
-      s.EntryName[i] = s.AssetBaseName + "_" + OrdinalText(ordinal) + "." + std::to_string(cls);
+    if (*extension == '\0') {
+      s.TypeText[i] = counter.name;
+      std::string& entry_name = s.EntryName[i];
+      entry_name = s.AssetBaseName;
+      entry_name += '_';
+      AppendOrdinal(entry_name, ordinal);
+      entry_name += '.';
+      entry_name += std::to_string(cls);
     } else {
       const uint64_t object_start = s.DataStart + static_cast<uint32_t>(row[cm.OffsetColumn]);
       const uint64_t object_end = object_start + static_cast<uint32_t>(row[cm.SizeColumn]);
-      ObjectWindow win(data, std::min(object_end, stream_end));
+      ObjectWindow win(data, object_start, std::min(object_end, stream_end));
       uint32_t name_length = 0;
-      std::string name;
       bool named = false;
       if (win.U32At(object_start + prefix, order, &name_length) && name_length < 256 &&
           win.Fits(object_start + prefix + 4, name_length)) {
@@ -254,6 +410,8 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
           }
           case 186: {
             uint32_t format = 0;
+            // A procedural texture smaller than its trailer keeps format 0 rather than
+            // reading the object before it.
             if (object_end >= 12) win.U32At(object_end - 12, order, &format);
             probe.texture_format = static_cast<int32_t>(format);
             break;
@@ -262,17 +420,34 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
         }
         if (cls == 28 || cls == 89 || cls == 186) {
           s.TextureFormat[i] = probe.texture_format;
-          s.TypeText[i] += " " + TextureFormatName(probe.texture_format);
+          const std::string& suffix = format_suffixes.For(probe.texture_format);
+          s.TypeText[i].reserve(counter.name.size() + suffix.size());
+          s.TypeText[i] = counter.name;
+          s.TypeText[i] += suffix;
+        } else {
+          s.TypeText[i] = counter.name;
         }
         row[cm.PayloadSkipColumn()] = static_cast<int32_t>(probe.payload_skip);
         row[cm.PayloadLengthColumn()] = static_cast<int32_t>(probe.payload_length);
         if (probe.extension) extension = probe.extension;
-      }
-      if (named && name_length > 0) {
-        s.EntryName[i] = CleanName(name) + extension;
-        registry.emplace_back(i, s.EntryName[i]);
       } else {
-        s.EntryName[i] = s.AssetBaseName + "_" + OrdinalText(ordinal) + extension;
+        s.TypeText[i] = counter.name;
+      }
+      std::string& entry_name = s.EntryName[i];
+      if (named && name_length > 0) {
+        // Cleaned, extended and hashed in one go, while the bytes are at hand.
+        char cleaned[256 + 32];
+        size_t length = 0;
+        for (char c : name)
+          if (!kRemoved.removed[static_cast<unsigned char>(c)]) cleaned[length++] = c;
+        for (const char* e = extension; *e && length < sizeof(cleaned); ++e) cleaned[length++] = *e;
+        entry_name.assign(cleaned, length);
+        named_entries.push_back({static_cast<uint32_t>(i), FoldedHash(cleaned, length)});
+      } else {
+        entry_name = s.AssetBaseName;
+        entry_name += '_';
+        AppendOrdinal(entry_name, ordinal);
+        entry_name += extension;
       }
     }
     if (!s.Options.ConsoleMode) {
@@ -285,28 +460,16 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
     }
   }
 
-  // Equal names (ASCII case folded): the lowest entry index keeps its name, the others are
-  // numbered 1, 2, 3 ... in index order.
-  if (registry.size() >= 2) {
-    std::sort(registry.begin(), registry.end(), [](const auto& a, const auto& b) {
-      if (AsciiLess(a.second, b.second)) return true;
-      if (AsciiLess(b.second, a.second)) return false;
-      return a.first < b.first;
-    });
-    for (size_t p = 1; p < registry.size(); ++p) {
-      if (!AsciiEqual(registry[p].second, registry[p - 1].second)) continue;
-      int32_t* prev = s.Entries.Row(registry[p - 1].first);
-      int32_t* cur = s.Entries.Row(registry[p].first);
-      cur[cm.DuplicateNumberColumn()] = prev[cm.DuplicateNumberColumn()] + 1;
-    }
+  for (uint32_t i : NumberDuplicates(s, named_entries)) {
+    const int32_t dup = s.Entries.Row(i)[cm.DuplicateNumberColumn()];
+    std::string& entry_name = s.EntryName[i];
+    size_t dot = entry_name.rfind('.');
+    if (dot == std::string::npos) dot = entry_name.size();
+    entry_name.insert(dot, "_" + OrdinalText(dup));
   }
-  for (size_t i = 0; i < n; ++i) {
-    int32_t dup = s.Entries.Row(i)[cm.DuplicateNumberColumn()];
-    if (dup == 0) continue;
-    std::string& name = s.EntryName[i];
-    size_t dot = name.rfind('.');
-    if (dot == std::string::npos) dot = name.size();
-    name.insert(dot, "_" + OrdinalText(dup));
+  if (!s.Options.ConsoleMode) {
+    s.ListRows.resize(n);
+    for (size_t i = 0; i < n; ++i) BuildListRow(s, i, i);
   }
   table.Seek(s.ObjectTableStart + static_cast<uint64_t>(n) * 4u * static_cast<uint64_t>(cm.RecordWords));
 }

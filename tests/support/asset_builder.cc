@@ -173,20 +173,26 @@ Bytes BuildAssetFile(const AssetSpec& spec) {
   for (size_t i = 0; i < spec.objects.size(); ++i) {
     const BuilderObject& o = spec.objects[i];
     const TypeKey k = KeyOf(o.class_id);
-    const uint32_t size = static_cast<uint32_t>(o.data.size());
+    uint32_t size = static_cast<uint32_t>(o.data.size());
+    uint32_t offset = offsets[i];
+    for (const AssetSpec::RecordOverride& r : spec.record_overrides) {
+      if (r.index != i) continue;
+      offset = r.offset;
+      size = r.size;
+    }
     if (f <= 9) {
-      meta.U32(static_cast<uint32_t>(i + 1)).U32(offsets[i]).U32(size).I32(o.class_id);
+      meta.U32(static_cast<uint32_t>(i + 1)).U32(offset).U32(size).I32(o.class_id);
       meta.U16(static_cast<uint16_t>(k.class_id)).U16(0);
     } else if (f <= 15) {
       // Script objects carry a negative type id (the script type) and class 114.
-      meta.U64(i + 1).U32(offsets[i]).U32(size).I32(o.class_id);
+      meta.U64(i + 1).U32(offset).U32(size).I32(o.class_id);
       meta.U16(static_cast<uint16_t>(k.class_id)).U16(static_cast<uint16_t>(o.class_id < 0 ? k.script_index : -1));
       if (f == 15) meta.U32(0);
     } else if (f == 16) {
-      meta.U64(i + 1).U32(offsets[i]).U32(size).I32(type_index[k]);
+      meta.U64(i + 1).U32(offset).U32(size).I32(type_index[k]);
       meta.U16(static_cast<uint16_t>(k.class_id == 114 ? k.script_index : -1)).U8(0).U8(0);
     } else {
-      meta.U64(i + 1).U32(offsets[i]).U32(size).I32(type_index[k]);
+      meta.U64(i + 1).U32(offset).U32(size).I32(type_index[k]);
     }
   }
   // Script types and externals: none.

@@ -25,6 +25,14 @@ struct AssetSpec {
   bool type_trees = false;
   uint32_t data_alignment = 16;  // object data starts at a multiple of this
   std::vector<BuilderObject> objects;
+  // What the object table states instead of the truth, for damaged files: object `index` is
+  // said to lie at `offset` (relative to the data) with `size` bytes.
+  struct RecordOverride {
+    size_t index = 0;
+    uint32_t offset = 0;
+    uint32_t size = 0;
+  };
+  std::vector<RecordOverride> record_overrides;
 };
 
 // Little helpers for payloads in the file's byte order.

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Times `kestrix list` on a format-17 file of 1,000,000 small named objects against `cat` of
+# the same file to /dev/null, in the same run, and prints the ratio (target: at most 20).
+#
+#   bash bench/list_vs_cat.sh [build folder] [object count]
+#
+# The file is made once by build/bench/make_many_objects in a temporary folder. Both commands
+# run several times, alternating, with the file in the page cache; the best time of each
+# counts, which keeps the figure steady on a busy machine.
+set -euo pipefail
+build=${1:-build}
+count=${2:-1000000}
+runs=${RUNS:-7}
+kestrix="$build/kestrix"
+maker="$build/bench/make_many_objects"
+for tool in "$kestrix" "$maker"; do
+  [ -x "$tool" ] || { echo "missing $tool: build with -DKESTRIX_BENCH=ON first" >&2; exit 1; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kestrix-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+file="$work/many.assets"
+"$maker" "$file" "$count"
+
+lines=$("$kestrix" list "$file" | wc -l)
+if [ "$lines" -ne "$count" ]; then
+  echo "kestrix list printed $lines lines for $count objects" >&2
+  exit 1
+fi
+
+now() { date +%s%N; }
+best_list=
+best_cat=
+for ((i = 0; i < runs; i++)); do
+  t0=$(now); cat "$file" > /dev/null; t1=$(now)
+  "$kestrix" list "$file" > /dev/null; t2=$(now)
+  c=$((t1 - t0)); l=$((t2 - t1))
+  if [ -z "$best_cat" ] || [ "$c" -lt "$best_cat" ]; then best_cat=$c; fi
+  if [ -z "$best_list" ] || [ "$l" -lt "$best_list" ]; then best_list=$l; fi
+done
+
+size=$(stat -c %s "$file")
+awk -v size="$size" -v count="$count" -v l="$best_list" -v c="$best_cat" 'BEGIN {
+  printf "file: %d objects, %.1f MB\n", count, size / 1e6
+  printf "cat  > /dev/null: %8.1f ms (best of runs)\n", c / 1e6
+  printf "kestrix list    : %8.1f ms (best of runs)\n", l / 1e6
+  printf "ratio list/cat  : %8.1f (target: at most 20)\n", l / c
+}'

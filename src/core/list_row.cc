@@ -1,0 +1,79 @@
+#include "core/list_row.h"
+
+#include <charconv>
+
+#include "core/session.h"
+
+namespace kestrix {
+
+namespace {
+
+template <typename T>
+void AppendDecimal(std::string& out, T value) {
+  char buf[16];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof(buf), value);
+  (void)ec;  // 16 characters hold every 32-bit value
+  out.append(buf, end);
+}
+
+void AppendOffset(std::string& out, uint32_t offset) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char buf[10] = {'0', 'x'};
+  for (int k = 0; k < 8; ++k) buf[2 + k] = kDigits[(offset >> (28 - 4 * k)) & 0xF];
+  out.append(buf, sizeof(buf));
+}
+
+}  // namespace
+
+void FillListRow(const Session& s, size_t entry_index, ListRow& row) {
+  row.Number = static_cast<int32_t>(entry_index + 1);
+  row.Name = s.EntryName[entry_index];
+  row.ClassId = s.EntryClass(entry_index);
+  row.TypeSuffix.assign(" (");
+  row.TypeSuffix += s.TypeText[entry_index];
+  row.TypeSuffix += ')';
+  row.Size = s.PayloadSize(entry_index);
+  row.Offset = static_cast<uint32_t>(s.PayloadOffset(entry_index));
+}
+
+ListRow BuildListRow(const Session& s, size_t entry_index) {
+  ListRow row;
+  FillListRow(s, entry_index, row);
+  return row;
+}
+
+void BuildListRow(Session& s, size_t row_index, size_t entry_index) {
+  if (s.ListRows.size() <= row_index) s.ListRows.resize(row_index + 1);
+  FillListRow(s, entry_index, s.ListRows[row_index]);
+}
+
+std::string TypeCellText(const ListRow& row) {
+  return std::to_string(row.ClassId) + row.TypeSuffix;
+}
+
+std::string OffsetCellText(uint32_t offset) {
+  std::string text;
+  AppendOffset(text, offset);
+  return text;
+}
+
+void AppendListLine(const ListRow& row, std::string& out) {
+  AppendDecimal(out, row.Number);
+  out += '\t';
+  out += row.Name;
+  out += '\t';
+  AppendDecimal(out, row.ClassId);
+  out += row.TypeSuffix;
+  out += '\t';
+  AppendDecimal(out, row.Size);
+  out += '\t';
+  AppendOffset(out, row.Offset);
+}
+
+std::string ListLineText(const ListRow& row) {
+  std::string line;
+  AppendListLine(row, line);
+  return line;
+}
+
+}  // namespace kestrix

@@ -1,0 +1,228 @@
+#include "export/export_driver.h"
+
+#include <exception>
+
+#include "core/error.h"
+#include "core/frontend.h"
+#include "core/session.h"
+#include "export/converter.h"
+#include "platform/byte_source.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+#include "platform/reader.h"
+#include "types/type_info.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr char kOutputTop[] = "Unity_Assets_Files";
+
+std::string RelativeFolder(const Session& s, const char* subfolder) {
+  return std::string(kOutputTop) + kSep + s.ArchiveFolderName + kSep + subfolder + kSep;
+}
+
+// Entry names are cleaned of separators by the naming pass; this holds whatever fills the
+// table, so that no name from archive data lands outside the export folder.
+void CheckFileName(const std::string& name) {
+  if (name.empty() || name == "." || name == ".." || name.find(kSep) != std::string::npos ||
+      name.find('\0') != std::string::npos)
+    throw Error("Cannot export \"" + name + "\": the name is not a plain file name.");
+}
+
+// Checked before anything is written, so that a damaged table gives a clear message instead of
+// a half-written file of a length the archive cannot hold.
+void CheckInStream(const std::string& name, const Reader& data, uint64_t pos, uint64_t n) {
+  if (pos > data.Size() || n > data.Size() - pos)
+    throw Error("Cannot export " + name + ": its data runs past the end of the archive (" +
+                std::to_string(n) + " bytes at position " + std::to_string(pos) + ", file size " +
+                std::to_string(data.Size()) + ").");
+}
+
+bool HasParentStep(const std::string& path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(kSep, start);
+    if (end == std::string::npos) end = path.size();
+    if (path.compare(start, end - start, "..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::string LeavesOutputMessage(const Session& s) {
+  return "Cannot export into the folder \"" + s.ArchiveFolderName +
+         "\": the name leaves the output folder.";
+}
+
+// A file that could not be completed is removed rather than left half-written.
+void CopyToFile(const std::string& path, Reader& data, uint64_t pos, uint64_t n) {
+  try {
+    OutputFile out(path);
+    out.CopyFrom(data.Source(), pos, n);
+    out.Close();
+  } catch (...) {
+    RemoveFileQuietly(path);
+    throw;
+  }
+}
+
+ConverterCall CallAt(const Session& s, size_t i, Reader& data, uint64_t start, uint32_t size,
+                     std::string relative_folder) {
+  data.Seek(start);
+  return ConverterCall{
+      data, size, s.BigEndian == 1, s.OutputRoot, std::move(relative_folder), s.EntryName[i]};
+}
+
+void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uint32_t size,
+                   ConverterContext& ctx) {
+  const ExportSwitches& sw = s.Switches;
+  const int32_t format = s.TextureFormat[i];
+  const std::string& name = s.EntryName[i];
+  const std::string folder = RelativeFolder(s, s.EntryClass(i) == 28 ? "Textures" : "Cubemap");
+  if (sw.ExportDds && TextureFormatSupports(format, kTargetDds))
+    ExportDds(CallAt(s, i, data, start, size, folder), ctx);
+  if (sw.ExportCrn && TextureFormatSupports(format, kTargetCrn))
+    ExportCrn(CallAt(s, i, data, start, size, folder), ctx);
+  if (sw.ExportKtx && TextureFormatSupports(format, kTargetKtx))
+    ExportKtx(CallAt(s, i, data, start, size, folder), ctx);
+  if (sw.ExportPvr && TextureFormatSupports(format, kTargetPvr))
+    ExportPvr(CallAt(s, i, data, start, size, folder), ctx);
+  // The "О" of "ОNLY" is the Cyrillic letter, as the message has always been printed.
+  if (sw.ExportKtx && !sw.ExportPvr && format == 21)
+    ctx.Report("Not supported ktx " + TextureFormatName(format) + " " + name +
+               " \xD0\x9ENLY PVR!!!");
+  if (!TextureFormatSupports(format, kTargetAny))
+    ctx.Report("Not supported format compression " + TextureFormatName(format) + " " + name);
+}
+
+bool WrittenRaw(const ExportSwitches& sw, int32_t cls) {
+  switch (cls) {
+    case 28:
+    case 89:
+    case 186:
+      return sw.ExportRawTextures;
+    case 43:
+      return sw.ExportRawMeshes;
+    case 83:
+      return sw.ExportRawAudio;
+    default:
+      return true;
+  }
+}
+
+void ExportEntryOrThrow(const Session& s, size_t i, Reader& data, Frontend& frontend) {
+  const std::string& name = s.EntryName[i];
+  const std::string folder = ExportFolder(s);
+  if (HasParentStep(s.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
+  CheckFileName(name);
+  CreateFolders(folder);
+  const int32_t cls = s.EntryClass(i);
+  const uint64_t start = s.PayloadOffset(i);
+
+  if (s.HasEmbeddedPayload(i)) {
+    const uint32_t length = s.PayloadSize(i);
+    if (length == 0) return;
+    CheckInStream(name, data, start, length);
+    CopyToFile(folder + name, data, start, length);
+    return;
+  }
+
+  if (s.HeaderSkip(i) > s.EntrySize(i))
+    throw Error("Cannot export " + name + ": the object (" + std::to_string(s.EntrySize(i)) +
+                " bytes) is smaller than its name and header fields (" +
+                std::to_string(s.HeaderSkip(i)) + " bytes).");
+  const uint32_t size = s.PayloadSize(i);
+  CheckInStream(name, data, start, size);
+
+  const ExportSwitches& sw = s.Switches;
+  ConverterContext ctx(s, frontend);
+  // A converter that cannot read the object fails the entry, but the raw copy the user asked
+  // for is still written: the object as stored is always worth having.
+  std::string converter_error;
+  if (size != 0 && sw.ExportSource) {
+    try {
+      if (cls == 28 || cls == 89) ExportTexture(s, i, data, start, size, ctx);
+      if (sw.ExportDds && cls == 186)
+        ExportProceduralDds(
+            CallAt(s, i, data, start, size, RelativeFolder(s, "ProceduralTextures")), ctx);
+      if (sw.ExportObj && cls == 43)
+        ExportObj(CallAt(s, i, data, start, size, RelativeFolder(s, "Mesh")), ctx,
+                  s.MajorVersion);
+      if (cls == 83)
+        ExportAudio(CallAt(s, i, data, start, size, RelativeFolder(s, "Sounds")), ctx,
+                    s.ArchiveFolderName, FileNameOf(s.ArchivePath) + ".resS");
+    } catch (const std::exception& e) {
+      converter_error = e.what();
+    }
+  }
+
+  data.Seek(start);
+  if (WrittenRaw(sw, cls)) CopyToFile(folder + name, data, start, size);
+  if (!converter_error.empty()) throw Error(converter_error);
+}
+
+// Re-enables the main commands however the run ends.
+class CommandsDisabled {
+ public:
+  explicit CommandsDisabled(Frontend& frontend) : frontend_(frontend) {
+    frontend_.EnableCommands(false);
+  }
+  ~CommandsDisabled() { frontend_.EnableCommands(true); }
+  CommandsDisabled(const CommandsDisabled&) = delete;
+  CommandsDisabled& operator=(const CommandsDisabled&) = delete;
+
+ private:
+  Frontend& frontend_;
+};
+
+}  // namespace
+
+std::string ExportFolder(const Session& s) {
+  return s.OutputRoot + kOutputTop + kSep + s.ArchiveFolderName + kSep;
+}
+
+bool ExportEntry(const Session& s, size_t index, Reader& data, Frontend& frontend) {
+  try {
+    if (index >= s.EntryCount())
+      throw Error("There is no entry " + std::to_string(index + 1) + " to export.");
+    ExportEntryOrThrow(s, index, data, frontend);
+    return true;
+  } catch (const std::exception& e) {
+    frontend.ErrorBox(e.what());
+    return false;
+  }
+}
+
+ExportRunResult ExportEntries(const Session& s, Frontend& frontend,
+                              const std::vector<size_t>& entries, bool process_messages) {
+  ExportRunResult result;
+  CommandsDisabled disabled(frontend);
+  // The folder name of a bundle carries a contained file's name, which comes from the archive.
+  if (HasParentStep(s.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
+  FileSource source(s.ArchivePath);
+  Reader data(source);
+  const bool trace = s.Options.ConsoleMode && s.Options.ConsoleOutput;
+  const std::string folder = ExportFolder(s);
+  int shown = -1;
+  for (size_t p = 0; p < entries.size(); ++p) {
+    const size_t i = entries[p];
+    if (trace && i < s.EntryCount()) frontend.ConsoleLine(folder + s.EntryName[i]);
+    if (ExportEntry(s, i, data, frontend)) {
+      ++result.exported;
+    } else {
+      ++result.failed;
+    }
+    if (!s.Options.ConsoleMode) {
+      const int percent = static_cast<int>((p + 1) * 100 / entries.size());
+      if (percent != shown) {
+        shown = percent;
+        frontend.ShowProgress(percent);
+      }
+      if (process_messages) frontend.ProcessMessages();
+    }
+  }
+  return result;
+}
+
+}  // namespace kestrix

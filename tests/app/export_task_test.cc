@@ -1,0 +1,146 @@
+// The "export" and "list" tasks through the real binary: -t choices, console lines, exit status.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "app/tasks.h"
+#include "support/asset_builder.h"
+#include "support/payloads.h"
+#include "support/test_env.h"
+
+namespace kestrix {
+namespace {
+
+using namespace testing;  // NOLINT: the builder vocabulary
+
+AssetSpec ScriptsAndTextures() {
+  AssetSpec spec;
+  spec.objects.push_back({28, TextureObject("Hero", 10)});
+  spec.objects.push_back({-3, Bytes(12, 3)});
+  spec.objects.push_back({114, Bytes(12, 4)});
+  spec.objects.push_back({21, NamedObject("Wood", Bytes(8, 1))});
+  spec.objects.push_back({-5, Bytes(12, 5)});
+  spec.objects.push_back({89, TextureObject("Sky", 4)});
+  spec.objects.push_back({43, TriangleMeshObject("Rock")});
+  return spec;
+}
+
+// What an export without -t writes for ScriptsAndTextures().
+const std::vector<std::string> kEverything = {
+    "Cubemap/Sky.cbm.dds", "Hero.tex",         "Mesh/Rock.mesh.obj", "Rock.mesh",
+    "Sky.cbm",             "Textures/Hero.tex.dds", "Wood.mat",      "level0_00001.-3",
+    "level0_00001.-5",     "level0_00001.114"};
+
+struct TaskRun {
+  TempDir dir;
+  RunResult run;
+  std::string Archive() const { return dir.File("level0.assets"); }
+  std::string Folder() const { return dir.File("out/Unity_Assets_Files/level0"); }
+};
+
+void Export(TaskRun& t, const AssetSpec& spec, std::vector<std::string> extra) {
+  WriteFileBytes(t.Archive(), BuildAssetFile(spec));
+  std::vector<std::string> args = {"export", t.Archive(), "-p", t.dir.File("out")};
+  args.insert(args.end(), extra.begin(), extra.end());
+  t.run = RunKestrix(args);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+TEST(ExportTask, TexturesAndEveryScriptObjectOnce) {
+  TaskRun t;
+  // "114" and "-3" both match the script object of class -3: it is still exported once.
+  Export(t, ScriptsAndTextures(), {"-t", "28,114,-3"});
+  EXPECT_EQ(t.run.status, 0) << t.run.err;
+  EXPECT_EQ(ListFiles(t.Folder()),
+            (std::vector<std::string>{"Hero.tex", "level0_00001.-3", "level0_00001.-5",
+                                      "level0_00001.114"}));
+  std::vector<std::string> lines = Lines(t.run.out);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "export");
+  EXPECT_EQ(lines[1], "");
+  EXPECT_EQ(lines[2], t.Folder() + "/Hero.tex");
+  EXPECT_EQ(lines[3], t.Folder() + "/level0_00001.-3");
+}
+
+TEST(ExportTask, TypeWordsChooseRawOrConverted) {
+  {
+    // A bare class number gives the objects as stored, textures included.
+    TaskRun t;
+    Export(t, ScriptsAndTextures(), {"-t", "28,89,43"});
+    EXPECT_EQ(ListFiles(t.Folder()),
+              (std::vector<std::string>{"Hero.tex", "Rock.mesh", "Sky.cbm"}));
+  }
+  {
+    // "dds" converts and writes no raw textures; "tex" writes them raw.
+    TaskRun t;
+    Export(t, ScriptsAndTextures(), {"-t", "dds"});
+    EXPECT_EQ(t.run.status, 0);
+    EXPECT_EQ(ListFiles(t.Folder()),
+              (std::vector<std::string>{"Cubemap/Sky.cbm.dds", "Textures/Hero.tex.dds"}));
+    TaskRun u;
+    Export(u, ScriptsAndTextures(), {"-t", "tex"});
+    EXPECT_EQ(ListFiles(u.Folder()), (std::vector<std::string>{"Hero.tex"}));
+  }
+  {
+    // No -t: everything, raw and converted.
+    TaskRun t;
+    Export(t, ScriptsAndTextures(), {});
+    EXPECT_EQ(t.run.status, 0) << t.run.err;
+    EXPECT_EQ(ListFiles(t.Folder()), kEverything);
+  }
+}
+
+TEST(ExportTask, AFailedEntryIsReportedAndTheOthersExported) {
+  AssetSpec spec = ScriptsAndTextures();
+  spec.record_overrides.push_back({3, 0x7FFFFF00u, 64});
+  TaskRun t;
+  Export(t, spec, {});
+  EXPECT_EQ(t.run.status, 1);
+  EXPECT_NE(t.run.err.find("past the end"), std::string::npos) << t.run.err;
+  std::vector<std::string> others = kEverything;
+  others.erase(std::find(others.begin(), others.end(), "Wood.mat"));
+  EXPECT_EQ(ListFiles(t.Folder()), others);
+}
+
+TEST(ListTask, OneTabSeparatedLinePerEntry) {
+  TempDir dir;
+  AssetSpec spec;
+  spec.objects.push_back({21, NamedObject("Wood", Bytes(8, 1))});
+  spec.objects.push_back({28, TextureObject("Hero", 10)});
+  spec.objects.push_back({-3, Bytes(12, 3)});
+  Bytes file = BuildAssetFile(spec);
+  WriteFileBytes(dir.File("level0"), file);
+  RunResult run = RunKestrix({"list", dir.File("level0"), "-ndc"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].substr(0, 26), "1\tWood.mat\t21 (Material)\t8");
+  const size_t hero_size = TextureObject("Hero", 10).size() - 8;  // after the name field
+  EXPECT_EQ(lines[1].substr(0, lines[1].rfind('\t')),
+            "2\tHero.tex\t28 (Texture2D id: 10 - DXT1)\t" + std::to_string(hero_size));
+  EXPECT_EQ(lines[2].substr(0, lines[2].find("\t0x")),
+            "3\tlevel0_00001.-3\t-3 (MonoBehaviour id: 114)\t12");
+  // The offset column: "0x" and 8 upper-case hexadecimal digits of the payload position.
+  const std::string offset = lines[1].substr(lines[1].rfind('\t') + 1);
+  ASSERT_EQ(offset.size(), 10u);
+  EXPECT_EQ(offset.substr(0, 2), "0x");
+  const unsigned long at = std::stoul(offset.substr(2), nullptr, 16);
+  const Bytes hero = TextureObject("Hero", 10);
+  EXPECT_EQ(Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at) + 16),
+            Bytes(hero.begin() + 8, hero.begin() + 24));
+  EXPECT_EQ(offset.substr(2).find_first_not_of("0123456789ABCDEF"), std::string::npos) << offset;
+
+  RunResult missing = RunKestrix({"list", dir.File("nothing")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(missing.out.empty());
+}
+
+}  // namespace
+}  // namespace kestrix

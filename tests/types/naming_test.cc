@@ -1,0 +1,310 @@
+// The naming pass on built files: names, extensions from content, payload locations, duplicate
+// numbers, and damaged objects that must not take reads outside the object or the file.
+#include "types/naming.h"
+
+#include <gtest/gtest.h>
+
+#include "core/session.h"
+#include "formats/asset_reader.h"
+#include "platform/byte_source.h"
+#include "platform/reader.h"
+#include "support/asset_builder.h"
+#include "support/payloads.h"
+#include "support/test_env.h"
+
+namespace kestrix {
+namespace {
+
+using namespace testing;  // NOLINT: the builder vocabulary
+
+struct Named {
+  Session s;
+  RecordingFrontend fe;
+  Bytes file;
+};
+
+void Name(const AssetSpec& spec, Named& n, const std::string& base = "level0",
+          bool font_container = false, size_t cut = 0) {
+  n.file = BuildAssetFile(spec);
+  n.file.resize(n.file.size() - cut);
+  n.s.Options.ConsoleMode = true;
+  n.s.Options.FontContainer = font_container;
+  n.s.AssetBaseName = base;
+  MemorySource source(n.file);
+  Reader reader(source);
+  ReadAssetFile(n.s, n.fe, reader);
+}
+
+int32_t Column(const Session& s, size_t i, int column) { return s.Entries.Row(i)[column]; }
+
+// The bytes the session says are entry i's payload.
+Bytes Payload(const Named& n, size_t i) {
+  uint64_t at = n.s.PayloadOffset(i);
+  return Bytes(n.file.begin() + static_cast<long>(at),
+               n.file.begin() + static_cast<long>(at + n.s.PayloadSize(i)));
+}
+
+TEST(Naming, DuplicatesIgnoreCaseAndNumberByIndex) {
+  AssetSpec spec;
+  // Table order deliberately differs from name order and case order.
+  const char* names[] = {"zeta", "WOOD", "Wood", "alpha", "wood", "map.old", "MAP.OLD", "wOOd"};
+  for (const char* n : names) spec.objects.push_back({21, NamedObject(n, Bytes(8, 1))});
+  spec.objects[5].class_id = 49;
+  spec.objects[5].data = TextObject("map.old", "x");
+  spec.objects[6].class_id = 49;
+  spec.objects[6].data = TextObject("map.old", "y");
+  Named n;
+  Name(spec, n);
+  const Session& s = n.s;
+  EXPECT_EQ(s.EntryName[0], "zeta.mat");
+  EXPECT_EQ(s.EntryName[1], "WOOD.mat");
+  EXPECT_EQ(s.EntryName[2], "Wood_00001.mat");
+  EXPECT_EQ(s.EntryName[3], "alpha.mat");
+  EXPECT_EQ(s.EntryName[4], "wood_00002.mat");
+  EXPECT_EQ(s.EntryName[5], "map.old.txt");
+  EXPECT_EQ(s.EntryName[6], "map.old_00001.txt");
+  EXPECT_EQ(s.EntryName[7], "wOOd_00003.mat");
+  EXPECT_EQ(Column(s, 7, s.Columns.DuplicateNumberColumn()), 3);
+  EXPECT_EQ(Column(s, 0, s.Columns.DuplicateNumberColumn()), 0);
+  // Ordinals count per class in table order.
+  EXPECT_EQ(Column(s, 7, s.Columns.ClassOrdinalColumn()), 6);
+  EXPECT_EQ(Column(s, 6, s.Columns.ClassOrdinalColumn()), 2);
+}
+
+// Names from a small alphabet, so that many collide but for case; letters at the edges of the
+// capital range and bytes above 127 whose low bits look like capitals must not be folded.
+TEST(Naming, DuplicateNumbersMatchAPlainPairwiseCount) {
+  const std::string alphabet[] = {"a", "A", "z", "Z", "@", "[", "`", "{", "\xC1", "\xE1", "\xDA"};
+  AssetSpec spec;
+  uint32_t seed = 12345;
+  std::vector<std::string> raw;
+  for (int i = 0; i < 600; ++i) {
+    std::string name;
+    seed = seed * 1103515245u + 12345u;
+    const int length = 1 + static_cast<int>((seed >> 16) % 10);
+    for (int k = 0; k < length; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      name += alphabet[(seed >> 16) % 4 == 0 ? (seed >> 8) % 11 : (seed >> 8) % 2];
+    }
+    raw.push_back(name);
+    spec.objects.push_back({21, NamedObject(name, Bytes(4, 0))});
+  }
+  Named n;
+  Name(spec, n);
+  auto fold = [](std::string t) {
+    for (char& c : t)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return t;
+  };
+  for (size_t i = 0; i < raw.size(); ++i) {
+    int earlier = 0;
+    for (size_t j = 0; j < i; ++j) earlier += fold(raw[j]) == fold(raw[i]);
+    const std::string expected =
+        earlier == 0 ? raw[i] + ".mat" : raw[i] + "_" + OrdinalText(earlier) + ".mat";
+    ASSERT_EQ(n.s.EntryName[i], expected) << i;
+  }
+}
+
+TEST(Naming, CleaningAndNamesOfRemovedCharactersOnly) {
+  AssetSpec spec;
+  spec.objects.push_back({28, TextureObject("a<b>:c", 10)});
+  spec.objects.push_back({28, TextureObject("<>:|", 10)});
+  spec.objects.push_back({28, TextureObject(std::string("\x01?\0*\"/\\", 7), 10)});
+  spec.objects.push_back({28, TextureObject(std::string("t\tab\x1fle\0", 9), 10)});
+  Named n;
+  Name(spec, n);
+  EXPECT_EQ(n.s.EntryName[0], "abc.tex");
+  EXPECT_EQ(n.s.EntryName[1], ".tex");
+  EXPECT_EQ(n.s.EntryName[2], "_00001.tex");  // the duplicate rule applies to ".tex" too
+  EXPECT_EQ(n.s.EntryName[3], "table.tex");
+  EXPECT_EQ(CleanName(std::string("x\0y", 3)), "xy");
+}
+
+TEST(Naming, GeneratedNamesStayOutOfTheDuplicateCheck) {
+  AssetSpec spec;
+  for (int i = 0; i < 11; ++i) spec.objects.push_back({114, Bytes(12, 7)});
+  spec.objects.push_back({43, NamedObject("", Bytes(16, 2))});  // empty name
+  spec.objects.push_back({43, NamedObject("", Bytes(16, 3))});
+  spec.objects.push_back({114, Bytes(12, 7)});  // the 12th MonoBehaviour
+  spec.objects.push_back({-7, Bytes(12, 7)});
+  ByteWriter long_name;
+  long_name.U32(300).Zeros(40);  // length 256 or more
+  spec.objects.push_back({21, long_name.Take()});
+  Named n;
+  Name(spec, n, "sharedassets0");
+  const Session& s = n.s;
+  EXPECT_EQ(s.EntryName[0], "sharedassets0_00001.114");
+  EXPECT_EQ(s.EntryName[11], "sharedassets0_00001.mesh");
+  EXPECT_EQ(s.EntryName[12], "sharedassets0_00002.mesh");
+  EXPECT_EQ(s.EntryName[13], "sharedassets0_00012.114");
+  EXPECT_EQ(s.EntryName[14], "sharedassets0_00001.-7");
+  EXPECT_EQ(s.EntryName[15], "sharedassets0_00001.mat");
+  EXPECT_EQ(Column(s, 15, s.Columns.NameFieldSizeColumn()), 0);
+  EXPECT_EQ(s.PayloadSize(15), 44u);  // the whole object
+  EXPECT_EQ(Column(s, 11, s.Columns.NameFieldSizeColumn()), 4);
+  EXPECT_EQ(Column(s, 0, s.Columns.NameFieldSizeColumn()), 0);  // no data read
+  EXPECT_EQ(OrdinalText(123456), "123456");
+}
+
+TEST(Naming, TexturesReadTheirFormatInEitherByteOrder) {
+  for (bool big : {false, true}) {
+    AssetSpec spec;
+    spec.big_endian = big;
+    spec.objects.push_back({28, TextureObject("Hero", 10, Bytes(64, 1), big)});
+    spec.objects.push_back({89, TextureObject("Sky", 3, Bytes(64, 1), big)});
+    spec.objects.push_back({186, ProceduralTextureObject("Noise", 5, big)});
+    spec.objects.push_back({186, Bytes(8, 0)});  // smaller than its trailer: no name, no format
+    Named n;
+    Name(spec, n);
+    const Session& s = n.s;
+    EXPECT_EQ(s.EntryName[0], "Hero.tex");
+    EXPECT_EQ(s.TypeText[0], "Texture2D id: 10 - DXT1");
+    EXPECT_EQ(s.TextureFormat[0], 10);
+    EXPECT_EQ(s.TypeText[1], "Cubemap id: 3 - RGB24");
+    EXPECT_EQ(s.EntryName[2], "Noise.ptex");
+    EXPECT_EQ(s.TextureFormat[2], 5);
+    EXPECT_EQ(s.TextureFormat[3], 0);
+    EXPECT_EQ(s.PayloadSize(0), s.EntrySize(0) - 8);
+  }
+}
+
+TEST(Naming, NegativePlatformSkipsThePrefixAndTheTextureHeader) {
+  AssetSpec spec;
+  spec.platform = -2;
+  spec.objects.push_back(
+      {28, WithPlatformPrefix(TextureObject("Hero", 12, Bytes(64, 1), false, true))});
+  spec.objects.push_back({49, WithPlatformPrefix(TextObject("notes", "hello"))});
+  spec.objects.push_back({1, Bytes(4, 0)});
+  Named n;
+  Name(spec, n);
+  const Session& s = n.s;
+  EXPECT_EQ(s.EntryName[0], "Hero.tex");
+  EXPECT_EQ(s.TextureFormat[0], 12);
+  EXPECT_EQ(Column(s, 0, s.Columns.PrefixSkipColumn()), 28);
+  EXPECT_EQ(Column(s, 0, s.Columns.PayloadSkipColumn()), 16);
+  EXPECT_EQ(s.HeaderSkip(0), 28u + 8u + 16u);
+  EXPECT_EQ(s.EntryName[1], "notes.txt");
+  Bytes text = Payload(n, 1);
+  EXPECT_EQ(std::string(text.begin(), text.end()), "hello");
+  EXPECT_EQ(Column(s, 2, s.Columns.PrefixSkipColumn()), 28);
+}
+
+TEST(Naming, TextsAndShadersBecomeXmlOnlyWithLowerCaseMarker) {
+  AssetSpec spec;
+  spec.objects.push_back({49, TextObject("a", "<?xml version=\"1.0\"?><r/>")});
+  spec.objects.push_back({49, TextObject("b", "<?XML version=\"1.0\"?><r/>")});
+  spec.objects.push_back({48, TextObject("c", "<?xml?>")});
+  spec.objects.push_back({49, TextObject("d", "<?xm")});  // too short to hold the marker
+  spec.objects.push_back({49, TextObject("e", "")});
+  Named n;
+  Name(spec, n);
+  const Session& s = n.s;
+  EXPECT_EQ(s.EntryName[0], "a.xml");
+  EXPECT_EQ(s.EntryName[1], "b.txt");
+  EXPECT_EQ(s.EntryName[2], "c.xml");
+  EXPECT_EQ(s.EntryName[3], "d.txt");
+  Bytes text = Payload(n, 0);
+  EXPECT_EQ(std::string(text.begin(), text.end()), "<?xml version=\"1.0\"?><r/>");
+  EXPECT_EQ(s.PayloadSize(4), 0u);
+  EXPECT_EQ(Column(s, 4, s.Columns.PayloadSkipColumn()), 4);
+}
+
+TEST(Naming, FontLayoutsAndFontContainer) {
+  for (bool big : {false, true}) {
+    for (bool container : {false, true}) {
+      AssetSpec spec;
+      spec.big_endian = big;
+      spec.objects.push_back(
+          {128, FontObject("Marker", FontLayout::kMarker, FakeTrueTypeFont(), big)});
+      spec.objects.push_back(
+          {128, FontObject("Table", FontLayout::kCharTable, FakeTrueTypeFont(), big)});
+      spec.objects.push_back(
+          {128, FontObject("Bare", FontLayout::kNoData, FakeTrueTypeFont(), big)});
+      Named n;
+      Name(spec, n, "level0", container);
+      const Session& s = n.s;
+      if (container) {
+        for (size_t i = 0; i < 3; ++i) {
+          EXPECT_EQ(s.EntryName[i].substr(s.EntryName[i].size() - 4), ".fnt");
+          EXPECT_FALSE(s.HasEmbeddedPayload(i));
+          EXPECT_EQ(s.HeaderSkip(i),
+                    static_cast<uint32_t>(Column(s, i, s.Columns.NameFieldSizeColumn())));
+          EXPECT_EQ(s.PayloadSize(i), s.EntrySize(i) - s.HeaderSkip(i)) << i;  // all after the name
+        }
+        continue;
+      }
+      EXPECT_EQ(s.EntryName[0], "Marker.ttf");
+      EXPECT_EQ(Payload(n, 0), FakeTrueTypeFont()) << big;
+      EXPECT_EQ(s.EntryName[1], "Table.ttf");
+      EXPECT_EQ(Payload(n, 1), FakeTrueTypeFont()) << big;
+      EXPECT_EQ(Column(s, 1, s.Columns.PayloadSkipColumn()), 56 + 8 * 3 + 4);
+      EXPECT_EQ(s.EntryName[2], "Bare.font_raw");
+      EXPECT_EQ(Column(s, 2, s.Columns.PayloadSkipColumn()), 0);
+      EXPECT_EQ(s.PayloadSize(2), 16u);
+    }
+  }
+}
+
+TEST(Naming, MoviesWithOggAt16Or20) {
+  AssetSpec spec;
+  spec.objects.push_back({152, MovieObject("intro", 16)});
+  spec.objects.push_back({152, MovieObject("outro", 20)});
+  spec.objects.push_back({152, MovieObject("plain", 0)});
+  Named n;
+  Name(spec, n);
+  const Session& s = n.s;
+  EXPECT_EQ(Payload(n, 0), FakeOggStream());
+  EXPECT_EQ(Payload(n, 1), FakeOggStream());
+  EXPECT_EQ(Column(s, 1, s.Columns.PayloadSkipColumn()), 20);
+  EXPECT_EQ(s.EntryName[2], "plain.ogm");
+  EXPECT_FALSE(s.HasEmbeddedPayload(2));
+  EXPECT_EQ(s.PayloadSize(2), s.EntrySize(2) - 12);
+}
+
+TEST(Naming, DamagedObjectsStillGetNamesWithoutReadsOutsideThem) {
+  AssetSpec spec;
+  // A name length of 255 with only a few bytes behind it, followed by a named neighbour whose
+  // bytes the name would swallow.
+  ByteWriter runaway;
+  runaway.U32(255).Text("abc");
+  spec.objects.push_back({21, runaway.Take()});
+  spec.objects.push_back({21, NamedObject("neighbour", Bytes(300, 'n'))});
+  // A name that fits but whose padding does not.
+  ByteWriter tight;
+  tight.U32(1).Text("x");
+  spec.objects.push_back({21, tight.Take()});
+  spec.objects.push_back({21, NamedObject("far", Bytes(8, 1))});
+  spec.record_overrides.push_back({3, 0x7FFFFF00u, 64});  // offset past the end of the file
+  // Last: a font whose scan runs into the end of the file (the file is cut short below).
+  spec.objects.push_back({128, FontObject("Cut", FontLayout::kNoData)});
+  Named n;
+  Name(spec, n, "level0", false, 8);
+  const Session& s = n.s;
+  EXPECT_EQ(s.EntryName[0], "level0_00001.mat");
+  EXPECT_EQ(Column(s, 0, s.Columns.NameFieldSizeColumn()), 0);
+  EXPECT_EQ(s.EntryName[1], "neighbour.mat");
+  EXPECT_EQ(s.EntryName[2], "x.mat");
+  EXPECT_EQ(s.EntryName[3], "level0_00004.mat");
+  EXPECT_EQ(s.EntryName[4], "Cut.font_raw");
+  EXPECT_TRUE(n.fe.messages.empty());
+}
+
+TEST(Naming, WindowModeMovesProgressAndFillsListRows) {
+  AssetSpec spec;
+  for (int i = 0; i < 3; ++i) spec.objects.push_back({21, NamedObject("m", Bytes(4, 0))});
+  Named n;
+  n.s.Options.ConsoleMode = false;
+  n.file = BuildAssetFile(spec);
+  n.s.AssetBaseName = "x";
+  MemorySource source(n.file);
+  Reader reader(source);
+  ReadAssetFile(n.s, n.fe, reader);
+  EXPECT_EQ(n.fe.progress, (std::vector<int>{33, 66, 100}));
+  ASSERT_EQ(n.s.ListRows.size(), 3u);
+  EXPECT_EQ(n.s.ListRows[2].Number, 3);
+  EXPECT_EQ(n.s.ListRows[2].Name, "m_00002.mat");
+  EXPECT_EQ(n.s.ListRows[2].TypeSuffix, " (Material)");
+}
+
+}  // namespace
+}  // namespace kestrix
