@@ -4,6 +4,7 @@
 #include "app/console_frontend.h"
 #include "core/session.h"
 #include "formats/archive_open.h"
+#include "formats/bundle_extract.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 
@@ -14,7 +15,7 @@ namespace {
 int ExportTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
   frontend.ConsoleLine("export");
   frontend.ConsoleLine("");
-  OpenArchive(s, frontend, archive, 0);
+  OpenArchive(s, frontend, archive, s.Options.SelectedFileIndex);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
@@ -25,14 +26,19 @@ int ImportTask(Session& s, ConsoleFrontend& frontend, const std::string& archive
   if (!FolderExists(folder)) return kExitOk;
   frontend.ConsoleLine("import");
   frontend.ConsoleLine("");
-  OpenArchive(s, frontend, archive, 0);
+  OpenArchive(s, frontend, archive, s.Options.SelectedFileIndex);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
 int ExportBundleTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
   frontend.ConsoleLine("export");
   frontend.ConsoleLine("");
-  OpenArchive(s, frontend, archive, 0);
+  // Extraction reads no asset file, so bundles whose asset files this program cannot read yet
+  // still give up their contents.
+  OpenContainer(s, frontend, archive, 0);
+  ExtractBundleFiles(s, frontend,
+                     s.OutputRoot + "Unity_Assets_Files" + kSep + s.ArchiveBaseName + kSep +
+                         "Bundle" + kSep);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
