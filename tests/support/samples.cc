@@ -1,5 +1,7 @@
 #include "support/samples.h"
 
+#include "support/bundle_builder.h"
+
 namespace kestrix::testing {
 
 std::vector<std::pair<std::string, Bytes>> SampleArchives() {
@@ -18,6 +20,19 @@ std::vector<std::pair<std::string, Bytes>> SampleArchives() {
   demo.objects.push_back({-3, Bytes(40, 0x44)});
   demo.objects.push_back({115, NamedObject("PlayerController", Bytes(16, 0x55))});
   out.emplace_back("demo.assets", BuildAssetFile(demo));
+
+  // The same asset file in a chunk-compressed bundle, with a resource file beside it, as game
+  // bundles come; opening it unpacks it into demo.unity3d.TEMP.
+  BundleV6Spec bundle;
+  bundle.engine_version = "5.6.3f1";
+  bundle.flags = 0x43;
+  bundle.codec = BlockCodec::kLz4Hc;
+  bundle.block_size = 1024;
+  Bytes resource;
+  for (int i = 0; i < 4096; ++i) resource.push_back(static_cast<uint8_t>((i * i) >> 4));
+  bundle.files = {{"archive:/CAB-kestrixdemo/CAB-kestrixdemo", BuildAssetFile(demo)},
+                  {"archive:/CAB-kestrixdemo/CAB-kestrixdemo.resS", resource, 0}};
+  out.emplace_back("demo.unity3d", BuildBundleV6(bundle).bytes);
   return out;
 }
 
