@@ -37,7 +37,8 @@ Bytes GameData(size_t size, unsigned seed) {
         break;
       }
       case 2:
-        for (size_t i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(text[(i + rng() % 2) % text.size()]));
+        for (size_t i = 0; i < n; ++i)
+          b.push_back(static_cast<uint8_t>(text[(i + rng() % 2) % text.size()]));
         break;
       default:
         b.insert(b.end(), n, 0);
@@ -50,7 +51,8 @@ Bytes GameData(size_t size, unsigned seed) {
 Bytes SmallAsset() {
   kestrix::testing::AssetSpec spec;
   for (int i = 0; i < 200; ++i)
-    spec.objects.push_back({i % 2 ? 21 : 28, kestrix::testing::NamedObject("obj" + std::to_string(i), Bytes(256, 7))});
+    spec.objects.push_back(
+        {i % 2 ? 21 : 28, kestrix::testing::NamedObject("obj" + std::to_string(i), Bytes(256, 7))});
   return kestrix::testing::BuildAssetFile(spec);
 }
 
@@ -76,7 +78,8 @@ int main(int argc, char** argv) {
     spec.files = files;
     Bytes data;
     for (const auto& f : files) data.insert(data.end(), f.data.begin(), f.data.end());
-    kestrix::testing::WriteFileBytes(folder + "/bundle.unity3d", kestrix::testing::BuildBundleV6(spec).bytes);
+    kestrix::testing::WriteFileBytes(folder + "/bundle.unity3d",
+                                     kestrix::testing::BuildBundleV6(spec).bytes);
     kestrix::testing::WriteFileBytes(folder + "/data.bin", data);
   } else if (mode == "lzma") {
     kestrix::testing::BundleV3Spec spec;

@@ -283,7 +283,8 @@ void ReadVersion6Info(Session& s, const Version6Image& image) {
   }
   uint32_t count = r.U32(ByteOrder::Big);
   if (count > r.Remaining() / kMinDirectoryRecord)
-    Malformed("directory count " + std::to_string(count) + " is more than the information can hold.");
+    Malformed("directory count " + std::to_string(count) +
+              " is more than the information can hold.");
   s.ContainedFiles.clear();
   s.ContainedFiles.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
@@ -331,7 +332,8 @@ void RewriteToOneBlock(Session& s, Version6Image& image) {
 void UnpackVersion6(Session& s, ByteSource& source, const Version6Image& image) {
   uint64_t data_length = 0;
   for (const BundleBlock& b : s.V6Blocks)
-    data_length += IsLz4Block(b.Flags) || IsLzmaBlock(b.Flags) ? b.UncompressedSize : b.CompressedSize;
+    data_length +=
+        IsLz4Block(b.Flags) || IsLzmaBlock(b.Flags) ? b.UncompressedSize : b.CompressedSize;
   if (data_length > UINT32_MAX)
     throw Error("The blocks of the bundle unpack to " + std::to_string(data_length) +
                 " bytes, more than one block record can describe.");
@@ -354,7 +356,8 @@ void UnpackVersion6(Session& s, ByteSource& source, const Version6Image& image) 
       Lz4Decode(packed.data(), b.CompressedSize, plain.data(), b.UncompressedSize);
       out.Write(plain.data(), b.UncompressedSize);
     } else if (IsLzmaBlock(b.Flags)) {
-      if (std::min<uint64_t>(b.CompressedSize, left) < 5) throw Error("input lzma *.TEMP file is too short.");
+      if (std::min<uint64_t>(b.CompressedSize, left) < 5)
+        throw Error("input lzma *.TEMP file is too short.");
       if (b.CompressedSize > left) throw Error("Error lzma in data stream.");
       uint8_t props[5];
       source.ReadAt(pos, props, 5);

@@ -43,11 +43,13 @@ void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
 
   lzma_stream stream = LZMA_STREAM_INIT;
-  if (lzma_raw_decoder(&stream, filters) != LZMA_OK) throw Error("Incorrect stream properties lzma.");
+  if (lzma_raw_decoder(&stream, filters) != LZMA_OK)
+    throw Error("Incorrect stream properties lzma.");
   std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
   if (out_size == 0) return;
 
-  std::vector<uint8_t> in(static_cast<size_t>(std::min<uint64_t>(kChunk, std::max<uint64_t>(length, 1))));
+  std::vector<uint8_t> in(
+      static_cast<size_t>(std::min<uint64_t>(kChunk, std::max<uint64_t>(length, 1))));
   std::vector<uint8_t> out(static_cast<size_t>(std::min<uint64_t>(kChunk, out_size)));
   uint64_t in_left = length;
   uint64_t out_left = out_size;

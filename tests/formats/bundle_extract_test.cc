@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/command_line.h"
 #include "core/session.h"
 #include "formats/archive_open.h"
 #include "platform/file_ops.h"
@@ -110,11 +111,36 @@ TEST(BundleExtract, NamesLeavingTheFolderAreSkipped) {
   EXPECT_EQ(testing::ListFiles(x.dir.Path()).size(), 5u);  // the bundle and four files
 }
 
+TEST(BundleExtract, RootedNamesStayInsideTheFolder) {
+  // Names are appended to the folder text, so a leading separator cannot reach the root.
+  testing::BundleV3Spec raw;
+  raw.signature = "UnityRaw";
+  raw.files = {{"/tmp/kestrix-rooted", Pattern(10, 4)}, {"\\server\\share", Pattern(10, 5)}};
+  Extracted x;
+  Extract(x, testing::BuildBundleV3(raw).bytes);
+  EXPECT_EQ(x.written, 2);
+  EXPECT_TRUE(x.frontend.messages.empty());
+  EXPECT_EQ(testing::ReadFileBytes(x.folder + "tmp/kestrix-rooted"), Pattern(10, 4));
+  EXPECT_EQ(testing::ReadFileBytes(x.folder + "server/share"), Pattern(10, 5));
+}
+
 TEST(BundleExtract, PlainAssetFileWritesNothing) {
   Extracted x;
   Extract(x, SmallAsset());
   EXPECT_EQ(x.written, 0);
   EXPECT_FALSE(FolderExists(x.dir.File("out")));
+}
+
+TEST(BundleCommand, IndexOptionIsParsedFromTheThirdArgumentOn) {
+  auto index = [](std::vector<std::string> args) {
+    Session s;
+    ParseCommandLine(args, s);
+    return s.Options.SelectedFileIndex;
+  };
+  EXPECT_EQ(index({"export", "a.unity3d"}), 0);
+  EXPECT_EQ(index({"export", "a.unity3d", "-t", "tex", "-I", "12"}), 12);
+  EXPECT_EQ(index({"list", "a.unity3d", "-i", "x1"}), -1);
+  EXPECT_EQ(index({"export", "a.unity3d", "-i", "-3"}), -1);
 }
 
 TEST(BundleCommand, ExportBundleWritesIntoTheBundleFolder) {

@@ -32,7 +32,8 @@ Bytes AssetWith(int objects, size_t payload = 3000) {
   spec.format = 17;
   for (int i = 0; i < objects; ++i) {
     Bytes data(payload);
-    for (size_t k = 0; k < data.size(); ++k) data[k] = static_cast<uint8_t>((k * 7 + i) % 251 ^ (k >> 5));
+    for (size_t k = 0; k < data.size(); ++k)
+      data[k] = static_cast<uint8_t>((k * 7 + i) % 251 ^ (k >> 5));
     spec.objects.push_back({i % 2 ? 21 : 1, data});
   }
   return testing::BuildAssetFile(spec);
@@ -58,7 +59,8 @@ struct Opened {
   std::string path;
 };
 
-void Open(Opened& o, const Bytes& bundle, int index = 0, const std::string& name = "bundle.unity3d") {
+void Open(Opened& o, const Bytes& bundle, int index = 0,
+          const std::string& name = "bundle.unity3d") {
   o.path = o.dir.File(name);
   testing::WriteFileBytes(o.path, bundle);
   o.session.Options.ConsoleMode = true;
@@ -154,10 +156,14 @@ struct V6Case {
 
 int CodecFlags(BlockCodec codec) {
   switch (codec) {
-    case BlockCodec::kLz4: return 2;
-    case BlockCodec::kLz4Hc: return 3;
-    case BlockCodec::kLzma: return 0x41;
-    default: return 0x40;
+    case BlockCodec::kLz4:
+      return 2;
+    case BlockCodec::kLz4Hc:
+      return 3;
+    case BlockCodec::kLzma:
+      return 0x41;
+    default:
+      return 0x40;
   }
 }
 
@@ -264,7 +270,8 @@ TEST(Bundle, NamesAreNormalised) {
   EXPECT_EQ(NormaliseContainedName("archive:/CAB-0123/CAB-0123"), "/CAB-0123/CAB-0123");
   EXPECT_EQ(NormaliseContainedName("a:b:c\\d/e"), "c/d/e");
   EXPECT_EQ(NormaliseContainedName("mainData"), "mainData");
-  EXPECT_EQ(NormaliseContainedName("resources\\unity_builtin_extra"), "resources/unity_builtin_extra");
+  EXPECT_EQ(NormaliseContainedName("resources\\unity_builtin_extra"),
+            "resources/unity_builtin_extra");
 }
 
 TEST(Bundle, SplitPiecesAreJoinedThenUnpacked) {
@@ -354,7 +361,8 @@ TEST(BundleMalformed, BadLzmaPropertiesAndData) {
   props[web.data_start] = 0xFF;
   EXPECT_EQ(OpenFails(props), "Incorrect stream properties lzma.");
   Bytes garbage = web.bytes;
-  for (size_t i = web.data_start + 13; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 131);
+  for (size_t i = web.data_start + 13; i < garbage.size(); ++i)
+    garbage[i] = static_cast<uint8_t>(i * 131);
   EXPECT_EQ(OpenFails(garbage), "Error lzma in data stream.");
   // A size field beyond what the 32-bit header can describe is refused before decoding.
   Bytes huge = web.bytes;
@@ -377,8 +385,8 @@ TEST(BundleMalformed, CountsAndSizesBeyondTheInfo) {
   Bytes no_blocks = built.bytes;
   for (int i = 0; i < 4; ++i) no_blocks[block_count + i] = 0;
   EXPECT_NE(OpenFails(no_blocks).find("Malformed bundle"), std::string::npos);
-  const uint32_t count = (static_cast<uint32_t>(built.bytes[block_count + 2]) << 8) |
-                         built.bytes[block_count + 3];
+  const uint32_t count =
+      (static_cast<uint32_t>(built.bytes[block_count + 2]) << 8) | built.bytes[block_count + 3];
   const size_t dir_count = block_count + 4 + 10 * count;
   Bytes dirs = built.bytes;
   dirs[dir_count] = 0x10;

@@ -19,7 +19,8 @@ using testing::Bytes;
 Bytes Mixed(size_t n) {
   std::mt19937 rng(3);
   Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = (i / 4096) % 2 ? static_cast<uint8_t>(rng()) : static_cast<uint8_t>(i % 97);
+  for (size_t i = 0; i < n; ++i)
+    b[i] = (i / 4096) % 2 ? static_cast<uint8_t>(rng()) : static_cast<uint8_t>(i % 97);
   return b;
 }
 

@@ -61,7 +61,8 @@ TEST(CorpusBundles, ExtractionWritesEveryContainedFile) {
       if (EndsWith(f.Name, ".resS") || EndsWith(f.Name, ".resource") || EndsWith(f.Name, ".dll"))
         continue;
       ASSERT_GE(bytes.size(), 8u) << f.Name;
-      EXPECT_EQ(Get32(bytes.data() + 4, ByteOrder::Big), bytes.size()) << row.relpath << " " << f.Name;
+      EXPECT_EQ(Get32(bytes.data() + 4, ByteOrder::Big), bytes.size())
+          << row.relpath << " " << f.Name;
     }
     CleanupTemporaryFiles(s);
     EXPECT_FALSE(FileExists(path + ".TEMP"));

@@ -24,8 +24,10 @@ Bytes Lz4Encode(const Bytes& data, bool hc) {
   Bytes out(static_cast<size_t>(LZ4_compressBound(static_cast<int>(data.size()))));
   const char* src = reinterpret_cast<const char*>(data.data());
   char* dst = reinterpret_cast<char*>(out.data());
-  int n = hc ? LZ4_compress_HC(src, dst, static_cast<int>(data.size()), static_cast<int>(out.size()), 9)
-             : LZ4_compress_default(src, dst, static_cast<int>(data.size()), static_cast<int>(out.size()));
+  int n =
+      hc ? LZ4_compress_HC(src, dst, static_cast<int>(data.size()), static_cast<int>(out.size()), 9)
+         : LZ4_compress_default(src, dst, static_cast<int>(data.size()),
+                                static_cast<int>(out.size()));
   if (n <= 0) throw std::runtime_error("LZ4 compression failed");
   out.resize(static_cast<size_t>(n));
   return out;
@@ -120,8 +122,10 @@ BuiltBundle BuildBundleV3(const BundleV3Spec& spec) {
   for (int i = 0; i < levels; ++i) {
     uint32_t plain = static_cast<uint32_t>(data.size() * (i + 1) / levels);
     uint32_t packed = static_cast<uint32_t>(stream.size() * (i + 1) / levels);
-    if (i + 1 < levels && spec.first_levels_differ) packed = plain / 2 + 1;
-    else if (!lzma) packed = plain;
+    if (i + 1 < levels && spec.first_levels_differ)
+      packed = plain / 2 + 1;
+    else if (!lzma)
+      packed = plain;
     h.U32(packed).U32(plain);
   }
   const size_t complete_pos = h.Size();
@@ -170,9 +174,17 @@ BuiltBundle BuildBundleV6(const BundleV6Spec& spec) {
     Bytes coded;
     uint16_t f = 0x40;
     switch (spec.codec) {
-      case BlockCodec::kStored: coded = chunk; break;
-      case BlockCodec::kLz4: coded = Lz4Encode(chunk, false); f = 2; break;
-      case BlockCodec::kLz4Hc: coded = Lz4Encode(chunk, true); f = 3; break;
+      case BlockCodec::kStored:
+        coded = chunk;
+        break;
+      case BlockCodec::kLz4:
+        coded = Lz4Encode(chunk, false);
+        f = 2;
+        break;
+      case BlockCodec::kLz4Hc:
+        coded = Lz4Encode(chunk, true);
+        f = 3;
+        break;
       case BlockCodec::kLzma: {
         uint8_t props[5];
         Bytes raw = LzmaEncodeRaw(chunk, 1u << 16, spec.end_marker, props);
@@ -209,9 +221,8 @@ BuiltBundle BuildBundleV6(const BundleV6Spec& spec) {
   Put64At(file, total_pos, file.size());
   built.bytes = file;
 
-  const bool unpack = std::any_of(flags.begin(), flags.end(), [](uint16_t f) {
-    return (f & 0xFF) != 0 && (f & 0xFF) != 0x40;
-  });
+  const bool unpack = std::any_of(flags.begin(), flags.end(),
+                                  [](uint16_t f) { return (f & 0xFF) != 0 && (f & 0xFF) != 0x40; });
   if (!(lz4_info || info_at_end || unpack)) {
     built.data_start = header.size() + stored_info.size();
     return built;

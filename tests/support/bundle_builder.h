@@ -11,7 +11,7 @@
 namespace kestrix::testing {
 
 struct BundleEntry {
-  std::string name;    // as stored, e.g. "archive:/CAB-1/CAB-1"
+  std::string name;  // as stored, e.g. "archive:/CAB-1/CAB-1"
   Bytes data;
   uint32_t flags = 4;  // version 6 directory flags
 };
@@ -20,10 +20,10 @@ struct BundleV3Spec {
   std::string signature = "UnityWeb";  // any of "UnityRaw", "UnityWeb", "UnityFS"
   std::string player_version = "5.x.x";
   std::string engine_version = "5.0.1f1";
-  bool lzma = true;            // one LZMA stream after the header (never for "UnityRaw")
-  bool end_marker = false;     // the stream ends with an end marker
+  bool lzma = true;         // one LZMA stream after the header (never for "UnityRaw")
+  bool end_marker = false;  // the stream ends with an end marker
   uint32_t dictionary = 1u << 16;
-  int levels = 1;              // level records; the last one covers all data
+  int levels = 1;  // level records; the last one covers all data
   // Keep every level uncompressed-sized except the last (which alone decides compression).
   bool first_levels_differ = false;
   std::vector<BundleEntry> files;
@@ -48,7 +48,7 @@ struct BundleV6Spec {
 struct BuiltBundle {
   Bytes bytes;     // the bundle file
   Bytes unpacked;  // the ".TEMP" file Kestrix must write; empty when it reads the bundle in place
-  uint64_t data_start = 0;  // where offsets count from, in the file Kestrix reads
+  uint64_t data_start = 0;        // where offsets count from, in the file Kestrix reads
   std::vector<uint64_t> offsets;  // of each contained file, from data_start
 };
 
