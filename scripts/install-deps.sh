@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config git
   liblzma-dev liblz4-dev libgtest-dev qt6-base-dev
-  imagemagick vorbis-tools assimp-utils lz4 xz-utils
+  imagemagick vorbis-tools assimp-utils lz4 xz-utils time
   clang libclang-rt-14-dev
 )
 missing=()

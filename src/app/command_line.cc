@@ -95,6 +95,13 @@ std::string AbsolutePath(const std::string& path) {
   return ec ? path : abs.lexically_normal().string();
 }
 
+// The value of -i: a decimal index, or -1 (which open refuses) for anything else.
+int ParseIndex(const std::string& text) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  return std::stoi(text);
+}
+
 }  // namespace
 
 std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwitches& switches) {
@@ -151,6 +158,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Session& s) {
     } else if (prev == "-p") {
       s.Options.OutputRootGiven = true;
       s.Options.OutputRootOption = args[i - 1];
+    } else if (prev == "-i") {
+      s.Options.SelectedFileIndex = ParseIndex(cur);
     }
     if (cur == "-f") s.Options.FontContainer = true;
     if (cur == "-nft") s.Options.NoTextureFlip = true;

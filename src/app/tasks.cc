@@ -8,6 +8,7 @@
 #include "core/session.h"
 #include "export/export_driver.h"
 #include "formats/archive_open.h"
+#include "formats/bundle_extract.h"
 #include "platform/console.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -19,7 +20,7 @@ namespace {
 int ExportTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
   frontend.ConsoleLine("export");
   frontend.ConsoleLine("");
-  OpenArchive(s, frontend, archive, 0);
+  OpenArchive(s, frontend, archive, s.Options.SelectedFileIndex);
   // Every failed entry has been reported on standard error; the others are exported.
   ExportRunResult result = ExportEntries(s, frontend, EntriesToExport(s));
   return result.failed || frontend.Errors() ? kExitFailed : kExitOk;
@@ -28,7 +29,7 @@ int ExportTask(Session& s, ConsoleFrontend& frontend, const std::string& archive
 // The listing is the task's result, not progress, so it is printed also with -ndc. A million
 // rows are common in big games: lines go out in large blocks, and one row is reused.
 int ListTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
-  OpenArchive(s, frontend, archive, 0);
+  OpenArchive(s, frontend, archive, s.Options.SelectedFileIndex);
   ListRow row;
   std::string block;
   constexpr size_t kBlock = 1 << 20;
@@ -53,14 +54,19 @@ int ImportTask(Session& s, ConsoleFrontend& frontend, const std::string& archive
   if (!FolderExists(folder)) return kExitOk;
   frontend.ConsoleLine("import");
   frontend.ConsoleLine("");
-  OpenArchive(s, frontend, archive, 0);
+  OpenArchive(s, frontend, archive, s.Options.SelectedFileIndex);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
 int ExportBundleTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
   frontend.ConsoleLine("export");
   frontend.ConsoleLine("");
-  OpenArchive(s, frontend, archive, 0);
+  // Extraction reads no asset file, so bundles whose asset files this program cannot read yet
+  // still give up their contents.
+  OpenContainer(s, frontend, archive, 0);
+  ExtractBundleFiles(s, frontend,
+                     s.OutputRoot + "Unity_Assets_Files" + kSep + s.ArchiveBaseName + kSep +
+                         "Bundle" + kSep);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 

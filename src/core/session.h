@@ -54,7 +54,8 @@ class EntryTable {
 
 // A file contained in a bundle (both container generations).
 struct ContainedFile {
-  std::string Name;     // normalised: up to the last ":" removed, separators native
+  std::string Name;        // normalised: up to the last ":" removed, separators native
+  std::string StoredName;  // as the bundle stores it (rewritten tables and repacking use it)
   uint64_t Offset = 0;  // version 3: from the header size; version 6: from the block data start
   uint64_t Size = 0;
   uint32_t Flags = 0;   // version 6 only
@@ -82,6 +83,8 @@ struct RunOptions {
   bool NoTextureFlip = false;
   bool NoConsoleDetect = false;
   bool FontContainer = false;
+  // -i: the contained file of a bundle to open; -1 when the value is not a number.
+  int SelectedFileIndex = 0;
 };
 
 struct ExportSwitches {

@@ -26,20 +26,26 @@ void ReadSignature(Session& s) {
     s.BundleVersion = r.U32(ByteOrder::Big);
 }
 
-void ReadSelected(Session& s, Frontend& frontend) {
+void SettleContainer(Session& s, Frontend& frontend) {
   if (IsHandledBundle(s.Signature, s.BundleVersion)) {
     OpenBundle(s, frontend);
   } else {
+    // A plain file is its own only contained file.
+    if (s.SelectedFileIndex != 0)
+      throw Error("Contained file index " + std::to_string(s.SelectedFileIndex) +
+                  " given, but the archive is not a bundle: only index 0 exists.");
     frontend.FillChooser({FileNameOf(s.ArchivePath)}, s.SelectedFileIndex);
   }
+}
+
+void ReadSelected(Session& s, Frontend& frontend) {
+  SettleContainer(s, frontend);
   FileSource source(s.ArchivePath);
   Reader reader(source);
   ReadAssetFile(s, frontend, reader);
 }
 
-}  // namespace
-
-void OpenArchive(Session& s, Frontend& frontend, const std::string& path, int selected_index) {
+void StartOpen(Session& s, Frontend& frontend, const std::string& path, int selected_index) {
   ResetArchiveState(s);
   s.SelectedFileIndex = selected_index;
   s.ArchivePath = path;
@@ -58,7 +64,28 @@ void OpenArchive(Session& s, Frontend& frontend, const std::string& path, int se
   }
   frontend.FillChooser({}, 0);
   ReadSignature(s);
-  ReadSelected(s, frontend);
+}
+
+}  // namespace
+
+void OpenArchive(Session& s, Frontend& frontend, const std::string& path, int selected_index) {
+  try {
+    StartOpen(s, frontend, path, selected_index);
+    ReadSelected(s, frontend);
+  } catch (...) {
+    CleanupTemporaryFiles(s);
+    throw;
+  }
+}
+
+void OpenContainer(Session& s, Frontend& frontend, const std::string& path, int selected_index) {
+  try {
+    StartOpen(s, frontend, path, selected_index);
+    SettleContainer(s, frontend);
+  } catch (...) {
+    CleanupTemporaryFiles(s);
+    throw;
+  }
 }
 
 void ReopenWithSelection(Session& s, Frontend& frontend, int selected_index) {

@@ -10,8 +10,13 @@ struct Session;
 class Frontend;
 
 // Refills the session from the archive at `path`, showing contained file `selected_index` of a
-// bundle. Throws Error with the message to show when the archive cannot be read.
+// bundle. Throws Error with the message to show when the archive cannot be read; the temporary
+// files of a failed open are deleted.
 void OpenArchive(Session& session, Frontend& frontend, const std::string& path, int selected_index = 0);
+// The container stage of OpenArchive alone: joins pieces, reads the bundle tables, unpacks, and
+// settles AssetBase, without reading the asset file (bundle extraction needs no more).
+void OpenContainer(Session& session, Frontend& frontend, const std::string& path,
+                   int selected_index = 0);
 // Opens another contained file of the bundle that is open (the window's chooser). The
 // temporary files of the first open stay owned by the session.
 void ReopenWithSelection(Session& session, Frontend& frontend, int selected_index);

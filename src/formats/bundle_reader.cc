@@ -1,18 +1,452 @@
 #include "formats/bundle_reader.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
 #include "core/error.h"
+#include "core/frontend.h"
 #include "core/session.h"
+#include "formats/lz4_codec.h"
+#include "formats/lzma_codec.h"
+#include "platform/byte_order.h"
+#include "platform/byte_source.h"
+#include "platform/file_ops.h"
+#include "platform/io_error.h"
+#include "platform/paths.h"
+#include "platform/reader.h"
 
 namespace kestrix {
+
+namespace {
+
+constexpr size_t kNameWindow = 255;
+constexpr size_t kTextWindow = 16;
+// A directory record takes 8 + 8 + 4 bytes and at least the zero byte of its name; a version 3
+// table record 4 + 4 and the zero byte.
+constexpr uint64_t kMinDirectoryRecord = 21;
+constexpr uint64_t kMinTableRecord = 9;
+constexpr uint64_t kBlockRecord = 10;
+
+[[noreturn]] void Malformed(const std::string& what) { throw Error("Malformed bundle: " + what); }
+
+// The unpacked file is written under a temporary name and takes the ".TEMP" name only when it
+// is complete, so a failed or interrupted unpack never leaves a ".TEMP" file that looks whole.
+class TempFileWriter {
+ public:
+  explicit TempFileWriter(const std::string& final_path)
+      : final_(final_path), part_(final_path + ".part"), out_(part_) {}
+  ~TempFileWriter() {
+    if (committed_) return;
+    try {
+      out_.Close();
+    } catch (...) {
+    }
+    RemoveFileQuietly(part_);
+  }
+  TempFileWriter(const TempFileWriter&) = delete;
+  TempFileWriter& operator=(const TempFileWriter&) = delete;
+
+  OutputFile& Out() { return out_; }
+  void Commit() {
+    out_.Close();
+    std::error_code ec;
+    std::filesystem::rename(part_, final_, ec);
+    if (ec) throw IoError("Cannot create file " + final_ + ": " + ec.message());
+    committed_ = true;
+  }
+
+ private:
+  std::string final_;
+  std::string part_;
+  OutputFile out_;
+  bool committed_ = false;
+};
+
+// A buffer that only grows, so that blocks of similar size reuse it without clearing it.
+void Reserve(std::vector<uint8_t>& buffer, size_t size) {
+  if (buffer.size() < size) buffer.resize(size);
+}
+
+void PutBig32(OutputFile& out, uint64_t pos, uint32_t value) {
+  uint8_t b[4];
+  Put32(b, value, ByteOrder::Big);
+  out.PatchAt(pos, b, 4);
+}
+
+ContainedFile ReadContainedName(Reader& r) {
+  ContainedFile f;
+  f.StoredName = r.CString(kNameWindow);
+  f.Name = NormaliseContainedName(f.StoredName);
+  return f;
+}
+
+void CheckSelection(const Session& s) {
+  if (s.ContainedFiles.empty()) throw Error("The bundle holds no contained files.");
+  int count = static_cast<int>(std::min<size_t>(s.ContainedFiles.size(), INT32_MAX));
+  if (s.SelectedFileIndex < 0)
+    throw Error("The contained file index must be a whole number from 0 to " +
+                std::to_string(s.ContainedFiles.size() - 1) + ".");
+  if (s.SelectedFileIndex >= count)
+    throw Error("Contained file index " + std::to_string(s.SelectedFileIndex) +
+                " is not in the bundle: it holds " + std::to_string(s.ContainedFiles.size()) +
+                " files (indices 0 to " + std::to_string(s.ContainedFiles.size() - 1) + ").");
+}
+
+// Settles the chosen contained file once the stream at ArchivePath holds the unpacked data.
+void ChooseContainedFile(Session& s, Frontend& frontend, uint64_t base) {
+  CheckSelection(s);
+  const ContainedFile& chosen = s.ContainedFiles[static_cast<size_t>(s.SelectedFileIndex)];
+  uint64_t size = FileSizeOf(s.ArchivePath);
+  if (base > size || chosen.Offset > size - base || chosen.Size > size - base - chosen.Offset)
+    Malformed("contained file " + chosen.StoredName + " reaches past the end of the data.");
+  std::vector<std::string> names;
+  names.reserve(s.ContainedFiles.size());
+  for (const ContainedFile& f : s.ContainedFiles) names.push_back(f.Name);
+  frontend.FillChooser(names, s.SelectedFileIndex);
+  s.AssetBaseName = FileNameOf(chosen.Name);
+  s.ArchiveFolderName = s.ArchiveFolderName + kSep + s.AssetBaseName;
+  s.AssetBase = base + chosen.Offset;
+}
+
+// ---- Version 3 ----
+
+void ReadVersion3Header(Session& s, Reader& r) {
+  r.Seek(0);
+  r.CString(kTextWindow);
+  r.Skip(4);  // version, read by the signature check
+  s.PlayerVersion = r.CString(kTextWindow);
+  s.EngineVersion = r.CString(kTextWindow);
+  s.V3FileSizePos = r.Tell();
+  s.V3FileSize = r.U32(ByteOrder::Big);
+  s.V3HeaderSize = r.U32(ByteOrder::Big);
+  s.V3LevelsToDownload = r.U32(ByteOrder::Big);
+  uint32_t levels = r.U32(ByteOrder::Big);
+  if (levels > r.Remaining() / 8)
+    Malformed("level count " + std::to_string(levels) + " is more than the header can hold.");
+  s.V3FirstLevelPos = r.Tell();
+  s.V3Levels.resize(levels);
+  for (BundleLevel& level : s.V3Levels) {
+    level.CompressedSize = r.U32(ByteOrder::Big);
+    level.UncompressedSize = r.U32(ByteOrder::Big);
+  }
+}
+
+// One LZMA stream follows the header: five property bytes, the unpacked size as 8 bytes
+// little-endian, the coded data. It is decoded straight into the ".TEMP" file.
+void UnpackVersion3(Session& s, ByteSource& source) {
+  const uint64_t header = s.V3HeaderSize;
+  const uint64_t levels_end = s.V3FirstLevelPos + 8 * s.V3Levels.size();
+  // The complete-file-size field after the level table is patched, so it must lie in the header.
+  if (header < levels_end + 4 || header > source.Size())
+    Malformed("header size " + std::to_string(header) + " does not fit the header fields.");
+  const uint64_t avail = source.Size() - header;
+  if (avail < 13) throw Error("input lzma *.TEMP file is too short.");
+  uint8_t head[13];
+  source.ReadAt(header, head, sizeof head);
+  uint64_t size = Get64(head + 5, ByteOrder::Little);
+  // Every size field of the header is 32 bits wide.
+  if (size > UINT32_MAX - header)
+    throw Error("The LZMA data of the bundle unpacks to " + std::to_string(size) +
+                " bytes, more than its 32-bit header can describe.");
+
+  TempFileWriter writer(s.ArchivePath + ".TEMP");
+  OutputFile& out = writer.Out();
+  out.CopyFrom(source, 0, header);
+  LzmaDecode(head, source, header + 13, avail - 13, size,
+             [&out](const uint8_t* data, size_t n) { out.Write(data, n); });
+  const uint32_t length = static_cast<uint32_t>(header + size);
+  const uint32_t data = static_cast<uint32_t>(size);
+  PutBig32(out, s.V3FileSizePos, length);
+  uint64_t last = s.V3FirstLevelPos + 8 * (s.V3Levels.size() - 1);
+  PutBig32(out, last, data);
+  PutBig32(out, last + 4, data);
+  PutBig32(out, levels_end, length);
+  writer.Commit();
+
+  s.ArchivePath += ".TEMP";
+  s.TempCreated = true;
+  s.V3FileSize = length;
+  s.V3Levels.back() = {data, data};
+}
+
+void ReadVersion3Table(Session& s) {
+  FileSource source(s.ArchivePath);
+  Reader r(source);
+  r.Seek(s.V3HeaderSize);
+  uint32_t count = r.U32(ByteOrder::Big);
+  if (count > r.Remaining() / kMinTableRecord)
+    Malformed("contained file count " + std::to_string(count) + " is more than the data can hold.");
+  s.ContainedFiles.clear();
+  s.ContainedFiles.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    ContainedFile f = ReadContainedName(r);
+    f.Offset = r.U32(ByteOrder::Big);
+    f.Size = r.U32(ByteOrder::Big);
+    s.ContainedFiles.push_back(std::move(f));
+  }
+}
+
+void OpenVersion3(Session& s, Frontend& frontend) {
+  {
+    FileSource source(s.ArchivePath);
+    Reader r(source, 4096);
+    ReadVersion3Header(s, r);
+    bool lzma = (s.Signature == "UnityWeb" || s.Signature == "UnityFS") && !s.V3Levels.empty() &&
+                s.V3Levels.back().CompressedSize != s.V3Levels.back().UncompressedSize;
+    if (lzma) UnpackVersion3(s, source);
+  }
+  ReadVersion3Table(s);
+  ChooseContainedFile(s, frontend, s.V3HeaderSize);
+}
+
+// ---- Version 6 ----
+
+struct Version6Image {
+  std::vector<uint8_t> bytes;  // header and uncompressed info, as the ".TEMP" file begins
+  uint8_t kept_flags[4] = {};  // the flags the ".TEMP" header gets
+  bool rewritten = false;      // the info is no longer as the archive stores it
+  uint64_t data_start = 0;     // where block data begins in the archive
+};
+
+void ReadVersion6Header(Session& s, Reader& r) {
+  r.Seek(0);
+  r.CString(kTextWindow);
+  r.Skip(4);
+  s.PlayerVersion = r.CString(kTextWindow);
+  s.EngineVersion = r.CString(kTextWindow);
+  s.V6TotalSizePos = r.Tell();
+  s.V6TotalSize = r.U64(ByteOrder::Big);
+  s.V6CompressedInfoSize = r.U32(ByteOrder::Big);
+  s.V6UncompressedInfoSize = r.U32(ByteOrder::Big);
+  r.Read(s.V6Flags, 4);
+  uint64_t skip = s.V6Flags[2];  // bits 8-15 of the big-endian value
+  r.Require(skip);
+  r.Skip(skip);
+  s.V6HeaderEnd = r.Tell();
+}
+
+Version6Image BuildVersion6Image(Session& s, ByteSource& source) {
+  Version6Image image;
+  const uint64_t end = s.V6HeaderEnd;
+  const uint64_t info = s.V6CompressedInfoSize;
+  const uint64_t size = source.Size();
+  image.bytes.resize(static_cast<size_t>(end));
+  source.ReadAt(0, image.bytes.data(), image.bytes.size());
+  std::copy(s.V6Flags, s.V6Flags + 4, image.kept_flags);
+  const uint8_t low = s.V6Flags[3];
+  if (low == 0x42 || low == 0x43) {
+    const uint64_t plain = s.V6UncompressedInfoSize;
+    if (info > size - end || !Lz4SizesPossible(info, plain))
+      throw Error("Error size lz4 in data stream.");
+    std::vector<uint8_t> packed(static_cast<size_t>(info));
+    source.ReadAt(end, packed.data(), packed.size());
+    image.bytes.resize(static_cast<size_t>(end + plain));
+    Lz4Decode(packed.data(), packed.size(), image.bytes.data() + end, static_cast<size_t>(plain));
+    image.rewritten = true;
+    image.kept_flags[3] = 0x40;
+    image.data_start = end + info;
+  } else {
+    if (info > size - end)
+      Malformed("the block and directory information reaches past the end of the file.");
+    uint64_t from = low == 0xC0 ? size - info : end;
+    image.bytes.resize(static_cast<size_t>(end + info));
+    source.ReadAt(from, image.bytes.data() + end, static_cast<size_t>(info));
+    if (low == 0xC0) {
+      image.rewritten = true;
+      image.kept_flags[3] = 0x40;
+      s.V6Flags[3] = 0x40;
+      image.data_start = end;
+    } else {
+      image.data_start = end + info;
+    }
+  }
+  return image;
+}
+
+void ReadVersion6Info(Session& s, const Version6Image& image) {
+  MemorySource memory(image.bytes);
+  Reader r(memory);
+  r.Seek(s.V6HeaderEnd);
+  r.Read(s.V6Hash, 16);
+  uint32_t blocks = r.U32(ByteOrder::Big);
+  if (blocks > r.Remaining() / kBlockRecord)
+    Malformed("block count " + std::to_string(blocks) + " is more than the information can hold.");
+  if (blocks == 0) Malformed("it has no data blocks.");
+  s.V6FirstBlockPos = r.Tell();
+  s.V6Blocks.resize(blocks);
+  for (BundleBlock& b : s.V6Blocks) {
+    b.UncompressedSize = r.U32(ByteOrder::Big);
+    b.CompressedSize = r.U32(ByteOrder::Big);
+    b.Flags = r.U16(ByteOrder::Big);
+  }
+  uint32_t count = r.U32(ByteOrder::Big);
+  if (count > r.Remaining() / kMinDirectoryRecord)
+    Malformed("directory count " + std::to_string(count) +
+              " is more than the information can hold.");
+  s.ContainedFiles.clear();
+  s.ContainedFiles.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint64_t offset = r.U64(ByteOrder::Big);
+    uint64_t size = r.U64(ByteOrder::Big);
+    uint32_t flags = r.U32(ByteOrder::Big);
+    ContainedFile f = ReadContainedName(r);
+    f.Offset = offset;
+    f.Size = size;
+    f.Flags = flags;
+    s.ContainedFiles.push_back(std::move(f));
+  }
+}
+
+bool IsLz4Block(uint16_t flags) { return (flags & 0xFF) == 2 || (flags & 0xFF) == 3; }
+bool IsLzmaBlock(uint16_t flags) { return (flags & 0xFF) == 0x41; }
+
+// The blocks as one: a single block record followed by the directory, names as stored.
+void RewriteToOneBlock(Session& s, Version6Image& image) {
+  std::vector<uint8_t>& b = image.bytes;
+  b.resize(static_cast<size_t>(s.V6FirstBlockPos + kBlockRecord));
+  Put32(b.data() + s.V6FirstBlockPos - 4, 1, ByteOrder::Big);
+  auto put32 = [&b](uint32_t v) {
+    uint8_t t[4];
+    Put32(t, v, ByteOrder::Big);
+    b.insert(b.end(), t, t + 4);
+  };
+  auto put64 = [&b](uint64_t v) {
+    uint8_t t[8];
+    Put64(t, v, ByteOrder::Big);
+    b.insert(b.end(), t, t + 8);
+  };
+  put32(static_cast<uint32_t>(s.ContainedFiles.size()));
+  for (const ContainedFile& f : s.ContainedFiles) {
+    put64(f.Offset);
+    put64(f.Size);
+    put32(f.Flags);
+    b.insert(b.end(), f.StoredName.begin(), f.StoredName.end());
+    b.push_back(0);
+  }
+}
+
+// Decodes every block in order into the ".TEMP" file after the image, then patches its header
+// to describe one stored block. Only the largest block is ever held in memory.
+void UnpackVersion6(Session& s, ByteSource& source, const Version6Image& image) {
+  uint64_t data_length = 0;
+  for (const BundleBlock& b : s.V6Blocks)
+    data_length +=
+        IsLz4Block(b.Flags) || IsLzmaBlock(b.Flags) ? b.UncompressedSize : b.CompressedSize;
+  if (data_length > UINT32_MAX)
+    throw Error("The blocks of the bundle unpack to " + std::to_string(data_length) +
+                " bytes, more than one block record can describe.");
+
+  TempFileWriter writer(s.ArchivePath + ".TEMP");
+  OutputFile& out = writer.Out();
+  out.Write(image.bytes);
+  const uint64_t size = source.Size();
+  uint64_t pos = image.data_start;
+  std::vector<uint8_t> packed, plain;
+  for (size_t i = 0; i < s.V6Blocks.size(); ++i) {
+    const BundleBlock& b = s.V6Blocks[i];
+    const uint64_t left = pos <= size ? size - pos : 0;
+    if (IsLz4Block(b.Flags)) {
+      if (b.CompressedSize > left || !Lz4SizesPossible(b.CompressedSize, b.UncompressedSize))
+        throw Error("Error size lz4 in data stream.");
+      Reserve(packed, b.CompressedSize);
+      Reserve(plain, b.UncompressedSize);
+      source.ReadAt(pos, packed.data(), b.CompressedSize);
+      Lz4Decode(packed.data(), b.CompressedSize, plain.data(), b.UncompressedSize);
+      out.Write(plain.data(), b.UncompressedSize);
+    } else if (IsLzmaBlock(b.Flags)) {
+      if (std::min<uint64_t>(b.CompressedSize, left) < 5)
+        throw Error("input lzma *.TEMP file is too short.");
+      if (b.CompressedSize > left) throw Error("Error lzma in data stream.");
+      uint8_t props[5];
+      source.ReadAt(pos, props, 5);
+      LzmaDecode(props, source, pos + 5, b.CompressedSize - 5, b.UncompressedSize,
+                 [&out](const uint8_t* data, size_t n) { out.Write(data, n); });
+    } else {
+      if (b.CompressedSize > left)
+        Malformed("block " + std::to_string(i) + " reaches past the end of the file.");
+      out.CopyFrom(source, pos, b.CompressedSize);
+    }
+    pos += b.CompressedSize;
+  }
+
+  const uint64_t file_length = out.Tell();
+  const uint32_t info_length = static_cast<uint32_t>(image.bytes.size() - s.V6HeaderEnd);
+  const uint32_t data = static_cast<uint32_t>(file_length - image.bytes.size());
+  uint8_t head[20];
+  Put64(head, file_length, ByteOrder::Big);
+  Put32(head + 8, info_length, ByteOrder::Big);
+  Put32(head + 12, info_length, ByteOrder::Big);
+  std::copy(image.kept_flags, image.kept_flags + 4, head + 16);
+  out.PatchAt(s.V6TotalSizePos, head, sizeof head);
+  uint8_t record[10];
+  Put32(record, data, ByteOrder::Big);
+  Put32(record + 4, data, ByteOrder::Big);
+  Put16(record + 8, 0x0040, ByteOrder::Big);
+  out.PatchAt(s.V6FirstBlockPos, record, sizeof record);
+  writer.Commit();
+
+  // The session now describes the working file: one block, whose flags stay as the archive had
+  // them so that repacking knows how to compress it again.
+  s.ArchivePath += ".TEMP";
+  s.TempCreated = true;
+  s.V6TotalSize = file_length;
+  s.V6CompressedInfoSize = s.V6UncompressedInfoSize = info_length;
+  uint16_t first_flags = s.V6Blocks.front().Flags;
+  s.V6Blocks.assign(1, BundleBlock{data, data, first_flags});
+  s.V6DataStart = image.bytes.size();
+}
+
+void OpenVersion6(Session& s, Frontend& frontend) {
+  {
+    FileSource source(s.ArchivePath);
+    Reader r(source, 4096);
+    ReadVersion6Header(s, r);
+    Version6Image image = BuildVersion6Image(s, source);
+    ReadVersion6Info(s, image);
+    // Nothing is unpacked for a file that cannot be shown.
+    CheckSelection(s);
+    bool unpack = std::any_of(s.V6Blocks.begin(), s.V6Blocks.end(), [](const BundleBlock& b) {
+      return (b.Flags & 0xFF) != 0 && (b.Flags & 0xFF) != 0x40;
+    });
+    if (s.V6Blocks.size() > 1) RewriteToOneBlock(s, image);
+    s.V6DataStart = image.data_start;
+    if (image.rewritten || unpack) UnpackVersion6(s, source, image);
+    s.BlockDataStart = s.V6DataStart;
+  }
+  ChooseContainedFile(s, frontend, s.BlockDataStart);
+}
+
+}  // namespace
 
 bool IsHandledBundle(const std::string& signature, uint32_t version) {
   return (signature == "UnityRaw" || signature == "UnityWeb" || signature == "UnityFS") &&
          (version == 3 || version == 6);
 }
 
-void OpenBundle(Session& session, Frontend&) {
-  throw Error("Bundle containers of version " + std::to_string(session.BundleVersion) +
-              " cannot be opened yet.");
+std::string NormaliseContainedName(const std::string& stored) {
+  size_t colon = stored.rfind(':');
+  return NativeSeparators(colon == std::string::npos ? stored : stored.substr(colon + 1));
+}
+
+void OpenBundle(Session& s, Frontend& frontend) {
+  const bool had_temp = s.TempCreated;
+  try {
+    if (s.BundleVersion == 3) {
+      OpenVersion3(s, frontend);
+    } else {
+      OpenVersion6(s, frontend);
+    }
+  } catch (...) {
+    // An unpacked file whose table turned out unusable goes with the failed open.
+    if (s.TempCreated && !had_temp && EndsWith(s.ArchivePath, ".TEMP")) {
+      RemoveFileQuietly(s.ArchivePath);
+      s.ArchivePath.resize(s.ArchivePath.size() - 5);
+      s.TempCreated = false;
+    }
+    throw;
+  }
 }
 
 }  // namespace kestrix

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "support/audio_payloads.h"
+#include "support/bundle_builder.h"
 #include "support/mesh_payloads.h"
 #include "support/payloads.h"
 #include "support/texture_payloads.h"
@@ -148,6 +149,18 @@ std::vector<std::pair<std::string, Bytes>> SampleArchives() {
   media.objects.push_back({43, NamedObject("Quad", BuildMeshPayload(quad))});
   out.emplace_back("sounds_and_meshes.assets", BuildAssetFile(media));
   out.emplace_back("textures.assets", BuildAssetFile(TextureDemo()));
+  // The same asset file in a chunk-compressed bundle, with a resource file beside it, as game
+  // bundles come; opening it unpacks it into demo.unity3d.TEMP.
+  BundleV6Spec bundle;
+  bundle.engine_version = "5.6.3f1";
+  bundle.flags = 0x43;
+  bundle.codec = BlockCodec::kLz4Hc;
+  bundle.block_size = 1024;
+  Bytes resource;
+  for (int i = 0; i < 4096; ++i) resource.push_back(static_cast<uint8_t>((i * i) >> 4));
+  bundle.files = {{"archive:/CAB-kestrixdemo/CAB-kestrixdemo", BuildAssetFile(demo)},
+                  {"archive:/CAB-kestrixdemo/CAB-kestrixdemo.resS", resource, 0}};
+  out.emplace_back("demo.unity3d", BuildBundleV6(bundle).bytes);
   return out;
 }
 

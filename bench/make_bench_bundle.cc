@@ -1,0 +1,99 @@
+// Writes the bundles the bundle-open benchmark measures, with the archive builder:
+//   make_bench_bundle lz4  <folder> <megabytes>   UnityFS, LZ4 blocks of 128 KiB
+//   make_bench_bundle lzma <folder> <megabytes>   UnityWeb version 3, one LZMA stream
+// The megabytes are the bundle's target size. Beside the bundle it writes what the reference
+// tools decode: data.bin (the block data, for lz4 to compress into a frame) or stream.lzma (the
+// bundle's own LZMA stream, which is already a .lzma file).
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "support/bundle_builder.h"
+
+using kestrix::testing::Bytes;
+
+namespace {
+
+// Game-like data: stretches of noise (compressed textures), of repeated records with small
+// changes (meshes, tables), of text and of zeros.
+Bytes GameData(size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  Bytes b;
+  b.reserve(size);
+  const std::string text = "m_Name m_GameObject m_Enabled m_Materials m_LocalPosition ";
+  while (b.size() < size) {
+    size_t n = 4096 + rng() % 8192;
+    switch (rng() % 4) {
+      case 0:
+        for (size_t i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(rng()));
+        break;
+      case 1: {
+        uint32_t record[8];
+        for (uint32_t& w : record) w = rng();
+        for (size_t i = 0; i < n; ++i) {
+          if (i % 32 == 0) record[rng() % 8] += 1;
+          b.push_back(reinterpret_cast<uint8_t*>(record)[i % 32]);
+        }
+        break;
+      }
+      case 2:
+        for (size_t i = 0; i < n; ++i)
+          b.push_back(static_cast<uint8_t>(text[(i + rng() % 2) % text.size()]));
+        break;
+      default:
+        b.insert(b.end(), n, 0);
+    }
+  }
+  b.resize(size);
+  return b;
+}
+
+Bytes SmallAsset() {
+  kestrix::testing::AssetSpec spec;
+  for (int i = 0; i < 200; ++i)
+    spec.objects.push_back(
+        {i % 2 ? 21 : 28, kestrix::testing::NamedObject("obj" + std::to_string(i), Bytes(256, 7))});
+  return kestrix::testing::BuildAssetFile(spec);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: make_bench_bundle lz4|lzma <folder> <megabytes>\n");
+    return 2;
+  }
+  const std::string mode = argv[1], folder = argv[2];
+  const size_t target = std::stoul(argv[3]) << 20;
+  // The data compresses to about 45 % with LZ4 and to about a third with LZMA.
+  const size_t data_size = mode == "lz4" ? target * 22 / 10 : target * 3;
+  std::vector<kestrix::testing::BundleEntry> files = {
+      {"archive:/CAB-bench/CAB-bench", SmallAsset()},
+      {"archive:/CAB-bench/CAB-bench.resS", GameData(data_size, 1), 0}};
+  if (mode == "lz4") {
+    kestrix::testing::BundleV6Spec spec;
+    spec.flags = 0x43;
+    spec.codec = kestrix::testing::BlockCodec::kLz4;
+    spec.block_size = 128 * 1024;
+    spec.files = files;
+    Bytes data;
+    for (const auto& f : files) data.insert(data.end(), f.data.begin(), f.data.end());
+    kestrix::testing::WriteFileBytes(folder + "/bundle.unity3d",
+                                     kestrix::testing::BuildBundleV6(spec).bytes);
+    kestrix::testing::WriteFileBytes(folder + "/data.bin", data);
+  } else if (mode == "lzma") {
+    kestrix::testing::BundleV3Spec spec;
+    spec.signature = "UnityWeb";
+    spec.dictionary = 8u << 20;
+    spec.files = files;
+    kestrix::testing::BuiltBundle built = kestrix::testing::BuildBundleV3(spec);
+    kestrix::testing::WriteFileBytes(folder + "/bundle.unity3d", built.bytes);
+    kestrix::testing::WriteFileBytes(
+        folder + "/stream.lzma",
+        Bytes(built.bytes.begin() + static_cast<long>(built.data_start), built.bytes.end()));
+  } else {
+    std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
+    return 2;
+  }
+  return 0;
+}

@@ -1,0 +1,40 @@
+#include "formats/bundle_extract.h"
+
+#include "core/error.h"
+#include "core/frontend.h"
+#include "core/session.h"
+#include "formats/bundle_reader.h"
+#include "platform/byte_source.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+
+namespace kestrix {
+
+int ExtractBundleFiles(const Session& s, Frontend& frontend, const std::string& folder) {
+  if (!IsHandledBundle(s.Signature, s.BundleVersion)) return 0;
+  FileSource source(s.ArchivePath);
+  // Version 3 offsets count from the header size, version 6 offsets from the block data.
+  const uint64_t base = s.BundleVersion == 3 ? s.V3HeaderSize : s.BlockDataStart;
+  int written = 0;
+  for (const ContainedFile& f : s.ContainedFiles) {
+    if (!IsContainedName(f.Name)) {
+      frontend.MessageBox("Skipped the contained file \"" + f.StoredName +
+                          "\": its name leads outside the folder " + folder);
+      continue;
+    }
+    if (base > source.Size() || f.Offset > source.Size() - base ||
+        f.Size > source.Size() - base - f.Offset)
+      throw Error("The contained file \"" + f.StoredName + "\" reaches past the end of " +
+                  s.ArchivePath + ".");
+    std::string target = folder + f.Name;
+    CreateFolders(FolderOf(target));
+    OutputFile out(target);
+    out.CopyFrom(source, base + f.Offset, f.Size);
+    out.Close();
+    ++written;
+    frontend.ConsoleLine("Export archive: " + folder + f.Name);
+  }
+  return written;
+}
+
+}  // namespace kestrix

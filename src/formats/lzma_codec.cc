@@ -1,0 +1,84 @@
+#include "formats/lzma_codec.h"
+
+#include <lzma.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "core/error.h"
+#include "platform/byte_source.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+
+struct StreamCloser {
+  void operator()(lzma_stream* s) const { lzma_end(s); }
+};
+
+[[noreturn]] void DataError() { throw Error("Error lzma in data stream."); }
+
+}  // namespace
+
+void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64_t length,
+                uint64_t out_size, const ByteSink& sink) {
+  lzma_options_lzma options{};
+  unsigned byte = props[0];
+  if (byte >= 9 * 5 * 5) throw Error("Incorrect stream properties lzma.");
+  options.lc = byte % 9;
+  options.lp = (byte / 9) % 5;
+  options.pb = byte / 45;
+  uint32_t dict = static_cast<uint32_t>(props[1]) | static_cast<uint32_t>(props[2]) << 8 |
+                  static_cast<uint32_t>(props[3]) << 16 | static_cast<uint32_t>(props[4]) << 24;
+  // The decoder never looks further back than what it has produced, so a dictionary larger than
+  // the output would only reserve memory that is never used.
+  options.dict_size = static_cast<uint32_t>(
+      std::max<uint64_t>(LZMA_DICT_SIZE_MIN, std::min<uint64_t>(dict, out_size)));
+  options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+  options.ext_size_low = static_cast<uint32_t>(out_size);
+  options.ext_size_high = static_cast<uint32_t>(out_size >> 32);
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+
+  lzma_stream stream = LZMA_STREAM_INIT;
+  if (lzma_raw_decoder(&stream, filters) != LZMA_OK)
+    throw Error("Incorrect stream properties lzma.");
+  std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
+  if (out_size == 0) return;
+
+  std::vector<uint8_t> in(
+      static_cast<size_t>(std::min<uint64_t>(kChunk, std::max<uint64_t>(length, 1))));
+  std::vector<uint8_t> out(static_cast<size_t>(std::min<uint64_t>(kChunk, out_size)));
+  uint64_t in_left = length;
+  uint64_t out_left = out_size;
+  stream.next_out = out.data();
+  stream.avail_out = std::min<uint64_t>(out.size(), out_left);
+  while (true) {
+    if (stream.avail_in == 0 && in_left > 0) {
+      size_t step = static_cast<size_t>(std::min<uint64_t>(in.size(), in_left));
+      source.ReadAt(pos, in.data(), step);
+      pos += step;
+      in_left -= step;
+      stream.next_in = in.data();
+      stream.avail_in = step;
+    }
+    lzma_ret ret = lzma_code(&stream, in_left == 0 ? LZMA_FINISH : LZMA_RUN);
+    size_t produced = static_cast<size_t>(stream.next_out - out.data());
+    bool full = stream.avail_out == 0;
+    if ((full || ret == LZMA_STREAM_END) && produced > 0) {
+      sink(out.data(), produced);
+      out_left -= produced;
+      stream.next_out = out.data();
+      stream.avail_out = std::min<uint64_t>(out.size(), out_left);
+    }
+    if (ret == LZMA_STREAM_END) break;
+    if (ret != LZMA_OK) DataError();
+    // A stream cut short ends in LZMA_BUF_ERROR: liblzma reports a second call without progress.
+    if (out_left == 0) break;
+  }
+  if (out_left != 0) DataError();
+}
+
+}  // namespace kestrix

@@ -1,0 +1,434 @@
+// Bundle containers: every container variant and flag combination opens the asset file it holds,
+// the unpacked ".TEMP" file is byte for byte what the builder says, and malformed bundles fail
+// with a clear message and leave no temporary file behind.
+#include "formats/bundle_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "core/error.h"
+#include "core/session.h"
+#include "formats/archive_open.h"
+#include "platform/file_ops.h"
+#include "support/bundle_builder.h"
+#include "support/test_env.h"
+
+namespace kestrix {
+namespace {
+
+using testing::BlockCodec;
+using testing::BuiltBundle;
+using testing::BundleEntry;
+using testing::BundleV3Spec;
+using testing::BundleV6Spec;
+using testing::Bytes;
+using testing::RecordingFrontend;
+using testing::TempDir;
+
+// An asset file with `objects` objects, padded with data that compresses somewhat.
+Bytes AssetWith(int objects, size_t payload = 3000) {
+  testing::AssetSpec spec;
+  spec.format = 17;
+  for (int i = 0; i < objects; ++i) {
+    Bytes data(payload);
+    for (size_t k = 0; k < data.size(); ++k)
+      data[k] = static_cast<uint8_t>((k * 7 + i) % 251 ^ (k >> 5));
+    spec.objects.push_back({i % 2 ? 21 : 1, data});
+  }
+  return testing::BuildAssetFile(spec);
+}
+
+Bytes Noise(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  Bytes b(n);
+  for (uint8_t& v : b) v = static_cast<uint8_t>(rng() % 16);  // compressible, not trivially
+  return b;
+}
+
+std::vector<BundleEntry> ThreeFiles() {
+  return {{"archive:/CAB-0123/CAB-0123", AssetWith(5)},
+          {"archive:/CAB-0123/CAB-0123.resS", Noise(300000, 1), 0},
+          {"archive:/CAB-0456/CAB-0456", AssetWith(2)}};
+}
+
+struct Opened {
+  TempDir dir;
+  Session session;
+  RecordingFrontend frontend;
+  std::string path;
+};
+
+void Open(Opened& o, const Bytes& bundle, int index = 0,
+          const std::string& name = "bundle.unity3d") {
+  o.path = o.dir.File(name);
+  testing::WriteFileBytes(o.path, bundle);
+  o.session.Options.ConsoleMode = true;
+  OpenArchive(o.session, o.frontend, o.path, index);
+}
+
+// Only the bundle itself is left in the folder: no ".TEMP", no half-written file.
+void ExpectOnlyBundleLeft(const Opened& o) {
+  EXPECT_EQ(testing::ListFiles(o.dir.Path()), std::vector<std::string>{"bundle.unity3d"});
+}
+
+void ExpectOpenedFirstFile(const Opened& o, const BuiltBundle& built) {
+  const Session& s = o.session;
+  ASSERT_EQ(s.ContainedFiles.size(), 3u);
+  EXPECT_EQ(s.ContainedFiles[0].Name, "/CAB-0123/CAB-0123");
+  EXPECT_EQ(s.ContainedFiles[0].StoredName, "archive:/CAB-0123/CAB-0123");
+  EXPECT_EQ(s.AssetBaseName, "CAB-0123");
+  EXPECT_EQ(s.ArchiveFolderName, "bundle/CAB-0123");
+  EXPECT_EQ(s.AssetBase, built.data_start + built.offsets[0]);
+  EXPECT_EQ(s.ObjectCount, 5u);
+  EXPECT_EQ(o.frontend.chooser.size(), 3u);
+  EXPECT_EQ(o.frontend.chooser_selected, 0);
+  if (built.unpacked.empty()) {
+    EXPECT_EQ(s.ArchivePath, o.path);
+    EXPECT_FALSE(FileExists(o.path + ".TEMP"));
+  } else {
+    EXPECT_EQ(s.ArchivePath, o.path + ".TEMP");
+    EXPECT_TRUE(s.TempCreated);
+    EXPECT_EQ(testing::ReadFileBytes(o.path + ".TEMP"), built.unpacked);
+    EXPECT_EQ(s.BlockDataStart == 0 ? s.V3HeaderSize : s.BlockDataStart, built.data_start);
+  }
+  EXPECT_FALSE(FileExists(o.path + ".TEMP.part"));
+}
+
+// ---- Version 3 ----
+
+struct V3Case {
+  const char* label;
+  const char* signature;
+  bool lzma;
+  bool end_marker;
+  int levels;
+  bool first_levels_differ;
+};
+
+class Version3 : public ::testing::TestWithParam<V3Case> {};
+
+TEST_P(Version3, OpensAndUnpacksExactly) {
+  const V3Case& c = GetParam();
+  BundleV3Spec spec;
+  spec.signature = c.signature;
+  spec.lzma = c.lzma;
+  spec.end_marker = c.end_marker;
+  spec.levels = c.levels;
+  spec.first_levels_differ = c.first_levels_differ;
+  spec.files = ThreeFiles();
+  BuiltBundle built = testing::BuildBundleV3(spec);
+  EXPECT_EQ(built.unpacked.empty(), !c.lzma || std::string(c.signature) == "UnityRaw");
+  Opened o;
+  Open(o, built.bytes);
+  ExpectOpenedFirstFile(o, built);
+  EXPECT_EQ(o.session.BundleVersion, 3u);
+  EXPECT_EQ(o.session.V3Levels.size(), static_cast<size_t>(c.levels));
+  if (!built.unpacked.empty()) {
+    EXPECT_EQ(o.session.V3FileSize, built.unpacked.size());
+    EXPECT_EQ(o.session.V3Levels.back().CompressedSize, o.session.V3Levels.back().UncompressedSize);
+  }
+  CleanupTemporaryFiles(o.session);
+  ExpectOnlyBundleLeft(o);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, Version3,
+    ::testing::Values(V3Case{"Raw", "UnityRaw", false, false, 1, false},
+                      V3Case{"RawIgnoresLzmaWish", "UnityRaw", true, false, 2, false},
+                      V3Case{"WebLzma", "UnityWeb", true, false, 1, false},
+                      V3Case{"WebLzmaEndMarker", "UnityWeb", true, true, 1, false},
+                      V3Case{"WebLzmaLevels", "UnityWeb", true, false, 3, true},
+                      V3Case{"WebStoredLastLevelEqual", "UnityWeb", false, false, 3, true},
+                      V3Case{"FsSignatureVersion3", "UnityFS", true, false, 1, false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// ---- Version 6 ----
+
+struct V6Case {
+  const char* label;
+  uint32_t flags;
+  BlockCodec codec;
+  uint32_t block_size;
+  int block_flags;
+  bool end_marker;
+};
+
+int CodecFlags(BlockCodec codec) {
+  switch (codec) {
+    case BlockCodec::kLz4:
+      return 2;
+    case BlockCodec::kLz4Hc:
+      return 3;
+    case BlockCodec::kLzma:
+      return 0x41;
+    default:
+      return 0x40;
+  }
+}
+
+class Version6 : public ::testing::TestWithParam<V6Case> {};
+
+TEST_P(Version6, OpensAndUnpacksExactly) {
+  const V6Case& c = GetParam();
+  BundleV6Spec spec;
+  spec.flags = c.flags;
+  spec.codec = c.codec;
+  spec.block_size = c.block_size;
+  spec.block_flags = c.block_flags;
+  spec.end_marker = c.end_marker;
+  spec.files = ThreeFiles();
+  BuiltBundle built = testing::BuildBundleV6(spec);
+  Opened o;
+  Open(o, built.bytes);
+  ExpectOpenedFirstFile(o, built);
+  const Session& s = o.session;
+  EXPECT_EQ(s.BundleVersion, 6u);
+  EXPECT_EQ(s.BlockDataStart, built.data_start);
+  if (!built.unpacked.empty()) {
+    // The session describes the working file: one block whose flags are the archive's.
+    ASSERT_EQ(s.V6Blocks.size(), 1u);
+    EXPECT_EQ(s.V6Blocks[0].UncompressedSize, s.V6Blocks[0].CompressedSize);
+    EXPECT_EQ(s.V6Blocks[0].Flags, c.block_flags >= 0 ? c.block_flags : CodecFlags(c.codec));
+    EXPECT_EQ(s.V6CompressedInfoSize, s.V6UncompressedInfoSize);
+    EXPECT_EQ(s.V6TotalSize, built.unpacked.size());
+  }
+  // The session keeps the archive's info form, except info at the end, which is gone.
+  EXPECT_EQ(s.V6Flags[3], (c.flags & 0xFF) == 0xC0 ? 0x40 : c.flags & 0xFF);
+  CleanupTemporaryFiles(o.session);
+  ExpectOnlyBundleLeft(o);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Variants, Version6,
+    ::testing::Values(
+        V6Case{"Lz4hcInfoLz4hcBlocks", 0x43, BlockCodec::kLz4Hc, 128 * 1024, -1, false},
+        V6Case{"Lz4InfoLz4Blocks", 0x42, BlockCodec::kLz4, 64 * 1024, -1, false},
+        V6Case{"Lz4InfoOneLz4Block", 0x43, BlockCodec::kLz4, 0, -1, false},
+        V6Case{"Lz4InfoLzmaBlock", 0x43, BlockCodec::kLzma, 0, -1, false},
+        V6Case{"Lz4InfoLzmaBlocksEndMarker", 0x43, BlockCodec::kLzma, 100000, -1, true},
+        V6Case{"Lz4InfoStoredBlock", 0x43, BlockCodec::kStored, 0, -1, false},
+        V6Case{"StoredInfoStoredBlockInPlace", 0x40, BlockCodec::kStored, 0, -1, false},
+        V6Case{"StoredInfoStoredBlocksInPlace", 0x40, BlockCodec::kStored, 50000, -1, false},
+        V6Case{"StoredInfoZeroFlagBlocksInPlace", 0x40, BlockCodec::kStored, 50000, 0, false},
+        V6Case{"StoredInfoLz4Blocks", 0x40, BlockCodec::kLz4, 128 * 1024, -1, false},
+        V6Case{"StoredInfoLzmaBlock", 0x40, BlockCodec::kLzma, 0, -1, false},
+        V6Case{"InfoAtEndStoredBlock", 0xC0, BlockCodec::kStored, 0, -1, false},
+        V6Case{"InfoAtEndLz4Blocks", 0xC0, BlockCodec::kLz4Hc, 32 * 1024, -1, false},
+        V6Case{"HeaderSkipBytes", 0x0343, BlockCodec::kLz4, 128 * 1024, -1, false},
+        // LZMA without the 0x40 bit is not LZMA: its bytes are copied as they are.
+        V6Case{"UnknownBlockFlagsCopied", 0x40, BlockCodec::kStored, 50000, 0x01, false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(Bundle, UnpackedFileOpensAgainWithoutUnpacking) {
+  BundleV6Spec spec;
+  spec.files = ThreeFiles();
+  BuiltBundle built = testing::BuildBundleV6(spec);
+  Opened o;
+  Open(o, built.bytes);
+  ASSERT_TRUE(FileExists(o.path + ".TEMP"));
+  // Opening the ".TEMP" file itself reads it in place and does not own it.
+  Session again;
+  RecordingFrontend fe;
+  OpenArchive(again, fe, o.path + ".TEMP", 2);
+  EXPECT_EQ(again.ArchivePath, o.path + ".TEMP");
+  EXPECT_FALSE(again.TempCreated);
+  EXPECT_FALSE(FileExists(o.path + ".TEMP.TEMP"));
+  EXPECT_EQ(again.AssetBase, built.data_start + built.offsets[2]);
+  EXPECT_EQ(again.ObjectCount, 2u);
+  CleanupTemporaryFiles(again);
+  EXPECT_TRUE(FileExists(o.path + ".TEMP"));
+  // The chooser reopens the working file with another contained file.
+  ReopenWithSelection(o.session, o.frontend, 2);
+  EXPECT_EQ(o.session.ArchiveFolderName, "bundle/CAB-0456");
+  EXPECT_EQ(o.session.ObjectCount, 2u);
+  EXPECT_EQ(testing::ReadFileBytes(o.path + ".TEMP"), built.unpacked);
+  CleanupTemporaryFiles(o.session);
+  ExpectOnlyBundleLeft(o);
+}
+
+TEST(Bundle, SelectedIndexChoosesTheContainedFile) {
+  BundleV3Spec spec;
+  spec.files = ThreeFiles();
+  spec.files[0].name = "Assembly-CSharp.dll";
+  BuiltBundle built = testing::BuildBundleV3(spec);
+  Opened o;
+  Open(o, built.bytes, 2);
+  EXPECT_EQ(o.session.AssetBaseName, "CAB-0456");
+  EXPECT_EQ(o.session.ObjectCount, 2u);
+  EXPECT_EQ(o.frontend.chooser_selected, 2);
+  // A file that is no asset file is shown as one raw entry.
+  Opened dll;
+  Open(dll, built.bytes, 1);
+  EXPECT_TRUE(dll.session.RawSingleFile);
+  EXPECT_EQ(dll.session.EntryName, std::vector<std::string>{"CAB-0123.resS"});
+  CleanupTemporaryFiles(o.session);
+  CleanupTemporaryFiles(dll.session);
+}
+
+TEST(Bundle, NamesAreNormalised) {
+  EXPECT_EQ(NormaliseContainedName("archive:/CAB-0123/CAB-0123"), "/CAB-0123/CAB-0123");
+  EXPECT_EQ(NormaliseContainedName("a:b:c\\d/e"), "c/d/e");
+  EXPECT_EQ(NormaliseContainedName("mainData"), "mainData");
+  EXPECT_EQ(NormaliseContainedName("resources\\unity_builtin_extra"),
+            "resources/unity_builtin_extra");
+}
+
+TEST(Bundle, SplitPiecesAreJoinedThenUnpacked) {
+  BundleV6Spec spec;
+  spec.files = ThreeFiles();
+  BuiltBundle built = testing::BuildBundleV6(spec);
+  TempDir dir;
+  std::string base = dir.File("bundle.unity3d");
+  int pieces = testing::WriteSplitPieces(base, built.bytes, (built.bytes.size() + 2) / 3);
+  ASSERT_EQ(pieces, 3);
+  Session s;
+  RecordingFrontend fe;
+  OpenArchive(s, fe, base + ".split0");
+  EXPECT_EQ(s.SplitCount, 3);
+  EXPECT_EQ(testing::ReadFileBytes(base), built.bytes);
+  EXPECT_EQ(s.ArchivePath, base + ".TEMP");
+  EXPECT_EQ(s.ArchiveBaseName, "bundle");
+  EXPECT_EQ(testing::ReadFileBytes(base + ".TEMP"), built.unpacked);
+  EXPECT_EQ(s.ObjectCount, 5u);
+  CleanupTemporaryFiles(s);
+  EXPECT_EQ(testing::ListFiles(dir.Path()),
+            (std::vector<std::string>{"bundle.unity3d.split0", "bundle.unity3d.split1",
+                                      "bundle.unity3d.split2"}));
+}
+
+// ---- Malformed bundles ----
+
+std::string OpenFails(const Bytes& bundle, int index = 0) {
+  Opened o;
+  std::string message;
+  try {
+    Open(o, bundle, index);
+    message = "(opened)";
+  } catch (const std::exception& e) {
+    message = e.what();
+  }
+  ExpectOnlyBundleLeft(o);
+  return message;
+}
+
+Bytes Cut(Bytes b, size_t keep) {
+  b.resize(keep);
+  return b;
+}
+
+TEST(BundleMalformed, EmptyTableOrIndexPastTheEnd) {
+  BundleV3Spec v3;
+  BundleV6Spec v6;
+  EXPECT_EQ(OpenFails(testing::BuildBundleV3(v3).bytes), "The bundle holds no contained files.");
+  EXPECT_EQ(OpenFails(testing::BuildBundleV6(v6).bytes), "The bundle holds no contained files.");
+  v3.files = v6.files = ThreeFiles();
+  EXPECT_EQ(OpenFails(testing::BuildBundleV3(v3).bytes, 3),
+            "Contained file index 3 is not in the bundle: it holds 3 files (indices 0 to 2).");
+  EXPECT_EQ(OpenFails(testing::BuildBundleV6(v6).bytes, 7),
+            "Contained file index 7 is not in the bundle: it holds 3 files (indices 0 to 2).");
+  EXPECT_NE(OpenFails(testing::BuildBundleV6(v6).bytes, -1).find("whole number from 0 to 2"),
+            std::string::npos);
+}
+
+TEST(BundleMalformed, TruncatedCompressedData) {
+  BundleV6Spec spec;
+  spec.files = ThreeFiles();
+  spec.codec = BlockCodec::kLz4;
+  Bytes lz4 = testing::BuildBundleV6(spec).bytes;
+  EXPECT_EQ(OpenFails(Cut(lz4, lz4.size() - 10)), "Error size lz4 in data stream.");
+  // The info itself cut short.
+  EXPECT_EQ(OpenFails(Cut(lz4, 60)), "Error size lz4 in data stream.");
+
+  spec.codec = BlockCodec::kLzma;
+  spec.block_size = 0;
+  Bytes lzma = testing::BuildBundleV6(spec).bytes;
+  EXPECT_EQ(OpenFails(Cut(lzma, lzma.size() - 10)), "Error lzma in data stream.");
+
+  BundleV3Spec v3;
+  v3.files = ThreeFiles();
+  BuiltBundle web = testing::BuildBundleV3(v3);
+  const size_t header = web.data_start;
+  EXPECT_EQ(OpenFails(Cut(web.bytes, web.bytes.size() - 100)), "Error lzma in data stream.");
+  EXPECT_EQ(OpenFails(Cut(web.bytes, header + 4)), "input lzma *.TEMP file is too short.");
+}
+
+TEST(BundleMalformed, BadLzmaPropertiesAndData) {
+  BundleV3Spec v3;
+  v3.files = ThreeFiles();
+  BuiltBundle web = testing::BuildBundleV3(v3);
+  Bytes props = web.bytes;
+  props[web.data_start] = 0xFF;
+  EXPECT_EQ(OpenFails(props), "Incorrect stream properties lzma.");
+  Bytes garbage = web.bytes;
+  for (size_t i = web.data_start + 13; i < garbage.size(); ++i)
+    garbage[i] = static_cast<uint8_t>(i * 131);
+  EXPECT_EQ(OpenFails(garbage), "Error lzma in data stream.");
+  // A size field beyond what the 32-bit header can describe is refused before decoding.
+  Bytes huge = web.bytes;
+  huge[web.data_start + 5 + 4] = 1;
+  EXPECT_NE(OpenFails(huge).find("more than its 32-bit header can describe"), std::string::npos);
+}
+
+TEST(BundleMalformed, CountsAndSizesBeyondTheInfo) {
+  BundleV6Spec spec;
+  spec.flags = 0x40;
+  spec.codec = BlockCodec::kLz4;
+  spec.files = ThreeFiles();
+  BuiltBundle built = testing::BuildBundleV6(spec);
+  // The stored info follows the header: "UnityFS", version, "5.x.x", "5.6.7f1", total size,
+  // both info sizes and the flags take 46 bytes; the hash comes first.
+  const size_t block_count = 46 + 16;
+  Bytes blocks = built.bytes;
+  blocks[block_count] = 0x7F;
+  EXPECT_NE(OpenFails(blocks).find("block count"), std::string::npos);
+  Bytes no_blocks = built.bytes;
+  for (int i = 0; i < 4; ++i) no_blocks[block_count + i] = 0;
+  EXPECT_NE(OpenFails(no_blocks).find("Malformed bundle"), std::string::npos);
+  const uint32_t count =
+      (static_cast<uint32_t>(built.bytes[block_count + 2]) << 8) | built.bytes[block_count + 3];
+  const size_t dir_count = block_count + 4 + 10 * count;
+  Bytes dirs = built.bytes;
+  dirs[dir_count] = 0x10;
+  EXPECT_NE(OpenFails(dirs).find("directory count"), std::string::npos);
+  // A block that claims to unpack to 256 MiB from a few bytes is refused before allocating.
+  Bytes bomb = built.bytes;
+  bomb[block_count + 4] = 0x10;
+  EXPECT_EQ(OpenFails(bomb), "Error size lz4 in data stream.");
+  // A compressed size past the end of the file.
+  Bytes past = built.bytes;
+  past[block_count + 4 + 4] = 0x7F;
+  EXPECT_EQ(OpenFails(past), "Error size lz4 in data stream.");
+  // A contained file that lies past the end of the data.
+  Bytes far = built.bytes;
+  far[dir_count + 4 + 2] = 0x7F;
+  EXPECT_NE(OpenFails(far).find("reaches past the end"), std::string::npos);
+}
+
+TEST(BundleMalformed, TruncatedHeadersAndGarbage) {
+  BundleV6Spec spec;
+  spec.files = ThreeFiles();
+  Bytes fs = testing::BuildBundleV6(spec).bytes;
+  BundleV3Spec v3;
+  v3.files = ThreeFiles();
+  Bytes web = testing::BuildBundleV3(v3).bytes;
+  for (size_t keep : {16, 20, 30, 40, 45, 55}) {
+    EXPECT_NE(OpenFails(Cut(fs, keep)), "(opened)") << keep;
+    EXPECT_NE(OpenFails(Cut(web, keep)), "(opened)") << keep;
+  }
+  std::mt19937 rng(7);
+  for (int round = 0; round < 40; ++round) {
+    Bytes bad = round % 2 ? fs : web;
+    for (int k = 0; k < 6; ++k) bad[20 + rng() % 120] = static_cast<uint8_t>(rng());
+    Opened o;
+    try {
+      Open(o, bad);
+      CleanupTemporaryFiles(o.session);
+    } catch (const std::exception&) {
+    }
+    ExpectOnlyBundleLeft(o);
+  }
+}
+
+}  // namespace
+}  // namespace kestrix
