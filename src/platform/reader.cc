@@ -26,6 +26,11 @@ void Reader::Fill(uint64_t pos, size_t want) {
 }
 
 void Reader::Read(void* dst, size_t n) {
+  if (pos_ >= buffer_pos_ && pos_ - buffer_pos_ + n <= buffer_len_) {
+    if (n) std::memcpy(dst, buffer_.data() + (pos_ - buffer_pos_), n);
+    pos_ += n;
+    return;
+  }
   Require(n);
   if (n == 0) return;
   auto* out = static_cast<uint8_t*>(dst);
@@ -65,7 +70,7 @@ uint16_t Reader::U16(ByteOrder o) {
   return Get16(b, o);
 }
 
-uint32_t Reader::U32(ByteOrder o) {
+uint32_t Reader::SlowU32(ByteOrder o) {
   uint8_t b[4];
   Read(b, 4);
   return Get32(b, o);

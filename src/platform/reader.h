@@ -37,7 +37,15 @@ class Reader {
   uint64_t U64() { return U64(order_); }
   int32_t I32() { return static_cast<int32_t>(U32(order_)); }
   uint16_t U16(ByteOrder o);
-  uint32_t U32(ByteOrder o);
+  uint32_t U32(ByteOrder o) {
+    // Most reads are small and inside the buffer: no call, one check.
+    if (pos_ >= buffer_pos_ && pos_ - buffer_pos_ + 4 <= buffer_len_) {
+      const uint8_t* p = buffer_.data() + (pos_ - buffer_pos_);
+      pos_ += 4;
+      return Get32(p, o);
+    }
+    return SlowU32(o);
+  }
   uint64_t U64(ByteOrder o);
   int32_t I32(ByteOrder o) { return static_cast<int32_t>(U32(o)); }
 
@@ -53,6 +61,7 @@ class Reader {
 
  private:
   void Fill(uint64_t pos, size_t want);
+  uint32_t SlowU32(ByteOrder o);
 
   ByteSource& source_;
   uint64_t size_;
