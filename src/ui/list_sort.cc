@@ -1,5 +1,6 @@
 #include "ui/list_sort.h"
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -46,29 +47,35 @@ inline unsigned char Fold(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-// A name row carries its first eight folded bytes as one number, so most comparisons of a
+// A name row carries its first sixteen folded bytes as two numbers, so most comparisons of a
 // million names never leave the array; equal prefixes fall back to the whole names.
+constexpr size_t kPrefixBytes = 16;
+
 struct NameRow {
-  uint64_t prefix;
+  uint64_t high;
+  uint64_t low;
   const std::string* name;
   uint32_t row;
 };
 
-uint64_t FoldedPrefix(const std::string& name) {
-  uint64_t v = 0;
-  const size_t n = name.size() < 8 ? name.size() : 8;
-  for (size_t k = 0; k < 8; ++k)
-    v = (v << 8) | (k < n ? Fold(static_cast<unsigned char>(name[k])) : 0u);
-  return v;
+NameRow MakeNameRow(const std::string& name, uint32_t row) {
+  uint64_t word[2] = {0, 0};
+  const size_t n = name.size() < kPrefixBytes ? name.size() : kPrefixBytes;
+  for (size_t k = 0; k < kPrefixBytes; ++k) {
+    const uint64_t byte = k < n ? Fold(static_cast<unsigned char>(name[k])) : 0u;
+    word[k / 8] = (word[k / 8] << 8) | byte;
+  }
+  return {word[0], word[1], &name, row};
 }
 
-bool NameLess(const NameRow& a, const NameRow& b) {
-  if (a.prefix != b.prefix) return a.prefix < b.prefix;
+inline bool NameLess(const NameRow& a, const NameRow& b) {
+  if (a.high != b.high) return a.high < b.high;
+  if (a.low != b.low) return a.low < b.low;
   const std::string& x = *a.name;
   const std::string& y = *b.name;
   const size_t n = x.size() < y.size() ? x.size() : y.size();
-  // Equal prefixes mean the first min(8, n) bytes are equal once folded.
-  for (size_t k = n < 8 ? n : 8; k < n; ++k) {
+  // Equal prefixes mean the first min(16, n) bytes are equal once folded.
+  for (size_t k = n < kPrefixBytes ? n : kPrefixBytes; k < n; ++k) {
     const unsigned char p = Fold(static_cast<unsigned char>(x[k]));
     const unsigned char q = Fold(static_cast<unsigned char>(y[k]));
     if (p != q) return p < q;
@@ -86,11 +93,26 @@ uint32_t KeyOf(const ListRow& row, int column) {
 
 // The rows always show the entry table as it stands (the naming pass builds them and import
 // refreshes them), so moving a row to its new place gives what rebuilding it would, without
-// copying two strings per row.
-void Reorder(Session& s, const std::vector<uint32_t>& order) {
-  std::vector<ListRow> rows(order.size());
-  for (size_t r = 0; r < order.size(); ++r) rows[r] = std::move(s.ListRows[order[r]]);
-  s.ListRows = std::move(rows);
+// copying two strings per row. Row r takes the row at order[r]; the permutation is applied in
+// place, cycle by cycle, so no second table of a million rows is allocated.
+void Reorder(Session& s, std::vector<uint32_t>& order) {
+  constexpr uint32_t kPlaced = UINT32_MAX;
+  std::vector<ListRow>& rows = s.ListRows;
+  for (size_t start = 0; start < order.size(); ++start) {
+    if (order[start] == kPlaced) continue;
+    ListRow held = std::move(rows[start]);
+    size_t to = start;
+    for (;;) {
+      const size_t from = order[to];
+      order[to] = kPlaced;
+      if (from == start) {
+        rows[to] = std::move(held);
+        break;
+      }
+      rows[to] = std::move(rows[from]);
+      to = from;
+    }
+  }
 }
 
 }  // namespace
@@ -110,9 +132,8 @@ void SortListRows(Session& s, int column) {
   std::vector<uint32_t> order(n);
   if (column == kColumnName) {
     std::vector<NameRow> items(n);
-    for (size_t r = 0; r < n; ++r)
-      items[r] = {FoldedPrefix(s.ListRows[r].Name), &s.ListRows[r].Name, static_cast<uint32_t>(r)};
-    QuickSort(items, NameLess);
+    for (size_t r = 0; r < n; ++r) items[r] = MakeNameRow(s.ListRows[r].Name, static_cast<uint32_t>(r));
+    QuickSort(items, [](const NameRow& a, const NameRow& b) { return NameLess(a, b); });
     for (size_t r = 0; r < n; ++r) order[r] = items[r].row;
   } else {
     std::vector<KeyedRow> items(n);
