@@ -121,6 +121,10 @@ class TForm1::BusyScope {
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), frontend_(*this) {
   setObjectName("Form1");
+  // The designed places fit an 8-point font; the system family takes the designed size.
+  QFont designed = font();
+  designed.setPointSize(8);
+  setFont(designed);
   CreateControls();
   FormCreate();
 }
@@ -293,12 +297,26 @@ void TForm1::SetCaptions() {
   BtnExportSelOriginal->setText(Caption(kStrExportSelected));
   BtnExportSelSource->setText(Caption(kStrExportSource));
   BtnSelAll->setText(Caption(kStrSelectAll));
-  // The check boxes and radio buttons keep their designed places; longer captions (Russian)
-  // widen them.
-  for (QWidget* w : {static_cast<QWidget*>(ModeSN), static_cast<QWidget*>(ModeST),
-                     static_cast<QWidget*>(Match_Case), static_cast<QWidget*>(Loop_Search)})
-    w->resize(std::max(w->width(), w->sizeHint().width()), w->height());
+  PlaceSearchBar();
   PlaceLabels();
+}
+
+void TForm1::PlaceSearchBar() {
+  // The designed places suit the designed font; a wider system font or the longer Russian
+  // captions widen a control and push the ones after it right instead of covering them.
+  auto widen = [](QWidget* w) {
+    w->resize(std::max(w->width(), w->sizeHint().width()), w->height());
+  };
+  for (QWidget* w : std::initializer_list<QWidget*>{ModeSN, ModeST, Find_Next, Find_Pred,
+                                                    Items_Select, Match_Case, Loop_Search})
+    widen(w);
+  auto right = [](QWidget* w) { return w->x() + w->width(); };
+  Find_Text->move(std::max(104, std::max(right(ModeSN), right(ModeST)) + 7), Find_Text->y());
+  Find_Next->move(std::max(265, right(Find_Text) + 8), Find_Next->y());
+  Find_Pred->move(std::max(401, right(Find_Next) + 7), Find_Pred->y());
+  Items_Select->move(std::max(536, right(Find_Pred) + 6), Items_Select->y());
+  Match_Case->move(std::max(673, right(Items_Select) + 7), Match_Case->y());
+  Loop_Search->move(std::max(672, right(Items_Select) + 6), Loop_Search->y());
 }
 
 void TForm1::ApplySizeRules(const QSize& screen) {

@@ -143,6 +143,7 @@ class TForm1 : public QWidget {
   void SetCaptions();
   void LayoutControls();
   void PlaceLabels();
+  void PlaceSearchBar();
   void UpdateCommands();
   bool CanUseList() const;
   bool ListView1MouseDown(Qt::MouseButton button, const QPoint& pos);
