@@ -297,8 +297,22 @@ void TForm1::SetCaptions() {
   BtnExportSelOriginal->setText(Caption(kStrExportSelected));
   BtnExportSelSource->setText(Caption(kStrExportSource));
   BtnSelAll->setText(Caption(kStrSelectAll));
+  FitTopButtons();
   PlaceSearchBar();
   PlaceLabels();
+}
+
+void TForm1::FitTopButtons() {
+  // The three buttons keep their designed width (the progress bar and the labels line up with
+  // them); a caption that does not fit gets a smaller font instead.
+  for (QPushButton* b : {Button1, Button2, Button3}) {
+    QFont f = font();
+    b->setFont(f);
+    while (b->sizeHint().width() > b->width() && f.pointSize() > 6) {
+      f.setPointSize(f.pointSize() - 1);
+      b->setFont(f);
+    }
+  }
 }
 
 void TForm1::PlaceSearchBar() {

@@ -144,6 +144,7 @@ class TForm1 : public QWidget {
   void LayoutControls();
   void PlaceLabels();
   void PlaceSearchBar();
+  void FitTopButtons();
   void UpdateCommands();
   bool CanUseList() const;
   bool ListView1MouseDown(Qt::MouseButton button, const QPoint& pos);
