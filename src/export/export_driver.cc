@@ -153,7 +153,9 @@ void ExportEntryOrThrow(const Session& s, size_t i, Reader& data, Frontend& fron
         ExportAudio(CallAt(s, i, data, start, size, RelativeFolder(s, "Sounds")), ctx,
                     s.ArchiveFolderName, FileNameOf(s.ArchivePath) + ".resS");
     } catch (const std::exception& e) {
+      // The user needs to know which entry failed; some converters already say it.
       converter_error = e.what();
+      if (converter_error.rfind(name, 0) != 0) converter_error = name + ": " + converter_error;
     }
   }
 

@@ -1,16 +1,15 @@
 #include "ui/run_window.h"
 
 #include <QApplication>
-#include <QLabel>
+
+#include "ui/main_window.h"
 
 namespace kestrix {
 
 int RunWindow(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Kestrix");
-  QLabel window("Kestrix");
-  window.setWindowTitle(QString("Kestrix ") + KESTRIX_VERSION);
-  window.resize(760, 680);
+  TForm1 window;
   window.show();
   return app.exec();
 }

@@ -1,0 +1,35 @@
+// Sorting the window's list. Kept free of Qt so that tests and the benchmark sort without a
+// window.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace kestrix {
+
+struct Session;
+
+enum ListColumn : int {
+  kColumnNumber = 0,
+  kColumnName = 1,
+  kColumnType = 2,
+  kColumnSize = 3,
+  kColumnOffset = 4,
+  kListColumnCount = 5,
+};
+
+// Reorders the session's list rows by a column, ascending, starting from the current row order.
+// The "#" column restores the order of the entry table. Names compare with the ASCII letters
+// folded; class, size and offset compare as unsigned 32-bit numbers. Equal keys may change
+// their relative order on every call (the sort is not stable).
+void SortListRows(Session& session, int column);
+
+// The quicksort behind it (middle element as pivot), on 32-bit keys with their row numbers;
+// exposed for tests.
+struct KeyedRow {
+  uint32_t key;
+  uint32_t row;
+};
+void QuickSortKeys(std::vector<KeyedRow>& items);
+
+}  // namespace kestrix

@@ -1,0 +1,177 @@
+// The main window: open, the contained-file chooser, the virtual list with sorting and its
+// popup menu, the export commands with their progress frame, and the search bar. The window
+// owns the session; every command calls an operation on it through the frontend seam.
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/frontend.h"
+#include "core/session.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+class QTimer;
+
+namespace kestrix {
+
+class ListModel;
+class TForm1;
+
+// What operations show the user, through the window.
+class WindowFrontend : public Frontend {
+ public:
+  explicit WindowFrontend(TForm1& form) : form_(form) {}
+  void ShowProgress(int percent) override;
+  void ProcessMessages() override;
+  void MessageBox(const std::string& text) override;
+  void ErrorBox(const std::string& text) override;
+  void ConsoleLine(const std::string&) override {}
+  void EnableCommands(bool enabled) override;
+  void FillChooser(const std::vector<std::string>& names, int selected) override;
+
+ private:
+  TForm1& form_;
+};
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Controls, under the names the rest of the program and the tests know them by.
+  QPushButton* Button1 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QProgressBar* ProgressBar1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QComboBox* ComboBox1 = nullptr;
+  QTableView* ListView1 = nullptr;
+  QFrame* TabControl1 = nullptr;
+  QRadioButton* ModeSN = nullptr;
+  QRadioButton* ModeST = nullptr;
+  QLineEdit* Find_Text = nullptr;
+  QPushButton* Find_Next = nullptr;
+  QPushButton* Find_Pred = nullptr;
+  QPushButton* Items_Select = nullptr;
+  QCheckBox* Match_Case = nullptr;
+  QCheckBox* Loop_Search = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+  QAction* BtnExportSelOriginal = nullptr;
+  QAction* BtnExportSelSource = nullptr;
+  QAction* BtnSelAll = nullptr;
+  QTimer* Timer1 = nullptr;
+  QFileDialog* OpenDialog1 = nullptr;
+
+  Session& session() { return session_; }
+  Frontend& frontend() { return frontend_; }
+  ListModel& model() { return *model_; }
+
+  // Opens an archive: what the open dialog, a dropped file and a start-up path all run.
+  void OpenPath(const std::string& path);
+  // Progress of open, export and import (0 to 100); the frame takes the matching colour.
+  void ShowProgress(int percent);
+  QColor FrameColor() const { return frame_color_; }
+  int FadeCounter() const { return fade_counter_; }
+
+  // True while open or an export runs; nothing that starts another operation is accepted.
+  bool Busy() const { return busy_depth_ > 0; }
+  void EnableCommands(bool enabled);
+  void FillChooser(const std::vector<std::string>& names, int selected);
+
+  // Message and error boxes go here instead of modal boxes when set (tests record them).
+  using BoxSink = std::function<void(bool error, const std::string& text)>;
+  void SetBoxSink(BoxSink sink) { box_sink_ = std::move(sink); }
+  void ShowBox(bool error, const std::string& text);
+
+  // The window's size for a screen of this size (small screens get a smaller window).
+  void ApplySizeRules(const QSize& screen);
+
+  // Selected rows in row order, and the focused row (-1 when none).
+  std::vector<int> SelectedRows() const;
+  int FocusedRow() const;
+  // The archive name shown in the title ("" when nothing is open).
+  const std::string& OpenArchiveName() const { return open_name_; }
+
+ public slots:
+  void Button1Click();
+  void Button2Click();
+  void ComboBox1Click(int index);
+  void ListView1ColumnClick(int column);
+  void BtnExportSelOriginalClick();
+  void BtnExportSelSourceClick();
+  void BtnSelAllClick();
+  void Timer1Timer();
+  void Find_NextClick();
+  void Find_PredClick();
+  void Items_SelectClick();
+  void ModeSNClick();
+  void ModeSTClick();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class BusyScope;
+
+  void FormCreate();
+  void CreateControls();
+  void SetCaptions();
+  void LayoutControls();
+  void PlaceLabels();
+  void PlaceSearchBar();
+  void FitTopButtons();
+  void UpdateCommands();
+  bool CanUseList() const;
+  bool ListView1MouseDown(Qt::MouseButton button, const QPoint& pos);
+  void ClampColumn(int column, int width);
+
+  void RunOpen(const std::function<void()>& open);
+  void ShowOpenedArchive();
+  void UpdateTitle();
+  void ExportSelection(void (*set_switches)(ExportSwitches&));
+  void RunExport(const std::vector<size_t>& entries, bool process_messages);
+
+  void FindStep(int start, bool backward);
+  void SetFocusedRow(int row);
+  void SelectRow(int row);
+
+  void SetFrameColor(double x);
+  QRect FrameRect() const;
+
+  Session session_;
+  WindowFrontend frontend_;
+  ListModel* model_ = nullptr;
+  BoxSink box_sink_;
+  int busy_depth_ = 0;
+  bool archive_open_ = false;
+  std::string open_name_;
+  QColor frame_color_;
+  int fade_counter_ = 100;
+};
+
+}  // namespace kestrix

@@ -1,0 +1,514 @@
+// Drives the real window on the offscreen platform: open, labels, sorting, the popup menu, the
+// export commands with their progress, search and selection, button states, languages.
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModel>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/localization.h"
+#include "core/session.h"
+#include "formats/archive_open.h"
+#include "platform/language.h"
+#include "support/asset_builder.h"
+#include "support/test_env.h"
+#include "types/detect_platform.h"
+#include "ui/list_model.h"
+#include "ui/list_sort.h"
+
+namespace kestrix {
+namespace {
+
+using testing::AssetSpec;
+using testing::ByteWriter;
+using testing::Bytes;
+using testing::NamedObject;
+using testing::TempDir;
+
+std::string S(const QString& q) { return q.toStdString(); }
+
+Bytes TextObject(const std::string& name, const std::string& text) {
+  ByteWriter w;
+  w.Str(text);
+  return NamedObject(name, w.Data());
+}
+
+Bytes TextureObject(const std::string& name, const std::string& inside) {
+  ByteWriter w;
+  w.U32(4).U32(4).U32(8).U32(10).Zeros(16).Text(inside).Zeros(16);
+  return NamedObject(name, w.Data());
+}
+
+// Ten objects whose names, classes, sizes and offsets each sort differently from table order.
+// Object 9 claims 0x90000000 bytes, past 2 GiB, so that sizes must compare unsigned.
+AssetSpec RichSpec() {
+  AssetSpec spec;
+  spec.objects = {
+      {49, TextObject("readme", "plain words")},
+      {21, NamedObject("Zeta", Bytes(40, 1))},
+      {1, Bytes(24, 2)},
+      {28, TextureObject("alpha", "needle")},
+      {21, NamedObject("beta", Bytes(8, 3))},
+      {115, NamedObject("Gamma", Bytes(12, 4))},
+      {1, Bytes()},
+      {49, TextObject("HERO", "the needle is here")},
+      {21, NamedObject("delta", Bytes(20, 5))},
+      {1, Bytes(24, 'z')},
+  };
+  return spec;
+}
+
+std::string WriteRichArchive(const TempDir& dir) {
+  AssetSpec spec = RichSpec();
+  const std::string path = dir.File("rich.assets");
+  testing::WriteFileBytes(path, testing::BuildAssetFile(spec));
+  // The last object keeps its place but states a size past 2 GiB.
+  Session probe;
+  testing::RecordingFrontend quiet;
+  OpenArchive(probe, quiet, path);
+  spec.record_overrides.push_back({9, probe.EntryOffset(9), 0x90000000u});
+  testing::WriteFileBytes(path, testing::BuildAssetFile(spec));
+  return path;
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitLocalization(kLangEnglish);
+    form_ = std::make_unique<TForm1>();
+    form_->SetBoxSink([this](bool error, const std::string& text) {
+      (error ? errors_ : messages_).push_back(text);
+    });
+    form_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+  }
+  void TearDown() override { form_.reset(); }
+
+  TForm1& form() { return *form_; }
+  int Rows() { return form().model().rowCount(); }
+  std::string Cell(int row, int column) {
+    return S(form().model().data(form().model().index(row, column), Qt::DisplayRole).toString());
+  }
+  const ListRow& Row(int r) { return form().session().ListRows.at(static_cast<size_t>(r)); }
+  void ClickHeader(int column) {
+    QHeaderView* header = form().ListView1->horizontalHeader();
+    const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                    header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+  }
+  void Select(const std::vector<int>& rows) {
+    form().ListView1->clearSelection();
+    for (int r : rows)
+      form().ListView1->selectionModel()->select(
+          form().model().index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+  void Search(const std::string& text, bool backward = false) {
+    form().Find_Text->setText(QString::fromStdString(text));
+    QTest::mouseClick(backward ? form().Find_Pred : form().Find_Next, Qt::LeftButton);
+  }
+  std::string FocusedName() {
+    const int r = form().FocusedRow();
+    return r < 0 ? "" : Row(r).Name;
+  }
+
+  TempDir dir_;
+  std::unique_ptr<TForm1> form_;
+  std::vector<std::string> messages_, errors_;
+};
+
+TEST_F(WindowTest, OpensTheDemoArchiveWithItsLabels) {
+  const std::string path = dir_.File("demo.assets");
+  testing::CopyFile(std::string(KESTRIX_SAMPLES_DIR) + "/demo.assets", path);
+  form().OpenPath(path);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(Rows(), 20);
+  EXPECT_EQ(S(form().Label1->text()), "Archive: ");
+  EXPECT_EQ(S(form().Label2->text()),
+            "Size: " + std::to_string(std::filesystem::file_size(path)));
+  EXPECT_EQ(S(form().Label3->text()), "Version: 5.6.3f1 id: 17 " + PlatformName(5));
+  EXPECT_EQ(S(form().Label4->text()), "Files: 20");
+  EXPECT_EQ(S(form().windowTitle()), std::string("Kestrix ") + KESTRIX_VERSION + " - demo.assets");
+  ASSERT_EQ(form().ComboBox1->count(), 1);
+  EXPECT_EQ(S(form().ComboBox1->currentText()), "demo.assets");
+  EXPECT_EQ(Cell(0, kColumnNumber), "1");
+  EXPECT_EQ(Cell(0, kColumnName), "readme.txt");
+  EXPECT_EQ(Cell(0, kColumnType), "49 (TextAsset)");
+  EXPECT_EQ(Cell(13, kColumnName), "wood_00001.mat");
+  EXPECT_EQ(Cell(0, kColumnOffset).substr(0, 2), "0x");
+  EXPECT_EQ(Cell(0, kColumnOffset).size(), 10u);
+  EXPECT_EQ(S(form().model().headerData(kColumnType, Qt::Horizontal, Qt::DisplayRole).toString()),
+            "Type");
+}
+
+TEST_F(WindowTest, ControlCharactersOfTheEngineVersionShowAsBars) {
+  AssetSpec spec;
+  spec.unity_version = "5.6\x01x\x1f";
+  spec.objects = {{21, NamedObject("m", Bytes(8, 0))}};
+  const std::string path = dir_.File("odd.assets");
+  testing::WriteFileBytes(path, testing::BuildAssetFile(spec));
+  form().OpenPath(path);
+  EXPECT_EQ(form().session().UnityVersion, "5.6|x|");
+  EXPECT_EQ(S(form().Label3->text()), "Version: 5.6|x| id: 17 " + PlatformName(5));
+}
+
+TEST_F(WindowTest, SortsByEveryColumnAndNumberRestoresTableOrder) {
+  ClickHeader(kColumnName);  // nothing open: nothing happens
+  EXPECT_EQ(Rows(), 0);
+  form().OpenPath(WriteRichArchive(dir_));
+  ASSERT_EQ(Rows(), 10);
+
+  ClickHeader(kColumnName);
+  std::vector<std::string> names;
+  for (int r = 0; r < Rows(); ++r) names.push_back(Cell(r, kColumnName));
+  EXPECT_EQ(names, (std::vector<std::string>{"alpha.tex", "beta.mat", "delta.mat", "Gamma.script",
+                                             "HERO.txt", "readme.txt", "rich_00001.1",
+                                             "rich_00002.1", "rich_00003.1", "Zeta.mat"}));
+
+  ClickHeader(kColumnSize);
+  EXPECT_EQ(Row(0).Size, 0u);
+  EXPECT_EQ(Row(9).Size, 0x90000000u);
+  EXPECT_EQ(Cell(9, kColumnSize), "2415919104");
+  for (int r = 1; r < 10; ++r) EXPECT_LE(Row(r - 1).Size, Row(r).Size);
+
+  ClickHeader(kColumnType);
+  for (int r = 1; r < 10; ++r)
+    EXPECT_LE(static_cast<uint32_t>(Row(r - 1).ClassId), static_cast<uint32_t>(Row(r).ClassId));
+  EXPECT_EQ(Row(0).ClassId, 1);
+  EXPECT_EQ(Row(9).ClassId, 115);
+
+  ClickHeader(kColumnOffset);
+  for (int r = 1; r < 10; ++r) EXPECT_LE(Row(r - 1).Offset, Row(r).Offset);
+
+  ClickHeader(kColumnNumber);
+  for (int r = 0; r < 10; ++r) EXPECT_EQ(Row(r).Number, r + 1);
+  EXPECT_EQ(Cell(1, kColumnName), "Zeta.mat");
+}
+
+TEST_F(WindowTest, ExportSelectedWritesTheSelectedRowsInRowOrder) {
+  const std::string path = WriteRichArchive(dir_);
+  form().OpenPath(path);
+  ClickHeader(kColumnName);
+  Select({5, 2, 9});
+  form().ShowProgress(0);
+  std::vector<int> progress;
+  QObject::connect(form().ProgressBar1, &QProgressBar::valueChanged,
+                   [&](int v) { progress.push_back(v); });
+  form().BtnExportSelOriginal->trigger();
+  EXPECT_EQ(progress, (std::vector<int>{33, 66, 100}));
+  EXPECT_TRUE(errors_.empty()) << errors_.front();
+  EXPECT_EQ(testing::ListFiles(dir_.File("Unity_Assets_Files/rich")),
+            (std::vector<std::string>{"Zeta.mat", "delta.mat", "readme.txt"}));
+  EXPECT_EQ(testing::ReadFileBytes(dir_.File("Unity_Assets_Files/rich/readme.txt")),
+            Bytes({'p', 'l', 'a', 'i', 'n', ' ', 'w', 'o', 'r', 'd', 's'}));
+  // The run's switches do not outlive it.
+  const ExportSwitches& sw = form().session().Switches;
+  EXPECT_FALSE(sw.ExportRawTextures || sw.ExportRawAudio || sw.ExportRawMeshes || sw.ExportSource);
+  EXPECT_TRUE(form().Button2->isEnabled());
+  EXPECT_TRUE(form().Timer1->isActive());
+
+  // Without a selection nothing is written and the progress stays.
+  form().ListView1->clearSelection();
+  progress.clear();
+  form().BtnExportSelSource->trigger();
+  EXPECT_TRUE(progress.empty());
+}
+
+TEST_F(WindowTest, PopupMenuOnlyWithAnOpenArchiveAndSelectAll) {
+  QTest::mouseClick(form().ListView1->viewport(), Qt::RightButton, {}, QPoint(20, 10));
+  EXPECT_FALSE(form().PopupMenu1->isVisible());
+  form().OpenPath(WriteRichArchive(dir_));
+  QTest::mouseClick(form().ListView1->viewport(), Qt::RightButton, {}, QPoint(20, 10));
+  EXPECT_TRUE(form().PopupMenu1->isVisible());
+  form().PopupMenu1->hide();
+  form().BtnSelAll->trigger();
+  EXPECT_EQ(form().SelectedRows().size(), 10u);
+}
+
+TEST_F(WindowTest, FindNextAndPredWithAndWithoutWrapAround) {
+  form().OpenPath(WriteRichArchive(dir_));
+  // Matches of ".mat": rows 1, 4 and 8. Without a focused row the first row is tested first.
+  Search("readme");
+  EXPECT_EQ(form().FocusedRow(), 0);
+  form().ListView1->selectionModel()->clearCurrentIndex();
+  Search(".mat");
+  EXPECT_EQ(form().FocusedRow(), 1);
+  Search(".mat");
+  EXPECT_EQ(form().FocusedRow(), 4);
+  Search(".mat");
+  EXPECT_EQ(form().FocusedRow(), 8);
+  Search(".mat");  // end of the list: the focused row is selected again
+  EXPECT_EQ(form().FocusedRow(), 8);
+  EXPECT_EQ(form().SelectedRows(), std::vector<int>{8});
+  form().Loop_Search->setChecked(true);
+  Search(".mat");
+  EXPECT_EQ(form().FocusedRow(), 1);
+  Search(".mat", true);
+  EXPECT_EQ(form().FocusedRow(), 8);
+  form().Loop_Search->setChecked(false);
+  Search(".mat", true);
+  EXPECT_EQ(form().FocusedRow(), 4);
+  EXPECT_EQ(form().SelectedRows(), std::vector<int>{4});
+
+  // Backward without a focused row starts at the last row.
+  form().ListView1->selectionModel()->clearCurrentIndex();
+  Search("rich_00003", true);
+  EXPECT_EQ(form().FocusedRow(), 9);
+
+  // Names compare without case unless Match Case is on.
+  form().ListView1->selectionModel()->clearCurrentIndex();
+  Search("hero");
+  EXPECT_EQ(FocusedName(), "HERO.txt");
+  form().ListView1->selectionModel()->clearCurrentIndex();
+  form().Match_Case->setChecked(true);
+  Search("hero");
+  EXPECT_EQ(form().FocusedRow(), 0);
+  EXPECT_EQ(form().SelectedRows(), std::vector<int>{0});
+
+  // The search follows the sorted list.
+  form().Match_Case->setChecked(false);
+  ClickHeader(kColumnName);
+  form().ListView1->selectionModel()->clearCurrentIndex();
+  Search(".mat");
+  EXPECT_EQ(FocusedName(), "beta.mat");
+  Search(".mat");
+  EXPECT_EQ(FocusedName(), "delta.mat");
+}
+
+TEST_F(WindowTest, ItemsSelectSelectsEveryMatch) {
+  form().OpenPath(WriteRichArchive(dir_));
+  form().Find_Text->setText(".mat");
+  QTest::mouseClick(form().Items_Select, Qt::LeftButton);
+  EXPECT_EQ(form().SelectedRows(), (std::vector<int>{1, 4, 8}));
+  EXPECT_EQ(form().FocusedRow(), 8);
+  form().Find_Text->setText("rich");
+  QTest::mouseClick(form().Items_Select, Qt::LeftButton);
+  EXPECT_EQ(form().SelectedRows(), (std::vector<int>{2, 6, 9}));
+  form().Find_Text->setText("nothing like it");
+  QTest::mouseClick(form().Items_Select, Qt::LeftButton);
+  EXPECT_TRUE(form().SelectedRows().empty());
+}
+
+TEST_F(WindowTest, DataSearchFindsTextAcrossAChunkBoundaryAndSkipsTextures) {
+  std::string text(1024000 + 4000, '.');
+  text.replace(1024000 - 3, 6, "needle");
+  AssetSpec spec;
+  spec.objects = {{21, NamedObject("plain", Bytes(16, 0))},
+                  {28, TextureObject("picture", "needle")},
+                  {49, TextObject("long", text)},
+                  {21, NamedObject("after", Bytes(16, 0))}};
+  const std::string path = dir_.File("big.assets");
+  testing::WriteFileBytes(path, testing::BuildAssetFile(spec));
+  form().OpenPath(path);
+  ASSERT_EQ(Rows(), 4);
+
+  form().ModeST->click();
+  EXPECT_TRUE(form().Match_Case->isChecked());
+  EXPECT_FALSE(form().Match_Case->isEnabled());
+  Search("needle");
+  EXPECT_EQ(form().FocusedRow(), 2);
+  Search("needle");  // the texture holds it too, but textures are not searched
+  EXPECT_EQ(form().FocusedRow(), 2);
+  form().Loop_Search->setChecked(true);
+  Search("needle");
+  EXPECT_EQ(form().FocusedRow(), 2);
+  EXPECT_EQ(form().SelectedRows(), std::vector<int>{2});
+
+  form().ModeSN->click();
+  EXPECT_FALSE(form().Match_Case->isChecked());
+  EXPECT_TRUE(form().Match_Case->isEnabled());
+}
+
+TEST_F(WindowTest, ButtonStatesWhileOpeningAndExporting) {
+  EXPECT_TRUE(form().Button1->isEnabled());
+  EXPECT_FALSE(form().Button2->isEnabled());
+  EXPECT_FALSE(form().Button3->isEnabled());
+  EXPECT_EQ(form().ComboBox1->count(), 0);
+  EXPECT_EQ(Rows(), 0);
+
+  struct Seen {
+    bool any_enabled = false;
+    bool closed = false;
+    int calls = 0;
+  } seen;
+  auto watch = [&](int) {
+    ++seen.calls;
+    seen.any_enabled |= form().Button1->isEnabled() || form().Button2->isEnabled() ||
+                        form().Button3->isEnabled() || form().ComboBox1->isEnabled() ||
+                        form().Find_Next->isEnabled() || form().Items_Select->isEnabled();
+    seen.closed |= form().close();
+  };
+  auto connection = QObject::connect(form().ProgressBar1, &QProgressBar::valueChanged, watch);
+  const std::string path = WriteRichArchive(dir_);
+  form().OpenPath(path);
+  EXPECT_GT(seen.calls, 0);
+  EXPECT_FALSE(seen.any_enabled);
+  EXPECT_FALSE(seen.closed);
+  EXPECT_TRUE(form().isVisible());
+
+  EXPECT_TRUE(form().Button1->isEnabled());
+  EXPECT_TRUE(form().Button2->isEnabled());
+  EXPECT_FALSE(form().Button3->isEnabled());  // no import in this build
+  EXPECT_TRUE(form().ComboBox1->isEnabled());
+
+  // Choosing the contained file reopens it, with the chooser disabled meanwhile.
+  seen = Seen();
+  form().ComboBox1Click(0);
+  EXPECT_GT(seen.calls, 0);
+  EXPECT_FALSE(seen.any_enabled);
+  EXPECT_EQ(Rows(), 10);
+
+  // "Export all files": every command waits, the window stays open.
+  {
+    const QSignalBlocker quiet(form().ProgressBar1);
+    form().ShowProgress(0);
+  }
+  seen = Seen();
+  QTest::mouseClick(form().Button2, Qt::LeftButton);
+  EXPECT_EQ(seen.calls, 10);
+  EXPECT_FALSE(seen.any_enabled);
+  EXPECT_FALSE(seen.closed);
+  EXPECT_TRUE(form().Button2->isEnabled());
+  EXPECT_FALSE(form().session().Switches.ExportSource);
+  QObject::disconnect(connection);
+  // The object past 2 GiB cannot be exported, and the texture whose data is no picture cannot be
+  // converted (its raw copy is still written); the others are exported.
+  ASSERT_EQ(errors_.size(), 2u) << errors_[0];
+  EXPECT_NE(errors_[0].find("alpha.tex"), std::string::npos) << errors_[0];
+  EXPECT_NE(errors_[1].find("past the end"), std::string::npos) << errors_[1];
+  EXPECT_EQ(testing::ListFiles(dir_.File("Unity_Assets_Files/rich")).size(), 9u);
+}
+
+TEST_F(WindowTest, RawOggFileEmptyAssetFileAndFailedOpen) {
+  const std::string ogg = dir_.File("music.ogg");
+  Bytes sound = {'O', 'g', 'g', 'S', 0, 2};
+  sound.resize(300, 7);
+  testing::WriteFileBytes(ogg, sound);
+  form().OpenPath(ogg);
+  EXPECT_EQ(Rows(), 1);
+  EXPECT_TRUE(form().Button2->isEnabled());
+  EXPECT_FALSE(form().Button3->isEnabled());
+  EXPECT_EQ(S(form().Label2->text()), "Size: 300");
+  EXPECT_EQ(S(form().Label3->text()), "Version: OggS");
+  EXPECT_EQ(S(form().Label4->text()), "Files: 1");
+  EXPECT_EQ(Cell(0, kColumnName), "music");
+
+  AssetSpec empty;
+  const std::string empty_path = dir_.File("empty.assets");
+  testing::WriteFileBytes(empty_path, testing::BuildAssetFile(empty));
+  form().OpenPath(empty_path);
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_TRUE(form().Button1->isEnabled());
+  EXPECT_FALSE(form().Button2->isEnabled());
+  EXPECT_FALSE(form().Button3->isEnabled());
+  EXPECT_TRUE(form().ComboBox1->isEnabled());
+  EXPECT_EQ(S(form().Label4->text()), "Files: 0");
+  ASSERT_TRUE(errors_.empty());
+
+  form().OpenPath(dir_.File("missing.assets"));
+  EXPECT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(Rows(), 0);
+  EXPECT_FALSE(form().Button2->isEnabled());
+  EXPECT_EQ(form().ComboBox1->count(), 0);
+  EXPECT_EQ(S(form().windowTitle()), std::string("Kestrix ") + KESTRIX_VERSION);
+}
+
+TEST_F(WindowTest, DroppedFileOpensAndClosingDeletesTheJoinedFile) {
+  const Bytes bytes = testing::BuildAssetFile(RichSpec());
+  const size_t half = bytes.size() / 2;
+  testing::WriteFileBytes(dir_.File("level0.split0"), Bytes(bytes.begin(), bytes.begin() + half));
+  testing::WriteFileBytes(dir_.File("level0.split1"), Bytes(bytes.begin() + half, bytes.end()));
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir_.File("level0.split0")))});
+  QDragEnterEvent enter(QPoint(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&form(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&form(), &drop);
+  for (int i = 0; i < 200 && Rows() != 10; ++i) QTest::qWait(10);
+  ASSERT_EQ(Rows(), 10);
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("level0")));
+  EXPECT_EQ(S(form().windowTitle()), std::string("Kestrix ") + KESTRIX_VERSION + " - level0.split0");
+  EXPECT_TRUE(form().close());
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("level0")));
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("level0.split1")));
+}
+
+TEST_F(WindowTest, ProgressFrameColourAndFade) {
+  EXPECT_EQ(form().FrameColor(), QColor(157, 185, 235));
+  form().ShowProgress(100);
+  EXPECT_EQ(form().FrameColor(), QColor(190, 255, 180));
+  form().ShowProgress(50);
+  EXPECT_EQ(form().FrameColor(), QColor(173, 220, 208));  // 172.5, 220, 207.5 rounded
+  form().Timer1Timer();
+  EXPECT_EQ(form().FadeCounter(), 99);
+  EXPECT_EQ(form().FrameColor(), QColor(190, 254, 181));
+  form().Timer1->start();
+  for (int i = 0; i < 99; ++i) form().Timer1Timer();
+  EXPECT_EQ(form().FadeCounter(), 100);
+  EXPECT_FALSE(form().Timer1->isActive());
+  EXPECT_EQ(form().FrameColor(), QColor(155, 185, 235));
+}
+
+TEST_F(WindowTest, SmallScreensGetASmallerWindow) {
+  form().ApplySizeRules(QSize(1920, 1080));
+  EXPECT_EQ(form().height(), 768);
+  const int designed_width = form().width();
+  EXPECT_EQ(designed_width, form().Label4->x() + form().Label4->width() + 80);
+  form().ApplySizeRules(QSize(1024, 768));
+  EXPECT_EQ(form().height(), 600);
+  EXPECT_EQ(form().ListView1->geometry().bottom() + 1, form().TabControl1->y());
+  EXPECT_EQ(form().TabControl1->geometry().bottom() + 1, form().height());
+  form().ApplySizeRules(QSize(800, 600));
+  if (designed_width > 800) {
+    EXPECT_EQ(form().width(), 409 + 15);
+    EXPECT_EQ(form().ListView1->width(), form().width());
+  }
+  EXPECT_EQ(form().height(), 432);
+}
+
+TEST(WindowLanguage, RussianCaptions) {
+  InitLocalization(kLangRussian);
+  {
+    TForm1 form;
+    form.SetBoxSink([](bool, const std::string&) {});
+    EXPECT_EQ(S(form.Button1->text()), "Открыть архив Unity");
+    EXPECT_EQ(S(form.Button2->text()), "Извлечь все файлы");
+    EXPECT_EQ(S(form.Find_Pred->text()), "Найти предыдущий");
+    EXPECT_EQ(S(form.Loop_Search->text()), "Зациклить поиск");
+    EXPECT_EQ(S(form.BtnExportSelSource->text()), "Извлечь исходными файлами");
+    EXPECT_EQ(S(form.model().headerData(kColumnType, Qt::Horizontal, Qt::DisplayRole).toString()),
+              "Тип");
+    TempDir dir;
+    const std::string path = dir.File("demo.assets");
+    testing::CopyFile(std::string(KESTRIX_SAMPLES_DIR) + "/demo.assets", path);
+    form.OpenPath(path);
+    EXPECT_EQ(S(form.Label1->text()), "Архив: ");
+    EXPECT_EQ(S(form.Label3->text()), "Версия: 5.6.3f1 id: 17 " + PlatformName(5));
+    EXPECT_EQ(S(form.Label4->text()), "Файлов: 20");
+  }
+  InitLocalization(kLangEnglish);
+  TForm1 english;
+  EXPECT_EQ(S(english.Button1->text()), "Open archive Unity");
+}
+
+}  // namespace
+}  // namespace kestrix
