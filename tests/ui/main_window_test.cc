@@ -452,6 +452,35 @@ TEST_F(WindowTest, DroppedFileOpensAndClosingDeletesTheJoinedFile) {
   EXPECT_TRUE(std::filesystem::exists(dir_.File("level0.split1")));
 }
 
+TEST_F(WindowTest, BundleChooserReopensAndClosingDeletesOnlyTheUnpackedFile) {
+  const std::string bundle = dir_.File("demo.unity3d");
+  testing::CopyFile(std::string(KESTRIX_SAMPLES_DIR) + "/demo.unity3d", bundle);
+  form().OpenPath(bundle);
+  ASSERT_TRUE(errors_.empty()) << errors_[0];
+  EXPECT_EQ(Rows(), 20);
+  ASSERT_EQ(form().ComboBox1->count(), 2);
+  EXPECT_EQ(S(form().ComboBox1->itemText(0)), "/CAB-kestrixdemo/CAB-kestrixdemo");
+  EXPECT_TRUE(std::filesystem::exists(bundle + ".TEMP"));
+  // The second contained file is a resource: it opens as one raw entry from the unpacked file.
+  form().ComboBox1Click(1);
+  EXPECT_EQ(Rows(), 1);
+  EXPECT_TRUE(form().Button2->isEnabled());
+  EXPECT_FALSE(form().Button3->isEnabled());
+  form().ComboBox1Click(0);
+  EXPECT_EQ(Rows(), 20);
+  EXPECT_TRUE(form().close());
+  EXPECT_FALSE(std::filesystem::exists(bundle + ".TEMP"));
+  EXPECT_TRUE(std::filesystem::exists(bundle));
+}
+
+TEST_F(WindowTest, ClosingAfterAPlainFileDeletesNothing) {
+  const std::string path = WriteRichArchive(dir_);
+  form().OpenPath(path);
+  EXPECT_EQ(Rows(), 10);
+  EXPECT_TRUE(form().close());
+  EXPECT_EQ(testing::ListFiles(dir_.Path()), (std::vector<std::string>{"rich.assets"}));
+}
+
 TEST_F(WindowTest, ProgressFrameColourAndFade) {
   EXPECT_EQ(form().FrameColor(), QColor(157, 185, 235));
   form().ShowProgress(100);
