@@ -50,14 +50,42 @@ void WalkOldTypeList(Session& s, Reader& r) {
   }
 }
 
-// Formats 14 and 15 without type trees.
-void WalkHashedTypeList(Session& s, Reader& r) {
-  CheckCount(r, s.TypeCount, 20, "type count");
+// Formats 14 and 15: per type a class identifier and its hashes, and with type trees the tree
+// in its binary form (node count, string buffer size, 24-byte nodes, strings).
+void WalkHashedTypeList(Session& s, Reader& r, bool with_trees) {
+  CheckCount(r, s.TypeCount, with_trees ? 28 : 20, "type count");
   for (uint32_t i = 0; i < s.TypeCount; ++i) {
     int32_t class_id = r.I32();
     uint32_t skip = class_id < 0 ? 32 : 16;
     r.Require(skip);
     r.Skip(skip);
+    if (with_trees) {
+      uint32_t nodes = r.U32();
+      uint32_t buffer = r.U32();
+      uint64_t tree = static_cast<uint64_t>(nodes) * 24 + buffer;
+      r.Require(tree);
+      r.Skip(tree);
+    }
+  }
+}
+
+// When the search finds no first record (the first object of many files does not have path
+// id 1), the type list is walked instead. True when that leads to an object table the file can
+// hold.
+bool WalkTreesInstead(Session& s, Reader& r, uint64_t type_list_start) {
+  try {
+    r.Seek(type_list_start);
+    WalkHashedTypeList(s, r, true);
+    const uint64_t count_at = r.Tell();
+    uint32_t count = r.U32();
+    uint64_t rel = r.Tell() - s.AssetBase;
+    uint64_t table = s.AssetBase + ((rel + 3) & ~uint64_t{3});
+    uint64_t record_bytes = 4ull * static_cast<uint64_t>(s.Columns.RecordWords);
+    if (table > s.DataStart || count > (s.DataStart - table) / record_bytes) return false;
+    r.Seek(count_at);  // the reader takes the count from here
+    return true;
+  } catch (const std::exception&) {
+    return false;
   }
 }
 
@@ -145,7 +173,6 @@ bool SearchObjectTable(Session& s, Frontend& frontend, Reader& r) {
     ++it;
   }
   if (!found) {
-    frontend.MessageBox("Error: Not find offsets.");
     return false;
   }
   const uint64_t tail = s.FormatVersion == 14 ? 8 : 12;
@@ -266,13 +293,15 @@ void ReadAssetFile(Session& s, Frontend& frontend, Reader& r) {
   s.TypeCount = r.U32();
 
   bool table_found = true;
+  const uint64_t type_list_start = r.Tell();
   if (s.FormatVersion <= 13) {
     WalkOldTypeList(s, r);
   } else if (s.FormatVersion <= 15) {
     if (s.TypeTreeFlag) {
-      table_found = SearchObjectTable(s, frontend, r);
+      table_found = SearchObjectTable(s, frontend, r) || WalkTreesInstead(s, r, type_list_start);
+      if (!table_found) frontend.MessageBox("Error: Not find offsets.");
     } else {
-      WalkHashedTypeList(s, r);
+      WalkHashedTypeList(s, r, false);
     }
   } else {
     WalkModernTypeList(s, r);

@@ -186,13 +186,26 @@ TEST(AssetReader, RawKindsOfShortAndOtherFiles) {
   }
 }
 
-TEST(AssetReader, NoFirstRecordLeavesTheTableEmpty) {
-  // Format 15 with type trees whose records carry path ids other than 1.
+TEST(AssetReader, NoFirstRecordFallsBackToTheTypeTrees) {
+  // Format 15 with type trees whose records carry path ids other than 1 (as the engine's built-in
+  // resources do): the search finds nothing, the type trees are walked instead.
   AssetSpec spec = MixedSpec(15, false, true);
   Bytes file = testing::BuildAssetFile(spec);
   const uint8_t one[8] = {1, 0, 0, 0, 0, 0, 0, 0};
   for (size_t i = 0; i + 8 <= file.size(); ++i)
     if (std::memcmp(&file[i], one, 8) == 0) file[i] = 9;
+  {
+    Opened o;
+    OpenBytes(file, o);
+    EXPECT_TRUE(o.frontend.messages.empty());
+    EXPECT_EQ(o.session.ObjectCount, 5u);
+    EXPECT_EQ(o.session.EntryClass(2), -3);
+    EXPECT_EQ(o.session.EntryName[1], "Hero.tex");
+  }
+  // With the trees damaged as well there is no table to read: the list stays empty.
+  // Header 20, "5.2.1f1" 8, platform 4, flag 1, count 4, class id 4, hash 16: the node count.
+  const uint32_t huge = 0x7FFFFFFF;
+  std::memcpy(&file[57], &huge, 4);
   Opened o;
   OpenBytes(file, o);
   EXPECT_EQ(o.frontend.messages, std::vector<std::string>{"Error: Not find offsets."});
