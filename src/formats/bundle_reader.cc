@@ -110,14 +110,20 @@ void ChooseContainedFile(Session& s, Frontend& frontend, uint64_t base) {
   s.AssetBase = base + chosen.Offset;
 }
 
+// Signature, version (both read by the signature check) and the two version texts that every
+// bundle header starts with.
+void ReadHeaderStart(Session& s, Reader& r) {
+  r.Seek(0);
+  r.CString(kTextWindow);
+  r.Skip(4);
+  s.PlayerVersion = r.CString(kTextWindow);
+  s.EngineVersion = r.CString(kTextWindow);
+}
+
 // ---- Version 3 ----
 
 void ReadVersion3Header(Session& s, Reader& r) {
-  r.Seek(0);
-  r.CString(kTextWindow);
-  r.Skip(4);  // version, read by the signature check
-  s.PlayerVersion = r.CString(kTextWindow);
-  s.EngineVersion = r.CString(kTextWindow);
+  ReadHeaderStart(s, r);
   s.V3FileSizePos = r.Tell();
   s.V3FileSize = r.U32(ByteOrder::Big);
   s.V3HeaderSize = r.U32(ByteOrder::Big);
@@ -211,11 +217,7 @@ struct Version6Image {
 };
 
 void ReadVersion6Header(Session& s, Reader& r) {
-  r.Seek(0);
-  r.CString(kTextWindow);
-  r.Skip(4);
-  s.PlayerVersion = r.CString(kTextWindow);
-  s.EngineVersion = r.CString(kTextWindow);
+  ReadHeaderStart(s, r);
   s.V6TotalSizePos = r.Tell();
   s.V6TotalSize = r.U64(ByteOrder::Big);
   s.V6CompressedInfoSize = r.U32(ByteOrder::Big);
