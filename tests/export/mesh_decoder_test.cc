@@ -186,8 +186,8 @@ MeshSpec QuadStrip(int32_t version, uint32_t quads) {
   }
   for (uint32_t q = 0; q < quads; ++q) {
     uint16_t a = static_cast<uint16_t>(2 * q);
-    for (uint16_t i : {a, uint16_t(a + 1), uint16_t(a + 2), uint16_t(a + 2), uint16_t(a + 1),
-                       uint16_t(a + 3)})
+    for (uint16_t i :
+         {a, uint16_t(a + 1), uint16_t(a + 2), uint16_t(a + 2), uint16_t(a + 1), uint16_t(a + 3)})
       spec.indices.push_back(i);
   }
   spec.sub_meshes[0].index_count = static_cast<uint32_t>(spec.indices.size());
@@ -203,9 +203,9 @@ MeshSpec QuadStrip(int32_t version, uint32_t quads) {
 // flags and row sizes, they are refused rather than read as shifted fields.
 TEST(MeshDecoder, LayoutsOfOtherEngineReleasesAreRefused) {
   using Variant = MeshSpec::Variant;
-  for (auto [variant, version] : {std::pair{Variant::kEngine4Early, 4},
-                                  std::pair{Variant::kIndexFormat, 5},
-                                  std::pair{Variant::kIndexFormat, 2017}}) {
+  for (auto [variant, version] :
+       {std::pair{Variant::kEngine4Early, 4}, std::pair{Variant::kIndexFormat, 5},
+        std::pair{Variant::kIndexFormat, 2017}}) {
     for (uint32_t quads : {1u, 2u, 40u}) {
       for (uint8_t flags : {0, 1}) {
         for (uint32_t rows : {0u, 1u, 3u}) {
@@ -215,9 +215,9 @@ TEST(MeshDecoder, LayoutsOfOtherEngineReleasesAreRefused) {
           spec.bind_poses = rows;
           spec.skin = rows;
           spec.blend_shape_names.assign(rows, "shape");
-          SCOPED_TRACE(::testing::Message() << "variant " << variant << " version " << version
-                                          << " quads " << quads << " flags " << int{flags}
-                                          << " rows " << rows);
+          SCOPED_TRACE(::testing::Message()
+                       << "variant " << variant << " version " << version << " quads " << quads
+                       << " flags " << int{flags} << " rows " << rows);
           EXPECT_EQ(FailureOf(testing::BuildMeshPayload(spec), version),
                     MeshDecodeError::kUndecodable);
         }
@@ -234,8 +234,7 @@ TEST(MeshDecoder, BytesAfterTheLastRowAreRefused) {
     ASSERT_NO_THROW(Decode(testing::BuildMeshPayload(spec), version));
     for (Bytes trailer : {Bytes{0}, Bytes(4, 0), Bytes(8, 0x3F)}) {
       spec.trailer = trailer;
-      EXPECT_EQ(FailureOf(testing::BuildMeshPayload(spec), version),
-                MeshDecodeError::kUndecodable)
+      EXPECT_EQ(FailureOf(testing::BuildMeshPayload(spec), version), MeshDecodeError::kUndecodable)
           << "version " << version << ", " << trailer.size() << " bytes after";
     }
   }

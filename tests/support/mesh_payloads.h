@@ -60,7 +60,7 @@ struct MeshSpec {
   };
   Variant variant = kAsDescribed;
   uint8_t keep_flags = 1;  // readable, keep vertices, keep indices
-  Bytes trailer;          // appended after the last row
+  Bytes trailer;           // appended after the last row
 };
 
 // Channels of the usual layouts.
