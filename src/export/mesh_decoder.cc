@@ -41,6 +41,7 @@ class MeshReader {
     Skip(count * element_size);
     Align();
   }
+  uint64_t Remaining() const { return in_.Remaining(); }
   std::vector<uint8_t> ByteArray() {
     uint32_t count = Count(1);
     std::vector<uint8_t> bytes;
@@ -170,6 +171,13 @@ void TMeshBase::Decode(Reader& stream, int32_t version) {
       in.SkipArray(1);  // baked convex collision mesh
       in.SkipArray(1);  // baked triangle collision mesh
     }
+    // Engine releases that share a major version with these layouts still differ from them:
+    // 4.0 to 4.2 lack the blend-shape channels and bone rows and keep the bind poses after the
+    // skin, 2017.3 adds an index format, 2018.2 moves the skin and appends rows. Read with the
+    // wrong rows, such a payload could line up with plausible counts, so a decode only counts when
+    // the layout accounts for every byte; anything else is refused rather than misread.
+    if (in.Remaining() != 0)
+      Undecodable(std::to_string(in.Remaining()) + " bytes left after the last field");
   } catch (const IoError& e) {
     Undecodable(e.what());
   } catch (const std::bad_alloc&) {

@@ -46,8 +46,9 @@ struct MeshVector2 {
 class TMeshBase {
  public:
   // Reads the payload from the stream's position, which must be the payload start (padding is
-  // measured from there). Throws MeshDecodeError: kCompressed for a compressed mesh, kUndecodable
-  // for anything that does not fit the layout or the data.
+  // measured from there), to the stream's end, which must be the payload end. Throws
+  // MeshDecodeError: kCompressed for a compressed mesh, kUndecodable for anything that does not
+  // fit the layout or the data, including bytes the layout leaves unread.
   void Decode(Reader& stream, int32_t version);
 
   int32_t version() const { return version_; }

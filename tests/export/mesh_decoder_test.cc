@@ -73,16 +73,12 @@ TEST(MeshDecoder, ReadsTheLayoutOfEachGeneration) {
 TEST(MeshDecoder, GenerationsDoNotReadEachOthersLayout) {
   // Version 4 has the stream-compression byte, the stream array and two extra bit vectors that
   // version 5 lacks; reading one as the other must not pass silently with the same vertices.
+  Bytes v3 = testing::BuildMeshPayload(Busy(3));
   Bytes v4 = testing::BuildMeshPayload(Busy(4));
   Bytes v5 = testing::BuildMeshPayload(Busy(5));
-  for (auto [payload, version] : {std::pair{v4, 5}, std::pair{v5, 4}}) {
-    bool same = false;
-    try {
-      TMeshBase mesh = Decode(payload, version);
-      same = mesh.VertexCount() == 3 && mesh.Position(0).x == 1.5f;
-    } catch (const MeshDecodeError&) {
-    }
-    EXPECT_FALSE(same) << "version " << version;
+  for (auto [payload, version] : {std::pair{v4, 5}, std::pair{v5, 4}, std::pair{v3, 4},
+                                  std::pair{v4, 3}, std::pair{v3, 5}, std::pair{v5, 3}}) {
+    EXPECT_EQ(FailureOf(payload, version), MeshDecodeError::kUndecodable) << "version " << version;
   }
 }
 
@@ -175,6 +171,73 @@ TEST(MeshDecoder, MalformedMeshesAreUndecodable) {
   EXPECT_EQ(FailureOf(testing::BuildMeshPayload(far_channel), 5), MeshDecodeError::kUndecodable);
   far_channel.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 2, 4}, {1, 0, 0, 0}};
   EXPECT_EQ(FailureOf(testing::BuildMeshPayload(far_channel), 5), MeshDecodeError::kUndecodable);
+}
+
+// A strip of quads: vertex and index counts large enough that shifted fields can pass as
+// plausible counts.
+MeshSpec QuadStrip(int32_t version, uint32_t quads) {
+  MeshSpec spec = testing::OneTriangleMesh(version);
+  spec.vertices.clear();
+  spec.indices.clear();
+  for (uint32_t q = 0; q <= quads; ++q) {
+    float x = static_cast<float>(q);
+    spec.vertices.push_back({x, 0, 0, 0, 1, 0, x, 0});
+    spec.vertices.push_back({x, 1, 0, 0, 1, 0, x, 1});
+  }
+  for (uint32_t q = 0; q < quads; ++q) {
+    uint16_t a = static_cast<uint16_t>(2 * q);
+    for (uint16_t i :
+         {a, uint16_t(a + 1), uint16_t(a + 2), uint16_t(a + 2), uint16_t(a + 1), uint16_t(a + 3)})
+      spec.indices.push_back(i);
+  }
+  spec.sub_meshes[0].index_count = static_cast<uint32_t>(spec.indices.size());
+  spec.sub_meshes[0].vertex_count = static_cast<uint32_t>(spec.vertices.size());
+  spec.sub_meshes[0].triangle_count = 2 * quads;
+  if (version == 4) spec.channels = testing::Engine4Channels();
+  return spec;
+}
+
+// Real layouts that share a major version with one of the three but not its rows: engines 4.0
+// to 4.2 (no blend-shape channels or bone rows before the compression byte, bind poses after
+// the skin) and 2017.3 and later (an index format before the index buffer). Whatever their
+// flags and row sizes, they are refused rather than read as shifted fields.
+TEST(MeshDecoder, LayoutsOfOtherEngineReleasesAreRefused) {
+  using Variant = MeshSpec::Variant;
+  for (auto [variant, version] :
+       {std::pair{Variant::kEngine4Early, 4}, std::pair{Variant::kIndexFormat, 5},
+        std::pair{Variant::kIndexFormat, 2017}}) {
+    for (uint32_t quads : {1u, 2u, 40u}) {
+      for (uint8_t flags : {0, 1}) {
+        for (uint32_t rows : {0u, 1u, 3u}) {
+          MeshSpec spec = QuadStrip(version, quads);
+          spec.variant = variant;
+          spec.keep_flags = flags;
+          spec.bind_poses = rows;
+          spec.skin = rows;
+          spec.blend_shape_names.assign(rows, "shape");
+          SCOPED_TRACE(::testing::Message()
+                       << "variant " << variant << " version " << version << " quads " << quads
+                       << " flags " << int{flags} << " rows " << rows);
+          EXPECT_EQ(FailureOf(testing::BuildMeshPayload(spec), version),
+                    MeshDecodeError::kUndecodable);
+        }
+      }
+    }
+  }
+}
+
+// Later engines also append rows (mesh metrics, streamed data): bytes left after the last
+// row mean the layout was not this one.
+TEST(MeshDecoder, BytesAfterTheLastRowAreRefused) {
+  for (int32_t version : {3, 4, 5}) {
+    MeshSpec spec = Busy(version);
+    ASSERT_NO_THROW(Decode(testing::BuildMeshPayload(spec), version));
+    for (Bytes trailer : {Bytes{0}, Bytes(4, 0), Bytes(8, 0x3F)}) {
+      spec.trailer = trailer;
+      EXPECT_EQ(FailureOf(testing::BuildMeshPayload(spec), version), MeshDecodeError::kUndecodable)
+          << "version " << version << ", " << trailer.size() << " bytes after";
+    }
+  }
 }
 
 TEST(MeshDecoder, GarbageCountsFailWithoutAllocating) {

@@ -111,20 +111,25 @@ Bytes BuildMeshPayload(const MeshSpec& spec) {
     Array(w, spec.skin, 32);
     Array(w, spec.bind_poses, 64);
   } else {
+    const bool early = spec.variant == MeshSpec::kEngine4Early;
     Array(w, static_cast<uint32_t>(spec.blend_shape_names.size()), 40);  // shape vertices
     Array(w, static_cast<uint32_t>(spec.blend_shape_names.size()), 12);  // shapes
-    w.U32(static_cast<uint32_t>(spec.blend_shape_names.size()));
-    for (size_t c = 0; c < spec.blend_shape_names.size(); ++c)
-      w.Str(spec.blend_shape_names[c]).U32(0x1234 + c).U32(static_cast<uint32_t>(c)).U32(1);
-    Array(w, static_cast<uint32_t>(spec.blend_shape_names.size()), 4);  // full weights
-    Array(w, spec.bind_poses, 64);
-    Array(w, spec.bind_poses, 4);  // bone name hashes
-    w.U32(0xBEEF);                 // root bone name hash
+    if (!early) {
+      w.U32(static_cast<uint32_t>(spec.blend_shape_names.size()));
+      for (size_t c = 0; c < spec.blend_shape_names.size(); ++c)
+        w.Str(spec.blend_shape_names[c]).U32(0x1234 + c).U32(static_cast<uint32_t>(c)).U32(1);
+      Array(w, static_cast<uint32_t>(spec.blend_shape_names.size()), 4);  // full weights
+      Array(w, spec.bind_poses, 64);
+      Array(w, spec.bind_poses, 4);  // bone name hashes
+      w.U32(0xBEEF);                 // root bone name hash
+    }
     w.U8(spec.mesh_compression);
     if (v4) w.U8(0);  // stream compression
-    w.U8(1).U8(1).U8(1).Align(4);
+    w.U8(spec.keep_flags).U8(spec.keep_flags).U8(spec.keep_flags).Align(4);
+    if (spec.variant == MeshSpec::kIndexFormat) w.U32(0);  // 16-bit indices
     w.U32(static_cast<uint32_t>(index_bytes.size())).Raw(index_bytes).Align(4);
     Array(w, spec.skin, 32);
+    if (early) Array(w, spec.bind_poses, 64);
   }
   const uint32_t vertex_count = spec.vertex_count_override >= 0
                                     ? static_cast<uint32_t>(spec.vertex_count_override)
@@ -168,6 +173,7 @@ Bytes BuildMeshPayload(const MeshSpec& spec) {
     Array(w, 3, 1);  // baked convex collision mesh
     Array(w, 5, 1);  // baked triangle collision mesh
   }
+  w.Raw(spec.trailer);
   return w.Take();
 }
 

@@ -49,6 +49,18 @@ struct MeshSpec {
   bool fill_compressed = true;
   // Overrides the vertex count that is written (for malformed meshes); -1 keeps the real one.
   int64_t vertex_count_override = -1;
+  // Real layouts that share a major version with the ones above but differ from them.
+  enum Variant {
+    kAsDescribed,
+    // Engines 4.0 to 4.2: only the blend-shape vertex and shape arrays come before the
+    // compression byte, and the bind poses follow the skin (as in version 3).
+    kEngine4Early,
+    // Engines 2017.3 and later: a 32-bit index format between the flags and the index buffer.
+    kIndexFormat,
+  };
+  Variant variant = kAsDescribed;
+  uint8_t keep_flags = 1;  // readable, keep vertices, keep indices
+  Bytes trailer;           // appended after the last row
 };
 
 // Channels of the usual layouts.
