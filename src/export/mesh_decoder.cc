@@ -80,6 +80,26 @@ float FloatAt(const uint8_t* p) {
 }  // namespace
 
 void TMeshBase::Decode(Reader& stream, int32_t version) {
+  const uint64_t start = stream.Tell();
+  try {
+    DecodeLayout(stream, version, Early4::kNone);
+  } catch (const MeshDecodeError& first) {
+    // Engine 4.0 to 4.2 share the major version with the 4.3 layout but not its rows. Since a
+    // layout only counts when it accounts for every byte, trying them cannot misread a 4.3 mesh.
+    if (version != 4 || first.kind() != MeshDecodeError::kUndecodable) throw;
+    for (Early4 early : {Early4::kEarly41, Early4::kEarly40}) {
+      try {
+        stream.Seek(start);
+        DecodeLayout(stream, version, early);
+        return;
+      } catch (const MeshDecodeError&) {
+      }
+    }
+    throw first;
+  }
+}
+
+void TMeshBase::DecodeLayout(Reader& stream, int32_t version, Early4 early) {
   *this = TMeshBase();
   version_ = version;
   try {
@@ -107,6 +127,19 @@ void TMeshBase::Decode(Reader& stream, int32_t version) {
       index_buffer_ = in.ByteArray();
       in.SkipArray(32);  // skin
       in.SkipArray(64);  // bind poses
+    } else if (early != Early4::kNone) {
+      if (early == Early4::kEarly41) {
+        // Blend shapes as 4.1 and 4.2 store them; only empty ones are understood.
+        if (in.Count(1) != 0) Undecodable("blend shapes of an early engine 4 mesh");
+        in.SkipArray(40);  // blend-shape vertices
+      }
+      if (in.U8() != 0) throw MeshDecodeError(MeshDecodeError::kCompressed, "compressed mesh");
+      in.U8();       // stream compression
+      in.Skip(3);    // readable, keep vertices, keep indices
+      in.Align();
+      index_buffer_ = in.ByteArray();
+      in.SkipArray(32);  // skin
+      in.SkipArray(64);  // bind poses, after the skin in these releases
     } else {
       in.SkipArray(40);  // blend-shape vertices
       in.SkipArray(12);  // blend shapes

@@ -82,6 +82,10 @@ class TMeshBase {
     uint64_t stride = 0;
   };
 
+  // The rows of engine 4 releases before 4.3, which the layout of later 4.x releases does not
+  // describe: kEarly41 (4.1, 4.2) has the blend shapes in their first form, kEarly40 none.
+  enum class Early4 { kNone, kEarly41, kEarly40 };
+  void DecodeLayout(Reader& stream, int32_t version, Early4 early);
   void ComputeVertexTable();
   MeshVector3 Vector3At(const Attribute& a, uint32_t i) const;
 
