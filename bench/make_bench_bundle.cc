@@ -49,11 +49,11 @@ Bytes GameData(size_t size, unsigned seed) {
 }
 
 Bytes SmallAsset() {
-  kestrix::testing::AssetSpec spec;
+  kestrix::testing::AssetSpec desc;
   for (int i = 0; i < 200; ++i)
-    spec.objects.push_back(
+    desc.objects.push_back(
         {i % 2 ? 21 : 28, kestrix::testing::NamedObject("obj" + std::to_string(i), Bytes(256, 7))});
-  return kestrix::testing::BuildAssetFile(spec);
+  return kestrix::testing::BuildAssetFile(desc);
 }
 
 }  // namespace
@@ -71,22 +71,22 @@ int main(int argc, char** argv) {
       {"archive:/CAB-bench/CAB-bench", SmallAsset()},
       {"archive:/CAB-bench/CAB-bench.resS", GameData(data_size, 1), 0}};
   if (mode == "lz4") {
-    kestrix::testing::BundleV6Spec spec;
-    spec.flags = 0x43;
-    spec.codec = kestrix::testing::BlockCodec::kLz4;
-    spec.block_size = 128 * 1024;
-    spec.files = files;
+    kestrix::testing::BundleV6Spec desc;
+    desc.flags = 0x43;
+    desc.codec = kestrix::testing::BlockCodec::kLz4;
+    desc.block_size = 128 * 1024;
+    desc.files = files;
     Bytes data;
     for (const auto& f : files) data.insert(data.end(), f.data.begin(), f.data.end());
     kestrix::testing::WriteFileBytes(folder + "/bundle.unity3d",
-                                     kestrix::testing::BuildBundleV6(spec).bytes);
+                                     kestrix::testing::BuildBundleV6(desc).bytes);
     kestrix::testing::WriteFileBytes(folder + "/data.bin", data);
   } else if (mode == "lzma") {
-    kestrix::testing::BundleV3Spec spec;
-    spec.signature = "UnityWeb";
-    spec.dictionary = 8u << 20;
-    spec.files = files;
-    kestrix::testing::BuiltBundle built = kestrix::testing::BuildBundleV3(spec);
+    kestrix::testing::BundleV3Spec desc;
+    desc.signature = "UnityWeb";
+    desc.dictionary = 8u << 20;
+    desc.files = files;
+    kestrix::testing::BuiltBundle built = kestrix::testing::BuildBundleV3(desc);
     kestrix::testing::WriteFileBytes(folder + "/bundle.unity3d", built.bytes);
     kestrix::testing::WriteFileBytes(
         folder + "/stream.lzma",

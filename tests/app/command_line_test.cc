@@ -110,9 +110,9 @@ TEST(Program, MissingArchiveIsReportedInTheInterfaceLanguage) {
 
 TEST(Program, BadArchivesFailWithAMessage) {
   TempDir dir;
-  testing::AssetSpec spec;
-  spec.objects = {{1, testing::Bytes(16)}};
-  testing::Bytes good = testing::BuildAssetFile(spec);
+  testing::AssetSpec desc;
+  desc.objects = {{1, testing::Bytes(16)}};
+  testing::Bytes good = testing::BuildAssetFile(desc);
   testing::Bytes cut(good.begin(), good.begin() + 40);
   testing::WriteFileBytes(dir.File("cut.assets"), cut);
   auto r = RunKestrix({"export", dir.File("cut.assets"), "-p", dir.File("out")});
@@ -127,9 +127,9 @@ TEST(Program, BadArchivesFailWithAMessage) {
 
 TEST(Program, CleanupRemovesTheJoinedFileOnly) {
   TempDir dir;
-  testing::AssetSpec spec;
-  spec.objects = {{1, testing::Bytes(16)}, {1, testing::Bytes(16)}};
-  testing::Bytes file = testing::BuildAssetFile(spec);
+  testing::AssetSpec desc;
+  desc.objects = {{1, testing::Bytes(16)}, {1, testing::Bytes(16)}};
+  testing::Bytes file = testing::BuildAssetFile(desc);
   size_t half = file.size() / 2;
   testing::WriteFileBytes(dir.File("level0.split0"), testing::Bytes(file.begin(), file.begin() + half));
   testing::WriteFileBytes(dir.File("level0.split1"), testing::Bytes(file.begin() + half, file.end()));

@@ -15,15 +15,15 @@ namespace {
 using namespace testing;  // NOLINT: the builder vocabulary
 
 AssetSpec ScriptsAndTextures() {
-  AssetSpec spec;
-  spec.objects.push_back({28, TextureObject("Hero", 10)});
-  spec.objects.push_back({-3, Bytes(12, 3)});
-  spec.objects.push_back({114, Bytes(12, 4)});
-  spec.objects.push_back({21, NamedObject("Wood", Bytes(8, 1))});
-  spec.objects.push_back({-5, Bytes(12, 5)});
-  spec.objects.push_back({89, TextureObject("Sky", 4)});
-  spec.objects.push_back({43, TriangleMeshObject("Rock")});
-  return spec;
+  AssetSpec desc;
+  desc.objects.push_back({28, TextureObject("Hero", 10)});
+  desc.objects.push_back({-3, Bytes(12, 3)});
+  desc.objects.push_back({114, Bytes(12, 4)});
+  desc.objects.push_back({21, NamedObject("Wood", Bytes(8, 1))});
+  desc.objects.push_back({-5, Bytes(12, 5)});
+  desc.objects.push_back({89, TextureObject("Sky", 4)});
+  desc.objects.push_back({43, TriangleMeshObject("Rock")});
+  return desc;
 }
 
 // What an export without -t writes for ScriptsAndTextures().
@@ -39,8 +39,8 @@ struct TaskRun {
   std::string Folder() const { return dir.File("out/Unity_Assets_Files/level0"); }
 };
 
-void Export(TaskRun& t, const AssetSpec& spec, std::vector<std::string> extra) {
-  WriteFileBytes(t.Archive(), BuildAssetFile(spec));
+void Export(TaskRun& t, const AssetSpec& desc, std::vector<std::string> extra) {
+  WriteFileBytes(t.Archive(), BuildAssetFile(desc));
   std::vector<std::string> args = {"export", t.Archive(), "-p", t.dir.File("out")};
   args.insert(args.end(), extra.begin(), extra.end());
   t.run = RunKestrix(args);
@@ -98,10 +98,10 @@ TEST(ExportTask, TypeWordsChooseRawOrConverted) {
 }
 
 TEST(ExportTask, AFailedEntryIsReportedAndTheOthersExported) {
-  AssetSpec spec = ScriptsAndTextures();
-  spec.record_overrides.push_back({3, 0x7FFFFF00u, 64});
+  AssetSpec desc = ScriptsAndTextures();
+  desc.record_overrides.push_back({3, 0x7FFFFF00u, 64});
   TaskRun t;
-  Export(t, spec, {});
+  Export(t, desc, {});
   EXPECT_EQ(t.run.status, 1);
   EXPECT_NE(t.run.err.find("past the end"), std::string::npos) << t.run.err;
   std::vector<std::string> others = kEverything;
@@ -111,11 +111,11 @@ TEST(ExportTask, AFailedEntryIsReportedAndTheOthersExported) {
 
 TEST(ListTask, OneTabSeparatedLinePerEntry) {
   TempDir dir;
-  AssetSpec spec;
-  spec.objects.push_back({21, NamedObject("Wood", Bytes(8, 1))});
-  spec.objects.push_back({28, TextureObject("Hero", 10)});
-  spec.objects.push_back({-3, Bytes(12, 3)});
-  Bytes file = BuildAssetFile(spec);
+  AssetSpec desc;
+  desc.objects.push_back({21, NamedObject("Wood", Bytes(8, 1))});
+  desc.objects.push_back({28, TextureObject("Hero", 10)});
+  desc.objects.push_back({-3, Bytes(12, 3)});
+  Bytes file = BuildAssetFile(desc);
   WriteFileBytes(dir.File("level0"), file);
   RunResult run = RunKestrix({"list", dir.File("level0"), "-ndc"});
   EXPECT_EQ(run.status, 0) << run.err;

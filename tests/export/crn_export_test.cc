@@ -64,12 +64,12 @@ TEST(CrnExport, WritesTheCrnFileAndRunsTheToolOnIt) {
   testing::TempDir tools;
   InstallFakeTool(tools.Path(), "crunch.exe");
   InstallFakeTool(tools.Path(), "crunch_x64.exe");
-  TextureSpec spec = Crunched(2);  // only the first image is the crunched file
-  RunCrn(rig, testing::Texture2DPayload(spec), tools.Path() + "/");
+  TextureSpec desc = Crunched(2);  // only the first image is the crunched file
+  RunCrn(rig, testing::Texture2DPayload(desc), tools.Path() + "/");
 
   const std::string d = rig.Out("rock.tex");
   EXPECT_EQ(testing::ReadFileBytes(d + ".crn"),
-            Bytes(spec.images.begin(), spec.images.begin() + 37));
+            Bytes(desc.images.begin(), desc.images.begin() + 37));
   EXPECT_EQ(Slurp(tools.File("ran.txt")), "crunch.exe\n");
   EXPECT_EQ(Slurp(tools.File("args.txt")), "-out\n" + d + ".crn.dds\n-file\n" + d + ".crn\n");
   EXPECT_TRUE(FileExists(d + ".crn.dds"));
@@ -111,18 +111,18 @@ TEST(CrnExport, WithoutDdsOrWithoutToolOnlyTheCrnFileIsWritten) {
 
 TEST(CrnExport, StreamedDataAndMissingResources) {
   ConverterRig rig;
-  TextureSpec spec = Crunched();
-  spec.layout = 3;
-  spec.resource_path = "sharedassets1.assets.resS";
-  spec.resource_offset = 12;
-  RunCrn(rig, testing::Texture2DPayload(spec), "/nonexistent/");
+  TextureSpec desc = Crunched();
+  desc.layout = 3;
+  desc.resource_path = "sharedassets1.assets.resS";
+  desc.resource_offset = 12;
+  RunCrn(rig, testing::Texture2DPayload(desc), "/nonexistent/");
   EXPECT_EQ(rig.frontend.messages,
-            (std::vector<std::string>{"Отсутствует файл: " + rig.dir.File(spec.resource_path)}));
+            (std::vector<std::string>{"Отсутствует файл: " + rig.dir.File(desc.resource_path)}));
   EXPECT_FALSE(FolderExists(rig.Base() + "Unity_Assets_Files"));
 
-  testing::WriteFileBytes(rig.dir.File(spec.resource_path), testing::TextureResourceFile(spec));
-  RunCrn(rig, testing::Texture2DPayload(spec), "/nonexistent/");
-  EXPECT_EQ(testing::ReadFileBytes(rig.Out("res_sharedassets1./rock.tex.crn")), spec.images);
+  testing::WriteFileBytes(rig.dir.File(desc.resource_path), testing::TextureResourceFile(desc));
+  RunCrn(rig, testing::Texture2DPayload(desc), "/nonexistent/");
+  EXPECT_EQ(testing::ReadFileBytes(rig.Out("res_sharedassets1./rock.tex.crn")), desc.images);
 }
 
 // The program looks for the tool beside its own executable: a copy of this test binary in a

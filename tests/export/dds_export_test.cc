@@ -48,11 +48,11 @@ TEST(DdsExport, ImageMagickReadsEveryFormatTheRightWayUp) {
   for (int32_t format : {2, 3, 4, 5, 7, 10, 11, 12, 13, 14, 37}) {
     SCOPED_TRACE("format " + std::to_string(format));
     ConverterRig rig;
-    TextureSpec spec = RedTopTexture(format, 16, 8, 3);
-    rig.Run(ExportDds, testing::Texture2DPayload(spec));
+    TextureSpec desc = RedTopTexture(format, 16, 8, 3);
+    rig.Run(ExportDds, testing::Texture2DPayload(desc));
     const std::string dds = rig.Out("Hero.tex.dds");
     ASSERT_TRUE(FileExists(dds));
-    EXPECT_EQ(FileSizeOf(dds), 128 + spec.images.size());
+    EXPECT_EQ(FileSizeOf(dds), 128 + desc.images.size());
     EXPECT_EQ(testing::IdentifySize(dds), "16 8");
     Bytes rgba = testing::DecodeViaPng(dds, rig.dir.File("out.png"));
     ASSERT_EQ(rgba.size(), 16u * 8 * 4);
@@ -64,54 +64,54 @@ TEST(DdsExport, ImageMagickReadsEveryFormatTheRightWayUp) {
 }
 
 TEST(DdsExport, Rgb24IsSwappedAndFlippedUnlessFlipIsOff) {
-  TextureSpec spec;
-  spec.format = 3;
-  spec.width = 2;
-  spec.height = 2;
-  spec.layout = 1;
-  spec.mip = 0;
-  spec.images = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  TextureSpec desc;
+  desc.format = 3;
+  desc.width = 2;
+  desc.height = 2;
+  desc.layout = 1;
+  desc.mip = 0;
+  desc.images = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   {
     ConverterRig rig;
-    rig.Run(ExportDds, testing::Texture2DPayload(spec));
+    rig.Run(ExportDds, testing::Texture2DPayload(desc));
     Bytes dds = testing::ReadFileBytes(rig.Out("Hero.tex.dds"));
     EXPECT_EQ(Bytes(dds.begin() + 128, dds.end()), (Bytes{9, 8, 7, 12, 11, 10, 3, 2, 1, 6, 5, 4}));
   }
   {
     ConverterRig rig;
     rig.session.Options.NoTextureFlip = true;
-    rig.Run(ExportDds, testing::Texture2DPayload(spec));
+    rig.Run(ExportDds, testing::Texture2DPayload(desc));
     Bytes dds = testing::ReadFileBytes(rig.Out("Hero.tex.dds"));
     EXPECT_EQ(Bytes(dds.begin() + 128, dds.end()), (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}));
   }
 }
 
 TEST(DdsExport, AtcIsNotFlippedAndBigEndianHeadersAreSwapped) {
-  TextureSpec spec;
-  spec.big_endian = true;
-  spec.format = 36;
-  spec.width = 8;
-  spec.height = 8;
-  spec.mip = 1;
-  for (int i = 0; i < 64; ++i) spec.images.push_back(static_cast<uint8_t>(i));
+  TextureSpec desc;
+  desc.big_endian = true;
+  desc.format = 36;
+  desc.width = 8;
+  desc.height = 8;
+  desc.mip = 1;
+  for (int i = 0; i < 64; ++i) desc.images.push_back(static_cast<uint8_t>(i));
   ConverterRig rig;
-  rig.Run(ExportDds, testing::Texture2DPayload(spec), "Hero.tex", true);
+  rig.Run(ExportDds, testing::Texture2DPayload(desc), "Hero.tex", true);
   Bytes dds = testing::ReadFileBytes(rig.Out("Hero.tex.dds"));
   EXPECT_EQ(Get32(dds.data() + 16, ByteOrder::Little), 8u);
-  EXPECT_EQ(Bytes(dds.begin() + 128, dds.end()), spec.images);
+  EXPECT_EQ(Bytes(dds.begin() + 128, dds.end()), desc.images);
 }
 
 TEST(DdsExport, CubemapGivesOneFilePerFace) {
   ConverterRig rig;
   rig.relative = "Unity_Assets_Files/demo/Cubemap/";
-  TextureSpec spec;
-  spec.format = 14;
-  spec.width = spec.height = 2;
-  spec.mip = 1;
-  spec.image_count = 6;
+  TextureSpec desc;
+  desc.format = 14;
+  desc.width = desc.height = 2;
+  desc.mip = 1;
+  desc.image_count = 6;
   for (int face = 0; face < 6; ++face)
-    for (int i = 0; i < 16; ++i) spec.images.push_back(static_cast<uint8_t>(face * 16 + i));
-  rig.Run(ExportDds, testing::Texture2DPayload(spec), "Sky.cbm");
+    for (int i = 0; i < 16; ++i) desc.images.push_back(static_cast<uint8_t>(face * 16 + i));
+  rig.Run(ExportDds, testing::Texture2DPayload(desc), "Sky.cbm");
   EXPECT_EQ(testing::ListFiles(rig.Base() + rig.relative),
             (std::vector<std::string>{"Sky.cbm.dds", "Sky.cbm.dds_2", "Sky.cbm.dds_3",
                                       "Sky.cbm.dds_4", "Sky.cbm.dds_5", "Sky.cbm.dds_6"}));
@@ -125,13 +125,13 @@ TEST(DdsExport, StreamedDataComesFromTheResourceFileIntoASubfolder) {
     SCOPED_TRACE(resource);
     ConverterRig rig;
     testing::TempDir elsewhere;  // output under -p, the resource beside the archive
-    TextureSpec spec = RedTopTexture(4, 4, 8, 1);
-    spec.layout = 3;
-    spec.resource_path = resource;
-    spec.resource_offset = 4100;
-    testing::WriteFileBytes(rig.dir.File(resource), testing::TextureResourceFile(spec));
+    TextureSpec desc = RedTopTexture(4, 4, 8, 1);
+    desc.layout = 3;
+    desc.resource_path = resource;
+    desc.resource_offset = 4100;
+    testing::WriteFileBytes(rig.dir.File(resource), testing::TextureResourceFile(desc));
     rig.output_root = elsewhere.Path() + "/";
-    rig.Run(ExportDds, testing::Texture2DPayload(spec));
+    rig.Run(ExportDds, testing::Texture2DPayload(desc));
     std::string sub = resource == "streamdata" ? "res_streamdata/" : "res_sharedassets0./";
     std::string dds = rig.Out(sub + "Hero.tex.dds");
     ASSERT_TRUE(FileExists(dds));
@@ -147,10 +147,10 @@ TEST(DdsExport, MissingOrEscapingResourceFilesAreReportedAndNothingIsWritten) {
                                "sub/../../x.resS", "C:\\x.resS"}) {
     SCOPED_TRACE(resource);
     ConverterRig rig;
-    TextureSpec spec = RedTopTexture(4, 4, 4, 1);
-    spec.layout = 3;
-    spec.resource_path = resource;
-    rig.Run(ExportDds, testing::Texture2DPayload(spec));
+    TextureSpec desc = RedTopTexture(4, 4, 4, 1);
+    desc.layout = 3;
+    desc.resource_path = resource;
+    rig.Run(ExportDds, testing::Texture2DPayload(desc));
     ASSERT_EQ(rig.frontend.messages.size(), 1u);
     if (resource == "sharedassets9.assets.resS")
       EXPECT_EQ(rig.frontend.messages[0], "Отсутствует файл: " + rig.dir.File(resource));
@@ -175,16 +175,16 @@ TEST(DdsExport, MalformedPayloadsAreErrorsNotCrashes) {
     }
     EXPECT_FALSE(FolderExists(rig.Base() + "Unity_Assets_Files"));
   };
-  TextureSpec spec = RedTopTexture(4, 4, 4, 1);
-  Bytes good = testing::Texture2DPayload(spec);
+  TextureSpec desc = RedTopTexture(4, 4, 4, 1);
+  Bytes good = testing::Texture2DPayload(desc);
   expect_error(Bytes(good.begin(), good.begin() + 50), "shorter than its header claims");
   expect_error(Bytes(good.begin(), good.begin() + 100), "shorter than its header claims");
 
-  TextureSpec huge = spec;
+  TextureSpec huge = desc;
   huge.image_count = static_cast<int32_t>(0x80000000u);
   expect_error(testing::Texture2DPayload(huge), "image count -2147483648 is not valid");
 
-  TextureSpec three = spec;  // a resource file that holds one image of three
+  TextureSpec three = desc;  // a resource file that holds one image of three
   three.layout = 3;
   three.resource_path = "r.resS";
   three.image_count = 3;
@@ -200,9 +200,9 @@ TEST(DdsExport, MalformedPayloadsAreErrorsNotCrashes) {
 
 TEST(DdsExport, EmptyImagesWriteNothing) {
   ConverterRig rig;
-  TextureSpec spec;
-  spec.images = {};
-  rig.Run(ExportDds, testing::Texture2DPayload(spec));
+  TextureSpec desc;
+  desc.images = {};
+  rig.Run(ExportDds, testing::Texture2DPayload(desc));
   TextureSpec none = RedTopTexture(4, 4, 4, 1);
   none.image_count = 0;
   rig.Run(ExportDds, testing::Texture2DPayload(none));
@@ -213,13 +213,13 @@ TEST(ProceduralDds, WritesTheImageWithItsTrailingSizes) {
   for (bool big : {false, true}) {
     ConverterRig rig;
     rig.relative = "Unity_Assets_Files/demo/ProceduralTextures/";
-    testing::ProceduralSpec spec;
-    spec.big_endian = big;
-    spec.width = 2;
-    spec.height = 2;
-    spec.format = 4;
-    spec.image = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-    rig.Run(ExportProceduralDds, testing::ProceduralTexturePayload(spec), "Noise.ptex", big);
+    testing::ProceduralSpec desc;
+    desc.big_endian = big;
+    desc.width = 2;
+    desc.height = 2;
+    desc.format = 4;
+    desc.image = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    rig.Run(ExportProceduralDds, testing::ProceduralTexturePayload(desc), "Noise.ptex", big);
     Bytes dds = testing::ReadFileBytes(rig.Out("Noise.ptex.dds"));
     ASSERT_EQ(dds.size(), 128u + 16);
     EXPECT_EQ(Get32(dds.data() + 12, ByteOrder::Little), 2u);

@@ -23,8 +23,8 @@ namespace {
 using namespace testing;  // NOLINT: the builder vocabulary
 
 AssetSpec MixedAsset() {
-  AssetSpec spec;
-  auto add = [&](int32_t cls, Bytes data) { spec.objects.push_back({cls, std::move(data)}); };
+  AssetSpec desc;
+  auto add = [&](int32_t cls, Bytes data) { desc.objects.push_back({cls, std::move(data)}); };
   add(49, TextObject("readme", "hello"));             // 0
   add(49, TextObject("empty", ""));                   // 1 no file at all
   add(48, TextObject("Glow", "Shader \"Glow\" {}"));  // 2
@@ -39,7 +39,7 @@ AssetSpec MixedAsset() {
   add(83, EmbeddedAudioObject("Boom"));               // 11
   add(-3, Bytes(20, 0x33));                           // 12
   add(21, NamedObject("Empty"));                      // 13 nothing after the name
-  return spec;
+  return desc;
 }
 
 struct ExportRun {
@@ -52,8 +52,8 @@ struct ExportRun {
   Bytes Read(const std::string& name) const { return ReadFileBytes(Folder() + "/" + name); }
 };
 
-void Open(const AssetSpec& spec, ExportRun& r, bool console = true, size_t cut = 0) {
-  Bytes file = BuildAssetFile(spec);
+void Open(const AssetSpec& desc, ExportRun& r, bool console = true, size_t cut = 0) {
+  Bytes file = BuildAssetFile(desc);
   file.resize(file.size() - cut);
   WriteFileBytes(r.dir.File("level0.assets"), file);
   r.s.Options.ConsoleMode = console;
@@ -174,21 +174,21 @@ TEST(ExportDriver, KtxAloneReportsPvrOnlyFormatsInTheWindow) {
 }
 
 TEST(ExportDriver, DamagedEntriesFailAloneAndWriteNothing) {
-  AssetSpec spec;
-  spec.objects.push_back({21, NamedObject("first", Bytes(8, 1))});
+  AssetSpec desc;
+  desc.objects.push_back({21, NamedObject("first", Bytes(8, 1))});
   ByteWriter long_text;
   long_text.Str("story").U32(0x7FFFFFF0).Text("abc").Align(4);
-  spec.objects.push_back({49, long_text.Take()});  // text length past the file
-  spec.objects.push_back({21, NamedObject("far", Bytes(8, 1))});
-  spec.record_overrides.push_back({2, 0x7FFFFF00u, 64});  // offset past the file
+  desc.objects.push_back({49, long_text.Take()});  // text length past the file
+  desc.objects.push_back({21, NamedObject("far", Bytes(8, 1))});
+  desc.record_overrides.push_back({2, 0x7FFFFF00u, 64});  // offset past the file
   ByteWriter tight;
   tight.U32(1).Text("x");  // name field longer than object
-  spec.objects.push_back({21, tight.Take()});
-  spec.objects.push_back({21, NamedObject("big", Bytes(8, 1))});
-  spec.record_overrides.push_back({4, 0, 0xFFFFFF00u});  // size past the file
-  spec.objects.push_back({21, NamedObject("last", Bytes(8, 2))});
+  desc.objects.push_back({21, tight.Take()});
+  desc.objects.push_back({21, NamedObject("big", Bytes(8, 1))});
+  desc.record_overrides.push_back({4, 0, 0xFFFFFF00u});  // size past the file
+  desc.objects.push_back({21, NamedObject("last", Bytes(8, 2))});
   ExportRun r;
-  Open(spec, r);
+  Open(desc, r);
   ExportAll(r);
   EXPECT_EQ(r.Files(), (std::vector<std::string>{"first.mat", "last.mat"}));
   EXPECT_EQ(r.result.failed, 4u);
@@ -202,12 +202,12 @@ TEST(ExportDriver, DamagedEntriesFailAloneAndWriteNothing) {
 }
 
 TEST(ExportDriver, NamesNeverLeaveTheExportFolder) {
-  AssetSpec spec;
-  spec.objects.push_back({21, NamedObject("a", Bytes(8, 1))});
-  spec.objects.push_back({21, NamedObject("b", Bytes(8, 1))});
-  spec.objects.push_back({21, NamedObject("c", Bytes(8, 1))});
+  AssetSpec desc;
+  desc.objects.push_back({21, NamedObject("a", Bytes(8, 1))});
+  desc.objects.push_back({21, NamedObject("b", Bytes(8, 1))});
+  desc.objects.push_back({21, NamedObject("c", Bytes(8, 1))});
   ExportRun r;
-  Open(spec, r);
+  Open(desc, r);
   r.s.EntryName[0] = "..";
   r.s.EntryName[1] = "../../escaped.mat";
   ExportAll(r);

@@ -70,8 +70,8 @@ TEST(KtxExport, WritesSizePrefixedLevels) {
   for (const Case& c : {Case{256, 256, 43704, {32768, 8192, 2048, 512, 128, 32, 8, 8, 8}},
                         Case{16, 16, 256, {128, 32, 32, 32, 32}}}) {
     ConverterRig rig;
-    TextureSpec spec = Mobile(33, c.w, c.h, 1, c.bytes);
-    rig.Run(ExportKtx, testing::Texture2DPayload(spec));
+    TextureSpec desc = Mobile(33, c.w, c.h, 1, c.bytes);
+    rig.Run(ExportKtx, testing::Texture2DPayload(desc));
     Bytes ktx = testing::ReadFileBytes(rig.Out("Hero.tex.ktx"));
     ASSERT_GE(ktx.size(), 64u);
     EXPECT_EQ(Bytes(ktx.begin(), ktx.begin() + 12),
@@ -87,15 +87,15 @@ TEST(KtxExport, WritesSizePrefixedLevels) {
     EXPECT_EQ(KtxLevels(ktx, &rest), c.levels);
     EXPECT_EQ(rest, 0u);
     EXPECT_EQ(ktx.size(), 64 + 4 * c.levels.size() + c.bytes);
-    EXPECT_EQ(ktx[68], spec.images[0]);
+    EXPECT_EQ(ktx[68], desc.images[0]);
     EXPECT_EQ(rig.frontend.lines, (std::vector<std::string>{"Hero.tex -> KTX"}));
   }
 }
 
 TEST(KtxExport, LeftoverBytesFollowTheLastLevel) {
   ConverterRig rig;
-  TextureSpec spec = Mobile(45, 8, 8, 2, 32 + 8 + 5);  // ETC2: levels of 32 and 8, then 5 more
-  rig.Run(ExportKtx, testing::Texture2DPayload(spec));
+  TextureSpec desc = Mobile(45, 8, 8, 2, 32 + 8 + 5);  // ETC2: levels of 32 and 8, then 5 more
+  rig.Run(ExportKtx, testing::Texture2DPayload(desc));
   Bytes ktx = testing::ReadFileBytes(rig.Out("Hero.tex.ktx"));
   size_t rest = 0;
   EXPECT_EQ(KtxLevels(ktx, &rest), (std::vector<uint32_t>{32, 8}));
@@ -106,9 +106,9 @@ TEST(KtxExport, LeftoverBytesFollowTheLastLevel) {
 TEST(KtxExport, CubemapGivesSixFilesThatEachSaySixFaces) {
   ConverterRig rig;
   rig.relative = "Unity_Assets_Files/demo/Cubemap/";
-  TextureSpec spec = Mobile(47, 4, 4, 1, 6 * 16);
-  spec.image_count = 6;
-  rig.Run(ExportKtx, testing::Texture2DPayload(spec), "Sky.cbm");
+  TextureSpec desc = Mobile(47, 4, 4, 1, 6 * 16);
+  desc.image_count = 6;
+  rig.Run(ExportKtx, testing::Texture2DPayload(desc), "Sky.cbm");
   std::vector<std::string> files = testing::ListFiles(rig.Base() + rig.relative);
   ASSERT_EQ(files.size(), 6u);
   for (int face = 1; face <= 6; ++face) {
@@ -116,14 +116,14 @@ TEST(KtxExport, CubemapGivesSixFilesThatEachSaySixFaces) {
     Bytes ktx = testing::ReadFileBytes(rig.Out(name));
     EXPECT_EQ(Le32(ktx, 52), 6u) << name;
     EXPECT_EQ(KtxLevels(ktx), (std::vector<uint32_t>{16})) << name;
-    EXPECT_EQ(ktx[68], spec.images[(face - 1) * 16]) << name;
+    EXPECT_EQ(ktx[68], desc.images[(face - 1) * 16]) << name;
   }
 }
 
 TEST(KtxExport, LevelsPastTheImageAreAnErrorAndWriteNothing) {
   ConverterRig rig;
-  TextureSpec spec = Mobile(32, 64, 64, 9, 2048);  // one level of data, nine asked for
-  EXPECT_THROW(rig.Run(ExportKtx, testing::Texture2DPayload(spec)), Error);
+  TextureSpec desc = Mobile(32, 64, 64, 9, 2048);  // one level of data, nine asked for
+  EXPECT_THROW(rig.Run(ExportKtx, testing::Texture2DPayload(desc)), Error);
   EXPECT_FALSE(FolderExists(rig.Base() + "Unity_Assets_Files"));
 }
 
@@ -135,13 +135,13 @@ TEST(PvrExport, WritesTheVersion3HeaderAndTheDataAsItIs) {
   for (Case c : {Case{21, 17, 0}, Case{42, 25, 5}, Case{55, 29, 0}}) {
     SCOPED_TRACE(c.format);
     ConverterRig rig;
-    TextureSpec spec = Mobile(c.format, 20, 10, 1,
+    TextureSpec desc = Mobile(c.format, 20, 10, 1,
                               c.format == 21   ? 400
                               : c.format == 42 ? 100
                                                : 128);
-    rig.Run(ExportPvr, testing::Texture2DPayload(spec));
+    rig.Run(ExportPvr, testing::Texture2DPayload(desc));
     Bytes pvr = testing::ReadFileBytes(rig.Out("Hero.tex.pvr"));
-    ASSERT_EQ(pvr.size(), 52 + spec.images.size());
+    ASSERT_EQ(pvr.size(), 52 + desc.images.size());
     EXPECT_EQ(Le32(pvr, 0), 0x03525650u);
     EXPECT_EQ(Le32(pvr, 4), 0u);
     EXPECT_EQ(Le32(pvr, 8), c.pvr_format);
@@ -154,7 +154,7 @@ TEST(PvrExport, WritesTheVersion3HeaderAndTheDataAsItIs) {
     EXPECT_EQ(Le32(pvr, 40), 1u);
     EXPECT_EQ(Le32(pvr, 44), 1u);
     EXPECT_EQ(Le32(pvr, 48), 0u);
-    EXPECT_EQ(Bytes(pvr.begin() + 52, pvr.end()), spec.images);
+    EXPECT_EQ(Bytes(pvr.begin() + 52, pvr.end()), desc.images);
     EXPECT_EQ(rig.frontend.lines, (std::vector<std::string>{"Hero.tex -> PVR"}));
   }
 }
@@ -162,17 +162,17 @@ TEST(PvrExport, WritesTheVersion3HeaderAndTheDataAsItIs) {
 TEST(PvrExport, StreamedCubemapFacesLandInTheResourceSubfolder) {
   ConverterRig rig;
   rig.relative = "Unity_Assets_Files/demo/Cubemap/";
-  TextureSpec spec = Mobile(34, 8, 8, 1, 6 * 32);
-  spec.image_count = 6;
-  spec.layout = 3;
-  spec.resource_path = "level0.resS";
-  spec.resource_offset = 8;
-  testing::WriteFileBytes(rig.dir.File("level0.resS"), testing::TextureResourceFile(spec));
-  rig.Run(ExportPvr, testing::Texture2DPayload(spec), "Sky.cbm");
+  TextureSpec desc = Mobile(34, 8, 8, 1, 6 * 32);
+  desc.image_count = 6;
+  desc.layout = 3;
+  desc.resource_path = "level0.resS";
+  desc.resource_offset = 8;
+  testing::WriteFileBytes(rig.dir.File("level0.resS"), testing::TextureResourceFile(desc));
+  rig.Run(ExportPvr, testing::Texture2DPayload(desc), "Sky.cbm");
   Bytes face6 = testing::ReadFileBytes(rig.Out("res_level0./Sky.cbm.pvr_6"));
   EXPECT_EQ(Le32(face6, 40), 6u);
   EXPECT_EQ(Bytes(face6.begin() + 52, face6.end()),
-            Bytes(spec.images.begin() + 5 * 32, spec.images.end()));
+            Bytes(desc.images.begin() + 5 * 32, desc.images.end()));
 }
 
 }  // namespace

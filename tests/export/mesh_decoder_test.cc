@@ -37,19 +37,19 @@ MeshDecodeError::Kind FailureOf(const Bytes& payload, int32_t version) {
 
 // Every row a generation has, with content, so that a skipped or extra row shifts the fields.
 MeshSpec Busy(int32_t version) {
-  MeshSpec spec = testing::OneTriangleMesh(version);
-  spec.blend_shape_names = {"smile", "a"};
-  spec.bind_poses = 2;
-  spec.skin = 3;
-  if (version == 4) spec.channels = testing::Engine4Channels();
-  return spec;
+  MeshSpec desc = testing::OneTriangleMesh(version);
+  desc.blend_shape_names = {"smile", "a"};
+  desc.bind_poses = 2;
+  desc.skin = 3;
+  if (version == 4) desc.channels = testing::Engine4Channels();
+  return desc;
 }
 
 TEST(MeshDecoder, ReadsTheLayoutOfEachGeneration) {
   for (int32_t version : {2, 3, 4, 5, 2017}) {
     SCOPED_TRACE(version);
-    MeshSpec spec = Busy(version);
-    TMeshBase mesh = Decode(testing::BuildMeshPayload(spec), version);
+    MeshSpec desc = Busy(version);
+    TMeshBase mesh = Decode(testing::BuildMeshPayload(desc), version);
     ASSERT_EQ(mesh.SubMeshCount(), 1u);
     EXPECT_EQ(mesh.SubMesh(0).index_count, 3u);
     EXPECT_EQ(mesh.SubMesh(0).vertex_count, 3u);
@@ -59,7 +59,7 @@ TEST(MeshDecoder, ReadsTheLayoutOfEachGeneration) {
     EXPECT_EQ(mesh.TotalIndices(), 3u);
     EXPECT_EQ(mesh.Index(2), 2);
     for (uint32_t i = 0; i < 3; ++i) {
-      const testing::MeshVertexSpec& v = spec.vertices[i];
+      const testing::MeshVertexSpec& v = desc.vertices[i];
       EXPECT_EQ(mesh.Position(i).x, v.px);
       EXPECT_EQ(mesh.Position(i).y, v.py);
       EXPECT_EQ(mesh.Position(i).z, v.pz);
@@ -84,10 +84,10 @@ TEST(MeshDecoder, GenerationsDoNotReadEachOthersLayout) {
 
 TEST(MeshDecoder, ColourBytesCountOneBytePerComponent) {
   // Position, normal, colour (format 2, four bytes), UV: 12 + 12 + 4 + 8 = 36.
-  MeshSpec spec = testing::OneTriangleMesh(5);
-  Bytes data = testing::BuildVertexData(spec);
+  MeshSpec desc = testing::OneTriangleMesh(5);
+  Bytes data = testing::BuildVertexData(desc);
   ASSERT_EQ(data.size(), 3u * 36);
-  TMeshBase mesh = Decode(testing::BuildMeshPayload(spec), 5);
+  TMeshBase mesh = Decode(testing::BuildMeshPayload(desc), 5);
   EXPECT_EQ(mesh.StreamStrides(), std::vector<uint32_t>{36});
   EXPECT_EQ(mesh.BytesPerVertex(), 36u);
   EXPECT_EQ(mesh.StoredBytesPerVertex(), 36u);
@@ -98,31 +98,31 @@ TEST(MeshDecoder, ColourBytesCountOneBytePerComponent) {
   EXPECT_EQ(u, 1.0f);
 
   // The same colour as four floats takes 16 bytes.
-  spec.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 0, 4}, {0, 40, 0, 2}};
-  mesh = Decode(testing::BuildMeshPayload(spec), 5);
+  desc.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 0, 4}, {0, 40, 0, 2}};
+  mesh = Decode(testing::BuildMeshPayload(desc), 5);
   EXPECT_EQ(mesh.StreamStrides(), std::vector<uint32_t>{48});
   EXPECT_EQ(mesh.TexCoord(2).v, 0.5f);
 }
 
 TEST(MeshDecoder, StreamsFollowEachOtherInTheVertexData) {
   // UV in its own stream, which starts after vertex count times the first stream's stride.
-  MeshSpec spec = testing::OneTriangleMesh(4);
-  spec.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 2, 4}, {1, 0, 0, 2}, {2, 0, 0, 4}};
-  TMeshBase mesh = Decode(testing::BuildMeshPayload(spec), 4);
+  MeshSpec desc = testing::OneTriangleMesh(4);
+  desc.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 2, 4}, {1, 0, 0, 2}, {2, 0, 0, 4}};
+  TMeshBase mesh = Decode(testing::BuildMeshPayload(desc), 4);
   EXPECT_EQ(mesh.StreamStrides(), (std::vector<uint32_t>{28, 8, 16}));
   EXPECT_EQ(mesh.BytesPerVertex(), 52u);
   for (uint32_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(mesh.TexCoord(i).u, spec.vertices[i].u);
+    EXPECT_EQ(mesh.TexCoord(i).u, desc.vertices[i].u);
     EXPECT_EQ(mesh.Normal(i).y, 1.0f);
   }
 }
 
 TEST(MeshDecoder, LegacyStrideIsTheSumOfTheStreamStrides) {
-  MeshSpec spec = testing::OneTriangleMesh(3);
+  MeshSpec desc = testing::OneTriangleMesh(3);
   for (auto strides : {std::vector<uint32_t>{32, 0, 0, 0}, std::vector<uint32_t>{20, 0, 12, 4},
                        std::vector<uint32_t>{200, 100, 0, 0}}) {
-    std::copy(strides.begin(), strides.end(), spec.legacy_strides);
-    TMeshBase mesh = Decode(testing::BuildMeshPayload(spec), 3);
+    std::copy(strides.begin(), strides.end(), desc.legacy_strides);
+    TMeshBase mesh = Decode(testing::BuildMeshPayload(desc), 3);
     uint32_t expected = (strides[0] + strides[1] + strides[2] + strides[3]) % 256;
     EXPECT_EQ(mesh.BytesPerVertex(), expected);
     EXPECT_EQ(mesh.Position(2).z, -3.0f) << expected;
@@ -131,18 +131,18 @@ TEST(MeshDecoder, LegacyStrideIsTheSumOfTheStreamStrides) {
 }
 
 TEST(MeshDecoder, EmptyMeshDecodes) {
-  MeshSpec spec;
-  spec.version = 5;
-  TMeshBase mesh = Decode(testing::BuildMeshPayload(spec), 5);
+  MeshSpec desc;
+  desc.version = 5;
+  TMeshBase mesh = Decode(testing::BuildMeshPayload(desc), 5);
   EXPECT_EQ(mesh.SubMeshCount(), 0u);
   EXPECT_EQ(mesh.VertexCount(), 0u);
   EXPECT_EQ(mesh.StoredBytesPerVertex(), 0u);
 }
 
 TEST(MeshDecoder, CompressedMeshIsItsOwnFailure) {
-  MeshSpec spec = testing::OneTriangleMesh(5);
-  spec.mesh_compression = 2;
-  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(spec), 5), MeshDecodeError::kCompressed);
+  MeshSpec desc = testing::OneTriangleMesh(5);
+  desc.mesh_compression = 2;
+  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(desc), 5), MeshDecodeError::kCompressed);
 }
 
 TEST(MeshDecoder, MalformedMeshesAreUndecodable) {
@@ -176,25 +176,25 @@ TEST(MeshDecoder, MalformedMeshesAreUndecodable) {
 // A strip of quads: vertex and index counts large enough that shifted fields can pass as
 // plausible counts.
 MeshSpec QuadStrip(int32_t version, uint32_t quads) {
-  MeshSpec spec = testing::OneTriangleMesh(version);
-  spec.vertices.clear();
-  spec.indices.clear();
+  MeshSpec desc = testing::OneTriangleMesh(version);
+  desc.vertices.clear();
+  desc.indices.clear();
   for (uint32_t q = 0; q <= quads; ++q) {
     float x = static_cast<float>(q);
-    spec.vertices.push_back({x, 0, 0, 0, 1, 0, x, 0});
-    spec.vertices.push_back({x, 1, 0, 0, 1, 0, x, 1});
+    desc.vertices.push_back({x, 0, 0, 0, 1, 0, x, 0});
+    desc.vertices.push_back({x, 1, 0, 0, 1, 0, x, 1});
   }
   for (uint32_t q = 0; q < quads; ++q) {
     uint16_t a = static_cast<uint16_t>(2 * q);
     for (uint16_t i :
          {a, uint16_t(a + 1), uint16_t(a + 2), uint16_t(a + 2), uint16_t(a + 1), uint16_t(a + 3)})
-      spec.indices.push_back(i);
+      desc.indices.push_back(i);
   }
-  spec.sub_meshes[0].index_count = static_cast<uint32_t>(spec.indices.size());
-  spec.sub_meshes[0].vertex_count = static_cast<uint32_t>(spec.vertices.size());
-  spec.sub_meshes[0].triangle_count = 2 * quads;
-  if (version == 4) spec.channels = testing::Engine4Channels();
-  return spec;
+  desc.sub_meshes[0].index_count = static_cast<uint32_t>(desc.indices.size());
+  desc.sub_meshes[0].vertex_count = static_cast<uint32_t>(desc.vertices.size());
+  desc.sub_meshes[0].triangle_count = 2 * quads;
+  if (version == 4) desc.channels = testing::Engine4Channels();
+  return desc;
 }
 
 // Real layouts that share a major version with one of the three but not its rows: engines 4.0
@@ -211,28 +211,28 @@ TEST(MeshDecoder, LayoutsOfOtherEngineReleases) {
     for (uint32_t quads : {1u, 2u, 40u}) {
       for (uint8_t flags : {0, 1}) {
         for (uint32_t rows : {0u, 1u, 3u}) {
-          MeshSpec spec = QuadStrip(version, quads);
-          spec.variant = variant;
-          spec.keep_flags = flags;
-          spec.bind_poses = rows;
-          spec.skin = rows;
-          spec.blend_shape_names.assign(rows, "shape");
+          MeshSpec desc = QuadStrip(version, quads);
+          desc.variant = variant;
+          desc.keep_flags = flags;
+          desc.bind_poses = rows;
+          desc.skin = rows;
+          desc.blend_shape_names.assign(rows, "shape");
           SCOPED_TRACE(::testing::Message()
                        << "variant " << variant << " version " << version << " quads " << quads
                        << " flags " << int{flags} << " rows " << rows);
           if (variant == Variant::kEngine4Early && rows == 0) {
             // Engines 4.0 to 4.2 without blend shapes: their rows are known and decode to the
             // same mesh as the 4.3 layout.
-            TMeshBase early = Decode(testing::BuildMeshPayload(spec), version);
-            spec.variant = Variant::kAsDescribed;
-            TMeshBase later = Decode(testing::BuildMeshPayload(spec), version);
+            TMeshBase early = Decode(testing::BuildMeshPayload(desc), version);
+            desc.variant = Variant::kAsDescribed;
+            TMeshBase later = Decode(testing::BuildMeshPayload(desc), version);
             ASSERT_EQ(early.VertexCount(), later.VertexCount());
             for (uint32_t i = 0; i < early.VertexCount(); ++i)
               EXPECT_EQ(early.Position(i).x, later.Position(i).x);
             EXPECT_EQ(early.TotalIndices(), later.TotalIndices());
             continue;
           }
-          EXPECT_EQ(FailureOf(testing::BuildMeshPayload(spec), version),
+          EXPECT_EQ(FailureOf(testing::BuildMeshPayload(desc), version),
                     MeshDecodeError::kUndecodable);
         }
       }
@@ -244,11 +244,11 @@ TEST(MeshDecoder, LayoutsOfOtherEngineReleases) {
 // row mean the layout was not this one.
 TEST(MeshDecoder, BytesAfterTheLastRowAreRefused) {
   for (int32_t version : {3, 4, 5}) {
-    MeshSpec spec = Busy(version);
-    ASSERT_NO_THROW(Decode(testing::BuildMeshPayload(spec), version));
+    MeshSpec desc = Busy(version);
+    ASSERT_NO_THROW(Decode(testing::BuildMeshPayload(desc), version));
     for (Bytes trailer : {Bytes{0}, Bytes(4, 0), Bytes(8, 0x3F)}) {
-      spec.trailer = trailer;
-      EXPECT_EQ(FailureOf(testing::BuildMeshPayload(spec), version), MeshDecodeError::kUndecodable)
+      desc.trailer = trailer;
+      EXPECT_EQ(FailureOf(testing::BuildMeshPayload(desc), version), MeshDecodeError::kUndecodable)
           << "version " << version << ", " << trailer.size() << " bytes after";
     }
   }

@@ -116,14 +116,14 @@ TEST_F(ObjExport, OneTriangleFile) {
 }
 
 MeshSpec TwoSubMeshes(int32_t version) {
-  MeshSpec spec = testing::OneTriangleMesh(version);
-  spec.vertices.insert(spec.vertices.end(), spec.vertices.begin(), spec.vertices.end());
-  spec.indices = {0, 1, 2, 3, 4, 5};
-  testing::SubMeshSpec second = spec.sub_meshes[0];
+  MeshSpec desc = testing::OneTriangleMesh(version);
+  desc.vertices.insert(desc.vertices.end(), desc.vertices.begin(), desc.vertices.end());
+  desc.indices = {0, 1, 2, 3, 4, 5};
+  testing::SubMeshSpec second = desc.sub_meshes[0];
   second.first_byte = 6;
   second.first_vertex = 3;
-  spec.sub_meshes.push_back(second);
-  return spec;
+  desc.sub_meshes.push_back(second);
+  return desc;
 }
 
 std::vector<std::string> LinesStartingWith(const std::string& text, const std::string& head) {
@@ -159,28 +159,28 @@ TEST_F(ObjExport, EachSubMeshIsAGroupWithItsOwnRelativeIndices) {
 }
 
 TEST_F(ObjExport, MeshWithoutSubMeshesIsTheSummaryAlone) {
-  MeshSpec spec = testing::OneTriangleMesh(5);
-  spec.sub_meshes.clear();
-  EXPECT_EQ(Export(testing::BuildMeshPayload(spec), 5),
+  MeshSpec desc = testing::OneTriangleMesh(5);
+  desc.sub_meshes.clear();
+  EXPECT_EQ(Export(testing::BuildMeshPayload(desc), 5),
             "# Created by Kestrix Meshes = 0 Vertices: total=3/used=0 Indices: total=3/used=0 "
             "Faces: total=1/used=0 Bytes per Vertex: 36/36\r\n");
 }
 
 // A version 3 strip over `indices` with as many vertices as the largest index needs.
 MeshSpec Strip(std::vector<uint16_t> indices) {
-  MeshSpec spec;
-  spec.version = 3;
+  MeshSpec desc;
+  desc.version = 3;
   uint16_t top = 0;
   for (uint16_t i : indices) top = std::max(top, i);
-  for (uint16_t i = 0; i <= top; ++i) spec.vertices.push_back({float(i), 0, 0, 0, 0, 1, 0, 0});
-  spec.indices = indices;
+  for (uint16_t i = 0; i <= top; ++i) desc.vertices.push_back({float(i), 0, 0, 0, 0, 1, 0, 0});
+  desc.indices = indices;
   testing::SubMeshSpec s;
   s.index_count = static_cast<uint32_t>(indices.size());
   s.vertex_count = top + 1u;
   s.strip = 1;
   s.triangle_count = static_cast<uint32_t>(indices.size()) - 2;
-  spec.sub_meshes = {s};
-  return spec;
+  desc.sub_meshes = {s};
+  return desc;
 }
 
 std::string Face(int a, int b, int c, int block_end) {

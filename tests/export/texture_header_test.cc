@@ -36,10 +36,10 @@ TEST(TextureHeader, ReadsEachLayoutInEitherByteOrder) {
   for (bool big : {false, true}) {
     for (int layout : {1, 2, 3}) {
       SCOPED_TRACE("layout " + std::to_string(layout) + (big ? " big-endian" : ""));
-      TextureSpec spec = Dxt1Spec(layout, big);
-      spec.image_count = 6;  // a cubemap's count byte sits elsewhere in big-endian data
-      spec.images = Bytes(6 * 32, 0x44);
-      Bytes payload = testing::Texture2DPayload(spec);
+      TextureSpec desc = Dxt1Spec(layout, big);
+      desc.image_count = 6;  // a cubemap's count byte sits elsewhere in big-endian data
+      desc.images = Bytes(6 * 32, 0x44);
+      Bytes payload = testing::Texture2DPayload(desc);
       TextureHeader h = ReadTextureHeader(payload, big);
       EXPECT_EQ(h.layout, layout);
       EXPECT_EQ(h.width, 8);
@@ -49,7 +49,7 @@ TEST(TextureHeader, ReadsEachLayoutInEitherByteOrder) {
       EXPECT_EQ(h.MipByte(), layout == 1 ? 1 : 3);
       EXPECT_EQ(h.ImageCount(), 6);
       EXPECT_EQ(h.settings[7], 1);
-      EXPECT_EQ(h.tail, spec.tail);
+      EXPECT_EQ(h.tail, desc.tail);
       if (layout == 3) {
         EXPECT_EQ(h.image_data_size, 0u);
         EXPECT_EQ(h.resource_offset, 4096u);
@@ -66,9 +66,9 @@ TEST(TextureHeader, ReadsEachLayoutInEitherByteOrder) {
 }
 
 TEST(TextureHeader, UnmatchedSizesFallBackToLayoutOne) {
-  TextureSpec spec = Dxt1Spec(2);
-  spec.complete_image_size = 31;  // matches no size field
-  EXPECT_EQ(DetectTextureLayout(testing::Texture2DPayload(spec), false), 1);
+  TextureSpec desc = Dxt1Spec(2);
+  desc.complete_image_size = 31;  // matches no size field
+  EXPECT_EQ(DetectTextureLayout(testing::Texture2DPayload(desc), false), 1);
   EXPECT_EQ(DetectTextureLayout(Bytes(10, 0), false), 1);
 }
 

@@ -39,36 +39,36 @@ Bytes TextureData(const std::string& name, int32_t format, bool big) {
 }
 
 AssetSpec MixedSpec(uint32_t format, bool big, bool trees) {
-  AssetSpec spec;
-  spec.format = format;
-  spec.big_endian = big;
-  spec.type_trees = trees;
-  spec.unity_version = format <= 9 ? "4.3.2f1" : "5.2.1f1";
-  spec.objects.push_back({1, Bytes(40, 0xAB)});
-  spec.objects.push_back({28, TextureData("Hero", 10, big)});
-  spec.objects.push_back({-3, Bytes(12, 0x01)});
-  spec.objects.push_back({114, Bytes(20, 0x02)});
-  spec.objects.push_back({1, Bytes(8, 0x03)});
-  return spec;
+  AssetSpec desc;
+  desc.format = format;
+  desc.big_endian = big;
+  desc.type_trees = trees;
+  desc.unity_version = format <= 9 ? "4.3.2f1" : "5.2.1f1";
+  desc.objects.push_back({1, Bytes(40, 0xAB)});
+  desc.objects.push_back({28, TextureData("Hero", 10, big)});
+  desc.objects.push_back({-3, Bytes(12, 0x01)});
+  desc.objects.push_back({114, Bytes(20, 0x02)});
+  desc.objects.push_back({1, Bytes(8, 0x03)});
+  return desc;
 }
 
 class EveryFormat : public ::testing::TestWithParam<std::tuple<uint32_t, bool, bool>> {};
 
 TEST_P(EveryFormat, ReadsRecordsThroughTheColumnMap) {
   auto [format, big, trees] = GetParam();
-  AssetSpec spec = MixedSpec(format, big, trees);
+  AssetSpec desc = MixedSpec(format, big, trees);
   Opened o;
-  OpenBytes(testing::BuildAssetFile(spec), o);
+  OpenBytes(testing::BuildAssetFile(desc), o);
   const Session& s = o.session;
   EXPECT_TRUE(o.frontend.messages.empty()) << o.frontend.messages.front();
-  ASSERT_EQ(s.ObjectCount, spec.objects.size());
+  ASSERT_EQ(s.ObjectCount, desc.objects.size());
   EXPECT_EQ(s.FormatVersion, format);
   EXPECT_EQ(s.BigEndian, big ? 1u : 0u);
   EXPECT_EQ(s.Platform, 5);
   EXPECT_EQ(s.Entries.Width(), s.Columns.RecordWords + 7);
-  for (size_t i = 0; i < spec.objects.size(); ++i) {
-    EXPECT_EQ(s.EntryClass(i), spec.objects[i].class_id) << "entry " << i;
-    EXPECT_EQ(s.EntrySize(i), spec.objects[i].data.size()) << "entry " << i;
+  for (size_t i = 0; i < desc.objects.size(); ++i) {
+    EXPECT_EQ(s.EntryClass(i), desc.objects[i].class_id) << "entry " << i;
+    EXPECT_EQ(s.EntrySize(i), desc.objects[i].data.size()) << "entry " << i;
   }
   EXPECT_EQ(s.EntryName[1], "Hero.tex");
   EXPECT_EQ(s.TypeText[1], "Texture2D id: 10 - DXT1");
@@ -76,7 +76,7 @@ TEST_P(EveryFormat, ReadsRecordsThroughTheColumnMap) {
   EXPECT_EQ(s.EntryName[4], "level0_00002.1");
   EXPECT_EQ(s.TypeText[2], "MonoBehaviour id: 114");
   // The payload of the texture starts after its name field.
-  EXPECT_EQ(s.PayloadSize(1), spec.objects[1].data.size() - 8);
+  EXPECT_EQ(s.PayloadSize(1), desc.objects[1].data.size() - 8);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
@@ -105,9 +105,9 @@ TEST(ColumnMap, PositionsPerFormat) {
 
 TEST(AssetReader, BigEndianClassWordHalvesAreSwapped) {
   for (bool big : {false, true}) {
-    AssetSpec spec = MixedSpec(15, big, false);
+    AssetSpec desc = MixedSpec(15, big, false);
     Opened o;
-    OpenBytes(testing::BuildAssetFile(spec), o);
+    OpenBytes(testing::BuildAssetFile(desc), o);
     const int32_t word = o.session.Entries.Row(1)[o.session.Columns.ClassWordColumn];
     // class id 28 and second field -1 (0xFFFF) share the word in opposite halves.
     EXPECT_EQ(static_cast<uint32_t>(word), big ? 0x001CFFFFu : 0xFFFF001Cu) << big;
@@ -127,20 +127,20 @@ TEST(AssetReader, MajorVersionRules) {
 }
 
 TEST(AssetReader, EmptyVersionTextStillReadsFormat17) {
-  AssetSpec spec = MixedSpec(17, false, false);
-  spec.unity_version = "";
+  AssetSpec desc = MixedSpec(17, false, false);
+  desc.unity_version = "";
   Opened o;
-  OpenBytes(testing::BuildAssetFile(spec), o);
+  OpenBytes(testing::BuildAssetFile(desc), o);
   EXPECT_EQ(o.session.MajorVersion, 5);
   EXPECT_EQ(o.session.ObjectCount, 5u);
 }
 
 TEST(AssetReader, ScriptTypeIndexBecomesNegativeClass) {
-  AssetSpec spec;
-  spec.format = 17;
-  spec.objects = {{-3, Bytes(8)}, {114, Bytes(8)}, {-7, Bytes(8)}};
+  AssetSpec desc;
+  desc.format = 17;
+  desc.objects = {{-3, Bytes(8)}, {114, Bytes(8)}, {-7, Bytes(8)}};
   Opened o;
-  OpenBytes(testing::BuildAssetFile(spec), o);
+  OpenBytes(testing::BuildAssetFile(desc), o);
   EXPECT_EQ(o.session.TypeClassIds, (std::vector<int32_t>{-3, 114, -7}));
   EXPECT_EQ(o.session.EntryClass(0), -3);
   EXPECT_EQ(o.session.EntryClass(1), 114);
@@ -189,8 +189,8 @@ TEST(AssetReader, RawKindsOfShortAndOtherFiles) {
 TEST(AssetReader, NoFirstRecordFallsBackToTheTypeTrees) {
   // Format 15 with type trees whose records carry path ids other than 1 (as the engine's built-in
   // resources do): the search finds nothing, the type trees are walked instead.
-  AssetSpec spec = MixedSpec(15, false, true);
-  Bytes file = testing::BuildAssetFile(spec);
+  AssetSpec desc = MixedSpec(15, false, true);
+  Bytes file = testing::BuildAssetFile(desc);
   const uint8_t one[8] = {1, 0, 0, 0, 0, 0, 0, 0};
   for (size_t i = 0; i + 8 <= file.size(); ++i)
     if (std::memcmp(&file[i], one, 8) == 0) file[i] = 9;
@@ -238,8 +238,8 @@ TEST(AssetReader, TruncationSweepNeverCrashes) {
 }
 
 TEST(AssetReader, HostileCountsAreRefusedBeforeAllocation) {
-  AssetSpec spec = MixedSpec(17, false, true);
-  Bytes good = testing::BuildAssetFile(spec);
+  AssetSpec desc = MixedSpec(17, false, true);
+  Bytes good = testing::BuildAssetFile(desc);
   // Offsets in a format 17 file: header 20 + "5.2.1f1\0" 8 = 28, platform 4, flag 1, count at 33.
   auto patched = [&](size_t at, uint32_t v) {
     Bytes b = good;

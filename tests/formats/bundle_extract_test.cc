@@ -27,10 +27,10 @@ Bytes Pattern(size_t n, uint8_t seed) {
 }
 
 Bytes SmallAsset() {
-  testing::AssetSpec spec;
-  spec.objects.push_back({1, Bytes(40, 0x11)});
-  spec.objects.push_back({21, testing::NamedObject("Wood", Bytes(32, 0x22))});
-  return testing::BuildAssetFile(spec);
+  testing::AssetSpec desc;
+  desc.objects.push_back({1, Bytes(40, 0x11)});
+  desc.objects.push_back({21, testing::NamedObject("Wood", Bytes(32, 0x22))});
+  return testing::BuildAssetFile(desc);
 }
 
 std::vector<BundleEntry> Contents() {

@@ -28,15 +28,15 @@ using testing::TempDir;
 
 // An asset file with `objects` objects, padded with data that compresses somewhat.
 Bytes AssetWith(int objects, size_t payload = 3000) {
-  testing::AssetSpec spec;
-  spec.format = 17;
+  testing::AssetSpec desc;
+  desc.format = 17;
   for (int i = 0; i < objects; ++i) {
     Bytes data(payload);
     for (size_t k = 0; k < data.size(); ++k)
       data[k] = static_cast<uint8_t>((k * 7 + i) % 251 ^ (k >> 5));
-    spec.objects.push_back({i % 2 ? 21 : 1, data});
+    desc.objects.push_back({i % 2 ? 21 : 1, data});
   }
-  return testing::BuildAssetFile(spec);
+  return testing::BuildAssetFile(desc);
 }
 
 Bytes Noise(size_t n, unsigned seed) {
@@ -110,14 +110,14 @@ class Version3 : public ::testing::TestWithParam<V3Case> {};
 
 TEST_P(Version3, OpensAndUnpacksExactly) {
   const V3Case& c = GetParam();
-  BundleV3Spec spec;
-  spec.signature = c.signature;
-  spec.lzma = c.lzma;
-  spec.end_marker = c.end_marker;
-  spec.levels = c.levels;
-  spec.first_levels_differ = c.first_levels_differ;
-  spec.files = ThreeFiles();
-  BuiltBundle built = testing::BuildBundleV3(spec);
+  BundleV3Spec desc;
+  desc.signature = c.signature;
+  desc.lzma = c.lzma;
+  desc.end_marker = c.end_marker;
+  desc.levels = c.levels;
+  desc.first_levels_differ = c.first_levels_differ;
+  desc.files = ThreeFiles();
+  BuiltBundle built = testing::BuildBundleV3(desc);
   EXPECT_EQ(built.unpacked.empty(), !c.lzma || std::string(c.signature) == "UnityRaw");
   Opened o;
   Open(o, built.bytes);
@@ -171,14 +171,14 @@ class Version6 : public ::testing::TestWithParam<V6Case> {};
 
 TEST_P(Version6, OpensAndUnpacksExactly) {
   const V6Case& c = GetParam();
-  BundleV6Spec spec;
-  spec.flags = c.flags;
-  spec.codec = c.codec;
-  spec.block_size = c.block_size;
-  spec.block_flags = c.block_flags;
-  spec.end_marker = c.end_marker;
-  spec.files = ThreeFiles();
-  BuiltBundle built = testing::BuildBundleV6(spec);
+  BundleV6Spec desc;
+  desc.flags = c.flags;
+  desc.codec = c.codec;
+  desc.block_size = c.block_size;
+  desc.block_flags = c.block_flags;
+  desc.end_marker = c.end_marker;
+  desc.files = ThreeFiles();
+  BuiltBundle built = testing::BuildBundleV6(desc);
   Opened o;
   Open(o, built.bytes);
   ExpectOpenedFirstFile(o, built);
@@ -221,9 +221,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(Bundle, UnpackedFileOpensAgainWithoutUnpacking) {
-  BundleV6Spec spec;
-  spec.files = ThreeFiles();
-  BuiltBundle built = testing::BuildBundleV6(spec);
+  BundleV6Spec desc;
+  desc.files = ThreeFiles();
+  BuiltBundle built = testing::BuildBundleV6(desc);
   Opened o;
   Open(o, built.bytes);
   ASSERT_TRUE(FileExists(o.path + ".TEMP"));
@@ -248,10 +248,10 @@ TEST(Bundle, UnpackedFileOpensAgainWithoutUnpacking) {
 }
 
 TEST(Bundle, SelectedIndexChoosesTheContainedFile) {
-  BundleV3Spec spec;
-  spec.files = ThreeFiles();
-  spec.files[0].name = "Assembly-CSharp.dll";
-  BuiltBundle built = testing::BuildBundleV3(spec);
+  BundleV3Spec desc;
+  desc.files = ThreeFiles();
+  desc.files[0].name = "Assembly-CSharp.dll";
+  BuiltBundle built = testing::BuildBundleV3(desc);
   Opened o;
   Open(o, built.bytes, 2);
   EXPECT_EQ(o.session.AssetBaseName, "CAB-0456");
@@ -275,9 +275,9 @@ TEST(Bundle, NamesAreNormalised) {
 }
 
 TEST(Bundle, SplitPiecesAreJoinedThenUnpacked) {
-  BundleV6Spec spec;
-  spec.files = ThreeFiles();
-  BuiltBundle built = testing::BuildBundleV6(spec);
+  BundleV6Spec desc;
+  desc.files = ThreeFiles();
+  BuiltBundle built = testing::BuildBundleV6(desc);
   TempDir dir;
   std::string base = dir.File("bundle.unity3d");
   int pieces = testing::WriteSplitPieces(base, built.bytes, (built.bytes.size() + 2) / 3);
@@ -332,17 +332,17 @@ TEST(BundleMalformed, EmptyTableOrIndexPastTheEnd) {
 }
 
 TEST(BundleMalformed, TruncatedCompressedData) {
-  BundleV6Spec spec;
-  spec.files = ThreeFiles();
-  spec.codec = BlockCodec::kLz4;
-  Bytes lz4 = testing::BuildBundleV6(spec).bytes;
+  BundleV6Spec desc;
+  desc.files = ThreeFiles();
+  desc.codec = BlockCodec::kLz4;
+  Bytes lz4 = testing::BuildBundleV6(desc).bytes;
   EXPECT_EQ(OpenFails(Cut(lz4, lz4.size() - 10)), "Error size lz4 in data stream.");
   // The info itself cut short.
   EXPECT_EQ(OpenFails(Cut(lz4, 60)), "Error size lz4 in data stream.");
 
-  spec.codec = BlockCodec::kLzma;
-  spec.block_size = 0;
-  Bytes lzma = testing::BuildBundleV6(spec).bytes;
+  desc.codec = BlockCodec::kLzma;
+  desc.block_size = 0;
+  Bytes lzma = testing::BuildBundleV6(desc).bytes;
   EXPECT_EQ(OpenFails(Cut(lzma, lzma.size() - 10)), "Error lzma in data stream.");
 
   BundleV3Spec v3;
@@ -371,11 +371,11 @@ TEST(BundleMalformed, BadLzmaPropertiesAndData) {
 }
 
 TEST(BundleMalformed, CountsAndSizesBeyondTheInfo) {
-  BundleV6Spec spec;
-  spec.flags = 0x40;
-  spec.codec = BlockCodec::kLz4;
-  spec.files = ThreeFiles();
-  BuiltBundle built = testing::BuildBundleV6(spec);
+  BundleV6Spec desc;
+  desc.flags = 0x40;
+  desc.codec = BlockCodec::kLz4;
+  desc.files = ThreeFiles();
+  BuiltBundle built = testing::BuildBundleV6(desc);
   // The stored info follows the header: "UnityFS", version, "5.x.x", "5.6.7f1", total size,
   // both info sizes and the flags take 46 bytes; the hash comes first.
   const size_t block_count = 46 + 16;
@@ -406,9 +406,9 @@ TEST(BundleMalformed, CountsAndSizesBeyondTheInfo) {
 }
 
 TEST(BundleMalformed, TruncatedHeadersAndGarbage) {
-  BundleV6Spec spec;
-  spec.files = ThreeFiles();
-  Bytes fs = testing::BuildBundleV6(spec).bytes;
+  BundleV6Spec desc;
+  desc.files = ThreeFiles();
+  Bytes fs = testing::BuildBundleV6(desc).bytes;
   BundleV3Spec v3;
   v3.files = ThreeFiles();
   Bytes web = testing::BuildBundleV3(v3).bytes;

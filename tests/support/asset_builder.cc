@@ -102,22 +102,22 @@ void BlobTypeTree(ByteWriter& w) {
 
 }  // namespace
 
-Bytes BuildAssetFile(const AssetSpec& spec) {
-  const bool big = spec.big_endian;
-  const uint32_t f = spec.format;
+Bytes BuildAssetFile(const AssetSpec& desc) {
+  const bool big = desc.big_endian;
+  const uint32_t f = desc.format;
   ByteWriter header(false);
   // metadata size, file size, format, data offset: patched below (always big-endian).
   header.Zeros(16);
   header.U8(big ? 1 : 0).Zeros(3);
-  header.CText(spec.unity_version);
+  header.CText(desc.unity_version);
 
   ByteWriter meta(big);
-  meta.I32(spec.platform);
+  meta.I32(desc.platform);
 
   // Distinct types in order of first use.
   std::vector<TypeKey> types;
   std::map<TypeKey, int32_t> type_index;
-  for (const BuilderObject& o : spec.objects) {
+  for (const BuilderObject& o : desc.objects) {
     TypeKey k = KeyOf(o.class_id);
     if (!type_index.count(k)) {
       type_index[k] = static_cast<int32_t>(types.size());
@@ -126,7 +126,7 @@ Bytes BuildAssetFile(const AssetSpec& spec) {
   }
 
   if (f <= 9) {
-    if (spec.type_trees) {
+    if (desc.type_trees) {
       meta.U32(static_cast<uint32_t>(types.size()));
       for (const TypeKey& t : types) {
         meta.I32(t.class_id == 114 && t.script_index ? -t.script_index : t.class_id);
@@ -137,7 +137,7 @@ Bytes BuildAssetFile(const AssetSpec& spec) {
     }
     meta.U32(0);  // big id flag
   } else {
-    meta.U8(spec.type_trees ? 1 : 0);
+    meta.U8(desc.type_trees ? 1 : 0);
     meta.U32(static_cast<uint32_t>(types.size()));
     for (const TypeKey& t : types) {
       bool script = t.class_id == 114;
@@ -145,18 +145,18 @@ Bytes BuildAssetFile(const AssetSpec& spec) {
         int32_t id = script && t.script_index ? -t.script_index : t.class_id;
         meta.I32(id);
         meta.Zeros(id < 0 ? 32 : 16);
-        if (spec.type_trees) BlobTypeTree(meta);
+        if (desc.type_trees) BlobTypeTree(meta);
       } else {
         meta.I32(t.class_id).U8(0).U16(static_cast<uint16_t>(script ? t.script_index : -1));
         meta.Zeros(script ? 32 : 16);
-        if (spec.type_trees) BlobTypeTree(meta);
+        if (desc.type_trees) BlobTypeTree(meta);
       }
     }
   }
 
   // Object table.
   const size_t table_offset_in_meta = meta.Size();
-  meta.U32(static_cast<uint32_t>(spec.objects.size()));
+  meta.U32(static_cast<uint32_t>(desc.objects.size()));
   if (f > 9) {
     // aligned from the start of the file: header bytes come first
     while ((header.Size() + meta.Size()) % 4) meta.U8(0);
@@ -165,17 +165,17 @@ Bytes BuildAssetFile(const AssetSpec& spec) {
   std::vector<size_t> offset_slots;
   uint32_t data_cursor = 0;
   std::vector<uint32_t> offsets;
-  for (const BuilderObject& o : spec.objects) {
+  for (const BuilderObject& o : desc.objects) {
     data_cursor = (data_cursor + 7) & ~7u;
     offsets.push_back(data_cursor);
     data_cursor += static_cast<uint32_t>(o.data.size());
   }
-  for (size_t i = 0; i < spec.objects.size(); ++i) {
-    const BuilderObject& o = spec.objects[i];
+  for (size_t i = 0; i < desc.objects.size(); ++i) {
+    const BuilderObject& o = desc.objects[i];
     const TypeKey k = KeyOf(o.class_id);
     uint32_t size = static_cast<uint32_t>(o.data.size());
     uint32_t offset = offsets[i];
-    for (const AssetSpec::RecordOverride& r : spec.record_overrides) {
+    for (const AssetSpec::RecordOverride& r : desc.record_overrides) {
       if (r.index != i) continue;
       offset = r.offset;
       size = r.size;
@@ -202,12 +202,12 @@ Bytes BuildAssetFile(const AssetSpec& spec) {
   Bytes file = header.Data();
   file.insert(file.end(), meta.Data().begin(), meta.Data().end());
   const uint32_t metadata_size = static_cast<uint32_t>(file.size() - 20);
-  uint32_t align = spec.data_alignment ? spec.data_alignment : 16;
+  uint32_t align = desc.data_alignment ? desc.data_alignment : 16;
   while (file.size() % align) file.push_back(0);
   const uint32_t data_offset = static_cast<uint32_t>(file.size());
-  for (size_t i = 0; i < spec.objects.size(); ++i) {
+  for (size_t i = 0; i < desc.objects.size(); ++i) {
     while (file.size() < data_offset + offsets[i]) file.push_back(0);
-    file.insert(file.end(), spec.objects[i].data.begin(), spec.objects[i].data.end());
+    file.insert(file.end(), desc.objects[i].data.begin(), desc.objects[i].data.end());
   }
   auto put_be = [&](size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));

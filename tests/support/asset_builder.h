@@ -67,7 +67,7 @@ class ByteWriter {
 // Object data made of a serialized name followed by `rest`.
 Bytes NamedObject(const std::string& name, const Bytes& rest = {}, bool big_endian = false);
 
-Bytes BuildAssetFile(const AssetSpec& spec);
+Bytes BuildAssetFile(const AssetSpec& desc);
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 Bytes ReadFileBytes(const std::string& path);

@@ -101,35 +101,35 @@ Bytes LzmaEncodeRaw(const Bytes& data, uint32_t dictionary, bool end_marker, uin
   return out;
 }
 
-BuiltBundle BuildBundleV3(const BundleV3Spec& spec) {
+BuiltBundle BuildBundleV3(const BundleV3Spec& desc) {
   BuiltBundle built;
-  Bytes data = Version3Data(spec.files, built.offsets);
-  const bool lzma = spec.lzma && spec.signature != "UnityRaw";
+  Bytes data = Version3Data(desc.files, built.offsets);
+  const bool lzma = desc.lzma && desc.signature != "UnityRaw";
   Bytes stream = data;
   if (lzma) {
     uint8_t props[5];
-    Bytes coded = LzmaEncodeRaw(data, spec.dictionary, spec.end_marker, props);
+    Bytes coded = LzmaEncodeRaw(data, desc.dictionary, desc.end_marker, props);
     ByteWriter w;
     w.Raw(props, 5).U64(data.size()).Raw(coded);
     stream = w.Take();
   }
-  const int levels = std::max(spec.levels, 1);
+  const int levels = std::max(desc.levels, 1);
   ByteWriter h(true);
-  h.CText(spec.signature).U32(3).CText(spec.player_version).CText(spec.engine_version);
+  h.CText(desc.signature).U32(3).CText(desc.player_version).CText(desc.engine_version);
   const size_t file_size_pos = h.Size();
   h.U32(0).U32(0).U32(static_cast<uint32_t>(levels)).U32(static_cast<uint32_t>(levels));
   const size_t first_level = h.Size();
   for (int i = 0; i < levels; ++i) {
     uint32_t plain = static_cast<uint32_t>(data.size() * (i + 1) / levels);
     uint32_t packed = static_cast<uint32_t>(stream.size() * (i + 1) / levels);
-    if (i + 1 < levels && spec.first_levels_differ)
+    if (i + 1 < levels && desc.first_levels_differ)
       packed = plain / 2 + 1;
     else if (!lzma)
       packed = plain;
     h.U32(packed).U32(plain);
   }
   const size_t complete_pos = h.Size();
-  h.U32(0).U32(static_cast<uint32_t>(4 + spec.files.size() * 8)).Align(4);
+  h.U32(0).U32(static_cast<uint32_t>(4 + desc.files.size() * 8)).Align(4);
   Bytes header = h.Take();
   const uint32_t header_size = static_cast<uint32_t>(header.size());
   Put32At(header, file_size_pos + 4, header_size);
@@ -156,10 +156,10 @@ BuiltBundle BuildBundleV3(const BundleV3Spec& spec) {
   return built;
 }
 
-BuiltBundle BuildBundleV6(const BundleV6Spec& spec) {
+BuiltBundle BuildBundleV6(const BundleV6Spec& desc) {
   BuiltBundle built;
   Bytes data;
-  for (const BundleEntry& f : spec.files) {
+  for (const BundleEntry& f : desc.files) {
     built.offsets.push_back(data.size());
     data.insert(data.end(), f.data.begin(), f.data.end());
   }
@@ -167,13 +167,13 @@ BuiltBundle BuildBundleV6(const BundleV6Spec& spec) {
   std::vector<uint32_t> plain, packed;
   std::vector<uint16_t> flags;
   Bytes blocks;
-  const size_t step = spec.block_size == 0 ? std::max<size_t>(data.size(), 1) : spec.block_size;
+  const size_t step = desc.block_size == 0 ? std::max<size_t>(data.size(), 1) : desc.block_size;
   for (size_t at = 0; at < data.size() || (at == 0 && data.empty()); at += step) {
     Bytes chunk(data.begin() + static_cast<long>(at),
                 data.begin() + static_cast<long>(std::min(data.size(), at + step)));
     Bytes coded;
     uint16_t f = 0x40;
-    switch (spec.codec) {
+    switch (desc.codec) {
       case BlockCodec::kStored:
         coded = chunk;
         break;
@@ -187,31 +187,31 @@ BuiltBundle BuildBundleV6(const BundleV6Spec& spec) {
         break;
       case BlockCodec::kLzma: {
         uint8_t props[5];
-        Bytes raw = LzmaEncodeRaw(chunk, 1u << 16, spec.end_marker, props);
+        Bytes raw = LzmaEncodeRaw(chunk, 1u << 16, desc.end_marker, props);
         coded.assign(props, props + 5);
         coded.insert(coded.end(), raw.begin(), raw.end());
         f = 0x41;
         break;
       }
     }
-    if (spec.block_flags >= 0) f = static_cast<uint16_t>(spec.block_flags);
+    if (desc.block_flags >= 0) f = static_cast<uint16_t>(desc.block_flags);
     plain.push_back(static_cast<uint32_t>(chunk.size()));
     packed.push_back(static_cast<uint32_t>(coded.size()));
     flags.push_back(f);
     blocks.insert(blocks.end(), coded.begin(), coded.end());
     if (data.empty()) break;
   }
-  const Bytes info = Version6Info(plain, packed, flags, spec.files, built.offsets);
-  const uint8_t low = static_cast<uint8_t>(spec.flags);
+  const Bytes info = Version6Info(plain, packed, flags, desc.files, built.offsets);
+  const uint8_t low = static_cast<uint8_t>(desc.flags);
   const bool lz4_info = low == 0x42 || low == 0x43;
   const bool info_at_end = low == 0xC0;
   const Bytes stored_info = lz4_info ? Lz4Encode(info, low == 0x43) : info;
 
   ByteWriter h(true);
-  h.CText("UnityFS").U32(6).CText(spec.player_version).CText(spec.engine_version);
+  h.CText("UnityFS").U32(6).CText(desc.player_version).CText(desc.engine_version);
   const size_t total_pos = h.Size();
   h.U64(0).U32(static_cast<uint32_t>(stored_info.size())).U32(static_cast<uint32_t>(info.size()));
-  h.U32(spec.flags).Zeros((spec.flags >> 8) & 0xFF);
+  h.U32(desc.flags).Zeros((desc.flags >> 8) & 0xFF);
   const Bytes header = h.Take();
 
   Bytes file = header;
@@ -230,7 +230,7 @@ BuiltBundle BuildBundleV6(const BundleV6Spec& spec) {
   // One stored block holding all data; names as stored; the flags' low byte 0x40 when the info
   // was not stored after the header as it stands.
   const uint32_t length = static_cast<uint32_t>(data.size());
-  const Bytes one = Version6Info({length}, {length}, {0x40}, spec.files, built.offsets);
+  const Bytes one = Version6Info({length}, {length}, {0x40}, desc.files, built.offsets);
   Bytes temp = header;
   temp.insert(temp.end(), one.begin(), one.end());
   built.data_start = temp.size();

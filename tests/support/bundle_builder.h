@@ -52,8 +52,8 @@ struct BuiltBundle {
   std::vector<uint64_t> offsets;  // of each contained file, from data_start
 };
 
-BuiltBundle BuildBundleV3(const BundleV3Spec& spec);
-BuiltBundle BuildBundleV6(const BundleV6Spec& spec);
+BuiltBundle BuildBundleV3(const BundleV3Spec& desc);
+BuiltBundle BuildBundleV6(const BundleV6Spec& desc);
 
 // Raw LZMA1 data (no properties, no size) and its five property bytes, as liblzma writes them.
 Bytes LzmaEncodeRaw(const Bytes& data, uint32_t dictionary, bool end_marker, uint8_t props[5]);

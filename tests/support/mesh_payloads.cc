@@ -21,8 +21,8 @@ void PutFloat(Bytes& data, uint64_t at, float f) {
   if (at + 4 <= data.size()) std::memcpy(data.data() + at, &f, 4);
 }
 
-std::vector<ChannelSpec> ChannelsOf(const MeshSpec& spec) {
-  return spec.channels.empty() ? Engine5Channels() : spec.channels;
+std::vector<ChannelSpec> ChannelsOf(const MeshSpec& desc) {
+  return desc.channels.empty() ? Engine5Channels() : desc.channels;
 }
 
 // A serialized array of `count` elements of `size` bytes, each byte `fill`.
@@ -32,8 +32,8 @@ void Array(ByteWriter& w, uint32_t count, uint32_t size, uint8_t fill = 0x5A) {
   w.Align(4);
 }
 
-void BitVector(ByteWriter& w, const MeshSpec& spec, bool with_range, uint32_t salt) {
-  uint32_t bytes = spec.fill_compressed ? 1 + 2 * (salt % 3) : 0;
+void BitVector(ByteWriter& w, const MeshSpec& desc, bool with_range, uint32_t salt) {
+  uint32_t bytes = desc.fill_compressed ? 1 + 2 * (salt % 3) : 0;
   w.U32(bytes * 8 / 5);  // item count
   if (with_range) w.F32(2.0f).F32(-1.0f);
   Array(w, bytes, 1, static_cast<uint8_t>(0xA0 + salt));
@@ -43,16 +43,16 @@ void BitVector(ByteWriter& w, const MeshSpec& spec, bool with_range, uint32_t sa
 
 }  // namespace
 
-Bytes BuildVertexData(const MeshSpec& spec) {
-  const uint64_t n = spec.vertices.size();
-  if (spec.version <= 3) {
+Bytes BuildVertexData(const MeshSpec& desc) {
+  const uint64_t n = desc.vertices.size();
+  if (desc.version <= 3) {
     uint32_t stride = 0;
-    for (uint32_t s : spec.legacy_strides) stride += s;
+    for (uint32_t s : desc.legacy_strides) stride += s;
     stride %= 256;
     // The last vertex's attributes reach 32 bytes in even when the stride is shorter.
     Bytes data(n == 0 ? 0 : std::max<uint64_t>(n * stride, (n - 1) * stride + 32), 0xCC);
     for (uint64_t i = 0; i < n; ++i) {
-      const MeshVertexSpec& v = spec.vertices[i];
+      const MeshVertexSpec& v = desc.vertices[i];
       uint64_t at = i * stride;
       PutFloat(data, at, v.px), PutFloat(data, at + 4, v.py), PutFloat(data, at + 8, v.pz);
       PutFloat(data, at + 12, v.nx), PutFloat(data, at + 16, v.ny), PutFloat(data, at + 20, v.nz);
@@ -60,7 +60,7 @@ Bytes BuildVertexData(const MeshSpec& spec) {
     }
     return data;
   }
-  std::vector<ChannelSpec> channels = ChannelsOf(spec);
+  std::vector<ChannelSpec> channels = ChannelsOf(desc);
   std::vector<uint64_t> strides;
   for (const ChannelSpec& c : channels) {
     if (c.stream >= strides.size()) strides.resize(c.stream + 1, 0);
@@ -71,7 +71,7 @@ Bytes BuildVertexData(const MeshSpec& spec) {
   uint64_t total = strides.empty() ? 0 : starts.back() + strides.back() * n;
   Bytes data(total, 0xCC);
   for (uint64_t i = 0; i < n; ++i) {
-    const MeshVertexSpec& v = spec.vertices[i];
+    const MeshVertexSpec& v = desc.vertices[i];
     // A table too short for an attribute leaves it out (PutFloat skips writes past the end).
     auto at = [&](size_t channel) -> uint64_t {
       if (channel >= channels.size()) return data.size();
@@ -86,11 +86,11 @@ Bytes BuildVertexData(const MeshSpec& spec) {
   return data;
 }
 
-Bytes BuildMeshPayload(const MeshSpec& spec) {
-  const bool v3 = spec.version <= 3, v4 = spec.version == 4, v5 = spec.version >= 5;
+Bytes BuildMeshPayload(const MeshSpec& desc) {
+  const bool v3 = desc.version <= 3, v4 = desc.version == 4, v5 = desc.version >= 5;
   ByteWriter w;
-  w.U32(static_cast<uint32_t>(spec.sub_meshes.size()));
-  for (const SubMeshSpec& s : spec.sub_meshes) {
+  w.U32(static_cast<uint32_t>(desc.sub_meshes.size()));
+  for (const SubMeshSpec& s : desc.sub_meshes) {
     w.U32(s.first_byte).U32(s.index_count);
     if (v3) {
       w.U32(s.strip).U32(s.triangle_count);
@@ -101,45 +101,45 @@ Bytes BuildMeshPayload(const MeshSpec& spec) {
     for (int i = 0; i < 6; ++i) w.F32(0.25f * i);  // bounding box
   }
   Bytes index_bytes;
-  for (uint16_t i : spec.indices) {
+  for (uint16_t i : desc.indices) {
     index_bytes.push_back(static_cast<uint8_t>(i));
     index_bytes.push_back(static_cast<uint8_t>(i >> 8));
   }
   if (v3) {
-    w.U8(spec.mesh_compression).Align(4);
+    w.U8(desc.mesh_compression).Align(4);
     w.U32(static_cast<uint32_t>(index_bytes.size())).Raw(index_bytes).Align(4);
-    Array(w, spec.skin, 32);
-    Array(w, spec.bind_poses, 64);
+    Array(w, desc.skin, 32);
+    Array(w, desc.bind_poses, 64);
   } else {
-    const bool early = spec.variant == MeshSpec::kEngine4Early;
-    Array(w, static_cast<uint32_t>(spec.blend_shape_names.size()), 40);  // shape vertices
-    Array(w, static_cast<uint32_t>(spec.blend_shape_names.size()), 12);  // shapes
+    const bool early = desc.variant == MeshSpec::kEngine4Early;
+    Array(w, static_cast<uint32_t>(desc.blend_shape_names.size()), 40);  // shape vertices
+    Array(w, static_cast<uint32_t>(desc.blend_shape_names.size()), 12);  // shapes
     if (!early) {
-      w.U32(static_cast<uint32_t>(spec.blend_shape_names.size()));
-      for (size_t c = 0; c < spec.blend_shape_names.size(); ++c)
-        w.Str(spec.blend_shape_names[c]).U32(0x1234 + c).U32(static_cast<uint32_t>(c)).U32(1);
-      Array(w, static_cast<uint32_t>(spec.blend_shape_names.size()), 4);  // full weights
-      Array(w, spec.bind_poses, 64);
-      Array(w, spec.bind_poses, 4);  // bone name hashes
+      w.U32(static_cast<uint32_t>(desc.blend_shape_names.size()));
+      for (size_t c = 0; c < desc.blend_shape_names.size(); ++c)
+        w.Str(desc.blend_shape_names[c]).U32(0x1234 + c).U32(static_cast<uint32_t>(c)).U32(1);
+      Array(w, static_cast<uint32_t>(desc.blend_shape_names.size()), 4);  // full weights
+      Array(w, desc.bind_poses, 64);
+      Array(w, desc.bind_poses, 4);  // bone name hashes
       w.U32(0xBEEF);                 // root bone name hash
     }
-    w.U8(spec.mesh_compression);
+    w.U8(desc.mesh_compression);
     if (v4) w.U8(0);  // stream compression
-    w.U8(spec.keep_flags).U8(spec.keep_flags).U8(spec.keep_flags).Align(4);
-    if (spec.variant == MeshSpec::kIndexFormat) w.U32(0);  // 16-bit indices
+    w.U8(desc.keep_flags).U8(desc.keep_flags).U8(desc.keep_flags).Align(4);
+    if (desc.variant == MeshSpec::kIndexFormat) w.U32(0);  // 16-bit indices
     w.U32(static_cast<uint32_t>(index_bytes.size())).Raw(index_bytes).Align(4);
-    Array(w, spec.skin, 32);
-    if (early) Array(w, spec.bind_poses, 64);
+    Array(w, desc.skin, 32);
+    if (early) Array(w, desc.bind_poses, 64);
   }
-  const uint32_t vertex_count = spec.vertex_count_override >= 0
-                                    ? static_cast<uint32_t>(spec.vertex_count_override)
-                                    : static_cast<uint32_t>(spec.vertices.size());
+  const uint32_t vertex_count = desc.vertex_count_override >= 0
+                                    ? static_cast<uint32_t>(desc.vertex_count_override)
+                                    : static_cast<uint32_t>(desc.vertices.size());
   w.U32(0x0B);  // current channels
   w.U32(vertex_count);
   if (v3) {
-    for (uint32_t s : spec.legacy_strides) w.U32(0x0B).U32(0).U32(s).U32(0);
+    for (uint32_t s : desc.legacy_strides) w.U32(0x0B).U32(0).U32(s).U32(0);
   } else {
-    std::vector<ChannelSpec> channels = ChannelsOf(spec);
+    std::vector<ChannelSpec> channels = ChannelsOf(desc);
     w.U32(static_cast<uint32_t>(channels.size()));
     for (const ChannelSpec& c : channels) w.U8(c.stream).U8(c.offset).U8(c.format).U8(c.dimension);
     w.Align(4);
@@ -150,22 +150,22 @@ Bytes BuildMeshPayload(const MeshSpec& spec) {
       for (uint8_t s = 0; s < streams; ++s) w.U32(0xFF).U32(0).U32(0);
     }
   }
-  Bytes data = BuildVertexData(spec);
+  Bytes data = BuildVertexData(desc);
   w.U32(static_cast<uint32_t>(data.size())).Raw(data).Align(4);
 
   uint32_t salt = 0;
-  BitVector(w, spec, true, salt++);            // vertices
-  BitVector(w, spec, true, salt++);            // UV
-  if (!v5) BitVector(w, spec, true, salt++);   // bind poses
-  BitVector(w, spec, true, salt++);            // normals
-  BitVector(w, spec, true, salt++);            // tangents
-  BitVector(w, spec, false, salt++);           // weights
-  BitVector(w, spec, false, salt++);           // normal signs
-  BitVector(w, spec, false, salt++);           // tangent signs
-  if (v5) BitVector(w, spec, true, salt++);    // float colours
-  BitVector(w, spec, false, salt++);           // bone indices
-  BitVector(w, spec, false, salt++);           // triangles
-  if (!v5) BitVector(w, spec, false, salt++);  // colours
+  BitVector(w, desc, true, salt++);            // vertices
+  BitVector(w, desc, true, salt++);            // UV
+  if (!v5) BitVector(w, desc, true, salt++);   // bind poses
+  BitVector(w, desc, true, salt++);            // normals
+  BitVector(w, desc, true, salt++);            // tangents
+  BitVector(w, desc, false, salt++);           // weights
+  BitVector(w, desc, false, salt++);           // normal signs
+  BitVector(w, desc, false, salt++);           // tangent signs
+  if (v5) BitVector(w, desc, true, salt++);    // float colours
+  BitVector(w, desc, false, salt++);           // bone indices
+  BitVector(w, desc, false, salt++);           // triangles
+  if (!v5) BitVector(w, desc, false, salt++);  // colours
   if (v5) w.U32(0);                            // UV info
   for (int i = 0; i < 6; ++i) w.F32(1.0f);     // local bounding box
   w.U32(0);                                    // mesh usage flags
@@ -173,23 +173,23 @@ Bytes BuildMeshPayload(const MeshSpec& spec) {
     Array(w, 3, 1);  // baked convex collision mesh
     Array(w, 5, 1);  // baked triangle collision mesh
   }
-  w.Raw(spec.trailer);
+  w.Raw(desc.trailer);
   return w.Take();
 }
 
 MeshSpec OneTriangleMesh(int32_t version) {
-  MeshSpec spec;
-  spec.version = version;
-  spec.vertices = {{1.5f, 0, 0, 0, 1, 0, 0.25f, 0.75f},
+  MeshSpec desc;
+  desc.version = version;
+  desc.vertices = {{1.5f, 0, 0, 0, 1, 0, 0.25f, 0.75f},
                    {0, 2, 0, 0, 1, 0, 1, 0},
                    {0, 0, -3, 0, 1, 0, 0.5f, 0.5f}};
-  spec.indices = {0, 1, 2};
+  desc.indices = {0, 1, 2};
   SubMeshSpec s;
   s.index_count = 3;
   s.vertex_count = 3;
   s.triangle_count = 1;
-  spec.sub_meshes = {s};
-  return spec;
+  desc.sub_meshes = {s};
+  return desc;
 }
 
 }  // namespace kestrix::testing

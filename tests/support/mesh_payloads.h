@@ -68,9 +68,9 @@ std::vector<ChannelSpec> Engine5Channels();  // pos 0/0, normal 0/12, colour 0/2
 std::vector<ChannelSpec>
 Engine4Channels();  // pos, normal, colour, UV and UV2 in stream 0, tangent in 1
 
-Bytes BuildMeshPayload(const MeshSpec& spec);
+Bytes BuildMeshPayload(const MeshSpec& desc);
 // The vertex data alone, as BuildMeshPayload lays it out.
-Bytes BuildVertexData(const MeshSpec& spec);
+Bytes BuildVertexData(const MeshSpec& desc);
 // A one-triangle mesh, sub-mesh 0..2, indices 0 1 2.
 MeshSpec OneTriangleMesh(int32_t version);
 

@@ -47,17 +47,17 @@ TextureSpec SolidBlocks(int32_t format, int size, int block, const Bytes& one_bl
 }
 
 AssetSpec TextureDemo() {
-  AssetSpec spec;
-  spec.format = 17;
-  spec.unity_version = "5.6.3f1";
-  spec.platform = 13;
-  spec.objects.push_back({28, TextureObject("Checker_DXT1", CheckerTexture(10, 64, 7))});
-  spec.objects.push_back({28, TextureObject("Checker_DXT5", CheckerTexture(12, 64, 7))});
-  spec.objects.push_back({28, TextureObject("Checker_RGBA32", CheckerTexture(4, 32, 1))});
-  spec.objects.push_back({28, TextureObject("Checker_RGB24", CheckerTexture(3, 32, 6))});
-  spec.objects.push_back(
+  AssetSpec desc;
+  desc.format = 17;
+  desc.unity_version = "5.6.3f1";
+  desc.platform = 13;
+  desc.objects.push_back({28, TextureObject("Checker_DXT1", CheckerTexture(10, 64, 7))});
+  desc.objects.push_back({28, TextureObject("Checker_DXT5", CheckerTexture(12, 64, 7))});
+  desc.objects.push_back({28, TextureObject("Checker_RGBA32", CheckerTexture(4, 32, 1))});
+  desc.objects.push_back({28, TextureObject("Checker_RGB24", CheckerTexture(3, 32, 6))});
+  desc.objects.push_back(
       {28, TextureObject("Teal_ETC2", SolidBlocks(45, 32, 4, {0x11, 0x88, 0x88, 0, 0, 0, 0, 0}))});
-  spec.objects.push_back(
+  desc.objects.push_back(
       {28, TextureObject("Amber_ASTC6x6",
                          SolidBlocks(50, 36, 6,
                                      {0xFC, 0xFD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
@@ -69,7 +69,7 @@ AssetSpec TextureDemo() {
   crunched.width = crunched.height = 64;
   crunched.mip = 1;
   crunched.images = {'H', 'x', 0, 74, 0, 0, 0, 0, 0, 64, 0, 64, 1, 1, 0, 0};
-  spec.objects.push_back({28, TextureObject("Crunched_DXT5", crunched)});
+  desc.objects.push_back({28, TextureObject("Crunched_DXT5", crunched)});
   // A cubemap of six RGBA32 faces, each its own colour.
   TextureSpec sky;
   sky.format = 4;
@@ -82,12 +82,12 @@ AssetSpec TextureDemo() {
     Bytes image = EncodePixels(4, 16, 16, 1, [face](int, int, int) { return face; });
     sky.images.insert(sky.images.end(), image.begin(), image.end());
   }
-  spec.objects.push_back({89, TextureObject("Sky", sky)});
+  desc.objects.push_back({89, TextureObject("Sky", sky)});
   ProceduralSpec noise;
   noise.width = noise.height = 8;
   noise.image = EncodePixels(4, 8, 8, 1, Checker(8));
-  spec.objects.push_back({186, NamedObject("Noise", ProceduralTexturePayload(noise))});
-  return spec;
+  desc.objects.push_back({186, NamedObject("Noise", ProceduralTexturePayload(noise))});
+  return desc;
 }
 
 Bytes Pattern(size_t n, uint8_t seed) {

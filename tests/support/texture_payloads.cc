@@ -42,8 +42,8 @@ Bytes TextureResourceFile(const TextureSpec& s) {
   return out;
 }
 
-Bytes TextureObject(const std::string& name, const TextureSpec& spec) {
-  return NamedObject(name, Texture2DPayload(spec), spec.big_endian);
+Bytes TextureObject(const std::string& name, const TextureSpec& desc) {
+  return NamedObject(name, Texture2DPayload(desc), desc.big_endian);
 }
 
 Bytes ProceduralTexturePayload(const ProceduralSpec& s) {

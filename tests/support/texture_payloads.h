@@ -27,11 +27,11 @@ struct TextureSpec {
 };
 
 // The payload after the object's name.
-Bytes Texture2DPayload(const TextureSpec& spec);
+Bytes Texture2DPayload(const TextureSpec& desc);
 // Layout 3: the resource file, `resource_offset` filler bytes followed by the images.
-Bytes TextureResourceFile(const TextureSpec& spec);
+Bytes TextureResourceFile(const TextureSpec& desc);
 // A Texture2D object: the serialized name followed by the payload.
-Bytes TextureObject(const std::string& name, const TextureSpec& spec);
+Bytes TextureObject(const std::string& name, const TextureSpec& desc);
 
 struct ProceduralSpec {
   bool big_endian = false;
@@ -39,7 +39,7 @@ struct ProceduralSpec {
   uint32_t mip = 0;
   Bytes image;
 };
-Bytes ProceduralTexturePayload(const ProceduralSpec& spec);
+Bytes ProceduralTexturePayload(const ProceduralSpec& desc);
 
 struct Rgba {
   uint8_t r = 0, g = 0, b = 0, a = 255;

@@ -23,9 +23,9 @@ struct Named {
   Bytes file;
 };
 
-void Name(const AssetSpec& spec, Named& n, const std::string& base = "level0",
+void Name(const AssetSpec& desc, Named& n, const std::string& base = "level0",
           bool font_container = false, size_t cut = 0) {
-  n.file = BuildAssetFile(spec);
+  n.file = BuildAssetFile(desc);
   n.file.resize(n.file.size() - cut);
   n.s.Options.ConsoleMode = true;
   n.s.Options.FontContainer = font_container;
@@ -45,16 +45,16 @@ Bytes Payload(const Named& n, size_t i) {
 }
 
 TEST(Naming, DuplicatesIgnoreCaseAndNumberByIndex) {
-  AssetSpec spec;
+  AssetSpec desc;
   // Table order deliberately differs from name order and case order.
   const char* names[] = {"zeta", "WOOD", "Wood", "alpha", "wood", "map.old", "MAP.OLD", "wOOd"};
-  for (const char* n : names) spec.objects.push_back({21, NamedObject(n, Bytes(8, 1))});
-  spec.objects[5].class_id = 49;
-  spec.objects[5].data = TextObject("map.old", "x");
-  spec.objects[6].class_id = 49;
-  spec.objects[6].data = TextObject("map.old", "y");
+  for (const char* n : names) desc.objects.push_back({21, NamedObject(n, Bytes(8, 1))});
+  desc.objects[5].class_id = 49;
+  desc.objects[5].data = TextObject("map.old", "x");
+  desc.objects[6].class_id = 49;
+  desc.objects[6].data = TextObject("map.old", "y");
   Named n;
-  Name(spec, n);
+  Name(desc, n);
   const Session& s = n.s;
   EXPECT_EQ(s.EntryName[0], "zeta.mat");
   EXPECT_EQ(s.EntryName[1], "WOOD.mat");
@@ -75,7 +75,7 @@ TEST(Naming, DuplicatesIgnoreCaseAndNumberByIndex) {
 // capital range and bytes above 127 whose low bits look like capitals must not be folded.
 TEST(Naming, DuplicateNumbersMatchAPlainPairwiseCount) {
   const std::string alphabet[] = {"a", "A", "z", "Z", "@", "[", "`", "{", "\xC1", "\xE1", "\xDA"};
-  AssetSpec spec;
+  AssetSpec desc;
   uint32_t seed = 12345;
   std::vector<std::string> raw;
   for (int i = 0; i < 600; ++i) {
@@ -87,10 +87,10 @@ TEST(Naming, DuplicateNumbersMatchAPlainPairwiseCount) {
       name += alphabet[(seed >> 16) % 4 == 0 ? (seed >> 8) % 11 : (seed >> 8) % 2];
     }
     raw.push_back(name);
-    spec.objects.push_back({21, NamedObject(name, Bytes(4, 0))});
+    desc.objects.push_back({21, NamedObject(name, Bytes(4, 0))});
   }
   Named n;
-  Name(spec, n);
+  Name(desc, n);
   auto fold = [](std::string t) {
     for (char& c : t)
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -106,13 +106,13 @@ TEST(Naming, DuplicateNumbersMatchAPlainPairwiseCount) {
 }
 
 TEST(Naming, CleaningAndNamesOfRemovedCharactersOnly) {
-  AssetSpec spec;
-  spec.objects.push_back({28, TextureObject("a<b>:c", 10)});
-  spec.objects.push_back({28, TextureObject("<>:|", 10)});
-  spec.objects.push_back({28, TextureObject(std::string("\x01?\0*\"/\\", 7), 10)});
-  spec.objects.push_back({28, TextureObject(std::string("t\tab\x1fle\0", 9), 10)});
+  AssetSpec desc;
+  desc.objects.push_back({28, TextureObject("a<b>:c", 10)});
+  desc.objects.push_back({28, TextureObject("<>:|", 10)});
+  desc.objects.push_back({28, TextureObject(std::string("\x01?\0*\"/\\", 7), 10)});
+  desc.objects.push_back({28, TextureObject(std::string("t\tab\x1fle\0", 9), 10)});
   Named n;
-  Name(spec, n);
+  Name(desc, n);
   EXPECT_EQ(n.s.EntryName[0], "abc.tex");
   EXPECT_EQ(n.s.EntryName[1], ".tex");
   EXPECT_EQ(n.s.EntryName[2], "_00001.tex");  // the duplicate rule applies to ".tex" too
@@ -121,17 +121,17 @@ TEST(Naming, CleaningAndNamesOfRemovedCharactersOnly) {
 }
 
 TEST(Naming, GeneratedNamesStayOutOfTheDuplicateCheck) {
-  AssetSpec spec;
-  for (int i = 0; i < 11; ++i) spec.objects.push_back({114, Bytes(12, 7)});
-  spec.objects.push_back({43, NamedObject("", Bytes(16, 2))});  // empty name
-  spec.objects.push_back({43, NamedObject("", Bytes(16, 3))});
-  spec.objects.push_back({114, Bytes(12, 7)});  // the 12th MonoBehaviour
-  spec.objects.push_back({-7, Bytes(12, 7)});
+  AssetSpec desc;
+  for (int i = 0; i < 11; ++i) desc.objects.push_back({114, Bytes(12, 7)});
+  desc.objects.push_back({43, NamedObject("", Bytes(16, 2))});  // empty name
+  desc.objects.push_back({43, NamedObject("", Bytes(16, 3))});
+  desc.objects.push_back({114, Bytes(12, 7)});  // the 12th MonoBehaviour
+  desc.objects.push_back({-7, Bytes(12, 7)});
   ByteWriter long_name;
   long_name.U32(300).Zeros(40);  // length 256 or more
-  spec.objects.push_back({21, long_name.Take()});
+  desc.objects.push_back({21, long_name.Take()});
   Named n;
-  Name(spec, n, "sharedassets0");
+  Name(desc, n, "sharedassets0");
   const Session& s = n.s;
   EXPECT_EQ(s.EntryName[0], "sharedassets0_00001.114");
   EXPECT_EQ(s.EntryName[11], "sharedassets0_00001.mesh");
@@ -148,14 +148,14 @@ TEST(Naming, GeneratedNamesStayOutOfTheDuplicateCheck) {
 
 TEST(Naming, TexturesReadTheirFormatInEitherByteOrder) {
   for (bool big : {false, true}) {
-    AssetSpec spec;
-    spec.big_endian = big;
-    spec.objects.push_back({28, TextureObject("Hero", 10, Bytes(64, 1), big)});
-    spec.objects.push_back({89, TextureObject("Sky", 3, Bytes(64, 1), big)});
-    spec.objects.push_back({186, ProceduralTextureObject("Noise", 5, big)});
-    spec.objects.push_back({186, Bytes(8, 0)});  // smaller than its trailer: no name, no format
+    AssetSpec desc;
+    desc.big_endian = big;
+    desc.objects.push_back({28, TextureObject("Hero", 10, Bytes(64, 1), big)});
+    desc.objects.push_back({89, TextureObject("Sky", 3, Bytes(64, 1), big)});
+    desc.objects.push_back({186, ProceduralTextureObject("Noise", 5, big)});
+    desc.objects.push_back({186, Bytes(8, 0)});  // smaller than its trailer: no name, no format
     Named n;
-    Name(spec, n);
+    Name(desc, n);
     const Session& s = n.s;
     EXPECT_EQ(s.EntryName[0], "Hero.tex");
     EXPECT_EQ(s.TypeText[0], "Texture2D id: 10 - DXT1");
@@ -169,14 +169,14 @@ TEST(Naming, TexturesReadTheirFormatInEitherByteOrder) {
 }
 
 TEST(Naming, NegativePlatformSkipsThePrefixAndTheTextureHeader) {
-  AssetSpec spec;
-  spec.platform = -2;
-  spec.objects.push_back(
+  AssetSpec desc;
+  desc.platform = -2;
+  desc.objects.push_back(
       {28, WithPlatformPrefix(TextureObject("Hero", 12, Bytes(64, 1), false, true))});
-  spec.objects.push_back({49, WithPlatformPrefix(TextObject("notes", "hello"))});
-  spec.objects.push_back({1, Bytes(4, 0)});
+  desc.objects.push_back({49, WithPlatformPrefix(TextObject("notes", "hello"))});
+  desc.objects.push_back({1, Bytes(4, 0)});
   Named n;
-  Name(spec, n);
+  Name(desc, n);
   const Session& s = n.s;
   EXPECT_EQ(s.EntryName[0], "Hero.tex");
   EXPECT_EQ(s.TextureFormat[0], 12);
@@ -190,14 +190,14 @@ TEST(Naming, NegativePlatformSkipsThePrefixAndTheTextureHeader) {
 }
 
 TEST(Naming, TextsAndShadersBecomeXmlOnlyWithLowerCaseMarker) {
-  AssetSpec spec;
-  spec.objects.push_back({49, TextObject("a", "<?xml version=\"1.0\"?><r/>")});
-  spec.objects.push_back({49, TextObject("b", "<?XML version=\"1.0\"?><r/>")});
-  spec.objects.push_back({48, TextObject("c", "<?xml?>")});
-  spec.objects.push_back({49, TextObject("d", "<?xm")});  // too short to hold the marker
-  spec.objects.push_back({49, TextObject("e", "")});
+  AssetSpec desc;
+  desc.objects.push_back({49, TextObject("a", "<?xml version=\"1.0\"?><r/>")});
+  desc.objects.push_back({49, TextObject("b", "<?XML version=\"1.0\"?><r/>")});
+  desc.objects.push_back({48, TextObject("c", "<?xml?>")});
+  desc.objects.push_back({49, TextObject("d", "<?xm")});  // too short to hold the marker
+  desc.objects.push_back({49, TextObject("e", "")});
   Named n;
-  Name(spec, n);
+  Name(desc, n);
   const Session& s = n.s;
   EXPECT_EQ(s.EntryName[0], "a.xml");
   EXPECT_EQ(s.EntryName[1], "b.txt");
@@ -212,16 +212,16 @@ TEST(Naming, TextsAndShadersBecomeXmlOnlyWithLowerCaseMarker) {
 TEST(Naming, FontLayoutsAndFontContainer) {
   for (bool big : {false, true}) {
     for (bool container : {false, true}) {
-      AssetSpec spec;
-      spec.big_endian = big;
-      spec.objects.push_back(
+      AssetSpec desc;
+      desc.big_endian = big;
+      desc.objects.push_back(
           {128, FontObject("Marker", FontLayout::kMarker, FakeTrueTypeFont(), big)});
-      spec.objects.push_back(
+      desc.objects.push_back(
           {128, FontObject("Table", FontLayout::kCharTable, FakeTrueTypeFont(), big)});
-      spec.objects.push_back(
+      desc.objects.push_back(
           {128, FontObject("Bare", FontLayout::kNoData, FakeTrueTypeFont(), big)});
       Named n;
-      Name(spec, n, "level0", container);
+      Name(desc, n, "level0", container);
       const Session& s = n.s;
       if (container) {
         for (size_t i = 0; i < 3; ++i) {
@@ -246,12 +246,12 @@ TEST(Naming, FontLayoutsAndFontContainer) {
 }
 
 TEST(Naming, MoviesWithOggAt16Or20) {
-  AssetSpec spec;
-  spec.objects.push_back({152, MovieObject("intro", 16)});
-  spec.objects.push_back({152, MovieObject("outro", 20)});
-  spec.objects.push_back({152, MovieObject("plain", 0)});
+  AssetSpec desc;
+  desc.objects.push_back({152, MovieObject("intro", 16)});
+  desc.objects.push_back({152, MovieObject("outro", 20)});
+  desc.objects.push_back({152, MovieObject("plain", 0)});
   Named n;
-  Name(spec, n);
+  Name(desc, n);
   const Session& s = n.s;
   EXPECT_EQ(Payload(n, 0), FakeOggStream());
   EXPECT_EQ(Payload(n, 1), FakeOggStream());
@@ -262,23 +262,23 @@ TEST(Naming, MoviesWithOggAt16Or20) {
 }
 
 TEST(Naming, DamagedObjectsStillGetNamesWithoutReadsOutsideThem) {
-  AssetSpec spec;
+  AssetSpec desc;
   // A name length of 255 with only a few bytes behind it, followed by a named neighbour whose
   // bytes the name would swallow.
   ByteWriter runaway;
   runaway.U32(255).Text("abc");
-  spec.objects.push_back({21, runaway.Take()});
-  spec.objects.push_back({21, NamedObject("neighbour", Bytes(300, 'n'))});
+  desc.objects.push_back({21, runaway.Take()});
+  desc.objects.push_back({21, NamedObject("neighbour", Bytes(300, 'n'))});
   // A name that fits but whose padding does not.
   ByteWriter tight;
   tight.U32(1).Text("x");
-  spec.objects.push_back({21, tight.Take()});
-  spec.objects.push_back({21, NamedObject("far", Bytes(8, 1))});
-  spec.record_overrides.push_back({3, 0x7FFFFF00u, 64});  // offset past the end of the file
+  desc.objects.push_back({21, tight.Take()});
+  desc.objects.push_back({21, NamedObject("far", Bytes(8, 1))});
+  desc.record_overrides.push_back({3, 0x7FFFFF00u, 64});  // offset past the end of the file
   // Last: a font whose scan runs into the end of the file (the file is cut short below).
-  spec.objects.push_back({128, FontObject("Cut", FontLayout::kNoData)});
+  desc.objects.push_back({128, FontObject("Cut", FontLayout::kNoData)});
   Named n;
-  Name(spec, n, "level0", false, 8);
+  Name(desc, n, "level0", false, 8);
   const Session& s = n.s;
   EXPECT_EQ(s.EntryName[0], "level0_00001.mat");
   EXPECT_EQ(Column(s, 0, s.Columns.NameFieldSizeColumn()), 0);
@@ -290,11 +290,11 @@ TEST(Naming, DamagedObjectsStillGetNamesWithoutReadsOutsideThem) {
 }
 
 TEST(Naming, WindowModeMovesProgressAndFillsListRows) {
-  AssetSpec spec;
-  for (int i = 0; i < 3; ++i) spec.objects.push_back({21, NamedObject("m", Bytes(4, 0))});
+  AssetSpec desc;
+  for (int i = 0; i < 3; ++i) desc.objects.push_back({21, NamedObject("m", Bytes(4, 0))});
   Named n;
   n.s.Options.ConsoleMode = false;
-  n.file = BuildAssetFile(spec);
+  n.file = BuildAssetFile(desc);
   n.s.AssetBaseName = "x";
   MemorySource source(n.file);
   Reader reader(source);

@@ -61,8 +61,8 @@ Bytes TextureObject(const std::string& name, const std::string& inside) {
 // Ten objects whose names, classes, sizes and offsets each sort differently from table order.
 // Object 9 claims 0x90000000 bytes, past 2 GiB, so that sizes must compare unsigned.
 AssetSpec RichSpec() {
-  AssetSpec spec;
-  spec.objects = {
+  AssetSpec desc;
+  desc.objects = {
       {49, TextObject("readme", "plain words")},
       {21, NamedObject("Zeta", Bytes(40, 1))},
       {1, Bytes(24, 2)},
@@ -74,19 +74,19 @@ AssetSpec RichSpec() {
       {21, NamedObject("delta", Bytes(20, 5))},
       {1, Bytes(24, 'z')},
   };
-  return spec;
+  return desc;
 }
 
 std::string WriteRichArchive(const TempDir& dir) {
-  AssetSpec spec = RichSpec();
+  AssetSpec desc = RichSpec();
   const std::string path = dir.File("rich.assets");
-  testing::WriteFileBytes(path, testing::BuildAssetFile(spec));
+  testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
   // The last object keeps its place but states a size past 2 GiB.
   Session probe;
   testing::RecordingFrontend quiet;
   OpenArchive(probe, quiet, path);
-  spec.record_overrides.push_back({9, probe.EntryOffset(9), 0x90000000u});
-  testing::WriteFileBytes(path, testing::BuildAssetFile(spec));
+  desc.record_overrides.push_back({9, probe.EntryOffset(9), 0x90000000u});
+  testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
   return path;
 }
 
@@ -160,11 +160,11 @@ TEST_F(WindowTest, OpensTheDemoArchiveWithItsLabels) {
 }
 
 TEST_F(WindowTest, ControlCharactersOfTheEngineVersionShowAsBars) {
-  AssetSpec spec;
-  spec.unity_version = "5.6\x01x\x1f";
-  spec.objects = {{21, NamedObject("m", Bytes(8, 0))}};
+  AssetSpec desc;
+  desc.unity_version = "5.6\x01x\x1f";
+  desc.objects = {{21, NamedObject("m", Bytes(8, 0))}};
   const std::string path = dir_.File("odd.assets");
-  testing::WriteFileBytes(path, testing::BuildAssetFile(spec));
+  testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
   form().OpenPath(path);
   EXPECT_EQ(form().session().UnityVersion, "5.6|x|");
   EXPECT_EQ(S(form().Label3->text()), "Version: 5.6|x| id: 17 " + PlatformName(5));
@@ -310,13 +310,13 @@ TEST_F(WindowTest, ItemsSelectSelectsEveryMatch) {
 TEST_F(WindowTest, DataSearchFindsTextAcrossAChunkBoundaryAndSkipsTextures) {
   std::string text(1024000 + 4000, '.');
   text.replace(1024000 - 3, 6, "needle");
-  AssetSpec spec;
-  spec.objects = {{21, NamedObject("plain", Bytes(16, 0))},
+  AssetSpec desc;
+  desc.objects = {{21, NamedObject("plain", Bytes(16, 0))},
                   {28, TextureObject("picture", "needle")},
                   {49, TextObject("long", text)},
                   {21, NamedObject("after", Bytes(16, 0))}};
   const std::string path = dir_.File("big.assets");
-  testing::WriteFileBytes(path, testing::BuildAssetFile(spec));
+  testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
   form().OpenPath(path);
   ASSERT_EQ(Rows(), 4);
 
