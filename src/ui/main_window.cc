@@ -616,6 +616,15 @@ void TForm1::Find_NextClick() { FindStep(0, false); }
 
 void TForm1::Find_PredClick() { FindStep(model_->rowCount() - 1, true); }
 
+std::unique_ptr<FileSource> TForm1::OpenForDataSearch() {
+  try {
+    return std::make_unique<FileSource>(session_.ArchivePath);
+  } catch (const std::exception& e) {
+    ShowBox(true, e.what());
+    return nullptr;
+  }
+}
+
 void TForm1::FindStep(int start, bool backward) {
   if (Busy()) return;
   int step = 1;
@@ -631,14 +640,7 @@ void TForm1::FindStep(int start, bool backward) {
   const int first = backward ? focused - step : focused + step;
   const bool data = ModeST->isChecked();
   std::unique_ptr<FileSource> stream;
-  if (data) {
-    try {
-      stream = std::make_unique<FileSource>(session_.ArchivePath);
-    } catch (const std::exception& e) {
-      ShowBox(true, e.what());
-      return;
-    }
-  }
+  if (data && !(stream = OpenForDataSearch())) return;
   int found = -1;
   try {
     found = FindMatchingRow(session_, first, text, backward, Match_Case->isChecked(),
@@ -664,14 +666,7 @@ void TForm1::Items_SelectClick() {
   const std::string text = Find_Text->text().toUtf8().toStdString();
   const bool data = ModeST->isChecked();
   std::unique_ptr<FileSource> stream;
-  if (data) {
-    try {
-      stream = std::make_unique<FileSource>(session_.ArchivePath);
-    } catch (const std::exception& e) {
-      ShowBox(true, e.what());
-      return;
-    }
-  }
+  if (data && !(stream = OpenForDataSearch())) return;
   // Matches are gathered into ranges and selected at once: one selection change instead of one
   // per match.
   QItemSelection selection;

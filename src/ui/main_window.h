@@ -29,6 +29,8 @@ class QTimer;
 
 namespace kestrix {
 
+class FileSource;
+
 class ListModel;
 class TForm1;
 
@@ -137,6 +139,9 @@ class TForm1 : public QWidget {
 
  private:
   class BusyScope;
+
+  // The archive opened for a data search; a box shows why when it cannot be opened.
+  std::unique_ptr<FileSource> OpenForDataSearch();
 
   void FormCreate();
   void CreateControls();
