@@ -10,20 +10,14 @@
 namespace kestrix {
 
 void ExportKtx(const ConverterCall& call, ConverterContext& ctx) {
-  TextureImages images;
-  if (!OpenTextureImages(call, ctx, &images)) return;
+  MobileImages m;
+  if (!PrepareMobileImages(call, ctx, /*for_ktx=*/true, &m)) return;
+  TextureImages& images = m.images;
   const TextureHeader& h = images.header;
-  const MobileFormat* format = FindMobileFormat(h.format);
-  if (!format || format->gl_internal_format == 0) return;  // the driver sends only KTX formats
-  const int32_t count = h.ImageCount();
-  images.RequireImages(count);
-  const uint64_t total = static_cast<uint64_t>(std::max(h.complete_image_size, 0));
-  if (total == 0 || count == 0) {
-    ctx.Done(call.file_name + " -> KTX");
-    return;
-  }
-  // The images are there (checked above), so the level walk is bounded by real data.
-  const LevelPlan plan = PlanLevels(*format, h.width, h.height, total, h.MipByte());
+  const MobileFormat* format = m.format;
+  const int32_t count = m.count;
+  const uint64_t total = m.total;
+  const LevelPlan& plan = m.plan;
   RequireLevels(*format, plan, h.width, h.height, total);
 
   static const uint8_t kIdentifier[12] = {0xAB, 0x4B, 0x54, 0x58, 0x20, 0x31,

@@ -1,4 +1,5 @@
 #include "export/ktx_pvr_formats.h"
+#include "export/converter.h"
 
 #include <algorithm>
 #include <string>
@@ -128,6 +129,25 @@ uint64_t RequireLevels(const MobileFormat& format, const LevelPlan& plan, int32_
                   std::to_string(total) + " bytes).");
   }
   return sum;
+}
+
+bool PrepareMobileImages(const ConverterCall& call, ConverterContext& ctx, bool for_ktx,
+                         MobileImages* out) {
+  if (!OpenTextureImages(call, ctx, &out->images)) return false;
+  const TextureHeader& h = out->images.header;
+  out->format = FindMobileFormat(h.format);
+  if (!out->format) return false;
+  if (for_ktx ? out->format->gl_internal_format == 0 : out->format->pvr_format < 0) return false;
+  out->count = h.ImageCount();
+  out->images.RequireImages(out->count);
+  out->total = static_cast<uint64_t>(std::max(h.complete_image_size, 0));
+  if (out->total == 0 || out->count == 0) {
+    ctx.Done(call.file_name + (for_ktx ? " -> KTX" : " -> PVR"));
+    return false;
+  }
+  // The images are there (checked above), so the level walk is bounded by real data.
+  out->plan = PlanLevels(*out->format, h.width, h.height, out->total, h.MipByte());
+  return true;
 }
 
 }  // namespace kestrix

@@ -2,6 +2,8 @@
 // each mip level is. Both writers count levels the same way, and import maps the codes back.
 #pragma once
 
+#include "export/texture_source.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -50,5 +52,18 @@ class LevelWalk {
 // Bytes the plan's levels take; throws Error when that is more than `total`.
 uint64_t RequireLevels(const MobileFormat& format, const LevelPlan& plan, int32_t width,
                        int32_t height, uint64_t total);
+
+// The opening both mobile writers share: the texture's images and format, checked, and its level
+// plan. False when there is nothing to write (no usable format for the container, which the
+// export driver never sends, or no image data, which is reported done).
+struct MobileImages {
+  TextureImages images;
+  const MobileFormat* format = nullptr;
+  int32_t count = 0;
+  uint64_t total = 0;
+  LevelPlan plan;
+};
+bool PrepareMobileImages(const ConverterCall& call, ConverterContext& ctx, bool for_ktx,
+                         MobileImages* out);
 
 }  // namespace kestrix

@@ -10,20 +10,13 @@
 namespace kestrix {
 
 void ExportPvr(const ConverterCall& call, ConverterContext& ctx) {
-  TextureImages images;
-  if (!OpenTextureImages(call, ctx, &images)) return;
+  MobileImages m;
+  if (!PrepareMobileImages(call, ctx, /*for_ktx=*/false, &m)) return;
+  TextureImages& images = m.images;
   const TextureHeader& h = images.header;
-  const MobileFormat* format = FindMobileFormat(h.format);
-  if (!format || format->pvr_format < 0) return;  // the driver sends only PVR formats
-  const int32_t count = h.ImageCount();
-  images.RequireImages(count);
-  const uint64_t total = static_cast<uint64_t>(std::max(h.complete_image_size, 0));
-  if (total == 0 || count == 0) {
-    ctx.Done(call.file_name + " -> PVR");
-    return;
-  }
-  // The images are there (checked above), so the level count is bounded by real data.
-  const LevelPlan plan = PlanLevels(*format, h.width, h.height, total, h.MipByte());
+  const MobileFormat* format = m.format;
+  const int32_t count = m.count;
+  const LevelPlan& plan = m.plan;
 
   uint8_t header[52] = {};
   const ByteOrder le = ByteOrder::Little;
