@@ -51,6 +51,8 @@ run_target() {
   mkdir -p "$corpus" "$art"
   local dirs=("$corpus")
   [ -d "fuzz/seeds/$t" ] && dirs+=("fuzz/seeds/$t")
+  # Earlier findings run first, under the sanitizers, on every run.
+  [ -d "tests/data/fuzz/$t" ] && dirs+=("tests/data/fuzz/$t")
   local opts=(-rss_limit_mb=2048 -timeout=25)
   case $t in
     fuzz_open | fuzz_bundle)
