@@ -1,26 +1,59 @@
-// A Mesh payload through the decoder and the OBJ writer, as the export of one entry runs them.
-// The first byte picks the engine generation; the rest is the payload.
-#include <exception>
+// Mesh payloads through TMeshBase::Decode and the OBJ writer, for the three layouts.
+//   selector | payload
+// Selector modulo 3 picks engine major version 3, 4 or 5; (selector / 3) % 4 bytes of other
+// archive data come before the payload, since padding is measured from the payload start.
+#include <string>
+#include <vector>
 
+#include "core/error.h"
+#include "core/session.h"
+#include "export/converter.h"
 #include "export/mesh_decoder.h"
 #include "export/obj_export.h"
 #include "platform/byte_source.h"
+#include "platform/io_error.h"
 #include "platform/reader.h"
+#include "support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kestrix;
-  if (size == 0) return 0;
-  static const int32_t kVersions[] = {3, 4, 5, 2017};
-  const int32_t version = kVersions[data[0] % 4];
-  std::vector<uint8_t> payload(data + 1, data + size);
-  MemorySource source(payload);
-  Reader in(source);
-  try {
+  fuzz::Input in(data, size);
+  const uint8_t selector = in.Byte();
+  const int32_t version = 3 + selector % 3;
+  const size_t lead = (selector / 3) % 4;
+  size_t payload_size = 0;
+  const uint8_t* payload = in.Rest(&payload_size);
+  std::vector<uint8_t> archive(lead, 0xEE);
+  archive.insert(archive.end(), payload, payload + payload_size);
+  archive.insert(archive.end(), 8, 0xEE);
+
+  // The decoder and the text alone, which the writer below repeats with a file.
+  {
+    MemorySource source(archive.data(), lead + payload_size);
+    Reader reader(source);
+    reader.Seek(lead);
     TMeshBase mesh;
-    mesh.Decode(in, version);
-    volatile size_t length = BuildObjText(mesh, "fuzz.mesh").size();
-    (void)length;
-  } catch (const std::exception&) {
+    try {
+      mesh.Decode(reader, version);
+      std::string text = BuildObjText(mesh, "Rock.mesh");
+      (void)text;
+    } catch (const MeshDecodeError&) {
+    }
+  }
+
+  fuzz::ClearScratch();
+  MemorySource source(archive);
+  Reader reader(source);
+  reader.Seek(lead);
+  Session session;
+  session.Options.ConsoleMode = true;
+  fuzz::QuietFrontend frontend;
+  ConverterContext ctx(session, frontend);
+  ConverterCall call{reader, static_cast<uint32_t>(payload_size), false,
+                     fuzz::ScratchDir() + "/out/", "Unity_Assets_Files/level0/Mesh/", "Rock.mesh"};
+  try {
+    ExportObj(call, ctx, version);
+  } catch (const Error&) {
   }
   return 0;
 }

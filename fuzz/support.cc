@@ -1,10 +1,23 @@
 #include "support.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+
+// A few hundred kilobytes of LZMA may rightly unpack to gigabytes; that costs time and disk
+// without reaching new code, so every file the targets write stops at 256 MiB (a write past it
+// fails with an error the program reports, instead of a signal).
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit = {256u << 20, 256u << 20};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  return 0;
+}
 
 namespace kestrix::fuzz {
 
@@ -38,6 +51,19 @@ std::string WriteInput(const uint8_t* data, size_t size, const std::string& name
   if (size) std::fwrite(data, 1, size, f);
   std::fclose(f);
   return path;
+}
+
+bool WriteScratchFile(const std::string& relative, const uint8_t* data, size_t size) {
+  if (relative.empty()) return false;
+  fs::path path = fs::path(ScratchDir()) / relative;
+  std::error_code ec;
+  fs::create_directories(path.parent_path(), ec);
+  if (ec) return false;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  if (size) std::fwrite(data, 1, size, f);
+  std::fclose(f);
+  return true;
 }
 
 }  // namespace kestrix::fuzz

@@ -251,6 +251,12 @@ void TMeshBase::ComputeVertexTable() {
       texcoord_ = attribute(channels_[3]);
     }
   }
+  // The vertex count is a count of vertices of the summed stride each, which the vertex data
+  // must hold. A vertex of no bytes would let a few bytes stand for billions of OBJ lines.
+  uint64_t per_vertex = 0;
+  for (uint32_t s : stream_strides_) per_vertex += s;
+  if (vertex_count_ > 0 && (per_vertex == 0 || vertex_count_ > vertex_data_.size() / per_vertex))
+    Undecodable("vertex data shorter than the vertex count");
   // Every vertex the table describes must lie inside the vertex data; the positions grow with
   // the vertex number, so the last vertex decides.
   for (uint32_t s = 0; s < sub_meshes_.size(); ++s) {

@@ -3,6 +3,7 @@
 // are written in reversed order to keep them facing outwards.
 #include "export/obj_export.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -156,7 +157,31 @@ std::string FormatObjNumber(float value) {
   return text;
 }
 
+namespace {
+
+// Each sub-mesh writes its own vertex block and faces, so sub-meshes that all cover the whole
+// mesh multiply the text: a few kilobytes of records over the same vertices would make
+// gigabytes. Overlap is real (sub-meshes may share vertices), but never this many times over.
+constexpr uint64_t kMaxRepeats = 64;
+
+void CheckRepeats(const TMeshBase& mesh) {
+  uint64_t vertex_lines = 0, indices = 0;
+  for (size_t k = 0; k < mesh.SubMeshCount(); ++k) {
+    vertex_lines += mesh.SubMesh(k).vertex_count;
+    // A face range past the index buffer fails when it is written; what can be written counts.
+    const uint64_t asked =
+        mesh.IsStrip(k) ? mesh.SubMesh(k).index_count : uint64_t{3} * mesh.FaceCount(k);
+    indices += std::min<uint64_t>(asked, mesh.TotalIndices());
+  }
+  if (vertex_lines > kMaxRepeats * std::max<uint64_t>(mesh.VertexCount(), 1) ||
+      indices > kMaxRepeats * std::max<uint64_t>(mesh.TotalIndices(), 1))
+    throw MeshDecodeError(MeshDecodeError::kUndecodable, "sub-meshes repeat the mesh too often");
+}
+
+}  // namespace
+
 std::string BuildObjText(const TMeshBase& mesh, const std::string& file_name) {
+  CheckRepeats(mesh);
   std::string body;
   ObjText writer(mesh, body);
   const std::string group = WithoutExtension(file_name);

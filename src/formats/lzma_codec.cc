@@ -21,7 +21,13 @@ struct StreamCloser {
 
 [[noreturn]] void DataError() { throw Error("Error lzma in data stream."); }
 
+constexpr uint64_t kMaxExpansion = 1 << 14;
+
 }  // namespace
+
+bool LzmaSizesPossible(uint64_t compressed, uint64_t uncompressed) {
+  return compressed >= UINT64_MAX / kMaxExpansion || uncompressed <= compressed * kMaxExpansion;
+}
 
 void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64_t length,
                 uint64_t out_size, const ByteSink& sink) {
@@ -31,6 +37,7 @@ void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64
   options.lc = byte % 9;
   options.lp = (byte / 9) % 5;
   options.pb = byte / 45;
+  if (!LzmaSizesPossible(length, out_size)) DataError();
   uint32_t dict = static_cast<uint32_t>(props[1]) | static_cast<uint32_t>(props[2]) << 8 |
                   static_cast<uint32_t>(props[3]) << 16 | static_cast<uint32_t>(props[4]) << 24;
   // The decoder never looks further back than what it has produced, so a dictionary larger than

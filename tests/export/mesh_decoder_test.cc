@@ -254,6 +254,27 @@ TEST(MeshDecoder, BytesAfterTheLastRowAreRefused) {
   }
 }
 
+// A vertex of no bytes: every vertex shares the first one's data, so a 440-byte payload made a
+// 172 MB OBJ (and 2^32 - 1 vertices would make hundreds of gigabytes).
+TEST(MeshDecoder, VertexCountMustFitTheVertexDataAtItsStride) {
+  MeshSpec legacy = testing::OneTriangleMesh(3);
+  legacy.legacy_strides[0] = 256;  // the stride is counted modulo 256
+  legacy.vertex_count_override = 2000000;
+  legacy.sub_meshes[0].vertex_count = 2000000;
+  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(legacy), 3), MeshDecodeError::kUndecodable);
+
+  MeshSpec flat = testing::OneTriangleMesh(5);
+  flat.channels = {{0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}, {0, 0, 0, 0}};
+  flat.vertex_count_override = 1000;
+  flat.sub_meshes[0].vertex_count = 1000;
+  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(flat), 5), MeshDecodeError::kUndecodable);
+
+  // One vertex more than the data holds at the real stride.
+  MeshSpec one_more = testing::OneTriangleMesh(5);
+  one_more.vertex_count_override = 4;
+  EXPECT_EQ(FailureOf(testing::BuildMeshPayload(one_more), 5), MeshDecodeError::kUndecodable);
+}
+
 TEST(MeshDecoder, GarbageCountsFailWithoutAllocating) {
   Bytes payload = testing::BuildMeshPayload(Busy(5));
   // Sub-mesh count, then every 32-bit word in turn, set to 2^31 and to 2^32 - 1.

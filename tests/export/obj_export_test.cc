@@ -253,6 +253,21 @@ TEST_F(ObjExport, FailuresCarryTheEntryNameAndTheInterfaceLanguage) {
   EXPECT_EQ(FailureText(good, 5), "Bad.mesh Error: Convertanion mesh!!!");
 }
 
+// Sub-meshes that each cover the whole mesh repeat its vertex block and faces; a payload of
+// many such records over a large vertex table would write gigabytes.
+TEST_F(ObjExport, SubMeshesRepeatingTheWholeMeshAreBounded) {
+  MeshSpec desc = testing::OneTriangleMesh(5);
+  desc.sub_meshes.assign(64, desc.sub_meshes[0]);
+  EXPECT_NE(Export(testing::BuildMeshPayload(desc), 5).find("g Tri_64"), std::string::npos);
+  desc.sub_meshes.push_back(desc.sub_meshes[0]);
+  EXPECT_EQ(FailureText(testing::BuildMeshPayload(desc), 5),
+            "Bad.mesh Error memory: This format meshes not supported!!!");
+  // Faces alone: sub-meshes without vertices of their own, all over the same indices.
+  desc.sub_meshes.assign(65, {0, 3, 0, 0});
+  EXPECT_EQ(FailureText(testing::BuildMeshPayload(desc), 5),
+            "Bad.mesh Error memory: This format meshes not supported!!!");
+}
+
 long SummaryNumber(const std::string& summary, const std::string& label) {
   size_t at = summary.find(label);
   return at == std::string::npos ? -1

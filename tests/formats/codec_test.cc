@@ -2,7 +2,12 @@
 // markers, and on data that does not match the sizes given.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <random>
+#include <string>
 
 #include "core/error.h"
 #include "formats/lz4_codec.h"
@@ -72,6 +77,54 @@ TEST(Lzma, RefusesBadPropertiesShortAndCorruptStreams) {
     EXPECT_STREQ(e.what(), "Error lzma in data stream.");
   }
   EXPECT_TRUE(Decode(props, coded, 0).empty());
+}
+
+// Runs `fn` in a child whose address space may grow by only `headroom` bytes, so that an
+// allocation the size of a hostile claim fails there instead of passing unnoticed.
+void WithAddressLimit(uint64_t headroom, void (*fn)()) {
+  unsigned long pages = 0;
+  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%lu", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  const rlim_t limit = pages * 4096 + headroom;
+  struct rlimit r = {limit, limit};
+  setrlimit(RLIMIT_AS, &r);
+  fn();
+}
+
+TEST(Lzma, SizesTheCodedBytesCannotReachAreRefusedBeforeAnyDictionary) {
+  EXPECT_TRUE(LzmaSizesPossible(100, 1600000));
+  EXPECT_FALSE(LzmaSizesPossible(100, 2000000));
+  EXPECT_TRUE(LzmaSizesPossible(0, 0));
+  EXPECT_FALSE(LzmaSizesPossible(0, 1));
+  // The most compressible data there is stays well inside the limit.
+  const Bytes zeros(16u << 20, 0);
+  uint8_t props[5];
+  Bytes coded = testing::LzmaEncodeRaw(zeros, 1u << 20, false, props);
+  EXPECT_LT(coded.size() * 4000, zeros.size());
+  EXPECT_EQ(Decode(props, coded, zeros.size()), zeros);
+
+  // Found by fuzz_lzma (tests/data/fuzz/fuzz_lzma): one coded byte, 65 claimed, asking for
+  // 4 GB out of a 2.7 GB dictionary. Unchecked, the dictionary is reserved first and, where
+  // memory is short, the failure reads as bad properties.
+  EXPECT_EXIT(WithAddressLimit(1u << 30,
+                               [] {
+                                 const uint8_t hostile[5] = {0x0a, 0xf2, 0xf1, 0xd2, 0xa5};
+                                 const uint8_t byte = 0x05;
+                                 MemorySource source(&byte, 1);
+                                 try {
+                                   LzmaDecode(hostile, source, 0, 65, 0xf3d2f1f5,
+                                              [](const uint8_t*, size_t) {});
+                                 } catch (const Error& e) {
+                                   std::fputs(e.what(), stderr);
+                                   std::_Exit(std::string(e.what()) == "Error lzma in data stream."
+                                                  ? 0
+                                                  : 1);
+                                 }
+                                 std::_Exit(2);
+                               }),
+              ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Lz4, SizesMustMatchTheData) {
