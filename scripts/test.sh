@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite.
+# Installs what is missing, builds, and runs the whole test suite, then every fuzz target for a
+# short while (KESTRIX_FUZZ_SECONDS, 30 by default; a finding fails the run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
-ctest --test-dir build --output-on-failure -j "$(nproc)"
-# Every fuzz target for a short while (a finding fails the run); the clang build takes a minute.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+ctest --test-dir build --output-on-failure -j "$(nproc)" 2>&1 | tee "$log"
 bash fuzz/run.sh "${KESTRIX_FUZZ_SECONDS:-30}"
+# The test summary once more, as the last word of the run.
+grep -E '^[0-9]+% tests passed' "$log" | tail -n 1
