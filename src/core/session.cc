@@ -21,6 +21,12 @@ ColumnMap ColumnMapForFormat(uint32_t format_version) {
 
 ColumnMap RawColumnMap() { return ColumnMap{0, 1, 2, 3, 4}; }
 
+uint32_t SharedTexts::Intern(const std::string& text) {
+  auto [it, added] = index_.try_emplace(text, static_cast<uint32_t>(pool_.size()));
+  if (added) pool_.push_back(text);
+  return it->second;
+}
+
 uint32_t Session::HeaderSkip(size_t i) const {
   const int32_t* row = Entries.Row(i);
   return static_cast<uint32_t>(row[Columns.PrefixSkipColumn()]) +

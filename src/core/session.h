@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/list_row.h"
@@ -50,6 +51,33 @@ class EntryTable {
   int width_ = 0;
   size_t count_ = 0;
   std::vector<int32_t> cells_;
+};
+
+// Per-entry texts of which there are few distinct ones (the type texts): each distinct text is
+// kept once and every entry holds its number. Reads give the text itself.
+class SharedTexts {
+ public:
+  size_t size() const { return ids_.size(); }
+  bool empty() const { return ids_.empty(); }
+  const std::string& operator[](size_t i) const { return pool_[ids_[i]]; }
+  void clear() {
+    ids_.clear();
+    pool_.clear();
+    index_.clear();
+  }
+  void assign(size_t count, const std::string& text) {
+    clear();
+    ids_.assign(count, Intern(text));
+  }
+  // The number of a text, adding it when new; Set(i, number) then gives entry i that text.
+  uint32_t Intern(const std::string& text);
+  void Set(size_t i, uint32_t id) { ids_[i] = id; }
+  void Set(size_t i, const std::string& text) { ids_[i] = Intern(text); }
+
+ private:
+  std::vector<uint32_t> ids_;
+  std::vector<std::string> pool_;
+  std::unordered_map<std::string, uint32_t> index_;
 };
 
 // A file contained in a bundle (both container generations).
@@ -158,7 +186,7 @@ struct Session {
   ColumnMap Columns;
   EntryTable Entries;
   std::vector<std::string> EntryName;
-  std::vector<std::string> TypeText;
+  SharedTexts TypeText;
   std::vector<int32_t> TextureFormat;
   // The list's row cache (window mode); rows may be in another order than the entries.
   std::vector<ListRow> ListRows;

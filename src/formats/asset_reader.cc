@@ -240,7 +240,7 @@ void BuildRawSingleFile(Session& s, Reader& r) {
   bool mp3 = (have >= 1 && head[0] == 0xFF) || (have >= 3 && three == "ID3");
   bool audio = mp3 || (have == 4 && (four == "OggS" || four == "RIFF" || four == "FORM" || four == "FSB5"));
   if (audio) {
-    s.TypeText[0] = "AudioClip";
+    s.TypeText.Set(0, "AudioClip");
     s.ShownKind = mp3 ? "MP3" : four;
   } else {
     s.ShownKind = "unknown";

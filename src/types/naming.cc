@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <unordered_map>
 #include <vector>
 
 #include "core/error.h"
@@ -221,11 +222,14 @@ const RemovedBytes kRemoved;
 
 // Per class identifier: the running count, its name and extension. A file has few distinct
 // classes, so a linear search that starts at the last hit is cheaper than hashing.
+constexpr uint32_t kNoTypeId = 0xFFFFFFFF;
+
 struct ClassCounter {
   int32_t class_id;
   int32_t count;
   std::string name;
   const char* extension;
+  uint32_t type_id = kNoTypeId;  // the class name's number among the session's type texts
 };
 
 class ClassCounters {
@@ -238,7 +242,7 @@ class ClassCounters {
         return counters_[k];
       }
     }
-    counters_.push_back({class_id, 0, ClassIdToName(class_id), ExtensionForClass(class_id)});
+    counters_.push_back({class_id, 0, ClassIdToName(class_id), ExtensionForClass(class_id), kNoTypeId});
     last_ = counters_.size() - 1;
     return counters_.back();
   }
@@ -334,6 +338,8 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
   s.Entries.Reset(n, cm.RowWidth());
   s.EntryName.assign(n, std::string());
   s.TypeText.assign(n, std::string());
+  // Type texts of textures, one per class and format code: (class << 32 | format) -> number.
+  std::unordered_map<uint64_t, uint32_t> texture_type_ids;
   s.TextureFormat.assign(n, 0);
   s.ListRows.clear();
 
@@ -370,8 +376,10 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
     row[cm.ClassOrdinalColumn()] = ordinal;
     const char* extension = counter.extension;
 
+    const uint32_t class_type_id =
+        counter.type_id != kNoTypeId ? counter.type_id : (counter.type_id = s.TypeText.Intern(counter.name));
     if (*extension == '\0') {
-      s.TypeText[i] = counter.name;
+      s.TypeText.Set(i, class_type_id);
       std::string& entry_name = s.EntryName[i];
       entry_name = s.AssetBaseName;
       entry_name += '_';
@@ -420,18 +428,23 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
         }
         if (cls == 28 || cls == 89 || cls == 186) {
           s.TextureFormat[i] = probe.texture_format;
-          const std::string& suffix = format_suffixes.For(probe.texture_format);
-          s.TypeText[i].reserve(counter.name.size() + suffix.size());
-          s.TypeText[i] = counter.name;
-          s.TypeText[i] += suffix;
+          const uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(cls)) << 32 |
+                               static_cast<uint32_t>(probe.texture_format);
+          auto found = texture_type_ids.find(key);
+          if (found == texture_type_ids.end()) {
+            const uint32_t id =
+                s.TypeText.Intern(counter.name + format_suffixes.For(probe.texture_format));
+            found = texture_type_ids.emplace(key, id).first;
+          }
+          s.TypeText.Set(i, found->second);
         } else {
-          s.TypeText[i] = counter.name;
+          s.TypeText.Set(i, class_type_id);
         }
         row[cm.PayloadSkipColumn()] = static_cast<int32_t>(probe.payload_skip);
         row[cm.PayloadLengthColumn()] = static_cast<int32_t>(probe.payload_length);
         if (probe.extension) extension = probe.extension;
       } else {
-        s.TypeText[i] = counter.name;
+        s.TypeText.Set(i, class_type_id);
       }
       std::string& entry_name = s.EntryName[i];
       if (named && name_length > 0) {
