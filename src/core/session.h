@@ -2,12 +2,14 @@
 // import, bundle extraction, the list and the search read it. It holds no open file.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "core/list_row.h"
+#include "platform/memory.h"
 
 namespace kestrix {
 
@@ -40,7 +42,7 @@ class EntryTable {
   void Reset(size_t count, int width) {
     width_ = width;
     count_ = count;
-    cells_.assign(count * static_cast<size_t>(width), 0);
+    ResizeLarge(cells_, count * static_cast<size_t>(width));
   }
   size_t Count() const { return count_; }
   int Width() const { return width_; }
@@ -67,7 +69,9 @@ class SharedTexts {
   }
   void assign(size_t count, const std::string& text) {
     clear();
-    ids_.assign(count, Intern(text));
+    const uint32_t id = Intern(text);
+    ResizeLarge(ids_, count);
+    if (id != 0) std::fill(ids_.begin(), ids_.end(), id);
   }
   // The number of a text, adding it when new; Set(i, number) then gives entry i that text.
   uint32_t Intern(const std::string& text);

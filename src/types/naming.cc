@@ -11,6 +11,7 @@
 #include "core/frontend.h"
 #include "core/list_row.h"
 #include "core/session.h"
+#include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
 #include "types/type_info.h"
@@ -185,7 +186,8 @@ std::vector<uint32_t> NumberDuplicates(Session& s, const std::vector<NamedEntry>
     uint32_t hash = 0;
     uint32_t holder_plus_one = 0;  // 0: empty
   };
-  std::vector<Slot> slots(capacity);
+  std::vector<Slot> slots;
+  ResizeLarge(slots, capacity);
   constexpr size_t kAhead = 16;
   for (size_t k = 0; k < kAhead && k < named.size(); ++k)
     __builtin_prefetch(&slots[named[k].hash & mask]);
@@ -336,11 +338,11 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
   const ByteOrder order = s.BigEndian == 1 ? ByteOrder::Big : ByteOrder::Little;
   s.ObjectTableStart = table.Tell();
   s.Entries.Reset(n, cm.RowWidth());
-  s.EntryName.assign(n, std::string());
+  ResizeLarge(s.EntryName, n);
   s.TypeText.assign(n, std::string());
   // Type texts of textures, one per class and format code: (class << 32 | format) -> number.
   std::unordered_map<uint64_t, uint32_t> texture_type_ids;
-  s.TextureFormat.assign(n, 0);
+  ResizeLarge(s.TextureFormat, n);
   s.ListRows.clear();
 
   // Object data is read through a second cursor, so the table and the data each keep their
@@ -349,6 +351,7 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
   const uint64_t stream_end = data.Size();
   std::vector<NamedEntry> named_entries;  // entries whose name was read, in index order
   named_entries.reserve(n);
+  AdviseHugePages(named_entries.data(), n * sizeof(NamedEntry));
   ClassCounters class_counters;
   FormatSuffixes format_suffixes;
   std::string name;  // reused: its buffer outlives the entries
