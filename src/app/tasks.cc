@@ -27,16 +27,14 @@ int ExportTask(Session& s, ConsoleFrontend& frontend, const std::string& archive
 }
 
 // The listing is the task's result, not progress, so it is printed also with -ndc. A million
-// rows are common in big games: lines go out in large blocks, and one row is reused.
+// rows are common in big games: lines go out in large blocks, written straight from the entries.
 int ListTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
   OpenArchive(s, frontend, archive, s.Options.SelectedFileIndex);
-  ListRow row;
   std::string block;
   constexpr size_t kBlock = 1 << 20;
   block.reserve(kBlock + 4096);
   for (size_t i = 0; i < s.EntryCount(); ++i) {
-    FillListRow(s, i, row);
-    AppendListLine(row, block);
+    AppendListLine(s, i, block);
     block += '\n';
     if (block.size() >= kBlock) {
       std::fwrite(block.data(), 1, block.size(), stdout);

@@ -57,17 +57,37 @@ std::string OffsetCellText(uint32_t offset) {
   return text;
 }
 
+namespace {
+
+// The five cells of a row separated by tabs; the type cell is the class number, " (", the type
+// text and ")".
+void AppendCells(std::string& out, int32_t number, const std::string& name, int32_t class_id,
+                 const char* type_open, const std::string& type, const char* type_close,
+                 uint32_t size, uint32_t offset) {
+  AppendDecimal(out, number);
+  out += '\t';
+  out += name;
+  out += '\t';
+  AppendDecimal(out, class_id);
+  out += type_open;
+  out += type;
+  out += type_close;
+  out += '\t';
+  AppendDecimal(out, size);
+  out += '\t';
+  AppendOffset(out, offset);
+}
+
+}  // namespace
+
 void AppendListLine(const ListRow& row, std::string& out) {
-  AppendDecimal(out, row.Number);
-  out += '\t';
-  out += row.Name;
-  out += '\t';
-  AppendDecimal(out, row.ClassId);
-  out += row.TypeSuffix;
-  out += '\t';
-  AppendDecimal(out, row.Size);
-  out += '\t';
-  AppendOffset(out, row.Offset);
+  AppendCells(out, row.Number, row.Name, row.ClassId, "", row.TypeSuffix, "", row.Size, row.Offset);
+}
+
+void AppendListLine(const Session& s, size_t entry_index, std::string& out) {
+  AppendCells(out, static_cast<int32_t>(entry_index + 1), s.EntryName[entry_index],
+              s.EntryClass(entry_index), " (", s.TypeText[entry_index], ")",
+              s.PayloadSize(entry_index), static_cast<uint32_t>(s.PayloadOffset(entry_index)));
 }
 
 std::string ListLineText(const ListRow& row) {

@@ -31,5 +31,7 @@ std::string OffsetCellText(uint32_t offset);
 // The five cells separated by tabs, as the "list" task prints them (without a line break).
 std::string ListLineText(const ListRow& row);
 void AppendListLine(const ListRow& row, std::string& out);
+// The same line for an entry in table order, without building its row first.
+void AppendListLine(const Session& session, size_t entry_index, std::string& out);
 
 }  // namespace kestrix
