@@ -3,7 +3,7 @@
 # time, on seeds from the archive builder (build/tests/make_fuzz_seeds writes fuzz/seeds/ at run
 # time) and from the real archives of ../shared/corpus (small files, copied at run time, never
 # committed). Exits 1 when any target has a finding; the inputs are copied to fuzz/findings/.
-#   fuzz/run.sh [seconds-per-target] [target...]
+#   fuzz/run.sh [seconds-per-target] [target...]     (0 seconds: replay the seeds only)
 # KESTRIX_FUZZ_JOBS sets how many targets run at once (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -65,7 +65,9 @@ run_target() {
     *)
       opts+=(-max_len=262144) ;;
   esac
-  "build-fuzz/fuzz/$t" -max_total_time="$seconds" "${opts[@]}" -print_final_stats=1 \
+  # 0 seconds replays the seeds and earlier findings only (libFuzzer reads 0 as "no limit").
+  if [ "$seconds" -gt 0 ]; then opts+=(-max_total_time="$seconds"); else opts+=(-runs=0); fi
+  "build-fuzz/fuzz/$t" "${opts[@]}" -print_final_stats=1 \
     -artifact_prefix="$art" "${dirs[@]}" >"$work/$t.log" 2>&1
 }
 
