@@ -42,8 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   session.ArchivePath = fuzz::ScratchDir() + "/level0.assets";
   fuzz::QuietFrontend frontend;
   ConverterContext ctx(session, frontend);
-  ConverterCall call{reader, static_cast<uint32_t>(payload_size), big_endian,
-                     fuzz::ScratchDir() + "/out/", "Unity_Assets_Files/level0/AudioClip/",
+  ConverterCall call{reader,
+                     static_cast<uint32_t>(payload_size),
+                     big_endian,
+                     fuzz::ScratchDir() + "/out/",
+                     "Unity_Assets_Files/level0/AudioClip/",
                      "Theme.audioclip"};
   try {
     ExportAudio(call, ctx, "level0", "level0.assets.resS");

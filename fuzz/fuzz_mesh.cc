@@ -49,8 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   session.Options.ConsoleMode = true;
   fuzz::QuietFrontend frontend;
   ConverterContext ctx(session, frontend);
-  ConverterCall call{reader, static_cast<uint32_t>(payload_size), false,
-                     fuzz::ScratchDir() + "/out/", "Unity_Assets_Files/level0/Mesh/", "Rock.mesh"};
+  ConverterCall call{reader,
+                     static_cast<uint32_t>(payload_size),
+                     false,
+                     fuzz::ScratchDir() + "/out/",
+                     "Unity_Assets_Files/level0/Mesh/",
+                     "Rock.mesh"};
   try {
     ExportObj(call, ctx, version);
   } catch (const Error&) {

@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   archive.insert(archive.end(), 8, 0xEE);
 
   try {
-    TextureHeader h = ReadTextureHeader(
-        std::vector<uint8_t>(payload, payload + payload_size), big_endian);
+    TextureHeader h =
+        ReadTextureHeader(std::vector<uint8_t>(payload, payload + payload_size), big_endian);
     if (h.layout == 3 && IsSafeResourcePath(h.resource_path))
       fuzz::WriteScratchFile(h.resource_path, resource, resource_size);
   } catch (const Error&) {
@@ -65,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemorySource source(archive);
     Reader reader(source);
     reader.Seek(8);
-    ConverterCall call{reader, static_cast<uint32_t>(payload_size), big_endian, base,
-                       "Unity_Assets_Files/level0/Texture2D/", "Hero.tex"};
+    ConverterCall call{reader, static_cast<uint32_t>(payload_size),    big_endian,
+                       base,   "Unity_Assets_Files/level0/Texture2D/", "Hero.tex"};
     try {
       writer(call, ctx);
     } catch (const Error&) {

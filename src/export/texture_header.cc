@@ -138,6 +138,9 @@ const DdsPixelFormat* FindDdsPixelFormat(int32_t code) {
 
 uint64_t RoundSize(double value) {
   if (!(value > 0)) return 0;
+  // Dimensions near 2^31 (negative ones multiply to positive) reach past 64 bits; such a size
+  // is more than any data, and saying so keeps every later comparison meaningful.
+  if (value >= 18446744073709551616.0) return UINT64_MAX;
   double whole = std::floor(value);
   double part = value - whole;
   auto n = static_cast<uint64_t>(whole);

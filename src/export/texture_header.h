@@ -73,6 +73,7 @@ DdsHeader BuildDdsHeader(int32_t format, int32_t complete_image_size, int32_t wi
                          uint32_t mip);
 
 // Round to nearest with ties to even, the rounding of every size worked out from bytes per pixel.
+// Sizes past 64 bits give UINT64_MAX.
 uint64_t RoundSize(double value);
 
 // Reorders pixel bytes in place from the engine's order to the DDS masks of the format.

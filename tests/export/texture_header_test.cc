@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+#include <vector>
+
 #include "core/error.h"
 #include "platform/byte_order.h"
 #include "support/texture_payloads.h"
@@ -127,6 +131,23 @@ TEST(DdsHeader, SingleLevelAndPixelFormats) {
   // Linear sizes round half to even: 3x3 DXT1 is 4.5 bytes.
   EXPECT_EQ(Le32(BuildDdsHeader(10, 8, 3, 3, 0).bytes, 20), 4u);
   EXPECT_EQ(RoundSize(5.5), 6u);
+}
+
+// Found by fuzz_texture (tests/data/fuzz/fuzz_texture): a width and height of -2^31 make a
+// 2^64-byte level, which no longer converted to a 64-bit size.
+TEST(DdsHeader, SizesPastSixtyFourBitsSaturate) {
+  EXPECT_EQ(RoundSize(18446744073709551616.0), UINT64_MAX);
+  EXPECT_EQ(RoundSize(1e300), UINT64_MAX);
+  EXPECT_EQ(RoundSize(std::numeric_limits<double>::infinity()), UINT64_MAX);
+  EXPECT_EQ(RoundSize(std::numeric_limits<double>::quiet_NaN()), 0u);
+  EXPECT_EQ(RoundSize(9007199254740992.0), 9007199254740992u);
+  DdsHeader huge = BuildDdsHeader(4, 64, INT32_MIN, INT32_MIN, 1);
+  EXPECT_EQ(Le32(huge.bytes, 20), 0xFFFFFFFFu);
+  EXPECT_EQ(huge.mip_map_count, 0u);
+  std::vector<uint8_t> out;
+  const uint8_t image[64] = {};
+  EXPECT_THROW(WriteImageFlipped(out, image, sizeof image, INT32_MAX, INT32_MAX, 10, 1, 8.0),
+               Error);
 }
 
 TEST(PixelConversion, SwapsRotatesAndReverses) {

@@ -1,7 +1,6 @@
 // The LZMA and LZ4 decoders on data larger than their chunk buffers, with and without end
 // markers, and on data that does not match the sizes given.
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -108,22 +107,20 @@ TEST(Lzma, SizesTheCodedBytesCannotReachAreRefusedBeforeAnyDictionary) {
   // Found by fuzz_lzma (tests/data/fuzz/fuzz_lzma): one coded byte, 65 claimed, asking for
   // 4 GB out of a 2.7 GB dictionary. Unchecked, the dictionary is reserved first and, where
   // memory is short, the failure reads as bad properties.
-  EXPECT_EXIT(WithAddressLimit(1u << 30,
-                               [] {
-                                 const uint8_t hostile[5] = {0x0a, 0xf2, 0xf1, 0xd2, 0xa5};
-                                 const uint8_t byte = 0x05;
-                                 MemorySource source(&byte, 1);
-                                 try {
-                                   LzmaDecode(hostile, source, 0, 65, 0xf3d2f1f5,
-                                              [](const uint8_t*, size_t) {});
-                                 } catch (const Error& e) {
-                                   std::fputs(e.what(), stderr);
-                                   std::_Exit(std::string(e.what()) == "Error lzma in data stream."
-                                                  ? 0
-                                                  : 1);
-                                 }
-                                 std::_Exit(2);
-                               }),
+  EXPECT_EXIT(WithAddressLimit(
+                  1u << 30,
+                  [] {
+                    const uint8_t hostile[5] = {0x0a, 0xf2, 0xf1, 0xd2, 0xa5};
+                    const uint8_t byte = 0x05;
+                    MemorySource source(&byte, 1);
+                    try {
+                      LzmaDecode(hostile, source, 0, 65, 0xf3d2f1f5, [](const uint8_t*, size_t) {});
+                    } catch (const Error& e) {
+                      std::fputs(e.what(), stderr);
+                      std::_Exit(std::string(e.what()) == "Error lzma in data stream." ? 0 : 1);
+                    }
+                    std::_Exit(2);
+                  }),
               ::testing::ExitedWithCode(0), "");
 }
 

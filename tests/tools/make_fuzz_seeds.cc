@@ -4,9 +4,8 @@
 // The archives are opened where they are (bundles unpack beside them), so pass copies.
 #include <lz4.h>
 
-#include <exception>
-
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <string>
 
@@ -133,7 +132,8 @@ void TextureSeeds() {
   auto add = [&](TextureSpec desc, uint8_t flags = 0) {
     desc.big_endian = flags & 1;
     Bytes resource = desc.layout == 3 ? TextureResourceFile(desc) : Bytes{};
-    Seed("fuzz_texture", "tex" + std::to_string(k++), Framed(flags, Texture2DPayload(desc), resource));
+    Seed("fuzz_texture", "tex" + std::to_string(k++),
+         Framed(flags, Texture2DPayload(desc), resource));
   };
   struct Kind {
     int32_t format;
@@ -197,8 +197,7 @@ void AudioSeeds() {
     add(EmbeddedClipPayload(wav, big), {});
     add(LegacyResourceClipPayload(static_cast<uint32_t>(wav.size()), 16, big), resource);
     add(ResourceRecordClipPayload("level0.assets.resS", 16, wav.size(), big), resource);
-    add(ResourceRecordClipPayload("archive:/CAB-1/CAB-1.resource", 16, wav.size(), big),
-        resource);
+    add(ResourceRecordClipPayload("archive:/CAB-1/CAB-1.resource", 16, wav.size(), big), resource);
   }
 }
 
@@ -242,8 +241,10 @@ void ArchiveSeeds(const std::string& path, int number) {
     int textures = 0, clips = 0, meshes = 0;
     for (size_t i = 0; i < s.EntryCount(); ++i) {
       const int32_t cls = s.EntryClass(i);
-      int* taken = cls == 28 || cls == 89 ? &textures : cls == 83 ? &clips : cls == 43 ? &meshes
-                                                                              : nullptr;
+      int* taken = cls == 28 || cls == 89 ? &textures
+                   : cls == 83            ? &clips
+                   : cls == 43            ? &meshes
+                                          : nullptr;
       const uint64_t at = s.PayloadOffset(i);
       const uint32_t size = s.PayloadSize(i);
       if (!taken || *taken >= 4 || size == 0 || size > (256u << 10) || at > source.Size() ||
@@ -258,8 +259,7 @@ void ArchiveSeeds(const std::string& path, int number) {
         seed.insert(seed.end(), payload.begin(), payload.end());
         Seed("fuzz_mesh", name, seed);
       } else {
-        Seed(cls == 83 ? "fuzz_audio" : "fuzz_texture", name,
-             Framed(s.BigEndian ? 1 : 0, payload));
+        Seed(cls == 83 ? "fuzz_audio" : "fuzz_texture", name, Framed(s.BigEndian ? 1 : 0, payload));
       }
       ++*taken;
     }
