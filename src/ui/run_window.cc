@@ -2,11 +2,29 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+
+#include "platform/console.h"
 #include "ui/main_window.h"
 
 namespace kestrix {
 
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
 int RunWindow(int argc, char** argv) {
+  // Without a display Qt would abort; say what is wrong and how to run without a window.
+  if (!HasDisplay()) {
+    PrintErrorLine("Kestrix: no display to open the window on (DISPLAY is not set). "
+                   "Run it with a task instead, for example: kestrix export <archive>; "
+                   "kestrix --help lists the tasks.");
+    return 1;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Kestrix");
   TForm1 window;

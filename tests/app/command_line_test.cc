@@ -99,6 +99,13 @@ TEST(Program, HelpVersionAndUnknownTasks) {
   EXPECT_EQ(version.out.rfind("Kestrix ", 0), 0u);
 }
 
+TEST(Program, NoArgumentsWithoutADisplayFailsWithAMessage) {
+  auto r = RunKestrix({}, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("kestrix --help"), std::string::npos) << r.err;
+}
+
 TEST(Program, MissingArchiveIsReportedInTheInterfaceLanguage) {
   auto en = RunKestrix({"export", "/no/such/file.assets"}, {"LC_ALL=C"});
   EXPECT_EQ(en.status, 1);
