@@ -14,27 +14,6 @@
 namespace kestrix {
 namespace {
 
-bool HandledPlainFormat(const testing::CorpusRow& row) {
-  if (row.container != "plain" || row.serialized_format.empty()) return false;
-  int format = std::stoi(row.serialized_format);
-  return format >= 9 && format <= 17;
-}
-
-// The archive to run on: split pieces are joined beside the input, so they are copied first.
-std::string WorkingPath(const std::string& dir, const std::string& relpath, testing::TempDir& tmp) {
-  std::string path = dir + "/" + relpath;
-  if (relpath.size() <= 7 || relpath.substr(relpath.size() - 7) != ".split0") return path;
-  std::string base = relpath.substr(relpath.find_last_of('/') + 1);
-  base.pop_back();
-  for (int i = 0;; ++i) {
-    std::string piece = path.substr(0, path.size() - 1) + std::to_string(i);
-    std::error_code ec;
-    if (!std::filesystem::exists(piece, ec)) break;
-    testing::CopyFile(piece, tmp.File(base + std::to_string(i)));
-  }
-  return tmp.File(base + "0");
-}
-
 size_t CountLines(const std::string& text) {
   return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
@@ -44,9 +23,9 @@ TEST(Corpus, PlainFilesExportOneFilePerEntryAndList) {
   if (dir.empty()) GTEST_SKIP() << "no corpus";
   int checked = 0;
   for (const testing::CorpusRow& row : testing::CorpusManifest()) {
-    if (!HandledPlainFormat(row)) continue;
+    if (!testing::IsHandledPlainFile(row)) continue;
     testing::TempDir tmp;
-    const std::string path = WorkingPath(dir, row.relpath, tmp);
+    const std::string path = testing::CorpusArchiveToOpen(row, tmp);
 
     // What the export must write, from the same open in this process.
     Session s;

@@ -25,27 +25,9 @@ namespace {
 namespace fs = std::filesystem;
 
 bool HandledPlainFormat(const testing::CorpusRow& row) {
-  if (row.container != "plain" || row.serialized_format.empty()) return false;
-  int format = std::stoi(row.serialized_format);
-  return format >= 9 && format <= 17 &&
+  return testing::IsHandledPlainFile(row) &&
          (row.classes_present.find("28x") != std::string::npos ||
           row.classes_present.find("89x") != std::string::npos);
-}
-
-// Split pieces are joined beside the first one, so they are copied into `tmp` first.
-std::string ArchiveToOpen(const std::string& corpus, const std::string& relpath,
-                          const testing::TempDir& tmp) {
-  std::string path = corpus + "/" + relpath;
-  if (!EndsWith(relpath, ".split0")) return path;
-  std::string base = FileNameOf(relpath);
-  base.pop_back();
-  for (int i = 0;; ++i) {
-    std::string piece = path.substr(0, path.size() - 1) + std::to_string(i);
-    std::error_code ec;
-    if (!fs::exists(piece, ec)) break;
-    testing::CopyFile(piece, tmp.File(base + std::to_string(i)));
-  }
-  return tmp.File(base + "0");
 }
 
 struct Expected {
@@ -69,7 +51,7 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
     s.Options.ConsoleMode = true;
     s.Switches.ExportDds = true;
     testing::RecordingFrontend fe;
-    ASSERT_NO_THROW(OpenArchive(s, fe, ArchiveToOpen(corpus, row.relpath, tmp)));
+    ASSERT_NO_THROW(OpenArchive(s, fe, testing::CorpusArchiveToOpen(row, tmp)));
     FileSource source(s.ArchivePath);
     Reader reader(source);
     for (size_t i = 0; i < s.EntryCount(); ++i) {

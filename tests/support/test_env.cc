@@ -68,6 +68,27 @@ std::vector<CorpusRow> CorpusManifest() {
   return rows;
 }
 
+bool IsHandledPlainFile(const CorpusRow& row) {
+  if (row.container != "plain" || row.serialized_format.empty()) return false;
+  int format = std::stoi(row.serialized_format);
+  return format >= 9 && format <= 17;
+}
+
+std::string CorpusArchiveToOpen(const CorpusRow& row, const TempDir& tmp) {
+  const std::string& rel = row.relpath;
+  std::string path = CorpusDir() + "/" + rel;
+  if (rel.size() <= 7 || rel.compare(rel.size() - 7, 7, ".split0") != 0) return path;
+  std::string base = rel.substr(rel.find_last_of('/') + 1);
+  base.pop_back();  // "name.split"
+  for (int i = 0;; ++i) {
+    std::string piece = path.substr(0, path.size() - 1) + std::to_string(i);
+    std::error_code ec;
+    if (!fs::exists(piece, ec)) break;
+    CopyFile(piece, tmp.File(base + std::to_string(i)));
+  }
+  return tmp.File(base + "0");
+}
+
 namespace {
 
 std::string Slurp(const std::string& path) {

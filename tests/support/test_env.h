@@ -34,6 +34,11 @@ struct CorpusRow {
   std::string classes_present, notes;
 };
 std::vector<CorpusRow> CorpusManifest();
+// A plain serialized file (not a bundle, not a resource) of formats 9 to 17.
+bool IsHandledPlainFile(const CorpusRow& row);
+// The path to open for a corpus row. Split pieces are joined beside the first one, so they are
+// copied into `tmp` first and the copy's ".split0" is returned.
+std::string CorpusArchiveToOpen(const CorpusRow& row, const TempDir& tmp);
 
 // Records what an operation shows the user.
 class RecordingFrontend : public Frontend {
