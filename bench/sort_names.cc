@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/list_row.h"
 #include "core/session.h"
 #include "ui/list_sort.h"
 
@@ -32,8 +33,8 @@ std::vector<std::string> GenerateNames(size_t count) {
                                        "UI_Icon_", "ui_icon_",  "Sound",   "Building_", "Terrain",
                                        "Hero",     "hero_",     "fx_",     "FX_Smoke_", "Level",
                                        "prop_",    "Prop_Tree", "Weapon_", "weapon",    "Font"};
-  static const char* const kExtensions[] = {".tex", ".mat", ".mesh", ".txt", ".snd",
-                                            ".ani", ".shader", ".1", ".114", ".script"};
+  static const char* const kExtensions[] = {".tex", ".mat",    ".mesh", ".txt", ".snd",
+                                            ".ani", ".shader", ".1",    ".114", ".script"};
   std::mt19937_64 rng(20240611);
   std::vector<std::string> names;
   names.reserve(count);
@@ -79,25 +80,25 @@ int main(int argc, char** argv) {
   const std::vector<std::string> names = GenerateNames(count);
 
   kestrix::Session s;
-  s.ListRows.resize(count);
+  std::vector<kestrix::ListRow> rows(count);
   for (size_t i = 0; i < count; ++i) {
-    kestrix::ListRow& row = s.ListRows[i];
+    kestrix::ListRow& row = rows[i];
     row.Number = static_cast<int32_t>(i + 1);
     row.Name = names[i];
     row.ClassId = 28;
     row.TypeSuffix = " (Texture2D id: 10 - DXT1)";
     row.Size = static_cast<uint32_t>(i * 2654435761u);
-    row.Offset = static_cast<uint32_t>(i * 64);
+    row.Offset = i * 64;
   }
 
   const Clock::time_point start = Clock::now();
-  kestrix::SortListRows(s, kestrix::kColumnName);
+  kestrix::SortListRows(rows, s, kestrix::kColumnName);
   const double window = Seconds(start);
   const Clock::time_point again_start = Clock::now();
-  kestrix::SortListRows(s, kestrix::kColumnName);  // clicking the header again: sorted input
+  kestrix::SortListRows(rows, s, kestrix::kColumnName);  // clicking the header again: sorted input
   const double again = Seconds(again_start);
   const Clock::time_point size_start = Clock::now();
-  kestrix::SortListRows(s, kestrix::kColumnSize);
+  kestrix::SortListRows(rows, s, kestrix::kColumnSize);
   const double by_size = Seconds(size_start);
 
   const std::string in = folder + "/kestrix_sort_names.txt";

@@ -38,10 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   reader.Seek(8);
 
   Session session;
-  session.Options.ConsoleMode = true;
-  session.ArchivePath = fuzz::ScratchDir() + "/level0.assets";
+  session.Archive.ArchivePath = fuzz::ScratchDir() + "/level0.assets";
   fuzz::QuietFrontend frontend;
-  ConverterContext ctx(session, frontend);
+  ExportRequest request;
+  ConverterContext ctx(session, request, frontend);
   ConverterCall call{reader,
                      static_cast<uint32_t>(payload_size),
                      big_endian,

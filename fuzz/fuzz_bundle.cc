@@ -52,19 +52,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::QuietFrontend frontend;
   {
     Session session;
-    session.Options.ConsoleMode = true;
-    Expect([&] { OpenArchive(session, frontend, path, 0); });
-    CleanupTemporaryFiles(session);
+    Expect([&] { OpenArchive(session, frontend, path); });
+    CloseArchive(session);
   }
   {
     // What "exportbundle" does: the container stage alone, then every contained file written.
     Session session;
-    session.Options.ConsoleMode = true;
     Expect([&] {
-      OpenContainer(session, frontend, path, 0);
-      ExtractBundleFiles(session, frontend, fuzz::ScratchDir() + "/out/Bundle/");
+      OpenContainer(session.Archive, frontend, path);
+      ExtractBundleFiles(session.Archive, frontend, fuzz::ScratchDir() + "/out/Bundle/");
     });
-    CleanupTemporaryFiles(session);
+    CloseArchive(session);
   }
   return 0;
 }

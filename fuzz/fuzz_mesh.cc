@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reader reader(source);
   reader.Seek(lead);
   Session session;
-  session.Options.ConsoleMode = true;
   fuzz::QuietFrontend frontend;
-  ConverterContext ctx(session, frontend);
+  ExportRequest request;
+  ConverterContext ctx(session, request, frontend);
   ConverterCall call{reader,
                      static_cast<uint32_t>(payload_size),
                      false,

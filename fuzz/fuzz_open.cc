@@ -12,10 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kestrix;
   std::string path = fuzz::WriteInput(data, size, "level0.assets");
   Session session;
-  session.Options.ConsoleMode = true;
   fuzz::QuietFrontend frontend;
   try {
-    OpenArchive(session, frontend, path, 0);
+    OpenArchive(session, frontend, path);
     // Everything the list shows must be computable for every entry.
     ListRow row;
     std::string line;
@@ -31,6 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const Error&) {
   } catch (const IoError&) {
   }
-  CleanupTemporaryFiles(session);
+  CloseArchive(session);
   return 0;
 }

@@ -54,12 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   Session session;
-  session.Options.ConsoleMode = true;
-  session.Options.NoTextureFlip = flags & 2;
-  session.Switches.ExportDds = true;
-  session.ArchivePath = fuzz::ScratchDir() + "/level0.assets";
+  ExportRequest request;
+  request.NoTextureFlip = flags & 2;
+  request.Switches.ExportDds = true;
+  session.Archive.ArchivePath = fuzz::ScratchDir() + "/level0.assets";
   fuzz::QuietFrontend frontend;
-  ConverterContext ctx(session, frontend);
+  ConverterContext ctx(session, request, frontend);
   const std::string base = fuzz::ScratchDir() + "/out/";
   for (Writer writer : {ExportDds, ExportProceduralDds, ExportKtx, ExportPvr, NoTool}) {
     MemorySource source(archive);

@@ -1,7 +1,7 @@
 #include "app/command_line.h"
 
-#include <filesystem>
 #include <exception>
+#include <filesystem>
 
 #include "app/console_frontend.h"
 #include "app/help_text.h"
@@ -141,11 +141,11 @@ std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwit
   return out;
 }
 
-CommandLine ParseCommandLine(const std::vector<std::string>& args, Session& s) {
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
   if (!args.empty()) cl.task = AsciiLower(args[0]);
   if (args.size() >= 2) cl.archive = args[1];
-  s.Options.ConsoleMode = true;
+  ExportSwitches& w = cl.export_request.Switches;
   // Positions are 1-based as the user counts them: options start at the third argument; an
   // option with a value is the argument before the value.
   const size_t count = args.size();
@@ -153,25 +153,24 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Session& s) {
     std::string prev = AsciiLower(args[i - 2]);
     std::string cur = AsciiLower(args[i - 1]);
     if (prev == "-t") {
-      s.Options.TypeFilterGiven = true;
-      s.Options.TypeFilter = TranslateTypeWords(cur, s.Switches);
+      cl.TypeFilterGiven = true;
+      cl.TypeFilter = TranslateTypeWords(cur, w);
     } else if (prev == "-p") {
-      s.Options.OutputRootGiven = true;
-      s.Options.OutputRootOption = args[i - 1];
+      cl.open.OutputRootGiven = true;
+      cl.open.OutputRootOption = args[i - 1];
     } else if (prev == "-i") {
-      s.Options.SelectedFileIndex = ParseIndex(cur);
+      cl.open.SelectedFileIndex = ParseIndex(cur);
     }
-    if (cur == "-f") s.Options.FontContainer = true;
-    if (cur == "-nft") s.Options.NoTextureFlip = true;
-    if (cur == "-ndc") s.Options.NoConsoleDetect = true;
+    if (cur == "-f") cl.open.FontContainer = true;
+    if (cur == "-nft") cl.export_request.NoTextureFlip = true;
+    if (cur == "-ndc") cl.NoConsoleDetect = true;
   }
-  if (!s.Options.TypeFilterGiven) {
-    ExportSwitches& w = s.Switches;
+  if (!cl.TypeFilterGiven) {
     w.ExportSource = w.ExportRawTextures = w.ExportDds = w.ExportCrn = w.ExportPvr = true;
     w.ExportRawAudio = w.ExportRawMeshes = w.ExportObj = true;
     w.ExportKtx = false;
   }
-  s.Options.ConsoleOutput = !s.Options.NoConsoleDetect && StdoutIsOpen();
+  cl.ConsoleOutput = !cl.NoConsoleDetect && StdoutIsOpen();
   return cl;
 }
 
@@ -189,11 +188,11 @@ int RunCommandLine(const std::vector<std::string>& args) {
     }
   }
   Session session;
-  CommandLine cl = ParseCommandLine(args, session);
-  ConsoleFrontend frontend(session.Options.ConsoleOutput);
+  const CommandLine cl = ParseCommandLine(args);
+  ConsoleFrontend frontend(cl.ConsoleOutput);
   const Task* task = FindTask(cl.task);
   if (!task) {
-    if (session.Options.ConsoleOutput) {
+    if (cl.ConsoleOutput) {
       std::string help = HelpText(InterfaceIsRussian());
       std::fwrite(help.data(), 1, help.size(), stdout);
     }
@@ -207,13 +206,13 @@ int RunCommandLine(const std::vector<std::string>& args) {
   int status = kExitOk;
   try {
     std::string path = task->open_expanded ? AbsolutePath(cl.archive) : cl.archive;
-    status = task->run(session, frontend, path);
+    status = task->run(cl, session, frontend, path);
   } catch (const std::exception& e) {
     frontend.ErrorBox(e.what());
     status = kExitFailed;
   }
   std::fflush(stdout);
-  CleanupTemporaryFiles(session);
+  CloseArchive(session);
   return status;
 }
 

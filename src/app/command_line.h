@@ -5,14 +5,19 @@
 #include <string>
 #include <vector>
 
-namespace kestrix {
+#include "core/requests.h"
 
-struct Session;
-struct ExportSwitches;
+namespace kestrix {
 
 struct CommandLine {
   std::string task;     // lower case
   std::string archive;  // as given
+  OpenOptions open;
+  ExportRequest export_request;
+  bool TypeFilterGiven = false;
+  std::vector<std::string> TypeFilter;  // -t, translated to class identifiers
+  bool NoConsoleDetect = false;         // -ndc
+  bool ConsoleOutput = false;           // progress lines are printed
 };
 
 // Exit statuses.
@@ -24,9 +29,9 @@ inline constexpr int kExitUsage = 2;
 // identifiers (with "dds" appending 89 and 186 to the list); turns on the switches they name.
 std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwitches& switches);
 
-// Reads task, archive and options (from the third argument on) into the session's options and
-// switches. `args` excludes the program name.
-CommandLine ParseCommandLine(const std::vector<std::string>& args, Session& session);
+// Reads task, archive and options (from the third argument on). `args` excludes the program
+// name.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // Runs one task and returns the exit status. `args` excludes the program name.
 int RunCommandLine(const std::vector<std::string>& args);

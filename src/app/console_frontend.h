@@ -15,6 +15,7 @@ class ConsoleFrontend : public Frontend {
     ++errors_;
     PrintErrorLine(text);
   }
+  void Note(const std::string& text) override { ConsoleLine(text); }
   void ConsoleLine(const std::string& text) override {
     if (console_output_) PrintLine(text);
   }

@@ -17,19 +17,21 @@ namespace kestrix {
 
 namespace {
 
-int ExportTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
+int ExportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
+               const std::string& archive) {
   frontend.ConsoleLine("export");
   frontend.ConsoleLine("");
-  OpenArchive(s, frontend, archive, s.Options.SelectedFileIndex);
+  OpenArchive(s, frontend, archive, cl.open);
   // Every failed entry has been reported on standard error; the others are exported.
-  ExportRunResult result = ExportEntries(s, frontend, EntriesToExport(s));
+  ExportRunResult result = ExportEntries(s, cl.export_request, frontend, EntriesToExport(s, cl));
   return result.failed || frontend.Errors() ? kExitFailed : kExitOk;
 }
 
 // The listing is the task's result, not progress, so it is printed also with -ndc. A million
 // rows are common in big games: lines go out in large blocks, written straight from the entries.
-int ListTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
-  OpenArchive(s, frontend, archive, s.Options.SelectedFileIndex);
+int ListTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
+             const std::string& archive) {
+  OpenArchive(s, frontend, archive, cl.open);
   std::string block;
   constexpr size_t kBlock = 1 << 20;
   block.reserve(kBlock + 4096);
@@ -45,26 +47,27 @@ int ListTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) 
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
-int ImportTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
-  // Import runs only when the export folder of the archive exists.
-  std::string folder = FolderOf(archive) + "Unity_Assets_Files" + kSep +
-                       WithoutExtension(FileNameOf(archive));
-  if (!FolderExists(folder)) return kExitOk;
+int ImportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
+               const std::string& archive) {
+  // Import works in the folder export writes, found by the same rule (-p included), and runs
+  // only when that folder exists.
+  OpenArchive(s, frontend, archive, cl.open);
+  if (!FolderExists(ExportFolder(s.Archive))) return kExitOk;
   frontend.ConsoleLine("import");
   frontend.ConsoleLine("");
-  OpenArchive(s, frontend, archive, s.Options.SelectedFileIndex);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
-int ExportBundleTask(Session& s, ConsoleFrontend& frontend, const std::string& archive) {
+int ExportBundleTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
+                     const std::string& archive) {
   frontend.ConsoleLine("export");
   frontend.ConsoleLine("");
   // Extraction reads no asset file, so bundles whose asset files this program cannot read yet
   // still give up their contents.
-  OpenContainer(s, frontend, archive, 0);
-  ExtractBundleFiles(s, frontend,
-                     s.OutputRoot + "Unity_Assets_Files" + kSep + s.ArchiveBaseName + kSep +
-                         "Bundle" + kSep);
+  OpenOptions options = cl.open;
+  options.SelectedFileIndex = 0;
+  OpenContainer(s.Archive, frontend, archive, options);
+  ExtractBundleFiles(s.Archive, frontend, BundleFolder(s.Archive));
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
@@ -84,12 +87,11 @@ bool PassesTypeFilter(const std::vector<std::string>& words, int32_t class_id) {
   return false;
 }
 
-std::vector<size_t> EntriesToExport(const Session& s) {
+std::vector<size_t> EntriesToExport(const Session& s, const CommandLine& cl) {
   std::vector<size_t> out;
   out.reserve(s.EntryCount());
   for (size_t i = 0; i < s.EntryCount(); ++i)
-    if (!s.Options.TypeFilterGiven || PassesTypeFilter(s.Options.TypeFilter, s.EntryClass(i)))
-      out.push_back(i);
+    if (!cl.TypeFilterGiven || PassesTypeFilter(cl.TypeFilter, s.EntryClass(i))) out.push_back(i);
   return out;
 }
 

@@ -9,19 +9,21 @@
 namespace kestrix {
 
 struct Session;
+struct CommandLine;
 class ConsoleFrontend;
 
 struct Task {
   const char* name;
   bool open_expanded;  // open the archive by its absolute path
-  int (*run)(Session& session, ConsoleFrontend& frontend, const std::string& archive);
+  int (*run)(const CommandLine& cl, Session& session, ConsoleFrontend& frontend,
+             const std::string& archive);
 };
 
 // The -t rule: some word equals the class identifier in decimal, or the class is negative (a
 // script object) and the word is "114".
 bool PassesTypeFilter(const std::vector<std::string>& words, int32_t class_id);
 // The entries an "export" walks, in table order: all, or those that pass -t.
-std::vector<size_t> EntriesToExport(const Session& session);
+std::vector<size_t> EntriesToExport(const Session& session, const CommandLine& cl);
 
 // The task for a lower-case task word, or nullptr.
 const Task* FindTask(const std::string& word);

@@ -17,9 +17,13 @@ class Frontend {
   virtual void ProcessMessages() {}
   // A note that does not stop the operation ("Error: Not find offsets.", ...).
   virtual void MessageBox(const std::string& text) = 0;
+  // A converter's note that does not stop the run ("Not supported format ..."): a message box
+  // in the window, a console line on the command line.
+  virtual void Note(const std::string& text) { MessageBox(text); }
   // A failure with an OK button.
   virtual void ErrorBox(const std::string& text) = 0;
-  // A progress line of a command-line run (printed only when a console is attached).
+  // A progress line of a command-line run (printed only when a console is attached; the
+  // window shows none).
   virtual void ConsoleLine(const std::string& text) = 0;
   // Enables or disables the commands that could start another operation.
   virtual void EnableCommands(bool /*enabled*/) {}

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "core/session.h"
 
@@ -17,24 +18,33 @@ void AppendDecimal(std::string& out, T value) {
   out.append(buf, end);
 }
 
-void AppendOffset(std::string& out, uint32_t offset) {
+// "0x" and the offset in capital hexadecimal digits, at least eight of them.
+char* PutOffset(char* p, uint64_t offset) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
-  char buf[10] = {'0', 'x'};
-  for (int k = 0; k < 8; ++k) buf[2 + k] = kDigits[(offset >> (28 - 4 * k)) & 0xF];
-  out.append(buf, sizeof(buf));
+  int digits = 8;
+  while (digits < 16 && (offset >> (4 * digits)) != 0) ++digits;
+  *p++ = '0';
+  *p++ = 'x';
+  for (int k = digits - 1; k >= 0; --k) *p++ = kDigits[(offset >> (4 * k)) & 0xF];
+  return p;
+}
+
+void AppendOffset(std::string& out, uint64_t offset) {
+  char buf[18];
+  out.append(buf, static_cast<size_t>(PutOffset(buf, offset) - buf));
 }
 
 }  // namespace
 
 void FillListRow(const Session& s, size_t entry_index, ListRow& row) {
   row.Number = static_cast<int32_t>(entry_index + 1);
-  row.Name = s.EntryName[entry_index];
+  row.Name = s.EntryName(entry_index);
   row.ClassId = s.EntryClass(entry_index);
   row.TypeSuffix.assign(" (");
-  row.TypeSuffix += s.TypeText[entry_index];
+  row.TypeSuffix += s.Entries.TypeText(entry_index);
   row.TypeSuffix += ')';
   row.Size = s.PayloadSize(entry_index);
-  row.Offset = static_cast<uint32_t>(s.PayloadOffset(entry_index));
+  row.Offset = s.PayloadOffset(entry_index);
 }
 
 ListRow BuildListRow(const Session& s, size_t entry_index) {
@@ -43,16 +53,17 @@ ListRow BuildListRow(const Session& s, size_t entry_index) {
   return row;
 }
 
-void BuildListRow(Session& s, size_t row_index, size_t entry_index) {
-  if (s.ListRows.size() <= row_index) s.ListRows.resize(row_index + 1);
-  FillListRow(s, entry_index, s.ListRows[row_index]);
+std::vector<ListRow> BuildListRows(const Session& s) {
+  std::vector<ListRow> rows(s.EntryCount());
+  for (size_t i = 0; i < rows.size(); ++i) FillListRow(s, i, rows[i]);
+  return rows;
 }
 
 std::string TypeCellText(const ListRow& row) {
   return std::to_string(row.ClassId) + row.TypeSuffix;
 }
 
-std::string OffsetCellText(uint32_t offset) {
+std::string OffsetCellText(uint64_t offset) {
   std::string text;
   AppendOffset(text, offset);
   return text;
@@ -63,9 +74,9 @@ namespace {
 // The five cells of a row separated by tabs; the type cell is the class number, " (", the type
 // text and ")". The line is put together in one buffer and appended once: "list" writes a
 // million of them.
-void AppendCells(std::string& out, int32_t number, const std::string& name, int32_t class_id,
+void AppendCells(std::string& out, int32_t number, std::string_view name, int32_t class_id,
                  const char* type_open, const std::string& type, const char* type_close,
-                 uint32_t size, uint32_t offset) {
+                 uint32_t size, uint64_t offset) {
   const size_t open_length = std::strlen(type_open), close_length = std::strlen(type_close);
   char buf[1024];
   if (name.size() + type.size() + open_length + close_length + 64 > sizeof(buf)) {
@@ -84,7 +95,6 @@ void AppendCells(std::string& out, int32_t number, const std::string& name, int3
     AppendOffset(out, offset);
     return;
   }
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   char* p = buf;
   char* const end = buf + sizeof(buf);
   p = std::to_chars(p, end, number).ptr;
@@ -102,9 +112,7 @@ void AppendCells(std::string& out, int32_t number, const std::string& name, int3
   *p++ = '\t';
   p = std::to_chars(p, end, size).ptr;
   *p++ = '\t';
-  *p++ = '0';
-  *p++ = 'x';
-  for (int k = 0; k < 8; ++k) *p++ = kDigits[(offset >> (28 - 4 * k)) & 0xF];
+  p = PutOffset(p, offset);
   out.append(buf, static_cast<size_t>(p - buf));
 }
 
@@ -115,9 +123,9 @@ void AppendListLine(const ListRow& row, std::string& out) {
 }
 
 void AppendListLine(const Session& s, size_t entry_index, std::string& out) {
-  AppendCells(out, static_cast<int32_t>(entry_index + 1), s.EntryName[entry_index],
-              s.EntryClass(entry_index), " (", s.TypeText[entry_index], ")",
-              s.PayloadSize(entry_index), static_cast<uint32_t>(s.PayloadOffset(entry_index)));
+  AppendCells(out, static_cast<int32_t>(entry_index + 1), s.EntryName(entry_index),
+              s.EntryClass(entry_index), " (", s.Entries.TypeText(entry_index), ")",
+              s.PayloadSize(entry_index), s.PayloadOffset(entry_index));
 }
 
 std::string ListLineText(const ListRow& row) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestrix {
 
@@ -16,18 +17,19 @@ struct ListRow {
   int32_t ClassId = 0;
   std::string TypeSuffix;  // " (" + TypeText + ")"
   uint32_t Size = 0;       // payload size
-  uint32_t Offset = 0;     // payload offset (low 32 bits of the absolute position)
+  uint64_t Offset = 0;     // payload offset: the absolute position in the stream
 };
 
 ListRow BuildListRow(const Session& session, size_t entry_index);
 // The same into an existing row, reusing its text buffers (for walks over many entries).
 void FillListRow(const Session& session, size_t entry_index, ListRow& row);
-// Fills row `row_index` of the session's ListRows (grown when needed) from an entry.
-void BuildListRow(Session& session, size_t row_index, size_t entry_index);
+// One row per entry, in table order (the window's row cache).
+std::vector<ListRow> BuildListRows(const Session& session);
 
-// Cell texts of the Type and Offset columns: "28 (Texture2D id: 10 - DXT1)", "0x00001A2C".
+// Cell texts of the Type and Offset columns: "28 (Texture2D id: 10 - DXT1)", "0x00001A2C"
+// (at least eight hexadecimal digits; positions past 4 GiB take more).
 std::string TypeCellText(const ListRow& row);
-std::string OffsetCellText(uint32_t offset);
+std::string OffsetCellText(uint64_t offset);
 // The five cells separated by tabs, as the "list" task prints them (without a line break).
 std::string ListLineText(const ListRow& row);
 void AppendListLine(const ListRow& row, std::string& out);

@@ -32,14 +32,6 @@ struct SoundSource {
   uint64_t length = 0;
 };
 
-// Resource files are read beside the archive that names them, so an output folder given with
-// -p does not hide them. Without a session path (tests) the base folder stands in.
-std::string ResourceFolder(const Session& session, const std::string& base_folder) {
-  if (session.ArchivePath.empty()) return base_folder;
-  std::string folder = FolderOf(session.ArchivePath);
-  return folder.empty() ? std::string(".") + kSep : folder;
-}
-
 bool IsAbsoluteName(const std::string& name) {
   if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return true;
   return name.size() >= 2 && name[1] == ':';  // a drive letter
@@ -85,7 +77,7 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
   if (size == kLegacyPayloadSize) {
     source.length = Get32(p + 16, order);
     source.offset = Get32(p + 20, order);
-    std::string folder = ResourceFolder(ctx.session(), call.base_folder);
+    std::string folder = ctx.ResourceFolder(call.base_folder);
     source.resource_path = folder + resource_name;
     source.subfolder = "resS_" + resource_name + kSep;
   } else if (!extension.empty()) {
@@ -109,7 +101,7 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
       path = ArchiveSourcePath(path, archive_name);
       folder = call.base_folder;
     } else {
-      folder = ResourceFolder(ctx.session(), call.base_folder);
+      folder = ctx.ResourceFolder(call.base_folder);
     }
     if (IsAbsoluteName(path) || !IsContainedName(path) ||
         FileNameOf(NativeSeparators(path)).empty()) {

@@ -7,14 +7,16 @@
 #include <cstdint>
 #include <string>
 
+#include "core/frontend.h"
+#include "core/requests.h"
+
 namespace kestrix {
 
 struct Session;
-class Frontend;
 class Reader;
 
 struct ConverterCall {
-  Reader& stream;               // at the payload start; byte order not yet set
+  Reader& stream;  // at the payload start; byte order not yet set
   uint32_t payload_size = 0;
   bool big_endian = false;
   std::string base_folder;      // OutputRoot, ends in a separator
@@ -22,22 +24,27 @@ struct ConverterCall {
   std::string file_name;        // the entry's EntryName
 };
 
-// How converters reach the user and the session.
+// How converters reach the user, the open archive and what the run asks for.
 class ConverterContext {
  public:
-  ConverterContext(const Session& session, Frontend& frontend) : session_(session), frontend_(frontend) {}
+  ConverterContext(const Session& session, const ExportRequest& request, Frontend& frontend)
+      : session_(session), request_(request), frontend_(frontend) {}
   const Session& session() const { return session_; }
+  const ExportRequest& request() const { return request_; }
   Frontend& frontend() { return frontend_; }
-  // A converter message ("Not supported ..."): a message box in the window; in console mode a
-  // console line (shown only when a console is attached).
-  void Report(const std::string& text);
-  // A completion line such as "Hero.tex -> DDS": console mode only.
-  void Done(const std::string& text);
-  // A missing resource file ("Отсутствует файл: ..."): a message box in both modes.
-  void MissingResource(const std::string& text);
+  // A converter's note ("Not supported ..."); the frontend decides how it is shown.
+  void Report(const std::string& text) { frontend_.Note(text); }
+  // A completion line such as "Hero.tex -> DDS".
+  void Done(const std::string& text) { frontend_.ConsoleLine(text); }
+  // A missing resource file ("Отсутствует файл: ..."): a message box everywhere.
+  void MissingResource(const std::string& text) { frontend_.MessageBox(text); }
+  // Where resource files are looked for: beside the archive, so that an output folder given
+  // with -p does not hide them. Without an open archive (tests) the base folder stands in.
+  std::string ResourceFolder(const std::string& base_folder) const;
 
  private:
   const Session& session_;
+  const ExportRequest& request_;
   Frontend& frontend_;
 };
 

@@ -30,7 +30,7 @@ void ExportCrnWithTool(const ConverterCall& call, ConverterContext& ctx,
   out.Close();
   ctx.Done(call.file_name + " -> CRN");
 
-  if (!ctx.session().Switches.ExportDds) return;
+  if (!ctx.request().Switches.ExportDds) return;
   const std::string tool = CrunchToolPath(tool_folder);
   if (tool.empty()) return;
   ctx.Done(call.file_name + ".crn -> DDS");

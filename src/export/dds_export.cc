@@ -46,7 +46,7 @@ void ExportDds(const ConverterCall& call, ConverterContext& ctx) {
       BuildDdsHeader(h.format, h.complete_image_size, h.width, h.height, h.MipByte());
   const int32_t count = h.ImageCount();
   images.RequireImages(count);
-  const bool flip = !ctx.session().Options.NoTextureFlip && !IsAtc(h.format);
+  const bool flip = !ctx.request().NoTextureFlip && !IsAtc(h.format);
   if (h.complete_image_size > 0) {
     for (int32_t i = 0; i < count; ++i) {
       std::vector<uint8_t> body = DdsBody(images.Image(i), dds, h.width, h.height, h.format, flip);
@@ -77,7 +77,7 @@ void ExportProceduralDds(const ConverterCall& call, ConverterContext& ctx) {
   if (length > 0) {
     // ATC is flipped here too: procedural textures have always been written that way.
     std::vector<uint8_t> body =
-        DdsBody(std::move(image), dds, width, height, format, !ctx.session().Options.NoTextureFlip);
+        DdsBody(std::move(image), dds, width, height, format, !ctx.request().NoTextureFlip);
     WriteDds(MakeOutputFolder(call, "") + call.file_name + ".dds", dds, body);
   }
   ctx.Done(call.file_name + " -> DDS");

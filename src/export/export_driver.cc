@@ -10,6 +10,7 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "types/class_ids.h"
 #include "types/type_info.h"
 
 namespace kestrix {
@@ -19,7 +20,7 @@ namespace {
 constexpr char kOutputTop[] = "Unity_Assets_Files";
 
 std::string RelativeFolder(const Session& s, const char* subfolder) {
-  return std::string(kOutputTop) + kSep + s.ArchiveFolderName + kSep + subfolder + kSep;
+  return std::string(kOutputTop) + kSep + s.Archive.ArchiveFolderName + kSep + subfolder + kSep;
 }
 
 // Entry names are cleaned of separators by the naming pass; this holds whatever fills the
@@ -51,7 +52,7 @@ bool HasParentStep(const std::string& path) {
 }
 
 std::string LeavesOutputMessage(const Session& s) {
-  return "Cannot export into the folder \"" + s.ArchiveFolderName +
+  return "Cannot export into the folder \"" + s.Archive.ArchiveFolderName +
          "\": the name leaves the output folder.";
 }
 
@@ -70,16 +71,21 @@ void CopyToFile(const std::string& path, Reader& data, uint64_t pos, uint64_t n)
 ConverterCall CallAt(const Session& s, size_t i, Reader& data, uint64_t start, uint32_t size,
                      std::string relative_folder) {
   data.Seek(start);
-  return ConverterCall{
-      data, size, s.BigEndian == 1, s.OutputRoot, std::move(relative_folder), s.EntryName[i]};
+  return ConverterCall{data,
+                       size,
+                       s.Asset.IsBigEndian(),
+                       s.Archive.OutputRoot,
+                       std::move(relative_folder),
+                       std::string(s.EntryName(i))};
 }
 
 void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uint32_t size,
                    ConverterContext& ctx) {
-  const ExportSwitches& sw = s.Switches;
-  const int32_t format = s.TextureFormat[i];
-  const std::string& name = s.EntryName[i];
-  const std::string folder = RelativeFolder(s, s.EntryClass(i) == 28 ? "Textures" : "Cubemap");
+  const ExportSwitches& sw = ctx.request().Switches;
+  const int32_t format = s.Entries.TextureFormat(i);
+  const std::string name(s.EntryName(i));
+  const std::string folder =
+      RelativeFolder(s, s.EntryClass(i) == kClassTexture2D ? "Textures" : "Cubemap");
   if (sw.ExportDds && TextureFormatSupports(format, kTargetDds))
     ExportDds(CallAt(s, i, data, start, size, folder), ctx);
   if (sw.ExportCrn && TextureFormatSupports(format, kTargetCrn))
@@ -98,23 +104,24 @@ void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uin
 
 bool WrittenRaw(const ExportSwitches& sw, int32_t cls) {
   switch (cls) {
-    case 28:
-    case 89:
-    case 186:
+    case kClassTexture2D:
+    case kClassCubemap:
+    case kClassProceduralTexture:
       return sw.ExportRawTextures;
-    case 43:
+    case kClassMesh:
       return sw.ExportRawMeshes;
-    case 83:
+    case kClassAudioClip:
       return sw.ExportRawAudio;
     default:
       return true;
   }
 }
 
-void ExportEntryOrThrow(const Session& s, size_t i, Reader& data, Frontend& frontend) {
-  const std::string& name = s.EntryName[i];
-  const std::string folder = ExportFolder(s);
-  if (HasParentStep(s.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
+void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i, Reader& data,
+                        Frontend& frontend) {
+  const std::string name(s.EntryName(i));
+  const std::string folder = ExportFolder(s.Archive);
+  if (HasParentStep(s.Archive.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
   CheckFileName(name);
   CreateFolders(folder);
   const int32_t cls = s.EntryClass(i);
@@ -135,23 +142,23 @@ void ExportEntryOrThrow(const Session& s, size_t i, Reader& data, Frontend& fron
   const uint32_t size = s.PayloadSize(i);
   CheckInStream(name, data, start, size);
 
-  const ExportSwitches& sw = s.Switches;
-  ConverterContext ctx(s, frontend);
+  const ExportSwitches& sw = request.Switches;
+  ConverterContext ctx(s, request, frontend);
   // A converter that cannot read the object fails the entry, but the raw copy the user asked
   // for is still written: the object as stored is always worth having.
   std::string converter_error;
   if (size != 0 && sw.ExportSource) {
     try {
-      if (cls == 28 || cls == 89) ExportTexture(s, i, data, start, size, ctx);
-      if (sw.ExportDds && cls == 186)
+      if (IsTextureClass(cls)) ExportTexture(s, i, data, start, size, ctx);
+      if (sw.ExportDds && cls == kClassProceduralTexture)
         ExportProceduralDds(
             CallAt(s, i, data, start, size, RelativeFolder(s, "ProceduralTextures")), ctx);
-      if (sw.ExportObj && cls == 43)
+      if (sw.ExportObj && cls == kClassMesh)
         ExportObj(CallAt(s, i, data, start, size, RelativeFolder(s, "Mesh")), ctx,
-                  s.MajorVersion);
-      if (cls == 83)
+                  s.Asset.MajorVersion);
+      if (cls == kClassAudioClip)
         ExportAudio(CallAt(s, i, data, start, size, RelativeFolder(s, "Sounds")), ctx,
-                    s.ArchiveFolderName, FileNameOf(s.ArchivePath) + ".resS");
+                    s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
     } catch (const std::exception& e) {
       // The user needs to know which entry failed; some converters already say it.
       converter_error = e.what();
@@ -180,15 +187,12 @@ class CommandsDisabled {
 
 }  // namespace
 
-std::string ExportFolder(const Session& s) {
-  return s.OutputRoot + kOutputTop + kSep + s.ArchiveFolderName + kSep;
-}
-
-bool ExportEntry(const Session& s, size_t index, Reader& data, Frontend& frontend) {
+bool ExportEntry(const Session& s, const ExportRequest& request, size_t index, Reader& data,
+                 Frontend& frontend) {
   try {
     if (index >= s.EntryCount())
       throw Error("There is no entry " + std::to_string(index + 1) + " to export.");
-    ExportEntryOrThrow(s, index, data, frontend);
+    ExportEntryOrThrow(s, request, index, data, frontend);
     return true;
   } catch (const std::exception& e) {
     frontend.ErrorBox(e.what());
@@ -196,33 +200,34 @@ bool ExportEntry(const Session& s, size_t index, Reader& data, Frontend& fronten
   }
 }
 
-ExportRunResult ExportEntries(const Session& s, Frontend& frontend,
+ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Frontend& frontend,
                               const std::vector<size_t>& entries, bool process_messages) {
   ExportRunResult result;
   CommandsDisabled disabled(frontend);
   // The folder name of a bundle carries a contained file's name, which comes from the archive.
-  if (HasParentStep(s.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
-  FileSource source(s.ArchivePath);
+  if (HasParentStep(s.Archive.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
+  FileSource source(s.Archive.ArchivePath);
   Reader data(source);
-  const bool trace = s.Options.ConsoleMode && s.Options.ConsoleOutput;
-  const std::string folder = ExportFolder(s);
+  const std::string folder = ExportFolder(s.Archive);
   int shown = -1;
   for (size_t p = 0; p < entries.size(); ++p) {
     const size_t i = entries[p];
-    if (trace && i < s.EntryCount()) frontend.ConsoleLine(folder + s.EntryName[i]);
-    if (ExportEntry(s, i, data, frontend)) {
+    if (i < s.EntryCount()) {
+      std::string line = folder;
+      line += s.EntryName(i);
+      frontend.ConsoleLine(line);
+    }
+    if (ExportEntry(s, request, i, data, frontend)) {
       ++result.exported;
     } else {
       ++result.failed;
     }
-    if (!s.Options.ConsoleMode) {
-      const int percent = static_cast<int>((p + 1) * 100 / entries.size());
-      if (percent != shown) {
-        shown = percent;
-        frontend.ShowProgress(percent);
-      }
-      if (process_messages) frontend.ProcessMessages();
+    const int percent = static_cast<int>((p + 1) * 100 / entries.size());
+    if (percent != shown) {
+      shown = percent;
+      frontend.ShowProgress(percent);
     }
+    if (process_messages) frontend.ProcessMessages();
   }
   return result;
 }

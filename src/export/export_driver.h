@@ -6,18 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "core/requests.h"
+
 namespace kestrix {
 
 struct Session;
 class Frontend;
 class Reader;
 
-// OutputRoot + "Unity_Assets_Files/" + ArchiveFolderName + "/".
-std::string ExportFolder(const Session& session);
-
 // Exports entry `index` (0-based). `data` reads the stream at ArchivePath. A failure of the
 // entry is shown with frontend.ErrorBox and gives false; files already written for it stay.
-bool ExportEntry(const Session& session, size_t index, Reader& data, Frontend& frontend);
+bool ExportEntry(const Session& session, const ExportRequest& request, size_t index, Reader& data,
+                 Frontend& frontend);
 
 struct ExportRunResult {
   size_t exported = 0;
@@ -25,10 +25,11 @@ struct ExportRunResult {
 };
 
 // A run: opens ArchivePath, exports the listed entries in the given order and closes the stream.
-// The main commands are disabled meanwhile. In console mode each entry's output path is printed
-// before it is exported; in the window the progress moves (and, with `process_messages`, the
-// window handles its events between entries). A stream that cannot be opened throws.
-ExportRunResult ExportEntries(const Session& session, Frontend& frontend,
-                              const std::vector<size_t>& entries, bool process_messages = true);
+// The main commands are disabled meanwhile. Each entry's output path goes to the frontend as a
+// console line before it is exported, and the progress moves (with `process_messages` the window
+// handles its events between entries). A stream that cannot be opened throws.
+ExportRunResult ExportEntries(const Session& session, const ExportRequest& request,
+                              Frontend& frontend, const std::vector<size_t>& entries,
+                              bool process_messages = true);
 
 }  // namespace kestrix

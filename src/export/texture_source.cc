@@ -9,18 +9,6 @@
 
 namespace kestrix {
 
-namespace {
-
-// Streamed data lies beside the archive. Without -p that is the base folder too; with -p the
-// output goes elsewhere but the resource files stay where the game put them.
-std::string ResourceFolder(const ConverterCall& call, const Session& session) {
-  if (session.ArchivePath.empty()) return call.base_folder;
-  std::string folder = FolderOf(session.ArchivePath);
-  return folder.empty() ? call.base_folder : folder;
-}
-
-}  // namespace
-
 void TextureImages::RequireImages(int32_t count) const {
   if (count < 0) throw Error("Texture image count " + std::to_string(count) + " is not valid.");
   if (header.complete_image_size < 0)
@@ -65,7 +53,7 @@ bool OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, Texture
     return false;
   }
   const std::string native = NativeSeparators(path);
-  const std::string file = ResourceFolder(call, ctx.session()) + native;
+  const std::string file = ctx.ResourceFolder(call.base_folder) + native;
   if (!FileExists(file)) {
     ctx.MissingResource("Отсутствует файл: " + file);
     return false;

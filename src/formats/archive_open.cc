@@ -1,5 +1,8 @@
 #include "formats/archive_open.h"
 
+#include <memory>
+#include <utility>
+
 #include "core/error.h"
 #include "core/frontend.h"
 #include "core/session.h"
@@ -10,109 +13,123 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "types/class_ids.h"
+#include "types/naming.h"
 
 namespace kestrix {
 
 namespace {
 
 // Signature and bundle version at the start of the file.
-void ReadSignature(Session& s) {
-  FileSource source(s.ArchivePath);
+void ReadSignature(OpenedArchive& a) {
+  FileSource source(a.ArchivePath);
   Reader r(source, 256);
-  s.Signature = r.CStringToEnd(16);
-  s.BundleVersion = 0;
-  if ((s.Signature == "UnityRaw" || s.Signature == "UnityWeb" || s.Signature == "UnityFS") &&
-      r.Remaining() >= 4)
-    s.BundleVersion = r.U32(ByteOrder::Big);
+  a.Bundle.Signature = r.CStringToEnd(16);
+  a.Bundle.BundleVersion = 0;
+  if (IsBundleSignature(a.Bundle.Signature) && r.Remaining() >= 4)
+    a.Bundle.BundleVersion = r.U32(ByteOrder::Big);
 }
 
-void SettleContainer(Session& s, Frontend& frontend) {
-  if (IsHandledBundle(s.Signature, s.BundleVersion)) {
-    OpenBundle(s, frontend);
+void SettleContainer(OpenedArchive& a, Frontend& frontend) {
+  if (IsHandledBundle(a.Bundle.Signature, a.Bundle.BundleVersion)) {
+    OpenBundle(a, frontend);
   } else {
     // A plain file is its own only contained file.
-    if (s.SelectedFileIndex != 0)
-      throw Error("Contained file index " + std::to_string(s.SelectedFileIndex) +
+    if (a.SelectedFileIndex != 0)
+      throw Error("Contained file index " + std::to_string(a.SelectedFileIndex) +
                   " given, but the archive is not a bundle: only index 0 exists.");
-    frontend.FillChooser({FileNameOf(s.ArchivePath)}, s.SelectedFileIndex);
+    frontend.FillChooser({StreamFileName(a)}, a.SelectedFileIndex);
   }
 }
 
-void ReadSelected(Session& s, Frontend& frontend) {
-  SettleContainer(s, frontend);
-  FileSource source(s.ArchivePath);
-  Reader reader(source);
-  ReadAssetFile(s, frontend, reader);
+// Pieces are joined into a file of a name this run chose and checked was free, beside them,
+// so that a file the user keeps under the joined name is neither overwritten nor deleted.
+void JoinPieces(OpenedArchive& a, const std::string& path) {
+  const std::string base = WithoutExtension(path);
+  std::string folder = FolderOf(base);
+  const std::string joined = CreateFreeFile(folder, "." + FileNameOf(base) + ".joined-", "");
+  a.JoinedFile = std::make_shared<TemporaryFile>(joined);
+  a.JoinedPath = joined;
+  a.ArchivePath = joined;
+  a.SplitCount = JoinSplitPieces(base, joined);
 }
 
-void StartOpen(Session& s, Frontend& frontend, const std::string& path, int selected_index) {
-  ResetArchiveState(s);
-  s.SelectedFileIndex = selected_index;
-  s.ArchivePath = path;
-  if (s.Options.OutputRootGiven) {
-    s.OutputRoot = s.Options.OutputRootOption + kSep;
+void StartOpen(OpenedArchive& a, Frontend& frontend, const std::string& path,
+               const OpenOptions& options) {
+  a = OpenedArchive();
+  a.SelectedFileIndex = options.SelectedFileIndex;
+  a.GivenPath = a.ArchivePath = path;
+  if (options.OutputRootGiven) {
+    a.OutputRoot = options.OutputRootOption + kSep;
   } else {
-    s.OutputRoot = FolderOf(path);
-    if (s.OutputRoot.empty()) s.OutputRoot = std::string(".") + kSep;
+    a.OutputRoot = FolderOf(path);
+    if (a.OutputRoot.empty()) a.OutputRoot = std::string(".") + kSep;
   }
-  s.ArchiveBaseName = UpToFirstDot(FileNameOf(path));
-  s.ArchiveFolderName = s.AssetBaseName = s.ArchiveBaseName;
-  if (AsciiLower(ExtensionOf(path)) == ".split0") {
-    s.ArchivePath = WithoutExtension(path);
-    s.SplitCount = JoinSplitPieces(s.ArchivePath);
-    s.JoinedPath = s.ArchivePath;
-  }
+  a.ArchiveBaseName = UpToFirstDot(FileNameOf(path));
+  a.ArchiveFolderName = a.AssetBaseName = a.ArchiveBaseName;
+  if (AsciiLower(ExtensionOf(path)) == ".split0") JoinPieces(a, path);
   frontend.FillChooser({}, 0);
-  ReadSignature(s);
+  ReadSignature(a);
+}
+
+void ReadSelected(Session& s, Frontend& frontend, const OpenOptions& options) {
+  SettleContainer(s.Archive, frontend);
+  FileSource source(s.Archive.ArchivePath);
+  Reader reader(source);
+  ReadAssetFile(s.Asset, s.Archive, frontend, reader);
+  NamingPass(s, frontend, source, options.FontContainer);
 }
 
 }  // namespace
 
-void OpenArchive(Session& s, Frontend& frontend, const std::string& path, int selected_index) {
+void OpenArchive(Session& s, Frontend& frontend, const std::string& path,
+                 const OpenOptions& options) {
+  // The archive open now stays until the new one is read: it may be the very file asked for.
+  Session fresh;
   try {
-    StartOpen(s, frontend, path, selected_index);
-    ReadSelected(s, frontend);
+    StartOpen(fresh.Archive, frontend, path, options);
+    ReadSelected(fresh, frontend, options);
   } catch (...) {
-    CleanupTemporaryFiles(s);
+    CloseArchive(s);
+    throw;
+  }
+  s = std::move(fresh);
+}
+
+void OpenContainer(OpenedArchive& a, Frontend& frontend, const std::string& path,
+                   const OpenOptions& options) {
+  try {
+    StartOpen(a, frontend, path, options);
+    SettleContainer(a, frontend);
+  } catch (...) {
+    a = OpenedArchive();
     throw;
   }
 }
 
-void OpenContainer(Session& s, Frontend& frontend, const std::string& path, int selected_index) {
-  try {
-    StartOpen(s, frontend, path, selected_index);
-    SettleContainer(s, frontend);
-  } catch (...) {
-    CleanupTemporaryFiles(s);
-    throw;
-  }
-}
-
-void ReopenWithSelection(Session& s, Frontend& frontend, int selected_index) {
+void ReopenWithSelection(Session& s, Frontend& frontend, int selected_index,
+                         const OpenOptions& options) {
   // The chooser reopens the stream that is read now (the ".TEMP" file of an unpacked bundle);
   // the names and temporary files of the first open are kept.
-  Session kept = s;
-  std::string path = s.ArchivePath;
-  ResetArchiveState(s);
-  s.ArchivePath = path;
-  s.OutputRoot = kept.OutputRoot;
-  s.ArchiveBaseName = kept.ArchiveBaseName;
-  s.ArchiveFolderName = s.AssetBaseName = kept.ArchiveBaseName;
-  s.SplitCount = kept.SplitCount;
-  s.JoinedPath = kept.JoinedPath;
-  s.TempCreated = kept.TempCreated;
-  s.SelectedFileIndex = selected_index;
-  ReadSignature(s);
-  ReadSelected(s, frontend);
+  OpenedArchive kept = std::move(s.Archive);
+  s = Session();
+  OpenedArchive& a = s.Archive;
+  // A failed reopen closes the archive, its temporary files included.
+  a.GivenPath = kept.GivenPath;
+  a.ArchivePath = kept.ArchivePath;
+  a.JoinedPath = kept.JoinedPath;
+  a.WorkingPath = kept.WorkingPath;
+  a.JoinedFile = std::move(kept.JoinedFile);
+  a.WorkingFile = std::move(kept.WorkingFile);
+  a.SplitCount = kept.SplitCount;
+  a.OutputRoot = kept.OutputRoot;
+  a.ArchiveBaseName = kept.ArchiveBaseName;
+  a.ArchiveFolderName = a.AssetBaseName = kept.ArchiveBaseName;
+  a.SelectedFileIndex = selected_index;
+  ReadSignature(a);
+  ReadSelected(s, frontend, options);
 }
 
-void CleanupTemporaryFiles(Session& s) {
-  // Only files this program made are removed: a ".TEMP" file the user opened directly stays.
-  if (s.TempCreated && EndsWith(s.ArchivePath, ".TEMP")) RemoveFileQuietly(s.ArchivePath);
-  if (s.SplitCount > 0 && !s.JoinedPath.empty()) RemoveFileQuietly(s.JoinedPath);
-  s.TempCreated = false;
-  s.SplitCount = 0;
-  s.JoinedPath.clear();
-}
+void CloseArchive(Session& s) { s = Session(); }
 
 }  // namespace kestrix

@@ -4,11 +4,13 @@
 #include <cstring>
 #include <vector>
 
+#include "core/archive.h"
 #include "core/error.h"
 #include "core/frontend.h"
-#include "core/session.h"
+#include "core/serialized_file.h"
+#include "platform/memory.h"
 #include "platform/reader.h"
-#include "types/naming.h"
+#include "types/class_ids.h"
 
 namespace kestrix {
 
@@ -38,7 +40,7 @@ void SkipTypeTreeNode(Reader& r, int depth) {
 }
 
 // Formats 9 and below (and 10 to 13, which share the old type tree layout).
-void WalkOldTypeList(Session& s, Reader& r) {
+void WalkOldTypeList(SerializedFile& s, Reader& r) {
   CheckCount(r, s.TypeCount, 4 + kMinNodeBytes, "type count");
   for (uint32_t i = 0; i < s.TypeCount; ++i) {
     r.I32();  // class identifier
@@ -50,37 +52,58 @@ void WalkOldTypeList(Session& s, Reader& r) {
   }
 }
 
+// A type tree in its binary form: node count, string buffer size, the nodes, the strings.
+// The trees are kept: they are how newer object layouts are read.
+TypeTree ReadBinaryTypeTree(Reader& r) {
+  TypeTree tree;
+  const uint32_t nodes = r.U32();
+  const uint32_t buffer = r.U32();
+  r.Require(static_cast<uint64_t>(nodes) * 24 + buffer);
+  tree.Nodes.resize(nodes);
+  for (TypeTreeNode& n : tree.Nodes) {
+    n.Version = r.U16();
+    n.Level = r.U8();
+    n.TypeFlags = r.U8();
+    n.TypeNameOffset = r.U32();
+    n.FieldNameOffset = r.U32();
+    n.ByteSize = r.I32();
+    n.Index = r.I32();
+    n.MetaFlags = r.U32();
+  }
+  tree.Strings.resize(buffer);
+  if (buffer) r.Read(tree.Strings.data(), buffer);
+  return tree;
+}
+
 // Formats 14 and 15: per type a class identifier and its hashes, and with type trees the tree
-// in its binary form (node count, string buffer size, 24-byte nodes, strings).
-void WalkHashedTypeList(Session& s, Reader& r, bool with_trees) {
+// in its binary form.
+void WalkHashedTypeList(SerializedFile& s, Reader& r, bool with_trees) {
   CheckCount(r, s.TypeCount, with_trees ? 28 : 20, "type count");
+  s.Types.clear();
+  s.Types.reserve(s.TypeCount);
   for (uint32_t i = 0; i < s.TypeCount; ++i) {
-    int32_t class_id = r.I32();
-    uint32_t skip = class_id < 0 ? 32 : 16;
+    SerializedType type;
+    type.StoredClassId = type.ClassId = r.I32();
+    uint32_t skip = type.StoredClassId < 0 ? 32 : 16;
     r.Require(skip);
     r.Skip(skip);
-    if (with_trees) {
-      uint32_t nodes = r.U32();
-      uint32_t buffer = r.U32();
-      uint64_t tree = static_cast<uint64_t>(nodes) * 24 + buffer;
-      r.Require(tree);
-      r.Skip(tree);
-    }
+    if (with_trees) type.Tree = ReadBinaryTypeTree(r);
+    s.Types.push_back(std::move(type));
   }
 }
 
 // When the search finds no first record (the first object of many files does not have path
 // id 1), the type list is walked instead. True when that leads to an object table the file can
 // hold.
-bool WalkTreesInstead(Session& s, Reader& r, uint64_t type_list_start) {
+bool WalkTreesInstead(SerializedFile& s, uint64_t asset_base, Reader& r, uint64_t type_list_start) {
   try {
     r.Seek(type_list_start);
     WalkHashedTypeList(s, r, true);
     const uint64_t count_at = r.Tell();
     uint32_t count = r.U32();
-    uint64_t rel = r.Tell() - s.AssetBase;
-    uint64_t table = s.AssetBase + ((rel + 3) & ~uint64_t{3});
-    uint64_t record_bytes = 4ull * static_cast<uint64_t>(s.Columns.RecordWords);
+    uint64_t rel = r.Tell() - asset_base;
+    uint64_t table = asset_base + ((rel + 3) & ~uint64_t{3});
+    uint64_t record_bytes = s.Layout.RecordBytes;
     if (table > s.DataStart || count > (s.DataStart - table) / record_bytes) return false;
     r.Seek(count_at);  // the reader takes the count from here
     return true;
@@ -90,30 +113,29 @@ bool WalkTreesInstead(Session& s, Reader& r, uint64_t type_list_start) {
 }
 
 // Formats 16 and later.
-void WalkModernTypeList(Session& s, Reader& r) {
+void WalkModernTypeList(SerializedFile& s, Reader& r) {
   CheckCount(r, s.TypeCount, 23, "type count");
   s.TypeClassIds.assign(s.TypeCount, 0);
+  s.Types.clear();
+  s.Types.reserve(s.TypeCount);
   for (uint32_t i = 0; i < s.TypeCount; ++i) {
-    int32_t class_id = r.I32();
-    if (class_id <= 0 || class_id == 114) {
+    SerializedType type;
+    type.StoredClassId = r.I32();
+    if (type.StoredClassId <= 0 || type.StoredClassId == kClassMonoBehaviour) {
       r.Require(1);
       r.Skip(1);
       int16_t script_index = static_cast<int16_t>(r.U16());
-      s.TypeClassIds[i] = script_index == 0 ? 114 : -static_cast<int32_t>(script_index);
+      type.ClassId = script_index == 0 ? kClassMonoBehaviour : -static_cast<int32_t>(script_index);
       r.Require(32);
       r.Skip(32);
     } else {
-      s.TypeClassIds[i] = class_id;
+      type.ClassId = type.StoredClassId;
       r.Require(19);
       r.Skip(19);
     }
-    if (s.TypeTreeFlag) {
-      uint32_t nodes = r.U32();
-      uint32_t buffer = r.U32();
-      uint64_t skip = static_cast<uint64_t>(nodes) * 24 + buffer;
-      r.Require(skip);
-      r.Skip(skip);
-    }
+    if (s.TypeTreeFlag) type.Tree = ReadBinaryTypeTree(r);
+    s.TypeClassIds[i] = type.ClassId;
+    s.Types.push_back(std::move(type));
   }
 }
 
@@ -135,7 +157,7 @@ bool RecordTailPasses(const std::vector<uint8_t>& copy, uint64_t at, uint32_t fo
 // Formats 14 and 15 with type trees: the type list is not parsed; the object table is found by
 // looking for the first record (path id 1) in the metadata.
 // Returns false when no first record was found.
-bool SearchObjectTable(Session& s, Frontend& frontend, Reader& r) {
+bool SearchObjectTable(SerializedFile& s, uint64_t asset_base, Frontend& frontend, Reader& r) {
   uint64_t p = r.Tell();
   if (s.DataStart < p || s.DataStart > r.Size())
     throw Error("Malformed asset file: the data offset lies outside the file.");
@@ -145,7 +167,7 @@ bool SearchObjectTable(Session& s, Frontend& frontend, Reader& r) {
   const bool big = s.BigEndian == 1;
   if (big) {
     // Words are swapped where the file's words lie: aligned to 4 from the asset's start.
-    size_t lead = static_cast<size_t>((4 - (p - s.AssetBase) % 4) % 4);
+    size_t lead = static_cast<size_t>((4 - (p - asset_base) % 4) % 4);
     for (size_t i = lead; i + 4 <= copy.size(); i += 4) {
       uint32_t w;
       std::memcpy(&w, copy.data() + i, 4);
@@ -157,7 +179,7 @@ bool SearchObjectTable(Session& s, Frontend& frontend, Reader& r) {
   static const uint8_t kFirstIdLittle[8] = {1, 0, 0, 0, 0, 0, 0, 0};
   static const uint8_t kFirstIdBig[8] = {0, 0, 0, 0, 1, 0, 0, 0};
   const uint8_t* first_id = big ? kFirstIdBig : kFirstIdLittle;
-  const uint64_t column_bytes = 4ull * static_cast<uint64_t>(s.Columns.ClassColumn);  // 16
+  const uint64_t column_bytes = s.Layout.TypePos;  // 16
   uint64_t hit = 0;
   bool found = false;
   auto it = copy.begin();
@@ -213,37 +235,60 @@ bool SearchObjectTable(Session& s, Frontend& frontend, Reader& r) {
   return true;
 }
 
-void BuildRawSingleFile(Session& s, Reader& r) {
+void BuildRawSingleFile(SerializedFile& s, const OpenedArchive& a, Reader& r) {
   s.RawSingleFile = true;
   s.AssetFileSize = 0;
   s.DataStart = 0;
   s.ObjectCount = 0;
-  s.Columns = RawColumnMap();
-  s.Entries.Reset(1, 11);
-  s.EntryName.assign(1, s.AssetBaseName);
-  s.TypeText.assign(1, "unknown");
-  s.TextureFormat.assign(1, 0);
   uint8_t head[4] = {0, 0, 0, 0};
-  r.Seek(s.AssetBase);
+  r.Seek(a.AssetBase);
   size_t have = static_cast<size_t>(std::min<uint64_t>(4, r.Remaining()));
   r.Read(head, have);
   std::string four(reinterpret_cast<char*>(head), 4);
   std::string three(reinterpret_cast<char*>(head), 3);
-  uint64_t size = s.AssetBase <= r.Size() ? r.Size() - s.AssetBase : 0;
-  if (s.BundleVersion == 3 || s.BundleVersion == 6) {
-    if (static_cast<size_t>(s.SelectedFileIndex) < s.ContainedFiles.size())
-      size = s.ContainedFiles[static_cast<size_t>(s.SelectedFileIndex)].Size;
-  }
-  int32_t* row = s.Entries.Row(0);
-  row[s.Columns.OffsetColumn] = static_cast<int32_t>(s.AssetBase);
-  row[s.Columns.SizeColumn] = static_cast<int32_t>(size);
+  uint64_t size = a.AssetBase <= r.Size() ? r.Size() - a.AssetBase : 0;
+  if (a.Bundle.IsBundle() &&
+      static_cast<size_t>(a.SelectedFileIndex) < a.Bundle.ContainedFiles.size())
+    size = a.Bundle.ContainedFiles[static_cast<size_t>(a.SelectedFileIndex)].Size;
+  // One object: the whole stream (or the chosen contained file) from AssetBase on.
+  ObjectRecord record;
+  record.Offset = a.AssetBase;
+  record.Size = static_cast<uint32_t>(size);
+  s.Objects.assign(1, record);
+  s.TypeIndex.clear();
   bool mp3 = (have >= 1 && head[0] == 0xFF) || (have >= 3 && three == "ID3");
-  bool audio = mp3 || (have == 4 && (four == "OggS" || four == "RIFF" || four == "FORM" || four == "FSB5"));
-  if (audio) {
-    s.TypeText.Set(0, "AudioClip");
-    s.ShownKind = mp3 ? "MP3" : four;
-  } else {
-    s.ShownKind = "unknown";
+  bool audio =
+      mp3 || (have == 4 && (four == "OggS" || four == "RIFF" || four == "FORM" || four == "FSB5"));
+  s.ShownKind = audio ? (mp3 ? "MP3" : four) : "unknown";
+}
+
+// The object table: ObjectCount records of the format's layout, each word in the file's byte
+// order. From format 16 on the class comes from the record's type index.
+void ReadObjectRecords(SerializedFile& s, Reader& r) {
+  const RecordLayout& l = s.Layout;
+  const ByteOrder order = r.Order();
+  const bool typed = s.FormatVersion >= 16;
+  ResizeLarge(s.Objects, s.ObjectCount);
+  if (typed) ResizeLarge(s.TypeIndex, s.ObjectCount);
+  uint8_t record[64];
+  for (uint64_t i = 0; i < s.ObjectCount; ++i) {
+    r.Read(record, l.RecordBytes);
+    ObjectRecord& o = s.Objects[i];
+    o.PathId = l.PathIdBytes == 8 ? static_cast<int64_t>(Get64(record, order))
+                                  : static_cast<int32_t>(Get32(record, order));
+    o.Offset = l.OffsetBytes == 8 ? Get64(record + l.OffsetPos, order)
+                                  : Get32(record + l.OffsetPos, order);
+    o.Size = Get32(record + l.SizePos, order);
+    const int32_t type = static_cast<int32_t>(Get32(record + l.TypePos, order));
+    if (!typed) {
+      o.ClassId = type;
+      continue;
+    }
+    if (type < 0 || static_cast<size_t>(type) >= s.TypeClassIds.size())
+      throw Error("Malformed asset file: object " + std::to_string(i + 1) + " names type " +
+                  std::to_string(type) + " of " + std::to_string(s.TypeClassIds.size()) + ".");
+    s.TypeIndex[i] = type;
+    o.ClassId = s.TypeClassIds[static_cast<size_t>(type)];
   }
 }
 
@@ -256,37 +301,45 @@ int32_t MajorVersionOf(const std::string& unity_version, uint32_t format_version
   if (numeric) return std::stoi(head);
   switch (format_version) {
     case 9:
-    case 14: return 4;
+    case 14:
+      return 4;
     case 15:
-    case 17: return 5;
-    default: return 0;
+    case 17:
+      return 5;
+    default:
+      return 0;
   }
 }
 
-void ReadAssetFile(Session& s, Frontend& frontend, Reader& r) {
+void ReadAssetFile(SerializedFile& s, const OpenedArchive& a, Frontend& frontend, Reader& r) {
+  s = SerializedFile();
   r.SetOrder(ByteOrder::Little);
   // A file too short for the header is not an asset file.
-  if (s.AssetBase > r.Size() || r.Size() - s.AssetBase < 20) {
-    BuildRawSingleFile(s, r);
+  if (a.AssetBase > r.Size() || r.Size() - a.AssetBase < 20) {
+    BuildRawSingleFile(s, a, r);
     return;
   }
-  r.Seek(s.AssetBase + 4);
+  r.Seek(a.AssetBase + 4);
   s.AssetFileSize = r.U32(ByteOrder::Big);
   s.FormatVersion = r.U32(ByteOrder::Big);
   uint32_t data_offset = r.U32(ByteOrder::Big);
-  s.DataStart = s.AssetBase + data_offset;
+  s.DataStart = a.AssetBase + data_offset;
   s.BigEndian = r.U32(ByteOrder::Little);
   std::string version = r.CStringToEnd(16);
   s.UnityVersion = version;
   s.MajorVersion = MajorVersionOf(version, s.FormatVersion);
   if (s.MajorVersion == 0) {
-    BuildRawSingleFile(s, r);
+    BuildRawSingleFile(s, a, r);
     return;
   }
-  r.SetOrder(s.BigEndian == 1 ? ByteOrder::Big : ByteOrder::Little);
+  // Bundled files of some engines say "0.0.0"; the bundle header then knows the version.
+  s.Engine = ParseEngineVersion(version);
+  if ((!s.Engine.Known || s.Engine.Major == 0) && a.Bundle.IsBundle())
+    s.Engine = ParseEngineVersion(a.Bundle.EngineVersion);
+  r.SetOrder(s.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little);
   s.Platform = r.I32();
   frontend.ProcessMessages();
-  s.Columns = ColumnMapForFormat(s.FormatVersion);
+  s.Layout = RecordLayoutForFormat(s.FormatVersion);
   if (s.FormatVersion > 9) {
     s.TypeTreeFlag = r.U8();
   }
@@ -298,7 +351,8 @@ void ReadAssetFile(Session& s, Frontend& frontend, Reader& r) {
     WalkOldTypeList(s, r);
   } else if (s.FormatVersion <= 15) {
     if (s.TypeTreeFlag) {
-      table_found = SearchObjectTable(s, frontend, r) || WalkTreesInstead(s, r, type_list_start);
+      table_found = SearchObjectTable(s, a.AssetBase, frontend, r) ||
+                    WalkTreesInstead(s, a.AssetBase, r, type_list_start);
       if (!table_found) frontend.MessageBox("Error: Not find offsets.");
     } else {
       WalkHashedTypeList(s, r, false);
@@ -307,25 +361,18 @@ void ReadAssetFile(Session& s, Frontend& frontend, Reader& r) {
     WalkModernTypeList(s, r);
   }
 
-  if (!table_found) {
-    // Without a first record there is no table to read: the list stays empty.
-    s.ObjectCount = 0;
-    s.Entries.Reset(0, s.Columns.RowWidth());
-    s.EntryName.clear();
-    s.TypeText.clear();
-    s.TextureFormat.clear();
-    return;
-  }
+  // Without a first record there is no table to read: the list stays empty.
+  if (!table_found) return;
   s.ObjectCount = r.U32();
   if (s.FormatVersion > 9) {
-    uint64_t rel = r.Tell() - s.AssetBase;
-    r.Seek(s.AssetBase + ((rel + 3) & ~uint64_t{3}));
+    uint64_t rel = r.Tell() - a.AssetBase;
+    r.Seek(a.AssetBase + ((rel + 3) & ~uint64_t{3}));
   }
-  uint64_t record_bytes = 4ull * static_cast<uint64_t>(s.Columns.RecordWords);
-  if (s.ObjectCount > r.Remaining() / record_bytes)
+  if (s.ObjectCount > r.Remaining() / s.Layout.RecordBytes)
     throw Error("Malformed asset file: object count " + std::to_string(s.ObjectCount) +
                 " is more than the file can hold.");
-  NamingPass(s, frontend, r);
+  s.ObjectTableStart = r.Tell();
+  ReadObjectRecords(s, r);
 }
 
 }  // namespace kestrix

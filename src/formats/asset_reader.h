@@ -1,11 +1,13 @@
 // Reads a serialized asset file that begins at AssetBase: header, type list and object table.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace kestrix {
 
-struct Session;
+struct SerializedFile;
+struct OpenedArchive;
 class Frontend;
 class Reader;
 
@@ -13,8 +15,10 @@ class Reader;
 // not a number, formats 9 and 14 give 4, formats 15 and 17 give 5, others 0.
 int32_t MajorVersionOf(const std::string& unity_version, uint32_t format_version);
 
-// Fills the asset header, the column map and the entry table (through the naming pass).
-// Raw single-file mode when the data is not an asset file. Throws on malformed data.
-void ReadAssetFile(Session& session, Frontend& frontend, Reader& reader);
+// Reads the asset file that begins at the archive's AssetBase: header, type list (with its type
+// trees) and object records. Raw single-file mode, with one record for the whole stream, when
+// the data is not an asset file. Throws on malformed data.
+void ReadAssetFile(SerializedFile& file, const OpenedArchive& archive, Frontend& frontend,
+                   Reader& reader);
 
 }  // namespace kestrix

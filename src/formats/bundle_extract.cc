@@ -1,8 +1,8 @@
 #include "formats/bundle_extract.h"
 
+#include "core/archive.h"
 #include "core/error.h"
 #include "core/frontend.h"
-#include "core/session.h"
 #include "formats/bundle_reader.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -10,13 +10,14 @@
 
 namespace kestrix {
 
-int ExtractBundleFiles(const Session& s, Frontend& frontend, const std::string& folder) {
-  if (!IsHandledBundle(s.Signature, s.BundleVersion)) return 0;
+int ExtractBundleFiles(const OpenedArchive& s, Frontend& frontend, const std::string& folder) {
+  const Container& b = s.Bundle;
+  if (!IsHandledBundle(b.Signature, b.BundleVersion)) return 0;
   FileSource source(s.ArchivePath);
   // Version 3 offsets count from the header size, version 6 offsets from the block data.
-  const uint64_t base = s.BundleVersion == 3 ? s.V3HeaderSize : s.BlockDataStart;
+  const uint64_t base = b.BundleVersion == 3 ? b.V3.HeaderSize : b.BlockDataStart;
   int written = 0;
-  for (const ContainedFile& f : s.ContainedFiles) {
+  for (const ContainedFile& f : b.ContainedFiles) {
     if (!IsContainedName(f.Name)) {
       frontend.MessageBox("Skipped the contained file \"" + f.StoredName +
                           "\": its name leads outside the folder " + folder);

@@ -5,13 +5,13 @@
 
 namespace kestrix {
 
-struct Session;
+struct OpenedArchive;
 class Frontend;
 
-// Writes every contained file of the bundle open in the session to `folder` (which ends with a
+// Writes every contained file of the open bundle to `folder` (which ends with a
 // separator) + its normalised name, creating folders as needed, and prints "Export archive: "
 // + folder + name for each. A name that would leave the folder is skipped with a message. A
 // plain asset file writes nothing. Returns the number of files written.
-int ExtractBundleFiles(const Session& session, Frontend& frontend, const std::string& folder);
+int ExtractBundleFiles(const OpenedArchive& archive, Frontend& frontend, const std::string& folder);
 
 }  // namespace kestrix

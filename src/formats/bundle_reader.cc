@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
+#include "core/archive.h"
 #include "core/error.h"
 #include "core/frontend.h"
-#include "core/session.h"
 #include "formats/lz4_codec.h"
 #include "formats/lzma_codec.h"
 #include "platform/byte_order.h"
@@ -16,6 +17,7 @@
 #include "platform/io_error.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "types/class_ids.h"
 
 namespace kestrix {
 
@@ -49,6 +51,7 @@ class TempFileWriter {
   TempFileWriter& operator=(const TempFileWriter&) = delete;
 
   OutputFile& Out() { return out_; }
+  const std::string& Path() const { return final_; }
   void Commit() {
     out_.Close();
     std::error_code ec;
@@ -63,6 +66,13 @@ class TempFileWriter {
   OutputFile out_;
   bool committed_ = false;
 };
+
+// The unpacked file becomes the stream every operation reads, owned by the archive.
+void AdoptWorkingFile(OpenedArchive& s, const std::string& path) {
+  s.WorkingFile = std::make_shared<TemporaryFile>(path);
+  s.WorkingPath = path;
+  s.ArchivePath = path;
+}
 
 // A buffer that only grows, so that blocks of similar size reuse it without clearing it.
 void Reserve(std::vector<uint8_t>& buffer, size_t size) {
@@ -82,28 +92,29 @@ ContainedFile ReadContainedName(Reader& r) {
   return f;
 }
 
-void CheckSelection(const Session& s) {
-  if (s.ContainedFiles.empty()) throw Error("The bundle holds no contained files.");
-  int count = static_cast<int>(std::min<size_t>(s.ContainedFiles.size(), INT32_MAX));
+void CheckSelection(const OpenedArchive& s) {
+  if (s.Bundle.ContainedFiles.empty()) throw Error("The bundle holds no contained files.");
+  int count = static_cast<int>(std::min<size_t>(s.Bundle.ContainedFiles.size(), INT32_MAX));
   if (s.SelectedFileIndex < 0)
     throw Error("The contained file index must be a whole number from 0 to " +
-                std::to_string(s.ContainedFiles.size() - 1) + ".");
+                std::to_string(s.Bundle.ContainedFiles.size() - 1) + ".");
   if (s.SelectedFileIndex >= count)
     throw Error("Contained file index " + std::to_string(s.SelectedFileIndex) +
-                " is not in the bundle: it holds " + std::to_string(s.ContainedFiles.size()) +
-                " files (indices 0 to " + std::to_string(s.ContainedFiles.size() - 1) + ").");
+                " is not in the bundle: it holds " +
+                std::to_string(s.Bundle.ContainedFiles.size()) + " files (indices 0 to " +
+                std::to_string(s.Bundle.ContainedFiles.size() - 1) + ").");
 }
 
 // Settles the chosen contained file once the stream at ArchivePath holds the unpacked data.
-void ChooseContainedFile(Session& s, Frontend& frontend, uint64_t base) {
+void ChooseContainedFile(OpenedArchive& s, Frontend& frontend, uint64_t base) {
   CheckSelection(s);
-  const ContainedFile& chosen = s.ContainedFiles[static_cast<size_t>(s.SelectedFileIndex)];
+  const ContainedFile& chosen = s.Bundle.ContainedFiles[static_cast<size_t>(s.SelectedFileIndex)];
   uint64_t size = FileSizeOf(s.ArchivePath);
   if (base > size || chosen.Offset > size - base || chosen.Size > size - base - chosen.Offset)
     Malformed("contained file " + chosen.StoredName + " reaches past the end of the data.");
   std::vector<std::string> names;
-  names.reserve(s.ContainedFiles.size());
-  for (const ContainedFile& f : s.ContainedFiles) names.push_back(f.Name);
+  names.reserve(s.Bundle.ContainedFiles.size());
+  for (const ContainedFile& f : s.Bundle.ContainedFiles) names.push_back(f.Name);
   frontend.FillChooser(names, s.SelectedFileIndex);
   s.AssetBaseName = FileNameOf(chosen.Name);
   s.ArchiveFolderName = s.ArchiveFolderName + kSep + s.AssetBaseName;
@@ -112,28 +123,28 @@ void ChooseContainedFile(Session& s, Frontend& frontend, uint64_t base) {
 
 // Signature, version (both read by the signature check) and the two version texts that every
 // bundle header starts with.
-void ReadHeaderStart(Session& s, Reader& r) {
+void ReadHeaderStart(OpenedArchive& s, Reader& r) {
   r.Seek(0);
   r.CString(kTextWindow);
   r.Skip(4);
-  s.PlayerVersion = r.CString(kTextWindow);
-  s.EngineVersion = r.CString(kTextWindow);
+  s.Bundle.PlayerVersion = r.CString(kTextWindow);
+  s.Bundle.EngineVersion = r.CString(kTextWindow);
 }
 
 // ---- Version 3 ----
 
-void ReadVersion3Header(Session& s, Reader& r) {
+void ReadVersion3Header(OpenedArchive& s, Reader& r) {
   ReadHeaderStart(s, r);
-  s.V3FileSizePos = r.Tell();
-  s.V3FileSize = r.U32(ByteOrder::Big);
-  s.V3HeaderSize = r.U32(ByteOrder::Big);
-  s.V3LevelsToDownload = r.U32(ByteOrder::Big);
+  s.Bundle.V3.FileSizePos = r.Tell();
+  s.Bundle.V3.FileSize = r.U32(ByteOrder::Big);
+  s.Bundle.V3.HeaderSize = r.U32(ByteOrder::Big);
+  s.Bundle.V3.LevelsToDownload = r.U32(ByteOrder::Big);
   uint32_t levels = r.U32(ByteOrder::Big);
   if (levels > r.Remaining() / 8)
     Malformed("level count " + std::to_string(levels) + " is more than the header can hold.");
-  s.V3FirstLevelPos = r.Tell();
-  s.V3Levels.resize(levels);
-  for (BundleLevel& level : s.V3Levels) {
+  s.Bundle.V3.FirstLevelPos = r.Tell();
+  s.Bundle.V3.Levels.resize(levels);
+  for (BundleLevel& level : s.Bundle.V3.Levels) {
     level.CompressedSize = r.U32(ByteOrder::Big);
     level.UncompressedSize = r.U32(ByteOrder::Big);
   }
@@ -141,9 +152,9 @@ void ReadVersion3Header(Session& s, Reader& r) {
 
 // One LZMA stream follows the header: five property bytes, the unpacked size as 8 bytes
 // little-endian, the coded data. It is decoded straight into the ".TEMP" file.
-void UnpackVersion3(Session& s, ByteSource& source) {
-  const uint64_t header = s.V3HeaderSize;
-  const uint64_t levels_end = s.V3FirstLevelPos + 8 * s.V3Levels.size();
+void UnpackVersion3(OpenedArchive& s, ByteSource& source) {
+  const uint64_t header = s.Bundle.V3.HeaderSize;
+  const uint64_t levels_end = s.Bundle.V3.FirstLevelPos + 8 * s.Bundle.V3.Levels.size();
   // The complete-file-size field after the level table is patched, so it must lie in the header.
   if (header < levels_end + 4 || header > source.Size())
     Malformed("header size " + std::to_string(header) + " does not fit the header fields.");
@@ -164,47 +175,48 @@ void UnpackVersion3(Session& s, ByteSource& source) {
              [&out](const uint8_t* data, size_t n) { out.Write(data, n); });
   const uint32_t length = static_cast<uint32_t>(header + size);
   const uint32_t data = static_cast<uint32_t>(size);
-  PutBig32(out, s.V3FileSizePos, length);
-  uint64_t last = s.V3FirstLevelPos + 8 * (s.V3Levels.size() - 1);
+  PutBig32(out, s.Bundle.V3.FileSizePos, length);
+  uint64_t last = s.Bundle.V3.FirstLevelPos + 8 * (s.Bundle.V3.Levels.size() - 1);
   PutBig32(out, last, data);
   PutBig32(out, last + 4, data);
   PutBig32(out, levels_end, length);
   writer.Commit();
 
-  s.ArchivePath += ".TEMP";
-  s.TempCreated = true;
-  s.V3FileSize = length;
-  s.V3Levels.back() = {data, data};
+  AdoptWorkingFile(s, writer.Path());
+  s.Bundle.V3.FileSize = length;
+  s.Bundle.V3.Levels.back() = {data, data};
 }
 
-void ReadVersion3Table(Session& s) {
+void ReadVersion3Table(OpenedArchive& s) {
   FileSource source(s.ArchivePath);
   Reader r(source);
-  r.Seek(s.V3HeaderSize);
+  r.Seek(s.Bundle.V3.HeaderSize);
   uint32_t count = r.U32(ByteOrder::Big);
   if (count > r.Remaining() / kMinTableRecord)
     Malformed("contained file count " + std::to_string(count) + " is more than the data can hold.");
-  s.ContainedFiles.clear();
-  s.ContainedFiles.reserve(count);
+  s.Bundle.ContainedFiles.clear();
+  s.Bundle.ContainedFiles.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     ContainedFile f = ReadContainedName(r);
     f.Offset = r.U32(ByteOrder::Big);
     f.Size = r.U32(ByteOrder::Big);
-    s.ContainedFiles.push_back(std::move(f));
+    s.Bundle.ContainedFiles.push_back(std::move(f));
   }
 }
 
-void OpenVersion3(Session& s, Frontend& frontend) {
+void OpenVersion3(OpenedArchive& s, Frontend& frontend) {
   {
     FileSource source(s.ArchivePath);
     Reader r(source, 4096);
     ReadVersion3Header(s, r);
-    bool lzma = (s.Signature == "UnityWeb" || s.Signature == "UnityFS") && !s.V3Levels.empty() &&
-                s.V3Levels.back().CompressedSize != s.V3Levels.back().UncompressedSize;
+    bool lzma =
+        (s.Bundle.Signature == kSignatureWeb || s.Bundle.Signature == kSignatureFS) &&
+        !s.Bundle.V3.Levels.empty() &&
+        s.Bundle.V3.Levels.back().CompressedSize != s.Bundle.V3.Levels.back().UncompressedSize;
     if (lzma) UnpackVersion3(s, source);
   }
   ReadVersion3Table(s);
-  ChooseContainedFile(s, frontend, s.V3HeaderSize);
+  ChooseContainedFile(s, frontend, s.Bundle.V3.HeaderSize);
 }
 
 // ---- Version 6 ----
@@ -216,30 +228,30 @@ struct Version6Image {
   uint64_t data_start = 0;     // where block data begins in the archive
 };
 
-void ReadVersion6Header(Session& s, Reader& r) {
+void ReadVersion6Header(OpenedArchive& s, Reader& r) {
   ReadHeaderStart(s, r);
-  s.V6TotalSizePos = r.Tell();
-  s.V6TotalSize = r.U64(ByteOrder::Big);
-  s.V6CompressedInfoSize = r.U32(ByteOrder::Big);
-  s.V6UncompressedInfoSize = r.U32(ByteOrder::Big);
-  r.Read(s.V6Flags, 4);
-  uint64_t skip = s.V6Flags[2];  // bits 8-15 of the big-endian value
+  s.Bundle.V6.TotalSizePos = r.Tell();
+  s.Bundle.V6.TotalSize = r.U64(ByteOrder::Big);
+  s.Bundle.V6.CompressedInfoSize = r.U32(ByteOrder::Big);
+  s.Bundle.V6.UncompressedInfoSize = r.U32(ByteOrder::Big);
+  r.Read(s.Bundle.V6.Flags, 4);
+  uint64_t skip = s.Bundle.V6.Flags[2];  // bits 8-15 of the big-endian value
   r.Require(skip);
   r.Skip(skip);
-  s.V6HeaderEnd = r.Tell();
+  s.Bundle.V6.HeaderEnd = r.Tell();
 }
 
-Version6Image BuildVersion6Image(Session& s, ByteSource& source) {
+Version6Image BuildVersion6Image(OpenedArchive& s, ByteSource& source) {
   Version6Image image;
-  const uint64_t end = s.V6HeaderEnd;
-  const uint64_t info = s.V6CompressedInfoSize;
+  const uint64_t end = s.Bundle.V6.HeaderEnd;
+  const uint64_t info = s.Bundle.V6.CompressedInfoSize;
   const uint64_t size = source.Size();
   image.bytes.resize(static_cast<size_t>(end));
   source.ReadAt(0, image.bytes.data(), image.bytes.size());
-  std::copy(s.V6Flags, s.V6Flags + 4, image.kept_flags);
-  const uint8_t low = s.V6Flags[3];
+  std::copy(s.Bundle.V6.Flags, s.Bundle.V6.Flags + 4, image.kept_flags);
+  const uint8_t low = s.Bundle.V6.Flags[3];
   if (low == 0x42 || low == 0x43) {
-    const uint64_t plain = s.V6UncompressedInfoSize;
+    const uint64_t plain = s.Bundle.V6.UncompressedInfoSize;
     if (info > size - end || !Lz4SizesPossible(info, plain))
       throw Error("Error size lz4 in data stream.");
     std::vector<uint8_t> packed(static_cast<size_t>(info));
@@ -258,7 +270,7 @@ Version6Image BuildVersion6Image(Session& s, ByteSource& source) {
     if (low == 0xC0) {
       image.rewritten = true;
       image.kept_flags[3] = 0x40;
-      s.V6Flags[3] = 0x40;
+      s.Bundle.V6.Flags[3] = 0x40;
       image.data_start = end;
     } else {
       image.data_start = end + info;
@@ -267,18 +279,18 @@ Version6Image BuildVersion6Image(Session& s, ByteSource& source) {
   return image;
 }
 
-void ReadVersion6Info(Session& s, const Version6Image& image) {
+void ReadVersion6Info(OpenedArchive& s, const Version6Image& image) {
   MemorySource memory(image.bytes);
   Reader r(memory);
-  r.Seek(s.V6HeaderEnd);
-  r.Read(s.V6Hash, 16);
+  r.Seek(s.Bundle.V6.HeaderEnd);
+  r.Read(s.Bundle.V6.Hash, 16);
   uint32_t blocks = r.U32(ByteOrder::Big);
   if (blocks > r.Remaining() / kBlockRecord)
     Malformed("block count " + std::to_string(blocks) + " is more than the information can hold.");
   if (blocks == 0) Malformed("it has no data blocks.");
-  s.V6FirstBlockPos = r.Tell();
-  s.V6Blocks.resize(blocks);
-  for (BundleBlock& b : s.V6Blocks) {
+  s.Bundle.V6.FirstBlockPos = r.Tell();
+  s.Bundle.V6.Blocks.resize(blocks);
+  for (BundleBlock& b : s.Bundle.V6.Blocks) {
     b.UncompressedSize = r.U32(ByteOrder::Big);
     b.CompressedSize = r.U32(ByteOrder::Big);
     b.Flags = r.U16(ByteOrder::Big);
@@ -287,8 +299,8 @@ void ReadVersion6Info(Session& s, const Version6Image& image) {
   if (count > r.Remaining() / kMinDirectoryRecord)
     Malformed("directory count " + std::to_string(count) +
               " is more than the information can hold.");
-  s.ContainedFiles.clear();
-  s.ContainedFiles.reserve(count);
+  s.Bundle.ContainedFiles.clear();
+  s.Bundle.ContainedFiles.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     uint64_t offset = r.U64(ByteOrder::Big);
     uint64_t size = r.U64(ByteOrder::Big);
@@ -297,7 +309,7 @@ void ReadVersion6Info(Session& s, const Version6Image& image) {
     f.Offset = offset;
     f.Size = size;
     f.Flags = flags;
-    s.ContainedFiles.push_back(std::move(f));
+    s.Bundle.ContainedFiles.push_back(std::move(f));
   }
 }
 
@@ -305,10 +317,10 @@ bool IsLz4Block(uint16_t flags) { return (flags & 0xFF) == 2 || (flags & 0xFF) =
 bool IsLzmaBlock(uint16_t flags) { return (flags & 0xFF) == 0x41; }
 
 // The blocks as one: a single block record followed by the directory, names as stored.
-void RewriteToOneBlock(Session& s, Version6Image& image) {
+void RewriteToOneBlock(OpenedArchive& s, Version6Image& image) {
   std::vector<uint8_t>& b = image.bytes;
-  b.resize(static_cast<size_t>(s.V6FirstBlockPos + kBlockRecord));
-  Put32(b.data() + s.V6FirstBlockPos - 4, 1, ByteOrder::Big);
+  b.resize(static_cast<size_t>(s.Bundle.V6.FirstBlockPos + kBlockRecord));
+  Put32(b.data() + s.Bundle.V6.FirstBlockPos - 4, 1, ByteOrder::Big);
   auto put32 = [&b](uint32_t v) {
     uint8_t t[4];
     Put32(t, v, ByteOrder::Big);
@@ -319,8 +331,8 @@ void RewriteToOneBlock(Session& s, Version6Image& image) {
     Put64(t, v, ByteOrder::Big);
     b.insert(b.end(), t, t + 8);
   };
-  put32(static_cast<uint32_t>(s.ContainedFiles.size()));
-  for (const ContainedFile& f : s.ContainedFiles) {
+  put32(static_cast<uint32_t>(s.Bundle.ContainedFiles.size()));
+  for (const ContainedFile& f : s.Bundle.ContainedFiles) {
     put64(f.Offset);
     put64(f.Size);
     put32(f.Flags);
@@ -331,9 +343,9 @@ void RewriteToOneBlock(Session& s, Version6Image& image) {
 
 // Decodes every block in order into the ".TEMP" file after the image, then patches its header
 // to describe one stored block. Only the largest block is ever held in memory.
-void UnpackVersion6(Session& s, ByteSource& source, const Version6Image& image) {
+void UnpackVersion6(OpenedArchive& s, ByteSource& source, const Version6Image& image) {
   uint64_t data_length = 0;
-  for (const BundleBlock& b : s.V6Blocks)
+  for (const BundleBlock& b : s.Bundle.V6.Blocks)
     data_length +=
         IsLz4Block(b.Flags) || IsLzmaBlock(b.Flags) ? b.UncompressedSize : b.CompressedSize;
   if (data_length > UINT32_MAX)
@@ -346,8 +358,8 @@ void UnpackVersion6(Session& s, ByteSource& source, const Version6Image& image) 
   const uint64_t size = source.Size();
   uint64_t pos = image.data_start;
   std::vector<uint8_t> packed, plain;
-  for (size_t i = 0; i < s.V6Blocks.size(); ++i) {
-    const BundleBlock& b = s.V6Blocks[i];
+  for (size_t i = 0; i < s.Bundle.V6.Blocks.size(); ++i) {
+    const BundleBlock& b = s.Bundle.V6.Blocks[i];
     const uint64_t left = pos <= size ? size - pos : 0;
     if (IsLz4Block(b.Flags)) {
       if (b.CompressedSize > left || !Lz4SizesPossible(b.CompressedSize, b.UncompressedSize))
@@ -374,33 +386,32 @@ void UnpackVersion6(Session& s, ByteSource& source, const Version6Image& image) 
   }
 
   const uint64_t file_length = out.Tell();
-  const uint32_t info_length = static_cast<uint32_t>(image.bytes.size() - s.V6HeaderEnd);
+  const uint32_t info_length = static_cast<uint32_t>(image.bytes.size() - s.Bundle.V6.HeaderEnd);
   const uint32_t data = static_cast<uint32_t>(file_length - image.bytes.size());
   uint8_t head[20];
   Put64(head, file_length, ByteOrder::Big);
   Put32(head + 8, info_length, ByteOrder::Big);
   Put32(head + 12, info_length, ByteOrder::Big);
   std::copy(image.kept_flags, image.kept_flags + 4, head + 16);
-  out.PatchAt(s.V6TotalSizePos, head, sizeof head);
+  out.PatchAt(s.Bundle.V6.TotalSizePos, head, sizeof head);
   uint8_t record[10];
   Put32(record, data, ByteOrder::Big);
   Put32(record + 4, data, ByteOrder::Big);
   Put16(record + 8, 0x0040, ByteOrder::Big);
-  out.PatchAt(s.V6FirstBlockPos, record, sizeof record);
+  out.PatchAt(s.Bundle.V6.FirstBlockPos, record, sizeof record);
   writer.Commit();
 
   // The session now describes the working file: one block, whose flags stay as the archive had
   // them so that repacking knows how to compress it again.
-  s.ArchivePath += ".TEMP";
-  s.TempCreated = true;
-  s.V6TotalSize = file_length;
-  s.V6CompressedInfoSize = s.V6UncompressedInfoSize = info_length;
-  uint16_t first_flags = s.V6Blocks.front().Flags;
-  s.V6Blocks.assign(1, BundleBlock{data, data, first_flags});
-  s.V6DataStart = image.bytes.size();
+  AdoptWorkingFile(s, writer.Path());
+  s.Bundle.V6.TotalSize = file_length;
+  s.Bundle.V6.CompressedInfoSize = s.Bundle.V6.UncompressedInfoSize = info_length;
+  uint16_t first_flags = s.Bundle.V6.Blocks.front().Flags;
+  s.Bundle.V6.Blocks.assign(1, BundleBlock{data, data, first_flags});
+  s.Bundle.V6.DataStart = image.bytes.size();
 }
 
-void OpenVersion6(Session& s, Frontend& frontend) {
+void OpenVersion6(OpenedArchive& s, Frontend& frontend) {
   {
     FileSource source(s.ArchivePath);
     Reader r(source, 4096);
@@ -409,22 +420,21 @@ void OpenVersion6(Session& s, Frontend& frontend) {
     ReadVersion6Info(s, image);
     // Nothing is unpacked for a file that cannot be shown.
     CheckSelection(s);
-    bool unpack = std::any_of(s.V6Blocks.begin(), s.V6Blocks.end(), [](const BundleBlock& b) {
-      return (b.Flags & 0xFF) != 0 && (b.Flags & 0xFF) != 0x40;
-    });
-    if (s.V6Blocks.size() > 1) RewriteToOneBlock(s, image);
-    s.V6DataStart = image.data_start;
+    bool unpack = std::any_of(
+        s.Bundle.V6.Blocks.begin(), s.Bundle.V6.Blocks.end(),
+        [](const BundleBlock& b) { return (b.Flags & 0xFF) != 0 && (b.Flags & 0xFF) != 0x40; });
+    if (s.Bundle.V6.Blocks.size() > 1) RewriteToOneBlock(s, image);
+    s.Bundle.V6.DataStart = image.data_start;
     if (image.rewritten || unpack) UnpackVersion6(s, source, image);
-    s.BlockDataStart = s.V6DataStart;
+    s.Bundle.BlockDataStart = s.Bundle.V6.DataStart;
   }
-  ChooseContainedFile(s, frontend, s.BlockDataStart);
+  ChooseContainedFile(s, frontend, s.Bundle.BlockDataStart);
 }
 
 }  // namespace
 
 bool IsHandledBundle(const std::string& signature, uint32_t version) {
-  return (signature == "UnityRaw" || signature == "UnityWeb" || signature == "UnityFS") &&
-         (version == 3 || version == 6);
+  return IsBundleSignature(signature) && IsHandledBundleVersion(version);
 }
 
 std::string NormaliseContainedName(const std::string& stored) {
@@ -432,20 +442,21 @@ std::string NormaliseContainedName(const std::string& stored) {
   return NativeSeparators(colon == std::string::npos ? stored : stored.substr(colon + 1));
 }
 
-void OpenBundle(Session& s, Frontend& frontend) {
-  const bool had_temp = s.TempCreated;
+void OpenBundle(OpenedArchive& s, Frontend& frontend) {
+  const std::string read_path = s.ArchivePath;
+  const bool had_working = s.WorkingFile != nullptr;
   try {
-    if (s.BundleVersion == 3) {
+    if (s.Bundle.BundleVersion == 3) {
       OpenVersion3(s, frontend);
     } else {
       OpenVersion6(s, frontend);
     }
   } catch (...) {
     // An unpacked file whose table turned out unusable goes with the failed open.
-    if (s.TempCreated && !had_temp && EndsWith(s.ArchivePath, ".TEMP")) {
-      RemoveFileQuietly(s.ArchivePath);
-      s.ArchivePath.resize(s.ArchivePath.size() - 5);
-      s.TempCreated = false;
+    if (!had_working && s.WorkingFile) {
+      s.WorkingFile.reset();
+      s.WorkingPath.clear();
+      s.ArchivePath = read_path;
     }
     throw;
   }

@@ -6,7 +6,7 @@
 
 namespace kestrix {
 
-struct Session;
+struct OpenedArchive;
 class Frontend;
 
 // Whether the signature and version at the start of a file make it a bundle this program reads.
@@ -21,6 +21,6 @@ std::string NormaliseContainedName(const std::string& stored);
 // names that file), and settles AssetBase, AssetBaseName and ArchiveFolderName for the
 // contained file SelectedFileIndex. Throws Error when the bundle is malformed, holds no
 // contained file, or has no file at SelectedFileIndex; no ".TEMP" file is then left behind.
-void OpenBundle(Session& session, Frontend& frontend);
+void OpenBundle(OpenedArchive& archive, Frontend& frontend);
 
 }  // namespace kestrix

@@ -5,11 +5,11 @@
 
 namespace kestrix {
 
-int JoinSplitPieces(const std::string& joined) {
+int JoinSplitPieces(const std::string& base, const std::string& joined) {
   OutputFile out(joined);
   int count = 0;
   while (true) {
-    std::string piece = joined + ".split" + std::to_string(count);
+    std::string piece = base + ".split" + std::to_string(count);
     if (!FileExists(piece)) break;
     FileSource source(piece);
     out.CopyFrom(source, 0, source.Size());

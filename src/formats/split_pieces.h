@@ -5,8 +5,8 @@
 
 namespace kestrix {
 
-// Appends joined + ".split0", ".split1", ... (while the next exists) into a new file `joined`.
-// Returns the number of pieces joined.
-int JoinSplitPieces(const std::string& joined);
+// Appends base + ".split0", ".split1", ... (while the next exists) into the file `joined`, which
+// is written anew. Returns the number of pieces joined.
+int JoinSplitPieces(const std::string& base, const std::string& joined);
 
 }  // namespace kestrix

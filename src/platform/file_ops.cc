@@ -1,11 +1,14 @@
 #include "platform/file_ops.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
@@ -28,7 +31,8 @@ void CreateFolders(const std::string& path) {
   if (path.empty() || FolderExists(path)) return;
   std::error_code ec;
   fs::create_directories(fs::path(path), ec);
-  if (ec && !FolderExists(path)) throw IoError("Cannot create folder " + path + ": " + ec.message());
+  if (ec && !FolderExists(path))
+    throw IoError("Cannot create folder " + path + ": " + ec.message());
 }
 
 void RemoveFileQuietly(const std::string& path) {
@@ -36,9 +40,46 @@ void RemoveFileQuietly(const std::string& path) {
   fs::remove(fs::path(path), ec);
 }
 
+namespace {
+
+bool TryCreateFree(const std::string& folder, const std::string& stem, const std::string& suffix,
+                   std::string* out) {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    std::string name = stem;
+    for (int k = 0; k < 8; ++k) name += kChars[random() % (sizeof(kChars) - 1)];
+    std::string path = folder + name + suffix;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      *out = path;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string CreateFreeFile(const std::string& folder, const std::string& stem,
+                           const std::string& suffix) {
+  std::string path;
+  if (TryCreateFree(folder, stem, suffix, &path)) return path;
+  std::error_code ec;
+  std::string temp = fs::temp_directory_path(ec).string();
+  if (!ec && !temp.empty()) {
+    if (temp.back() != '/') temp += '/';
+    if (TryCreateFree(temp, stem, suffix, &path)) return path;
+  }
+  throw IoError("Cannot create a working file for " + folder + stem + ": " + std::strerror(errno));
+}
+
 uint64_t FileSizeOf(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) throw IoError("Cannot read file " + path + ": " + std::strerror(errno));
+  if (::stat(path.c_str(), &st) != 0)
+    throw IoError("Cannot read file " + path + ": " + std::strerror(errno));
   return static_cast<uint64_t>(st.st_size);
 }
 
@@ -77,7 +118,8 @@ void OutputFile::CopyFrom(ByteSource& source, uint64_t pos, uint64_t n) {
 }
 
 void OutputFile::PatchAt(uint64_t pos, const void* data, size_t n) {
-  if (!file_ || std::fflush(file_) != 0 || std::fseek(file_, static_cast<long>(pos), SEEK_SET) != 0 ||
+  if (!file_ || std::fflush(file_) != 0 ||
+      std::fseek(file_, static_cast<long>(pos), SEEK_SET) != 0 ||
       std::fwrite(data, 1, n, file_) != n || std::fseek(file_, 0, SEEK_END) != 0)
     throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrix {
@@ -19,6 +20,25 @@ void CreateFolders(const std::string& path);
 void RemoveFileQuietly(const std::string& path);
 uint64_t FileSizeOf(const std::string& path);
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
+
+// A file this run made and owns: it is removed when the object goes.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+  ~TemporaryFile() { RemoveFileQuietly(path_); }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Creates a new empty file named `folder` + `stem` + a few random characters + `suffix`, with a
+// name that no file had (O_EXCL), and returns its path. When `folder` cannot be written, the
+// system's temporary folder is used instead. Throws IoError when neither works.
+std::string CreateFreeFile(const std::string& folder, const std::string& stem,
+                           const std::string& suffix);
 
 // A file created anew (or overwritten) for writing.
 class OutputFile {

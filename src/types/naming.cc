@@ -3,17 +3,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <utility>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/error.h"
 #include "core/frontend.h"
-#include "core/list_row.h"
 #include "core/session.h"
+#include "platform/byte_source.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "types/class_ids.h"
 #include "types/type_info.h"
 
 namespace kestrix {
@@ -122,7 +124,7 @@ inline unsigned char FoldAscii(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
-bool AsciiEqual(const std::string& a, const std::string& b) {
+bool AsciiEqual(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
     if (FoldAscii(static_cast<unsigned char>(a[i])) != FoldAscii(static_cast<unsigned char>(b[i])))
@@ -163,54 +165,65 @@ uint64_t FoldedHash(const char* text, size_t length) {
   return h ^ (h >> 29);
 }
 
-struct NamedEntry {
-  uint32_t entry;
-  uint64_t hash;  // FoldedHash of its EntryName
-};
-
 // Equal names (ASCII case folded): the lowest entry index keeps its name, the later holders
-// are numbered 1, 2, 3 ... in index order. The names are taken in index order, so one hash
-// table of the names seen so far, each with its latest holder, gives the same numbers as
-// sorting the names would, in linear time. The table is far larger than the caches on big
-// files, so slots are fetched a few names ahead. Returns the numbered entries in index order.
-std::vector<uint32_t> NumberDuplicates(Session& s, const std::vector<NamedEntry>& named) {
-  std::vector<uint32_t> numbered;
-  if (named.size() < 2) return numbered;
-  const int dup_column = s.Columns.DuplicateNumberColumn();
-  size_t capacity = 16;
-  while (capacity < named.size() + named.size() / 2) capacity *= 2;
-  const size_t mask = capacity - 1;
-  // A slot holds part of the name's hash and the latest holder of the name; the next holder
-  // gets that holder's number + 1.
+// are numbered 1, 2, 3 ... in index order. Names arrive in index order, so one hash table of the
+// names seen so far, each with its latest holder, gives the same numbers as sorting the names
+// would, in linear time. A slot keeps part of the name's hash, so most probes never touch the
+// names themselves.
+class DuplicateTable {
+ public:
+  explicit DuplicateTable(size_t expected) {
+    size_t capacity = 16;
+    while (capacity < expected + expected / 2) capacity *= 2;
+    ResizeLarge(slots_, capacity);
+    mask_ = capacity - 1;
+  }
+  // The number entry `entry` gets for its name (0 when the name is new). `number_of` gives the
+  // number an earlier holder got.
+  template <typename NameOf, typename NumberOf>
+  uint32_t Add(uint32_t entry, std::string_view name, uint64_t hash, const NameOf& name_of,
+               const NumberOf& number_of) {
+    if ((count_ + 1) * 4 > slots_.size() * 3) Grow(name_of);
+    const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+    size_t at = hash & mask_;
+    while (slots_[at].holder_plus_one != 0 &&
+           (slots_[at].hash != tag || !AsciiEqual(name_of(slots_[at].holder_plus_one - 1), name)))
+      at = (at + 1) & mask_;
+    Slot& slot = slots_[at];
+    uint32_t number = 0;
+    if (slot.holder_plus_one != 0) {
+      number = number_of(slot.holder_plus_one - 1) + 1;
+    } else {
+      ++count_;
+    }
+    slot.hash = tag;
+    slot.holder_plus_one = entry + 1;
+    return number;
+  }
+
+ private:
   struct Slot {
     uint32_t hash = 0;
     uint32_t holder_plus_one = 0;  // 0: empty
   };
-  std::vector<Slot> slots;
-  ResizeLarge(slots, capacity);
-  constexpr size_t kAhead = 16;
-  for (size_t k = 0; k < kAhead && k < named.size(); ++k)
-    __builtin_prefetch(&slots[named[k].hash & mask]);
-  for (size_t k = 0; k < named.size(); ++k) {
-    if (k + kAhead < named.size()) __builtin_prefetch(&slots[named[k + kAhead].hash & mask]);
-    const uint64_t hash = named[k].hash;
-    const uint32_t tag = static_cast<uint32_t>(hash >> 32);
-    const uint32_t entry = named[k].entry;
-    size_t at = hash & mask;
-    while (slots[at].holder_plus_one != 0 &&
-           (slots[at].hash != tag ||
-            !AsciiEqual(s.EntryName[slots[at].holder_plus_one - 1], s.EntryName[entry])))
-      at = (at + 1) & mask;
-    Slot& slot = slots[at];
-    if (slot.holder_plus_one != 0) {
-      s.Entries.Row(entry)[dup_column] = s.Entries.Row(slot.holder_plus_one - 1)[dup_column] + 1;
-      numbered.push_back(entry);
+  template <typename NameOf>
+  void Grow(const NameOf& name_of) {
+    std::vector<Slot> old;
+    old.swap(slots_);
+    ResizeLarge(slots_, old.size() * 2);
+    mask_ = slots_.size() - 1;
+    for (const Slot& s : old) {
+      if (s.holder_plus_one == 0) continue;
+      const std::string_view name = name_of(s.holder_plus_one - 1);
+      size_t at = FoldedHash(name.data(), name.size()) & mask_;
+      while (slots_[at].holder_plus_one != 0) at = (at + 1) & mask_;
+      slots_[at] = s;
     }
-    slot.hash = tag;
-    slot.holder_plus_one = entry + 1;
   }
-  return numbered;
-}
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+  size_t count_ = 0;
+};
 
 // The bytes that a name loses: NUL, the control characters and \ / : * ? " < > |.
 struct RemovedBytes {
@@ -231,7 +244,7 @@ struct ClassCounter {
   int32_t count;
   std::string name;
   const char* extension;
-  uint32_t type_id = kNoTypeId;  // the class name's number among the session's type texts
+  uint32_t type_id = kNoTypeId;  // the class name's number among the entries' type texts
 };
 
 class ClassCounters {
@@ -244,7 +257,8 @@ class ClassCounters {
         return counters_[k];
       }
     }
-    counters_.push_back({class_id, 0, ClassIdToName(class_id), ExtensionForClass(class_id), kNoTypeId});
+    counters_.push_back(
+        {class_id, 0, ClassIdToName(class_id), ExtensionForClass(class_id), kNoTypeId});
     last_ = counters_.size() - 1;
     return counters_.back();
   }
@@ -286,34 +300,62 @@ void AppendOrdinal(std::string& out, int32_t value) {
 
 const char* ExtensionForClass(int32_t class_id) {
   switch (class_id) {
-    case 21: return ".mat";
-    case 28: return ".tex";
-    case 43: return ".mesh";
-    case 48: return ".shader";
-    case 49: return ".txt";
-    case 62: return ".physmat2D";
-    case 74: return ".ani";
-    case 83: return ".snd";
-    case 84: return ".rtex";
-    case 89: return ".cbm";
-    case 90: return ".avatar";
-    case 91: return ".amtc";
-    case 109: return ".cgp";
-    case 115: return ".script";
-    case 121: return ".flr";
-    case 128: return ".ttf";
-    case 134: return ".physmat";
-    case 152: return ".ogm";
-    case 156: return ".ter";
-    case 184: return ".sbam";
-    case 185: return ".pmat";
-    case 186: return ".ptex";
-    case 194: return ".tes";
-    case 213: return ".sprite";
-    case 241: return ".amc";
-    case 243: return ".amgc";
-    case 245: return ".amsc";
-    default: return "";
+    case 21:
+      return ".mat";
+    case 28:
+      return ".tex";
+    case 43:
+      return ".mesh";
+    case 48:
+      return ".shader";
+    case 49:
+      return ".txt";
+    case 62:
+      return ".physmat2D";
+    case 74:
+      return ".ani";
+    case 83:
+      return ".snd";
+    case 84:
+      return ".rtex";
+    case 89:
+      return ".cbm";
+    case 90:
+      return ".avatar";
+    case 91:
+      return ".amtc";
+    case 109:
+      return ".cgp";
+    case 115:
+      return ".script";
+    case 121:
+      return ".flr";
+    case 128:
+      return ".ttf";
+    case 134:
+      return ".physmat";
+    case 152:
+      return ".ogm";
+    case 156:
+      return ".ter";
+    case 184:
+      return ".sbam";
+    case 185:
+      return ".pmat";
+    case 186:
+      return ".ptex";
+    case 194:
+      return ".tes";
+    case 213:
+      return ".sprite";
+    case 241:
+      return ".amc";
+    case 243:
+      return ".amgc";
+    case 245:
+      return ".amsc";
+    default:
+      return "";
   }
 }
 
@@ -332,69 +374,57 @@ std::string CleanName(const std::string& name) {
   return out;
 }
 
-void NamingPass(Session& s, Frontend& frontend, Reader& table) {
-  const ColumnMap& cm = s.Columns;
-  const size_t n = s.ObjectCount;
-  const ByteOrder order = s.BigEndian == 1 ? ByteOrder::Big : ByteOrder::Little;
-  s.ObjectTableStart = table.Tell();
-  s.Entries.Reset(n, cm.RowWidth());
-  ResizeLarge(s.EntryName, n);
-  s.TypeText.assign(n, std::string());
+void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_container) {
+  const SerializedFile& f = s.Asset;
+  EntryList& entries = s.Entries;
+  const size_t n = f.Objects.size();
+  entries.Reset(n);
+  if (f.RawSingleFile) {
+    // The whole stream is one entry, named after the asset.
+    entries.SetName(0, s.Archive.AssetBaseName);
+    const bool audio = f.ShownKind != "unknown";
+    entries[0].TypeTextId = entries.InternType(audio ? "AudioClip" : "unknown", 0);
+    return;
+  }
+  const ByteOrder order = f.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little;
+  const uint32_t prefix = f.Platform < 0 ? 28 : 0;
+  entries.PrefixSkip = prefix;
+
+  Reader data(source);
+  const uint64_t stream_end = data.Size();
+  // Only entries whose class has an extension can have a name of their own.
+  size_t nameable = 0;
+  for (const ObjectRecord& o : f.Objects) nameable += *ExtensionForClass(o.ClassId) != '\0';
+  DuplicateTable duplicates(nameable);
+  std::vector<uint32_t> numbered;  // entries whose names get a number, in index order
+  auto name_of = [&entries](uint32_t e) { return entries.Name(e); };
+  auto number_of = [&entries](uint32_t e) { return entries.DuplicateNumber(e); };
   // Type texts of textures, one per class and format code: (class << 32 | format) -> number.
   std::unordered_map<uint64_t, uint32_t> texture_type_ids;
-  ResizeLarge(s.TextureFormat, n);
-  s.ListRows.clear();
-
-  // Object data is read through a second cursor, so the table and the data each keep their
-  // own buffer.
-  Reader data(table.Source());
-  const uint64_t stream_end = data.Size();
-  std::vector<NamedEntry> named_entries;  // entries whose name was read, in index order
-  named_entries.reserve(n);
-  AdviseHugePages(named_entries.data(), n * sizeof(NamedEntry));
   ClassCounters class_counters;
   FormatSuffixes format_suffixes;
-  std::string name;  // reused: its buffer outlives the entries
+  std::string name;        // reused: its buffer outlives the entries
+  std::string entry_name;  // likewise
   int last_percent = -1;
-  const size_t record_bytes = 4u * static_cast<size_t>(cm.RecordWords);
-  uint8_t record[64];
 
   for (size_t i = 0; i < n; ++i) {
-    int32_t* row = s.Entries.Row(i);
-    table.Read(record, record_bytes);
-    for (int w = 0; w < cm.RecordWords; ++w)
-      row[w] = static_cast<int32_t>(Get32(record + 4 * w, order));
-    if (s.FormatVersion > 15) {
-      int32_t index = row[cm.ClassColumn];
-      if (index < 0 || static_cast<size_t>(index) >= s.TypeClassIds.size())
-        throw Error("Malformed asset file: object " + std::to_string(i + 1) + " names type " +
-                    std::to_string(index) + " of " + std::to_string(s.TypeClassIds.size()) + ".");
-      row[cm.ClassColumn] = s.TypeClassIds[static_cast<size_t>(index)];
-    }
-    const int32_t cls = row[cm.ClassColumn];
-    const uint32_t prefix = s.Platform < 0 ? 28 : 0;
-    row[cm.PrefixSkipColumn()] = static_cast<int32_t>(prefix);
+    Entry& entry = entries[i];
+    const ObjectRecord& object = f.Objects[i];
+    const int32_t cls = object.ClassId;
     ClassCounter& counter = class_counters.For(cls);
     const int32_t ordinal = ++counter.count;
-    row[cm.ClassOrdinalColumn()] = ordinal;
     const char* extension = counter.extension;
 
-    const uint32_t class_type_id =
-        counter.type_id != kNoTypeId ? counter.type_id : (counter.type_id = s.TypeText.Intern(counter.name));
-    if (*extension == '\0') {
-      s.TypeText.Set(i, class_type_id);
-      std::string& entry_name = s.EntryName[i];
-      entry_name = s.AssetBaseName;
-      entry_name += '_';
-      AppendOrdinal(entry_name, ordinal);
-      entry_name += '.';
-      entry_name += std::to_string(cls);
-    } else {
-      const uint64_t object_start = s.DataStart + static_cast<uint32_t>(row[cm.OffsetColumn]);
-      const uint64_t object_end = object_start + static_cast<uint32_t>(row[cm.SizeColumn]);
+    const uint32_t class_type_id = counter.type_id != kNoTypeId
+                                       ? counter.type_id
+                                       : (counter.type_id = entries.InternType(counter.name, 0));
+    entry.TypeTextId = class_type_id;
+    bool named = false;
+    uint32_t name_length = 0;
+    if (*extension != '\0') {
+      const uint64_t object_start = f.DataStart + object.Offset;
+      const uint64_t object_end = object_start + object.Size;
       ObjectWindow win(data, object_start, std::min(object_end, stream_end));
-      uint32_t name_length = 0;
-      bool named = false;
       if (win.U32At(object_start + prefix, order, &name_length) && name_length < 256 &&
           win.Fits(object_start + prefix + 4, name_length)) {
         name.resize(name_length);
@@ -403,23 +433,29 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
       }
       if (named) {
         const uint32_t name_field = 4 + ((name_length + 3) & ~3u);
-        row[cm.NameFieldSizeColumn()] = static_cast<int32_t>(name_field);
+        entry.NameFieldSize = static_cast<uint16_t>(name_field);
         const uint64_t base = object_start + prefix + name_field;
         ProbeResult probe;
         switch (cls) {
-          case 128: ProbeFont(win, base, s.Options.FontContainer, order, &probe); break;
-          case 48:
-          case 49: ProbeText(win, base, order, &probe); break;
-          case 152: ProbeMovie(win, base, order, &probe); break;
-          case 28:
-          case 89: {
-            if (s.Platform < 0) probe.payload_skip = 16;
+          case kClassFont:
+            ProbeFont(win, base, font_container, order, &probe);
+            break;
+          case kClassShader:
+          case kClassTextAsset:
+            ProbeText(win, base, order, &probe);
+            break;
+          case kClassMovieTexture:
+            ProbeMovie(win, base, order, &probe);
+            break;
+          case kClassTexture2D:
+          case kClassCubemap: {
+            if (f.Platform < 0) probe.payload_skip = 16;
             uint32_t format = 0;
             win.U32At(base + probe.payload_skip + 12, order, &format);
             probe.texture_format = static_cast<int32_t>(format);
             break;
           }
-          case 186: {
+          case kClassProceduralTexture: {
             uint32_t format = 0;
             // A procedural texture smaller than its trailer keeps format 0 rather than
             // reading the object before it.
@@ -427,67 +463,68 @@ void NamingPass(Session& s, Frontend& frontend, Reader& table) {
             probe.texture_format = static_cast<int32_t>(format);
             break;
           }
-          default: break;
+          default:
+            break;
         }
-        if (cls == 28 || cls == 89 || cls == 186) {
-          s.TextureFormat[i] = probe.texture_format;
+        if (HasTextureFormat(cls)) {
           const uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(cls)) << 32 |
                                static_cast<uint32_t>(probe.texture_format);
           auto found = texture_type_ids.find(key);
           if (found == texture_type_ids.end()) {
-            const uint32_t id =
-                s.TypeText.Intern(counter.name + format_suffixes.For(probe.texture_format));
+            const uint32_t id = entries.InternType(
+                counter.name + format_suffixes.For(probe.texture_format), probe.texture_format);
             found = texture_type_ids.emplace(key, id).first;
           }
-          s.TypeText.Set(i, found->second);
-        } else {
-          s.TypeText.Set(i, class_type_id);
+          entry.TypeTextId = found->second;
         }
-        row[cm.PayloadSkipColumn()] = static_cast<int32_t>(probe.payload_skip);
-        row[cm.PayloadLengthColumn()] = static_cast<int32_t>(probe.payload_length);
+        entry.PayloadSkip = probe.payload_skip;
+        entry.PayloadLength = probe.payload_length;
         if (probe.extension) extension = probe.extension;
-      } else {
-        s.TypeText.Set(i, class_type_id);
-      }
-      std::string& entry_name = s.EntryName[i];
-      if (named && name_length > 0) {
-        // Cleaned, extended and hashed in one go, while the bytes are at hand.
-        char cleaned[256 + 32];
-        size_t length = 0;
-        for (char c : name)
-          if (!kRemoved.removed[static_cast<unsigned char>(c)]) cleaned[length++] = c;
-        for (const char* e = extension; *e && length < sizeof(cleaned); ++e) cleaned[length++] = *e;
-        entry_name.assign(cleaned, length);
-        named_entries.push_back({static_cast<uint32_t>(i), FoldedHash(cleaned, length)});
-      } else {
-        entry_name = s.AssetBaseName;
-        entry_name += '_';
-        AppendOrdinal(entry_name, ordinal);
-        entry_name += extension;
       }
     }
-    if (!s.Options.ConsoleMode) {
-      int percent = static_cast<int>((i + 1) * 100 / n);
-      if (percent != last_percent) {
-        last_percent = percent;
-        frontend.ShowProgress(percent);
-        frontend.ProcessMessages();
+    if (named && name_length > 0) {
+      // Cleaned, extended and hashed in one go, while the bytes are at hand.
+      char cleaned[256 + 32];
+      size_t length = 0;
+      for (char c : name)
+        if (!kRemoved.removed[static_cast<unsigned char>(c)]) cleaned[length++] = c;
+      for (const char* e = extension; *e && length < sizeof(cleaned); ++e) cleaned[length++] = *e;
+      const std::string_view cleaned_name(cleaned, length);
+      entries.SetName(i, cleaned_name);
+      const uint32_t number = duplicates.Add(static_cast<uint32_t>(i), cleaned_name,
+                                             FoldedHash(cleaned, length), name_of, number_of);
+      if (number != 0) {
+        entries.SetDuplicateNumber(i, number);
+        numbered.push_back(static_cast<uint32_t>(i));
       }
+    } else {
+      entry_name = s.Archive.AssetBaseName;
+      entry_name += '_';
+      AppendOrdinal(entry_name, ordinal);
+      if (*extension == '\0') {
+        entry_name += '.';
+        entry_name += std::to_string(cls);
+      } else {
+        entry_name += extension;
+      }
+      entries.SetName(i, entry_name);
+    }
+    const int percent = static_cast<int>((i + 1) * 100 / n);
+    if (percent != last_percent) {
+      last_percent = percent;
+      frontend.ShowProgress(percent);
+      frontend.ProcessMessages();
     }
   }
 
-  for (uint32_t i : NumberDuplicates(s, named_entries)) {
-    const int32_t dup = s.Entries.Row(i)[cm.DuplicateNumberColumn()];
-    std::string& entry_name = s.EntryName[i];
+  // Numbered names are rewritten once every equal name has been seen: "a.tex" -> "a_00001.tex".
+  for (uint32_t i : numbered) {
+    entry_name = entries.Name(i);
     size_t dot = entry_name.rfind('.');
     if (dot == std::string::npos) dot = entry_name.size();
-    entry_name.insert(dot, "_" + OrdinalText(dup));
+    entry_name.insert(dot, "_" + OrdinalText(static_cast<int32_t>(entries.DuplicateNumber(i))));
+    entries.SetName(i, entry_name);
   }
-  if (!s.Options.ConsoleMode) {
-    s.ListRows.resize(n);
-    for (size_t i = 0; i < n; ++i) BuildListRow(s, i, i);
-  }
-  table.Seek(s.ObjectTableStart + static_cast<uint64_t>(n) * 4u * static_cast<uint64_t>(cm.RecordWords));
 }
 
 }  // namespace kestrix

@@ -1,5 +1,6 @@
-// The naming pass: reads the object table into the entry rows and gives every entry its file
-// name, type text, texture format, payload location and duplicate number.
+// The naming pass: gives every object of the serialized file its entry: file name, type text,
+// texture format, payload location and duplicate number. It only names; the records are read
+// by the asset reader.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,7 @@ namespace kestrix {
 
 struct Session;
 class Frontend;
-class Reader;
+class ByteSource;
 
 // Extension of a class in the export tree ("" for classes without one).
 const char* ExtensionForClass(int32_t class_id);
@@ -18,7 +19,9 @@ std::string OrdinalText(int32_t value);
 // Deletes NUL, the control characters 1 to 31 and \ / : * ? " < > |.
 std::string CleanName(const std::string& name);
 
-// Reads ObjectCount records from the reader's position and fills the session's entry table.
-void NamingPass(Session& session, Frontend& frontend, Reader& reader);
+// Names every object of the session's serialized file: file name, type text, texture format,
+// payload location and duplicate number. Object names are read from `source` (the stream at
+// ArchivePath). With `font_container` fonts are kept whole and named ".fnt".
+void NamingPass(Session& session, Frontend& frontend, ByteSource& source, bool font_container);
 
 }  // namespace kestrix

@@ -2,15 +2,15 @@
 
 #include "core/list_row.h"
 #include "core/localization.h"
-#include "core/session.h"
 #include "ui/list_sort.h"
 
 namespace kestrix {
 
-ListModel::ListModel(const Session& session, QObject* parent)
-    : QAbstractTableModel(parent), session_(session) {}
+ListModel::ListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-int ListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count_; }
+int ListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
 
 int ListModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kListColumnCount;
@@ -19,16 +19,21 @@ int ListModel::columnCount(const QModelIndex& parent) const {
 QVariant ListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid()) return {};
   const size_t r = static_cast<size_t>(index.row());
-  // Open empties the rows before the view hears of it; such a row paints blank.
-  if (r >= session_.ListRows.size()) return {};
-  const ListRow& row = session_.ListRows[r];
+  if (r >= rows_.size()) return {};
+  const ListRow& row = rows_[r];
   switch (index.column()) {
-    case kColumnNumber: return QString::number(row.Number);
-    case kColumnName: return QString::fromUtf8(row.Name.data(), static_cast<qsizetype>(row.Name.size()));
-    case kColumnType: return QString::fromUtf8(TypeCellText(row));
-    case kColumnSize: return QString::number(row.Size);
-    case kColumnOffset: return QString::fromLatin1(OffsetCellText(row.Offset));
-    default: return {};
+    case kColumnNumber:
+      return QString::number(row.Number);
+    case kColumnName:
+      return QString::fromUtf8(row.Name.data(), static_cast<qsizetype>(row.Name.size()));
+    case kColumnType:
+      return QString::fromUtf8(TypeCellText(row));
+    case kColumnSize:
+      return QString::number(row.Size);
+    case kColumnOffset:
+      return QString::fromLatin1(OffsetCellText(row.Offset));
+    default:
+      return {};
   }
 }
 
@@ -38,16 +43,19 @@ QVariant ListModel::headerData(int section, Qt::Orientation orientation, int rol
   return QString::fromStdString(Str(kStrColNumber + section));
 }
 
-void ListModel::SetRowCount(int count) {
+void ListModel::SetRows(std::vector<ListRow> rows) {
   beginResetModel();
-  count_ = count;
+  rows_ = std::move(rows);
   endResetModel();
 }
 
 void ListModel::RowsChanged() {
-  if (count_ > 0) emit dataChanged(index(0, 0), index(count_ - 1, kListColumnCount - 1));
+  const int count = rowCount();
+  if (count > 0) emit dataChanged(index(0, 0), index(count - 1, kListColumnCount - 1));
 }
 
-void ListModel::CaptionsChanged() { emit headerDataChanged(Qt::Horizontal, 0, kListColumnCount - 1); }
+void ListModel::CaptionsChanged() {
+  emit headerDataChanged(Qt::Horizontal, 0, kListColumnCount - 1);
+}
 
 }  // namespace kestrix

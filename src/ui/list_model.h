@@ -1,34 +1,39 @@
-// The virtual list behind ListView1: a row count and cells formatted from the session's list
-// rows when the view asks for them. No object exists per entry.
+// The virtual list behind ListView1: it owns the row cache and formats cells from it when the
+// view asks for them. No Qt object exists per entry.
 #pragma once
 
 #include <QAbstractTableModel>
+#include <vector>
+
+#include "core/list_row.h"
 
 namespace kestrix {
 
-struct Session;
+struct ListRow;
 
 class ListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  ListModel(const Session& session, QObject* parent);
+  explicit ListModel(QObject* parent);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-  // The list shows `count` rows from now on (the view forgets its old rows and selection).
-  void SetRowCount(int count);
+  // The list shows these rows from now on (the view forgets its old rows and selection).
+  void SetRows(std::vector<ListRow> rows);
+  // The row cache, in the order the list shows it.
+  std::vector<ListRow>& Rows() { return rows_; }
+  const std::vector<ListRow>& Rows() const { return rows_; }
   // The rows were rebuilt in place (sorting, import): repaint them, keep the selection.
   void RowsChanged();
   // The captions follow the interface language.
   void CaptionsChanged();
 
  private:
-  const Session& session_;
-  int count_ = 0;
+  std::vector<ListRow> rows_;
 };
 
 }  // namespace kestrix

@@ -83,11 +83,14 @@ inline bool NameLess(const NameRow& a, const NameRow& b) {
   return x.size() < y.size();
 }
 
-uint32_t KeyOf(const ListRow& row, int column) {
+uint64_t KeyOf(const ListRow& row, int column) {
   switch (column) {
-    case kColumnType: return static_cast<uint32_t>(row.ClassId);
-    case kColumnSize: return row.Size;
-    default: return row.Offset;
+    case kColumnType:
+      return static_cast<uint32_t>(row.ClassId);
+    case kColumnSize:
+      return row.Size;
+    default:
+      return row.Offset;
   }
 }
 
@@ -95,9 +98,8 @@ uint32_t KeyOf(const ListRow& row, int column) {
 // refreshes them), so moving a row to its new place gives what rebuilding it would, without
 // copying two strings per row. Row r takes the row at order[r]; the permutation is applied in
 // place, cycle by cycle, so no second table of a million rows is allocated.
-void Reorder(Session& s, std::vector<uint32_t>& order) {
+void Reorder(std::vector<ListRow>& rows, std::vector<uint32_t>& order) {
   constexpr uint32_t kPlaced = UINT32_MAX;
-  std::vector<ListRow>& rows = s.ListRows;
   for (size_t start = 0; start < order.size(); ++start) {
     if (order[start] == kPlaced) continue;
     ListRow held = std::move(rows[start]);
@@ -121,27 +123,27 @@ void QuickSortKeys(std::vector<KeyedRow>& items) {
   QuickSort(items, [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; });
 }
 
-void SortListRows(Session& s, int column) {
-  const size_t n = s.ListRows.size();
+void SortListRows(std::vector<ListRow>& rows, const Session& s, int column) {
+  const size_t n = rows.size();
   if (n == 0) return;
   if (column == kColumnNumber) {
     const size_t entries = s.EntryCount();
-    for (size_t r = 0; r < n && r < entries; ++r) BuildListRow(s, r, r);
+    for (size_t r = 0; r < n && r < entries; ++r) FillListRow(s, r, rows[r]);
     return;
   }
   std::vector<uint32_t> order(n);
   if (column == kColumnName) {
     std::vector<NameRow> items(n);
-    for (size_t r = 0; r < n; ++r) items[r] = MakeNameRow(s.ListRows[r].Name, static_cast<uint32_t>(r));
+    for (size_t r = 0; r < n; ++r) items[r] = MakeNameRow(rows[r].Name, static_cast<uint32_t>(r));
     QuickSort(items, [](const NameRow& a, const NameRow& b) { return NameLess(a, b); });
     for (size_t r = 0; r < n; ++r) order[r] = items[r].row;
   } else {
     std::vector<KeyedRow> items(n);
-    for (size_t r = 0; r < n; ++r) items[r] = {KeyOf(s.ListRows[r], column), static_cast<uint32_t>(r)};
+    for (size_t r = 0; r < n; ++r) items[r] = {KeyOf(rows[r], column), static_cast<uint32_t>(r)};
     QuickSortKeys(items);
     for (size_t r = 0; r < n; ++r) order[r] = items[r].row;
   }
-  Reorder(s, order);
+  Reorder(rows, order);
 }
 
 }  // namespace kestrix

@@ -8,6 +8,7 @@
 namespace kestrix {
 
 struct Session;
+struct ListRow;
 
 enum ListColumn : int {
   kColumnNumber = 0,
@@ -18,16 +19,16 @@ enum ListColumn : int {
   kListColumnCount = 5,
 };
 
-// Reorders the session's list rows by a column, ascending, starting from the current row order.
+// Reorders the window's list rows by a column, ascending, starting from the current row order.
 // The "#" column restores the order of the entry table. Names compare with the ASCII letters
-// folded; class, size and offset compare as unsigned 32-bit numbers. Equal keys may change
-// their relative order on every call (the sort is not stable).
-void SortListRows(Session& session, int column);
+// folded; class and size compare as unsigned 32-bit numbers, offsets as 64-bit ones. Equal keys
+// may change their relative order on every call (the sort is not stable).
+void SortListRows(std::vector<ListRow>& rows, const Session& session, int column);
 
-// The quicksort behind it (middle element as pivot), on 32-bit keys with their row numbers;
-// exposed for tests.
+// The quicksort behind it (middle element as pivot), on keys with their row numbers; exposed
+// for tests.
 struct KeyedRow {
-  uint32_t key;
+  uint64_t key;
   uint32_t row;
 };
 void QuickSortKeys(std::vector<KeyedRow>& items);

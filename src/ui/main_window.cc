@@ -129,7 +129,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), frontend_(*this) {
   FormCreate();
 }
 
-TForm1::~TForm1() { CleanupTemporaryFiles(session_); }
+TForm1::~TForm1() { CloseArchive(session_); }
 
 void TForm1::CreateControls() {
   auto button = [this](QPushButton*& b, const char* name, QRect place, QWidget* parent) {
@@ -163,7 +163,7 @@ void TForm1::CreateControls() {
   ComboBox1->setObjectName("ComboBox1");
   connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Click);
 
-  model_ = new ListModel(session_, this);
+  model_ = new ListModel(this);
   ListView1 = new QTableView(this);
   ListView1->setObjectName("ListView1");
   ListView1->setModel(model_);
@@ -263,7 +263,6 @@ void TForm1::CreateControls() {
 }
 
 void TForm1::FormCreate() {
-  session_.Options.ConsoleMode = false;
   SetCaptions();
   QScreen* screen = QGuiApplication::primaryScreen();
   ApplySizeRules(screen != nullptr ? screen->size() : QSize(1920, 1080));
@@ -380,10 +379,10 @@ void TForm1::ClampColumn(int column, int width) {
 void TForm1::UpdateCommands() {
   const bool idle = !Busy();
   const Session& s = session_;
-  const bool has_objects = archive_open_ && (s.ObjectCount != 0 || s.RawSingleFile);
+  const bool has_objects = archive_open_ && (s.Asset.ObjectCount != 0 || s.Asset.RawSingleFile);
   Button1->setEnabled(idle);
   Button2->setEnabled(idle && has_objects);
-  Button3->setEnabled(kImportAvailable && idle && archive_open_ && s.ObjectCount != 0);
+  Button3->setEnabled(kImportAvailable && idle && archive_open_ && s.Asset.ObjectCount != 0);
   ComboBox1->setEnabled(idle);
   Find_Next->setEnabled(idle);
   Find_Pred->setEnabled(idle);
@@ -439,12 +438,10 @@ void TForm1::Button1Click() {
 
 void TForm1::OpenPath(const std::string& path) {
   if (Busy()) return;
-  // The temporary files of the archive open until now go with it, unless they are what the
-  // user opens now.
-  if (path != session_.ArchivePath && path != session_.JoinedPath) CleanupTemporaryFiles(session_);
+  // The archive open until now, with its temporary files, goes when the new one is read (it
+  // may be the very file the user opens now).
   BusyScope busy(*this);
-  session_.SelectedFileIndex = 0;
-  RunOpen([&] { OpenArchive(session_, frontend_, path, 0); });
+  RunOpen([&] { OpenArchive(session_, frontend_, path, OpenOptions()); });
   open_name_ = archive_open_ ? FileNameOf(path) : std::string();
   UpdateTitle();
 }
@@ -452,7 +449,7 @@ void TForm1::OpenPath(const std::string& path) {
 void TForm1::ComboBox1Click(int index) {
   if (Busy() || !archive_open_ || index < 0) return;
   BusyScope busy(*this);
-  RunOpen([&] { ReopenWithSelection(session_, frontend_, index); });
+  RunOpen([&] { ReopenWithSelection(session_, frontend_, index, OpenOptions()); });
   if (!archive_open_) open_name_.clear();
   UpdateTitle();
 }
@@ -464,7 +461,7 @@ void TForm1::RunOpen(const std::function<void()>& open) {
     ListView1->clearSelection();
     ListView1->scrollToTop();
   }
-  model_->SetRowCount(0);
+  model_->SetRows({});
   archive_open_ = false;
   try {
     open();
@@ -478,8 +475,7 @@ void TForm1::RunOpen(const std::function<void()>& open) {
   }
   // A failed open leaves nothing half-read behind: no rows, no commands on a partial table,
   // and no temporary files of its own.
-  CleanupTemporaryFiles(session_);
-  ResetArchiveState(session_);
+  CloseArchive(session_);
   FillChooser({}, 0);
   Label1->setText(Caption(kStrArchive));
   Label2->setText(Caption(kStrSize));
@@ -489,22 +485,23 @@ void TForm1::RunOpen(const std::function<void()>& open) {
 }
 
 void TForm1::ShowOpenedArchive() {
-  Session& s = session_;
-  if (s.RawSingleFile) {
-    BuildListRow(s, 0, 0);
-    model_->SetRowCount(1);
-    Label2->setText(Caption(kStrSize) + QString::number(s.ListRows[0].Size));
-    Label3->setText(Caption(kStrVersion) + Q(s.ShownKind));
+  const Session& s = session_;
+  const SerializedFile& f = s.Asset;
+  model_->SetRows(BuildListRows(s));
+  if (f.RawSingleFile) {
+    Label2->setText(Caption(kStrSize) + QString::number(s.PayloadSize(0)));
+    Label3->setText(Caption(kStrVersion) + Q(f.ShownKind));
     Label4->setText(Caption(kStrFiles) + "1");
   } else {
     Label1->setText(Caption(kStrArchive));
-    model_->SetRowCount(static_cast<int>(s.ListRows.size()));
-    for (char& c : s.UnityVersion)
+    // Control characters of the version text show as "|"; the file's own text stays as read.
+    std::string version = f.UnityVersion;
+    for (char& c : version)
       if (c >= 1 && c <= 31) c = '|';
-    Label2->setText(Caption(kStrSize) + QString::number(s.AssetFileSize));
-    Label3->setText(Caption(kStrVersion) + Q(s.UnityVersion) + Caption(kStrId) +
-                    QString::number(s.FormatVersion) + " " + Q(PlatformName(s.Platform)));
-    Label4->setText(Caption(kStrFiles) + QString::number(s.ObjectCount));
+    Label2->setText(Caption(kStrSize) + QString::number(f.AssetFileSize));
+    Label3->setText(Caption(kStrVersion) + Q(version) + Caption(kStrId) +
+                    QString::number(f.FormatVersion) + " " + Q(PlatformName(f.Platform)));
+    Label4->setText(Caption(kStrFiles) + QString::number(f.ObjectCount));
   }
   PlaceLabels();
   Timer1->start();
@@ -515,7 +512,7 @@ void TForm1::ShowOpenedArchive() {
 
 void TForm1::ListView1ColumnClick(int column) {
   if (!CanUseList()) return;
-  SortListRows(session_, column);
+  SortListRows(model_->Rows(), session_, column);
   model_->RowsChanged();
 }
 
@@ -570,9 +567,9 @@ void TForm1::Button2Click() {
   if (Busy() || !Button2->isEnabled()) return;
   std::vector<size_t> entries(session_.EntryCount());
   std::iota(entries.begin(), entries.end(), size_t{0});
-  session_.Switches = ExportSwitches();
-  SetExportAllSwitches(session_.Switches);
-  RunExport(entries, true);
+  ExportRequest request;
+  SetExportAllSwitches(request.Switches);
+  RunExport(request, entries, true);
 }
 
 void TForm1::BtnExportSelOriginalClick() { ExportSelection(SetSelectedOriginalSwitches); }
@@ -584,28 +581,26 @@ void TForm1::ExportSelection(void (*set_switches)(ExportSwitches&)) {
   std::vector<size_t> entries;
   for (int r : SelectedRows()) {
     const size_t row = static_cast<size_t>(r);
-    if (row < session_.ListRows.size())
-      entries.push_back(static_cast<size_t>(session_.ListRows[row].Number - 1));
+    if (row < model_->Rows().size())
+      entries.push_back(static_cast<size_t>(model_->Rows()[row].Number - 1));
   }
   if (entries.empty()) return;
-  session_.Switches = ExportSwitches();
-  set_switches(session_.Switches);
+  ExportRequest request;
+  set_switches(request.Switches);
   // The selection runs do not let the window handle events; they are short.
-  RunExport(entries, false);
+  RunExport(request, entries, false);
 }
 
-void TForm1::RunExport(const std::vector<size_t>& entries, bool process_messages) {
+void TForm1::RunExport(const ExportRequest& request, const std::vector<size_t>& entries,
+                       bool process_messages) {
   BusyScope busy(*this);
   bool finished = false;
   try {
-    ExportEntries(session_, frontend_, entries, process_messages);
+    ExportEntries(session_, request, frontend_, entries, process_messages);
     finished = true;
   } catch (const std::exception& e) {
     ShowBox(true, e.what());
   }
-  // Switches left set by a failed run would add raw copies or conversions to the next one, so
-  // they are cleared however the run ends.
-  session_.Switches = ExportSwitches();
   if (finished) Timer1->start();
 }
 
@@ -618,7 +613,7 @@ void TForm1::Find_PredClick() { FindStep(model_->rowCount() - 1, true); }
 
 std::unique_ptr<FileSource> TForm1::OpenForDataSearch() {
   try {
-    return std::make_unique<FileSource>(session_.ArchivePath);
+    return std::make_unique<FileSource>(session_.Archive.ArchivePath);
   } catch (const std::exception& e) {
     ShowBox(true, e.what());
     return nullptr;
@@ -643,8 +638,9 @@ void TForm1::FindStep(int start, bool backward) {
   if (data && !(stream = OpenForDataSearch())) return;
   int found = -1;
   try {
-    found = FindMatchingRow(session_, first, text, backward, Match_Case->isChecked(),
-                            Loop_Search->isChecked(), data ? kSearchData : kSearchNames, stream.get());
+    found =
+        FindMatchingRow(model_->Rows(), session_, first, text, backward, Match_Case->isChecked(),
+                        Loop_Search->isChecked(), data ? kSearchData : kSearchNames, stream.get());
   } catch (const std::exception& e) {
     ShowBox(true, e.what());
   }
@@ -679,8 +675,9 @@ void TForm1::Items_SelectClick() {
   int last = -1;
   try {
     for (int i = 0;;) {
-      const int found = FindMatchingRow(session_, i, text, false, Match_Case->isChecked(), false,
-                                        data ? kSearchData : kSearchNames, stream.get());
+      const int found =
+          FindMatchingRow(model_->Rows(), session_, i, text, false, Match_Case->isChecked(), false,
+                          data ? kSearchData : kSearchNames, stream.get());
       if (found < 0) break;
       if (found != run_last + 1 || run_first < 0) {
         close_run();
@@ -694,7 +691,8 @@ void TForm1::Items_SelectClick() {
     ShowBox(true, e.what());
   }
   close_run();
-  if (!selection.isEmpty()) ListView1->selectionModel()->select(selection, QItemSelectionModel::Select);
+  if (!selection.isEmpty())
+    ListView1->selectionModel()->select(selection, QItemSelectionModel::Select);
   if (last >= 0) SetFocusedRow(last);
   ListView1->setFocus();
 }
@@ -761,7 +759,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  CleanupTemporaryFiles(session_);
+  CloseArchive(session_);
   event->accept();
 }
 

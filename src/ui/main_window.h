@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/frontend.h"
+#include "core/requests.h"
 #include "core/session.h"
 
 class QAction;
@@ -159,7 +160,8 @@ class TForm1 : public QWidget {
   void ShowOpenedArchive();
   void UpdateTitle();
   void ExportSelection(void (*set_switches)(ExportSwitches&));
-  void RunExport(const std::vector<size_t>& entries, bool process_messages);
+  void RunExport(const ExportRequest& request, const std::vector<size_t>& entries,
+                 bool process_messages);
 
   void FindStep(int start, bool backward);
   void SetFocusedRow(int row);

@@ -1,10 +1,12 @@
 #include "ui/search.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <cstring>
-#include <string.h>
 #include <vector>
 
+#include "core/list_row.h"
 #include "core/session.h"
 #include "platform/byte_source.h"
 
@@ -32,7 +34,8 @@ bool SkippedInDataSearch(int32_t class_id) {
     case 128:  // Font
     case 152:  // MovieTexture
       return true;
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -58,25 +61,26 @@ bool SearchStream(ByteSource& stream, const std::string& text, uint64_t start, u
   }
 }
 
-bool RowMatches(const Session& s, size_t row, const std::string& text, bool match_case, int mode,
-                ByteSource* stream) {
-  if (text.empty() || row >= s.ListRows.size()) return false;
-  const ListRow& r = s.ListRows[row];
+bool RowMatches(const std::vector<ListRow>& rows, const Session& s, size_t row,
+                const std::string& text, bool match_case, int mode, ByteSource* stream) {
+  if (text.empty() || row >= rows.size()) return false;
+  const ListRow& r = rows[row];
   if (mode == kSearchNames) {
     if (match_case) return r.Name.find(text) != std::string::npos;
     return ContainsFolded(r.Name, text);
   }
   if (stream == nullptr || SkippedInDataSearch(r.ClassId) || r.Size == 0) return false;
-  // The row's offset keeps the low 32 bits only; the entry's own position is exact also in
-  // files past 4 GiB.
+  // The entry's own position is what the data search reads; a row without an entry (none in
+  // practice) falls back to the row's offset.
   const size_t entry = static_cast<size_t>(r.Number - 1);
   const uint64_t offset = entry < s.EntryCount() ? s.PayloadOffset(entry) : r.Offset;
   return SearchStream(*stream, text, offset, offset + r.Size);
 }
 
-int FindMatchingRow(const Session& s, int start, const std::string& text, bool backward,
-                    bool match_case, bool wrap, int mode, ByteSource* stream) {
-  const int count = static_cast<int>(s.ListRows.size());
+int FindMatchingRow(const std::vector<ListRow>& rows, const Session& s, int start,
+                    const std::string& text, bool backward, bool match_case, bool wrap, int mode,
+                    ByteSource* stream) {
+  const int count = static_cast<int>(rows.size());
   if (count == 0 || text.empty()) return -1;
   const int step = backward ? -1 : 1;
   int i = start;
@@ -87,7 +91,7 @@ int FindMatchingRow(const Session& s, int start, const std::string& text, bool b
       if (!wrap) return -1;
       i = backward ? count - 1 : 0;
     }
-    if (RowMatches(s, static_cast<size_t>(i), text, match_case, mode, stream)) return i;
+    if (RowMatches(rows, s, static_cast<size_t>(i), text, match_case, mode, stream)) return i;
     i += step;
     if (i == start) return -1;
   }

@@ -18,7 +18,8 @@ using testing::TempDir;
 TEST(TypeWords, TranslateAndTurnOnSwitches) {
   ExportSwitches sw;
   auto words = TranslateTypeWords("TEX,114,Dds,ogg,28,unknownword", sw);
-  EXPECT_EQ(words, (std::vector<std::string>{"28", "114", "28", "83", "28", "unknownword", "89", "186"}));
+  EXPECT_EQ(words,
+            (std::vector<std::string>{"28", "114", "28", "83", "28", "unknownword", "89", "186"}));
   EXPECT_TRUE(sw.ExportRawTextures);
   EXPECT_TRUE(sw.ExportDds);
   EXPECT_TRUE(sw.ExportSource);
@@ -27,44 +28,42 @@ TEST(TypeWords, TranslateAndTurnOnSwitches) {
   ExportSwitches sw2;
   EXPECT_EQ(TranslateTypeWords("ktx,pvr,snd,mesh,obj,cbm,ptex,amgc,fnt", sw2),
             (std::vector<std::string>{"28", "28", "83", "43", "43", "89", "186", "241", "128"}));
-  EXPECT_TRUE(sw2.ExportKtx && sw2.ExportPvr && sw2.ExportRawAudio && sw2.ExportRawMeshes && sw2.ExportObj);
+  EXPECT_TRUE(sw2.ExportKtx && sw2.ExportPvr && sw2.ExportRawAudio && sw2.ExportRawMeshes &&
+              sw2.ExportObj);
   EXPECT_FALSE(sw2.ExportDds || sw2.ExportCrn);
 }
 
 TEST(ParseCommandLine, OptionsFromTheThirdArgumentOn) {
   {
-    Session s;
-    CommandLine cl = ParseCommandLine({"EXPORT", "Level0.assets", "-t", "dds", "-P", "/Out/Dir", "-nft"}, s);
+    CommandLine cl =
+        ParseCommandLine({"EXPORT", "Level0.assets", "-t", "dds", "-P", "/Out/Dir", "-nft"});
     EXPECT_EQ(cl.task, "export");
     EXPECT_EQ(cl.archive, "Level0.assets");
-    EXPECT_EQ(s.Options.TypeFilter, (std::vector<std::string>{"28", "89", "186"}));
-    EXPECT_TRUE(s.Options.OutputRootGiven);
-    EXPECT_EQ(s.Options.OutputRootOption, "/Out/Dir");  // keeps its case
-    EXPECT_TRUE(s.Options.NoTextureFlip);
-    EXPECT_FALSE(s.Options.FontContainer);
-    EXPECT_TRUE(s.Switches.ExportDds);
-    EXPECT_FALSE(s.Switches.ExportRawTextures);
-    EXPECT_TRUE(s.Options.ConsoleMode);
+    EXPECT_EQ(cl.TypeFilter, (std::vector<std::string>{"28", "89", "186"}));
+    EXPECT_TRUE(cl.open.OutputRootGiven);
+    EXPECT_EQ(cl.open.OutputRootOption, "/Out/Dir");  // keeps its case
+    EXPECT_TRUE(cl.export_request.NoTextureFlip);
+    EXPECT_FALSE(cl.open.FontContainer);
+    EXPECT_TRUE(cl.export_request.Switches.ExportDds);
+    EXPECT_FALSE(cl.export_request.Switches.ExportRawTextures);
   }
   {
     // Options before the archive are not options; -t as the last argument has no value.
-    Session s;
-    CommandLine cl = ParseCommandLine({"export", "-f", "a.assets", "-t"}, s);
+    CommandLine cl = ParseCommandLine({"export", "-f", "a.assets", "-t"});
+    const ExportSwitches& w = cl.export_request.Switches;
     EXPECT_EQ(cl.archive, "-f");
-    EXPECT_FALSE(s.Options.FontContainer);
-    EXPECT_FALSE(s.Options.TypeFilterGiven);
+    EXPECT_FALSE(cl.open.FontContainer);
+    EXPECT_FALSE(cl.TypeFilterGiven);
     // Without -t every switch but KTX is on.
-    EXPECT_TRUE(s.Switches.ExportSource && s.Switches.ExportRawTextures && s.Switches.ExportDds &&
-                s.Switches.ExportCrn && s.Switches.ExportPvr && s.Switches.ExportRawAudio &&
-                s.Switches.ExportRawMeshes && s.Switches.ExportObj);
-    EXPECT_FALSE(s.Switches.ExportKtx);
+    EXPECT_TRUE(w.ExportSource && w.ExportRawTextures && w.ExportDds && w.ExportCrn &&
+                w.ExportPvr && w.ExportRawAudio && w.ExportRawMeshes && w.ExportObj);
+    EXPECT_FALSE(w.ExportKtx);
   }
   {
-    Session s;
-    ParseCommandLine({"export", "a", "-f", "-ndc"}, s);
-    EXPECT_TRUE(s.Options.FontContainer);
-    EXPECT_TRUE(s.Options.NoConsoleDetect);
-    EXPECT_FALSE(s.Options.ConsoleOutput);
+    CommandLine cl = ParseCommandLine({"export", "a", "-f", "-ndc"});
+    EXPECT_TRUE(cl.open.FontContainer);
+    EXPECT_TRUE(cl.NoConsoleDetect);
+    EXPECT_FALSE(cl.ConsoleOutput);
   }
 }
 
@@ -138,8 +137,10 @@ TEST(Program, CleanupRemovesTheJoinedFileOnly) {
   desc.objects = {{1, testing::Bytes(16)}, {1, testing::Bytes(16)}};
   testing::Bytes file = testing::BuildAssetFile(desc);
   size_t half = file.size() / 2;
-  testing::WriteFileBytes(dir.File("level0.split0"), testing::Bytes(file.begin(), file.begin() + half));
-  testing::WriteFileBytes(dir.File("level0.split1"), testing::Bytes(file.begin() + half, file.end()));
+  testing::WriteFileBytes(dir.File("level0.split0"),
+                          testing::Bytes(file.begin(), file.begin() + half));
+  testing::WriteFileBytes(dir.File("level0.split1"),
+                          testing::Bytes(file.begin() + half, file.end()));
   auto r = RunKestrix({"export", dir.File("level0.split0"), "-p", dir.File("out")});
   EXPECT_EQ(r.status, 0) << r.err;
   auto files = testing::ListFiles(dir.Path());

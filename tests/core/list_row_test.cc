@@ -16,21 +16,20 @@ TEST(ListRow, RowsAndListLinesAgreeForEveryDemoEntry) {
   for (const auto& [name, bytes] : testing::SampleArchives()) {
     testing::WriteFileBytes(dir.File(name), bytes);
     Session s;
-    s.Options.ConsoleMode = true;
     testing::RecordingFrontend fe;
     OpenArchive(s, fe, dir.File(name));
     for (size_t i = 0; i < s.EntryCount(); ++i) {
       const ListRow row = BuildListRow(s, i);
       EXPECT_EQ(row.Number, static_cast<int32_t>(i + 1));
-      EXPECT_EQ(row.TypeSuffix, " (" + s.TypeText[i] + ")");
+      EXPECT_EQ(row.TypeSuffix, " (" + s.Entries.TypeText(i) + ")");
       std::string direct;
       AppendListLine(s, i, direct);
       EXPECT_EQ(direct, ListLineText(row)) << name << " entry " << i;
-      EXPECT_EQ(direct, std::to_string(i + 1) + "\t" + s.EntryName[i] + "\t" +
+      EXPECT_EQ(direct, std::to_string(i + 1) + "\t" + std::string(s.EntryName(i)) + "\t" +
                             TypeCellText(row) + "\t" + std::to_string(row.Size) + "\t" +
                             OffsetCellText(row.Offset));
     }
-    CleanupTemporaryFiles(s);
+    CloseArchive(s);
   }
   EXPECT_EQ(OffsetCellText(0x1A2C), "0x00001A2C");
   EXPECT_EQ(OffsetCellText(0xFFFFFFFFu), "0xFFFFFFFF");

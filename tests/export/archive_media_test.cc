@@ -52,12 +52,16 @@ struct Tally {
 };
 
 void ExportSounds(Session& s, testing::RecordingFrontend& fe, Reader& in, size_t i, Tally& tally) {
-  ConverterContext ctx(s, fe);
-  std::string folder = "Unity_Assets_Files/" + s.ArchiveFolderName + "/Sounds/";
-  ConverterCall call{in, s.PayloadSize(i), s.BigEndian != 0, s.OutputRoot, folder, s.EntryName[i]};
+  ExportRequest request;
+  ConverterContext ctx(s, request, fe);
+  std::string folder = "Unity_Assets_Files/" + s.Archive.ArchiveFolderName + "/Sounds/";
+  ConverterCall call{
+      in,     s.PayloadSize(i),           s.Asset.BigEndian != 0, s.Archive.OutputRoot,
+      folder, std::string(s.EntryName(i))};
   size_t messages = fe.messages.size();
-  ASSERT_NO_THROW(ExportAudio(call, ctx, s.ArchiveFolderName, FileNameOf(s.ArchivePath) + ".resS"))
-      << s.EntryName[i];
+  ASSERT_NO_THROW(
+      ExportAudio(call, ctx, s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS"))
+      << s.EntryName(i);
   if (fe.messages.size() > messages) {
     // Only a resource file that is not there may keep a sound from being written.
     const std::string& message = fe.messages.back();
@@ -70,8 +74,9 @@ void ExportSounds(Session& s, testing::RecordingFrontend& fe, Reader& in, size_t
   std::string line = fe.lines.back();
   std::string extension = line.substr(line.rfind(" - ") + 3);
   std::string written;
-  for (const std::string& f : testing::ListFiles(s.OutputRoot + folder))
-    if (FileNameOf(f) == s.EntryName[i] + extension) written = s.OutputRoot + folder + f;
+  for (const std::string& f : testing::ListFiles(s.Archive.OutputRoot + folder))
+    if (FileNameOf(f) == std::string(s.EntryName(i)) + extension)
+      written = s.Archive.OutputRoot + folder + f;
   ASSERT_FALSE(written.empty()) << line;
   testing::Bytes sound = testing::ReadFileBytes(written);
   EXPECT_EQ(DetectAudioExtension(sound.data(), sound.size()), extension) << written;
@@ -89,19 +94,22 @@ void ExportSounds(Session& s, testing::RecordingFrontend& fe, Reader& in, size_t
 }
 
 void ExportMesh(Session& s, testing::RecordingFrontend& fe, Reader& in, size_t i, Tally& tally) {
-  ConverterContext ctx(s, fe);
-  std::string folder = "Unity_Assets_Files/" + s.ArchiveFolderName + "/Mesh/";
-  ConverterCall call{in, s.PayloadSize(i), s.BigEndian != 0, s.OutputRoot, folder, s.EntryName[i]};
+  ExportRequest request;
+  ConverterContext ctx(s, request, fe);
+  std::string folder = "Unity_Assets_Files/" + s.Archive.ArchiveFolderName + "/Mesh/";
+  ConverterCall call{
+      in,     s.PayloadSize(i),           s.Asset.BigEndian != 0, s.Archive.OutputRoot,
+      folder, std::string(s.EntryName(i))};
   try {
-    ExportObj(call, ctx, s.MajorVersion);
+    ExportObj(call, ctx, s.Asset.MajorVersion);
   } catch (const Error& e) {
     // Layouts of other engine releases are refused, not misread; the tests name each one.
-    EXPECT_EQ(std::string(e.what()), s.EntryName[i] + " " + Str(kStrMeshMemory));
-    EXPECT_FALSE(FileExists(s.OutputRoot + folder + s.EntryName[i] + ".obj"));
-    tally.refused.push_back(s.UnityVersion + " " + s.EntryName[i]);
+    EXPECT_EQ(std::string(e.what()), std::string(s.EntryName(i)) + " " + Str(kStrMeshMemory));
+    EXPECT_FALSE(FileExists(s.Archive.OutputRoot + folder + std::string(s.EntryName(i)) + ".obj"));
+    tally.refused.push_back(s.Asset.UnityVersion + " " + std::string(s.EntryName(i)));
     return;
   }
-  std::string path = s.OutputRoot + folder + s.EntryName[i] + ".obj";
+  std::string path = s.Archive.OutputRoot + folder + std::string(s.EntryName(i)) + ".obj";
   testing::Bytes bytes = testing::ReadFileBytes(path);
   std::string text(bytes.begin(), bytes.end());
   std::string summary = text.substr(0, text.find("\r\n"));
@@ -122,11 +130,11 @@ void ExportMesh(Session& s, testing::RecordingFrontend& fe, Reader& in, size_t i
 // is not an asset file is written raw, where clips look for their resource data.
 void ExportOpenMedia(Session& s, testing::RecordingFrontend& fe, const std::string& out,
                      Tally& tally) {
-  s.OutputRoot = out + "/";
-  FileSource source(s.ArchivePath);
+  s.Archive.OutputRoot = out + "/";
+  FileSource source(s.Archive.ArchivePath);
   Reader in(source);
-  if (s.RawSingleFile) {
-    EXPECT_TRUE(ExportEntry(s, 0, in, fe)) << s.ArchiveFolderName;
+  if (s.Asset.RawSingleFile) {
+    EXPECT_TRUE(ExportEntry(s, ExportRequest(), 0, in, fe)) << s.Archive.ArchiveFolderName;
     return;
   }
   for (size_t i = 0; i < s.EntryCount(); ++i) {
@@ -140,8 +148,6 @@ void ExportOpenMedia(Session& s, testing::RecordingFrontend& fe, const std::stri
 
 Session ConsoleSession() {
   Session s;
-  s.Options.ConsoleMode = true;
-  s.Options.ConsoleOutput = true;
   return s;
 }
 
@@ -150,7 +156,7 @@ void ExportMedia(const std::string& path, const std::string& out, Tally& tally) 
   testing::RecordingFrontend fe;
   ASSERT_NO_THROW(OpenArchive(s, fe, path));
   ExportOpenMedia(s, fe, out, tally);
-  CleanupTemporaryFiles(s);
+  CloseArchive(s);
 }
 
 TEST(ArchiveMedia, DemoArchiveExportsItsClipsAndMesh) {
@@ -219,14 +225,14 @@ TEST(ArchiveMedia, SoundsAndMeshesOfCorpusBundlesExport) {
     testing::CopyFile(dir + "/" + row.relpath, tmp.File(name));
     Session s = ConsoleSession();
     testing::RecordingFrontend fe;
-    ASSERT_NO_THROW(OpenArchive(s, fe, tmp.File(name), 0));
+    ASSERT_NO_THROW(OpenArchive(s, fe, tmp.File(name), testing::Pick(0)));
     // Resource files usually come last in the table; going backwards writes them before the
     // clips that read them. The bundle is unpacked once.
-    for (int i = static_cast<int>(s.ContainedFiles.size()) - 1; i >= 0; --i) {
+    for (int i = static_cast<int>(s.Archive.Bundle.ContainedFiles.size()) - 1; i >= 0; --i) {
       ASSERT_NO_THROW(ReopenWithSelection(s, fe, i)) << i;
       ExportOpenMedia(s, fe, tmp.File("out"), tally);
     }
-    CleanupTemporaryFiles(s);
+    CloseArchive(s);
   }
   // Every clip of these bundles streams from a resource file inside the same bundle: 40 FSB5
   // sounds, none missing. 27 meshes of engines 4.1 to 5.2 decode (4.1 through the rows of the
@@ -235,8 +241,7 @@ TEST(ArchiveMedia, SoundsAndMeshesOfCorpusBundlesExport) {
   EXPECT_EQ(tally.missing, 0);
   EXPECT_EQ(tally.meshes, 27);
   std::sort(tally.refused.begin(), tally.refused.end());
-  EXPECT_EQ(tally.refused,
-            (std::vector<std::string>{"2017.4.37f1 xinzexi_2_n-mesh.mesh"}));
+  EXPECT_EQ(tally.refused, (std::vector<std::string>{"2017.4.37f1 xinzexi_2_n-mesh.mesh"}));
 }
 
 }  // namespace

@@ -67,15 +67,13 @@ class AudioExport : public ::testing::Test {
  protected:
   AudioExport() {
     CreateFolders(GameFolder());
-    session_.ArchivePath = GameFolder() + "game.assets";
-    session_.OutputRoot = tmp_.Path() + "/out/";
-    session_.ArchiveFolderName = "game";
-    session_.Options.ConsoleMode = true;
-    session_.Options.ConsoleOutput = true;
+    session_.Archive.ArchivePath = GameFolder() + "game.assets";
+    session_.Archive.OutputRoot = tmp_.Path() + "/out/";
+    session_.Archive.ArchiveFolderName = "game";
   }
   std::string GameFolder() const { return tmp_.Path() + "/game/"; }
   std::string SoundsFolder() const {
-    return session_.OutputRoot + "Unity_Assets_Files/game/Sounds/";
+    return session_.Archive.OutputRoot + "Unity_Assets_Files/game/Sounds/";
   }
 
   // Runs the converter on `payload`, placed after some unrelated bytes in the stream.
@@ -88,16 +86,17 @@ class AudioExport : public ::testing::Test {
     ConverterCall call{in,
                        static_cast<uint32_t>(payload.size()),
                        big_endian,
-                       session_.OutputRoot,
+                       session_.Archive.OutputRoot,
                        "Unity_Assets_Files/game/Sounds/",
                        name};
-    ConverterContext ctx(session_, frontend_);
-    ExportAudio(call, ctx, session_.ArchiveFolderName, "game.assets.resS");
+    ConverterContext ctx(session_, request_, frontend_);
+    ExportAudio(call, ctx, session_.Archive.ArchiveFolderName, "game.assets.resS");
   }
   std::vector<std::string> Written() const { return testing::ListFiles(tmp_.Path() + "/out"); }
 
   testing::TempDir tmp_;
   Session session_;
+  ExportRequest request_;
   testing::RecordingFrontend frontend_;
 };
 
@@ -136,7 +135,7 @@ TEST_F(AudioExport, LegacyResourceIsReadBesideTheArchive) {
   Export(testing::LegacyResourceClipPayload(static_cast<uint32_t>(wav.size()), 100));
   std::string out = "Unity_Assets_Files/game/Sounds/resS_game.assets.resS/clip.snd.wav";
   ASSERT_EQ(Written(), std::vector<std::string>{out});
-  EXPECT_EQ(testing::ReadFileBytes(session_.OutputRoot + out), wav);
+  EXPECT_EQ(testing::ReadFileBytes(session_.Archive.OutputRoot + out), wav);
   EXPECT_EQ(frontend_.lines, std::vector<std::string>{"clip.snd -> Audio File - .wav"});
 }
 
@@ -159,7 +158,7 @@ TEST_F(AudioExport, ResourceDataOfUnknownKindIsSavedWithoutExtension) {
   Export(testing::LegacyResourceClipPayload(32, 8));
   std::string out = "Unity_Assets_Files/game/Sounds/resS_game.assets.resS/clip.snd";
   ASSERT_EQ(Written(), std::vector<std::string>{out});
-  EXPECT_EQ(testing::ReadFileBytes(session_.OutputRoot + out), Bytes(32, 0x12));
+  EXPECT_EQ(testing::ReadFileBytes(session_.Archive.OutputRoot + out), Bytes(32, 0x12));
 }
 
 TEST_F(AudioExport, ResourceRangePastTheFileEndWritesNothing) {
@@ -177,7 +176,7 @@ TEST_F(AudioExport, ResourceRecordIsReadFromItsSourceBesideTheArchive) {
   Export(testing::ResourceRecordClipPayload("sharedassets0.resource", 48, ogg.size()));
   std::string out = "Unity_Assets_Files/game/Sounds/res_sharedassets0.resource/clip.snd.ogg";
   ASSERT_EQ(Written(), std::vector<std::string>{out});
-  EXPECT_EQ(testing::ReadFileBytes(session_.OutputRoot + out), ogg);
+  EXPECT_EQ(testing::ReadFileBytes(session_.Archive.OutputRoot + out), ogg);
 }
 
 TEST_F(AudioExport, SourcePathPaddingFollowsTheNameLength) {
@@ -193,14 +192,14 @@ TEST_F(AudioExport, SourcePathPaddingFollowsTheNameLength) {
 }
 
 TEST_F(AudioExport, ArchiveSourceIsReadFromTheExportedContainedFile) {
-  session_.ArchiveFolderName = "bundle/CAB-1234";
+  session_.Archive.ArchiveFolderName = "bundle/CAB-1234";
   Bytes mp3 = Head({0xFF, 0xFB, 0x90, 0x64, 1, 2, 3, 4, 5, 6, 7, 8});
-  std::string cab = session_.OutputRoot + "Unity_Assets_Files/bundle/CAB-1234.resource/";
+  std::string cab = session_.Archive.OutputRoot + "Unity_Assets_Files/bundle/CAB-1234.resource/";
   CreateFolders(cab);
   Bytes resource(8, 0);
   resource.insert(resource.end(), mp3.begin(), mp3.end());
   testing::WriteFileBytes(cab + "CAB-1234.resource", resource);
-  ConverterContext ctx(session_, frontend_);
+  ConverterContext ctx(session_, request_, frontend_);
   Bytes payload =
       testing::ResourceRecordClipPayload("archive:/CAB-1234/CAB-1234.resource", 8, mp3.size());
   MemorySource source(payload);
@@ -208,11 +207,11 @@ TEST_F(AudioExport, ArchiveSourceIsReadFromTheExportedContainedFile) {
   ConverterCall call{in,
                      static_cast<uint32_t>(payload.size()),
                      false,
-                     session_.OutputRoot,
+                     session_.Archive.OutputRoot,
                      "Unity_Assets_Files/bundle/CAB-1234/Sounds/",
                      "song.snd"};
-  ExportAudio(call, ctx, session_.ArchiveFolderName, "x.TEMP.resS");
-  std::string out = session_.OutputRoot +
+  ExportAudio(call, ctx, session_.Archive.ArchiveFolderName, "x.TEMP.resS");
+  std::string out = session_.Archive.OutputRoot +
                     "Unity_Assets_Files/bundle/CAB-1234/Sounds/res_CAB-1234.resource/song.snd.mp3";
   EXPECT_EQ(testing::ReadFileBytes(out), mp3);
   EXPECT_TRUE(frontend_.messages.empty());
@@ -225,12 +224,12 @@ TEST_F(AudioExport, ArchiveSourceIsReadFromTheExportedContainedFile) {
   ConverterCall call2{in2,
                       static_cast<uint32_t>(payload.size()),
                       false,
-                      session_.OutputRoot,
+                      session_.Archive.OutputRoot,
                       "Unity_Assets_Files/bundle/CAB-1234/Sounds/",
                       "song2.snd"};
-  ExportAudio(call2, ctx, session_.ArchiveFolderName, "x.TEMP.resS");
+  ExportAudio(call2, ctx, session_.Archive.ArchiveFolderName, "x.TEMP.resS");
   EXPECT_TRUE(
-      FileExists(session_.OutputRoot +
+      FileExists(session_.Archive.OutputRoot +
                  "Unity_Assets_Files/bundle/CAB-1234/Sounds/res_CAB-1234.resource/song2.snd.mp3"));
 }
 
@@ -257,7 +256,7 @@ TEST_F(AudioExport, ShortRecordIsNotSupported) {
   EXPECT_TRUE(Written().empty());
 
   // In the window the same report is a message box.
-  session_.Options.ConsoleMode = false;
+  frontend_.window = true;
   frontend_.lines.clear();
   Export(Bytes(30, 0x01));
   EXPECT_EQ(frontend_.messages, std::vector<std::string>{"Not supported file clip.snd"});

@@ -29,18 +29,18 @@ TEST(Corpus, PlainFilesExportOneFilePerEntryAndList) {
 
     // What the export must write, from the same open in this process.
     Session s;
-    s.Options.ConsoleMode = true;
     testing::RecordingFrontend fe;
     ASSERT_NO_THROW(OpenArchive(s, fe, path)) << row.relpath;
     std::set<std::string> expected;
     size_t outputs = 0;
     for (size_t i = 0; i < s.EntryCount(); ++i) {
       if (s.HasEmbeddedPayload(i) && s.PayloadSize(i) == 0) continue;
-      expected.insert(s.EntryName[i]);
+      expected.insert(std::string(s.EntryName(i)));
       ++outputs;
     }
-    const std::string folder = tmp.File("out/Unity_Assets_Files/") + s.ArchiveFolderName;
-    CleanupTemporaryFiles(s);
+    const std::string folder = tmp.File("out/Unity_Assets_Files/") + s.Archive.ArchiveFolderName;
+    const size_t entries = s.EntryCount();
+    CloseArchive(s);
     EXPECT_EQ(expected.size(), outputs) << row.relpath << ": two entries share a file name";
 
     testing::RunResult run = testing::RunKestrix({"export", path, "-p", tmp.File("out")});
@@ -69,7 +69,7 @@ TEST(Corpus, PlainFilesExportOneFilePerEntryAndList) {
     for (size_t at = 0; (at = run.out.find(folder + "/", at)) != std::string::npos; ++at)
       ++path_lines;
     EXPECT_EQ(run.out.substr(0, 8), "export\n\n") << row.relpath;
-    EXPECT_EQ(path_lines, s.EntryCount()) << row.relpath;
+    EXPECT_EQ(path_lines, entries) << row.relpath;
 
     testing::RunResult list = testing::RunKestrix({"list", path});
     EXPECT_EQ(list.status, 0) << row.relpath << "\n" << list.err;

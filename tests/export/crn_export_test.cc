@@ -54,13 +54,13 @@ void RunCrn(ConverterRig& rig, const Bytes& payload, const std::string& tool_fol
   Reader reader(source);
   ConverterCall call{
       reader, static_cast<uint32_t>(payload.size()), false, rig.Base(), rig.relative, "rock.tex"};
-  ConverterContext ctx(rig.session, rig.frontend);
+  ConverterContext ctx(rig.session, rig.request, rig.frontend);
   ExportCrnWithTool(call, ctx, tool_folder);
 }
 
 TEST(CrnExport, WritesTheCrnFileAndRunsTheToolOnIt) {
   ConverterRig rig;
-  rig.session.Switches.ExportDds = true;
+  rig.request.Switches.ExportDds = true;
   testing::TempDir tools;
   InstallFakeTool(tools.Path(), "crunch.exe");
   InstallFakeTool(tools.Path(), "crunch_x64.exe");
@@ -79,7 +79,7 @@ TEST(CrnExport, WritesTheCrnFileAndRunsTheToolOnIt) {
 
 TEST(CrnExport, TheSixtyFourBitToolIsTheFallback) {
   ConverterRig rig;
-  rig.session.Switches.ExportDds = true;
+  rig.request.Switches.ExportDds = true;
   testing::TempDir tools;
   InstallFakeTool(tools.Path(), "crunch_x64.exe");
   EXPECT_EQ(CrunchToolPath(tools.Path() + "/"), tools.Path() + "/crunch_x64.exe");
@@ -99,7 +99,7 @@ TEST(CrnExport, WithoutDdsOrWithoutToolOnlyTheCrnFileIsWritten) {
   }
   {
     ConverterRig rig;
-    rig.session.Switches.ExportDds = true;
+    rig.request.Switches.ExportDds = true;
     testing::TempDir empty;
     RunCrn(rig, testing::Texture2DPayload(Crunched()), empty.Path() + "/");
     EXPECT_EQ(testing::ListFiles(rig.Base() + rig.relative),
@@ -143,7 +143,8 @@ TEST(CrnToolChild, ExportsIntoTheGivenFolder) {
   const char* out = std::getenv("KESTRIX_CRN_CHILD_OUT");
   if (!out) GTEST_SKIP() << "runs only inside CrnExport.FindsTheToolBesideTheRunningProgram";
   Session session;
-  session.Switches.ExportDds = true;
+  ExportRequest request;
+  request.Switches.ExportDds = true;
   testing::RecordingFrontend frontend;
   Bytes payload = testing::Texture2DPayload(Crunched());
   MemorySource source(payload);
@@ -154,7 +155,7 @@ TEST(CrnToolChild, ExportsIntoTheGivenFolder) {
                      std::string(out) + "/",
                      "Unity_Assets_Files/demo/Textures/",
                      "rock.tex"};
-  ConverterContext ctx(session, frontend);
+  ConverterContext ctx(session, request, frontend);
   ExportCrn(call, ctx);
 }
 

@@ -79,7 +79,7 @@ TEST(DdsExport, Rgb24IsSwappedAndFlippedUnlessFlipIsOff) {
   }
   {
     ConverterRig rig;
-    rig.session.Options.NoTextureFlip = true;
+    rig.request.NoTextureFlip = true;
     rig.Run(ExportDds, testing::Texture2DPayload(desc));
     Bytes dds = testing::ReadFileBytes(rig.Out("Hero.tex.dds"));
     EXPECT_EQ(Bytes(dds.begin() + 128, dds.end()), (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}));

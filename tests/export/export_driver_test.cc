@@ -45,6 +45,7 @@ AssetSpec MixedAsset() {
 struct ExportRun {
   TempDir dir;
   Session s;
+  ExportRequest req;
   RecordingFrontend fe;
   ExportRunResult result;
   std::string Folder() const { return dir.File("out/Unity_Assets_Files/level0"); }
@@ -56,12 +57,12 @@ void Open(const AssetSpec& desc, ExportRun& r, bool console = true, size_t cut =
   Bytes file = BuildAssetFile(desc);
   file.resize(file.size() - cut);
   WriteFileBytes(r.dir.File("level0.assets"), file);
-  r.s.Options.ConsoleMode = console;
-  r.s.Options.ConsoleOutput = console;
-  r.s.Options.OutputRootGiven = true;
-  r.s.Options.OutputRootOption = r.dir.File("out");
-  OpenArchive(r.s, r.fe, r.dir.File("level0.assets"));
+  OpenOptions options;
+  options.OutputRootGiven = true;
+  options.OutputRootOption = r.dir.File("out");
+  OpenArchive(r.s, r.fe, r.dir.File("level0.assets"), options);
   r.fe = RecordingFrontend();
+  r.fe.window = !console;
 }
 
 std::vector<size_t> All(const Session& s) {
@@ -70,7 +71,7 @@ std::vector<size_t> All(const Session& s) {
   return v;
 }
 
-void ExportAll(ExportRun& r) { r.result = ExportEntries(r.s, r.fe, All(r.s)); }
+void ExportAll(ExportRun& r) { r.result = ExportEntries(r.s, r.req, r.fe, All(r.s)); }
 
 bool Has(const std::vector<std::string>& v, const std::string& x) {
   return std::find(v.begin(), v.end(), x) != v.end();
@@ -83,13 +84,14 @@ const std::vector<std::string> kAlwaysWritten = {"Bare.font_raw", "Empty.mat", "
 TEST(ExportDriver, AllFilesWritesEveryEntryOnceWithEmbeddedPayloadsCut) {
   ExportRun r;
   Open(MixedAsset(), r);
-  ExportSwitches& w = r.s.Switches;
+  ExportSwitches& w = r.req.Switches;
   w.ExportSource = w.ExportRawTextures = w.ExportDds = w.ExportCrn = w.ExportPvr = true;
   w.ExportRawAudio = w.ExportRawMeshes = w.ExportObj = true;
   ExportAll(r);
   std::vector<std::string> expected = kAlwaysWritten;
-  for (const char* f : {"Boom.snd", "Hero.tex", "Odd.tex", "Rock.mesh", "Yuy.tex", "Mesh/Rock.mesh.obj",
-                        "Sounds/Boom.snd.ogg", "Textures/Hero.tex.dds", "Textures/Yuy.tex.pvr"})
+  for (const char* f :
+       {"Boom.snd", "Hero.tex", "Odd.tex", "Rock.mesh", "Yuy.tex", "Mesh/Rock.mesh.obj",
+        "Sounds/Boom.snd.ogg", "Textures/Hero.tex.dds", "Textures/Yuy.tex.pvr"})
     expected.push_back(f);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(r.Files(), expected);
@@ -112,11 +114,25 @@ TEST(ExportDriver, AllFilesWritesEveryEntryOnceWithEmbeddedPayloadsCut) {
   // the one report of an unconvertible format.
   const std::string f = r.Folder() + "/";
   const std::vector<std::string> lines = {
-      f + "readme.txt", f + "empty.txt", f + "Glow.shader", f + "Font.ttf", f + "Bare.font_raw",
-      f + "intro.ogm", f + "plain.ogm", f + "Hero.tex", "Hero.tex -> DDS", f + "Odd.tex",
-      "Not supported format compression " + TextureFormatName(17) + " Odd.tex", f + "Yuy.tex",
-      "Yuy.tex -> PVR", f + "Rock.mesh", "Rock.mesh -> OBJ", f + "Boom.snd",
-      "Boom.snd -> Audio File - .ogg", f + "level0_00001.-3", f + "Empty.mat"};
+      f + "readme.txt",
+      f + "empty.txt",
+      f + "Glow.shader",
+      f + "Font.ttf",
+      f + "Bare.font_raw",
+      f + "intro.ogm",
+      f + "plain.ogm",
+      f + "Hero.tex",
+      "Hero.tex -> DDS",
+      f + "Odd.tex",
+      "Not supported format compression " + TextureFormatName(17) + " Odd.tex",
+      f + "Yuy.tex",
+      "Yuy.tex -> PVR",
+      f + "Rock.mesh",
+      "Rock.mesh -> OBJ",
+      f + "Boom.snd",
+      "Boom.snd -> Audio File - .ogg",
+      f + "level0_00001.-3",
+      f + "Empty.mat"};
   EXPECT_EQ(r.fe.lines, lines);
   EXPECT_TRUE(r.fe.progress.empty());
 }
@@ -126,8 +142,8 @@ TEST(ExportDriver, RawSwitchesAndSourceSwitchesDecideTheRawCopies) {
     // "Export selected": raw copies only, no converters and so no reports.
     ExportRun r;
     Open(MixedAsset(), r);
-    r.s.Switches.ExportRawTextures = r.s.Switches.ExportRawAudio = r.s.Switches.ExportRawMeshes =
-        true;
+    r.req.Switches.ExportRawTextures = r.req.Switches.ExportRawAudio =
+        r.req.Switches.ExportRawMeshes = true;
     ExportAll(r);
     EXPECT_EQ(r.Files().size(), 13u);
     for (const std::string& line : r.fe.lines)
@@ -137,7 +153,7 @@ TEST(ExportDriver, RawSwitchesAndSourceSwitchesDecideTheRawCopies) {
     // "Export source files": textures, meshes and sounds are not copied raw.
     ExportRun r;
     Open(MixedAsset(), r);
-    ExportSwitches& w = r.s.Switches;
+    ExportSwitches& w = r.req.Switches;
     w.ExportSource = w.ExportDds = w.ExportCrn = w.ExportPvr = w.ExportObj = true;
     ExportAll(r);
     std::vector<std::string> files = r.Files();
@@ -155,7 +171,7 @@ TEST(ExportDriver, RawSwitchesAndSourceSwitchesDecideTheRawCopies) {
 TEST(ExportDriver, KtxAloneReportsPvrOnlyFormatsInTheWindow) {
   ExportRun r;
   Open(MixedAsset(), r, /*console=*/false);
-  r.s.Switches.ExportSource = r.s.Switches.ExportKtx = true;
+  r.req.Switches.ExportSource = r.req.Switches.ExportKtx = true;
   ExportAll(r);
   EXPECT_TRUE(r.fe.lines.empty());
   ASSERT_EQ(r.fe.messages.size(), 2u);
@@ -168,8 +184,9 @@ TEST(ExportDriver, KtxAloneReportsPvrOnlyFormatsInTheWindow) {
   EXPECT_EQ(r.fe.enables, (std::vector<bool>{false, true}));
   // With PVR also on, a YUY2 texture has its writer and nothing is reported for it.
   RecordingFrontend fe;
-  r.s.Switches.ExportPvr = true;
-  ExportEntries(r.s, fe, {9});
+  fe.window = true;
+  r.req.Switches.ExportPvr = true;
+  ExportEntries(r.s, r.req, fe, {9});
   EXPECT_TRUE(fe.messages.empty());
 }
 
@@ -208,19 +225,19 @@ TEST(ExportDriver, NamesNeverLeaveTheExportFolder) {
   desc.objects.push_back({21, NamedObject("c", Bytes(8, 1))});
   ExportRun r;
   Open(desc, r);
-  r.s.EntryName[0] = "..";
-  r.s.EntryName[1] = "../../escaped.mat";
+  r.s.Entries.SetName(0, "..");
+  r.s.Entries.SetName(1, "../../escaped.mat");
   ExportAll(r);
   EXPECT_EQ(r.fe.errors.size(), 2u);
   EXPECT_EQ(ListFiles(r.dir.File("out")),
             (std::vector<std::string>{"Unity_Assets_Files/level0/c.mat"}));
 
-  r.s.ArchiveFolderName = "level0/..";
-  EXPECT_THROW(ExportEntries(r.s, r.fe, {2}), Error);
+  r.s.Archive.ArchiveFolderName = "level0/..";
+  EXPECT_THROW(ExportEntries(r.s, r.req, r.fe, {2}), Error);
   Bytes nothing;
   MemorySource source(nothing);
   Reader data(source);
-  EXPECT_FALSE(ExportEntry(r.s, 2, data, r.fe));
+  EXPECT_FALSE(ExportEntry(r.s, r.req, 2, data, r.fe));
 }
 
 }  // namespace

@@ -50,11 +50,7 @@ TEST(FormatObjNumber, SixDecimalsWithItsReplacementRules) {
 
 class ObjExport : public ::testing::Test {
  protected:
-  ObjExport() {
-    InitLocalization(0x0409);
-    session_.Options.ConsoleMode = true;
-    session_.Options.ConsoleOutput = true;
-  }
+  ObjExport() { InitLocalization(0x0409); }
   ~ObjExport() override { InitLocalization(0x0409); }
 
   std::string MeshFolder() const { return tmp_.Path() + "/Unity_Assets_Files/a/Mesh/"; }
@@ -70,7 +66,8 @@ class ObjExport : public ::testing::Test {
                        tmp_.Path() + "/",
                        "Unity_Assets_Files/a/Mesh/",
                        name};
-    ConverterContext ctx(session_, frontend_);
+    ExportRequest request;
+    ConverterContext ctx(session_, request, frontend_);
     ExportObj(call, ctx, version);
     Bytes bytes = testing::ReadFileBytes(MeshFolder() + name + ".obj");
     return std::string(bytes.begin(), bytes.end());

@@ -48,28 +48,28 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
     // The engine's default resources share one archive name: each archive gets its own base.
     const std::string base = out.Path() + "/" + std::to_string(dds_files.size()) + "/";
     Session s;
-    s.Options.ConsoleMode = true;
-    s.Switches.ExportDds = true;
+    ExportRequest request;
+    request.Switches.ExportDds = true;
     testing::RecordingFrontend fe;
     ASSERT_NO_THROW(OpenArchive(s, fe, testing::CorpusArchiveToOpen(row, tmp)));
-    FileSource source(s.ArchivePath);
+    FileSource source(s.Archive.ArchivePath);
     Reader reader(source);
     for (size_t i = 0; i < s.EntryCount(); ++i) {
       const int32_t cls = s.EntryClass(i);
       if ((cls != 28 && cls != 89) || s.PayloadSize(i) == 0) continue;
-      const int32_t format = s.TextureFormat[i];
-      const std::string relative = "Unity_Assets_Files/" + s.ArchiveFolderName + "/" +
+      const int32_t format = s.Entries.TextureFormat(i);
+      const std::string relative = "Unity_Assets_Files/" + s.Archive.ArchiveFolderName + "/" +
                                    (cls == 28 ? "Textures/" : "Cubemap/");
       auto run = [&](auto&& converter) -> bool {
         reader.Seek(s.PayloadOffset(i));
-        ConverterCall call{reader, s.PayloadSize(i), s.BigEndian != 0,
-                           base,   relative,         s.EntryName[i]};
-        ConverterContext ctx(s, fe);
+        ConverterCall call{reader, s.PayloadSize(i), s.Asset.BigEndian != 0,
+                           base,   relative,         std::string(s.EntryName(i))};
+        ConverterContext ctx(s, request, fe);
         size_t before = fe.messages.size();
         try {
           converter(call, ctx);
         } catch (const std::exception& e) {
-          ADD_FAILURE() << s.EntryName[i] << " (" << TextureFormatName(format) << "): " << e.what();
+          ADD_FAILURE() << s.EntryName(i) << " (" << TextureFormatName(format) << "): " << e.what();
         }
         ++converted;
         for (size_t m = before; m < fe.messages.size(); ++m) {
@@ -87,10 +87,10 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
       if (TextureFormatSupports(format, 1) && run(ExportDds)) {
         reader.Seek(s.PayloadOffset(i));
         std::vector<uint8_t> payload = reader.ReadBytes(s.PayloadSize(i));
-        TextureHeader h = ReadTextureHeader(payload, s.BigEndian != 0);
+        TextureHeader h = ReadTextureHeader(payload, s.Asset.BigEndian != 0);
         std::string sub = h.layout == 3 ? "res_" + UpToFirstDot(h.resource_path) + "./" : "";
         for (int32_t image = 0; image < h.ImageCount() && h.complete_image_size > 0; ++image) {
-          std::string path = base + relative + sub + s.EntryName[i] + ".dds" +
+          std::string path = base + relative + sub + std::string(s.EntryName(i)) + ".dds" +
                              (image ? "_" + std::to_string(image + 1) : "");
           EXPECT_TRUE(FileExists(path)) << path;
           dds_files[path] = {h.width, h.height, h.format};
@@ -103,7 +103,7 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
       if (TextureFormatSupports(format, 3)) run(ExportKtx);
       if (TextureFormatSupports(format, 4)) run(ExportPvr);
     }
-    CleanupTemporaryFiles(s);
+    CloseArchive(s);
   }
   EXPECT_GE(dds_files.size(), 100u);
   std::printf("corpus textures: %d converter calls, %zu DDS files, %d missing resource files\n",

@@ -28,7 +28,6 @@ void OpenBytes(const Bytes& bytes, Opened& o, const std::string& name = "level0"
   TempDir dir;
   std::string path = dir.File(name);
   testing::WriteFileBytes(path, bytes);
-  o.session.Options.ConsoleMode = true;
   OpenArchive(o.session, o.frontend, path);
 }
 
@@ -54,65 +53,73 @@ AssetSpec MixedSpec(uint32_t format, bool big, bool trees) {
 
 class EveryFormat : public ::testing::TestWithParam<std::tuple<uint32_t, bool, bool>> {};
 
-TEST_P(EveryFormat, ReadsRecordsThroughTheColumnMap) {
+TEST_P(EveryFormat, ReadsRecordsOfItsLayout) {
   auto [format, big, trees] = GetParam();
   AssetSpec desc = MixedSpec(format, big, trees);
   Opened o;
   OpenBytes(testing::BuildAssetFile(desc), o);
   const Session& s = o.session;
   EXPECT_TRUE(o.frontend.messages.empty()) << o.frontend.messages.front();
-  ASSERT_EQ(s.ObjectCount, desc.objects.size());
-  EXPECT_EQ(s.FormatVersion, format);
-  EXPECT_EQ(s.BigEndian, big ? 1u : 0u);
-  EXPECT_EQ(s.Platform, 5);
-  EXPECT_EQ(s.Entries.Width(), s.Columns.RecordWords + 7);
+  ASSERT_EQ(s.Asset.ObjectCount, desc.objects.size());
+  EXPECT_EQ(s.Asset.FormatVersion, format);
+  EXPECT_EQ(s.Asset.BigEndian, big ? 1u : 0u);
+  EXPECT_EQ(s.Asset.Platform, 5);
+  EXPECT_EQ(s.Asset.Engine.Major, s.Asset.MajorVersion);
+  EXPECT_EQ(s.Asset.TypeIndex.size(), format >= 16 ? desc.objects.size() : 0u);
+  uint64_t offset = 0;
   for (size_t i = 0; i < desc.objects.size(); ++i) {
     EXPECT_EQ(s.EntryClass(i), desc.objects[i].class_id) << "entry " << i;
     EXPECT_EQ(s.EntrySize(i), desc.objects[i].data.size()) << "entry " << i;
+    EXPECT_EQ(s.Object(i).PathId, static_cast<int64_t>(i + 1)) << "entry " << i;
+    // Objects follow each other in the data.
+    EXPECT_GE(s.EntryOffset(i), offset) << "entry " << i;
+    offset = s.EntryOffset(i) + s.EntrySize(i);
   }
-  EXPECT_EQ(s.EntryName[1], "Hero.tex");
-  EXPECT_EQ(s.TypeText[1], "Texture2D id: 10 - DXT1");
-  EXPECT_EQ(s.EntryName[0], "level0_00001.1");
-  EXPECT_EQ(s.EntryName[4], "level0_00002.1");
-  EXPECT_EQ(s.TypeText[2], "MonoBehaviour id: 114");
+  EXPECT_EQ(s.EntryName(1), "Hero.tex");
+  EXPECT_EQ(s.Entries.TypeText(1), "Texture2D id: 10 - DXT1");
+  EXPECT_EQ(s.EntryName(0), "level0_00001.1");
+  EXPECT_EQ(s.EntryName(4), "level0_00002.1");
+  EXPECT_EQ(s.Entries.TypeText(2), "MonoBehaviour id: 114");
   // The payload of the texture starts after its name field.
   EXPECT_EQ(s.PayloadSize(1), desc.objects[1].data.size() - 8);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
-                         ::testing::Combine(::testing::Values(9u, 14u, 15u, 16u, 17u), ::testing::Bool(),
-                                            ::testing::Bool()));
+                         ::testing::Combine(::testing::Values(9u, 14u, 15u, 16u, 17u),
+                                            ::testing::Bool(), ::testing::Bool()));
 
-TEST(ColumnMap, PositionsPerFormat) {
+TEST(RecordLayout, FieldsPerFormat) {
   struct Row {
-    uint32_t format;
-    int offset, size, cls, word, words;
-  } rows[] = {{5, 1, 2, 3, 4, 5},  {9, 1, 2, 3, 4, 5},  {10, 2, 3, 4, 5, 6}, {14, 2, 3, 4, 5, 6},
-              {15, 2, 3, 4, 5, 7}, {16, 2, 3, 4, 5, 6}, {17, 2, 3, 4, -1, 5}, {22, 2, 3, 4, -1, 5}};
+    uint32_t format, bytes, path_id, offset, offset_bytes, size, type;
+  } rows[] = {{5, 20, 4, 4, 4, 8, 12},   {9, 20, 4, 4, 4, 8, 12},   {10, 24, 8, 8, 4, 12, 16},
+              {14, 24, 8, 8, 4, 12, 16}, {15, 28, 8, 8, 4, 12, 16}, {16, 24, 8, 8, 4, 12, 16},
+              {17, 20, 8, 8, 4, 12, 16}, {21, 20, 8, 8, 4, 12, 16}, {22, 24, 8, 8, 8, 16, 20}};
   for (const Row& r : rows) {
-    ColumnMap m = ColumnMapForFormat(r.format);
-    EXPECT_EQ(m.OffsetColumn, r.offset) << r.format;
-    EXPECT_EQ(m.SizeColumn, r.size) << r.format;
-    EXPECT_EQ(m.ClassColumn, r.cls) << r.format;
-    EXPECT_EQ(m.ClassWordColumn, r.word) << r.format;
-    EXPECT_EQ(m.RecordWords, r.words) << r.format;
-    EXPECT_EQ(m.SizeChangeColumn(), r.words + 6);
+    const RecordLayout l = RecordLayoutForFormat(r.format);
+    EXPECT_EQ(l.RecordBytes, r.bytes) << r.format;
+    EXPECT_EQ(l.PathIdBytes, r.path_id) << r.format;
+    EXPECT_EQ(l.OffsetPos, r.offset) << r.format;
+    EXPECT_EQ(l.OffsetBytes, r.offset_bytes) << r.format;
+    EXPECT_EQ(l.SizePos, r.size) << r.format;
+    EXPECT_EQ(l.TypePos, r.type) << r.format;
   }
-  ColumnMap raw = RawColumnMap();
-  EXPECT_EQ(raw.RowWidth(), 11);
-  EXPECT_EQ(raw.SizeChangeColumn(), 10);
 }
 
-TEST(AssetReader, BigEndianClassWordHalvesAreSwapped) {
-  for (bool big : {false, true}) {
-    AssetSpec desc = MixedSpec(15, big, false);
-    Opened o;
-    OpenBytes(testing::BuildAssetFile(desc), o);
-    const int32_t word = o.session.Entries.Row(1)[o.session.Columns.ClassWordColumn];
-    // class id 28 and second field -1 (0xFFFF) share the word in opposite halves.
-    EXPECT_EQ(static_cast<uint32_t>(word), big ? 0x001CFFFFu : 0xFFFF001Cu) << big;
-    EXPECT_EQ(o.session.EntryClass(1), 28);
-  }
+TEST(EngineVersion, PartsAndOrder) {
+  const EngineVersion v = ParseEngineVersion("2018.4.2f1");
+  EXPECT_TRUE(v.Known);
+  EXPECT_EQ(v.Major, 2018);
+  EXPECT_EQ(v.Minor, 4);
+  EXPECT_EQ(v.Patch, 2);
+  EXPECT_EQ(v.Type, 'f');
+  EXPECT_EQ(v.Build, 1);
+  EXPECT_TRUE(v.AtLeast(2018, 4));
+  EXPECT_TRUE(v.AtLeast(2017, 9, 9));
+  EXPECT_FALSE(v.AtLeast(2018, 4, 3));
+  EXPECT_FALSE(v.AtLeast(2019));
+  EXPECT_EQ(ParseEngineVersion("5.6").Minor, 6);
+  EXPECT_FALSE(ParseEngineVersion("").Known);
+  EXPECT_FALSE(ParseEngineVersion("x.1").Known);
 }
 
 TEST(AssetReader, MajorVersionRules) {
@@ -131,8 +138,8 @@ TEST(AssetReader, EmptyVersionTextStillReadsFormat17) {
   desc.unity_version = "";
   Opened o;
   OpenBytes(testing::BuildAssetFile(desc), o);
-  EXPECT_EQ(o.session.MajorVersion, 5);
-  EXPECT_EQ(o.session.ObjectCount, 5u);
+  EXPECT_EQ(o.session.Asset.MajorVersion, 5);
+  EXPECT_EQ(o.session.Asset.ObjectCount, 5u);
 }
 
 TEST(AssetReader, ScriptTypeIndexBecomesNegativeClass) {
@@ -141,25 +148,25 @@ TEST(AssetReader, ScriptTypeIndexBecomesNegativeClass) {
   desc.objects = {{-3, Bytes(8)}, {114, Bytes(8)}, {-7, Bytes(8)}};
   Opened o;
   OpenBytes(testing::BuildAssetFile(desc), o);
-  EXPECT_EQ(o.session.TypeClassIds, (std::vector<int32_t>{-3, 114, -7}));
+  EXPECT_EQ(o.session.Asset.TypeClassIds, (std::vector<int32_t>{-3, 114, -7}));
   EXPECT_EQ(o.session.EntryClass(0), -3);
   EXPECT_EQ(o.session.EntryClass(1), 114);
   EXPECT_EQ(o.session.EntryClass(2), -7);
-  EXPECT_EQ(o.session.EntryName[1], "level0_00001.114");
+  EXPECT_EQ(o.session.EntryName(1), "level0_00001.114");
 }
 
 TEST(AssetReader, OggFileIsOneAudioClipEntry) {
-  Bytes ogg = {'O', 'g', 'g', 'S', 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  Bytes ogg = {'O', 'g', 'g', 'S', 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+               0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   Opened o;
   OpenBytes(ogg, o, "theme.ogg");
   const Session& s = o.session;
-  EXPECT_TRUE(s.RawSingleFile);
-  EXPECT_EQ(s.ObjectCount, 0u);
+  EXPECT_TRUE(s.Asset.RawSingleFile);
+  EXPECT_EQ(s.Asset.ObjectCount, 0u);
   ASSERT_EQ(s.EntryCount(), 1u);
-  EXPECT_EQ(s.Entries.Width(), 11);
-  EXPECT_EQ(s.TypeText[0], "AudioClip");
-  EXPECT_EQ(s.ShownKind, "OggS");
-  EXPECT_EQ(s.EntryName[0], "theme");
+  EXPECT_EQ(s.Entries.TypeText(0), "AudioClip");
+  EXPECT_EQ(s.Asset.ShownKind, "OggS");
+  EXPECT_EQ(s.EntryName(0), "theme");
   EXPECT_EQ(s.EntryOffset(0), 0u);
   EXPECT_EQ(s.EntrySize(0), ogg.size());
 }
@@ -180,8 +187,8 @@ TEST(AssetReader, RawKindsOfShortAndOtherFiles) {
   for (const Case& c : cases) {
     Opened o;
     OpenBytes(c.bytes, o, "blob.bin");
-    EXPECT_EQ(o.session.TypeText[0], c.type);
-    EXPECT_EQ(o.session.ShownKind, c.kind);
+    EXPECT_EQ(o.session.Entries.TypeText(0), c.type);
+    EXPECT_EQ(o.session.Asset.ShownKind, c.kind);
     EXPECT_EQ(o.session.EntrySize(0), c.bytes.size());
   }
 }
@@ -198,9 +205,9 @@ TEST(AssetReader, NoFirstRecordFallsBackToTheTypeTrees) {
     Opened o;
     OpenBytes(file, o);
     EXPECT_TRUE(o.frontend.messages.empty());
-    EXPECT_EQ(o.session.ObjectCount, 5u);
+    EXPECT_EQ(o.session.Asset.ObjectCount, 5u);
     EXPECT_EQ(o.session.EntryClass(2), -3);
-    EXPECT_EQ(o.session.EntryName[1], "Hero.tex");
+    EXPECT_EQ(o.session.EntryName(1), "Hero.tex");
   }
   // With the trees damaged as well there is no table to read: the list stays empty.
   // Header 20, "5.2.1f1" 8, platform 4, flag 1, count 4, class id 4, hash 16: the node count.
@@ -209,7 +216,7 @@ TEST(AssetReader, NoFirstRecordFallsBackToTheTypeTrees) {
   Opened o;
   OpenBytes(file, o);
   EXPECT_EQ(o.frontend.messages, std::vector<std::string>{"Error: Not find offsets."});
-  EXPECT_EQ(o.session.ObjectCount, 0u);
+  EXPECT_EQ(o.session.Asset.ObjectCount, 0u);
   EXPECT_EQ(o.session.EntryCount(), 0u);
 }
 
@@ -224,7 +231,6 @@ TEST(AssetReader, TruncationSweepNeverCrashes) {
         std::string path = dir.File("cut");
         testing::WriteFileBytes(path, cut);
         Session s;
-        s.Options.ConsoleMode = true;
         RecordingFrontend fe;
         try {
           OpenArchive(s, fe, path);

@@ -51,10 +51,10 @@ struct Extracted {
 void Extract(Extracted& x, const Bytes& archive) {
   std::string path = x.dir.File("pack.unity3d");
   testing::WriteFileBytes(path, archive);
-  OpenContainer(x.session, x.frontend, path);
+  OpenContainer(x.session.Archive, x.frontend, path);
   x.folder = x.dir.File("out/Bundle/");
-  x.written = ExtractBundleFiles(x.session, x.frontend, x.folder);
-  CleanupTemporaryFiles(x.session);
+  x.written = ExtractBundleFiles(x.session.Archive, x.frontend, x.folder);
+  CloseArchive(x.session);
 }
 
 void ExpectContents(const Extracted& x, const std::vector<BundleEntry>& files) {
@@ -133,9 +133,7 @@ TEST(BundleExtract, PlainAssetFileWritesNothing) {
 
 TEST(BundleCommand, IndexOptionIsParsedFromTheThirdArgumentOn) {
   auto index = [](std::vector<std::string> args) {
-    Session s;
-    ParseCommandLine(args, s);
-    return s.Options.SelectedFileIndex;
+    return ParseCommandLine(args).open.SelectedFileIndex;
   };
   EXPECT_EQ(index({"export", "a.unity3d"}), 0);
   EXPECT_EQ(index({"export", "a.unity3d", "-t", "tex", "-I", "12"}), 12);

@@ -11,6 +11,7 @@
 #include "core/session.h"
 #include "formats/archive_open.h"
 #include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "support/bundle_builder.h"
 #include "support/test_env.h"
 
@@ -63,8 +64,7 @@ void Open(Opened& o, const Bytes& bundle, int index = 0,
           const std::string& name = "bundle.unity3d") {
   o.path = o.dir.File(name);
   testing::WriteFileBytes(o.path, bundle);
-  o.session.Options.ConsoleMode = true;
-  OpenArchive(o.session, o.frontend, o.path, index);
+  OpenArchive(o.session, o.frontend, o.path, testing::Pick(index));
 }
 
 // Only the bundle itself is left in the folder: no ".TEMP", no half-written file.
@@ -74,23 +74,25 @@ void ExpectOnlyBundleLeft(const Opened& o) {
 
 void ExpectOpenedFirstFile(const Opened& o, const BuiltBundle& built) {
   const Session& s = o.session;
-  ASSERT_EQ(s.ContainedFiles.size(), 3u);
-  EXPECT_EQ(s.ContainedFiles[0].Name, "/CAB-0123/CAB-0123");
-  EXPECT_EQ(s.ContainedFiles[0].StoredName, "archive:/CAB-0123/CAB-0123");
-  EXPECT_EQ(s.AssetBaseName, "CAB-0123");
-  EXPECT_EQ(s.ArchiveFolderName, "bundle/CAB-0123");
-  EXPECT_EQ(s.AssetBase, built.data_start + built.offsets[0]);
-  EXPECT_EQ(s.ObjectCount, 5u);
+  ASSERT_EQ(s.Archive.Bundle.ContainedFiles.size(), 3u);
+  EXPECT_EQ(s.Archive.Bundle.ContainedFiles[0].Name, "/CAB-0123/CAB-0123");
+  EXPECT_EQ(s.Archive.Bundle.ContainedFiles[0].StoredName, "archive:/CAB-0123/CAB-0123");
+  EXPECT_EQ(s.Archive.AssetBaseName, "CAB-0123");
+  EXPECT_EQ(s.Archive.ArchiveFolderName, "bundle/CAB-0123");
+  EXPECT_EQ(s.Archive.AssetBase, built.data_start + built.offsets[0]);
+  EXPECT_EQ(s.Asset.ObjectCount, 5u);
   EXPECT_EQ(o.frontend.chooser.size(), 3u);
   EXPECT_EQ(o.frontend.chooser_selected, 0);
   if (built.unpacked.empty()) {
-    EXPECT_EQ(s.ArchivePath, o.path);
+    EXPECT_EQ(s.Archive.ArchivePath, o.path);
     EXPECT_FALSE(FileExists(o.path + ".TEMP"));
   } else {
-    EXPECT_EQ(s.ArchivePath, o.path + ".TEMP");
-    EXPECT_TRUE(s.TempCreated);
+    EXPECT_EQ(s.Archive.ArchivePath, o.path + ".TEMP");
+    EXPECT_EQ(s.Archive.WorkingPath, o.path + ".TEMP");
     EXPECT_EQ(testing::ReadFileBytes(o.path + ".TEMP"), built.unpacked);
-    EXPECT_EQ(s.BlockDataStart == 0 ? s.V3HeaderSize : s.BlockDataStart, built.data_start);
+    EXPECT_EQ(s.Archive.Bundle.BlockDataStart == 0 ? s.Archive.Bundle.V3.HeaderSize
+                                                   : s.Archive.Bundle.BlockDataStart,
+              built.data_start);
   }
   EXPECT_FALSE(FileExists(o.path + ".TEMP.part"));
 }
@@ -122,13 +124,14 @@ TEST_P(Version3, OpensAndUnpacksExactly) {
   Opened o;
   Open(o, built.bytes);
   ExpectOpenedFirstFile(o, built);
-  EXPECT_EQ(o.session.BundleVersion, 3u);
-  EXPECT_EQ(o.session.V3Levels.size(), static_cast<size_t>(c.levels));
+  EXPECT_EQ(o.session.Archive.Bundle.BundleVersion, 3u);
+  EXPECT_EQ(o.session.Archive.Bundle.V3.Levels.size(), static_cast<size_t>(c.levels));
   if (!built.unpacked.empty()) {
-    EXPECT_EQ(o.session.V3FileSize, built.unpacked.size());
-    EXPECT_EQ(o.session.V3Levels.back().CompressedSize, o.session.V3Levels.back().UncompressedSize);
+    EXPECT_EQ(o.session.Archive.Bundle.V3.FileSize, built.unpacked.size());
+    EXPECT_EQ(o.session.Archive.Bundle.V3.Levels.back().CompressedSize,
+              o.session.Archive.Bundle.V3.Levels.back().UncompressedSize);
   }
-  CleanupTemporaryFiles(o.session);
+  CloseArchive(o.session);
   ExpectOnlyBundleLeft(o);
 }
 
@@ -183,19 +186,21 @@ TEST_P(Version6, OpensAndUnpacksExactly) {
   Open(o, built.bytes);
   ExpectOpenedFirstFile(o, built);
   const Session& s = o.session;
-  EXPECT_EQ(s.BundleVersion, 6u);
-  EXPECT_EQ(s.BlockDataStart, built.data_start);
+  EXPECT_EQ(s.Archive.Bundle.BundleVersion, 6u);
+  EXPECT_EQ(s.Archive.Bundle.BlockDataStart, built.data_start);
   if (!built.unpacked.empty()) {
     // The session describes the working file: one block whose flags are the archive's.
-    ASSERT_EQ(s.V6Blocks.size(), 1u);
-    EXPECT_EQ(s.V6Blocks[0].UncompressedSize, s.V6Blocks[0].CompressedSize);
-    EXPECT_EQ(s.V6Blocks[0].Flags, c.block_flags >= 0 ? c.block_flags : CodecFlags(c.codec));
-    EXPECT_EQ(s.V6CompressedInfoSize, s.V6UncompressedInfoSize);
-    EXPECT_EQ(s.V6TotalSize, built.unpacked.size());
+    ASSERT_EQ(s.Archive.Bundle.V6.Blocks.size(), 1u);
+    EXPECT_EQ(s.Archive.Bundle.V6.Blocks[0].UncompressedSize,
+              s.Archive.Bundle.V6.Blocks[0].CompressedSize);
+    EXPECT_EQ(s.Archive.Bundle.V6.Blocks[0].Flags,
+              c.block_flags >= 0 ? c.block_flags : CodecFlags(c.codec));
+    EXPECT_EQ(s.Archive.Bundle.V6.CompressedInfoSize, s.Archive.Bundle.V6.UncompressedInfoSize);
+    EXPECT_EQ(s.Archive.Bundle.V6.TotalSize, built.unpacked.size());
   }
   // The session keeps the archive's info form, except info at the end, which is gone.
-  EXPECT_EQ(s.V6Flags[3], (c.flags & 0xFF) == 0xC0 ? 0x40 : c.flags & 0xFF);
-  CleanupTemporaryFiles(o.session);
+  EXPECT_EQ(s.Archive.Bundle.V6.Flags[3], (c.flags & 0xFF) == 0xC0 ? 0x40 : c.flags & 0xFF);
+  CloseArchive(o.session);
   ExpectOnlyBundleLeft(o);
 }
 
@@ -230,20 +235,21 @@ TEST(Bundle, UnpackedFileOpensAgainWithoutUnpacking) {
   // Opening the ".TEMP" file itself reads it in place and does not own it.
   Session again;
   RecordingFrontend fe;
-  OpenArchive(again, fe, o.path + ".TEMP", 2);
-  EXPECT_EQ(again.ArchivePath, o.path + ".TEMP");
-  EXPECT_FALSE(again.TempCreated);
+  OpenArchive(again, fe, o.path + ".TEMP", testing::Pick(2));
+  EXPECT_EQ(again.Archive.ArchivePath, o.path + ".TEMP");
+  EXPECT_TRUE(again.Archive.WorkingPath.empty());
+  EXPECT_EQ(again.Archive.WorkingFile, nullptr);
   EXPECT_FALSE(FileExists(o.path + ".TEMP.TEMP"));
-  EXPECT_EQ(again.AssetBase, built.data_start + built.offsets[2]);
-  EXPECT_EQ(again.ObjectCount, 2u);
-  CleanupTemporaryFiles(again);
+  EXPECT_EQ(again.Archive.AssetBase, built.data_start + built.offsets[2]);
+  EXPECT_EQ(again.Asset.ObjectCount, 2u);
+  CloseArchive(again);
   EXPECT_TRUE(FileExists(o.path + ".TEMP"));
   // The chooser reopens the working file with another contained file.
   ReopenWithSelection(o.session, o.frontend, 2);
-  EXPECT_EQ(o.session.ArchiveFolderName, "bundle/CAB-0456");
-  EXPECT_EQ(o.session.ObjectCount, 2u);
+  EXPECT_EQ(o.session.Archive.ArchiveFolderName, "bundle/CAB-0456");
+  EXPECT_EQ(o.session.Asset.ObjectCount, 2u);
   EXPECT_EQ(testing::ReadFileBytes(o.path + ".TEMP"), built.unpacked);
-  CleanupTemporaryFiles(o.session);
+  CloseArchive(o.session);
   ExpectOnlyBundleLeft(o);
 }
 
@@ -254,16 +260,17 @@ TEST(Bundle, SelectedIndexChoosesTheContainedFile) {
   BuiltBundle built = testing::BuildBundleV3(desc);
   Opened o;
   Open(o, built.bytes, 2);
-  EXPECT_EQ(o.session.AssetBaseName, "CAB-0456");
-  EXPECT_EQ(o.session.ObjectCount, 2u);
+  EXPECT_EQ(o.session.Archive.AssetBaseName, "CAB-0456");
+  EXPECT_EQ(o.session.Asset.ObjectCount, 2u);
   EXPECT_EQ(o.frontend.chooser_selected, 2);
   // A file that is no asset file is shown as one raw entry.
   Opened dll;
   Open(dll, built.bytes, 1);
-  EXPECT_TRUE(dll.session.RawSingleFile);
-  EXPECT_EQ(dll.session.EntryName, std::vector<std::string>{"CAB-0123.resS"});
-  CleanupTemporaryFiles(o.session);
-  CleanupTemporaryFiles(dll.session);
+  EXPECT_TRUE(dll.session.Asset.RawSingleFile);
+  ASSERT_EQ(dll.session.EntryCount(), 1u);
+  EXPECT_EQ(dll.session.EntryName(0), "CAB-0123.resS");
+  CloseArchive(o.session);
+  CloseArchive(dll.session);
 }
 
 TEST(Bundle, NamesAreNormalised) {
@@ -282,19 +289,34 @@ TEST(Bundle, SplitPiecesAreJoinedThenUnpacked) {
   std::string base = dir.File("bundle.unity3d");
   int pieces = testing::WriteSplitPieces(base, built.bytes, (built.bytes.size() + 2) / 3);
   ASSERT_EQ(pieces, 3);
-  Session s;
-  RecordingFrontend fe;
-  OpenArchive(s, fe, base + ".split0");
-  EXPECT_EQ(s.SplitCount, 3);
-  EXPECT_EQ(testing::ReadFileBytes(base), built.bytes);
-  EXPECT_EQ(s.ArchivePath, base + ".TEMP");
-  EXPECT_EQ(s.ArchiveBaseName, "bundle");
-  EXPECT_EQ(testing::ReadFileBytes(base + ".TEMP"), built.unpacked);
-  EXPECT_EQ(s.ObjectCount, 5u);
-  CleanupTemporaryFiles(s);
-  EXPECT_EQ(testing::ListFiles(dir.Path()),
-            (std::vector<std::string>{"bundle.unity3d.split0", "bundle.unity3d.split1",
-                                      "bundle.unity3d.split2"}));
+  // A file the user keeps under the joined name is neither overwritten nor deleted.
+  const Bytes own = {'m', 'i', 'n', 'e'};
+  for (bool user_file : {false, true}) {
+    if (user_file) testing::WriteFileBytes(base, own);
+    Session s;
+    RecordingFrontend fe;
+    OpenArchive(s, fe, base + ".split0");
+    EXPECT_EQ(s.Archive.SplitCount, 3);
+    EXPECT_NE(s.Archive.JoinedPath, base);
+    EXPECT_EQ(FolderOf(s.Archive.JoinedPath), dir.Path() + "/");
+    EXPECT_EQ(testing::ReadFileBytes(s.Archive.JoinedPath), built.bytes);
+    EXPECT_EQ(s.Archive.ArchivePath, s.Archive.JoinedPath + ".TEMP");
+    EXPECT_EQ(s.Archive.ArchiveBaseName, "bundle");
+    EXPECT_EQ(StreamFileName(s.Archive), "bundle.unity3d.TEMP");
+    EXPECT_EQ(testing::ReadFileBytes(s.Archive.ArchivePath), built.unpacked);
+    EXPECT_EQ(s.Asset.ObjectCount, 5u);
+    if (user_file) {
+      EXPECT_EQ(testing::ReadFileBytes(base), own);
+    }
+    CloseArchive(s);
+    std::vector<std::string> left = {"bundle.unity3d.split0", "bundle.unity3d.split1",
+                                     "bundle.unity3d.split2"};
+    if (user_file) left.insert(left.begin(), "bundle.unity3d");
+    EXPECT_EQ(testing::ListFiles(dir.Path()), left);
+    if (user_file) {
+      EXPECT_EQ(testing::ReadFileBytes(base), own);
+    }
+  }
 }
 
 // ---- Malformed bundles ----
@@ -423,7 +445,7 @@ TEST(BundleMalformed, TruncatedHeadersAndGarbage) {
     Opened o;
     try {
       Open(o, bad);
-      CleanupTemporaryFiles(o.session);
+      CloseArchive(o.session);
     } catch (const std::exception&) {
     }
     ExpectOnlyBundleLeft(o);

@@ -52,11 +52,12 @@ TEST(CorpusBundles, ExtractionWritesEveryContainedFile) {
     std::string path = CopyIn(tmp, row);
     Session s;
     testing::RecordingFrontend fe;
-    ASSERT_NO_THROW(OpenContainer(s, fe, path)) << row.relpath;
+    ASSERT_NO_THROW(OpenContainer(s.Archive, fe, path)) << row.relpath;
     std::string folder = tmp.File("out/");
-    ASSERT_EQ(ExtractBundleFiles(s, fe, folder), static_cast<int>(s.ContainedFiles.size()))
+    ASSERT_EQ(ExtractBundleFiles(s.Archive, fe, folder),
+              static_cast<int>(s.Archive.Bundle.ContainedFiles.size()))
         << row.relpath;
-    for (const ContainedFile& f : s.ContainedFiles) {
+    for (const ContainedFile& f : s.Archive.Bundle.ContainedFiles) {
       testing::Bytes bytes = testing::ReadFileBytes(folder + f.Name);
       EXPECT_EQ(bytes.size(), f.Size) << row.relpath << " " << f.Name;
       // An asset file states its own length in its header: a check that does not depend on the
@@ -67,7 +68,7 @@ TEST(CorpusBundles, ExtractionWritesEveryContainedFile) {
       EXPECT_EQ(Get32(bytes.data() + 4, ByteOrder::Big), bytes.size())
           << row.relpath << " " << f.Name;
     }
-    CleanupTemporaryFiles(s);
+    CloseArchive(s);
     EXPECT_FALSE(FileExists(path + ".TEMP"));
     ++bundles;
   }
@@ -83,21 +84,22 @@ TEST(CorpusBundles, EveryContainedAssetFileOpens) {
     std::string path = CopyIn(tmp, row);
     Session first;
     testing::RecordingFrontend fe;
-    ASSERT_NO_THROW(OpenArchive(first, fe, path, 0)) << row.relpath;
-    const size_t files = first.ContainedFiles.size();
-    CleanupTemporaryFiles(first);
+    ASSERT_NO_THROW(OpenArchive(first, fe, path, testing::Pick(0))) << row.relpath;
+    const size_t files = first.Archive.Bundle.ContainedFiles.size();
+    CloseArchive(first);
     long objects = 0;
     int assets = 0;
     for (size_t i = 0; i < files; ++i) {
       Session s;
       testing::RecordingFrontend f;
-      ASSERT_NO_THROW(OpenArchive(s, f, path, static_cast<int>(i))) << row.relpath << " -i " << i;
+      ASSERT_NO_THROW(OpenArchive(s, f, path, testing::Pick(static_cast<int>(i))))
+          << row.relpath << " -i " << i;
       EXPECT_TRUE(f.messages.empty()) << row.relpath << " -i " << i << ": " << f.messages.front();
-      if (!s.RawSingleFile) {
-        objects += s.ObjectCount;
+      if (!s.Asset.RawSingleFile) {
+        objects += s.Asset.ObjectCount;
         ++assets;
       }
-      CleanupTemporaryFiles(s);
+      CloseArchive(s);
     }
     EXPECT_GE(assets, 1) << row.relpath;
     EXPECT_EQ(objects, row.object_count) << row.relpath;

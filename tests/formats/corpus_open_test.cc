@@ -20,13 +20,13 @@ TEST(Corpus, PlainFilesOpenWithTheirObjectCount) {
     testing::TempDir tmp;
     const std::string path = testing::CorpusArchiveToOpen(row, tmp);
     Session s;
-    s.Options.ConsoleMode = true;
     testing::RecordingFrontend fe;
     ASSERT_NO_THROW(OpenArchive(s, fe, path)) << row.relpath;
-    EXPECT_EQ(static_cast<long>(s.ObjectCount), row.object_count) << row.relpath;
+    EXPECT_EQ(static_cast<long>(s.Asset.ObjectCount), row.object_count) << row.relpath;
     EXPECT_EQ(static_cast<long>(s.EntryCount()), row.object_count) << row.relpath;
-    EXPECT_TRUE(fe.messages.empty()) << row.relpath << ": " << (fe.messages.empty() ? "" : fe.messages[0]);
-    CleanupTemporaryFiles(s);
+    EXPECT_TRUE(fe.messages.empty())
+        << row.relpath << ": " << (fe.messages.empty() ? "" : fe.messages[0]);
+    CloseArchive(s);
     ++opened;
   }
   EXPECT_GE(opened, 20);

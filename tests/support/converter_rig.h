@@ -18,16 +18,13 @@ using ConverterFn = void (*)(const ConverterCall&, ConverterContext&);
 
 struct ConverterRig {
   Session session;
+  ExportRequest request;
   RecordingFrontend frontend;
   TempDir dir;
   std::string relative = "Unity_Assets_Files/demo/Textures/";
   std::string output_root;  // the -p folder; the archive's folder when empty
 
-  ConverterRig() {
-    session.Options.ConsoleMode = true;
-    session.Options.ConsoleOutput = true;
-    session.ArchivePath = dir.File("demo.assets");
-  }
+  ConverterRig() { session.Archive.ArchivePath = dir.File("demo.assets"); }
   std::string Base() const { return output_root.empty() ? dir.Path() + "/" : output_root; }
   std::string Out(const std::string& name) const { return Base() + relative + name; }
 
@@ -42,7 +39,7 @@ struct ConverterRig {
     reader.Seek(20);
     ConverterCall call{reader, static_cast<uint32_t>(payload.size()), big_endian, Base(), relative,
                        name};
-    ConverterContext ctx(session, frontend);
+    ConverterContext ctx(session, request, frontend);
     fn(call, ctx);
   }
 };

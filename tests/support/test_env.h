@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/frontend.h"
+#include "core/requests.h"
 
 namespace kestrix::testing {
 
@@ -40,18 +41,33 @@ bool IsHandledPlainFile(const CorpusRow& row);
 // copied into `tmp` first and the copy's ".split0" is returned.
 std::string CorpusArchiveToOpen(const CorpusRow& row, const TempDir& tmp);
 
-// Records what an operation shows the user.
+// Open options that choose contained file `index` of a bundle.
+inline OpenOptions Pick(int index) {
+  OpenOptions options;
+  options.SelectedFileIndex = index;
+  return options;
+}
+
+// Records what an operation shows the user, as the command line shows it (console lines, no
+// progress) or, with `window` set, as the window does (progress, notes as message boxes, no
+// console lines).
 class RecordingFrontend : public Frontend {
  public:
-  void ShowProgress(int percent) override { progress.push_back(percent); }
+  void Note(const std::string& text) override { (window ? messages : lines).push_back(text); }
+  void ShowProgress(int percent) override {
+    if (window) progress.push_back(percent);
+  }
   void MessageBox(const std::string& text) override { messages.push_back(text); }
   void ErrorBox(const std::string& text) override { errors.push_back(text); }
-  void ConsoleLine(const std::string& text) override { lines.push_back(text); }
+  void ConsoleLine(const std::string& text) override {
+    if (!window) lines.push_back(text);
+  }
   void EnableCommands(bool enabled) override { enables.push_back(enabled); }
   void FillChooser(const std::vector<std::string>& names, int selected) override {
     chooser = names;
     chooser_selected = selected;
   }
+  bool window = false;
   std::vector<int> progress;
   std::vector<std::string> messages, errors, lines;
   std::vector<bool> enables;
@@ -60,7 +76,7 @@ class RecordingFrontend : public Frontend {
 };
 
 struct RunResult {
-  int status = -1;   // exit status, or -1 for a signal
+  int status = -1;  // exit status, or -1 for a signal
   int signal = 0;
   std::string out, err;
 };

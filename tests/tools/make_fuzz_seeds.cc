@@ -236,8 +236,8 @@ void ArchiveSeeds(const std::string& path, int number) {
   kestrix::Session s;
   RecordingFrontend frontend;
   try {
-    kestrix::OpenArchive(s, frontend, path, 0);
-    kestrix::FileSource source(s.ArchivePath);
+    kestrix::OpenArchive(s, frontend, path);
+    kestrix::FileSource source(s.Archive.ArchivePath);
     int textures = 0, clips = 0, meshes = 0;
     for (size_t i = 0; i < s.EntryCount(); ++i) {
       const int32_t cls = s.EntryClass(i);
@@ -254,19 +254,20 @@ void ArchiveSeeds(const std::string& path, int number) {
       source.ReadAt(at, payload.data(), size);
       const std::string name = std::to_string(number) + "_" + std::to_string(i);
       if (cls == 43) {
-        const int32_t v = s.MajorVersion <= 3 ? 3 : s.MajorVersion == 4 ? 4 : 5;
+        const int32_t v = s.Asset.MajorVersion <= 3 ? 3 : s.Asset.MajorVersion == 4 ? 4 : 5;
         Bytes seed{static_cast<uint8_t>(v - 3)};
         seed.insert(seed.end(), payload.begin(), payload.end());
         Seed("fuzz_mesh", name, seed);
       } else {
-        Seed(cls == 83 ? "fuzz_audio" : "fuzz_texture", name, Framed(s.BigEndian ? 1 : 0, payload));
+        Seed(cls == 83 ? "fuzz_audio" : "fuzz_texture", name,
+             Framed(s.Asset.BigEndian ? 1 : 0, payload));
       }
       ++*taken;
     }
   } catch (const std::exception&) {
     // Archives this program cannot open give no payloads; the whole-open target still has them.
   }
-  kestrix::CleanupTemporaryFiles(s);
+  kestrix::CloseArchive(s);
 }
 
 }  // namespace

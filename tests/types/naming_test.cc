@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/list_row.h"
 #include "core/session.h"
 #include "formats/asset_reader.h"
 #include "platform/byte_source.h"
@@ -27,15 +28,12 @@ void Name(const AssetSpec& desc, Named& n, const std::string& base = "level0",
           bool font_container = false, size_t cut = 0) {
   n.file = BuildAssetFile(desc);
   n.file.resize(n.file.size() - cut);
-  n.s.Options.ConsoleMode = true;
-  n.s.Options.FontContainer = font_container;
-  n.s.AssetBaseName = base;
+  n.s.Archive.AssetBaseName = base;
   MemorySource source(n.file);
   Reader reader(source);
-  ReadAssetFile(n.s, n.fe, reader);
+  ReadAssetFile(n.s.Asset, n.s.Archive, n.fe, reader);
+  NamingPass(n.s, n.fe, source, font_container);
 }
-
-int32_t Column(const Session& s, size_t i, int column) { return s.Entries.Row(i)[column]; }
 
 // The bytes the session says are entry i's payload.
 Bytes Payload(const Named& n, size_t i) {
@@ -56,19 +54,16 @@ TEST(Naming, DuplicatesIgnoreCaseAndNumberByIndex) {
   Named n;
   Name(desc, n);
   const Session& s = n.s;
-  EXPECT_EQ(s.EntryName[0], "zeta.mat");
-  EXPECT_EQ(s.EntryName[1], "WOOD.mat");
-  EXPECT_EQ(s.EntryName[2], "Wood_00001.mat");
-  EXPECT_EQ(s.EntryName[3], "alpha.mat");
-  EXPECT_EQ(s.EntryName[4], "wood_00002.mat");
-  EXPECT_EQ(s.EntryName[5], "map.old.txt");
-  EXPECT_EQ(s.EntryName[6], "map.old_00001.txt");
-  EXPECT_EQ(s.EntryName[7], "wOOd_00003.mat");
-  EXPECT_EQ(Column(s, 7, s.Columns.DuplicateNumberColumn()), 3);
-  EXPECT_EQ(Column(s, 0, s.Columns.DuplicateNumberColumn()), 0);
-  // Ordinals count per class in table order.
-  EXPECT_EQ(Column(s, 7, s.Columns.ClassOrdinalColumn()), 6);
-  EXPECT_EQ(Column(s, 6, s.Columns.ClassOrdinalColumn()), 2);
+  EXPECT_EQ(s.EntryName(0), "zeta.mat");
+  EXPECT_EQ(s.EntryName(1), "WOOD.mat");
+  EXPECT_EQ(s.EntryName(2), "Wood_00001.mat");
+  EXPECT_EQ(s.EntryName(3), "alpha.mat");
+  EXPECT_EQ(s.EntryName(4), "wood_00002.mat");
+  EXPECT_EQ(s.EntryName(5), "map.old.txt");
+  EXPECT_EQ(s.EntryName(6), "map.old_00001.txt");
+  EXPECT_EQ(s.EntryName(7), "wOOd_00003.mat");
+  EXPECT_EQ(s.Entries.DuplicateNumber(7), 3u);
+  EXPECT_EQ(s.Entries.DuplicateNumber(0), 0u);
 }
 
 // Names from a small alphabet, so that many collide but for case; letters at the edges of the
@@ -101,7 +96,7 @@ TEST(Naming, DuplicateNumbersMatchAPlainPairwiseCount) {
     for (size_t j = 0; j < i; ++j) earlier += fold(raw[j]) == fold(raw[i]);
     const std::string expected =
         earlier == 0 ? raw[i] + ".mat" : raw[i] + "_" + OrdinalText(earlier) + ".mat";
-    ASSERT_EQ(n.s.EntryName[i], expected) << i;
+    ASSERT_EQ(n.s.EntryName(i), expected) << i;
   }
 }
 
@@ -113,10 +108,10 @@ TEST(Naming, CleaningAndNamesOfRemovedCharactersOnly) {
   desc.objects.push_back({28, TextureObject(std::string("t\tab\x1fle\0", 9), 10)});
   Named n;
   Name(desc, n);
-  EXPECT_EQ(n.s.EntryName[0], "abc.tex");
-  EXPECT_EQ(n.s.EntryName[1], ".tex");
-  EXPECT_EQ(n.s.EntryName[2], "_00001.tex");  // the duplicate rule applies to ".tex" too
-  EXPECT_EQ(n.s.EntryName[3], "table.tex");
+  EXPECT_EQ(n.s.EntryName(0), "abc.tex");
+  EXPECT_EQ(n.s.EntryName(1), ".tex");
+  EXPECT_EQ(n.s.EntryName(2), "_00001.tex");  // the duplicate rule applies to ".tex" too
+  EXPECT_EQ(n.s.EntryName(3), "table.tex");
   EXPECT_EQ(CleanName(std::string("x\0y", 3)), "xy");
 }
 
@@ -133,16 +128,16 @@ TEST(Naming, GeneratedNamesStayOutOfTheDuplicateCheck) {
   Named n;
   Name(desc, n, "sharedassets0");
   const Session& s = n.s;
-  EXPECT_EQ(s.EntryName[0], "sharedassets0_00001.114");
-  EXPECT_EQ(s.EntryName[11], "sharedassets0_00001.mesh");
-  EXPECT_EQ(s.EntryName[12], "sharedassets0_00002.mesh");
-  EXPECT_EQ(s.EntryName[13], "sharedassets0_00012.114");
-  EXPECT_EQ(s.EntryName[14], "sharedassets0_00001.-7");
-  EXPECT_EQ(s.EntryName[15], "sharedassets0_00001.mat");
-  EXPECT_EQ(Column(s, 15, s.Columns.NameFieldSizeColumn()), 0);
+  EXPECT_EQ(s.EntryName(0), "sharedassets0_00001.114");
+  EXPECT_EQ(s.EntryName(11), "sharedassets0_00001.mesh");
+  EXPECT_EQ(s.EntryName(12), "sharedassets0_00002.mesh");
+  EXPECT_EQ(s.EntryName(13), "sharedassets0_00012.114");
+  EXPECT_EQ(s.EntryName(14), "sharedassets0_00001.-7");
+  EXPECT_EQ(s.EntryName(15), "sharedassets0_00001.mat");
+  EXPECT_EQ(s.Entries[15].NameFieldSize, 0);
   EXPECT_EQ(s.PayloadSize(15), 44u);  // the whole object
-  EXPECT_EQ(Column(s, 11, s.Columns.NameFieldSizeColumn()), 4);
-  EXPECT_EQ(Column(s, 0, s.Columns.NameFieldSizeColumn()), 0);  // no data read
+  EXPECT_EQ(s.Entries[11].NameFieldSize, 4);
+  EXPECT_EQ(s.Entries[0].NameFieldSize, 0);  // no data read
   EXPECT_EQ(OrdinalText(123456), "123456");
 }
 
@@ -157,13 +152,13 @@ TEST(Naming, TexturesReadTheirFormatInEitherByteOrder) {
     Named n;
     Name(desc, n);
     const Session& s = n.s;
-    EXPECT_EQ(s.EntryName[0], "Hero.tex");
-    EXPECT_EQ(s.TypeText[0], "Texture2D id: 10 - DXT1");
-    EXPECT_EQ(s.TextureFormat[0], 10);
-    EXPECT_EQ(s.TypeText[1], "Cubemap id: 3 - RGB24");
-    EXPECT_EQ(s.EntryName[2], "Noise.ptex");
-    EXPECT_EQ(s.TextureFormat[2], 5);
-    EXPECT_EQ(s.TextureFormat[3], 0);
+    EXPECT_EQ(s.EntryName(0), "Hero.tex");
+    EXPECT_EQ(s.Entries.TypeText(0), "Texture2D id: 10 - DXT1");
+    EXPECT_EQ(s.Entries.TextureFormat(0), 10);
+    EXPECT_EQ(s.Entries.TypeText(1), "Cubemap id: 3 - RGB24");
+    EXPECT_EQ(s.EntryName(2), "Noise.ptex");
+    EXPECT_EQ(s.Entries.TextureFormat(2), 5);
+    EXPECT_EQ(s.Entries.TextureFormat(3), 0);
     EXPECT_EQ(s.PayloadSize(0), s.EntrySize(0) - 8);
   }
 }
@@ -178,15 +173,15 @@ TEST(Naming, NegativePlatformSkipsThePrefixAndTheTextureHeader) {
   Named n;
   Name(desc, n);
   const Session& s = n.s;
-  EXPECT_EQ(s.EntryName[0], "Hero.tex");
-  EXPECT_EQ(s.TextureFormat[0], 12);
-  EXPECT_EQ(Column(s, 0, s.Columns.PrefixSkipColumn()), 28);
-  EXPECT_EQ(Column(s, 0, s.Columns.PayloadSkipColumn()), 16);
+  EXPECT_EQ(s.EntryName(0), "Hero.tex");
+  EXPECT_EQ(s.Entries.TextureFormat(0), 12);
+  EXPECT_EQ(static_cast<int32_t>(s.Entries.PrefixSkip), 28);
+  EXPECT_EQ(static_cast<int32_t>(s.Entries[0].PayloadSkip), 16);
   EXPECT_EQ(s.HeaderSkip(0), 28u + 8u + 16u);
-  EXPECT_EQ(s.EntryName[1], "notes.txt");
+  EXPECT_EQ(s.EntryName(1), "notes.txt");
   Bytes text = Payload(n, 1);
   EXPECT_EQ(std::string(text.begin(), text.end()), "hello");
-  EXPECT_EQ(Column(s, 2, s.Columns.PrefixSkipColumn()), 28);
+  EXPECT_EQ(static_cast<int32_t>(s.Entries.PrefixSkip), 28);
 }
 
 TEST(Naming, TextsAndShadersBecomeXmlOnlyWithLowerCaseMarker) {
@@ -199,14 +194,14 @@ TEST(Naming, TextsAndShadersBecomeXmlOnlyWithLowerCaseMarker) {
   Named n;
   Name(desc, n);
   const Session& s = n.s;
-  EXPECT_EQ(s.EntryName[0], "a.xml");
-  EXPECT_EQ(s.EntryName[1], "b.txt");
-  EXPECT_EQ(s.EntryName[2], "c.xml");
-  EXPECT_EQ(s.EntryName[3], "d.txt");
+  EXPECT_EQ(s.EntryName(0), "a.xml");
+  EXPECT_EQ(s.EntryName(1), "b.txt");
+  EXPECT_EQ(s.EntryName(2), "c.xml");
+  EXPECT_EQ(s.EntryName(3), "d.txt");
   Bytes text = Payload(n, 0);
   EXPECT_EQ(std::string(text.begin(), text.end()), "<?xml version=\"1.0\"?><r/>");
   EXPECT_EQ(s.PayloadSize(4), 0u);
-  EXPECT_EQ(Column(s, 4, s.Columns.PayloadSkipColumn()), 4);
+  EXPECT_EQ(static_cast<int32_t>(s.Entries[4].PayloadSkip), 4);
 }
 
 TEST(Naming, FontLayoutsAndFontContainer) {
@@ -225,21 +220,20 @@ TEST(Naming, FontLayoutsAndFontContainer) {
       const Session& s = n.s;
       if (container) {
         for (size_t i = 0; i < 3; ++i) {
-          EXPECT_EQ(s.EntryName[i].substr(s.EntryName[i].size() - 4), ".fnt");
+          EXPECT_EQ(s.EntryName(i).substr(s.EntryName(i).size() - 4), ".fnt");
           EXPECT_FALSE(s.HasEmbeddedPayload(i));
-          EXPECT_EQ(s.HeaderSkip(i),
-                    static_cast<uint32_t>(Column(s, i, s.Columns.NameFieldSizeColumn())));
+          EXPECT_EQ(s.HeaderSkip(i), static_cast<uint32_t>(s.Entries[i].NameFieldSize));
           EXPECT_EQ(s.PayloadSize(i), s.EntrySize(i) - s.HeaderSkip(i)) << i;  // all after the name
         }
         continue;
       }
-      EXPECT_EQ(s.EntryName[0], "Marker.ttf");
+      EXPECT_EQ(s.EntryName(0), "Marker.ttf");
       EXPECT_EQ(Payload(n, 0), FakeTrueTypeFont()) << big;
-      EXPECT_EQ(s.EntryName[1], "Table.ttf");
+      EXPECT_EQ(s.EntryName(1), "Table.ttf");
       EXPECT_EQ(Payload(n, 1), FakeTrueTypeFont()) << big;
-      EXPECT_EQ(Column(s, 1, s.Columns.PayloadSkipColumn()), 56 + 8 * 3 + 4);
-      EXPECT_EQ(s.EntryName[2], "Bare.font_raw");
-      EXPECT_EQ(Column(s, 2, s.Columns.PayloadSkipColumn()), 0);
+      EXPECT_EQ(static_cast<int32_t>(s.Entries[1].PayloadSkip), 56 + 8 * 3 + 4);
+      EXPECT_EQ(s.EntryName(2), "Bare.font_raw");
+      EXPECT_EQ(static_cast<int32_t>(s.Entries[2].PayloadSkip), 0);
       EXPECT_EQ(s.PayloadSize(2), 16u);
     }
   }
@@ -255,8 +249,8 @@ TEST(Naming, MoviesWithOggAt16Or20) {
   const Session& s = n.s;
   EXPECT_EQ(Payload(n, 0), FakeOggStream());
   EXPECT_EQ(Payload(n, 1), FakeOggStream());
-  EXPECT_EQ(Column(s, 1, s.Columns.PayloadSkipColumn()), 20);
-  EXPECT_EQ(s.EntryName[2], "plain.ogm");
+  EXPECT_EQ(static_cast<int32_t>(s.Entries[1].PayloadSkip), 20);
+  EXPECT_EQ(s.EntryName(2), "plain.ogm");
   EXPECT_FALSE(s.HasEmbeddedPayload(2));
   EXPECT_EQ(s.PayloadSize(2), s.EntrySize(2) - 12);
 }
@@ -280,30 +274,27 @@ TEST(Naming, DamagedObjectsStillGetNamesWithoutReadsOutsideThem) {
   Named n;
   Name(desc, n, "level0", false, 8);
   const Session& s = n.s;
-  EXPECT_EQ(s.EntryName[0], "level0_00001.mat");
-  EXPECT_EQ(Column(s, 0, s.Columns.NameFieldSizeColumn()), 0);
-  EXPECT_EQ(s.EntryName[1], "neighbour.mat");
-  EXPECT_EQ(s.EntryName[2], "x.mat");
-  EXPECT_EQ(s.EntryName[3], "level0_00004.mat");
-  EXPECT_EQ(s.EntryName[4], "Cut.font_raw");
+  EXPECT_EQ(s.EntryName(0), "level0_00001.mat");
+  EXPECT_EQ(s.Entries[0].NameFieldSize, 0);
+  EXPECT_EQ(s.EntryName(1), "neighbour.mat");
+  EXPECT_EQ(s.EntryName(2), "x.mat");
+  EXPECT_EQ(s.EntryName(3), "level0_00004.mat");
+  EXPECT_EQ(s.EntryName(4), "Cut.font_raw");
   EXPECT_TRUE(n.fe.messages.empty());
 }
 
-TEST(Naming, WindowModeMovesProgressAndFillsListRows) {
+TEST(Naming, WindowModeMovesProgressAndListRowsFollowTheEntries) {
   AssetSpec desc;
   for (int i = 0; i < 3; ++i) desc.objects.push_back({21, NamedObject("m", Bytes(4, 0))});
   Named n;
-  n.s.Options.ConsoleMode = false;
-  n.file = BuildAssetFile(desc);
-  n.s.AssetBaseName = "x";
-  MemorySource source(n.file);
-  Reader reader(source);
-  ReadAssetFile(n.s, n.fe, reader);
+  n.fe.window = true;
+  Name(desc, n, "x");
   EXPECT_EQ(n.fe.progress, (std::vector<int>{33, 66, 100}));
-  ASSERT_EQ(n.s.ListRows.size(), 3u);
-  EXPECT_EQ(n.s.ListRows[2].Number, 3);
-  EXPECT_EQ(n.s.ListRows[2].Name, "m_00002.mat");
-  EXPECT_EQ(n.s.ListRows[2].TypeSuffix, " (Material)");
+  const std::vector<ListRow> rows = BuildListRows(n.s);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2].Number, 3);
+  EXPECT_EQ(rows[2].Name, "m_00002.mat");
+  EXPECT_EQ(rows[2].TypeSuffix, " (Material)");
 }
 
 }  // namespace

@@ -22,10 +22,10 @@ bool PlainFormat(const testing::CorpusRow& row) {
   return format >= 9 && format <= 17;
 }
 
-bool SortedBy(const Session& s, int column) {
-  for (size_t r = 1; r < s.ListRows.size(); ++r) {
-    const ListRow& a = s.ListRows[r - 1];
-    const ListRow& b = s.ListRows[r];
+bool SortedBy(const std::vector<ListRow>& rows, int column) {
+  for (size_t r = 1; r < rows.size(); ++r) {
+    const ListRow& a = rows[r - 1];
+    const ListRow& b = rows[r];
     switch (column) {
       case kColumnType:
         if (static_cast<uint32_t>(a.ClassId) > static_cast<uint32_t>(b.ClassId)) return false;
@@ -71,11 +71,13 @@ TEST(CorpusWindow, ArchivesListAndSortInTheWindow) {
     }
     ASSERT_TRUE(errors.empty()) << rel << ": " << errors.front();
     EXPECT_EQ(form.model().rowCount(), row.object_count) << rel;
-    EXPECT_EQ(form.Label4->text().toStdString(), "Files: " + std::to_string(row.object_count)) << rel;
+    EXPECT_EQ(form.Label4->text().toStdString(), "Files: " + std::to_string(row.object_count))
+        << rel;
     EXPECT_EQ(form.Button2->isEnabled(), row.object_count > 0) << rel;
     for (int column : {kColumnName, kColumnType, kColumnSize, kColumnOffset, kColumnNumber}) {
       form.ListView1ColumnClick(column);
-      EXPECT_TRUE(column == kColumnName || SortedBy(form.session(), column)) << rel << " " << column;
+      EXPECT_TRUE(column == kColumnName || SortedBy(form.model().Rows(), column))
+          << rel << " " << column;
     }
     ++listed;
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/list_row.h"
 #include "core/session.h"
 
 namespace kestrix {
@@ -38,24 +39,24 @@ TEST(QuickSortKeys, SortsRandomAndRepetitiveKeys) {
 }
 
 TEST(SortListRows, NamesFoldOnlyAsciiLettersAndCompareLongNamesWhole) {
-  Session s;
-  const std::vector<std::string> names = {"b",         "A",         "_x",       "a",
-                                          "prefix_12b", "PREFIX_12a", "prefix_1", "Я.txt",
-                                          "prefix_12",  "z"};
+  const Session s;
+  std::vector<ListRow> rows;
+  const std::vector<std::string> names = {
+      "b", "A", "_x", "a", "prefix_12b", "PREFIX_12a", "prefix_1", "Я.txt", "prefix_12", "z"};
   for (size_t i = 0; i < names.size(); ++i) {
     ListRow row;
     row.Number = static_cast<int32_t>(i + 1);
     row.Name = names[i];
-    s.ListRows.push_back(row);
+    rows.push_back(row);
   }
-  SortListRows(s, kColumnName);
-  ASSERT_EQ(s.ListRows.size(), names.size());
-  for (size_t r = 1; r < s.ListRows.size(); ++r)
-    EXPECT_LE(Folded(s.ListRows[r - 1].Name), Folded(s.ListRows[r].Name)) << r;
-  EXPECT_EQ(s.ListRows.front().Name, "_x");  // "_" sorts before the folded letters
-  EXPECT_EQ(s.ListRows.back().Name, "Я.txt");
+  SortListRows(rows, s, kColumnName);
+  ASSERT_EQ(rows.size(), names.size());
+  for (size_t r = 1; r < rows.size(); ++r)
+    EXPECT_LE(Folded(rows[r - 1].Name), Folded(rows[r].Name)) << r;
+  EXPECT_EQ(rows.front().Name, "_x");  // "_" sorts before the folded letters
+  EXPECT_EQ(rows.back().Name, "Я.txt");
   // Each row still carries its own entry number.
-  for (const ListRow& row : s.ListRows) EXPECT_EQ(names[static_cast<size_t>(row.Number - 1)], row.Name);
+  for (const ListRow& row : rows) EXPECT_EQ(names[static_cast<size_t>(row.Number - 1)], row.Name);
 }
 
 }  // namespace

@@ -39,8 +39,8 @@ namespace kestrix {
 namespace {
 
 using testing::AssetSpec;
-using testing::ByteWriter;
 using testing::Bytes;
+using testing::ByteWriter;
 using testing::NamedObject;
 using testing::TempDir;
 
@@ -85,7 +85,7 @@ std::string WriteRichArchive(const TempDir& dir) {
   Session probe;
   testing::RecordingFrontend quiet;
   OpenArchive(probe, quiet, path);
-  desc.record_overrides.push_back({9, probe.EntryOffset(9), 0x90000000u});
+  desc.record_overrides.push_back({9, static_cast<uint32_t>(probe.EntryOffset(9)), 0x90000000u});
   testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
   return path;
 }
@@ -108,7 +108,7 @@ class WindowTest : public ::testing::Test {
   std::string Cell(int row, int column) {
     return S(form().model().data(form().model().index(row, column), Qt::DisplayRole).toString());
   }
-  const ListRow& Row(int r) { return form().session().ListRows.at(static_cast<size_t>(r)); }
+  const ListRow& Row(int r) { return form().model().Rows().at(static_cast<size_t>(r)); }
   void ClickHeader(int column) {
     QHeaderView* header = form().ListView1->horizontalHeader();
     const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
@@ -142,8 +142,7 @@ TEST_F(WindowTest, OpensTheDemoArchiveWithItsLabels) {
   EXPECT_TRUE(errors_.empty());
   EXPECT_EQ(Rows(), 20);
   EXPECT_EQ(S(form().Label1->text()), "Archive: ");
-  EXPECT_EQ(S(form().Label2->text()),
-            "Size: " + std::to_string(std::filesystem::file_size(path)));
+  EXPECT_EQ(S(form().Label2->text()), "Size: " + std::to_string(std::filesystem::file_size(path)));
   EXPECT_EQ(S(form().Label3->text()), "Version: 5.6.3f1 id: 17 " + PlatformName(5));
   EXPECT_EQ(S(form().Label4->text()), "Files: 20");
   EXPECT_EQ(S(form().windowTitle()), std::string("Kestrix ") + KESTRIX_VERSION + " - demo.assets");
@@ -166,7 +165,8 @@ TEST_F(WindowTest, ControlCharactersOfTheEngineVersionShowAsBars) {
   const std::string path = dir_.File("odd.assets");
   testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
   form().OpenPath(path);
-  EXPECT_EQ(form().session().UnityVersion, "5.6|x|");
+  // The label shows bars; the model keeps the text as the file has it.
+  EXPECT_EQ(form().session().Asset.UnityVersion, "5.6\x01x\x1f");
   EXPECT_EQ(S(form().Label3->text()), "Version: 5.6|x| id: 17 " + PlatformName(5));
 }
 
@@ -219,9 +219,6 @@ TEST_F(WindowTest, ExportSelectedWritesTheSelectedRowsInRowOrder) {
             (std::vector<std::string>{"Zeta.mat", "delta.mat", "readme.txt"}));
   EXPECT_EQ(testing::ReadFileBytes(dir_.File("Unity_Assets_Files/rich/readme.txt")),
             Bytes({'p', 'l', 'a', 'i', 'n', ' ', 'w', 'o', 'r', 'd', 's'}));
-  // The run's switches do not outlive it.
-  const ExportSwitches& sw = form().session().Switches;
-  EXPECT_FALSE(sw.ExportRawTextures || sw.ExportRawAudio || sw.ExportRawMeshes || sw.ExportSource);
   EXPECT_TRUE(form().Button2->isEnabled());
   EXPECT_TRUE(form().Timer1->isActive());
 
@@ -387,7 +384,6 @@ TEST_F(WindowTest, ButtonStatesWhileOpeningAndExporting) {
   EXPECT_FALSE(seen.any_enabled);
   EXPECT_FALSE(seen.closed);
   EXPECT_TRUE(form().Button2->isEnabled());
-  EXPECT_FALSE(form().session().Switches.ExportSource);
   QObject::disconnect(connection);
   // The object past 2 GiB cannot be exported, and the texture whose data is no picture cannot be
   // converted (its raw copy is still written); the others are exported.
@@ -445,11 +441,14 @@ TEST_F(WindowTest, DroppedFileOpensAndClosingDeletesTheJoinedFile) {
   QCoreApplication::sendEvent(&form(), &drop);
   for (int i = 0; i < 200 && Rows() != 10; ++i) QTest::qWait(10);
   ASSERT_EQ(Rows(), 10);
-  EXPECT_TRUE(std::filesystem::exists(dir_.File("level0")));
-  EXPECT_EQ(S(form().windowTitle()), std::string("Kestrix ") + KESTRIX_VERSION + " - level0.split0");
+  const std::string joined = form().session().Archive.JoinedPath;
+  EXPECT_TRUE(std::filesystem::exists(joined));
+  EXPECT_EQ(S(form().windowTitle()),
+            std::string("Kestrix ") + KESTRIX_VERSION + " - level0.split0");
   EXPECT_TRUE(form().close());
-  EXPECT_FALSE(std::filesystem::exists(dir_.File("level0")));
-  EXPECT_TRUE(std::filesystem::exists(dir_.File("level0.split1")));
+  EXPECT_FALSE(std::filesystem::exists(joined));
+  EXPECT_EQ(testing::ListFiles(dir_.Path()),
+            (std::vector<std::string>{"level0.split0", "level0.split1"}));
 }
 
 TEST_F(WindowTest, BundleChooserReopensAndClosingDeletesOnlyTheUnpackedFile) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/list_row.h"
 #include "core/session.h"
 #include "platform/byte_source.h"
 
@@ -13,16 +14,16 @@ namespace kestrix {
 namespace {
 
 // A list of rows without an entry table: the data search then reads at the rows' offsets.
-Session RowsNamed(const std::vector<std::string>& names) {
-  Session s;
+std::vector<ListRow> RowsNamed(const std::vector<std::string>& names) {
+  std::vector<ListRow> rows;
   for (size_t i = 0; i < names.size(); ++i) {
     ListRow row;
     row.Number = static_cast<int32_t>(i + 1);
     row.Name = names[i];
     row.ClassId = 21;
-    s.ListRows.push_back(row);
+    rows.push_back(row);
   }
-  return s;
+  return rows;
 }
 
 TEST(SearchStream, FindsTextAcrossChunkBoundaries) {
@@ -63,17 +64,19 @@ TEST(SearchStream, TextLongerThanAChunkEnds) {
 }
 
 TEST(FindMatchingRow, NamesWithAndWithoutCase) {
-  Session s = RowsNamed({"a.mat", "HERO.tex", "b.mat"});
-  EXPECT_EQ(FindMatchingRow(s, 0, "hero", false, false, false, kSearchNames, nullptr), 1);
-  EXPECT_EQ(FindMatchingRow(s, 0, "hero", false, true, false, kSearchNames, nullptr), -1);
-  EXPECT_EQ(FindMatchingRow(s, 0, "HERO", false, true, false, kSearchNames, nullptr), 1);
-  EXPECT_EQ(FindMatchingRow(s, 0, "", false, false, true, kSearchNames, nullptr), -1);
+  const Session s;
+  std::vector<ListRow> rows = RowsNamed({"a.mat", "HERO.tex", "b.mat"});
+  EXPECT_EQ(FindMatchingRow(rows, s, 0, "hero", false, false, false, kSearchNames, nullptr), 1);
+  EXPECT_EQ(FindMatchingRow(rows, s, 0, "hero", false, true, false, kSearchNames, nullptr), -1);
+  EXPECT_EQ(FindMatchingRow(rows, s, 0, "HERO", false, true, false, kSearchNames, nullptr), 1);
+  EXPECT_EQ(FindMatchingRow(rows, s, 0, "", false, false, true, kSearchNames, nullptr), -1);
 }
 
 TEST(FindMatchingRow, CyrillicIsComparedAsBytes) {
-  Session s = RowsNamed({"a.mat", "Привет.txt", "привет.txt"});
-  EXPECT_EQ(FindMatchingRow(s, 0, "привет", false, false, false, kSearchNames, nullptr), 2);
-  EXPECT_EQ(FindMatchingRow(s, 0, "Привет", false, false, false, kSearchNames, nullptr), 1);
+  const Session s;
+  std::vector<ListRow> rows = RowsNamed({"a.mat", "Привет.txt", "привет.txt"});
+  EXPECT_EQ(FindMatchingRow(rows, s, 0, "привет", false, false, false, kSearchNames, nullptr), 2);
+  EXPECT_EQ(FindMatchingRow(rows, s, 0, "Привет", false, false, false, kSearchNames, nullptr), 1);
 }
 
 TEST(FindMatchingRow, DirectionAndWrapAround) {
@@ -81,9 +84,10 @@ TEST(FindMatchingRow, DirectionAndWrapAround) {
   std::vector<std::string> names(10, "other");
   names[2] = "key_two";
   names[7] = "key_seven";
-  Session s = RowsNamed(names);
+  const Session s;
+  std::vector<ListRow> rows = RowsNamed(names);
   auto find = [&](int start, bool backward, bool wrap) {
-    return FindMatchingRow(s, start, "key", backward, false, wrap, kSearchNames, nullptr);
+    return FindMatchingRow(rows, s, start, "key", backward, false, wrap, kSearchNames, nullptr);
   };
   EXPECT_EQ(find(0, false, false), 2);
   EXPECT_EQ(find(3, false, false), 7);
@@ -102,10 +106,12 @@ TEST(FindMatchingRow, DirectionAndWrapAround) {
 }
 
 TEST(FindMatchingRow, WrappingSearchWithoutMatchEnds) {
-  Session s = RowsNamed(std::vector<std::string>(10, "other"));
+  const Session s;
+  std::vector<ListRow> rows = RowsNamed(std::vector<std::string>(10, "other"));
   for (int start : {0, 5, 9, 10, -1})
     for (bool backward : {false, true})
-      EXPECT_EQ(FindMatchingRow(s, start, "key", backward, false, true, kSearchNames, nullptr), -1);
+      EXPECT_EQ(
+          FindMatchingRow(rows, s, start, "key", backward, false, true, kSearchNames, nullptr), -1);
 }
 
 TEST(FindMatchingRow, DataModeReadsPayloadsAndSkipsMediaClasses) {
@@ -114,21 +120,23 @@ TEST(FindMatchingRow, DataModeReadsPayloadsAndSkipsMediaClasses) {
   std::memcpy(data.data() + 110, "needle", 6);  // row 1: a text asset
   std::memcpy(data.data() + 250, "needle", 6);  // between rows
   MemorySource source(data);
-  Session s = RowsNamed({"tex", "text", "mat"});
-  s.ListRows[0].ClassId = 28;
-  s.ListRows[0].Offset = 0;
-  s.ListRows[0].Size = 100;
-  s.ListRows[1].ClassId = 49;
-  s.ListRows[1].Offset = 100;
-  s.ListRows[1].Size = 100;
-  s.ListRows[2].Offset = 200;
-  s.ListRows[2].Size = 50;  // ends before the third word
-  EXPECT_EQ(FindMatchingRow(s, 0, "needle", false, true, false, kSearchData, &source), 1);
-  EXPECT_EQ(FindMatchingRow(s, 2, "needle", false, true, true, kSearchData, &source), 1);
-  EXPECT_EQ(FindMatchingRow(s, 0, "NEEDLE", false, true, false, kSearchData, &source), -1);
+  const Session s;
+  std::vector<ListRow> rows = RowsNamed({"tex", "text", "mat"});
+  rows[0].ClassId = 28;
+  rows[0].Offset = 0;
+  rows[0].Size = 100;
+  rows[1].ClassId = 49;
+  rows[1].Offset = 100;
+  rows[1].Size = 100;
+  rows[2].Offset = 200;
+  rows[2].Size = 50;  // ends before the third word
+  EXPECT_EQ(FindMatchingRow(rows, s, 0, "needle", false, true, false, kSearchData, &source), 1);
+  EXPECT_EQ(FindMatchingRow(rows, s, 2, "needle", false, true, true, kSearchData, &source), 1);
+  EXPECT_EQ(FindMatchingRow(rows, s, 0, "NEEDLE", false, true, false, kSearchData, &source), -1);
   for (int cls : {27, 83, 128, 152}) {
-    s.ListRows[1].ClassId = cls;
-    EXPECT_EQ(FindMatchingRow(s, 0, "needle", false, true, true, kSearchData, &source), -1) << cls;
+    rows[1].ClassId = cls;
+    EXPECT_EQ(FindMatchingRow(rows, s, 0, "needle", false, true, true, kSearchData, &source), -1)
+        << cls;
   }
 }
 

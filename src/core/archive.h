@@ -1,0 +1,100 @@
+// The opened archive: which files open read and made, and the container around the asset file.
+// Written by the container stage of open (formats/archive_open.cc, formats/bundle_reader.cc).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/file_ops.h"
+
+namespace kestrix {
+
+// A file contained in a bundle (both container generations).
+struct ContainedFile {
+  std::string Name;        // normalised: up to the last ":" removed, separators native
+  std::string StoredName;  // as the bundle stores it (rewritten tables and repacking use it)
+  uint64_t Offset = 0;     // version 3: from the header size; version 6: from the block data start
+  uint64_t Size = 0;
+  uint32_t Flags = 0;  // version 6 only
+};
+
+struct BundleLevel {
+  uint32_t CompressedSize = 0;
+  uint32_t UncompressedSize = 0;
+};
+
+struct BundleBlock {
+  uint32_t UncompressedSize = 0;
+  uint32_t CompressedSize = 0;
+  uint16_t Flags = 0;
+};
+
+// Version 3 ("UnityRaw", "UnityWeb"): the header values and where repacking patches them.
+struct Version3Header {
+  uint32_t FileSize = 0;
+  uint32_t HeaderSize = 0;
+  uint32_t LevelsToDownload = 0;
+  std::vector<BundleLevel> Levels;
+  uint64_t FileSizePos = 0;    // the file-size field
+  uint64_t FirstLevelPos = 0;  // the first level record; the complete-file size follows the table
+};
+
+// Version 6 ("UnityFS"). After unpacking, the values describe the working file (one stored
+// block), except the first block's flags, which keep what the archive had so that repacking
+// knows how to compress again.
+struct Version6Header {
+  uint64_t TotalSize = 0;
+  uint32_t CompressedInfoSize = 0;
+  uint32_t UncompressedInfoSize = 0;
+  uint8_t Flags[4] = {0, 0, 0, 0};
+  uint8_t Hash[16] = {};
+  std::vector<BundleBlock> Blocks;
+  uint64_t HeaderEnd = 0;
+  uint64_t DataStart = 0;
+  uint64_t TotalSizePos = 0;
+  uint64_t FirstBlockPos = 0;
+};
+
+// The container as read: a plain file has only a signature (and BundleVersion 0).
+struct Container {
+  std::string Signature;
+  uint32_t BundleVersion = 0;
+  std::string PlayerVersion;
+  std::string EngineVersion;
+  Version3Header V3;
+  Version6Header V6;
+  std::vector<ContainedFile> ContainedFiles;
+  uint64_t BlockDataStart = 0;  // version 6: where directory offsets count from
+
+  bool IsBundle() const { return BundleVersion == 3 || BundleVersion == 6; }
+};
+
+struct OpenedArchive {
+  // The three files of an open. GivenPath is what the user named; JoinedPath the file this run
+  // joined from ".split" pieces ("" when none); WorkingPath the ".TEMP" file this run unpacked
+  // a bundle into ("" when none). ArchivePath is the stream every operation reads: the working
+  // file, else the joined file, else the given one.
+  std::string GivenPath;
+  std::string JoinedPath;
+  std::string WorkingPath;
+  std::string ArchivePath;
+  int SplitCount = 0;
+
+  // Names for the output tree (see ExportFolder) and for fallback entry names.
+  std::string OutputRoot;
+  std::string ArchiveBaseName;
+  std::string ArchiveFolderName;
+  std::string AssetBaseName;
+  int SelectedFileIndex = 0;
+
+  Container Bundle;
+  uint64_t AssetBase = 0;  // where the chosen asset file begins in the stream at ArchivePath
+
+  // The temporary files this open made; each removes its file when the archive goes.
+  std::shared_ptr<TemporaryFile> JoinedFile;
+  std::shared_ptr<TemporaryFile> WorkingFile;
+};
+
+}  // namespace kestrix

@@ -1,0 +1,54 @@
+#include "core/entries.h"
+
+#include <cstring>
+
+#include "core/error.h"
+#include "platform/memory.h"
+
+namespace kestrix {
+
+uint32_t NameBuffer::Add(std::string_view text) {
+  if (text.size() > kMaxText)
+    throw Error("An entry name of " + std::to_string(text.size()) + " bytes is too long.");
+  if (used_ + text.size() > kBlockSize) {
+    if (blocks_.size() >= (size_t{1} << (32 - kBlockBits)))
+      throw Error("The entry names take more than 4 GiB.");
+    blocks_.emplace_back(new char[kBlockSize]);
+    used_ = 0;
+  }
+  const uint32_t ref = static_cast<uint32_t>(((blocks_.size() - 1) << kBlockBits) | used_);
+  if (!text.empty()) std::memcpy(blocks_.back().get() + used_, text.data(), text.size());
+  used_ += text.size();
+  return ref;
+}
+
+uint32_t EntryList::DuplicateNumber(size_t i) const {
+  auto it = duplicates_.find(static_cast<uint32_t>(i));
+  return it == duplicates_.end() ? 0 : it->second;
+}
+
+void EntryList::Reset(size_t count) {
+  ResizeLarge(entries_, count);
+  names_.Clear();
+  types_.clear();
+  type_index_.clear();
+  duplicates_.clear();
+  PrefixSkip = 0;
+  InternType(std::string(), 0);  // id 0: no type text
+}
+
+void EntryList::SetName(size_t i, std::string_view name) {
+  Entry& e = entries_[i];
+  e.NameRef = names_.Add(name);
+  e.NameLength = static_cast<uint16_t>(name.size());
+}
+
+uint32_t EntryList::InternType(const std::string& text, int32_t texture_format) {
+  std::string key = text;
+  key.append(reinterpret_cast<const char*>(&texture_format), sizeof texture_format);
+  auto [it, added] = type_index_.try_emplace(std::move(key), static_cast<uint32_t>(types_.size()));
+  if (added) types_.push_back({text, texture_format});
+  return it->second;
+}
+
+}  // namespace kestrix

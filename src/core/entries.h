@@ -1,0 +1,87 @@
+// The entries of the open archive: one per object, with the file name the naming pass gave it,
+// its type text and texture format, and where its payload lies inside the object. Written by the
+// naming pass (types/naming.cc) alone. Big archives hold millions of entries, so names live in
+// one shared buffer and the few distinct type texts are kept once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kestrix {
+
+// Append-only text storage in blocks that never move, so a reference stays valid and growing
+// never copies what is there.
+class NameBuffer {
+ public:
+  // Stores a text of at most kMaxText bytes and returns its reference.
+  uint32_t Add(std::string_view text);
+  std::string_view Get(uint32_t ref, uint32_t length) const {
+    return {blocks_[ref >> kBlockBits].get() + (ref & kBlockMask), length};
+  }
+  void Clear() {
+    blocks_.clear();
+    used_ = kBlockSize;
+  }
+  static constexpr size_t kMaxText = 4096;
+
+ private:
+  static constexpr uint32_t kBlockBits = 20;
+  static constexpr size_t kBlockSize = size_t{1} << kBlockBits;
+  static constexpr uint32_t kBlockMask = kBlockSize - 1;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t used_ = kBlockSize;  // in the last block
+};
+
+// A type text shared by many entries: the class name, for textures with the format's name.
+struct TypeTextInfo {
+  std::string Text;
+  int32_t TextureFormat = 0;
+};
+
+struct Entry {
+  uint32_t NameRef = 0;
+  uint16_t NameLength = 0;
+  uint16_t NameFieldSize = 0;  // the length-prefixed object name, padded (0 when not read)
+  uint32_t PayloadSkip = 0;    // bytes between the name field and the payload
+  uint32_t PayloadLength = 0;  // embedded files: the length their field states
+  uint32_t TypeTextId = 0;
+};
+
+class EntryList {
+ public:
+  size_t Count() const { return entries_.size(); }
+  bool Empty() const { return entries_.empty(); }
+  const Entry& operator[](size_t i) const { return entries_[i]; }
+  Entry& operator[](size_t i) { return entries_[i]; }
+
+  std::string_view Name(size_t i) const {
+    return names_.Get(entries_[i].NameRef, entries_[i].NameLength);
+  }
+  std::string NameText(size_t i) const { return std::string(Name(i)); }
+  const std::string& TypeText(size_t i) const { return types_[entries_[i].TypeTextId].Text; }
+  int32_t TextureFormat(size_t i) const { return types_[entries_[i].TypeTextId].TextureFormat; }
+  // The number a duplicate name got (0: the name was not taken before).
+  uint32_t DuplicateNumber(size_t i) const;
+
+  // For the naming pass.
+  void Reset(size_t count);
+  void SetName(size_t i, std::string_view name);
+  uint32_t InternType(const std::string& text, int32_t texture_format);
+  void SetDuplicateNumber(size_t i, uint32_t number) {
+    duplicates_[static_cast<uint32_t>(i)] = number;
+  }
+  uint32_t PrefixSkip = 0;  // bytes before every object's name (28 on platforms below 0)
+
+ private:
+  std::vector<Entry> entries_;
+  NameBuffer names_;
+  std::vector<TypeTextInfo> types_;
+  std::unordered_map<std::string, uint32_t> type_index_;
+  std::unordered_map<uint32_t, uint32_t> duplicates_;
+};
+
+}  // namespace kestrix
