@@ -1,10 +1,11 @@
 #include "export/ktx_pvr_formats.h"
-#include "export/converter.h"
 
 #include <algorithm>
 #include <string>
 
 #include "core/error.h"
+#include "export/converter.h"
+#include "export/texture_header.h"
 
 namespace kestrix {
 
@@ -15,18 +16,18 @@ const std::vector<MobileFormat>& MobileFormats() {
       {31, 0x8C03, 0x1908, 1, 0, 2, 0, 0},
       {32, 0x8C00, 0x1907, 2, 0, 4, 0, 0},
       {33, 0x8C02, 0x1908, 3, 0, 4, 0, 0},
-      {34, 0x8D64, 0x1907, 6, 0, 4, 0, 0},
-      {60, 0x8D64, 0x1907, 6, 0, 4, 0, 0},
-      {35, 0x8C92, 0x1907, -1, 0, 4, 0, 0},
-      {36, 0x8C93, 0x1908, -1, 0, 8, 0, 0},
-      {41, 0x9270, 0x1903, 25, 4, 4, 0, 0},
-      {42, 0x9271, 0x1903, 25, 5, 4, 0, 0},
-      {43, 0x9272, 0x8227, 26, 4, 8, 0, 0},
-      {44, 0x9273, 0x8227, 26, 5, 8, 0, 0},
-      {45, 0x9274, 0x1907, 22, 0, 4, 0, 0},
-      {46, 0x9276, 0x1908, 24, 0, 4, 0, 0},
-      {47, 0x9278, 0x1908, 23, 0, 8, 0, 0},
-      {61, 0x9278, 0x1908, 23, 0, 8, 0, 0},
+      {34, 0x8D64, 0x1907, 6, 0, 4, 0, 0, true},
+      {60, 0x8D64, 0x1907, 6, 0, 4, 0, 0, true},
+      {35, 0x8C92, 0x1907, -1, 0, 4, 0, 0, true},
+      {36, 0x8C93, 0x1908, -1, 0, 8, 0, 0, true},
+      {41, 0x9270, 0x1903, 25, 4, 4, 0, 0, true},
+      {42, 0x9271, 0x1903, 25, 5, 4, 0, 0, true},
+      {43, 0x9272, 0x8227, 26, 4, 8, 0, 0, true},
+      {44, 0x9273, 0x8227, 26, 5, 8, 0, 0, true},
+      {45, 0x9274, 0x1907, 22, 0, 4, 0, 0, true},
+      {46, 0x9276, 0x1908, 24, 0, 4, 0, 0, true},
+      {47, 0x9278, 0x1908, 23, 0, 8, 0, 0, true},
+      {61, 0x9278, 0x1908, 23, 0, 8, 0, 0, true},
       {48, 0x93B0, 0x1908, 27, 0, 0, 4, 4},
       {54, 0x93B0, 0x1908, 27, 0, 0, 4, 4},
       {49, 0x93B2, 0x1908, 29, 0, 0, 5, 5},
@@ -52,6 +53,8 @@ const MobileFormat* FindMobileFormat(int32_t code) {
 uint64_t MobileLevelSize(const MobileFormat& format, int64_t w, int64_t h, bool round_up) {
   const uint64_t uw = w > 0 ? static_cast<uint64_t>(w) : 0;
   const uint64_t uh = h > 0 ? static_cast<uint64_t>(h) : 0;
+  if (format.four_by_four)
+    return BlockLevelSize(w, h, 2 * static_cast<uint64_t>(format.bits_per_pixel));
   if (format.bits_per_pixel == 0) {
     const uint64_t bw = static_cast<uint64_t>(format.block_width);
     const uint64_t bh = static_cast<uint64_t>(format.block_height);

@@ -2,10 +2,10 @@
 // each mip level is. Both writers count levels the same way, and import maps the codes back.
 #pragma once
 
-#include "export/texture_source.h"
-
 #include <cstdint>
 #include <vector>
+
+#include "export/texture_source.h"
 
 namespace kestrix {
 
@@ -15,15 +15,18 @@ struct MobileFormat {
   uint32_t gl_base_internal_format = 0;
   int32_t pvr_format = -1;  // -1: PVR does not take the format
   uint32_t pvr_channel_type = 0;
-  int bits_per_pixel = 0;                 // 0 for the block formats
+  int bits_per_pixel = 0;                 // 0 for ASTC
   int block_width = 0, block_height = 0;  // ASTC blocks of 16 bytes
+  // ETC, EAC and ATC: 4x4 blocks of 2 x bits_per_pixel bytes, whole ones in every level.
+  bool four_by_four = false;
 };
 
 const std::vector<MobileFormat>& MobileFormats();
 const MobileFormat* FindMobileFormat(int32_t code);
 
-// Bytes of one level of w x h pixels. Counting levels rounds partial bytes down, writing them
-// rounds up; the two differ only below 4x4 pixels.
+// Bytes of one level of w x h pixels. The block formats count whole blocks; for the others,
+// counting levels rounds partial bytes down and writing them rounds up, which differ only below
+// 4x4 pixels.
 uint64_t MobileLevelSize(const MobileFormat& format, int64_t w, int64_t h, bool round_up);
 
 struct LevelPlan {

@@ -1,6 +1,9 @@
 #include "export/mesh_decoder.h"
 
+#include <cmath>
 #include <cstring>
+#include <iterator>
+#include <limits>
 #include <new>
 
 #include "platform/byte_order.h"
@@ -77,6 +80,40 @@ float FloatAt(const uint8_t* p) {
   return f;
 }
 
+float HalfAt(const uint8_t* p) {
+  const uint16_t bits = Get16(p, ByteOrder::Little);
+  const int exponent = bits >> 10 & 0x1F;
+  const int mantissa = bits & 0x3FF;
+  float magnitude;
+  if (exponent == 0) {
+    magnitude = std::ldexp(static_cast<float>(mantissa), -24);  // subnormal
+  } else if (exponent == 31) {
+    magnitude =
+        mantissa ? std::numeric_limits<float>::quiet_NaN() : std::numeric_limits<float>::infinity();
+  } else {
+    magnitude = std::ldexp(static_cast<float>(mantissa | 0x400), exponent - 25);
+  }
+  return bits & 0x8000 ? -magnitude : magnitude;
+}
+
+// Bytes of one component of a vertex channel, 0 for a format number the engine does not have.
+// The numbering changed twice: up to engine 5 it is float32, float16, colour, byte, int32;
+// 2017 and 2018 put 8- and 16-bit normalized and sized integer formats after colour; 2019 and
+// later drop colour from that list.
+uint32_t ComponentBytes(int32_t version, uint8_t format) {
+  static const uint8_t kEngine5[] = {4, 2, 1, 1, 4};
+  static const uint8_t kEngine2017[] = {4, 2, 1, 1, 1, 2, 2, 1, 1, 2, 2, 4, 4};
+  static const uint8_t kEngine2019[] = {4, 2, 1, 1, 2, 2, 1, 1, 2, 2, 4, 4};
+  auto pick = [format](const auto& sizes) -> uint32_t {
+    return format < std::size(sizes) ? sizes[format] : 0;
+  };
+  if (version >= 2019) return pick(kEngine2019);
+  if (version >= 2017) return pick(kEngine2017);
+  return pick(kEngine5);
+}
+
+uint64_t AlignUp16(uint64_t n) { return (n + 15) & ~uint64_t{15}; }
+
 }  // namespace
 
 void TMeshBase::Decode(Reader& stream, int32_t version) {
@@ -134,8 +171,8 @@ void TMeshBase::DecodeLayout(Reader& stream, int32_t version, Early4 early) {
         in.SkipArray(40);  // blend-shape vertices
       }
       if (in.U8() != 0) throw MeshDecodeError(MeshDecodeError::kCompressed, "compressed mesh");
-      in.U8();       // stream compression
-      in.Skip(3);    // readable, keep vertices, keep indices
+      in.U8();     // stream compression
+      in.Skip(3);  // readable, keep vertices, keep indices
       in.Align();
       index_buffer_ = in.ByteArray();
       in.SkipArray(32);  // skin
@@ -235,20 +272,43 @@ void TMeshBase::ComputeVertexTable() {
       if (size_t{c.stream} + 1 > streams) streams = size_t{c.stream} + 1;
     stream_strides_.assign(streams, 0);
     for (const MeshChannel& c : channels_) {
-      uint32_t element = c.format == 2 ? 1 : 4;
+      if (c.dimension == 0) continue;
+      const uint32_t element = ComponentBytes(version_, c.format);
+      if (element == 0) Undecodable("vertex channel format " + std::to_string(c.format));
       stream_strides_[c.stream] += (element * c.dimension + 3) / 4 * 4;
     }
+    // Streams follow each other, or (as the engine lays them out from 5 on) each after the
+    // first starts at the next multiple of 16 bytes. Which of the two a mesh has shows in the
+    // vertex data's size: the aligned layout is taken only when that size is its end, with or
+    // without the last stream padded too, and not the packed layout's end.
     stream_starts_.assign(streams, 0);
-    for (size_t s = 1; s < streams; ++s)
-      stream_starts_[s] = stream_starts_[s - 1] + uint64_t{stream_strides_[s - 1]} * vertex_count_;
+    std::vector<uint64_t> aligned(streams, 0);
+    for (size_t s = 1; s < streams; ++s) {
+      const uint64_t bytes = uint64_t{stream_strides_[s - 1]} * vertex_count_;
+      stream_starts_[s] = stream_starts_[s - 1] + bytes;
+      aligned[s] = AlignUp16(aligned[s - 1] + bytes);
+    }
+    if (streams > 1) {
+      const uint64_t last = uint64_t{stream_strides_.back()} * vertex_count_;
+      const uint64_t packed_end = stream_starts_.back() + last;
+      const uint64_t aligned_end = aligned.back() + last;
+      const uint64_t size = vertex_data_.size();
+      if (size != packed_end && (size == aligned_end || size == AlignUp16(aligned_end)))
+        stream_starts_ = aligned;
+    }
     if (vertex_count_ > 0) {
       if (channels_.size() < 4) Undecodable("fewer than four vertex channels");
-      auto attribute = [&](const MeshChannel& c) {
-        return Attribute{stream_starts_[c.stream] + c.offset, stream_strides_[c.stream]};
+      auto attribute = [&](const MeshChannel& c, const char* what) {
+        // Positions, normals and texture coordinates are floats of 32 or 16 bits; a channel
+        // without components is not read for what it holds.
+        if (c.dimension > 0 && c.format > 1)
+          Undecodable(std::string(what) + " in vertex format " + std::to_string(c.format));
+        return Attribute{stream_starts_[c.stream] + c.offset, stream_strides_[c.stream],
+                         c.dimension > 0 && c.format == 1};
       };
-      position_ = attribute(channels_[0]);
-      normal_ = attribute(channels_[1]);
-      texcoord_ = attribute(channels_[3]);
+      position_ = attribute(channels_[0], "positions");
+      normal_ = attribute(channels_[1], "normals");
+      texcoord_ = attribute(channels_[3], "texture coordinates");
     }
   }
   // The vertex count is a count of vertices of the summed stride each, which the vertex data
@@ -267,9 +327,9 @@ void TMeshBase::ComputeVertexTable() {
   if (vertex_count_ == 0) return;
   const uint64_t last = vertex_count_ - 1;
   const uint64_t size = vertex_data_.size();
-  if (position_.start + last * position_.stride + 12 > size ||
-      normal_.start + last * normal_.stride + 12 > size ||
-      texcoord_.start + last * texcoord_.stride + 8 > size) {
+  if (position_.start + last * position_.stride + position_.Bytes(3) > size ||
+      normal_.start + last * normal_.stride + normal_.Bytes(3) > size ||
+      texcoord_.start + last * texcoord_.stride + texcoord_.Bytes(2) > size) {
     Undecodable("vertex table past the vertex data");
   }
 }
@@ -285,16 +345,19 @@ uint16_t TMeshBase::Index(uint64_t position) const {
   return index;
 }
 
+float TMeshBase::ComponentAt(const Attribute& a, uint32_t i, int component) const {
+  const uint8_t* p = vertex_data_.data() + a.start + uint64_t{i} * a.stride + a.Bytes(component);
+  return a.half ? HalfAt(p) : FloatAt(p);
+}
+
 MeshVector3 TMeshBase::Vector3At(const Attribute& a, uint32_t i) const {
   if (i >= vertex_count_) Undecodable("vertex past the vertex table");
-  const uint8_t* p = vertex_data_.data() + a.start + uint64_t{i} * a.stride;
-  return {FloatAt(p), FloatAt(p + 4), FloatAt(p + 8)};
+  return {ComponentAt(a, i, 0), ComponentAt(a, i, 1), ComponentAt(a, i, 2)};
 }
 
 MeshVector2 TMeshBase::TexCoord(uint32_t i) const {
   if (i >= vertex_count_) Undecodable("vertex past the vertex table");
-  const uint8_t* p = vertex_data_.data() + texcoord_.start + uint64_t{i} * texcoord_.stride;
-  return {FloatAt(p), FloatAt(p + 4)};
+  return {ComponentAt(texcoord_, i, 0), ComponentAt(texcoord_, i, 1)};
 }
 
 uint32_t TMeshBase::BytesPerVertex() const {

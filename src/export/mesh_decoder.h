@@ -76,10 +76,13 @@ class TMeshBase {
   uint32_t StoredBytesPerVertex() const;
 
  private:
-  // Where one vertex attribute lives: vertex i at start + i * stride of the vertex data.
+  // Where one vertex attribute lives: vertex i at start + i * stride of the vertex data, its
+  // components 32-bit floats or, when `half` is set, 16-bit ones.
   struct Attribute {
     uint64_t start = 0;
     uint64_t stride = 0;
+    bool half = false;
+    uint64_t Bytes(int components) const { return uint64_t(components) * (half ? 2 : 4); }
   };
 
   // The rows of engine 4 releases before 4.3, which the layout of later 4.x releases does not
@@ -88,6 +91,7 @@ class TMeshBase {
   void DecodeLayout(Reader& stream, int32_t version, Early4 early);
   void ComputeVertexTable();
   MeshVector3 Vector3At(const Attribute& a, uint32_t i) const;
+  float ComponentAt(const Attribute& a, uint32_t i, int component) const;
 
   int32_t version_ = 0;
   std::vector<MeshSubMesh> sub_meshes_;

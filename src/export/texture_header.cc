@@ -54,6 +54,9 @@ uint64_t AlignUp4(uint64_t pos) { return (pos + 3) & ~uint64_t{3}; }
 
 bool IsDxt(int32_t format) { return format == 10 || format == 11 || format == 12; }
 
+// 4-pixel blocks along a side of n pixels, the last one partial when n is not a multiple of 4.
+uint64_t BlocksAcross(int64_t n) { return n > 0 ? static_cast<uint64_t>(n + 3) / 4 : 0; }
+
 }  // namespace
 
 int DetectTextureLayout(const std::vector<uint8_t>& payload, bool big_endian) {
@@ -108,8 +111,9 @@ TextureHeader ReadTextureHeader(const std::vector<uint8_t>& payload, bool big_en
 
 const std::vector<DdsPixelFormat>& DdsPixelFormats() {
   // Rows sharing a pixel format list the code that import should come back with first: 5 for the
-  // 32-bit orders, 13 for the 16-bit 4444 ones. Code 2 is written as A4R4G4B4 like 13, because
-  // its own nibble order (red lowest) is a DDS layout that image tools do not read.
+  // 32-bit orders, 13 for the 16-bit 4444 ones. Code 2 keeps its own row all the same: its words
+  // are A4R4G4B4 as they stand (alpha in the top nibble, blue in the lowest), so it is written
+  // without conversion, and import can bring such a file back to 2 when the entry has code 2.
   static const std::vector<DdsPixelFormat> table = {
       {1, 0x2, 0, 8, 0, 0, 0, 0xFF, 1},
       {13, 0x41, 0, 16, 0x0F00, 0x00F0, 0x000F, 0xF000, 2},
@@ -121,11 +125,11 @@ const std::vector<DdsPixelFormat>& DdsPixelFormats() {
       {37, 0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 4},
       {7, 0x40, 0, 16, 0xF800, 0x07E0, 0x001F, 0, 2},
       {9, 0x4, 111, 0, 0, 0, 0, 0, 2},
-      {10, 0x4, FourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 0.5},
-      {11, 0x4, FourCC('D', 'X', 'T', '3'), 0, 0, 0, 0, 0, 1},
-      {12, 0x4, FourCC('D', 'X', 'T', '5'), 0, 0, 0, 0, 0, 1},
-      {35, 0x5, FourCC('A', 'T', 'C', ' '), 0, 0, 0, 0, 0, 1},
-      {36, 0x5, FourCC('A', 'T', 'C', 'A'), 0, 0, 0, 0, 0, 1},
+      {10, 0x4, FourCC('D', 'X', 'T', '1'), 0, 0, 0, 0, 0, 0.5, 8},
+      {11, 0x4, FourCC('D', 'X', 'T', '3'), 0, 0, 0, 0, 0, 1, 16},
+      {12, 0x4, FourCC('D', 'X', 'T', '5'), 0, 0, 0, 0, 0, 1, 16},
+      {35, 0x5, FourCC('A', 'T', 'C', ' '), 0, 0, 0, 0, 0, 1, 8},
+      {36, 0x5, FourCC('A', 'T', 'C', 'A'), 0, 0, 0, 0, 0, 1, 16},
   };
   return table;
 }
@@ -148,6 +152,10 @@ uint64_t RoundSize(double value) {
   return n;
 }
 
+uint64_t BlockLevelSize(int64_t w, int64_t h, uint64_t block_bytes) {
+  return BlocksAcross(w) * BlocksAcross(h) * block_bytes;
+}
+
 DdsHeader BuildDdsHeader(int32_t format, int32_t complete_image_size, int32_t width, int32_t height,
                          uint32_t mip) {
   DdsHeader out;
@@ -157,18 +165,30 @@ DdsHeader BuildDdsHeader(int32_t format, int32_t complete_image_size, int32_t wi
   out.bytes_per_pixel = pf->bytes_per_pixel;
 
   const double bpp = pf->bytes_per_pixel;
-  const uint64_t linear = RoundSize(static_cast<double>(width) * height * bpp);
+  const uint64_t block = pf->block_bytes;
+  const uint64_t linear = block ? BlockLevelSize(width, height, block)
+                                : RoundSize(static_cast<double>(width) * height * bpp);
   uint64_t levels = mip;
   if (mip == 1) {
     levels = 1;
     int64_t w = width, h = height;
     uint64_t sum = linear;
     const uint64_t total = complete_image_size > 0 ? static_cast<uint64_t>(complete_image_size) : 0;
-    while (w * h > 1 && sum < total) {
-      w /= 2;
-      h /= 2;
-      sum += RoundSize(static_cast<double>(w * h) * bpp);
-      ++levels;
+    if (block) {
+      // The engine's chain halves each side down to 1 pixel, and every level is whole blocks.
+      while ((w > 1 || h > 1) && sum < total) {
+        if (w > 1) w /= 2;
+        if (h > 1) h /= 2;
+        sum += BlockLevelSize(w, h, block);
+        ++levels;
+      }
+    } else {
+      while (w * h > 1 && sum < total) {
+        w /= 2;
+        h /= 2;
+        sum += RoundSize(static_cast<double>(w * h) * bpp);
+        ++levels;
+      }
     }
   }
   const bool many = levels >= 2;
@@ -197,14 +217,6 @@ DdsHeader BuildDdsHeader(int32_t format, int32_t complete_image_size, int32_t wi
 
 void ConvertPixels(int32_t format, uint8_t* data, size_t size) {
   switch (format) {
-    case 2:
-      // Red and blue nibbles trade places: the engine keeps red lowest, A4R4G4B4 keeps blue there.
-      for (size_t i = 0; i + 2 <= size; i += 2) {
-        uint16_t v = Get16(data + i, ByteOrder::Little);
-        Put16(data + i, static_cast<uint16_t>((v & 0xF0F0) | (v & 0x000F) << 8 | (v & 0x0F00) >> 8),
-              ByteOrder::Little);
-      }
-      break;
     case 3:
       for (size_t i = 0; i + 3 <= size; i += 3) std::swap(data[i], data[i + 2]);
       break;
@@ -255,28 +267,30 @@ void WriteImageFlipped(std::vector<uint8_t>& out, const uint8_t* image, size_t s
                   " runs past the image data (" + std::to_string(size) + " bytes).");
   };
   if (IsDxt(format)) {
-    const size_t block = format == 10 ? 8 : 16;
+    const uint64_t block = format == 10 ? 8 : 16;
     void (*flip)(uint8_t*) = format == 10   ? FlipDxt1Block
                              : format == 11 ? FlipDxt3Block
                                             : FlipDxt5Block;
     for (int level = 0; level < levels; ++level) {
-      const uint64_t level_size = RoundSize(static_cast<double>(w * h) * bytes_per_pixel);
+      const uint64_t level_size = BlockLevelSize(w, h, block);
       check(level_size, level);
-      if (w >= 4 && h >= 4) {
-        // Blocks hold four rows each, so whole block rows swap places and each block turns over.
-        const size_t row_bytes = static_cast<size_t>(w / 4) * block;
-        for (int64_t row = h / 4 - 1; row >= 0; --row) {
-          const uint8_t* src = image + pos + static_cast<size_t>(row) * row_bytes;
-          size_t at = out.size();
-          out.insert(out.end(), src, src + row_bytes);
-          for (size_t b = 0; b < row_bytes; b += block) flip(out.data() + at + b);
-        }
+      if (level_size == 0) break;  // no pixels, and none in the levels below
+      // Blocks hold four rows each, so whole block rows swap places and each block turns over.
+      // A partial last block row (a height that is not a multiple of 4) swaps as a whole one,
+      // which keeps the flip its own inverse: its padding rows, above the top pixel row as
+      // stored, come out first, so the picture sits 4 - height % 4 rows low and as many of its
+      // bottom rows fall past the height that viewers show. Moving rows between blocks would
+      // mean encoding the blocks anew.
+      const uint64_t row_bytes = BlocksAcross(w) * block;
+      for (uint64_t row = BlocksAcross(h); row-- > 0;) {
+        const uint8_t* src = image + pos + row * row_bytes;
+        size_t at = out.size();
+        out.insert(out.end(), src, src + row_bytes);
+        for (size_t b = 0; b < row_bytes; b += block) flip(out.data() + at + b);
       }
       pos += level_size;
-      if (level + 1 < levels) {
-        w = std::max<int64_t>(w / 2, 4);
-        h = std::max<int64_t>(h / 2, 4);
-      }
+      if (w > 1) w /= 2;
+      if (h > 1) h /= 2;
     }
   } else {
     for (int level = 0; level < levels && w > 0 && h > 0; ++level) {

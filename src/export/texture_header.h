@@ -51,6 +51,7 @@ struct DdsPixelFormat {
   uint32_t bits = 0;
   uint32_t red = 0, green = 0, blue = 0, alpha = 0;
   double bytes_per_pixel = 4;
+  uint32_t block_bytes = 0;  // bytes of one 4x4 block (DXT, ATC); 0 for formats of whole pixels
 };
 
 // The mapping table, for import's reverse lookup.
@@ -76,6 +77,10 @@ DdsHeader BuildDdsHeader(int32_t format, int32_t complete_image_size, int32_t wi
 // Sizes past 64 bits give UINT64_MAX.
 uint64_t RoundSize(double value);
 
+// Bytes of a w x h level of a block format: a partial block row or column is a whole one, so a
+// level below 4 pixels is one block. Dimensions of 0 or less have no blocks.
+uint64_t BlockLevelSize(int64_t w, int64_t h, uint64_t block_bytes);
+
 // Reorders pixel bytes in place from the engine's order to the DDS masks of the format.
 void ConvertPixels(int32_t format, uint8_t* data, size_t size);
 
@@ -86,7 +91,8 @@ void FlipDxt5Block(uint8_t* block);
 
 // Appends one image to `out` with every level turned upside down, then any bytes past the levels
 // unchanged. The engine stores the bottom row first, image tools expect the top row first; the
-// flip is its own inverse, so import uses it too. Throws Error when a level runs past the data.
+// flip is its own inverse, so import uses it too. DXT levels are walked in whole blocks and
+// `bytes_per_pixel` is not used for them. Throws Error when a level runs past the data.
 void WriteImageFlipped(std::vector<uint8_t>& out, const uint8_t* image, size_t size, int32_t width,
                        int32_t height, int32_t format, int levels, double bytes_per_pixel);
 

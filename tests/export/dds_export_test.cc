@@ -2,6 +2,8 @@
 // ImageMagick.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/error.h"
 #include "export/converter.h"
 #include "export/texture_header.h"
@@ -60,6 +62,52 @@ TEST(DdsExport, ImageMagickReadsEveryFormatTheRightWayUp) {
     for (int y = 1; y < 8; ++y)
       EXPECT_TRUE(IsColour(&rgba[(y * 16 + 3) * 4], kBlue)) << "row " << y;
     EXPECT_EQ(rig.frontend.lines, (std::vector<std::string>{"Hero.tex -> DDS"}));
+  }
+}
+
+// Sizes that are not multiples of 4 end in partial blocks, which hold whole blocks of data. The
+// last stored block row turns over as a whole, so the picture sits 4 - height % 4 rows low: the
+// top rows show that block's padding (the encoder repeats the top pixel row into it).
+TEST(DdsExport, PartialBlocksAreWholeBlocksAndFlipBack) {
+  struct Case {
+    int32_t format;
+    int w, h, levels, layout;
+  };
+  for (Case c : {Case{12, 768, 169, 10, 2}, Case{10, 10, 6, 4, 1}}) {
+    SCOPED_TRACE(::testing::Message() << c.format << " " << c.w << "x" << c.h);
+    TextureSpec desc;
+    desc.layout = c.layout;
+    desc.width = c.w;
+    desc.height = c.h;
+    desc.format = c.format;
+    desc.mip = c.layout == 1 ? 1 : static_cast<uint32_t>(c.levels);  // layout 1 counts them
+    auto pixel = [](int x, int y, int) { return (x / 5 + y / 3) % 2 ? kRed : kBlue; };
+    desc.images = testing::EncodeDxt(c.format, c.w, c.h, c.levels, pixel);
+    ASSERT_EQ(desc.images.size(), testing::DxtChainSize(c.format, c.w, c.h, c.levels));
+    ConverterRig rig;
+    rig.Run(ExportDds, testing::Texture2DPayload(desc));
+    const std::string dds = rig.Out("Hero.tex.dds");
+    Bytes file = testing::ReadFileBytes(dds);
+    ASSERT_EQ(file.size(), 128 + desc.images.size());
+    EXPECT_EQ(Get32(file.data() + 28, ByteOrder::Little), static_cast<uint32_t>(c.levels));
+    const int blocks_across = (c.w + 3) / 4, block_rows = (c.h + 3) / 4;
+    EXPECT_EQ(Get32(file.data() + 20, ByteOrder::Little),
+              static_cast<uint32_t>(blocks_across * block_rows * (c.format == 10 ? 8 : 16)));
+    Bytes back;
+    WriteImageFlipped(back, file.data() + 128, file.size() - 128, c.w, c.h, c.format, c.levels, 0);
+    EXPECT_EQ(back, desc.images);
+
+    if (!testing::HaveImageMagick()) continue;
+    EXPECT_EQ(testing::IdentifySize(dds), std::to_string(c.w) + " " + std::to_string(c.h));
+    Bytes rgba = testing::DecodeViaPng(dds, rig.dir.File("out.png"));
+    ASSERT_EQ(rgba.size(), static_cast<size_t>(c.w) * c.h * 4);
+    int wrong = 0;
+    for (int row = 0; row < c.h; ++row) {
+      const int stored = std::min(4 * block_rows - 1 - row, c.h - 1);
+      for (int x = 0; x < c.w; ++x)
+        wrong += !IsColour(&rgba[(static_cast<size_t>(row) * c.w + x) * 4], pixel(x, stored, 0));
+    }
+    EXPECT_EQ(wrong, 0);
   }
 }
 

@@ -61,6 +61,24 @@ TEST(MobileLevels, CountsLevelsWithTheEightPixelTrial) {
   EXPECT_EQ(MobileLevelSize(pvrtc2, 2, 1, true), 1u);
 }
 
+// ETC, EAC and ATC levels are whole 4x4 blocks: 10x6 is 3 x 2 blocks, and 5x3, 2x1 and 1x1 one
+// block row each, so the chain of four levels ends exactly at the data.
+TEST(MobileLevels, FourByFourBlockFormatsCountWholeBlocks) {
+  for (auto [code, block] : {std::pair{34, 8u}, std::pair{35, 8u}, std::pair{36, 16u},
+                             std::pair{42, 8u}, std::pair{43, 16u}, std::pair{47, 16u}}) {
+    SCOPED_TRACE(code);
+    const MobileFormat& f = *FindMobileFormat(code);
+    for (bool round_up : {false, true}) {
+      EXPECT_EQ(MobileLevelSize(f, 10, 6, round_up), 6 * block);
+      EXPECT_EQ(MobileLevelSize(f, 2, 1, round_up), block);
+    }
+    const uint64_t chain = (6 + 2 + 1 + 1) * block;
+    LevelPlan plan = PlanLevels(f, 10, 6, chain, 1);
+    EXPECT_EQ(plan.count, 4);
+    EXPECT_EQ(RequireLevels(f, plan, 10, 6, chain), chain);
+  }
+}
+
 TEST(KtxExport, WritesSizePrefixedLevels) {
   struct Case {
     int w, h;

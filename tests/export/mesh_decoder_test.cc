@@ -82,26 +82,57 @@ TEST(MeshDecoder, GenerationsDoNotReadEachOthersLayout) {
   }
 }
 
-TEST(MeshDecoder, ColourBytesCountOneBytePerComponent) {
-  // Position, normal, colour (format 2, four bytes), UV: 12 + 12 + 4 + 8 = 36.
-  MeshSpec desc = testing::OneTriangleMesh(5);
-  Bytes data = testing::BuildVertexData(desc);
-  ASSERT_EQ(data.size(), 3u * 36);
-  TMeshBase mesh = Decode(testing::BuildMeshPayload(desc), 5);
-  EXPECT_EQ(mesh.StreamStrides(), std::vector<uint32_t>{36});
-  EXPECT_EQ(mesh.BytesPerVertex(), 36u);
-  EXPECT_EQ(mesh.StoredBytesPerVertex(), 36u);
-  // The UV of vertex 1 is at 36 + 28.
-  float u;
-  std::memcpy(&u, data.data() + 36 + 28, 4);
-  EXPECT_EQ(mesh.TexCoord(1).u, u);
-  EXPECT_EQ(u, 1.0f);
-
-  // The same colour as four floats takes 16 bytes.
-  desc.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 0, 4}, {0, 40, 0, 2}};
-  mesh = Decode(testing::BuildMeshPayload(desc), 5);
-  EXPECT_EQ(mesh.StreamStrides(), std::vector<uint32_t>{48});
-  EXPECT_EQ(mesh.TexCoord(2).v, 0.5f);
+// Each channel takes its format's component size times its dimension, rounded up to 4 bytes;
+// 16-bit floats are read as such. The numbering of formats changed in 2017.
+TEST(MeshDecoder, ChannelFormatsHaveTheirOwnSizes) {
+  using Channels = std::vector<testing::ChannelSpec>;
+  struct Case {
+    const char* what;
+    int32_t version;
+    Channels channels;
+    uint32_t stride;
+  };
+  const Case cases[] = {
+      {"colour bytes", 5, {}, 36},
+      {"colour floats", 5, {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 0, 4}, {0, 40, 0, 2}}, 48},
+      {"half UVs and tangent", 5, testing::HalfFloatMesh().channels, 40},
+      {"half everything", 5, {{0, 0, 1, 3}, {0, 8, 1, 3}, {0, 16, 2, 4}, {0, 20, 1, 2}}, 24},
+      {"engine 5 byte and int32",
+       5,
+       {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 3, 4}, {0, 28, 0, 2}, {0, 36, 4, 2}},
+       44},
+      {"2017 snorm8 and uint16",
+       2017,
+       {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 4, 4}, {0, 28, 0, 2}, {0, 36, 9, 3}},
+       44},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MeshSpec desc = testing::OneTriangleMesh(c.version);
+    desc.channels = c.channels;
+    TMeshBase mesh = Decode(testing::BuildMeshPayload(desc), c.version);
+    EXPECT_EQ(mesh.StreamStrides(), std::vector<uint32_t>{c.stride});
+    EXPECT_EQ(mesh.BytesPerVertex(), c.stride);
+    EXPECT_EQ(mesh.StoredBytesPerVertex(), c.stride);
+    for (uint32_t i = 0; i < 3; ++i) {
+      const testing::MeshVertexSpec& v = desc.vertices[i];
+      EXPECT_EQ(mesh.Position(i).x, v.px);
+      EXPECT_EQ(mesh.Position(i).z, v.pz);
+      EXPECT_EQ(mesh.Normal(i).y, v.ny);
+      EXPECT_EQ(mesh.TexCoord(i).u, v.u);
+      EXPECT_EQ(mesh.TexCoord(i).v, v.v);
+    }
+  }
+  // Formats the engine does not have, and positions in a format that is not a float, are
+  // refused rather than read at a guessed size.
+  for (auto [version, channels] :
+       {std::pair{5, Channels{{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 5, 4}, {0, 28, 0, 2}}},
+        std::pair{2017, Channels{{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 13, 4}, {0, 28, 0, 2}}},
+        std::pair{5, Channels{{0, 0, 2, 4}, {0, 4, 0, 3}, {0, 16, 2, 4}, {0, 20, 0, 2}}}}) {
+    MeshSpec desc = testing::OneTriangleMesh(version);
+    desc.channels = channels;
+    EXPECT_EQ(FailureOf(testing::BuildMeshPayload(desc), version), MeshDecodeError::kUndecodable);
+  }
 }
 
 TEST(MeshDecoder, StreamsFollowEachOtherInTheVertexData) {
@@ -114,6 +145,24 @@ TEST(MeshDecoder, StreamsFollowEachOtherInTheVertexData) {
   for (uint32_t i = 0; i < 3; ++i) {
     EXPECT_EQ(mesh.TexCoord(i).u, desc.vertices[i].u);
     EXPECT_EQ(mesh.Normal(i).y, 1.0f);
+  }
+}
+
+// Engine 5 starts each stream after the first at a multiple of 16 bytes: the 120 bytes of three
+// 40-byte vertices put the UVs at 128, one UV later than directly after them.
+TEST(MeshDecoder, StreamsStartAtSixteenBytesWhenTheDataIsLaidOutSo) {
+  for (int32_t version : {4, 5}) {
+    SCOPED_TRACE(version);
+    MeshSpec desc = testing::TwoStreamMesh();
+    desc.version = version;
+    ASSERT_EQ(testing::BuildVertexData(desc).size(), 160u);
+    TMeshBase mesh = Decode(testing::BuildMeshPayload(desc), version);
+    EXPECT_EQ(mesh.StreamStrides(), (std::vector<uint32_t>{40, 8}));
+    for (uint32_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(mesh.TexCoord(i).u, desc.vertices[i].u);
+      EXPECT_EQ(mesh.TexCoord(i).v, desc.vertices[i].v);
+      EXPECT_EQ(mesh.Position(i).x, desc.vertices[i].px);
+    }
   }
 }
 

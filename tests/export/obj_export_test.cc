@@ -310,5 +310,29 @@ TEST_F(ObjExport, AssimpLoadsTheFilesWithTheStatedCounts) {
   ExpectAssimpAgrees(MeshFolder() + "Strip.mesh.obj", text, true);
 }
 
+// Engine 5 vertex layouts that put the attributes elsewhere than four floats after four floats:
+// 16-bit UVs and tangents (40 bytes a vertex rather than 56), and UVs in a second stream that
+// starts at the next multiple of 16 bytes.
+TEST_F(ObjExport, HalfFloatChannelsAndAlignedStreamsGiveTheBuiltVertices) {
+  for (auto [name, desc] : {std::pair{"Half.mesh", testing::HalfFloatMesh()},
+                            std::pair{"Streams.mesh", testing::TwoStreamMesh()}}) {
+    SCOPED_TRACE(name);
+    std::string text = Export(testing::BuildMeshPayload(desc), 5, name);
+    std::vector<std::string> v, vt;
+    for (const testing::MeshVertexSpec& x : desc.vertices) {
+      v.push_back("v " + FormatObjNumber(-x.px) + " " + FormatObjNumber(x.py) + " " +
+                  FormatObjNumber(x.pz));
+      vt.push_back("vt " + FormatObjNumber(x.u) + " " + FormatObjNumber(x.v));
+    }
+    EXPECT_EQ(LinesStartingWith(text, "v "), v);
+    EXPECT_EQ(LinesStartingWith(text, "vt "), vt);
+    EXPECT_NE(text.find(" Bytes per Vertex: " +
+                        std::string(desc.align_streams ? "48/53\r\n" : "40/40\r\n")),
+              std::string::npos)
+        << text.substr(0, text.find("\r\n"));
+    if (FileExists("/usr/bin/assimp")) ExpectAssimpAgrees(MeshFolder() + name + ".obj", text);
+  }
+}
+
 }  // namespace
 }  // namespace kestrix

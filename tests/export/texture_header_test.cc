@@ -95,7 +95,6 @@ TEST(TextureHeader, ShortPayloadsAreRefusedWithAClearMessage) {
 }
 
 TEST(DdsHeader, CountsLevelsFromTheSizes) {
-  // 256x256 DXT1: the running sum reaches 43690 at 1x1 pixel, which ends the count at 9.
   DdsHeader h = BuildDdsHeader(10, 43704, 256, 256, 1);
   EXPECT_EQ(h.mip_map_count, 9u);
   EXPECT_EQ(Le32(h.bytes, 0), 0x20534444u);
@@ -112,6 +111,32 @@ TEST(DdsHeader, CountsLevelsFromTheSizes) {
   EXPECT_EQ(h.bytes_per_pixel, 0.5);
 }
 
+// Block formats count whole 4x4 blocks, down to one block for levels below 4 pixels, so the
+// linear size is the top level's blocks and a full chain ends exactly at the image size.
+TEST(DdsHeader, BlockFormatsCountWholeBlocks) {
+  struct Case {
+    int32_t format, w, h;
+    uint32_t total, linear, levels;
+  };
+  for (Case c : {Case{10, 256, 256, 43704, 32768, 9}, Case{12, 768, 169, 175984, 132096, 10},
+                 Case{10, 10, 6, 48 + 16 + 8 + 8, 48, 4}, Case{11, 3, 3, 16, 16, 0},
+                 Case{35, 10, 6, 48 + 16 + 8 + 8, 48, 4}, Case{36, 2, 2, 16, 16, 0}}) {
+    SCOPED_TRACE(::testing::Message() << c.format << " " << c.w << "x" << c.h);
+    DdsHeader h = BuildDdsHeader(c.format, static_cast<int32_t>(c.total), c.w, c.h, 1);
+    EXPECT_EQ(Le32(h.bytes, 20), c.linear);
+    EXPECT_EQ(h.mip_map_count, c.levels);
+    if (c.format >= 35) continue;  // ATC is written as stored, not flipped
+    // The flip walks the same levels: all of them fit, and not one more.
+    Bytes image(c.total, 0x5A);
+    std::vector<uint8_t> out;
+    EXPECT_NO_THROW(
+        WriteImageFlipped(out, image.data(), image.size(), c.w, c.h, c.format, h.Levels(), 1));
+    EXPECT_THROW(
+        WriteImageFlipped(out, image.data(), image.size(), c.w, c.h, c.format, h.Levels() + 1, 1),
+        Error);
+  }
+}
+
 TEST(DdsHeader, SingleLevelAndPixelFormats) {
   // A layout-2 mip count of 1 counts the levels, and one level fills the image.
   DdsHeader one = BuildDdsHeader(4, 64, 4, 4, 1);
@@ -125,12 +150,20 @@ TEST(DdsHeader, SingleLevelAndPixelFormats) {
   EXPECT_EQ(Le32(atc.bytes, 80), 0x5u);
   EXPECT_EQ(Le32(atc.bytes, 84), 0x41435441u);  // "ATCA"
 
+  // ARGB4444 words are A4R4G4B4 as stored, the masks of R4G4B4A4 after its rotation.
+  for (int32_t code : {2, 13}) {
+    DdsHeader argb = BuildDdsHeader(code, 32, 4, 4, 0);
+    EXPECT_EQ(Le32(argb.bytes, 88), 16u);
+    EXPECT_EQ(Le32(argb.bytes, 92), 0x0F00u);
+    EXPECT_EQ(Le32(argb.bytes, 100), 0x000Fu);
+    EXPECT_EQ(Le32(argb.bytes, 104), 0xF000u);
+  }
+
   DdsHeader unknown = BuildDdsHeader(60, 16, 2, 2, 0);
   EXPECT_EQ(unknown.bytes_per_pixel, 4);
   EXPECT_EQ(Le32(unknown.bytes, 20), 16u);
-  // Linear sizes round half to even: 3x3 DXT1 is 4.5 bytes.
-  EXPECT_EQ(Le32(BuildDdsHeader(10, 8, 3, 3, 0).bytes, 20), 4u);
-  EXPECT_EQ(RoundSize(5.5), 6u);
+  EXPECT_EQ(RoundSize(5.5), 6u);  // half to even
+  EXPECT_EQ(RoundSize(4.5), 4u);
 }
 
 // Found by fuzz_texture (tests/data/fuzz/fuzz_texture): a width and height of -2^31 make a
@@ -163,9 +196,11 @@ TEST(PixelConversion, SwapsRotatesAndReverses) {
   Bytes r4g4b4a4 = {0x34, 0x12, 0xCD, 0xAB, 0x99};  // words 0x1234, 0xABCD
   ConvertPixels(13, r4g4b4a4.data(), r4g4b4a4.size());
   EXPECT_EQ(r4g4b4a4, (Bytes{0x23, 0x41, 0xBC, 0xDA, 0x99}));
-  Bytes same = {1, 2, 3, 4};
-  ConvertPixels(14, same.data(), same.size());
-  EXPECT_EQ(same, (Bytes{1, 2, 3, 4}));
+  for (int32_t code : {2, 14}) {
+    Bytes same = {1, 2, 3, 4};
+    ConvertPixels(code, same.data(), same.size());
+    EXPECT_EQ(same, (Bytes{1, 2, 3, 4})) << code;
+  }
 }
 
 TEST(DxtFlip, BlocksTurnOverAndBackAgain) {
@@ -191,11 +226,13 @@ TEST(DxtFlip, FlippingAnImageTwiceGivesItBack) {
     int w, h, levels;
     double bpp;
   };
+  // Partial blocks (768x169, 10x6, 3x3) flip as whole ones and come back all the same.
   for (Case c : {Case{10, 16, 8, 5, 0.5}, Case{11, 8, 8, 4, 1}, Case{12, 32, 32, 6, 1},
+                 Case{12, 768, 169, 10, 1}, Case{10, 10, 6, 4, 0.5}, Case{11, 3, 3, 2, 1},
                  Case{4, 8, 4, 4, 4}, Case{3, 5, 3, 2, 3}}) {
     SCOPED_TRACE(c.format);
     Bytes image;
-    for (int i = 0; i < 3000; ++i) image.push_back(static_cast<uint8_t>(i * 7 + i / 13));
+    for (int i = 0; i < 200000; ++i) image.push_back(static_cast<uint8_t>(i * 7 + i / 13));
     image.resize(c.format >= 10 ? testing::DxtChainSize(c.format, c.w, c.h, c.levels) + 5 : 200);
     Bytes once, twice;
     WriteImageFlipped(once, image.data(), image.size(), c.w, c.h, c.format, c.levels, c.bpp);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 namespace kestrix::testing {
 
@@ -19,6 +20,43 @@ namespace {
 // Attributes that a malformed channel table places outside the data are left out.
 void PutFloat(Bytes& data, uint64_t at, float f) {
   if (at + 4 <= data.size()) std::memcpy(data.data() + at, &f, 4);
+}
+
+// 16-bit float of a value, exact for the small binary fractions tests use (others truncate).
+void PutHalf(Bytes& data, uint64_t at, float f) {
+  if (at + 2 > data.size()) return;
+  uint32_t bits;
+  std::memcpy(&bits, &f, 4);
+  const uint32_t sign = bits >> 16 & 0x8000;
+  const int exponent = static_cast<int>(bits >> 23 & 0xFF) - 127 + 15;
+  uint32_t half = sign;
+  if ((bits & 0x7FFFFFFF) != 0 && exponent > 0 && exponent < 31)
+    half |= static_cast<uint32_t>(exponent) << 10 | (bits >> 13 & 0x3FF);
+  data[at] = static_cast<uint8_t>(half);
+  data[at + 1] = static_cast<uint8_t>(half >> 8);
+}
+
+// Channel formats up to engine 5: float32, float16, colour, byte, int32. 2017 and 2018: float32,
+// float16, colour, unorm8, snorm8, unorm16, snorm16, uint8, sint8, uint16, sint16, uint32,
+// sint32. Numbers outside the list are given 4 bytes.
+uint64_t ComponentBytes(int32_t version, uint8_t format) {
+  static const uint8_t kEngine5[] = {4, 2, 1, 1, 4};
+  static const uint8_t kEngine2017[] = {4, 2, 1, 1, 1, 2, 2, 1, 1, 2, 2, 4, 4};
+  if (version >= 2017) return format < 13 ? kEngine2017[format] : 4;
+  return format < 5 ? kEngine5[format] : 4;
+}
+
+// The components of one attribute, in the channel's format.
+void PutComponents(Bytes& data, uint64_t at, const ChannelSpec* c, std::initializer_list<float> v) {
+  const bool half = c && c->format == 1;
+  for (float f : v) {
+    if (half) {
+      PutHalf(data, at, f);
+    } else {
+      PutFloat(data, at, f);
+    }
+    at += half ? 2 : 4;
+  }
 }
 
 std::vector<ChannelSpec> ChannelsOf(const MeshSpec& desc) {
@@ -64,11 +102,12 @@ Bytes BuildVertexData(const MeshSpec& desc) {
   std::vector<uint64_t> strides;
   for (const ChannelSpec& c : channels) {
     if (c.stream >= strides.size()) strides.resize(c.stream + 1, 0);
-    strides[c.stream] += ((c.format == 2 ? 1 : 4) * c.dimension + 3) / 4 * 4;
+    strides[c.stream] += (ComponentBytes(desc.version, c.format) * c.dimension + 3) / 4 * 4;
   }
+  auto align = [&](uint64_t n) { return desc.align_streams ? (n + 15) / 16 * 16 : n; };
   std::vector<uint64_t> starts(strides.size(), 0);
-  for (size_t s = 1; s < strides.size(); ++s) starts[s] = starts[s - 1] + strides[s - 1] * n;
-  uint64_t total = strides.empty() ? 0 : starts.back() + strides.back() * n;
+  for (size_t s = 1; s < strides.size(); ++s) starts[s] = align(starts[s - 1] + strides[s - 1] * n);
+  uint64_t total = strides.empty() ? 0 : align(starts.back() + strides.back() * n);
   Bytes data(total, 0xCC);
   for (uint64_t i = 0; i < n; ++i) {
     const MeshVertexSpec& v = desc.vertices[i];
@@ -78,10 +117,10 @@ Bytes BuildVertexData(const MeshSpec& desc) {
       const ChannelSpec& c = channels[channel];
       return starts[c.stream] + i * strides[c.stream] + c.offset;
     };
-    uint64_t p = at(0), q = at(1), t = at(3);
-    PutFloat(data, p, v.px), PutFloat(data, p + 4, v.py), PutFloat(data, p + 8, v.pz);
-    PutFloat(data, q, v.nx), PutFloat(data, q + 4, v.ny), PutFloat(data, q + 8, v.nz);
-    PutFloat(data, t, v.u), PutFloat(data, t + 4, v.v);
+    auto channel = [&](size_t k) { return k < channels.size() ? &channels[k] : nullptr; };
+    PutComponents(data, at(0), channel(0), {v.px, v.py, v.pz});
+    PutComponents(data, at(1), channel(1), {v.nx, v.ny, v.nz});
+    PutComponents(data, at(3), channel(3), {v.u, v.v});
   }
   return data;
 }
@@ -189,6 +228,21 @@ MeshSpec OneTriangleMesh(int32_t version) {
   s.vertex_count = 3;
   s.triangle_count = 1;
   desc.sub_meshes = {s};
+  return desc;
+}
+
+MeshSpec HalfFloatMesh() {
+  MeshSpec desc = OneTriangleMesh(5);
+  desc.channels = {{0, 0, 0, 3},  {0, 12, 0, 3}, {0, 0, 0, 0}, {0, 24, 1, 2},
+                   {0, 28, 1, 2}, {0, 0, 0, 0},  {0, 0, 0, 0}, {0, 32, 1, 4}};
+  return desc;
+}
+
+MeshSpec TwoStreamMesh() {
+  MeshSpec desc = OneTriangleMesh(5);
+  desc.channels = {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 0, 0, 0}, {1, 0, 0, 2},
+                   {0, 0, 0, 0}, {0, 0, 0, 0},  {0, 0, 0, 0}, {0, 24, 0, 4}};
+  desc.align_streams = true;
   return desc;
 }
 

@@ -34,9 +34,13 @@ struct MeshSpec {
   std::vector<SubMeshSpec> sub_meshes;
   std::vector<uint16_t> indices;
   std::vector<MeshVertexSpec> vertices;
-  // Version 4 and later: channel 0 position, 1 normal, 3 texture coordinate; the others are
-  // filled with 0xCC bytes. Empty means the engine 5 layout of position, normal, colour, UV.
+  // Version 4 and later: channel 0 position, 1 normal, 3 texture coordinate, written as 32-bit
+  // floats for format 0 and 16-bit ones for format 1; the others are filled with 0xCC bytes.
+  // Empty means the engine 5 layout of position, normal, colour, UV.
   std::vector<ChannelSpec> channels;
+  // Streams after the first start at the next multiple of 16 bytes, and the data ends at one,
+  // as engine 5 lays them out; otherwise each stream follows the previous one directly.
+  bool align_streams = false;
   // Version 3 and earlier: the strides of the four stream records; position, normal and UV sit
   // at 0, 12 and 24 of each vertex.
   uint32_t legacy_strides[4] = {32, 0, 0, 0};
@@ -73,5 +77,11 @@ Bytes BuildMeshPayload(const MeshSpec& desc);
 Bytes BuildVertexData(const MeshSpec& desc);
 // A one-triangle mesh, sub-mesh 0..2, indices 0 1 2.
 MeshSpec OneTriangleMesh(int32_t version);
+// The one triangle as engine 5.6 static batching stores it: 32-bit position and normal, 16-bit
+// UV0, UV1 and tangent, 40 bytes a vertex.
+MeshSpec HalfFloatMesh();
+// The one triangle in two streams of engine 5: position, normal and tangent (40 bytes a vertex),
+// then the UVs from the next multiple of 16 bytes.
+MeshSpec TwoStreamMesh();
 
 }  // namespace kestrix::testing

@@ -70,8 +70,8 @@ Bytes EncodePixels(int32_t format, int w, int h, int levels, const PixelFn& pixe
             out.push_back(c.a);
             break;
           case 2:
-            put16(static_cast<uint16_t>((c.a >> 4) << 12 | (c.b >> 4) << 8 | (c.g >> 4) << 4 |
-                                        c.r >> 4));
+            put16(static_cast<uint16_t>((c.a >> 4) << 12 | (c.r >> 4) << 8 | (c.g >> 4) << 4 |
+                                        c.b >> 4));
             break;
           case 3:
             out.insert(out.end(), {c.r, c.g, c.b});
