@@ -5,48 +5,14 @@
 // tools decode: data.bin (the block data, for lz4 to compress into a frame) or stream.lzma (the
 // bundle's own LZMA stream, which is already a .lzma file).
 #include <cstdio>
-#include <random>
 #include <string>
 
+#include "game_data.h"
 #include "support/bundle_builder.h"
 
 using kestrix::testing::Bytes;
 
 namespace {
-
-// Game-like data: stretches of noise (compressed textures), of repeated records with small
-// changes (meshes, tables), of text and of zeros.
-Bytes GameData(size_t size, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes b;
-  b.reserve(size);
-  const std::string text = "m_Name m_GameObject m_Enabled m_Materials m_LocalPosition ";
-  while (b.size() < size) {
-    size_t n = 4096 + rng() % 8192;
-    switch (rng() % 4) {
-      case 0:
-        for (size_t i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(rng()));
-        break;
-      case 1: {
-        uint32_t record[8];
-        for (uint32_t& w : record) w = rng();
-        for (size_t i = 0; i < n; ++i) {
-          if (i % 32 == 0) record[rng() % 8] += 1;
-          b.push_back(reinterpret_cast<uint8_t*>(record)[i % 32]);
-        }
-        break;
-      }
-      case 2:
-        for (size_t i = 0; i < n; ++i)
-          b.push_back(static_cast<uint8_t>(text[(i + rng() % 2) % text.size()]));
-        break;
-      default:
-        b.insert(b.end(), n, 0);
-    }
-  }
-  b.resize(size);
-  return b;
-}
 
 Bytes SmallAsset() {
   kestrix::testing::AssetSpec desc;

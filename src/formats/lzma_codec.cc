@@ -23,6 +23,14 @@ struct StreamCloser {
 
 constexpr uint64_t kMaxExpansion = 1 << 14;
 
+[[noreturn]] void EncoderError() { throw Error("LZMA encoder failed."); }
+
+constexpr uint32_t kEncodeDictionary = 1u << 19;
+static_assert(kLzmaEncodedProps[0] == (2 * 5 + 0) * 9 + 3 &&
+                  (kLzmaEncodedProps[1] | kLzmaEncodedProps[2] << 8 | kLzmaEncodedProps[3] << 16 |
+                   kLzmaEncodedProps[4] << 24) == kEncodeDictionary,
+              "the property bytes must describe the encoder's settings");
+
 }  // namespace
 
 bool LzmaSizesPossible(uint64_t compressed, uint64_t uncompressed) {
@@ -86,6 +94,70 @@ void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64
     if (out_left == 0) break;
   }
   if (out_left != 0) DataError();
+}
+
+uint64_t LzmaEncode(ByteSource& source, uint64_t pos, uint64_t length, LzmaSizeField size_field,
+                    const ByteSink& sink) {
+  lzma_options_lzma options{};
+  // Preset 6 is liblzma's normal mode; the fields below pin everything the stream depends on, so
+  // that a later liblzma with other preset defaults still writes the same kind of stream.
+  if (lzma_lzma_preset(&options, 6)) EncoderError();
+  options.lc = 3;
+  options.lp = 0;
+  options.pb = 2;
+  options.dict_size = kEncodeDictionary;
+  options.mode = LZMA_MODE_NORMAL;
+  options.nice_len = 273;
+  options.mf = LZMA_MF_BT4;
+  options.depth = 0;  // liblzma's default search depth for bt4 at this nice length
+  // LZMA_FILTER_LZMA1 always ends in a marker; the extended filter leaves it out unless
+  // LZMA_LZMA1EXT_ALLOW_EOPM is set. The encoder ignores the size, but it is the stream's size.
+  options.ext_flags = 0;
+  options.ext_size_low = static_cast<uint32_t>(length);
+  options.ext_size_high = static_cast<uint32_t>(length >> 32);
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+
+  lzma_stream stream = LZMA_STREAM_INIT;
+  if (lzma_raw_encoder(&stream, filters) != LZMA_OK) EncoderError();
+  std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
+
+  uint8_t header[13];
+  std::copy(kLzmaEncodedProps, kLzmaEncodedProps + 5, header);
+  size_t header_size = 5;
+  if (size_field == LzmaSizeField::kWrite) {
+    for (int i = 0; i < 8; ++i) header[5 + i] = static_cast<uint8_t>(length >> (8 * i));
+    header_size = 13;
+  }
+  sink(header, header_size);
+  uint64_t written = header_size;
+
+  std::vector<uint8_t> in(
+      static_cast<size_t>(std::min<uint64_t>(kChunk, std::max<uint64_t>(length, 1))));
+  std::vector<uint8_t> out(kChunk);
+  uint64_t in_left = length;
+  stream.next_out = out.data();
+  stream.avail_out = out.size();
+  while (true) {
+    if (stream.avail_in == 0 && in_left > 0) {
+      size_t step = static_cast<size_t>(std::min<uint64_t>(in.size(), in_left));
+      source.ReadAt(pos, in.data(), step);
+      pos += step;
+      in_left -= step;
+      stream.next_in = in.data();
+      stream.avail_in = step;
+    }
+    lzma_ret ret = lzma_code(&stream, in_left == 0 ? LZMA_FINISH : LZMA_RUN);
+    if (ret != LZMA_OK && ret != LZMA_STREAM_END) EncoderError();
+    size_t produced = static_cast<size_t>(stream.next_out - out.data());
+    if ((stream.avail_out == 0 || ret == LZMA_STREAM_END) && produced > 0) {
+      sink(out.data(), produced);
+      written += produced;
+      stream.next_out = out.data();
+      stream.avail_out = out.size();
+    }
+    if (ret == LZMA_STREAM_END) break;
+  }
+  return written;
 }
 
 }  // namespace kestrix
