@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 
 #include "app/help_text.h"
@@ -18,7 +20,8 @@ using testing::TempDir;
 TEST(TypeWords, TranslateAndTurnOnSwitches) {
   ExportSwitches sw;
   auto words = TranslateTypeWords("TEX,114,Dds,ogg,28,unknownword", sw);
-  EXPECT_EQ(words, (std::vector<std::string>{"28", "114", "28", "83", "28", "unknownword", "89", "186"}));
+  EXPECT_EQ(words,
+            (std::vector<std::string>{"28", "114", "28", "83", "28", "unknownword", "89", "186"}));
   EXPECT_TRUE(sw.ExportRawTextures);
   EXPECT_TRUE(sw.ExportDds);
   EXPECT_TRUE(sw.ExportSource);
@@ -27,14 +30,16 @@ TEST(TypeWords, TranslateAndTurnOnSwitches) {
   ExportSwitches sw2;
   EXPECT_EQ(TranslateTypeWords("ktx,pvr,snd,mesh,obj,cbm,ptex,amgc,fnt", sw2),
             (std::vector<std::string>{"28", "28", "83", "43", "43", "89", "186", "241", "128"}));
-  EXPECT_TRUE(sw2.ExportKtx && sw2.ExportPvr && sw2.ExportRawAudio && sw2.ExportRawMeshes && sw2.ExportObj);
+  EXPECT_TRUE(sw2.ExportKtx && sw2.ExportPvr && sw2.ExportRawAudio && sw2.ExportRawMeshes &&
+              sw2.ExportObj);
   EXPECT_FALSE(sw2.ExportDds || sw2.ExportCrn);
 }
 
 TEST(ParseCommandLine, OptionsFromTheThirdArgumentOn) {
   {
     Session s;
-    CommandLine cl = ParseCommandLine({"EXPORT", "Level0.assets", "-t", "dds", "-P", "/Out/Dir", "-nft"}, s);
+    CommandLine cl =
+        ParseCommandLine({"EXPORT", "Level0.assets", "-t", "dds", "-P", "/Out/Dir", "-nft"}, s);
     EXPECT_EQ(cl.task, "export");
     EXPECT_EQ(cl.archive, "Level0.assets");
     EXPECT_EQ(s.Options.TypeFilter, (std::vector<std::string>{"28", "89", "186"}));
@@ -100,11 +105,62 @@ TEST(Program, HelpVersionAndUnknownTasks) {
 }
 
 TEST(Program, NoArgumentsWithoutADisplayFailsWithAMessage) {
-  auto r = RunKestrix({}, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+  // LD_DEBUG=files: the loader names every object it maps, dlopen'ed ones too.
+  auto r = RunKestrix({}, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "LD_DEBUG=files"});
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("kestrix --help"), std::string::npos) << r.err;
+#ifdef KESTRIX_WINDOW_MODULE
+  // The check for a display belongs to the window, so it is the module that says so.
+  EXPECT_NE(r.err.find(KESTRIX_WINDOW_MODULE), std::string::npos) << r.err;
+#endif
 }
+
+// Qt and what it pulls in cost every run about 10 MB and start-up time: tasks must not load it.
+TEST(Program, TasksLoadNoQt) {
+  auto r =
+      RunKestrix({"list", std::string(KESTRIX_SAMPLES_DIR) + "/demo.assets"}, {"LD_DEBUG=files"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("liblzma"), std::string::npos) << "no loader trace: " << r.err;
+  EXPECT_EQ(r.err.find("libQt"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("kestrix-window"), std::string::npos) << r.err;
+}
+
+#ifdef KESTRIX_WINDOW_MODULE
+TEST(Program, NoArgumentsRunTheWindowFromItsModule) {
+  // The offscreen platform plugin is mapped once the QApplication is up; the window is built and
+  // its event loop entered right after, so a second later the program must still be running.
+  int polls_with_window = 0;
+  auto r = testing::RunKestrixUntil(
+      {}, {"QT_QPA_PLATFORM=offscreen"},
+      [&](int pid) {
+        auto maps = testing::ReadFileBytes("/proc/" + std::to_string(pid) + "/maps");
+        std::string text(maps.begin(), maps.end());
+        bool up = text.find(KESTRIX_WINDOW_MODULE) != std::string::npos &&
+                  text.find("libqoffscreen") != std::string::npos;
+        polls_with_window = up ? polls_with_window + 1 : 0;
+        return polls_with_window >= 20;
+      },
+      std::chrono::seconds(60));
+  EXPECT_EQ(r.signal, SIGTERM) << "status " << r.status << ": " << r.err;
+}
+
+TEST(Program, AMissingOrBrokenWindowModuleIsReported) {
+  TempDir dir;
+  std::string copy = dir.File("kestrix");
+  testing::CopyFile(KESTRIX_BINARY, copy);
+  for (bool present : {false, true}) {
+    if (present) testing::WriteFileBytes(dir.File(KESTRIX_WINDOW_MODULE), testing::Bytes(16));
+    auto r = testing::RunProgram(copy, {}, {"QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 1);
+    // One line that names the module (the loader's reason) and the way to run without a window.
+    EXPECT_NE(r.err.find(dir.File(KESTRIX_WINDOW_MODULE)), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("kestrix --help"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+#endif
 
 TEST(Program, MissingArchiveIsReportedInTheInterfaceLanguage) {
   auto en = RunKestrix({"export", "/no/such/file.assets"}, {"LC_ALL=C"});
@@ -138,8 +194,10 @@ TEST(Program, CleanupRemovesTheJoinedFileOnly) {
   desc.objects = {{1, testing::Bytes(16)}, {1, testing::Bytes(16)}};
   testing::Bytes file = testing::BuildAssetFile(desc);
   size_t half = file.size() / 2;
-  testing::WriteFileBytes(dir.File("level0.split0"), testing::Bytes(file.begin(), file.begin() + half));
-  testing::WriteFileBytes(dir.File("level0.split1"), testing::Bytes(file.begin() + half, file.end()));
+  testing::WriteFileBytes(dir.File("level0.split0"),
+                          testing::Bytes(file.begin(), file.begin() + half));
+  testing::WriteFileBytes(dir.File("level0.split1"),
+                          testing::Bytes(file.begin() + half, file.end()));
   auto r = RunKestrix({"export", dir.File("level0.split0"), "-p", dir.File("out")});
   EXPECT_EQ(r.status, 0) << r.err;
   auto files = testing::ListFiles(dir.Path());
