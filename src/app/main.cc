@@ -7,17 +7,58 @@
 #include "platform/console.h"
 #include "platform/language.h"
 
-#ifdef KESTRIX_HAVE_GUI
-#include "ui/run_window.h"
+#ifdef KESTRIX_WINDOW_MODULE
+#include <dlfcn.h>
+
+#include "platform/process.h"
+#include "ui/window_entry.h"
 #endif
+
+namespace {
+
+#ifdef KESTRIX_WINDOW_MODULE
+std::string LastLoadError() {
+  const char* text = dlerror();
+  return text ? text : "unknown error";
+}
+
+// The window is a module beside the executable (found through /proc/self/exe, so a symlink to
+// kestrix still finds it) and only opened here: Qt and the libraries it pulls in would cost every
+// command-line run about 10 MB of memory and their start-up time.
+int OpenWindowModule(int argc, char** argv) {
+  const std::string hint = ". Command-line tasks still work; kestrix --help lists them.";
+  std::string folder = kestrix::ExecutableFolder();
+  if (folder.empty()) {
+    kestrix::PrintErrorLine(
+        "Kestrix: cannot open the window: the folder of the program is unknown" + hint);
+    return kestrix::kExitFailed;
+  }
+  // RTLD_NOW: a missing Qt symbol fails here with a message, not later in the middle of the window.
+  void* module = dlopen((folder + KESTRIX_WINDOW_MODULE).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!module) {
+    kestrix::PrintErrorLine("Kestrix: cannot open the window: " + LastLoadError() + hint);
+    return kestrix::kExitFailed;
+  }
+  auto entry = reinterpret_cast<kestrix::WindowEntry>(dlsym(module, kestrix::kWindowEntryName));
+  if (!entry) {
+    kestrix::PrintErrorLine("Kestrix: cannot open the window: " + LastLoadError() + hint);
+    return kestrix::kExitFailed;
+  }
+  // The module stays loaded: its static objects (and Qt's) are torn down at exit.
+  return entry(argc, argv);
+}
+#endif
+
+}  // namespace
 
 int main(int argc, char** argv) {
   kestrix::InitLocalization(kestrix::SystemLanguageId());
   if (argc <= 1) {
-#ifdef KESTRIX_HAVE_GUI
-    return kestrix::RunWindow(argc, argv);
+#ifdef KESTRIX_WINDOW_MODULE
+    return OpenWindowModule(argc, argv);
 #else
-    kestrix::PrintErrorLine("This build of Kestrix has no window; run it with a task (kestrix --help).");
+    kestrix::PrintErrorLine(
+        "This build of Kestrix has no window; run it with a task (kestrix --help).");
     return kestrix::kExitFailed;
 #endif
   }

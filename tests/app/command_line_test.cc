@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 
 #include "app/help_text.h"
@@ -99,11 +101,62 @@ TEST(Program, HelpVersionAndUnknownTasks) {
 }
 
 TEST(Program, NoArgumentsWithoutADisplayFailsWithAMessage) {
-  auto r = RunKestrix({}, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+  // LD_DEBUG=files: the loader names every object it maps, dlopen'ed ones too.
+  auto r = RunKestrix({}, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "LD_DEBUG=files"});
   EXPECT_EQ(r.signal, 0);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("kestrix --help"), std::string::npos) << r.err;
+#ifdef KESTRIX_WINDOW_MODULE
+  // The check for a display belongs to the window, so it is the module that says so.
+  EXPECT_NE(r.err.find(KESTRIX_WINDOW_MODULE), std::string::npos) << r.err;
+#endif
 }
+
+// Qt and what it pulls in cost every run about 10 MB and start-up time: tasks must not load it.
+TEST(Program, TasksLoadNoQt) {
+  auto r =
+      RunKestrix({"list", std::string(KESTRIX_SAMPLES_DIR) + "/demo.assets"}, {"LD_DEBUG=files"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("liblzma"), std::string::npos) << "no loader trace: " << r.err;
+  EXPECT_EQ(r.err.find("libQt"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("kestrix-window"), std::string::npos) << r.err;
+}
+
+#ifdef KESTRIX_WINDOW_MODULE
+TEST(Program, NoArgumentsRunTheWindowFromItsModule) {
+  // The offscreen platform plugin is mapped once the QApplication is up; the window is built and
+  // its event loop entered right after, so a second later the program must still be running.
+  int polls_with_window = 0;
+  auto r = testing::RunKestrixUntil(
+      {}, {"QT_QPA_PLATFORM=offscreen"},
+      [&](int pid) {
+        auto maps = testing::ReadFileBytes("/proc/" + std::to_string(pid) + "/maps");
+        std::string text(maps.begin(), maps.end());
+        bool up = text.find(KESTRIX_WINDOW_MODULE) != std::string::npos &&
+                  text.find("libqoffscreen") != std::string::npos;
+        polls_with_window = up ? polls_with_window + 1 : 0;
+        return polls_with_window >= 20;
+      },
+      std::chrono::seconds(60));
+  EXPECT_EQ(r.signal, SIGTERM) << "status " << r.status << ": " << r.err;
+}
+
+TEST(Program, AMissingOrBrokenWindowModuleIsReported) {
+  TempDir dir;
+  std::string copy = dir.File("kestrix");
+  testing::CopyFile(KESTRIX_BINARY, copy);
+  for (bool present : {false, true}) {
+    if (present) testing::WriteFileBytes(dir.File(KESTRIX_WINDOW_MODULE), testing::Bytes(16));
+    auto r = testing::RunProgram(copy, {}, {"QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 1);
+    // One line that names the module (the loader's reason) and the way to run without a window.
+    EXPECT_NE(r.err.find(dir.File(KESTRIX_WINDOW_MODULE)), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("kestrix --help"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+#endif
 
 TEST(Program, MissingArchiveIsReportedInTheInterfaceLanguage) {
   auto en = RunKestrix({"export", "/no/such/file.assets"}, {"LC_ALL=C"});

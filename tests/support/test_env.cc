@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -98,8 +100,13 @@ std::string Slurp(const std::string& path) {
 
 }  // namespace
 
-RunResult RunKestrix(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                     const std::string& cwd) {
+namespace {
+
+// Runs program to its end, or while `stop` is given, until stop(pid) answers true (SIGTERM) or
+// `limit` passes (SIGKILL).
+RunResult Run(std::string program, const std::vector<std::string>& args,
+              const std::vector<std::string>& env, const std::string& cwd,
+              const std::function<bool(int)>& stop, std::chrono::milliseconds limit) {
   TempDir io;
   std::string out_path = io.File("out"), err_path = io.File("err");
   // A shell would add its own quoting problems; posix_spawn with file actions keeps the
@@ -107,10 +114,11 @@ RunResult RunKestrix(const std::vector<std::string>& args, const std::vector<std
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  std::string program = KESTRIX_BINARY;
   std::vector<char*> argv;
   argv.push_back(program.data());
   std::vector<std::string> arg_copy = args;
@@ -135,7 +143,23 @@ RunResult RunKestrix(const std::vector<std::string>& args, const std::vector<std
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start " + program);
   int status = 0;
-  waitpid(pid, &status, 0);
+  if (stop) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+      } else if (stop(pid)) {
+        kill(pid, SIGTERM);
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        continue;
+      }
+      waitpid(pid, &status, 0);
+      break;
+    }
+  } else {
+    waitpid(pid, &status, 0);
+  }
   if (WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
@@ -144,6 +168,24 @@ RunResult RunKestrix(const std::vector<std::string>& args, const std::vector<std
   result.out = Slurp(out_path);
   result.err = Slurp(err_path);
   return result;
+}
+
+}  // namespace
+
+RunResult RunKestrix(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                     const std::string& cwd) {
+  return Run(KESTRIX_BINARY, args, env, cwd, nullptr, {});
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env) {
+  return Run(program, args, env, "", nullptr, {});
+}
+
+RunResult RunKestrixUntil(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                          const std::function<bool(int pid)>& stop,
+                          std::chrono::milliseconds limit) {
+  return Run(KESTRIX_BINARY, args, env, "", stop, limit);
 }
 
 std::vector<std::string> ListFiles(const std::string& folder) {

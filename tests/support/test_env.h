@@ -2,6 +2,8 @@
 // running the real kestrix binary.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,14 @@ struct RunResult {
 // Runs the kestrix binary with the arguments (and extra environment "NAME=value" entries).
 RunResult RunKestrix(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                      const std::string& cwd = "");
+// The same for another program file (a copy of kestrix in another folder, for example).
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {});
+// Runs the kestrix binary and asks stop(pid) every 50 ms while it runs: once that answers true
+// the program gets SIGTERM, after `limit` SIGKILL (result.signal tells which ended it).
+RunResult RunKestrixUntil(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                          const std::function<bool(int pid)>& stop,
+                          std::chrono::milliseconds limit);
 
 // Every file below a folder, relative paths, sorted.
 std::vector<std::string> ListFiles(const std::string& folder);
