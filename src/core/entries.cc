@@ -1,5 +1,6 @@
 #include "core/entries.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/error.h"
@@ -23,8 +24,10 @@ uint32_t NameBuffer::Add(std::string_view text) {
 }
 
 uint32_t EntryList::DuplicateNumber(size_t i) const {
-  auto it = duplicates_.find(static_cast<uint32_t>(i));
-  return it == duplicates_.end() ? 0 : it->second;
+  const uint32_t entry = static_cast<uint32_t>(i);
+  auto it = std::lower_bound(duplicates_.begin(), duplicates_.end(), entry,
+                             [](const auto& d, uint32_t e) { return d.first < e; });
+  return it != duplicates_.end() && it->first == entry ? it->second : 0;
 }
 
 void EntryList::Reset(size_t count) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kestrix {
@@ -71,8 +72,9 @@ class EntryList {
   void Reset(size_t count);
   void SetName(size_t i, std::string_view name);
   uint32_t InternType(const std::string& text, int32_t texture_format);
+  // Numbers are given in entry order, each entry at most once.
   void SetDuplicateNumber(size_t i, uint32_t number) {
-    duplicates_[static_cast<uint32_t>(i)] = number;
+    duplicates_.push_back({static_cast<uint32_t>(i), number});
   }
   uint32_t PrefixSkip = 0;  // bytes before every object's name (28 on platforms below 0)
 
@@ -81,7 +83,8 @@ class EntryList {
   NameBuffer names_;
   std::vector<TypeTextInfo> types_;
   std::unordered_map<std::string, uint32_t> type_index_;
-  std::unordered_map<uint32_t, uint32_t> duplicates_;
+  // (entry, number) of the numbered entries, in entry order: few entries have one.
+  std::vector<std::pair<uint32_t, uint32_t>> duplicates_;
 };
 
 }  // namespace kestrix

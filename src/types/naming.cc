@@ -178,6 +178,9 @@ class DuplicateTable {
     ResizeLarge(slots_, capacity);
     mask_ = capacity - 1;
   }
+  // The table is far larger than the caches on big files: a slot is fetched a few names before
+  // it is needed.
+  void Prefetch(uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
   // The number entry `entry` gets for its name (0 when the name is new). `number_of` gives the
   // number an earlier holder got.
   template <typename NameOf, typename NumberOf>
@@ -399,12 +402,31 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
   std::vector<uint32_t> numbered;  // entries whose names get a number, in index order
   auto name_of = [&entries](uint32_t e) { return entries.Name(e); };
   auto number_of = [&entries](uint32_t e) { return entries.DuplicateNumber(e); };
+  // Named entries wait a few names in a queue, in index order, while their slots are fetched.
+  struct Pending {
+    uint32_t entry;
+    uint64_t hash;
+  };
+  constexpr size_t kAhead = 16;
+  Pending pending[kAhead];
+  size_t pending_first = 0, pending_count = 0;
+  auto number_oldest = [&] {
+    const Pending& p = pending[pending_first];
+    const uint32_t number =
+        duplicates.Add(p.entry, entries.Name(p.entry), p.hash, name_of, number_of);
+    if (number != 0) {
+      entries.SetDuplicateNumber(p.entry, number);
+      numbered.push_back(p.entry);
+    }
+    pending_first = (pending_first + 1) % kAhead;
+    --pending_count;
+  };
   // Type texts of textures, one per class and format code: (class << 32 | format) -> number.
   std::unordered_map<uint64_t, uint32_t> texture_type_ids;
   ClassCounters class_counters;
   FormatSuffixes format_suffixes;
-  std::string name;        // reused: its buffer outlives the entries
-  std::string entry_name;  // likewise
+  char name[256];          // the object's name as stored (shorter than 256 bytes)
+  std::string entry_name;  // reused: its buffer outlives the entries
   int last_percent = -1;
 
   for (size_t i = 0; i < n; ++i) {
@@ -427,8 +449,7 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
       ObjectWindow win(data, object_start, std::min(object_end, stream_end));
       if (win.U32At(object_start + prefix, order, &name_length) && name_length < 256 &&
           win.Fits(object_start + prefix + 4, name_length)) {
-        name.resize(name_length);
-        if (name_length) win.BytesAt(object_start + prefix + 4, name.data(), name_length);
+        if (name_length) win.BytesAt(object_start + prefix + 4, name, name_length);
         named = true;
       }
       if (named) {
@@ -486,17 +507,16 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
       // Cleaned, extended and hashed in one go, while the bytes are at hand.
       char cleaned[256 + 32];
       size_t length = 0;
-      for (char c : name)
-        if (!kRemoved.removed[static_cast<unsigned char>(c)]) cleaned[length++] = c;
+      for (uint32_t k = 0; k < name_length; ++k)
+        if (!kRemoved.removed[static_cast<unsigned char>(name[k])]) cleaned[length++] = name[k];
       for (const char* e = extension; *e && length < sizeof(cleaned); ++e) cleaned[length++] = *e;
       const std::string_view cleaned_name(cleaned, length);
       entries.SetName(i, cleaned_name);
-      const uint32_t number = duplicates.Add(static_cast<uint32_t>(i), cleaned_name,
-                                             FoldedHash(cleaned, length), name_of, number_of);
-      if (number != 0) {
-        entries.SetDuplicateNumber(i, number);
-        numbered.push_back(static_cast<uint32_t>(i));
-      }
+      const uint64_t hash = FoldedHash(cleaned, length);
+      duplicates.Prefetch(hash);
+      if (pending_count == kAhead) number_oldest();
+      pending[(pending_first + pending_count) % kAhead] = {static_cast<uint32_t>(i), hash};
+      ++pending_count;
     } else {
       entry_name = s.Archive.AssetBaseName;
       entry_name += '_';
@@ -517,6 +537,7 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
     }
   }
 
+  while (pending_count != 0) number_oldest();
   // Numbered names are rewritten once every equal name has been seen: "a.tex" -> "a_00001.tex".
   for (uint32_t i : numbered) {
     entry_name = entries.Name(i);
