@@ -1,0 +1,54 @@
+// What every importer of the import tree is given. An importer turns one edited source file
+// (a DDS, KTX, PVR or CRN texture, a sound) back into the raw object file of the entry it came
+// from, written to output_root + relative_path, where the import driver's candidate listing
+// finds it. Importers only read the archive; nothing is written into it before every source
+// file has been turned into its raw file and checked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrix {
+
+class ByteSource;
+class Frontend;
+
+struct ImporterCall {
+  ByteSource& working;       // the working file (the stream at ArchivePath), read only
+  uint64_t payload_start = 0;  // the entry's payload start in the working file
+  uint32_t payload_size = 0;   // object size - header skip: the entry's payload as it stands
+  bool big_endian = false;
+  std::string output_root;    // OutputRoot, ends in a separator
+  std::string source_path;    // the found source file, full path
+  std::string relative_path;  // "Unity_Assets_Files/<ArchiveFolderName>/<EntryName>"
+  int32_t entry_texture_format = 0;  // the entry's current texture format code (textures)
+};
+
+// How importers reach the user and the files beside the archive.
+struct ImporterContext {
+  Frontend& frontend;
+  std::string resource_folder;  // where resource files lie: beside the archive
+};
+
+// One importer: reads the source file, builds the raw object file, writes it. Throws Error
+// (malformed source, unreadable file) to end the import; reports a source it skips (for example
+// "Format dds not supported!") through the frontend and returns without writing.
+using Importer = void (*)(const ImporterCall& call, ImporterContext& ctx);
+
+// Audio clips also name the archive's folder in the output tree and the working file's
+// resource name (the working file's name followed by ".resS").
+using AudioImporter = void (*)(const ImporterCall& call, ImporterContext& ctx,
+                               const std::string& archive_folder_name,
+                               const std::string& resource_name);
+
+// The importers an import runs, one per converter run.
+struct ImportConverters {
+  Importer dds = nullptr;         // Textures/ and Cubemap/, "dds"
+  Importer crn = nullptr;         // Textures/, "crn"
+  Importer ktx = nullptr;         // Textures/, "ktx"
+  Importer pvr = nullptr;         // Textures/, "pvr"
+  Importer procedural = nullptr;  // ProceduralTextures/, "dds"
+  AudioImporter audio = nullptr;  // Sounds/, any extension
+};
+
+}  // namespace kestrix
