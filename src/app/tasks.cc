@@ -1,6 +1,7 @@
 #include "app/tasks.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/console_frontend.h"
@@ -32,18 +33,21 @@ int ExportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
 int ListTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
              const std::string& archive) {
   OpenArchive(s, frontend, archive, cl.open);
-  std::string block;
   constexpr size_t kBlock = 1 << 20;
-  block.reserve(kBlock + 4096);
+  std::vector<char> block(kBlock);
+  char* p = block.data();
+  ListLineWriter lines(s);
   for (size_t i = 0; i < s.EntryCount(); ++i) {
-    AppendListLine(s, i, block);
-    block += '\n';
-    if (block.size() >= kBlock) {
-      std::fwrite(block.data(), 1, block.size(), stdout);
-      block.clear();
+    const size_t bound = lines.Bound(i);
+    if (static_cast<size_t>(block.data() + block.size() - p) < bound) {
+      std::fwrite(block.data(), 1, static_cast<size_t>(p - block.data()), stdout);
+      p = block.data();
+      if (block.size() < bound) block.resize(bound);
+      p = block.data();
     }
+    p = lines.Put(i, p);
   }
-  std::fwrite(block.data(), 1, block.size(), stdout);
+  std::fwrite(block.data(), 1, static_cast<size_t>(p - block.data()), stdout);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 

@@ -128,6 +128,39 @@ void AppendListLine(const Session& s, size_t entry_index, std::string& out) {
               s.PayloadSize(entry_index), s.PayloadOffset(entry_index));
 }
 
+size_t ListLineWriter::Bound(size_t i) const {
+  // Number, size and offset take at most 10, 10 and 18 characters, plus three separators.
+  return session_.EntryName(i).size() + session_.Entries.TypeText(i).size() + 64;
+}
+
+char* ListLineWriter::Put(size_t i, char* p) {
+  const Session& s = session_;
+  const int32_t class_id = s.EntryClass(i);
+  const uint32_t type_id = s.Entries[i].TypeTextId;
+  if (class_id != class_id_ || type_id != type_id_) {
+    class_id_ = class_id;
+    type_id_ = type_id;
+    type_cell_.assign("\t");
+    AppendDecimal(type_cell_, class_id);
+    type_cell_ += " (";
+    type_cell_ += s.Entries.TypeText(i);
+    type_cell_ += ")\t";
+  }
+  char* const end = p + Bound(i);
+  p = std::to_chars(p, end, static_cast<uint32_t>(i + 1)).ptr;
+  *p++ = '\t';
+  const std::string_view name = s.EntryName(i);
+  std::memcpy(p, name.data(), name.size());
+  p += name.size();
+  std::memcpy(p, type_cell_.data(), type_cell_.size());
+  p += type_cell_.size();
+  p = std::to_chars(p, end, s.PayloadSize(i)).ptr;
+  *p++ = '\t';
+  p = PutOffset(p, s.PayloadOffset(i));
+  *p++ = '\n';
+  return p;
+}
+
 std::string ListLineText(const ListRow& row) {
   std::string line;
   AppendListLine(row, line);

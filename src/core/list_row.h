@@ -36,4 +36,22 @@ void AppendListLine(const ListRow& row, std::string& out);
 // The same line for an entry in table order, without building its row first.
 void AppendListLine(const Session& session, size_t entry_index, std::string& out);
 
+// Writes "list" lines of a session's entries straight into a caller's buffer, a million of
+// them in a fraction of a second: the type cell ("28 (Texture2D id: 10 - DXT1)") is the same
+// for runs of entries and is made once per change.
+class ListLineWriter {
+ public:
+  explicit ListLineWriter(const Session& session) : session_(session) {}
+  // The most bytes Put may write for entry i (its line and the line break).
+  size_t Bound(size_t i) const;
+  // Writes the line of entry i and a line break at `p`; returns the end of what was written.
+  char* Put(size_t i, char* p);
+
+ private:
+  const Session& session_;
+  int32_t class_id_ = 0;
+  uint32_t type_id_ = UINT32_MAX;
+  std::string type_cell_;  // "\t" + class + " (" + type text + ")\t"
+};
+
 }  // namespace kestrix

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "app/tasks.h"
+#include "platform/byte_order.h"
 #include "support/asset_builder.h"
 #include "support/payloads.h"
 #include "support/test_env.h"
@@ -27,10 +29,16 @@ AssetSpec ScriptsAndTextures() {
 }
 
 // What an export without -t writes for ScriptsAndTextures().
-const std::vector<std::string> kEverything = {
-    "Cubemap/Sky.cbm.dds", "Hero.tex",         "Mesh/Rock.mesh.obj", "Rock.mesh",
-    "Sky.cbm",             "Textures/Hero.tex.dds", "Wood.mat",      "level0_00001.-3",
-    "level0_00001.-5",     "level0_00001.114"};
+const std::vector<std::string> kEverything = {"Cubemap/Sky.cbm.dds",
+                                              "Hero.tex",
+                                              "Mesh/Rock.mesh.obj",
+                                              "Rock.mesh",
+                                              "Sky.cbm",
+                                              "Textures/Hero.tex.dds",
+                                              "Wood.mat",
+                                              "level0_00001.-3",
+                                              "level0_00001.-5",
+                                              "level0_00001.114"};
 
 struct TaskRun {
   TempDir dir;
@@ -140,6 +148,44 @@ TEST(ListTask, OneTabSeparatedLinePerEntry) {
   RunResult missing = RunKestrix({"list", dir.File("nothing")});
   EXPECT_EQ(missing.status, 1);
   EXPECT_TRUE(missing.out.empty());
+}
+
+// An object whose data lies past 4 GiB (data offset + object offset): the list shows its
+// whole position and export copies it from there. The file is sparse.
+TEST(ListTask, ObjectsPastFourGibListAndExportAtTheirPositions) {
+  TempDir dir;
+  AssetSpec desc;
+  desc.objects.push_back({21, NamedObject("near", Bytes(8, 1))});
+  const Bytes far = TextObject("far", "beyond four gigabytes");
+  desc.objects.push_back({49, far});
+  constexpr uint32_t kFarOffset = 0xFFFFFFF0u;
+  desc.record_overrides.push_back({1, kFarOffset, static_cast<uint32_t>(far.size())});
+  const Bytes file = BuildAssetFile(desc);
+  const uint64_t data_start = Get32(file.data() + 12, ByteOrder::Big);
+  const uint64_t at = data_start + kFarOffset;
+  ASSERT_GT(at, uint64_t{1} << 32);
+  const std::string path = dir.File("level0.assets");
+  WriteFileBytes(path, file);
+  {
+    std::FILE* f = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fseeko(f, static_cast<off_t>(at), SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite(far.data(), 1, far.size(), f), far.size());
+    std::fclose(f);
+  }
+  RunResult list = RunKestrix({"list", path});
+  ASSERT_EQ(list.status, 0) << list.err;
+  const std::vector<std::string> lines = Lines(list.out);
+  ASSERT_EQ(lines.size(), 2u);
+  // The text starts after the name field (4 + 4) and its length (4).
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "2\tfar.txt\t49 (TextAsset)\t21\t0x%llX",
+                static_cast<unsigned long long>(at + 12));
+  EXPECT_EQ(lines[1], expected);
+  RunResult run = RunKestrix({"export", path, "-p", dir.File("out")});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadFileBytes(dir.File("out/Unity_Assets_Files/level0/far.txt")),
+            Bytes(far.begin() + 12, far.begin() + 33));
 }
 
 }  // namespace

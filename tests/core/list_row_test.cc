@@ -18,6 +18,7 @@ TEST(ListRow, RowsAndListLinesAgreeForEveryDemoEntry) {
     Session s;
     testing::RecordingFrontend fe;
     OpenArchive(s, fe, dir.File(name));
+    ListLineWriter writer(s);
     for (size_t i = 0; i < s.EntryCount(); ++i) {
       const ListRow row = BuildListRow(s, i);
       EXPECT_EQ(row.Number, static_cast<int32_t>(i + 1));
@@ -28,11 +29,15 @@ TEST(ListRow, RowsAndListLinesAgreeForEveryDemoEntry) {
       EXPECT_EQ(direct, std::to_string(i + 1) + "\t" + std::string(s.EntryName(i)) + "\t" +
                             TypeCellText(row) + "\t" + std::to_string(row.Size) + "\t" +
                             OffsetCellText(row.Offset));
+      std::string written(writer.Bound(i), '\0');
+      written.resize(static_cast<size_t>(writer.Put(i, written.data()) - written.data()));
+      EXPECT_EQ(written, direct + "\n") << name << " entry " << i;
     }
     CloseArchive(s);
   }
   EXPECT_EQ(OffsetCellText(0x1A2C), "0x00001A2C");
   EXPECT_EQ(OffsetCellText(0xFFFFFFFFu), "0xFFFFFFFF");
+  EXPECT_EQ(OffsetCellText(0x123456789ull), "0x123456789");
 }
 
 }  // namespace
