@@ -1,14 +1,5 @@
-// The program's own failures. The message is the text the user sees, as it stands.
+// The program's failures: one family with kinds (platform/error.h, where the file layer throws
+// them too). Parsers throw; the frontend decides how a failure is shown.
 #pragma once
 
-#include <stdexcept>
-#include <string>
-
-namespace kestrix {
-
-class Error : public std::runtime_error {
- public:
-  explicit Error(const std::string& message) : std::runtime_error(message) {}
-};
-
-}  // namespace kestrix
+#include "platform/error.h"

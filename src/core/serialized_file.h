@@ -86,6 +86,9 @@ struct SerializedFile {
   RecordLayout Layout;
   std::vector<ObjectRecord> Objects;
   std::vector<int32_t> TypeIndex;  // per object, formats 16 and later only
+  // Notes for the user that did not stop the read ("Error: Not find offsets."), in order; the
+  // open shows them.
+  std::vector<std::string> Warnings;
   bool RawSingleFile = false;
   std::string ShownKind;  // raw single-file mode: "OggS", "MP3", ... or "unknown"
 

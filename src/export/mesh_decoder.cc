@@ -248,7 +248,10 @@ void TMeshBase::DecodeLayout(Reader& stream, int32_t version, Early4 early) {
     // the layout accounts for every byte; anything else is refused rather than misread.
     if (in.Remaining() != 0)
       Undecodable(std::to_string(in.Remaining()) + " bytes left after the last field");
-  } catch (const IoError& e) {
+  } catch (const MeshDecodeError&) {
+    throw;
+  } catch (const Error& e) {
+    // A read past the end of the payload: the layout does not fit it.
     Undecodable(e.what());
   } catch (const std::bad_alloc&) {
     Undecodable("out of memory");

@@ -7,15 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "core/error.h"
+
 namespace kestrix {
 
 class Reader;
 
-// Why a mesh could not be decoded or written.
-class MeshDecodeError : public std::runtime_error {
+// Why a mesh could not be decoded: compressed meshes are not supported, anything else does not
+// fit the layouts the decoder knows.
+class MeshDecodeError : public Error {
  public:
   enum Kind { kCompressed, kUndecodable };
-  MeshDecodeError(Kind kind, const std::string& detail) : std::runtime_error(detail), kind_(kind) {}
+  MeshDecodeError(Kind kind, const std::string& detail)
+      : Error(detail, kind == kCompressed ? ErrorKind::kNotSupported : ErrorKind::kDamagedData),
+        kind_(kind) {}
   Kind kind() const { return kind_; }
 
  private:

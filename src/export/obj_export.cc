@@ -207,7 +207,7 @@ void ExportObj(const ConverterCall& call, ConverterContext& ctx, int32_t major_v
   } catch (const MeshDecodeError& e) {
     int key = e.kind() == MeshDecodeError::kCompressed ? kStrMeshCompressed : kStrMeshMemory;
     throw Error(name + " " + Str(key));
-  } catch (const IoError&) {
+  } catch (const Error&) {
     // The payload itself runs past the end of the archive.
     throw Error(name + " " + Str(kStrMeshMemory));
   } catch (const std::bad_alloc&) {

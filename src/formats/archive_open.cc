@@ -77,6 +77,7 @@ void ReadSelected(Session& s, Frontend& frontend, const OpenOptions& options) {
   FileSource source(s.Archive.ArchivePath);
   Reader reader(source);
   ReadAssetFile(s.Asset, s.Archive, frontend, reader);
+  for (const std::string& warning : s.Asset.Warnings) frontend.MessageBox(warning);
   NamingPass(s, frontend, source, options.FontContainer);
 }
 

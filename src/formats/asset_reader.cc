@@ -157,7 +157,7 @@ bool RecordTailPasses(const std::vector<uint8_t>& copy, uint64_t at, uint32_t fo
 // Formats 14 and 15 with type trees: the type list is not parsed; the object table is found by
 // looking for the first record (path id 1) in the metadata.
 // Returns false when no first record was found.
-bool SearchObjectTable(SerializedFile& s, uint64_t asset_base, Frontend& frontend, Reader& r) {
+bool SearchObjectTable(SerializedFile& s, uint64_t asset_base, Reader& r) {
   uint64_t p = r.Tell();
   if (s.DataStart < p || s.DataStart > r.Size())
     throw Error("Malformed asset file: the data offset lies outside the file.");
@@ -229,7 +229,7 @@ bool SearchObjectTable(SerializedFile& s, uint64_t asset_base, Frontend& fronten
   if (!matched) {
     if (start < 4) throw Error("Malformed asset file: the object table has no count.");
     chosen = start - 4;
-    frontend.MessageBox("WARNING: Not find coint offsets.");
+    s.Warnings.push_back("WARNING: Not find coint offsets.");
   }
   r.Seek(p + chosen);
   return true;
@@ -351,9 +351,9 @@ void ReadAssetFile(SerializedFile& s, const OpenedArchive& a, Frontend& frontend
     WalkOldTypeList(s, r);
   } else if (s.FormatVersion <= 15) {
     if (s.TypeTreeFlag) {
-      table_found = SearchObjectTable(s, a.AssetBase, frontend, r) ||
+      table_found = SearchObjectTable(s, a.AssetBase, r) ||
                     WalkTreesInstead(s, a.AssetBase, r, type_list_start);
-      if (!table_found) frontend.MessageBox("Error: Not find offsets.");
+      if (!table_found) s.Warnings.push_back("Error: Not find offsets.");
     } else {
       WalkHashedTypeList(s, r, false);
     }

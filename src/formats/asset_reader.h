@@ -17,7 +17,8 @@ int32_t MajorVersionOf(const std::string& unity_version, uint32_t format_version
 
 // Reads the asset file that begins at the archive's AssetBase: header, type list (with its type
 // trees) and object records. Raw single-file mode, with one record for the whole stream, when
-// the data is not an asset file. Throws on malformed data.
+// the data is not an asset file. Throws on malformed data; notes that do not stop the read go to
+// the file's Warnings for the caller to show. The frontend only lets the window breathe.
 void ReadAssetFile(SerializedFile& file, const OpenedArchive& archive, Frontend& frontend,
                    Reader& reader);
 

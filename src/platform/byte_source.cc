@@ -14,8 +14,9 @@ namespace kestrix {
 namespace {
 
 [[noreturn]] void ThrowPastEnd(uint64_t pos, size_t n, uint64_t size) {
-  throw IoError("Read past the end of the data: " + std::to_string(n) + " bytes at position " +
-                std::to_string(pos) + " of " + std::to_string(size) + ".");
+  throw Error("Read past the end of the data: " + std::to_string(n) + " bytes at position " +
+                  std::to_string(pos) + " of " + std::to_string(size) + ".",
+              ErrorKind::kDamagedData);
 }
 
 }  // namespace

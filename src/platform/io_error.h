@@ -1,14 +1,16 @@
-// The exception that file and memory access throws. Its message is shown to the user as it stands.
+// The failure of a file-system call (open, read, write, create, rename). A read past the end
+// of the data is damaged data instead (Error of kind kDamagedData).
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "platform/error.h"
 
 namespace kestrix {
 
-class IoError : public std::runtime_error {
+class IoError : public Error {
  public:
-  explicit IoError(const std::string& message) : std::runtime_error(message) {}
+  explicit IoError(const std::string& message) : Error(message, ErrorKind::kFileSystem) {}
 };
 
 }  // namespace kestrix

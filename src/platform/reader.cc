@@ -12,8 +12,8 @@ Reader::Reader(ByteSource& source, size_t buffer_size)
 
 void Reader::Require(uint64_t n) const {
   if (pos_ > size_ || n > size_ - pos_) {
-    throw IoError("Read past the end of the data: " + std::to_string(n) + " bytes at position " +
-                  std::to_string(pos_) + " of " + std::to_string(size_) + ".");
+    throw Error("Read past the end of the data: " + std::to_string(n) + " bytes at position " +
+                std::to_string(pos_) + " of " + std::to_string(size_) + ".");
   }
 }
 
@@ -96,7 +96,8 @@ std::string Reader::CString(size_t window) {
   }
   if (len < window) {
     pos_ = start;
-    throw IoError("Unterminated text at position " + std::to_string(start) + ".");
+    throw Error("Unterminated text at position " + std::to_string(start) + ".",
+                ErrorKind::kDamagedData);
   }
   return chunk;
 }

@@ -397,7 +397,15 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
   const uint64_t stream_end = data.Size();
   // Only entries whose class has an extension can have a name of their own.
   size_t nameable = 0;
-  for (const ObjectRecord& o : f.Objects) nameable += *ExtensionForClass(o.ClassId) != '\0';
+  int32_t last_class = 0;
+  bool last_nameable = false;
+  for (const ObjectRecord& o : f.Objects) {
+    if (o.ClassId != last_class) {
+      last_class = o.ClassId;
+      last_nameable = *ExtensionForClass(o.ClassId) != '\0';
+    }
+    nameable += last_nameable;
+  }
   DuplicateTable duplicates(nameable);
   std::vector<uint32_t> numbered;  // entries whose names get a number, in index order
   auto name_of = [&entries](uint32_t e) { return entries.Name(e); };
@@ -427,7 +435,9 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
   FormatSuffixes format_suffixes;
   char name[256];          // the object's name as stored (shorter than 256 bytes)
   std::string entry_name;  // reused: its buffer outlives the entries
-  int last_percent = -1;
+  // The progress moves when the next whole percent is reached, without a division per object.
+  int percent = 0;
+  size_t next_percent_at = 0;  // entries done when `percent` + 1 is reached
 
   for (size_t i = 0; i < n; ++i) {
     Entry& entry = entries[i];
@@ -529,9 +539,9 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
       }
       entries.SetName(i, entry_name);
     }
-    const int percent = static_cast<int>((i + 1) * 100 / n);
-    if (percent != last_percent) {
-      last_percent = percent;
+    if (i + 1 >= next_percent_at) {
+      percent = static_cast<int>((i + 1) * 100 / n);
+      next_percent_at = (static_cast<size_t>(percent + 1) * n + 99) / 100;
       frontend.ShowProgress(percent);
       frontend.ProcessMessages();
     }
