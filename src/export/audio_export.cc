@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/object_cursor.h"
 #include "core/session.h"
 #include "export/audio_detect.h"
 #include "export/converter.h"
@@ -86,13 +87,12 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
     RequireRange(source.offset, source.length, size, "the clip");
   } else if (zeros_at_20_and_24 && size >= kRecordMinimumSize) {
     MemorySource memory(payload);
-    Reader in(memory);
-    in.SetOrder(order);
+    Reader reader(memory);
+    ObjectCursor in(reader, order);
     in.Seek(kSourcePathAt);
-    uint32_t path_length = in.U32();
-    const std::string named = in.ReadText(path_length);
+    const std::string named = in.Text(in.U32());
     std::string path = named;
-    in.Seek((in.Tell() + 3) & ~uint64_t{3});
+    in.Align();
     source.offset = in.U64();
     source.length = in.U64();
 

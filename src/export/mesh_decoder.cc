@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "core/object_cursor.h"
 #include "platform/byte_order.h"
 #include "platform/io_error.h"
 #include "platform/reader.h"
@@ -14,60 +15,15 @@ namespace kestrix {
 
 namespace {
 
-// Reads the serialized building blocks; padding is measured from the payload start.
-class MeshReader {
- public:
-  explicit MeshReader(Reader& in) : in_(in), origin_(in.Tell()) {}
-
-  uint32_t U32() { return in_.U32(ByteOrder::Little); }
-  uint8_t U8() { return in_.U8(); }
-  void Skip(uint64_t n) {
-    in_.Require(n);
-    in_.Skip(n);
-  }
-  void Align() {
-    uint64_t rel = in_.Tell() - origin_;
-    Skip((4 - rel % 4) % 4);
-  }
-  // A count of elements of `element_size` bytes each, checked against what remains so that a
-  // garbage count fails before anything is allocated.
-  uint32_t Count(uint64_t element_size) {
-    uint32_t count = U32();
-    if (uint64_t{count} * element_size > in_.Remaining()) {
-      throw MeshDecodeError(MeshDecodeError::kUndecodable,
-                            "array of " + std::to_string(count) + " elements runs past the data");
-    }
-    return count;
-  }
-  void SkipArray(uint64_t element_size) {
-    uint32_t count = Count(element_size);
-    Skip(count * element_size);
-    Align();
-  }
-  uint64_t Remaining() const { return in_.Remaining(); }
-  std::vector<uint8_t> ByteArray() {
-    uint32_t count = Count(1);
-    std::vector<uint8_t> bytes;
-    if (count > 0) bytes = in_.ReadBytes(count);
-    Align();
-    return bytes;
-  }
-  void SkipString() {
-    uint32_t length = Count(1);
-    Skip(length + (4 - length % 4) % 4);
-  }
-  void SkipPackedBitVector(bool with_range) {
-    U32();                    // item count
-    if (with_range) Skip(8);  // range and start
-    SkipArray(1);
-    U8();  // bit size
-    Align();
-  }
-
- private:
-  Reader& in_;
-  uint64_t origin_;
-};
+// A packed bit vector: item count, for float vectors a range and start, the packed bytes, the
+// bit size, then the padding.
+void SkipPackedBitVector(ObjectCursor& in, bool with_range) {
+  in.U32();  // item count
+  if (with_range) in.Skip(8);
+  in.SkipArray(1);
+  in.U8();  // bit size
+  in.Align();
+}
 
 [[noreturn]] void Undecodable(const std::string& detail) {
   throw MeshDecodeError(MeshDecodeError::kUndecodable, detail);
@@ -140,7 +96,8 @@ void TMeshBase::DecodeLayout(Reader& stream, int32_t version, Early4 early) {
   *this = TMeshBase();
   version_ = version;
   try {
-    MeshReader in(stream);
+    // Meshes of big-endian files are refused before decoding; the rest are little-endian.
+    ObjectCursor in(stream, ByteOrder::Little);
     const bool v3 = version <= 3, v4 = version == 4, v5 = version >= 5;
 
     const uint64_t record_size = v3 ? 48 : 44;
@@ -221,19 +178,19 @@ void TMeshBase::DecodeLayout(Reader& stream, int32_t version, Early4 early) {
     vertex_data_ = in.ByteArray();
 
     // The compressed-mesh block is read only to reach the fields after it.
-    in.SkipPackedBitVector(true);            // vertices
-    in.SkipPackedBitVector(true);            // UV
-    if (!v5) in.SkipPackedBitVector(true);   // bind poses
-    in.SkipPackedBitVector(true);            // normals
-    in.SkipPackedBitVector(true);            // tangents
-    in.SkipPackedBitVector(false);           // weights
-    in.SkipPackedBitVector(false);           // normal signs
-    in.SkipPackedBitVector(false);           // tangent signs
-    if (v5) in.SkipPackedBitVector(true);    // float colours
-    in.SkipPackedBitVector(false);           // bone indices
-    in.SkipPackedBitVector(false);           // triangles
-    if (!v5) in.SkipPackedBitVector(false);  // colours
-    if (v5) in.U32();                        // UV info
+    SkipPackedBitVector(in, true);            // vertices
+    SkipPackedBitVector(in, true);            // UV
+    if (!v5) SkipPackedBitVector(in, true);   // bind poses
+    SkipPackedBitVector(in, true);            // normals
+    SkipPackedBitVector(in, true);            // tangents
+    SkipPackedBitVector(in, false);           // weights
+    SkipPackedBitVector(in, false);           // normal signs
+    SkipPackedBitVector(in, false);           // tangent signs
+    if (v5) SkipPackedBitVector(in, true);    // float colours
+    SkipPackedBitVector(in, false);           // bone indices
+    SkipPackedBitVector(in, false);           // triangles
+    if (!v5) SkipPackedBitVector(in, false);  // colours
+    if (v5) in.U32();                         // UV info
 
     in.Skip(24);  // local bounding box
     in.U32();     // mesh usage flags

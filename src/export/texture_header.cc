@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/error.h"
+#include "core/object_cursor.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/reader.h"
@@ -76,8 +77,8 @@ TextureHeader ReadTextureHeader(const std::vector<uint8_t>& payload, bool big_en
   if (payload.size() < fixed) ShortPayload("the texture header", fixed, payload.size());
 
   MemorySource source(payload);
-  Reader r(source);
-  r.SetOrder(big_endian ? ByteOrder::Big : ByteOrder::Little);
+  Reader reader(source);
+  ObjectCursor r(reader, big_endian ? ByteOrder::Big : ByteOrder::Little);
   h.width = r.I32();
   h.height = r.I32();
   h.complete_image_size = r.I32();
@@ -96,7 +97,7 @@ TextureHeader ReadTextureHeader(const std::vector<uint8_t>& payload, bool big_en
     h.resource_size = r.U32();
     uint32_t path_length = r.U32();
     if (path_length > r.Remaining()) ShortPayload("the resource path", path_length, r.Remaining());
-    h.resource_path = r.ReadText(path_length);
+    h.resource_path = r.Text(path_length);
     h.image_start = AlignUp4(r.Tell());
   } else {
     h.image_start = r.Tell();

@@ -10,6 +10,7 @@
 
 #include "core/error.h"
 #include "core/frontend.h"
+#include "core/object_cursor.h"
 #include "core/session.h"
 #include "platform/byte_source.h"
 #include "platform/memory.h"
@@ -25,33 +26,6 @@ namespace {
 constexpr uint32_t kFontMarker = 0x3DCCCCCD;  // the float 0.1 before the font data length
 constexpr uint32_t kOs2Tag = 0x322F534F;      // "OS/2"
 
-// Bounds-checked reads inside one object: nothing before `start` or at or past `limit`.
-class ObjectWindow {
- public:
-  ObjectWindow(Reader& r, uint64_t start, uint64_t limit) : r_(r), start_(start), limit_(limit) {}
-  uint64_t Limit() const { return limit_; }
-  bool Fits(uint64_t pos, uint64_t n) const {
-    return pos >= start_ && pos <= limit_ && n <= limit_ - pos;
-  }
-  bool U32At(uint64_t pos, ByteOrder order, uint32_t* out) {
-    if (!Fits(pos, 4)) return false;
-    r_.Seek(pos);
-    *out = r_.U32(order);
-    return true;
-  }
-  bool BytesAt(uint64_t pos, void* dst, size_t n) {
-    if (!Fits(pos, n)) return false;
-    r_.Seek(pos);
-    r_.Read(dst, n);
-    return true;
-  }
-
- private:
-  Reader& r_;
-  uint64_t start_;
-  uint64_t limit_;
-};
-
 struct ProbeResult {
   uint32_t payload_skip = 0;
   uint32_t payload_length = 0;
@@ -59,13 +33,13 @@ struct ProbeResult {
   const char* extension = nullptr;  // replaces the class extension when set
 };
 
-void ProbeFont(ObjectWindow& w, uint64_t base, bool font_container, ByteOrder order,
+void ProbeFont(ObjectCursor& w, uint64_t base, bool font_container, ByteOrder order,
                ProbeResult* out) {
   uint64_t pos = base;
   uint32_t last = 0;
   bool os2 = false;
   while (last != kFontMarker && pos < w.Limit()) {
-    if (!w.U32At(pos, ByteOrder::Little, &last)) {
+    if (!w.TryU32At(pos, ByteOrder::Little, &last)) {
       pos = w.Limit();
       break;
     }
@@ -74,12 +48,12 @@ void ProbeFont(ObjectWindow& w, uint64_t base, bool font_container, ByteOrder or
   }
   uint32_t length = 0;
   if (last == kFontMarker && pos < w.Limit()) {
-    if (w.U32At(pos, order, &length)) out->payload_skip = static_cast<uint32_t>(pos - base + 4);
+    if (w.TryU32At(pos, order, &length)) out->payload_skip = static_cast<uint32_t>(pos - base + 4);
   } else if (os2) {
     uint32_t c = 0;
-    if (w.U32At(base + 48, ByteOrder::Little, &c)) {
+    if (w.TryU32At(base + 48, ByteOrder::Little, &c)) {
       uint64_t at = base + 56 + 8ull * c;
-      if (at < w.Limit() && c != 0 && w.U32At(at, order, &length))
+      if (at < w.Limit() && c != 0 && w.TryU32At(at, order, &length))
         out->payload_skip = static_cast<uint32_t>(at - base + 4);
     }
   }
@@ -95,25 +69,26 @@ void ProbeFont(ObjectWindow& w, uint64_t base, bool font_container, ByteOrder or
   }
 }
 
-void ProbeText(ObjectWindow& w, uint64_t base, ByteOrder order, ProbeResult* out) {
+void ProbeText(ObjectCursor& w, uint64_t base, ByteOrder order, ProbeResult* out) {
   out->payload_skip = 4;
   uint32_t length = 0;
-  w.U32At(base, order, &length);
+  w.TryU32At(base, order, &length);
   out->payload_length = length;
   char head[5];
-  if (w.BytesAt(base + 4, head, 5) && std::memcmp(head, "<?xml", 5) == 0) out->extension = ".xml";
+  if (w.TryBytesAt(base + 4, head, 5) && std::memcmp(head, "<?xml", 5) == 0)
+    out->extension = ".xml";
 }
 
-void ProbeMovie(ObjectWindow& w, uint64_t base, ByteOrder order, ProbeResult* out) {
+void ProbeMovie(ObjectCursor& w, uint64_t base, ByteOrder order, ProbeResult* out) {
   char tag[4];
   uint32_t length = 0;
-  if (w.BytesAt(base + 16, tag, 4) && std::memcmp(tag, "OggS", 4) == 0) {
-    if (w.U32At(base + 12, order, &length)) {
+  if (w.TryBytesAt(base + 16, tag, 4) && std::memcmp(tag, "OggS", 4) == 0) {
+    if (w.TryU32At(base + 12, order, &length)) {
       out->payload_length = length;
       out->payload_skip = 16;
     }
-  } else if (w.BytesAt(base + 20, tag, 4) && std::memcmp(tag, "OggS", 4) == 0) {
-    if (w.U32At(base + 16, order, &length)) {
+  } else if (w.TryBytesAt(base + 20, tag, 4) && std::memcmp(tag, "OggS", 4) == 0) {
+    if (w.TryU32At(base + 16, order, &length)) {
       out->payload_length = length;
       out->payload_skip = 20;
     }
@@ -394,7 +369,6 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
   entries.PrefixSkip = prefix;
 
   Reader data(source);
-  const uint64_t stream_end = data.Size();
   // Only entries whose class has an extension can have a name of their own.
   size_t nameable = 0;
   int32_t last_class = 0;
@@ -456,10 +430,10 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
     if (*extension != '\0') {
       const uint64_t object_start = f.DataStart + object.Offset;
       const uint64_t object_end = object_start + object.Size;
-      ObjectWindow win(data, object_start, std::min(object_end, stream_end));
-      if (win.U32At(object_start + prefix, order, &name_length) && name_length < 256 &&
+      ObjectCursor win(data, object_start, object_end, order);
+      if (win.TryU32At(object_start + prefix, order, &name_length) && name_length < 256 &&
           win.Fits(object_start + prefix + 4, name_length)) {
-        if (name_length) win.BytesAt(object_start + prefix + 4, name, name_length);
+        if (name_length) win.TryBytesAt(object_start + prefix + 4, name, name_length);
         named = true;
       }
       if (named) {
@@ -482,7 +456,7 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
           case kClassCubemap: {
             if (f.Platform < 0) probe.payload_skip = 16;
             uint32_t format = 0;
-            win.U32At(base + probe.payload_skip + 12, order, &format);
+            win.TryU32At(base + probe.payload_skip + 12, order, &format);
             probe.texture_format = static_cast<int32_t>(format);
             break;
           }
@@ -490,7 +464,7 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
             uint32_t format = 0;
             // A procedural texture smaller than its trailer keeps format 0 rather than
             // reading the object before it.
-            if (object_end >= 12) win.U32At(object_end - 12, order, &format);
+            if (object_end >= 12) win.TryU32At(object_end - 12, order, &format);
             probe.texture_format = static_cast<int32_t>(format);
             break;
           }
