@@ -8,6 +8,7 @@
 #include "core/error.h"
 #include "core/object_cursor.h"
 #include "core/session.h"
+#include "export/audio_clip.h"
 #include "export/audio_detect.h"
 #include "export/converter.h"
 #include "platform/byte_order.h"
@@ -20,11 +21,6 @@ namespace kestrix {
 
 namespace {
 
-constexpr uint32_t kLegacyPayloadSize = 24;
-constexpr uint32_t kRecordMinimumSize = 52;
-constexpr size_t kSoundStart = 20;
-constexpr size_t kSourcePathAt = 32;
-
 // Where the sound bytes come from once the payload shape is known.
 struct SoundSource {
   std::string resource_path;  // "" for sound bytes inside the payload
@@ -32,25 +28,6 @@ struct SoundSource {
   uint64_t offset = 0;        // in the payload copy or in the resource file
   uint64_t length = 0;
 };
-
-bool IsAbsoluteName(const std::string& name) {
-  if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return true;
-  return name.size() >= 2 && name[1] == ':';  // a drive letter
-}
-
-std::string AfterLast(const std::string& text, char c) {
-  size_t cut = text.rfind(c);
-  return cut == std::string::npos ? text : text.substr(cut + 1);
-}
-
-// A streamed source inside a bundle ("archive:/CAB-x/CAB-x.resource") is read from where
-// export writes that contained file when it is opened on its own.
-std::string ArchiveSourcePath(const std::string& source, std::string archive_name) {
-  std::string file = AfterLast(AfterLast(source, '\\'), '/');
-  size_t cut = archive_name.find_first_of("/\\");
-  if (cut != std::string::npos) archive_name.resize(cut);
-  return std::string("Unity_Assets_Files") + kSep + archive_name + kSep + file + kSep + file;
-}
 
 // Throws unless [offset, offset + length) lies within `size` bytes.
 void RequireRange(uint64_t offset, uint64_t length, uint64_t size, const std::string& what) {
@@ -70,51 +47,38 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
   const size_t size = payload.size();
 
   std::string extension =
-      size >= kSoundStart ? DetectAudioExtension(p + kSoundStart, size - kSoundStart) : "";
-  const bool zeros_at_20_and_24 =
-      size >= 28 && Get32(p + 20, order) == 0 && Get32(p + 24, order) == 0;
+      size >= kClipSoundAt ? DetectAudioExtension(p + kClipSoundAt, size - kClipSoundAt) : "";
 
   SoundSource source;
-  if (size == kLegacyPayloadSize) {
-    source.length = Get32(p + 16, order);
-    source.offset = Get32(p + 20, order);
-    std::string folder = ctx.ResourceFolder(call.base_folder);
-    source.resource_path = folder + resource_name;
-    source.subfolder = "resS_" + resource_name + kSep;
-  } else if (!extension.empty()) {
-    source.length = Get32(p + 16, order);
-    source.offset = kSoundStart;
-    RequireRange(source.offset, source.length, size, "the clip");
-  } else if (zeros_at_20_and_24 && size >= kRecordMinimumSize) {
-    MemorySource memory(payload);
-    Reader reader(memory);
-    ObjectCursor in(reader, order);
-    in.Seek(kSourcePathAt);
-    const std::string named = in.Text(in.U32());
-    std::string path = named;
-    in.Align();
-    source.offset = in.U64();
-    source.length = in.U64();
-
-    std::string folder;
-    if (path.compare(0, 8, "archive:") == 0) {
-      path = ArchiveSourcePath(path, archive_name);
-      folder = call.base_folder;
-    } else {
-      folder = ctx.ResourceFolder(call.base_folder);
+  switch (ClipShapeOf(p, size, order)) {
+    case ClipShape::LegacyResource:
+      source.length = Get32(p + kClipLengthAt, order);
+      source.offset = Get32(p + kClipSoundAt, order);
+      source.resource_path = ctx.ResourceFolder(call.base_folder) + resource_name;
+      source.subfolder = "resS_" + resource_name + kSep;
+      break;
+    case ClipShape::Embedded:
+      source.length = Get32(p + kClipLengthAt, order);
+      source.offset = kClipSoundAt;
+      RequireRange(source.offset, source.length, size, "the clip");
+      break;
+    case ClipShape::ResourceRecord: {
+      const ClipResourceRecord record = ReadClipResourceRecord(p, size, order);
+      source.offset = record.offset;
+      source.length = record.length;
+      source.resource_path = ClipResourcePath(
+          record.source, archive_name, ctx.ResourceFolder(call.base_folder), call.base_folder);
+      if (source.resource_path.empty()) {
+        ctx.Report("Refused resource path outside the archive folder: " + record.source + " (" +
+                   call.file_name + ")");
+        return;
+      }
+      source.subfolder = "res_" + FileNameOf(source.resource_path) + kSep;
+      break;
     }
-    if (IsAbsoluteName(path) || !IsContainedName(path) ||
-        FileNameOf(NativeSeparators(path)).empty()) {
-      ctx.Report("Refused resource path outside the archive folder: " + named + " (" +
-                 call.file_name + ")");
+    case ClipShape::Unsupported:
+      ctx.Report("Not supported file " + call.file_name);
       return;
-    }
-    path = NativeSeparators(path);
-    source.resource_path = folder + path;
-    source.subfolder = "res_" + FileNameOf(path) + kSep;
-  } else {
-    ctx.Report("Not supported file " + call.file_name);
-    return;
   }
 
   const std::string out_folder = call.base_folder + call.relative_folder + source.subfolder;

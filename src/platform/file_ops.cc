@@ -12,6 +12,7 @@
 
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
+#include "platform/paths.h"
 
 namespace kestrix {
 
@@ -130,6 +131,80 @@ void OutputFile::Close() {
   int closed = std::fclose(file_);
   file_ = nullptr;
   if (bad || closed != 0) throw IoError("Cannot write file " + path_ + ".");
+}
+
+ReplacingFile::ReplacingFile(const std::string& path) : path_(path) {
+  std::string folder = FolderOf(path);
+  if (folder.empty()) folder = std::string(".") + kSep;
+  // Beside the target, so that the rename stays on one file system (CreateFreeFile falls back to
+  // the system's temporary folder, which may be another one). The stem is cut so that a long
+  // target name still leaves room for the random part.
+  temp_ = CreateFreeFile(folder, "." + FileNameOf(path).substr(0, 64) + ".", ".part");
+  if (FolderOf(temp_) != folder) {
+    RemoveFileQuietly(temp_);
+    throw IoError("Cannot create file " + path + ": its folder cannot be written.");
+  }
+  try {
+    out_ = std::make_unique<OutputFile>(temp_);
+  } catch (...) {
+    RemoveFileQuietly(temp_);
+    throw;
+  }
+}
+
+ReplacingFile::~ReplacingFile() {
+  out_.reset();
+  if (!committed_) RemoveFileQuietly(temp_);
+}
+
+void ReplacingFile::Commit() {
+  out_->Close();
+  if (::rename(temp_.c_str(), path_.c_str()) != 0)
+    throw IoError("Cannot create file " + path_ + ": " + std::strerror(errno));
+  committed_ = true;
+}
+
+AppendOnlyFile::AppendOnlyFile(const std::string& path) : path_(path) {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+    int error = errno;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    throw IoError("Cannot open file " + path + " for writing: " + std::strerror(error));
+  }
+  start_size_ = size_ = static_cast<uint64_t>(st.st_size);
+}
+
+AppendOnlyFile::~AppendOnlyFile() {
+  if (fd_ < 0) return;
+  // Only bytes this object appended are cut off; the file's old bytes were never touched.
+  if (!committed_ && size_ != start_size_ && ::ftruncate(fd_, static_cast<off_t>(start_size_)) == 0)
+    ::fsync(fd_);
+  ::close(fd_);
+}
+
+void AppendOnlyFile::AppendFrom(ByteSource& source, uint64_t pos, uint64_t n) {
+  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<uint64_t>(n, 1 << 20)));
+  while (n > 0) {
+    size_t step = static_cast<size_t>(std::min<uint64_t>(n, chunk.size()));
+    source.ReadAt(pos, chunk.data(), step);
+    for (size_t done = 0; done < step;) {
+      ssize_t put =
+          ::pwrite(fd_, chunk.data() + done, step - done, static_cast<off_t>(size_ + done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+      done += static_cast<size_t>(put);
+    }
+    size_ += step;
+    pos += step;
+    n -= step;
+  }
+}
+
+void AppendOnlyFile::Commit() {
+  if (::fsync(fd_) != 0) throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+  committed_ = true;
 }
 
 }  // namespace kestrix

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,6 +65,50 @@ class OutputFile {
   std::string path_;
   std::FILE* file_ = nullptr;
   uint64_t written_ = 0;
+};
+
+// A file that appears whole or not at all: the bytes go to a free temporary name in the target's
+// folder, and Commit() renames it over the target. Without Commit() the temporary file is removed,
+// so a failure half-way leaves the target as it was.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(const std::string& path);
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  OutputFile& Out() { return *out_; }
+  void Commit();
+
+ private:
+  std::string path_;
+  std::string temp_;
+  std::unique_ptr<OutputFile> out_;
+  bool committed_ = false;
+};
+
+// An existing file that only grows: bytes already in it are never written. What is appended is
+// cut off again unless Commit() is reached, and Commit() returns only once the appended bytes are
+// on the disk (fsync), so something written afterwards may point at them.
+class AppendOnlyFile {
+ public:
+  explicit AppendOnlyFile(const std::string& path);
+  ~AppendOnlyFile();
+  AppendOnlyFile(const AppendOnlyFile&) = delete;
+  AppendOnlyFile& operator=(const AppendOnlyFile&) = delete;
+
+  // The file's length when it was opened: where the first appended byte goes.
+  uint64_t StartSize() const { return start_size_; }
+  // Copies n bytes of a source from pos to the end of the file, in bounded chunks.
+  void AppendFrom(ByteSource& source, uint64_t pos, uint64_t n);
+  void Commit();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  uint64_t start_size_ = 0;
+  uint64_t size_ = 0;
+  bool committed_ = false;
 };
 
 }  // namespace kestrix

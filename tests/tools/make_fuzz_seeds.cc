@@ -201,6 +201,30 @@ void AudioSeeds() {
   }
 }
 
+// flags | payload length | payload | sound length | sound | resource: the audio import target.
+void AudioImportSeeds() {
+  const Bytes ogg = SilentOggVorbis(8000, 4);
+  const Bytes wav = PcmWav(8000, 100);
+  Bytes resource(16, 0);
+  resource.insert(resource.end(), wav.begin(), wav.end());
+  int k = 0;
+  for (bool big : {false, true}) {
+    auto add = [&](const Bytes& payload, const Bytes& sound, const Bytes& res) {
+      Bytes seed = Framed(big ? 1 : 0, payload);
+      PutLe32(seed, static_cast<uint32_t>(sound.size()));
+      seed.insert(seed.end(), sound.begin(), sound.end());
+      seed.insert(seed.end(), res.begin(), res.end());
+      Seed("fuzz_audio_import", "clip" + std::to_string(k++), seed);
+    };
+    const uint32_t length = static_cast<uint32_t>(wav.size());
+    add(EmbeddedClipPayload(ogg, big), wav, {});
+    add(EmbeddedClipPayload(wav, big), Bytes(3, 0xFF), {});
+    add(LegacyResourceClipPayload(length, 16, big), ogg, resource);
+    add(ResourceRecordClipPayload("level0.assets.resS", 16, length, big), ogg, resource);
+    add(ResourceRecordClipPayload("archive:/CAB-1/CAB-1.resource", 16, length, big), wav, resource);
+  }
+}
+
 void MeshSeeds() {
   int k = 0;
   for (int32_t version : {3, 4, 5}) {
@@ -282,6 +306,7 @@ int main(int argc, char** argv) {
   BundleSeeds();
   TextureSeeds();
   AudioSeeds();
+  AudioImportSeeds();
   MeshSeeds();
   for (const auto& [name, bytes] : SampleArchives()) Seed("fuzz_open", name, bytes);
   for (int i = 2; i < argc; ++i) ArchiveSeeds(argv[i], i - 1);

@@ -1,0 +1,78 @@
+// The crash-safe writers: a file replaced only when it is complete, and a file that only grows
+// and loses what an unfinished append wrote.
+#include "platform/file_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/byte_source.h"
+#include "support/asset_builder.h"
+#include "support/test_env.h"
+
+namespace kestrix {
+namespace {
+
+using testing::Bytes;
+
+TEST(ReplacingFile, TargetChangesOnlyOnCommitAndNoTemporaryFileStays) {
+  testing::TempDir tmp;
+  const std::string target = tmp.File("raw");
+  testing::WriteFileBytes(target, Bytes{1, 2, 3});
+  {
+    ReplacingFile abandoned(target);
+    abandoned.Out().Write(Bytes(5000, 9));
+  }
+  EXPECT_EQ(testing::ReadFileBytes(target), (Bytes{1, 2, 3}));
+  {
+    ReplacingFile done(target);
+    done.Out().Write(Bytes{7, 8});
+    EXPECT_EQ(testing::ReadFileBytes(target), (Bytes{1, 2, 3}));
+    done.Commit();
+  }
+  EXPECT_EQ(testing::ReadFileBytes(target), (Bytes{7, 8}));
+  EXPECT_EQ(testing::ListFiles(tmp.Path()), std::vector<std::string>{"raw"});
+}
+
+// Hands out its bytes, then fails, as a disk error half-way through a copy would.
+class FailingSource : public ByteSource {
+ public:
+  explicit FailingSource(size_t good) : good_(good) {}
+  uint64_t Size() const override { return 1 << 24; }
+  void ReadAt(uint64_t pos, void* dst, size_t n) override {
+    if (pos + n > good_) throw std::runtime_error("read failed");
+    std::memset(dst, 0x5A, n);
+  }
+
+ private:
+  size_t good_;
+};
+
+TEST(AppendOnlyFile, UnfinishedAppendsAreCutOffAndCommittedOnesStay) {
+  testing::TempDir tmp;
+  const std::string path = tmp.File("res");
+  const Bytes old(100, 0x11);
+  testing::WriteFileBytes(path, old);
+  {
+    AppendOnlyFile file(path);
+    EXPECT_EQ(file.StartSize(), 100u);
+    FailingSource source(1 << 20);  // one whole chunk arrives before the failure
+    EXPECT_THROW(file.AppendFrom(source, 0, 3 << 20), std::runtime_error);
+    EXPECT_EQ(FileSizeOf(path), 100u + (1 << 20));
+  }
+  EXPECT_EQ(testing::ReadFileBytes(path), old);
+  {
+    AppendOnlyFile file(path);
+    FailingSource source(64);
+    file.AppendFrom(source, 0, 10);
+    file.AppendFrom(source, 10, 6);
+    file.Commit();
+  }
+  Bytes expected = old;
+  expected.insert(expected.end(), 16, 0x5A);
+  EXPECT_EQ(testing::ReadFileBytes(path), expected);
+}
+
+}  // namespace
+}  // namespace kestrix
