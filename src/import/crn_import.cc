@@ -13,6 +13,12 @@ void ImportCrnWithTool(const ImporterCall& call, ImporterContext& ctx,
                        const std::string& tool_folder) {
   const CurrentTexture current = ReadCurrentTexture(call);
   const TextureHeader& h = current.header;
+  // Export writes a crunched texture's first image only, so one file cannot stand for more.
+  if (h.ImageCount() != 1) {
+    ctx.frontend.MessageBox("Crunched texture of " + std::to_string(h.ImageCount()) +
+                            " images not supported!");
+    return;
+  }
   const std::string tool = CrunchToolPath(tool_folder);
   const std::string edited = call.source_path + ".dds";
   if (!tool.empty() && FileExists(edited)) {
@@ -21,20 +27,16 @@ void ImportCrnWithTool(const ImporterCall& call, ImporterContext& ctx,
     RunAndWait(tool, {"-out", call.source_path, "-file", edited});
   }
   const std::vector<uint8_t> crn = ReadWholeFile(call.source_path);
-  const int32_t count = h.ImageCount();
-  CheckImageTotal(crn.size(), count);
+  CheckImageTotal(crn.size(), 1);
 
   ImportedTexture t;
   t.width = h.width;
   t.height = h.height;
   t.format = h.format;
   t.mip_field = h.mip_field;
-  t.image_count = count;
+  t.image_count = 1;
   t.complete_image_size = static_cast<uint32_t>(crn.size());
-  // The payload declares image count x the file's length; each image gets the stream so that the
-  // sizes it declares are the bytes it holds (export reads only the first).
-  t.data.reserve(crn.size() * static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; ++i) t.data.insert(t.data.end(), crn.begin(), crn.end());
+  t.data = crn;
   SaveRawFile(call, RebuildTexturePayload(h, t, call.big_endian));
   ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
 }

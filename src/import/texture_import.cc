@@ -109,8 +109,9 @@ std::vector<uint8_t> LoadImages(
   // Every image file must be there before anything is loaded: a cubemap with a face missing
   // fails at once instead of after five faces' worth of reading.
   for (int32_t i = 1; i < count; ++i) FileSizeOf(ImageFileName(source, i));
+  // No room is reserved for all images up front: the count comes from the archive, and memory
+  // should follow the bytes the files really hold.
   std::vector<uint8_t> data;
-  data.reserve(static_cast<size_t>(per_image) * static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) {
     const std::string path = ImageFileName(source, i);
     std::vector<uint8_t> image = extract(ReadWholeFile(path), i);

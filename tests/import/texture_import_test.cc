@@ -406,7 +406,7 @@ Bytes DdsFile(int32_t format, int w, int h, uint32_t levels, size_t data_bytes) 
 }
 
 TEST(TextureImport, MalformedSourcesChangeNothing) {
-  enum Outcome { kFails, kUnsupported };
+  enum Outcome { kFails, kUnsupported, kCrnImages };
   struct Case {
     std::string name;
     Importer importer;
@@ -472,6 +472,7 @@ TEST(TextureImport, MalformedSourcesChangeNothing) {
        kFails},
       {"pvr faces too large", ImportPvr, [&] { return patched(pvr_ok, 40, 0x7FFFFFFF); }, kFails},
       {"missing source", ImportPvr, [] { return Bytes(); }, kFails},
+      {"crn of a cubemap", ImportCrn, [] { return Ramp(40); }, kCrnImages, 6},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -504,9 +505,10 @@ TEST(TextureImport, MalformedSourcesChangeNothing) {
       failed = true;
     }
     EXPECT_EQ(failed, c.outcome == kFails);
-    EXPECT_EQ(rig.frontend.messages, c.outcome == kUnsupported
-                                         ? std::vector<std::string>{"Format dds not supported!"}
-                                         : std::vector<std::string>{});
+    std::vector<std::string> messages;
+    if (c.outcome == kUnsupported) messages = {"Format dds not supported!"};
+    if (c.outcome == kCrnImages) messages = {"Crunched texture of 6 images not supported!"};
+    EXPECT_EQ(rig.frontend.messages, messages);
     EXPECT_EQ(testing::ReadFileBytes(RawPath(rig)), old_raw);
     EXPECT_EQ(testing::ListFiles(rig.Base() + "Unity_Assets_Files/demo"),
               std::vector<std::string>{"Hero.tex"});
