@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "core/error.h"
 #include "export/converter.h"
