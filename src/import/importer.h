@@ -28,6 +28,8 @@ struct ImporterCall {
 struct ImporterContext {
   Frontend& frontend;
   std::string resource_folder;  // where resource files lie: beside the archive
+  // NoTextureFlip of the run: files exported without the vertical flip come back without it.
+  bool no_texture_flip = false;
 };
 
 // One importer: reads the source file, builds the raw object file, writes it. Throws Error

@@ -10,11 +10,13 @@
 #include <string>
 
 #include "core/session.h"
+#include "export/converter.h"
 #include "formats/archive_open.h"
 #include "platform/byte_source.h"
 #include "support/asset_builder.h"
 #include "support/audio_payloads.h"
 #include "support/bundle_builder.h"
+#include "support/converter_rig.h"
 #include "support/mesh_payloads.h"
 #include "support/samples.h"
 #include "support/test_env.h"
@@ -182,6 +184,93 @@ void TextureSeeds() {
   Seed("fuzz_texture", "procedural_be", Framed(1, ProceduralTexturePayload(procedural)));
 }
 
+// Files as the exporters write them, with the payload they came from, in the layout of the
+// texture import target: flags | entry format | payload length | payload | source file.
+void TextureImportSeeds() {
+  int k = 0;
+  auto seed = [&](uint8_t flags, int32_t format, const Bytes& payload, const Bytes& source) {
+    Bytes b{flags, static_cast<uint8_t>(format)};
+    PutLe32(b, static_cast<uint32_t>(payload.size()));
+    b.insert(b.end(), payload.begin(), payload.end());
+    b.insert(b.end(), source.begin(), source.end());
+    Seed("fuzz_texture_import", "import" + std::to_string(k++), b);
+  };
+  auto exported = [&](ConverterFn exporter, const char* ext, TextureSpec s, uint8_t flags) {
+    ConverterRig rig;
+    s.big_endian = flags & 1;
+    std::string sub;
+    if (s.layout == 3) {
+      s.resource_path = "level0.assets.resS";
+      WriteFileBytes(rig.dir.File(s.resource_path), TextureResourceFile(s));
+      sub = "res_level0./";
+    }
+    const Bytes payload = Texture2DPayload(s);
+    rig.Run(exporter, payload, "Hero.tex", s.big_endian);
+    seed(flags, s.format, payload, ReadFileBytes(rig.Out(sub + "Hero.tex" + ext)));
+  };
+  const auto pixel = [](int x, int y, int level) {
+    return Rgba{static_cast<uint8_t>(x * 40), static_cast<uint8_t>(y * 40),
+                static_cast<uint8_t>(level * 90), 255};
+  };
+  struct Kind {
+    int32_t format;
+    int w, h, levels, layout, images;
+    uint8_t flags;
+  };
+  for (Kind kind :
+       {Kind{12, 16, 16, 3, 2, 1, 0}, Kind{10, 8, 6, 2, 1, 1, 1}, Kind{5, 8, 8, 1, 3, 1, 0},
+        Kind{13, 4, 4, 1, 2, 1, 1}, Kind{2, 4, 4, 1, 1, 1, 2}, Kind{3, 4, 4, 2, 2, 1, 0},
+        Kind{5, 4, 4, 1, 2, 6, 4}, Kind{11, 8, 8, 2, 2, 1, 0}}) {
+    TextureSpec s;
+    s.format = kind.format;
+    s.width = kind.w;
+    s.height = kind.h;
+    s.layout = kind.layout;
+    s.mip = kind.layout == 1 ? (kind.levels > 1 ? 1 : 0) : static_cast<uint32_t>(kind.levels);
+    s.image_count = kind.images;
+    for (int i = 0; i < kind.images; ++i) {
+      Bytes b = kind.format >= 10 && kind.format <= 12
+                    ? EncodeDxt(kind.format, kind.w, kind.h, kind.levels, pixel)
+                    : EncodePixels(kind.format, kind.w, kind.h, kind.levels, pixel);
+      s.images.insert(s.images.end(), b.begin(), b.end());
+    }
+    exported(kestrix::ExportDds, ".dds", s, kind.flags);
+  }
+  struct Mobile {
+    int32_t format;
+    int size, images;
+    size_t bytes;
+    bool ktx;
+  };
+  for (Mobile m : {Mobile{33, 16, 1, 256, true}, Mobile{47, 8, 6, 64, true},
+                   Mobile{50, 12, 1, 64, true}, Mobile{21, 16, 1, 512, false},
+                   Mobile{41, 32, 1, 680, false}, Mobile{34, 8, 6, 32, false}}) {
+    TextureSpec s;
+    s.format = m.format;
+    s.width = s.height = m.size;
+    s.mip = 1;
+    s.image_count = m.images;
+    s.images = Ramp(m.bytes * static_cast<size_t>(m.images));
+    exported(m.ktx ? kestrix::ExportKtx : kestrix::ExportPvr, m.ktx ? ".ktx" : ".pvr", s,
+             m.images > 1 ? 4 : 0);
+  }
+  ProceduralSpec procedural;
+  procedural.format = 12;
+  procedural.width = procedural.height = 8;
+  procedural.mip = 2;
+  procedural.image = EncodeDxt(12, 8, 8, 2, pixel);
+  {
+    ConverterRig rig;
+    const Bytes payload = ProceduralTexturePayload(procedural);
+    rig.Run(kestrix::ExportProceduralDds, payload);
+    seed(0, 12, payload, ReadFileBytes(rig.Out("Hero.tex.dds")));
+  }
+  TextureSpec crunched;
+  crunched.format = 29;
+  crunched.images = Ramp(37);
+  seed(0, 29, Texture2DPayload(crunched), Ramp(45));
+}
+
 void AudioSeeds() {
   const Bytes ogg = SilentOggVorbis(8000, 4);
   const Bytes wav = PcmWav(8000, 100);
@@ -305,6 +394,7 @@ int main(int argc, char** argv) {
   CodecSeeds();
   BundleSeeds();
   TextureSeeds();
+  TextureImportSeeds();
   AudioSeeds();
   AudioImportSeeds();
   MeshSeeds();

@@ -1,0 +1,188 @@
+// Edited DDS files back into Texture2D, Cubemap and ProceduralTexture payloads: the pixel format
+// recognised, export's pixel conversion undone and the image turned back into the engine's
+// bottom-row-first order with the same flip export used.
+#include <algorithm>
+#include <utility>
+
+#include "core/error.h"
+#include "core/frontend.h"
+#include "import/texture_import.h"
+#include "platform/byte_order.h"
+#include "platform/file_ops.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr size_t kDdsHeaderBytes = 128;
+
+// The fields of a DDS file import reads, checked against the file's length.
+struct DdsSource {
+  uint64_t data_start = 0;  // header size + 4: 128 for ordinary files
+  int32_t width = 0;
+  int32_t height = 0;
+  uint32_t mip_map_count = 0;
+
+  // Levels that the flip walks: the count, or one when the file declares none.
+  int Levels() const {
+    if (mip_map_count == 0) return 1;
+    return mip_map_count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(mip_map_count);
+  }
+};
+
+uint32_t Le32(const uint8_t* header, size_t at) { return Get32(header + at, ByteOrder::Little); }
+
+DdsSource ReadDdsSource(const std::string& path, const std::vector<uint8_t>& file) {
+  if (file.size() < kDdsHeaderBytes)
+    SourceTooShort(path, "the DDS header", kDdsHeaderBytes, file.size());
+  DdsSource d;
+  d.data_start = uint64_t{Le32(file.data(), 4)} + 4;
+  if (d.data_start > file.size()) SourceTooShort(path, "the DDS header", d.data_start, file.size());
+  d.height = static_cast<int32_t>(Le32(file.data(), 12));
+  d.width = static_cast<int32_t>(Le32(file.data(), 16));
+  d.mip_map_count = Le32(file.data(), 28);
+  return d;
+}
+
+bool IsAtc(int32_t code) { return code == 35 || code == 36; }
+
+// Export writes the engine's 32-bit orders with one pixel format; the description brings them
+// all back as ARGB32 (5), whose conversion keeps every pixel's meaning.
+bool FoldsIntoArgb32(int32_t code) { return code == 4 || code == 14 || code == 37; }
+
+bool PixelFormatMatches(const DdsPixelFormat& row, const uint8_t* header) {
+  if (Le32(header, 80) != row.flags || Le32(header, 84) != row.fourcc) return false;
+  if (row.flags & 0x4) return true;  // a FourCC names the format alone
+  return Le32(header, 88) == row.bits && Le32(header, 92) == row.red &&
+         Le32(header, 96) == row.green && Le32(header, 100) == row.blue &&
+         Le32(header, 104) == row.alpha;
+}
+
+// The inverse of ConvertPixels for the codes recognition yields.
+void ConvertPixelsBack(int32_t code, uint8_t* data, size_t size) {
+  switch (code) {
+    case 3:
+      for (size_t i = 0; i + 3 <= size; i += 3) std::swap(data[i], data[i + 2]);
+      break;
+    case 5:
+      for (size_t i = 0; i + 4 <= size; i += 4) std::reverse(data + i, data + i + 4);
+      break;
+    case 13:
+      for (size_t i = 0; i + 2 <= size; i += 2) {
+        uint16_t v = Get16(data + i, ByteOrder::Little);
+        Put16(data + i, static_cast<uint16_t>((v << 4) | (v >> 12)), ByteOrder::Little);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+// The data area of a DDS file with the conversion undone, cut to `size` bytes and, unless `flip`
+// is off, turned the engine's way up.
+std::vector<uint8_t> EngineImage(const std::string& path, const std::vector<uint8_t>& file,
+                                 uint64_t data_start, uint64_t size, const DdsSource& dds,
+                                 const DdsFormatMatch& format, bool flip) {
+  if (file.size() < data_start || file.size() - data_start < size)
+    SourceTooShort(path, "the image", data_start + size, file.size());
+  std::vector<uint8_t> image(file.begin() + static_cast<ptrdiff_t>(data_start), file.end());
+  ConvertPixelsBack(format.code, image.data(), image.size());
+  image.resize(static_cast<size_t>(size));
+  if (!flip || image.empty()) return image;
+  std::vector<uint8_t> out;
+  out.reserve(image.size());
+  WriteImageFlipped(out, image.data(), image.size(), dds.width, dds.height, format.code,
+                    dds.Levels(), format.bytes_per_pixel);
+  return out;
+}
+
+void ReportUnsupported(ImporterContext& ctx) {
+  ctx.frontend.MessageBox("Format dds not supported!");
+}
+
+}  // namespace
+
+DdsFormatMatch RecognizeDdsFormat(const uint8_t* dds_header, int32_t current_code) {
+  const DdsPixelFormat* own = FindDdsPixelFormat(current_code);
+  if (own && !FoldsIntoArgb32(current_code) && PixelFormatMatches(*own, dds_header))
+    return {own->code, own->bytes_per_pixel};
+  // Rows that share a pixel format list the code to come back with first.
+  for (const DdsPixelFormat& row : DdsPixelFormats())
+    if (PixelFormatMatches(row, dds_header)) return {row.code, row.bytes_per_pixel};
+  return {};
+}
+
+void ImportDds(const ImporterCall& call, ImporterContext& ctx) {
+  const CurrentTexture current = ReadCurrentTexture(call);
+  const TextureHeader& h = current.header;
+  const std::vector<uint8_t> first = ReadWholeFile(call.source_path);
+  const DdsSource dds = ReadDdsSource(call.source_path, first);
+  const DdsFormatMatch format = RecognizeDdsFormat(first.data(), call.entry_texture_format);
+  // Code 0 would make a texture the engine cannot read; the entry keeps what it has.
+  if (format.code == 0) return ReportUnsupported(ctx);
+
+  const uint64_t per_image = first.size() - dds.data_start;
+  const int32_t count = h.ImageCount();
+  CheckImageTotal(per_image, count);
+  const bool flip = !ctx.no_texture_flip && !IsAtc(format.code);
+
+  ImportedTexture t;
+  t.width = dds.width;
+  t.height = dds.height;
+  t.format = format.code;
+  t.mip_field = MipFieldAfterImport(h, dds.mip_map_count);
+  t.image_count = count;
+  t.complete_image_size = static_cast<uint32_t>(per_image);
+  // Later faces (name_2 ... name_6) are read past the first file's header size, each giving the
+  // first file's image size.
+  t.data =
+      LoadImages(call.source_path, count, per_image, [&](std::vector<uint8_t> file, int32_t index) {
+        return EngineImage(ImageFileName(call.source_path, index), file, dds.data_start, per_image,
+                           dds, format, flip);
+      });
+  SaveRawFile(call, RebuildTexturePayload(h, t, call.big_endian));
+  ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
+}
+
+void ImportProceduralDds(const ImporterCall& call, ImporterContext& ctx) {
+  // Export writes nothing for such payloads either; whatever raw file is there stays.
+  if (call.payload_size <= 88) return;
+  const std::vector<uint8_t> payload = ReadCurrentPayload(call);
+  const ByteOrder order = call.big_endian ? ByteOrder::Big : ByteOrder::Little;
+  const uint32_t length = Get32(payload.data() + 60, order);
+  if (length > payload.size() - 88)
+    throw Error("Procedural texture data is shorter than its header claims: the image needs " +
+                std::to_string(length) + " bytes, " + std::to_string(payload.size() - 88) +
+                " are there.");
+  const uint8_t* trailer = payload.data() + 64 + length;  // width, height, mip, format, 2 more
+  const int32_t current_code = static_cast<int32_t>(Get32(trailer + 12, order));
+
+  const std::vector<uint8_t> file = ReadWholeFile(call.source_path);
+  const DdsSource dds = ReadDdsSource(call.source_path, file);
+  const DdsFormatMatch format = RecognizeDdsFormat(file.data(), current_code);
+  if (format.code == 0) return ReportUnsupported(ctx);
+  const uint64_t new_length = file.size() - dds.data_start;
+  CheckImageTotal(new_length, 1);
+
+  // ATC is flipped here too, as procedural export does.
+  const std::vector<uint8_t> image = EngineImage(call.source_path, file, dds.data_start, new_length,
+                                                 dds, format, !ctx.no_texture_flip);
+  std::vector<uint8_t> out(payload.begin(), payload.begin() + 64);
+  out.reserve(64 + image.size() + 24);
+  auto put = [&](uint32_t v) {
+    uint8_t b[4];
+    Put32(b, v, order);
+    out.insert(out.end(), b, b + 4);
+  };
+  Put32(out.data() + 60, static_cast<uint32_t>(new_length), order);
+  out.insert(out.end(), image.begin(), image.end());
+  put(static_cast<uint32_t>(dds.width));
+  put(static_cast<uint32_t>(dds.height));
+  put(dds.mip_map_count >= 2 ? dds.mip_map_count : 0);
+  put(static_cast<uint32_t>(format.code));
+  out.insert(out.end(), trailer + 16, trailer + 24);
+  SaveRawFile(call, out);
+  ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
+}
+
+}  // namespace kestrix

@@ -1,0 +1,83 @@
+// Edited PVR 3 files back into Texture2D payloads: everything after the header and metadata is
+// the image, taken as it is, and the format comes from the pixel format and channel type.
+#include <limits>
+
+#include "core/error.h"
+#include "core/frontend.h"
+#include "import/texture_import.h"
+#include "platform/byte_order.h"
+#include "platform/file_ops.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr size_t kPvrHeaderBytes = 52;
+
+uint32_t Le32(const uint8_t* p) { return Get32(p, ByteOrder::Little); }
+
+struct PvrRow {
+  uint32_t pixel_format;
+  int64_t channel_type;  // -1: any
+  int32_t code;
+  int32_t rgb_code;  // ASTC: the RGB code a texture keeps when it has it already, else 0
+};
+
+// The pixel formats the PVR writer puts in its header, read back.
+constexpr PvrRow kPvrRows[] = {
+    {17, -1, 21, 0},  {0, -1, 30, 0},   {1, -1, 31, 0},   {2, -1, 32, 0},   {3, -1, 33, 0},
+    {6, -1, 34, 0},   {22, -1, 45, 0},  {24, -1, 46, 0},  {23, -1, 47, 0},  {25, 4, 41, 0},
+    {25, 5, 42, 0},   {26, 4, 43, 0},   {26, 5, 44, 0},   {27, -1, 54, 48}, {29, -1, 55, 49},
+    {31, -1, 56, 50}, {34, -1, 57, 51}, {38, -1, 58, 52}, {40, -1, 59, 53},
+};
+
+int32_t PvrFormatCode(uint32_t low, uint32_t high, uint32_t channel_type, int32_t current_code) {
+  // A high word names channels and bit widths rather than a compressed format: none of ours.
+  if (high != 0) return current_code;
+  for (const PvrRow& row : kPvrRows) {
+    if (row.pixel_format != low) continue;
+    if (row.channel_type >= 0 && row.channel_type != channel_type) continue;
+    return row.rgb_code != 0 && current_code == row.rgb_code ? row.rgb_code : row.code;
+  }
+  return current_code;
+}
+
+uint64_t PvrDataStart(const std::string& path, const std::vector<uint8_t>& file) {
+  if (file.size() < kPvrHeaderBytes)
+    SourceTooShort(path, "the PVR header", kPvrHeaderBytes, file.size());
+  const uint64_t start = kPvrHeaderBytes + uint64_t{Le32(file.data() + 48)};
+  if (start > file.size()) SourceTooShort(path, "the PVR metadata", start, file.size());
+  return start;
+}
+
+}  // namespace
+
+void ImportPvr(const ImporterCall& call, ImporterContext& ctx) {
+  const CurrentTexture current = ReadCurrentTexture(call);
+  const TextureHeader& h = current.header;
+  const std::vector<uint8_t> first = ReadWholeFile(call.source_path);
+  const uint8_t* p = first.data();
+  const uint64_t per_image = first.size() - PvrDataStart(call.source_path, first);
+  // Export writes one file per face, each header giving the face count.
+  const uint64_t faces = Le32(p + 40) == 0 ? 1 : Le32(p + 40);
+  if (faces > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+    throw Error("PVR face count " + std::to_string(faces) + " is not valid.");
+  CheckImageTotal(per_image, static_cast<int64_t>(faces));
+
+  ImportedTexture t;
+  t.width = static_cast<int32_t>(Le32(p + 28));
+  t.height = static_cast<int32_t>(Le32(p + 24));
+  t.format = PvrFormatCode(Le32(p + 8), Le32(p + 12), Le32(p + 20), h.format);
+  t.mip_field = MipFieldAfterImport(h, Le32(p + 44));
+  t.image_count = static_cast<int32_t>(faces);
+  t.complete_image_size = static_cast<uint32_t>(per_image);
+  t.data = LoadImages(
+      call.source_path, t.image_count, per_image, [&](std::vector<uint8_t> file, int32_t index) {
+        const uint64_t start = PvrDataStart(ImageFileName(call.source_path, index), file);
+        return std::vector<uint8_t>(file.begin() + static_cast<ptrdiff_t>(start), file.end());
+      });
+  SaveRawFile(call, RebuildTexturePayload(h, t, call.big_endian));
+  ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
+}
+
+}  // namespace kestrix

@@ -1,0 +1,152 @@
+#include "import/texture_import.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "core/error.h"
+#include "platform/byte_order.h"
+#include "platform/byte_source.h"
+#include "platform/file_ops.h"
+#include "platform/io_error.h"
+#include "platform/paths.h"
+
+namespace kestrix {
+
+void SourceTooShort(const std::string& path, const std::string& what, uint64_t need,
+                    uint64_t have) {
+  throw Error("File " + path + " is shorter than its header claims: " + what + " needs " +
+              std::to_string(need) + " bytes, " + std::to_string(have) + " are there.");
+}
+
+std::vector<uint8_t> ReadCurrentPayload(const ImporterCall& call) {
+  const uint64_t size = call.working.Size();
+  if (call.payload_start > size || call.payload_size > size - call.payload_start)
+    throw Error("The entry's data runs past the end of the archive (" +
+                std::to_string(call.payload_start) + " + " + std::to_string(call.payload_size) +
+                " bytes of " + std::to_string(size) + ").");
+  std::vector<uint8_t> payload(call.payload_size);
+  call.working.ReadAt(call.payload_start, payload.data(), payload.size());
+  return payload;
+}
+
+CurrentTexture ReadCurrentTexture(const ImporterCall& call) {
+  CurrentTexture t;
+  t.payload = ReadCurrentPayload(call);
+  t.header = ReadTextureHeader(t.payload, call.big_endian);
+  return t;
+}
+
+uint32_t MipFieldAfterImport(const TextureHeader& h, uint32_t levels) {
+  if (h.layout == 1) return levels >= 2 ? 1 : 0;
+  const uint32_t low = levels >= 2 ? (levels & 0xFF) : 1;
+  return (h.mip_field & ~uint32_t{0xFF}) | low;
+}
+
+void CheckImageTotal(uint64_t per_image, int64_t count) {
+  if (count < 0) throw Error("Texture image count " + std::to_string(count) + " is not valid.");
+  constexpr uint64_t kMaxImage = std::numeric_limits<int32_t>::max();
+  // The payload's own size is 32 bits too, and holds a header besides the data.
+  constexpr uint64_t kMaxData = std::numeric_limits<uint32_t>::max() - 4096;
+  if (per_image > kMaxImage || (count > 0 && per_image > kMaxData / static_cast<uint64_t>(count)))
+    throw Error("Texture data of " + std::to_string(count) + " image(s) of " +
+                std::to_string(per_image) + " bytes is too large for a texture.");
+}
+
+std::vector<uint8_t> RebuildTexturePayload(const TextureHeader& old, const ImportedTexture& t,
+                                           bool big_endian) {
+  const ByteOrder order = big_endian ? ByteOrder::Big : ByteOrder::Little;
+  const uint64_t data_size = static_cast<uint64_t>(t.complete_image_size) *
+                             static_cast<uint64_t>(t.image_count > 0 ? t.image_count : 0);
+  CheckImageTotal(t.complete_image_size, t.image_count);
+  if (t.data.size() != data_size)
+    throw Error("Texture data of " + std::to_string(t.data.size()) + " bytes does not match " +
+                std::to_string(t.image_count) + " image(s) of " +
+                std::to_string(t.complete_image_size) + " bytes.");
+
+  std::vector<uint8_t> out;
+  out.reserve(72 + t.data.size() + 3 + old.tail.size());
+  auto put = [&](uint32_t v) {
+    uint8_t b[4];
+    Put32(b, v, order);
+    out.insert(out.end(), b, b + 4);
+  };
+  put(static_cast<uint32_t>(t.width));
+  put(static_cast<uint32_t>(t.height));
+  put(t.complete_image_size);
+  put(static_cast<uint32_t>(t.format));
+  if (old.layout == 1) {
+    out.push_back(static_cast<uint8_t>(t.mip_field));
+    out.insert(out.end(), old.flag_bytes, old.flag_bytes + 3);
+  } else {
+    put(t.mip_field);
+    out.insert(out.end(), old.flag_bytes, old.flag_bytes + 4);
+  }
+  put(static_cast<uint32_t>(t.image_count));
+  for (int i = 1; i < 8; ++i) put(static_cast<uint32_t>(old.settings[i]));
+  put(static_cast<uint32_t>(data_size));
+  out.insert(out.end(), t.data.begin(), t.data.end());
+  while (out.size() % 4 != 0) out.push_back(0);
+  // The data now sits in the payload, so a streamed texture points at no resource any more.
+  if (old.layout == 3) {
+    put(0);
+    put(0);
+    put(0);
+  }
+  out.insert(out.end(), old.tail.begin(), old.tail.end());
+  return out;
+}
+
+std::string ImageFileName(const std::string& source, int32_t index) {
+  return index == 0 ? source : source + "_" + std::to_string(index + 1);
+}
+
+std::vector<uint8_t> LoadImages(
+    const std::string& source, int32_t count, uint64_t per_image,
+    const std::function<std::vector<uint8_t>(std::vector<uint8_t> file, int32_t index)>& extract) {
+  CheckImageTotal(per_image, count);
+  // Every image file must be there before anything is loaded: a cubemap with a face missing
+  // fails at once instead of after five faces' worth of reading.
+  for (int32_t i = 1; i < count; ++i) FileSizeOf(ImageFileName(source, i));
+  // No room is reserved for all images up front: the count comes from the archive, and memory
+  // should follow the bytes the files really hold.
+  std::vector<uint8_t> data;
+  for (int32_t i = 0; i < count; ++i) {
+    const std::string path = ImageFileName(source, i);
+    std::vector<uint8_t> image = extract(ReadWholeFile(path), i);
+    if (image.size() < per_image) SourceTooShort(path, "the image", per_image, image.size());
+    data.insert(data.end(), image.begin(), image.begin() + static_cast<ptrdiff_t>(per_image));
+  }
+  return data;
+}
+
+void SaveRawFile(const ImporterCall& call, const std::vector<uint8_t>& bytes) {
+  // The entry name in the path comes from archive data.
+  if (!IsContainedName(call.relative_path))
+    throw Error("Output path refused, it leaves the export folder: " + call.relative_path);
+  const std::string path = call.output_root + call.relative_path;
+  const std::string folder = FolderOf(path);
+  const std::string name = FileNameOf(path);
+  if (!folder.empty()) CreateFolders(folder);
+  // A name no file had, in the same folder so that the rename cannot cross file systems; the
+  // leading dot keeps it out of the candidate listing's way should the process be killed.
+  TemporaryFile part(CreateFreeFile(folder, "." + name + ".", ".part"));
+  OutputFile out(part.Path());
+  out.Write(bytes);
+  out.Close();
+  if (std::rename(part.Path().c_str(), path.c_str()) != 0)
+    throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+}
+
+ImportConverters TextureImportConverters() {
+  ImportConverters c;
+  c.dds = ImportDds;
+  c.crn = ImportCrn;
+  c.ktx = ImportKtx;
+  c.pvr = ImportPvr;
+  c.procedural = ImportProceduralDds;
+  return c;
+}
+
+}  // namespace kestrix
