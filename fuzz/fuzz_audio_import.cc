@@ -60,7 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     ImportAudio(call, ctx, "level0", beside);
   } catch (const Error&) {
-  } catch (const IoError&) {
   }
   RequirePrefixKept(root + beside, resource, resource_size);
   RequirePrefixKept(root + in_bundle, resource, resource_size);
