@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/ascii.h"
+
 namespace kestrix {
 
 std::string FolderOf(const std::string& path) {
@@ -29,8 +31,7 @@ std::string WithoutExtension(const std::string& path) {
 }
 
 std::string AsciiLower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (char& c : text) c = static_cast<char>(AsciiFold(static_cast<unsigned char>(c)));
   return text;
 }
 

@@ -12,6 +12,7 @@
 #include "core/frontend.h"
 #include "core/object_cursor.h"
 #include "core/session.h"
+#include "platform/ascii.h"
 #include "platform/byte_source.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
@@ -95,18 +96,6 @@ void ProbeMovie(ObjectCursor& w, uint64_t base, ByteOrder order, ProbeResult* ou
   }
 }
 
-inline unsigned char FoldAscii(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-bool AsciiEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(static_cast<unsigned char>(a[i])) != FoldAscii(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 // Eight bytes at a time with the ASCII capitals folded: 0x20 is added to every byte from 'A'
 // to 'Z', and no byte carries into the next.
 inline uint64_t FoldWord(uint64_t x) {
@@ -165,7 +154,7 @@ class DuplicateTable {
     const uint32_t tag = static_cast<uint32_t>(hash >> 32);
     size_t at = hash & mask_;
     while (slots_[at].holder_plus_one != 0 &&
-           (slots_[at].hash != tag || !AsciiEqual(name_of(slots_[at].holder_plus_one - 1), name)))
+           (slots_[at].hash != tag || !AsciiEqualFolded(name_of(slots_[at].holder_plus_one - 1), name)))
       at = (at + 1) & mask_;
     Slot& slot = slots_[at];
     uint32_t number = 0;

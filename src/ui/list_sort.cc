@@ -6,6 +6,7 @@
 
 #include "core/list_row.h"
 #include "core/session.h"
+#include "platform/ascii.h"
 
 namespace kestrix {
 
@@ -43,9 +44,7 @@ void QuickSort(std::vector<T>& a, Less less) {
   sort_range(sort_range, 0, static_cast<ptrdiff_t>(a.size()) - 1);
 }
 
-inline unsigned char Fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
+inline unsigned char Fold(unsigned char c) { return AsciiFold(c); }
 
 // A name row carries its first sixteen folded bytes as two numbers, so most comparisons of a
 // million names never leave the array; equal prefixes fall back to the whole names.

@@ -8,19 +8,16 @@
 
 #include "core/list_row.h"
 #include "core/session.h"
+#include "platform/ascii.h"
 #include "platform/byte_source.h"
 
 namespace kestrix {
 
 namespace {
 
-inline unsigned char Upper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-
 bool ContainsFolded(const std::string& haystack, const std::string& needle) {
   auto eq = [](char a, char b) {
-    return Upper(static_cast<unsigned char>(a)) == Upper(static_cast<unsigned char>(b));
+    return AsciiFold(static_cast<unsigned char>(a)) == AsciiFold(static_cast<unsigned char>(b));
   };
   return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), eq) !=
          haystack.end();
