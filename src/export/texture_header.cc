@@ -216,7 +216,11 @@ DdsHeader BuildDdsHeader(int32_t format, int32_t complete_image_size, int32_t wi
   return out;
 }
 
-void ConvertPixels(int32_t format, uint8_t* data, size_t size) {
+namespace {
+
+// Swaps, reverses and rotations are their own inverses but for the 4444 rotation, whose way back
+// turns the other way.
+void Convert(int32_t format, uint8_t* data, size_t size, bool back) {
   switch (format) {
     case 3:
       for (size_t i = 0; i + 3 <= size; i += 3) std::swap(data[i], data[i + 2]);
@@ -229,13 +233,25 @@ void ConvertPixels(int32_t format, uint8_t* data, size_t size) {
       break;
     case 13:
       for (size_t i = 0; i + 2 <= size; i += 2) {
-        uint16_t v = Get16(data + i, ByteOrder::Little);
-        Put16(data + i, static_cast<uint16_t>((v >> 4) | (v << 12)), ByteOrder::Little);
+        const uint16_t v = Get16(data + i, ByteOrder::Little);
+        const uint16_t turned = back ? static_cast<uint16_t>((v << 4) | (v >> 12))
+                                     : static_cast<uint16_t>((v >> 4) | (v << 12));
+        Put16(data + i, turned, ByteOrder::Little);
       }
       break;
     default:
       break;
   }
+}
+
+}  // namespace
+
+void ConvertPixels(int32_t format, uint8_t* data, size_t size) {
+  Convert(format, data, size, false);
+}
+
+void ConvertPixelsBack(int32_t format, uint8_t* data, size_t size) {
+  Convert(format, data, size, true);
 }
 
 void FlipDxt1Block(uint8_t* block) { std::reverse(block + 4, block + 8); }

@@ -83,6 +83,8 @@ uint64_t BlockLevelSize(int64_t w, int64_t h, uint64_t block_bytes);
 
 // Reorders pixel bytes in place from the engine's order to the DDS masks of the format.
 void ConvertPixels(int32_t format, uint8_t* data, size_t size);
+// The inverse of ConvertPixels, for import.
+void ConvertPixelsBack(int32_t format, uint8_t* data, size_t size);
 
 // The DXT block flips: each turns a 4x4 block upside down.
 void FlipDxt1Block(uint8_t* block);

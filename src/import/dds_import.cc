@@ -58,26 +58,6 @@ bool PixelFormatMatches(const DdsPixelFormat& row, const uint8_t* header) {
          Le32(header, 104) == row.alpha;
 }
 
-// The inverse of ConvertPixels for the codes recognition yields.
-void ConvertPixelsBack(int32_t code, uint8_t* data, size_t size) {
-  switch (code) {
-    case 3:
-      for (size_t i = 0; i + 3 <= size; i += 3) std::swap(data[i], data[i + 2]);
-      break;
-    case 5:
-      for (size_t i = 0; i + 4 <= size; i += 4) std::reverse(data + i, data + i + 4);
-      break;
-    case 13:
-      for (size_t i = 0; i + 2 <= size; i += 2) {
-        uint16_t v = Get16(data + i, ByteOrder::Little);
-        Put16(data + i, static_cast<uint16_t>((v << 4) | (v >> 12)), ByteOrder::Little);
-      }
-      break;
-    default:
-      break;
-  }
-}
-
 // The data area of a DDS file with the conversion undone, cut to `size` bytes and, unless `flip`
 // is off, turned the engine's way up.
 std::vector<uint8_t> EngineImage(const std::string& path, const std::vector<uint8_t>& file,
