@@ -80,6 +80,15 @@ void CheckFilesFit(const std::vector<ContainedFile>& files, uint64_t base, uint6
                    "match it.");
 }
 
+// An import changes the working file's length by its net change and nothing else; a length
+// that differs means the change given is not the one made.
+void CheckNetChange(uint64_t old_data, uint64_t new_data, int64_t n) {
+  if (new_data - old_data != static_cast<uint64_t>(n))
+    CannotRepack("the working file's data changed by " +
+                 std::to_string(static_cast<int64_t>(new_data - old_data)) + " bytes, not by " +
+                 std::to_string(n) + ".");
+}
+
 // Reads a contained-file record's name as the open did and checks that the record is the one
 // the session holds; returns the position of its first number.
 uint64_t CheckRecordName(Reader& r, const ContainedFile& f, const std::string& path) {
@@ -103,6 +112,9 @@ TablePlan PlanVersion3(const OpenedArchive& a, ByteSource& working, const std::s
   if (length < header) TablesDiffer(path);
   const uint32_t file_length = static_cast<uint32_t>(length);
   const uint32_t data_length = static_cast<uint32_t>(length - header);
+  // An unpacked working file's last level holds its data length (the unpack wrote it); a
+  // bundle read in place may hold other values there, which are not ours to judge.
+  if (!a.WorkingPath.empty()) CheckNetChange(h.Levels.back().UncompressedSize, data_length, n);
 
   h.FileSize = file_length;
   plan.Put32(h.FileSizePos, file_length);
@@ -186,6 +198,9 @@ TablePlan PlanVersion6(const OpenedArchive& a, ByteSource& working, const std::s
       TablesDiffer(path);
     r.Skip(2);
   }
+  uint64_t old_data = 0;
+  for (const BundleBlock& b : h.Blocks) old_data += b.UncompressedSize;
+  CheckNetChange(old_data, data, n);
   std::vector<uint32_t> sizes;
   if (unpacked) {
     // The working file describes its data as one stored block.
