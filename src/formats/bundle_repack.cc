@@ -338,7 +338,8 @@ std::vector<BundleBlock> EncodeBlocks(ByteSource& working, uint64_t pos, uint64_
 
 // Version 6: the header, the info with the new block records (LZ4-compressed again when the
 // archive had it so), then the block data compressed as the archive's first block was. The
-// info comes first but depends on the packed sizes, so packed blocks go to a side file first.
+// info comes first but depends on the packed sizes, so packed blocks go to a side file first,
+// unless they are one LZ4 block, which is in memory anyway.
 void RecompressVersion6(const Container& c, const std::string& working_path,
                         const std::string& target, uint32_t max_block, const StepHook& hook) {
   const Version6Header& h = c.V6;
@@ -350,14 +351,29 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
 
   std::vector<BundleBlock> records;
   std::unique_ptr<TemporaryFile> side;
-  if (packed) {
+  // LZ4 data that is one block is held anyway, so it goes straight into the bundle.
+  const std::vector<uint32_t> plan = PlanBlocks(data, max_block);
+  const bool held = IsLz4Block(flags) && plan.size() == 1;
+  std::vector<uint8_t> held_block;
+  if (held) {
+    std::vector<uint8_t> plain(plan.front());
+    working.ReadAt(data_start, plain.data(), plain.size());
+    BundleBlock b{plan.front(), plan.front(), flags};
+    if (Lz4EncodeBlock(plain.data(), plain.size(), held_block)) {
+      b.CompressedSize = static_cast<uint32_t>(held_block.size());
+    } else {
+      held_block.swap(plain);
+      b.Flags = StoredFlags(flags);
+    }
+    records.push_back(b);
+  } else if (packed) {
     side = std::make_unique<TemporaryFile>(
         CreateFreeFile(FolderOf(target), "." + FileNameOf(target) + ".blocks-", ""));
     OutputFile out(side->Path());
     records = EncodeBlocks(working, data_start, data, flags, max_block, out);
     out.Close();
   } else {
-    for (uint32_t size : PlanBlocks(data, max_block)) records.push_back({size, size, flags});
+    for (uint32_t size : plan) records.push_back({size, size, flags});
   }
 
   // The info: hash, the new block table, then the directory as the working file holds it.
@@ -402,7 +418,9 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
     OutputFile out(bundle.Path());
     out.Write(header);
     out.Write(stored_info);
-    if (packed) {
+    if (held) {
+      out.Write(held_block);
+    } else if (packed) {
       FileSource blocks(side->Path());
       out.CopyFrom(blocks, 0, blocks.Size());
     } else {
