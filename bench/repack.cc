@@ -2,7 +2,8 @@
 //   repack <bundle> <data out>
 // Opens the bundle (unpacking it into its ".TEMP" file), writes the block data of that working
 // file to <data out> for the reference compressors, then rewrites the bundle with no size change
-// and prints the seconds RepackBundle took and where the data starts in the working file. The process's peak memory covers open and repack.
+// and prints the seconds RepackBundle took and where the data starts in the working file. The
+// process's peak memory covers open and repack.
 #include <chrono>
 #include <cstdio>
 #include <exception>
