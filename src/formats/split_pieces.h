@@ -1,12 +1,49 @@
 // Archives cut into pieces named ".split0", ".split1", ...
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace kestrix {
 
+struct OpenedArchive;
+
+// The size of every piece Kestrix cuts but the last.
+inline constexpr uint64_t kPieceSize = 1 << 20;
+
 // Appends base + ".split0", ".split1", ... (while the next exists) into the file `joined`, which
-// is written anew. Returns the number of pieces joined.
+// is written anew. Returns the number of pieces joined. Throws Error, before joining anything,
+// when a list of pending renames left by an interrupted ResplitPieces lies beside the pieces:
+// the set may then mix old and new pieces, which would join into garbage.
 int JoinSplitPieces(const std::string& base, const std::string& joined);
+
+// Reports each step of a write-back once it is done and on the disk. Progress for the curious,
+// and the place where tests stop the process to show that a kill at any step leaves files that
+// open as the old ones or the new ones, or say clearly that they do not.
+using StepHook = std::function<void(std::string_view step)>;
+
+// The steps ResplitPieces reports, in order.
+inline constexpr std::string_view kStepPiecesWritten = "pieces written";  // old pieces untouched
+inline constexpr std::string_view kStepPiecesListed = "pieces listed";    // renames about to start
+inline constexpr std::string_view kStepPieceReplaced = "piece replaced";  // once per piece
+inline constexpr std::string_view kStepPiecesReplaced = "pieces replaced";
+
+// For an archive opened from ".split" pieces (SplitCount > 0): cuts the working file at
+// ArchivePath into pieces of kPieceSize named like the old ones (the given path without
+// ".split0", then ".split0", ".split1", ...), removes old pieces past the new count, and sets
+// SplitCount. For a bundle, call it after RepackBundle, with the rebuilt file in place. Does
+// nothing for SplitCount 0.
+//
+// Every new piece is written and flushed under a free name beside the pieces before any old
+// piece is touched. Then a list of the pending renames is written beside them (a hidden file
+// named "." + base name + ".split-pending-" + random characters), the old pieces past the new
+// count are removed, each new piece is renamed into place, and the list is removed last. A
+// kill before the list exists leaves the old pieces whole (plus unused hidden files); a kill
+// after it leaves the list, and JoinSplitPieces then refuses the set with a message naming it.
+// A failure before the list exists removes the new pieces; one during the renames leaves the
+// list, as a kill does.
+void ResplitPieces(OpenedArchive& archive, const StepHook& step_done = {});
 
 }  // namespace kestrix

@@ -91,6 +91,67 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+void PatchFile(const std::string& path, uint64_t pos, const void* data, size_t n) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) throw IoError("Cannot write file " + path + ": " + std::strerror(errno));
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (n > 0) {
+    ssize_t done = ::pwrite(fd, p, n, static_cast<off_t>(pos));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) {
+      int err = errno;
+      ::close(fd);
+      throw IoError("Cannot write file " + path + ": " + std::strerror(err));
+    }
+    p += done;
+    pos += static_cast<uint64_t>(done);
+    n -= static_cast<size_t>(done);
+  }
+  if (::close(fd) != 0) throw IoError("Cannot write file " + path + ": " + std::strerror(errno));
+}
+
+namespace {
+
+void SyncPath(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) throw IoError("Cannot flush " + path + ": " + std::strerror(errno));
+  int rc = ::fsync(fd);
+  int err = errno;
+  ::close(fd);
+  if (rc != 0) throw IoError("Cannot flush " + path + ": " + std::strerror(err));
+}
+
+}  // namespace
+
+void SyncFile(const std::string& path) { SyncPath(path, O_RDONLY); }
+
+void SyncFolder(const std::string& folder) {
+  SyncPath(folder.empty() ? std::string(".") : folder, O_RDONLY | O_DIRECTORY);
+}
+
+void ReplaceFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0)
+    throw IoError("Cannot replace " + to + ": " + std::strerror(errno));
+}
+
+ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
+  std::string folder = target.substr(0, target.find_last_of('/') + 1);
+  std::string name = target.substr(folder.size());
+  path_ = CreateFreeFile(folder, "." + name + ".new-", "");
+  // The new version keeps the permissions the user gave the old one.
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) ::chmod(path_.c_str(), st.st_mode & 07777);
+}
+
+ReplacementFile::~ReplacementFile() {
+  if (!committed_) RemoveFileQuietly(path_);
+}
+
+void ReplacementFile::Commit() {
+  ReplaceFile(path_, target_);
+  committed_ = true;
+}
+
 OutputFile::OutputFile(const std::string& path) : path_(path) {
   file_ = std::fopen(path.c_str(), "wb");
   if (!file_) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));

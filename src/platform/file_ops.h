@@ -41,6 +41,40 @@ class TemporaryFile {
 std::string CreateFreeFile(const std::string& folder, const std::string& stem,
                            const std::string& suffix);
 
+// Writes bytes over part of an existing file, which keeps its length beyond them.
+void PatchFile(const std::string& path, uint64_t pos, const void* data, size_t n);
+// Flushes a file's data, or a folder's entries (a rename or a removal), to the disk, so that a
+// crash afterwards cannot undo them. Throws IoError when the system refuses.
+void SyncFile(const std::string& path);
+void SyncFolder(const std::string& folder);
+// Replaces `to` with `from` in one step (both in one folder): a reader sees the old file or the
+// new one, never a mix. Throws IoError when that fails; `from` then stays.
+void ReplaceFile(const std::string& from, const std::string& to);
+
+// A new version of `target`, written under a free name beside it (see CreateFreeFile) and put
+// in its place only by Commit, so that a failure or a kill leaves the target as it was. An
+// uncommitted file is removed when the object goes.
+class ReplacementFile {
+ public:
+  explicit ReplacementFile(const std::string& target);
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+  // Where to write the new version.
+  const std::string& Path() const { return path_; }
+  const std::string& Target() const { return target_; }
+  // Flushes the new version to the disk: from here on a crash leaves it whole.
+  void Flush() { SyncFile(path_); }
+  // Renames it over the target. The folder is not flushed: whoever commits several files
+  // flushes it once.
+  void Commit();
+
+ private:
+  std::string target_;
+  std::string path_;
+  bool committed_ = false;
+};
+
 // A file created anew (or overwritten) for writing.
 class OutputFile {
  public:

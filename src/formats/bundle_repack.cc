@@ -1,0 +1,467 @@
+#include "formats/bundle_repack.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "core/archive.h"
+#include "core/error.h"
+#include "formats/bundle_reader.h"
+#include "formats/lzma_codec.h"
+#include "platform/byte_order.h"
+#include "platform/byte_source.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+#include "platform/reader.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr size_t kNameWindow = 255;
+constexpr uint64_t kBlockRecord = 10;
+
+// One big-endian field to write over the working file.
+struct FieldPatch {
+  uint64_t pos = 0;
+  uint8_t bytes[8] = {};
+  size_t size = 0;
+};
+
+// The new tables: where they go in the working file, and the container values that then
+// describe it. Nothing is written until the whole plan stands.
+struct TablePlan {
+  std::vector<FieldPatch> patches;
+  Container updated;
+
+  void Put32(uint64_t pos, uint32_t v) {
+    FieldPatch p{pos, {}, 4};
+    kestrix::Put32(p.bytes, v, ByteOrder::Big);
+    patches.push_back(p);
+  }
+  void Put64(uint64_t pos, uint64_t v) {
+    FieldPatch p{pos, {}, 8};
+    kestrix::Put64(p.bytes, v, ByteOrder::Big);
+    patches.push_back(p);
+  }
+};
+
+[[noreturn]] void CannotRepack(const std::string& why) {
+  throw Error("The bundle cannot be written back: " + why);
+}
+
+[[noreturn]] void TablesDiffer(const std::string& path) {
+  CannotRepack("the tables in " + path + " are not those the archive was opened with.");
+}
+
+// v + n, for a table field that holds at most `limit`.
+uint64_t Moved(uint64_t v, int64_t n, uint64_t limit, const std::string& what) {
+  const uint64_t magnitude = n < 0 ? static_cast<uint64_t>(-(n + 1)) + 1 : static_cast<uint64_t>(n);
+  if (n < 0 && magnitude > v) CannotRepack(what + " would fall below 0.");
+  if (n > 0 && magnitude > limit - std::min(v, limit)) CannotRepack(what + " would overflow.");
+  return n < 0 ? v - magnitude : v + magnitude;
+}
+
+// The imported file changed size; every file after it in table order moved.
+void MoveContainedFiles(std::vector<ContainedFile>& files, int selected, int64_t n,
+                        uint64_t limit) {
+  const size_t chosen = static_cast<size_t>(selected);
+  files[chosen].Size = Moved(files[chosen].Size, n, limit, "the size of " + files[chosen].Name);
+  for (size_t i = chosen + 1; i < files.size(); ++i)
+    files[i].Offset = Moved(files[i].Offset, n, limit, "the offset of " + files[i].Name);
+}
+
+// A net change that does not match the working file shows here, before anything is written.
+void CheckFilesFit(const std::vector<ContainedFile>& files, uint64_t base, uint64_t length) {
+  for (const ContainedFile& f : files)
+    if (base > length || f.Offset > length - base || f.Size > length - base - f.Offset)
+      CannotRepack("contained file " + f.Name +
+                   " would reach past the end of the working file; the size change does not "
+                   "match it.");
+}
+
+// An import changes the working file's length by its net change and nothing else; a length
+// that differs means the change given is not the one made.
+void CheckNetChange(uint64_t old_data, uint64_t new_data, int64_t n) {
+  if (new_data - old_data != static_cast<uint64_t>(n))
+    CannotRepack("the working file's data changed by " +
+                 std::to_string(static_cast<int64_t>(new_data - old_data)) + " bytes, not by " +
+                 std::to_string(n) + ".");
+}
+
+// Reads a contained-file record's name as the open did and checks that the record is the one
+// the session holds; returns the position of its first number.
+uint64_t CheckRecordName(Reader& r, const ContainedFile& f, const std::string& path) {
+  if (r.CString(kNameWindow) != f.StoredName) TablesDiffer(path);
+  return r.Tell();
+}
+
+// ---- Version 3 ----
+
+TablePlan PlanVersion3(const OpenedArchive& a, ByteSource& working, const std::string& path,
+                       int64_t n, uint64_t old_asset_file_size) {
+  TablePlan plan{{}, a.Bundle};
+  Version3Header& h = plan.updated.V3;
+  const uint64_t length = working.Size();
+  const uint64_t header = h.HeaderSize;
+  const uint64_t complete_pos = h.FirstLevelPos + 8 * h.Levels.size();
+  if (h.Levels.empty() || complete_pos + 4 > header)
+    CannotRepack("its header holds no level table with a complete-file size after it.");
+  if (length > UINT32_MAX)
+    CannotRepack("the working file is larger than the 4 GiB a version 3 header can describe.");
+  if (length < header) TablesDiffer(path);
+  const uint32_t file_length = static_cast<uint32_t>(length);
+  const uint32_t data_length = static_cast<uint32_t>(length - header);
+  // An unpacked working file's last level holds its data length (the unpack wrote it); a
+  // bundle read in place may hold other values there, which are not ours to judge.
+  if (!a.WorkingPath.empty()) CheckNetChange(h.Levels.back().UncompressedSize, data_length, n);
+
+  h.FileSize = file_length;
+  plan.Put32(h.FileSizePos, file_length);
+  // Levels that end after the asset file contain it, so they grow and shrink with it.
+  const uint64_t asset_end = a.AssetBase - header + old_asset_file_size;
+  for (size_t i = 0; i + 1 < h.Levels.size(); ++i) {
+    BundleLevel& level = h.Levels[i];
+    if (level.UncompressedSize > asset_end) {
+      const std::string what = "level record " + std::to_string(i);
+      level.CompressedSize =
+          static_cast<uint32_t>(Moved(level.CompressedSize, n, UINT32_MAX, what));
+      level.UncompressedSize =
+          static_cast<uint32_t>(Moved(level.UncompressedSize, n, UINT32_MAX, what));
+    }
+    plan.Put32(h.FirstLevelPos + 8 * i, level.CompressedSize);
+    plan.Put32(h.FirstLevelPos + 8 * i + 4, level.UncompressedSize);
+  }
+  h.Levels.back() = {data_length, data_length};
+  plan.Put32(complete_pos - 8, data_length);
+  plan.Put32(complete_pos - 4, data_length);
+  plan.Put32(complete_pos, file_length);
+
+  std::vector<ContainedFile>& files = plan.updated.ContainedFiles;
+  Reader r(working);
+  r.Seek(header);
+  if (r.U32(ByteOrder::Big) != files.size()) TablesDiffer(path);
+  const std::vector<ContainedFile> before = files;
+  MoveContainedFiles(files, a.SelectedFileIndex, n, UINT32_MAX);
+  for (size_t i = 0; i < files.size(); ++i) {
+    const uint64_t pos = CheckRecordName(r, before[i], path);
+    if (r.U32(ByteOrder::Big) != before[i].Offset || r.U32(ByteOrder::Big) != before[i].Size)
+      TablesDiffer(path);
+    plan.Put32(pos, static_cast<uint32_t>(files[i].Offset));
+    plan.Put32(pos + 4, static_cast<uint32_t>(files[i].Size));
+  }
+  CheckFilesFit(files, header, length);
+  return plan;
+}
+
+// ---- Version 6 ----
+
+// The block records of a bundle read in place: all blocks are stored, so only their sizes have
+// to add up to the new data length. Keeping their count keeps the info's length, so the data
+// does not move and the file can be patched. The last block takes the change when it can,
+// which leaves every other record as it was; otherwise the data is spread evenly.
+std::vector<uint32_t> StoredBlockSizes(const std::vector<BundleBlock>& blocks, uint64_t data) {
+  uint64_t before_last = 0;
+  for (size_t i = 0; i + 1 < blocks.size(); ++i) before_last += blocks[i].UncompressedSize;
+  std::vector<uint32_t> sizes;
+  for (const BundleBlock& b : blocks) sizes.push_back(b.UncompressedSize);
+  if (data >= before_last && data - before_last <= kMaxBlockSize) {
+    sizes.back() = static_cast<uint32_t>(data - before_last);
+    return sizes;
+  }
+  const uint64_t count = blocks.size();
+  if (data / count + (data % count != 0) > kMaxBlockSize)
+    CannotRepack("its " + std::to_string(count) + " blocks cannot hold " + std::to_string(data) +
+                 " bytes.");
+  for (size_t i = 0; i < sizes.size(); ++i)
+    sizes[i] = static_cast<uint32_t>(data / count + (i < data % count));
+  return sizes;
+}
+
+TablePlan PlanVersion6(const OpenedArchive& a, ByteSource& working, const std::string& path,
+                       int64_t n, bool unpacked) {
+  TablePlan plan{{}, a.Bundle};
+  Version6Header& h = plan.updated.V6;
+  const uint64_t length = working.Size();
+  const uint64_t data_start = a.Bundle.BlockDataStart;
+  if (length < data_start) TablesDiffer(path);
+  const uint64_t data = length - data_start;
+
+  h.TotalSize = length;
+  plan.Put64(h.TotalSizePos, length);
+
+  Reader r(working);
+  r.Seek(h.FirstBlockPos - 4);
+  if (r.U32(ByteOrder::Big) != h.Blocks.size()) TablesDiffer(path);
+  for (const BundleBlock& b : h.Blocks) {
+    if (r.U32(ByteOrder::Big) != b.UncompressedSize || r.U32(ByteOrder::Big) != b.CompressedSize)
+      TablesDiffer(path);
+    r.Skip(2);
+  }
+  uint64_t old_data = 0;
+  for (const BundleBlock& b : h.Blocks) old_data += b.UncompressedSize;
+  CheckNetChange(old_data, data, n);
+  std::vector<uint32_t> sizes;
+  if (unpacked) {
+    // The working file describes its data as one stored block.
+    if (data > UINT32_MAX)
+      CannotRepack("the block data would exceed the 4 GiB one block record can describe.");
+    sizes.push_back(static_cast<uint32_t>(data));
+  } else {
+    sizes = StoredBlockSizes(h.Blocks, data);
+  }
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    h.Blocks[i].UncompressedSize = h.Blocks[i].CompressedSize = sizes[i];
+    plan.Put32(h.FirstBlockPos + kBlockRecord * i, sizes[i]);
+    plan.Put32(h.FirstBlockPos + kBlockRecord * i + 4, sizes[i]);
+  }
+
+  std::vector<ContainedFile>& files = plan.updated.ContainedFiles;
+  if (r.U32(ByteOrder::Big) != files.size()) TablesDiffer(path);
+  const std::vector<ContainedFile> before = files;
+  MoveContainedFiles(files, a.SelectedFileIndex, n, UINT64_MAX);
+  for (size_t i = 0; i < files.size(); ++i) {
+    const uint64_t pos = r.Tell();
+    if (r.U64(ByteOrder::Big) != before[i].Offset || r.U64(ByteOrder::Big) != before[i].Size)
+      TablesDiffer(path);
+    r.Skip(4);
+    CheckRecordName(r, before[i], path);
+    plan.Put64(pos, files[i].Offset);
+    plan.Put64(pos + 8, files[i].Size);
+  }
+  CheckFilesFit(files, data_start, length);
+  return plan;
+}
+
+// ---- Writing ----
+
+void Announce(const StepHook& hook, std::string_view step) {
+  if (hook) hook(step);
+}
+
+// Puts a finished replacement in place, flushed before and after, so that a crash leaves the
+// old file or the new one.
+void CommitReplacement(ReplacementFile& file, const StepHook& hook) {
+  file.Flush();
+  Announce(hook, kStepBundleWritten);
+  file.Commit();
+  SyncFolder(FolderOf(file.Target()));
+  Announce(hook, kStepBundleReplaced);
+}
+
+void WritePatches(OutputFile& out, const TablePlan& plan) {
+  for (const FieldPatch& p : plan.patches) out.PatchAt(p.pos, p.bytes, p.size);
+}
+
+// The user's own bundle, read in place, gets a patched copy renamed over it.
+void ReplaceWithPatchedCopy(const std::string& path, const TablePlan& plan, const StepHook& hook) {
+  ReplacementFile copy(path);
+  {
+    FileSource source(path);
+    OutputFile out(copy.Path());
+    out.CopyFrom(source, 0, source.Size());
+    WritePatches(out, plan);
+    out.Close();
+  }
+  CommitReplacement(copy, hook);
+}
+
+void PatchInPlace(const std::string& path, const TablePlan& plan) {
+  for (const FieldPatch& p : plan.patches) PatchFile(path, p.pos, p.bytes, p.size);
+}
+
+ByteSink SinkTo(OutputFile& out) {
+  return [&out](const uint8_t* data, size_t n) { out.Write(data, n); };
+}
+
+void PatchBig32(OutputFile& out, uint64_t pos, uint32_t v) {
+  uint8_t b[4];
+  Put32(b, v, ByteOrder::Big);
+  out.PatchAt(pos, b, 4);
+}
+
+// Version 3: the header as the working file has it, then one LZMA stream with its size.
+void RecompressVersion3(const Container& c, const std::string& working_path,
+                        const std::string& target, const StepHook& hook) {
+  const Version3Header& h = c.V3;
+  FileSource working(working_path);
+  const uint64_t length = working.Size();
+  ReplacementFile bundle(target);
+  OutputFile out(bundle.Path());
+  out.CopyFrom(working, 0, h.HeaderSize);
+  LzmaEncode(working, h.HeaderSize, length - h.HeaderSize, LzmaSizeField::kWrite, SinkTo(out));
+  if (out.Tell() > UINT32_MAX)
+    CannotRepack("the compressed bundle is larger than the 4 GiB its header can describe.");
+  const uint32_t packed_length = static_cast<uint32_t>(out.Tell());
+  const uint64_t last = h.FirstLevelPos + 8 * (h.Levels.size() - 1);
+  PatchBig32(out, h.FileSizePos, packed_length);
+  PatchBig32(out, last, packed_length - h.HeaderSize);
+  PatchBig32(out, last + 4, static_cast<uint32_t>(length - h.HeaderSize));
+  PatchBig32(out, last + 8, packed_length);
+  out.Close();
+  CommitReplacement(bundle, hook);
+}
+
+bool IsLz4Block(uint16_t flags) { return (flags & 0xFF) == 2 || (flags & 0xFF) == 3; }
+bool IsLzmaBlock(uint16_t flags) { return (flags & 0xFF) == 0x41; }
+// The compression bits (0-5) cleared, the others (such as 0x40) kept.
+uint16_t StoredFlags(uint16_t flags) { return static_cast<uint16_t>(flags & ~0x3F); }
+
+// Compresses the block data of the working file into `out`, block by block; returns the block
+// records. LZMA streams through; LZ4 holds one block and its packed form.
+std::vector<BundleBlock> EncodeBlocks(ByteSource& working, uint64_t pos, uint64_t data,
+                                      uint16_t flags, uint32_t max_block, OutputFile& out) {
+  std::vector<BundleBlock> records;
+  std::vector<uint8_t> plain, packed;
+  for (uint32_t size : PlanBlocks(data, max_block)) {
+    BundleBlock b{size, size, flags};
+    if (IsLz4Block(flags)) {
+      plain.resize(size);
+      working.ReadAt(pos, plain.data(), size);
+      if (Lz4EncodeBlock(plain.data(), size, packed)) {
+        out.Write(packed);
+        b.CompressedSize = static_cast<uint32_t>(packed.size());
+      } else {
+        out.Write(plain.data(), size);
+        b.Flags = StoredFlags(flags);
+      }
+    } else {
+      // A planned block is at most 1 GiB, and LZMA grows data by a few percent at worst.
+      b.CompressedSize =
+          static_cast<uint32_t>(LzmaEncode(working, pos, size, LzmaSizeField::kOmit, SinkTo(out)));
+    }
+    records.push_back(b);
+    pos += size;
+  }
+  return records;
+}
+
+// Version 6: the header, the info with the new block records (LZ4-compressed again when the
+// archive had it so), then the block data compressed as the archive's first block was. The
+// info comes first but depends on the packed sizes, so packed blocks go to a side file first,
+// unless they are one LZ4 block, which is in memory anyway.
+void RecompressVersion6(const Container& c, const std::string& working_path,
+                        const std::string& target, uint32_t max_block, const StepHook& hook) {
+  const Version6Header& h = c.V6;
+  FileSource working(working_path);
+  const uint64_t data_start = c.BlockDataStart;
+  const uint64_t data = working.Size() - data_start;
+  const uint16_t flags = h.Blocks.front().Flags;
+  const bool packed = IsLz4Block(flags) || IsLzmaBlock(flags);
+
+  std::vector<BundleBlock> records;
+  std::unique_ptr<TemporaryFile> side;
+  // LZ4 data that is one block is held anyway, so it goes straight into the bundle.
+  const std::vector<uint32_t> plan = PlanBlocks(data, max_block);
+  const bool held = IsLz4Block(flags) && plan.size() == 1;
+  std::vector<uint8_t> held_block;
+  if (held) {
+    std::vector<uint8_t> plain(plan.front());
+    working.ReadAt(data_start, plain.data(), plain.size());
+    BundleBlock b{plan.front(), plan.front(), flags};
+    if (Lz4EncodeBlock(plain.data(), plain.size(), held_block)) {
+      b.CompressedSize = static_cast<uint32_t>(held_block.size());
+    } else {
+      held_block.swap(plain);
+      b.Flags = StoredFlags(flags);
+    }
+    records.push_back(b);
+  } else if (packed) {
+    side = std::make_unique<TemporaryFile>(
+        CreateFreeFile(FolderOf(target), "." + FileNameOf(target) + ".blocks-", ""));
+    OutputFile out(side->Path());
+    records = EncodeBlocks(working, data_start, data, flags, max_block, out);
+    out.Close();
+  } else {
+    for (uint32_t size : plan) records.push_back({size, size, flags});
+  }
+
+  // The info: hash, the new block table, then the directory as the working file holds it.
+  std::vector<uint8_t> old_info(h.UncompressedInfoSize);
+  working.ReadAt(h.HeaderEnd, old_info.data(), old_info.size());
+  const size_t directory =
+      static_cast<size_t>(h.FirstBlockPos + kBlockRecord * h.Blocks.size() - h.HeaderEnd);
+  if (directory > old_info.size() || old_info.size() < 16) TablesDiffer(working_path);
+  std::vector<uint8_t> info(old_info.begin(), old_info.begin() + 16);
+  info.resize(20 + kBlockRecord * records.size());
+  Put32(info.data() + 16, static_cast<uint32_t>(records.size()), ByteOrder::Big);
+  for (size_t i = 0; i < records.size(); ++i) {
+    uint8_t* p = info.data() + 20 + kBlockRecord * i;
+    Put32(p, records[i].UncompressedSize, ByteOrder::Big);
+    Put32(p + 4, records[i].CompressedSize, ByteOrder::Big);
+    Put16(p + 8, records[i].Flags, ByteOrder::Big);
+  }
+  info.insert(info.end(), old_info.begin() + static_cast<long>(directory), old_info.end());
+
+  uint8_t header_flags[4];
+  std::copy(h.Flags, h.Flags + 4, header_flags);
+  std::vector<uint8_t> stored_info;
+  if ((header_flags[3] == 0x42 || header_flags[3] == 0x43) &&
+      !Lz4EncodeBlock(info.data(), info.size(), stored_info)) {
+    // Too small to shrink: the info is stored, which the flags then say.
+    header_flags[3] = 0x40;
+  }
+  if (stored_info.empty()) stored_info = info;
+
+  std::vector<uint8_t> header(h.HeaderEnd);
+  working.ReadAt(0, header.data(), header.size());
+  uint64_t total = header.size() + stored_info.size();
+  for (const BundleBlock& b : records) total += b.CompressedSize;
+  uint8_t* fields = header.data() + h.TotalSizePos;
+  Put64(fields, total, ByteOrder::Big);
+  Put32(fields + 8, static_cast<uint32_t>(stored_info.size()), ByteOrder::Big);
+  Put32(fields + 12, static_cast<uint32_t>(info.size()), ByteOrder::Big);
+  std::copy(header_flags, header_flags + 4, fields + 16);
+
+  ReplacementFile bundle(target);
+  {
+    OutputFile out(bundle.Path());
+    out.Write(header);
+    out.Write(stored_info);
+    if (held) {
+      out.Write(held_block);
+    } else if (packed) {
+      FileSource blocks(side->Path());
+      out.CopyFrom(blocks, 0, blocks.Size());
+    } else {
+      out.CopyFrom(working, data_start, data);
+    }
+    out.Close();
+  }
+  CommitReplacement(bundle, hook);
+}
+
+}  // namespace
+
+void RepackBundle(OpenedArchive& a, int64_t net_change, uint64_t old_asset_file_size,
+                  const RepackOptions& options) {
+  if (!IsHandledBundle(a.Bundle.Signature, a.Bundle.BundleVersion)) return;
+  const std::string working_path =
+      options.RebuiltPath.empty() ? a.ArchivePath : options.RebuiltPath;
+  const bool unpacked = !a.WorkingPath.empty();
+  TablePlan plan;
+  {
+    FileSource working(working_path);
+    plan = a.Bundle.BundleVersion == 3
+               ? PlanVersion3(a, working, working_path, net_change, old_asset_file_size)
+               : PlanVersion6(a, working, working_path, net_change, unpacked);
+  }
+  // The bundle the user named is never written in place; our own files are.
+  if (working_path == a.GivenPath) {
+    ReplaceWithPatchedCopy(working_path, plan, options.StepDone);
+  } else {
+    PatchInPlace(working_path, plan);
+  }
+  a.Bundle = plan.updated;
+  Announce(options.StepDone, kStepTablesUpdated);
+
+  // Split archives are written back as pieces of the working file (ResplitPieces).
+  if (!unpacked || a.SplitCount > 0) return;
+  if (a.Bundle.BundleVersion == 3) {
+    RecompressVersion3(a.Bundle, working_path, a.GivenPath, options.StepDone);
+  } else {
+    RecompressVersion6(a.Bundle, working_path, a.GivenPath, options.MaxBlockSize, options.StepDone);
+  }
+}
+
+}  // namespace kestrix
