@@ -129,14 +129,11 @@ void SaveRawFile(const ImporterCall& call, const std::vector<uint8_t>& bytes) {
   const std::string folder = FolderOf(path);
   const std::string name = FileNameOf(path);
   if (!folder.empty()) CreateFolders(folder);
-  // A name no file had, in the same folder so that the rename cannot cross file systems; the
-  // leading dot keeps it out of the candidate listing's way should the process be killed.
-  TemporaryFile part(CreateFreeFile(folder, "." + name + ".", ".part"));
-  OutputFile out(part.Path());
-  out.Write(bytes);
-  out.Close();
-  if (std::rename(part.Path().c_str(), path.c_str()) != 0)
-    throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+  // Written whole beside it, then renamed into place; the temporary name's leading dot keeps it
+  // out of the candidate listing's way should the process be killed.
+  ReplacingFile file(path);
+  file.Out().Write(bytes);
+  file.Commit();
 }
 
 ImportConverters TextureImportConverters() {

@@ -135,9 +135,16 @@ void ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
-  std::string folder = target.substr(0, target.find_last_of('/') + 1);
-  std::string name = target.substr(folder.size());
-  path_ = CreateFreeFile(folder, "." + name + ".new-", "");
+  std::string folder = FolderOf(target);
+  if (folder.empty()) folder = std::string(".") + kSep;
+  // Beside the target, so that the rename stays on one file system (CreateFreeFile falls back to
+  // the system's temporary folder, which may be another one). The stem is cut so that a long
+  // target name still leaves room for the random part.
+  path_ = CreateFreeFile(folder, "." + FileNameOf(target).substr(0, 64) + ".new-", "");
+  if (FolderOf(path_) != folder) {
+    RemoveFileQuietly(path_);
+    throw IoError("Cannot create file " + target + ": its folder cannot be written.");
+  }
   // The new version keeps the permissions the user gave the old one.
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0) ::chmod(path_.c_str(), st.st_mode & 07777);
@@ -194,35 +201,14 @@ void OutputFile::Close() {
   if (bad || closed != 0) throw IoError("Cannot write file " + path_ + ".");
 }
 
-ReplacingFile::ReplacingFile(const std::string& path) : path_(path) {
-  std::string folder = FolderOf(path);
-  if (folder.empty()) folder = std::string(".") + kSep;
-  // Beside the target, so that the rename stays on one file system (CreateFreeFile falls back to
-  // the system's temporary folder, which may be another one). The stem is cut so that a long
-  // target name still leaves room for the random part.
-  temp_ = CreateFreeFile(folder, "." + FileNameOf(path).substr(0, 64) + ".", ".part");
-  if (FolderOf(temp_) != folder) {
-    RemoveFileQuietly(temp_);
-    throw IoError("Cannot create file " + path + ": its folder cannot be written.");
-  }
-  try {
-    out_ = std::make_unique<OutputFile>(temp_);
-  } catch (...) {
-    RemoveFileQuietly(temp_);
-    throw;
-  }
-}
+ReplacingFile::ReplacingFile(const std::string& path)
+    : replacement_(path), out_(std::make_unique<OutputFile>(replacement_.Path())) {}
 
-ReplacingFile::~ReplacingFile() {
-  out_.reset();
-  if (!committed_) RemoveFileQuietly(temp_);
-}
+ReplacingFile::~ReplacingFile() { out_.reset(); }
 
 void ReplacingFile::Commit() {
   out_->Close();
-  if (::rename(temp_.c_str(), path_.c_str()) != 0)
-    throw IoError("Cannot create file " + path_ + ": " + std::strerror(errno));
-  committed_ = true;
+  replacement_.Commit();
 }
 
 AppendOnlyFile::AppendOnlyFile(const std::string& path) : path_(path) {

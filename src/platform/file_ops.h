@@ -101,9 +101,7 @@ class OutputFile {
   uint64_t written_ = 0;
 };
 
-// A file that appears whole or not at all: the bytes go to a free temporary name in the target's
-// folder, and Commit() renames it over the target. Without Commit() the temporary file is removed,
-// so a failure half-way leaves the target as it was.
+// A ReplacementFile written through an OutputFile: the file appears whole or not at all.
 class ReplacingFile {
  public:
   explicit ReplacingFile(const std::string& path);
@@ -115,10 +113,8 @@ class ReplacingFile {
   void Commit();
 
  private:
-  std::string path_;
-  std::string temp_;
+  ReplacementFile replacement_;
   std::unique_ptr<OutputFile> out_;
-  bool committed_ = false;
 };
 
 // An existing file that only grows: bytes already in it are never written. What is appended is
