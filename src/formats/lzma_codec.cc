@@ -13,6 +13,18 @@ namespace kestrix {
 
 namespace {
 
+// Hands liblzma the next chunk of the coded or plain input once it has used the last one.
+void Refill(lzma_stream& stream, ByteSource& source, uint64_t& pos, uint64_t& in_left,
+            std::vector<uint8_t>& in) {
+  if (stream.avail_in != 0 || in_left == 0) return;
+  const size_t step = static_cast<size_t>(std::min<uint64_t>(in.size(), in_left));
+  source.ReadAt(pos, in.data(), step);
+  pos += step;
+  in_left -= step;
+  stream.next_in = in.data();
+  stream.avail_in = step;
+}
+
 constexpr size_t kChunk = 1 << 20;
 
 struct StreamCloser {
@@ -71,14 +83,7 @@ void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64
   stream.next_out = out.data();
   stream.avail_out = std::min<uint64_t>(out.size(), out_left);
   while (true) {
-    if (stream.avail_in == 0 && in_left > 0) {
-      size_t step = static_cast<size_t>(std::min<uint64_t>(in.size(), in_left));
-      source.ReadAt(pos, in.data(), step);
-      pos += step;
-      in_left -= step;
-      stream.next_in = in.data();
-      stream.avail_in = step;
-    }
+    Refill(stream, source, pos, in_left, in);
     lzma_ret ret = lzma_code(&stream, in_left == 0 ? LZMA_FINISH : LZMA_RUN);
     size_t produced = static_cast<size_t>(stream.next_out - out.data());
     bool full = stream.avail_out == 0;
@@ -138,14 +143,7 @@ uint64_t LzmaEncode(ByteSource& source, uint64_t pos, uint64_t length, LzmaSizeF
   stream.next_out = out.data();
   stream.avail_out = out.size();
   while (true) {
-    if (stream.avail_in == 0 && in_left > 0) {
-      size_t step = static_cast<size_t>(std::min<uint64_t>(in.size(), in_left));
-      source.ReadAt(pos, in.data(), step);
-      pos += step;
-      in_left -= step;
-      stream.next_in = in.data();
-      stream.avail_in = step;
-    }
+    Refill(stream, source, pos, in_left, in);
     lzma_ret ret = lzma_code(&stream, in_left == 0 ? LZMA_FINISH : LZMA_RUN);
     if (ret != LZMA_OK && ret != LZMA_STREAM_END) EncoderError();
     size_t produced = static_cast<size_t>(stream.next_out - out.data());
