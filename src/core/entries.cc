@@ -8,19 +8,27 @@
 
 namespace kestrix {
 
-uint32_t NameBuffer::Add(std::string_view text) {
-  if (text.size() > kMaxText)
-    throw Error("An entry name of " + std::to_string(text.size()) + " bytes is too long.");
-  if (used_ + text.size() > kBlockSize) {
+char* NameBuffer::Reserve(size_t n) {
+  if (n > kMaxText) throw Error("An entry name of " + std::to_string(n) + " bytes is too long.");
+  if (used_ + n > kBlockSize) {
     if (blocks_.size() >= (size_t{1} << (32 - kBlockBits)))
       throw Error("The entry names take more than 4 GiB.");
     blocks_.emplace_back(new char[kBlockSize]);
     used_ = 0;
   }
+  return blocks_.back().get() + used_;
+}
+
+uint32_t NameBuffer::Commit(size_t length) {
   const uint32_t ref = static_cast<uint32_t>(((blocks_.size() - 1) << kBlockBits) | used_);
-  if (!text.empty()) std::memcpy(blocks_.back().get() + used_, text.data(), text.size());
-  used_ += text.size();
+  used_ += length;
   return ref;
+}
+
+uint32_t NameBuffer::Add(std::string_view text) {
+  char* at = Reserve(text.size());
+  if (!text.empty()) std::memcpy(at, text.data(), text.size());
+  return Commit(text.size());
 }
 
 uint32_t EntryList::DuplicateNumber(size_t i) const {

@@ -20,6 +20,10 @@ class NameBuffer {
  public:
   // Stores a text of at most kMaxText bytes and returns its reference.
   uint32_t Add(std::string_view text);
+  // Room for a text of at most n (<= kMaxText) bytes, to be written in place and kept by Commit.
+  char* Reserve(size_t n);
+  // Keeps the `length` bytes written at the reserved place; returns their reference.
+  uint32_t Commit(size_t length);
   std::string_view Get(uint32_t ref, uint32_t length) const {
     return {blocks_[ref >> kBlockBits].get() + (ref & kBlockMask), length};
   }
@@ -71,6 +75,13 @@ class EntryList {
   // For the naming pass.
   void Reset(size_t count);
   void SetName(size_t i, std::string_view name);
+  // A name built in place: NameSpace gives room for at most `n` bytes, CommitName keeps the
+  // `length` written there as entry i's name.
+  char* NameSpace(size_t n) { return names_.Reserve(n); }
+  void CommitName(size_t i, size_t length) {
+    entries_[i].NameRef = names_.Commit(length);
+    entries_[i].NameLength = static_cast<uint16_t>(length);
+  }
   uint32_t InternType(const std::string& text, int32_t texture_format);
   // Numbers are given in entry order, each entry at most once.
   void SetDuplicateNumber(size_t i, uint32_t number) {

@@ -1,6 +1,7 @@
 #include "types/naming.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -154,7 +155,8 @@ class DuplicateTable {
     const uint32_t tag = static_cast<uint32_t>(hash >> 32);
     size_t at = hash & mask_;
     while (slots_[at].holder_plus_one != 0 &&
-           (slots_[at].hash != tag || !AsciiEqualFolded(name_of(slots_[at].holder_plus_one - 1), name)))
+           (slots_[at].hash != tag ||
+            !AsciiEqualFolded(name_of(slots_[at].holder_plus_one - 1), name)))
       at = (at + 1) & mask_;
     Slot& slot = slots_[at];
     uint32_t number = 0;
@@ -249,8 +251,9 @@ class FormatSuffixes {
   std::vector<std::pair<int32_t, std::string>> made_;
 };
 
-// The ordinal text of a positive count: at least five digits, zeros in front.
-void AppendOrdinal(std::string& out, int32_t value) {
+// The ordinal text of a positive count at `out`: at least five digits, zeros in front. Returns
+// the end of what was written (at most 10 characters).
+char* PutOrdinal(char* out, int32_t value) {
   char buf[16];
   char* end = buf + sizeof(buf);
   char* p = end;
@@ -260,7 +263,9 @@ void AppendOrdinal(std::string& out, int32_t value) {
     v /= 10;
   } while (v != 0);
   while (end - p < 5) *--p = '0';
-  out.append(p, static_cast<size_t>(end - p));
+  const size_t n = static_cast<size_t>(end - p);
+  std::memcpy(out, p, n);
+  return out + n;
 }
 
 }  // namespace
@@ -477,30 +482,37 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
       }
     }
     if (named && name_length > 0) {
-      // Cleaned, extended and hashed in one go, while the bytes are at hand.
-      char cleaned[256 + 32];
+      // Cleaned and extended straight into the name buffer, and hashed while the bytes are at
+      // hand.
+      constexpr size_t kRoom = 256 + 32;
+      char* cleaned = entries.NameSpace(kRoom);
       size_t length = 0;
       for (uint32_t k = 0; k < name_length; ++k)
         if (!kRemoved.removed[static_cast<unsigned char>(name[k])]) cleaned[length++] = name[k];
-      for (const char* e = extension; *e && length < sizeof(cleaned); ++e) cleaned[length++] = *e;
-      const std::string_view cleaned_name(cleaned, length);
-      entries.SetName(i, cleaned_name);
+      for (const char* e = extension; *e && length < kRoom; ++e) cleaned[length++] = *e;
+      entries.CommitName(i, length);
       const uint64_t hash = FoldedHash(cleaned, length);
       duplicates.Prefetch(hash);
       if (pending_count == kAhead) number_oldest();
       pending[(pending_first + pending_count) % kAhead] = {static_cast<uint32_t>(i), hash};
       ++pending_count;
     } else {
-      entry_name = s.Archive.AssetBaseName;
-      entry_name += '_';
-      AppendOrdinal(entry_name, ordinal);
+      // <asset>_<ordinal><extension>, or <asset>_<ordinal>.<class> for classes without one,
+      // written in place.
+      const std::string& asset = s.Archive.AssetBaseName;
+      char* at = entries.NameSpace(asset.size() + 48);
+      char* p = at;
+      std::memcpy(p, asset.data(), asset.size());
+      p += asset.size();
+      *p++ = '_';
+      p = PutOrdinal(p, ordinal);
       if (*extension == '\0') {
-        entry_name += '.';
-        entry_name += std::to_string(cls);
+        *p++ = '.';
+        p = std::to_chars(p, p + 12, cls).ptr;
       } else {
-        entry_name += extension;
+        for (const char* e = extension; *e; ++e) *p++ = *e;
       }
-      entries.SetName(i, entry_name);
+      entries.CommitName(i, static_cast<size_t>(p - at));
     }
     if (i + 1 >= next_percent_at) {
       percent = static_cast<int>((i + 1) * 100 / n);
