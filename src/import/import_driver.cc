@@ -39,8 +39,9 @@ struct Replacement {
   size_t entry = 0;
   size_t candidate = 0;  // place in the candidate list
   std::string path;
-  uint64_t length = 0;  // of the raw file
-  int64_t change = 0;   // SizeChange
+  uint64_t length = 0;      // of the raw file
+  uint64_t old_length = 0;  // embedded: the length its field stated
+  int64_t change = 0;       // SizeChange
   bool embedded = false;
   uint64_t region_start = 0;
   uint64_t region_end = 0;
@@ -91,6 +92,7 @@ Replacement Prepare(const Session& s, size_t i, const std::string& path, uint64_
   rep.embedded = s.HasEmbeddedPayload(i);
   if (rep.embedded) {
     const uint64_t stated = s.Entries[i].PayloadLength;
+    rep.old_length = stated;
     if (skip < 4) refuse("the object " + name + " has no room for its length field.");
     if (rep.length > kMax32)
       refuse("an embedded file of " + std::to_string(rep.length) + " bytes does not fit a 32-bit " +
@@ -183,8 +185,20 @@ class Rebuild {
     }
     out.CopyFrom(raw, 0, rep.length);
     if (rep.embedded) {
-      static const uint8_t kZeros[4] = {0, 0, 0, 0};
-      out.Write(kZeros, static_cast<size_t>(Round4(rep.length) - rep.length));
+      // Zero padding, except that where the padded size stays, bytes past the old payload keep
+      // their values. In a real text they are zeros anyway; but the naming pass also takes the
+      // parsed shaders of newer engines for texts, reading a count as the length, and there
+      // these bytes are the shader's own data, which an unchanged import must not destroy.
+      const uint64_t pad = Round4(rep.length) - rep.length;
+      uint8_t bytes[4] = {0, 0, 0, 0};
+      if (rep.change == 0 && pad > 0) {
+        uint8_t old[4];
+        const uint64_t at = rep.region_start + 4 + rep.length;
+        working_.ReadAt(at, old, static_cast<size_t>(pad));
+        for (uint64_t k = 0; k < pad; ++k)
+          if (rep.length + k >= rep.old_length) bytes[k] = old[k];
+      }
+      out.Write(bytes, static_cast<size_t>(pad));
     }
     Progress(out.Size());
   }
@@ -222,6 +236,12 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
                 "\": the name leaves the output folder.");
   if (s.EntryCount() != s.Asset.Objects.size())
     throw Error("Cannot import: the entry table does not match the object table.");
+
+  // The rebuilt file is renamed into place, which a folder's permissions allow even where the
+  // file's own do not: a file nobody may write is refused, also for the superuser.
+  struct stat st {};
+  if (::stat(s.Archive.ArchivePath.c_str(), &st) == 0 && (st.st_mode & 0222) == 0)
+    throw Error("Cannot import into " + s.Archive.ArchivePath + ": the file is read-only.");
 
   const std::string folder = ExportFolder(s.Archive);
   FileSource working(s.Archive.ArchivePath);

@@ -141,6 +141,22 @@ TEST(ImportAll, RebuildIsTheFileBuiltFromTheEditedObjects) {
   }
 }
 
+// Newer engines' parsed shaders look like texts whose "length" is a count: the bytes after it
+// are data, not padding, and importing the exported payload unchanged must keep them.
+TEST(ImportAll, AnUnchangedEmbeddedPayloadKeepsTheBytesPastItsLength) {
+  ByteWriter shader;
+  shader.U32(5).Text("hello").Text("XYZ").U32(77);
+  AssetSpec desc;
+  desc.objects = {{48, NamedObject("Shady", shader.Data())}, {21, NamedObject("Zeta", Bytes(8))}};
+  const Bytes original = BuildAssetFile(desc);
+  Opened o;
+  o.Open(original);
+  ASSERT_EQ(o.s.PayloadSize(0), 5u);
+  o.Raw(0, Text("hello"));
+  ImportAll(o.s, ImportRequest(), o.fe, ImportConverters());
+  EXPECT_EQ(ReadFileBytes(o.Archive()), original);
+}
+
 TEST(ImportAll, TypeWordsChooseTheCandidatesAndUnknownFilesAreReported) {
   AssetSpec desc;
   desc.objects = {{28, TextureObject("Hero", 10)},  // Hero.tex
@@ -294,6 +310,7 @@ TEST(ImportAll, RefusedImportsLeaveTheArchiveAndTheSessionAsTheyWere) {
     Opened o;
     o.Open(original);
     c.prepare(o);
+    const bool read_only = c.message == std::string("read-only");
     std::vector<std::string> files_before = ListFiles(o.dir.Path());
     try {
       ImportAll(o.s, ImportRequest(), o.fe, ImportConverters());
@@ -305,7 +322,10 @@ TEST(ImportAll, RefusedImportsLeaveTheArchiveAndTheSessionAsTheyWere) {
     EXPECT_EQ(ReadFileBytes(o.Archive()), original) << c.what;
     EXPECT_EQ(ListFiles(o.dir.Path()), files_before) << c.what << ": a file was left behind";
     ExpectSessionIsFreshOpen(o.s, o.Archive(), c.what);
-    EXPECT_EQ(o.fe.enables, (std::vector<bool>{false, true})) << c.what;
+    // Read-only is refused before the commands are disabled; the others after the listing.
+    const std::vector<bool> enables =
+        read_only ? std::vector<bool>() : std::vector<bool>{false, true};
+    EXPECT_EQ(o.fe.enables, enables) << c.what;
   }
 
   // A raw single file has no object table to import into.
