@@ -425,8 +425,7 @@ TEST_F(WindowTest, ImportAllFilesRebuildsAndRefreshesTheRowsInTheirOrder) {
   EXPECT_EQ(Row(2).Name, "Zeta.mat");
   EXPECT_EQ(Row(2).Size, 100u);
   EXPECT_EQ(Row(0).Offset, last_offset + 60);
-  EXPECT_EQ(S(form().Label2->text()),
-            "Size: " + std::to_string(std::filesystem::file_size(path)));
+  EXPECT_EQ(S(form().Label2->text()), "Size: " + std::to_string(std::filesystem::file_size(path)));
 
   // A raw file that cannot be read: the error is shown, and archive and rows stay.
   const Bytes imported = testing::ReadFileBytes(path);
