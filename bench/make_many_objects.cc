@@ -1,5 +1,7 @@
 // Writes a format-17 serialized file of many small named objects, for timing the naming pass
-// and the list:  make_many_objects <path> [count]   (count defaults to 1,000,000)
+// and the list:  make_many_objects <path> [count] [extra]   (count defaults to 1,000,000)
+// `extra` bytes of zeros end every object (0 by default): a few large objects make files of a
+// gigabyte for timing import.
 //
 // The mix resembles a real level: materials, textures, text assets and meshes with names (some
 // of them equal but for letter case, so the duplicate rule has work), script objects and game
@@ -28,6 +30,9 @@ const Kind kKinds[] = {
     {114, false, 36},  // MonoBehaviour
 };
 constexpr int kKindCount = sizeof(kKinds) / sizeof(kKinds[0]);
+
+uint32_t g_extra = 0;
+uint32_t Rest(const Kind& k) { return k.rest + g_extra; }
 
 class Out {
  public:
@@ -93,11 +98,12 @@ uint32_t NameField(const std::string& name) { return 4 + ((uint32_t(name.size())
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: make_many_objects <path> [count]\n");
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: make_many_objects <path> [count] [extra]\n");
     return 2;
   }
-  const uint32_t count = argc == 3 ? uint32_t(std::strtoul(argv[2], nullptr, 10)) : 1000000u;
+  const uint32_t count = argc >= 3 ? uint32_t(std::strtoul(argv[2], nullptr, 10)) : 1000000u;
+  if (argc == 4) g_extra = uint32_t(std::strtoul(argv[3], nullptr, 10)) & ~7u;
   std::FILE* f = std::fopen(argv[1], "wb");
   if (!f) {
     std::perror(argv[1]);
@@ -110,7 +116,7 @@ int main(int argc, char** argv) {
   auto kind_of = [](uint32_t i) -> const Kind& { return kKinds[KindIndex(i)]; };
   auto size_of = [&](uint32_t i) {
     const Kind& k = kind_of(i);
-    return (k.named ? NameField(NameOf(i)) : 0) + k.rest;
+    return (k.named ? NameField(NameOf(i)) : 0) + Rest(k);
   };
   const std::string version = "5.6.3f1";
   uint64_t meta = 4 + 1 + 4;
@@ -174,13 +180,13 @@ int main(int argc, char** argv) {
       out.U32(4);
       out.U32(8);
       out.U32(i % 2 ? 10 : 12);  // DXT1 or DXT5
-      out.Zeros(k.rest - 16);
+      out.Zeros(Rest(k) - 16);
     } else if (k.class_id == 49) {
       out.U32(8);
       out.Bytes("text....", 8);
-      out.Zeros(k.rest - 12);
+      out.Zeros(Rest(k) - 12);
     } else {
-      out.Zeros(k.rest);
+      out.Zeros(Rest(k));
     }
     cursor = at + size_of(i);
   }

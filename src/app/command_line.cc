@@ -102,6 +102,18 @@ int ParseIndex(const std::string& text) {
   return std::stoi(text);
 }
 
+std::vector<std::string> SplitAtCommas(const std::string& text) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string::npos) comma = text.size();
+    words.push_back(text.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return words;
+}
+
 }  // namespace
 
 std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwitches& switches) {
@@ -155,6 +167,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (prev == "-t") {
       cl.TypeFilterGiven = true;
       cl.TypeFilter = TranslateTypeWords(cur, w);
+      cl.TypeWords = SplitAtCommas(cur);
     } else if (prev == "-p") {
       cl.open.OutputRootGiven = true;
       cl.open.OutputRootOption = args[i - 1];
@@ -174,7 +187,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   return cl;
 }
 
-int RunCommandLine(const std::vector<std::string>& args) {
+int RunCommandLine(const std::vector<std::string>& args, const ImportConverters& converters) {
   if (!args.empty()) {
     std::string first = AsciiLower(args[0]);
     if (first == "-h" || first == "--help" || first == "help") {
@@ -206,7 +219,7 @@ int RunCommandLine(const std::vector<std::string>& args) {
   int status = kExitOk;
   try {
     std::string path = task->open_expanded ? AbsolutePath(cl.archive) : cl.archive;
-    status = task->run(cl, session, frontend, path);
+    status = task->run(cl, session, frontend, path, converters);
   } catch (const std::exception& e) {
     frontend.ErrorBox(e.what());
     status = kExitFailed;

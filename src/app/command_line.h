@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/requests.h"
+#include "import/importer.h"
 
 namespace kestrix {
 
@@ -16,6 +17,7 @@ struct CommandLine {
   ExportRequest export_request;
   bool TypeFilterGiven = false;
   std::vector<std::string> TypeFilter;  // -t, translated to class identifiers
+  std::vector<std::string> TypeWords;   // -t as typed, lower case: import's patterns
   bool NoConsoleDetect = false;         // -ndc
   bool ConsoleOutput = false;           // progress lines are printed
 };
@@ -33,7 +35,8 @@ std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwit
 // name.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// Runs one task and returns the exit status. `args` excludes the program name.
-int RunCommandLine(const std::vector<std::string>& args);
+// Runs one task and returns the exit status. `args` excludes the program name; `converters` are
+// the importers an import runs.
+int RunCommandLine(const std::vector<std::string>& args, const ImportConverters& converters);
 
 }  // namespace kestrix

@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "core/localization.h"
+#include "import/standard_converters.h"
 #include "platform/console.h"
 #include "platform/language.h"
 
@@ -63,5 +64,5 @@ int main(int argc, char** argv) {
 #endif
   }
   std::vector<std::string> args(argv + 1, argv + argc);
-  return kestrix::RunCommandLine(args);
+  return kestrix::RunCommandLine(args, kestrix::StandardImportConverters());
 }

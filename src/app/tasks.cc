@@ -10,6 +10,7 @@
 #include "export/export_driver.h"
 #include "formats/archive_open.h"
 #include "formats/bundle_extract.h"
+#include "import/import_driver.h"
 #include "platform/console.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -19,7 +20,7 @@ namespace kestrix {
 namespace {
 
 int ExportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
-               const std::string& archive) {
+               const std::string& archive, const ImportConverters&) {
   frontend.ConsoleLine("export");
   frontend.ConsoleLine("");
   OpenArchive(s, frontend, archive, cl.open);
@@ -31,7 +32,7 @@ int ExportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
 // The listing is the task's result, not progress, so it is printed also with -ndc. A million
 // rows are common in big games: lines go out in large blocks, written straight from the entries.
 int ListTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
-             const std::string& archive) {
+             const std::string& archive, const ImportConverters&) {
   OpenArchive(s, frontend, archive, cl.open);
   constexpr size_t kBlock = 1 << 20;
   std::vector<char> block(kBlock);
@@ -52,18 +53,26 @@ int ListTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
 }
 
 int ImportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
-               const std::string& archive) {
-  // Import works in the folder export writes, found by the same rule (-p included), and runs
-  // only when that folder exists.
+               const std::string& archive, const ImportConverters& converters) {
+  // Import works in the folder export writes, found by the same rule (-p included).
   OpenArchive(s, frontend, archive, cl.open);
-  if (!FolderExists(ExportFolder(s.Archive))) return kExitOk;
+  const std::string folder = ExportFolder(s.Archive);
+  if (!FolderExists(folder)) {
+    frontend.ErrorBox("Nothing to import: the folder " + folder +
+                      " does not exist (export the archive first).");
+    return kExitFailed;
+  }
   frontend.ConsoleLine("import");
   frontend.ConsoleLine("");
+  ImportRequest request;
+  request.TypeFilterGiven = cl.TypeFilterGiven;
+  request.TypeWords = cl.TypeWords;
+  ImportAll(s, request, frontend, converters);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
 int ExportBundleTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
-                     const std::string& archive) {
+                     const std::string& archive, const ImportConverters&) {
   frontend.ConsoleLine("export");
   frontend.ConsoleLine("");
   // Extraction reads no asset file, so bundles whose asset files this program cannot read yet

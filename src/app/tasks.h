@@ -10,13 +10,14 @@ namespace kestrix {
 
 struct Session;
 struct CommandLine;
+struct ImportConverters;
 class ConsoleFrontend;
 
 struct Task {
   const char* name;
   bool open_expanded;  // open the archive by its absolute path
   int (*run)(const CommandLine& cl, Session& session, ConsoleFrontend& frontend,
-             const std::string& archive);
+             const std::string& archive, const ImportConverters& converters);
 };
 
 // The -t rule: some word equals the class identifier in decimal, or the class is negative (a

@@ -89,6 +89,13 @@ class EntryList {
   }
   uint32_t PrefixSkip = 0;  // bytes before every object's name (28 on platforms below 0)
 
+  // For the import driver, which replaces payloads: the length an embedded file's field now
+  // states, and a replaced texture's format with its type text.
+  void SetPayloadLength(size_t i, uint32_t length) { entries_[i].PayloadLength = length; }
+  void SetTextureType(size_t i, const std::string& text, int32_t texture_format) {
+    entries_[i].TypeTextId = InternType(text, texture_format);
+  }
+
  private:
   std::vector<Entry> entries_;
   NameBuffer names_;

@@ -31,4 +31,19 @@ class Frontend {
   virtual void FillChooser(const std::vector<std::string>& /*names*/, int /*selected*/) {}
 };
 
+// Keeps the main commands disabled while an operation runs, and enables them again however it
+// ends.
+class CommandsDisabled {
+ public:
+  explicit CommandsDisabled(Frontend& frontend) : frontend_(frontend) {
+    frontend_.EnableCommands(false);
+  }
+  ~CommandsDisabled() { frontend_.EnableCommands(true); }
+  CommandsDisabled(const CommandsDisabled&) = delete;
+  CommandsDisabled& operator=(const CommandsDisabled&) = delete;
+
+ private:
+  Frontend& frontend_;
+};
+
 }  // namespace kestrix

@@ -2,9 +2,14 @@
 // with the call instead of living in the session, so two operations never share switches.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace kestrix {
+
+struct OpenedArchive;
 
 struct OpenOptions {
   bool OutputRootGiven = false;
@@ -28,6 +33,19 @@ struct ExportSwitches {
 struct ExportRequest {
   ExportSwitches Switches;
   bool NoTextureFlip = false;  // -nft
+};
+
+// An import run. Without type words every file of the export folder is a candidate; with them
+// (the -t list as typed, lower case) each word lists the files whose extension it names, and
+// "114" those whose extension starts with "-" (script objects).
+struct ImportRequest {
+  bool TypeFilterGiven = false;
+  std::vector<std::string> TypeWords;
+  // Bundle repacking: called once the asset inside a bundle's working file has been rebuilt,
+  // with the signed change of the asset's size, to update the container tables, recompress and
+  // re-split. An import into a bundle is refused before anything is written when it is not set,
+  // since the bundle would otherwise keep tables that no longer fit its contents.
+  std::function<void(OpenedArchive& archive, int64_t net_change)> RepackBundle;
 };
 
 }  // namespace kestrix

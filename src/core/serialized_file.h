@@ -93,6 +93,14 @@ struct SerializedFile {
   std::string ShownKind;  // raw single-file mode: "OggS", "MP3", ... or "unknown"
 
   bool IsBigEndian() const { return BigEndian == 1; }
+
+  // For the import driver, once the rebuilt file is in place: where object i now lies and how
+  // long it is, and the header's new file size.
+  void MoveObject(size_t i, uint64_t offset, uint32_t size) {
+    Objects[i].Offset = offset;
+    Objects[i].Size = size;
+  }
+  void SetAssetFileSize(uint64_t size) { AssetFileSize = size; }
 };
 
 }  // namespace kestrix

@@ -171,20 +171,6 @@ void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i
   if (!converter_error.empty()) throw Error(converter_error);
 }
 
-// Re-enables the main commands however the run ends.
-class CommandsDisabled {
- public:
-  explicit CommandsDisabled(Frontend& frontend) : frontend_(frontend) {
-    frontend_.EnableCommands(false);
-  }
-  ~CommandsDisabled() { frontend_.EnableCommands(true); }
-  CommandsDisabled(const CommandsDisabled&) = delete;
-  CommandsDisabled& operator=(const CommandsDisabled&) = delete;
-
- private:
-  Frontend& frontend_;
-};
-
 }  // namespace
 
 bool ExportEntry(const Session& s, const ExportRequest& request, size_t index, Reader& data,

@@ -27,6 +27,8 @@ class FileSource : public ByteSource {
   uint64_t Size() const override { return size_; }
   void ReadAt(uint64_t pos, void* dst, size_t n) override;
   const std::string& Path() const { return path_; }
+  // For in-kernel copies (copy_file_range); reads still go through ReadAt.
+  int Descriptor() const { return fd_; }
 
  private:
   std::string path_;

@@ -36,7 +36,9 @@
 #include "core/localization.h"
 #include "export/export_driver.h"
 #include "formats/archive_open.h"
+#include "import/import_driver.h"
 #include "platform/byte_source.h"
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "types/detect_platform.h"
 #include "ui/list_model.h"
@@ -46,9 +48,6 @@
 namespace kestrix {
 
 namespace {
-
-// Import has no driver in this build; "Import all files" stays disabled until it has one.
-constexpr bool kImportAvailable = false;
 
 constexpr int kBarHeight = 45;  // TabControl1
 const QColor kWindowColor(157, 185, 235);
@@ -254,6 +253,7 @@ void TForm1::CreateControls() {
 
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   connect(BtnExportSelOriginal, &QAction::triggered, this, &TForm1::BtnExportSelOriginalClick);
   connect(BtnExportSelSource, &QAction::triggered, this, &TForm1::BtnExportSelSourceClick);
   connect(BtnSelAll, &QAction::triggered, this, &TForm1::BtnSelAllClick);
@@ -382,7 +382,7 @@ void TForm1::UpdateCommands() {
   const bool has_objects = archive_open_ && (s.Asset.ObjectCount != 0 || s.Asset.RawSingleFile);
   Button1->setEnabled(idle);
   Button2->setEnabled(idle && has_objects);
-  Button3->setEnabled(kImportAvailable && idle && archive_open_ && s.Asset.ObjectCount != 0);
+  Button3->setEnabled(idle && archive_open_ && s.Asset.ObjectCount != 0 && !s.Asset.RawSingleFile);
   ComboBox1->setEnabled(idle);
   Find_Next->setEnabled(idle);
   Find_Pred->setEnabled(idle);
@@ -601,6 +601,36 @@ void TForm1::RunExport(const ExportRequest& request, const std::vector<size_t>& 
   } catch (const std::exception& e) {
     ShowBox(true, e.what());
   }
+  if (finished) Timer1->start();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Import
+
+void TForm1::Button3Click() {
+  if (Busy() || !Button3->isEnabled()) return;
+  bool finished = false;
+  {
+    BusyScope busy(*this);
+    try {
+      ImportAll(session_, ImportRequest(), frontend_, import_converters_);
+      finished = true;
+    } catch (const std::exception& e) {
+      // The archive and the session are as they were; the message says what failed.
+      ShowBox(true, e.what());
+    }
+  }
+  // Every row again from its entry, in the order the list shows: offsets, sizes and texture
+  // formats may have changed.
+  for (ListRow& row : model_->Rows())
+    FillListRow(session_, static_cast<size_t>(row.Number - 1), row);
+  model_->RowsChanged();
+  try {
+    Label2->setText(Caption(kStrSize) + QString::number(FileSizeOf(session_.Archive.ArchivePath)));
+  } catch (const std::exception&) {
+    Label2->setText(Caption(kStrSize));
+  }
+  PlaceLabels();
   if (finished) Timer1->start();
 }
 

@@ -13,6 +13,7 @@
 #include "core/frontend.h"
 #include "core/requests.h"
 #include "core/session.h"
+#include "import/importer.h"
 
 class QAction;
 class QCheckBox;
@@ -86,6 +87,8 @@ class TForm1 : public QWidget {
   QFileDialog* OpenDialog1 = nullptr;
 
   Session& session() { return session_; }
+  // The importers "Import all files" runs (the program gives the standard set).
+  void SetImportConverters(const ImportConverters& converters) { import_converters_ = converters; }
   Frontend& frontend() { return frontend_; }
   ListModel& model() { return *model_; }
 
@@ -118,6 +121,7 @@ class TForm1 : public QWidget {
  public slots:
   void Button1Click();
   void Button2Click();
+  void Button3Click();
   void ComboBox1Click(int index);
   void ListView1ColumnClick(int column);
   void BtnExportSelOriginalClick();
@@ -172,6 +176,7 @@ class TForm1 : public QWidget {
 
   Session session_;
   WindowFrontend frontend_;
+  ImportConverters import_converters_;
   ListModel* model_ = nullptr;
   BoxSink box_sink_;
   int busy_depth_ = 0;

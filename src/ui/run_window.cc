@@ -1,9 +1,9 @@
 #include "ui/run_window.h"
 
 #include <QApplication>
-
 #include <cstdlib>
 
+#include "import/standard_converters.h"
 #include "platform/console.h"
 #include "ui/main_window.h"
 
@@ -20,14 +20,16 @@ bool HasDisplay() {
 int RunWindow(int argc, char** argv) {
   // Without a display Qt would abort; say what is wrong and how to run without a window.
   if (!HasDisplay()) {
-    PrintErrorLine("Kestrix: no display to open the window on (DISPLAY is not set). "
-                   "Run it with a task instead, for example: kestrix export <archive>; "
-                   "kestrix --help lists the tasks.");
+    PrintErrorLine(
+        "Kestrix: no display to open the window on (DISPLAY is not set). "
+        "Run it with a task instead, for example: kestrix export <archive>; "
+        "kestrix --help lists the tasks.");
     return 1;
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName("Kestrix");
   TForm1 window;
+  window.SetImportConverters(StandardImportConverters());
   window.show();
   return app.exec();
 }

@@ -385,6 +385,23 @@ void ArchiveSeeds(const std::string& path, int number) {
 
 }  // namespace
 
+// fuzz_import: the archive choice, then raw files as (entry pick, length, bytes): same sizes,
+// shrinks, growths and a stray name, in each format and byte order.
+void ImportSeeds() {
+  int k = 0;
+  for (uint8_t choice : {0, 1, 2, 3, 4, 0x80, 0x84}) {
+    for (uint32_t length : {5u, 0u, 40u, 200u}) {
+      Bytes seed = {choice};
+      for (uint8_t pick : {uint8_t(0), uint8_t(1), uint8_t(k % 8), uint8_t(250)}) {
+        seed.push_back(pick);
+        PutLe32(seed, length + pick);
+        seed.insert(seed.end(), length + pick, static_cast<uint8_t>('a' + pick % 26));
+      }
+      Seed("fuzz_import", "raw" + std::to_string(k++), seed);
+    }
+  }
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: make_fuzz_seeds <folder> [archive...]\n");
@@ -398,6 +415,7 @@ int main(int argc, char** argv) {
   AudioSeeds();
   AudioImportSeeds();
   MeshSeeds();
+  ImportSeeds();
   for (const auto& [name, bytes] : SampleArchives()) Seed("fuzz_open", name, bytes);
   for (int i = 2; i < argc; ++i) ArchiveSeeds(argv[i], i - 1);
   return 0;

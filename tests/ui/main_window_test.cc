@@ -363,7 +363,7 @@ TEST_F(WindowTest, ButtonStatesWhileOpeningAndExporting) {
 
   EXPECT_TRUE(form().Button1->isEnabled());
   EXPECT_TRUE(form().Button2->isEnabled());
-  EXPECT_FALSE(form().Button3->isEnabled());  // no import in this build
+  EXPECT_TRUE(form().Button3->isEnabled());
   EXPECT_TRUE(form().ComboBox1->isEnabled());
 
   // Choosing the contained file reopens it, with the chooser disabled meanwhile.
@@ -391,6 +391,51 @@ TEST_F(WindowTest, ButtonStatesWhileOpeningAndExporting) {
   EXPECT_NE(errors_[0].find("alpha.tex"), std::string::npos) << errors_[0];
   EXPECT_NE(errors_[1].find("past the end"), std::string::npos) << errors_[1];
   EXPECT_EQ(testing::ListFiles(dir_.File("Unity_Assets_Files/rich")).size(), 9u);
+}
+
+TEST_F(WindowTest, ImportAllFilesRebuildsAndRefreshesTheRowsInTheirOrder) {
+  AssetSpec desc;
+  desc.objects = {{21, NamedObject("Zeta", Bytes(40, 1))},
+                  {49, TextObject("readme", "hello")},
+                  {21, NamedObject("Last", Bytes(8, 2))}};
+  const std::string path = dir_.File("level0");
+  testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
+  form().OpenPath(path);
+  ClickHeader(kColumnName);  // Last.mat, readme.txt, Zeta.mat
+  ASSERT_EQ(Row(2).Name, "Zeta.mat");
+  const uint64_t last_offset = Row(0).Offset;
+  const std::string folder = dir_.File("Unity_Assets_Files/level0/");
+  std::filesystem::create_directories(folder);
+  testing::WriteFileBytes(folder + "Zeta.mat", Bytes(100, 3));  // 40 -> 100 bytes
+
+  bool any_enabled = false;
+  int calls = 0;
+  auto connection = QObject::connect(form().ProgressBar1, &QProgressBar::valueChanged, [&](int) {
+    ++calls;
+    any_enabled |= form().Button1->isEnabled() || form().Button2->isEnabled() ||
+                   form().Button3->isEnabled() || form().ComboBox1->isEnabled();
+  });
+  QTest::mouseClick(form().Button3, Qt::LeftButton);
+  QObject::disconnect(connection);
+  ASSERT_TRUE(errors_.empty()) << errors_[0];
+  EXPECT_GT(calls, 0);
+  EXPECT_FALSE(any_enabled);
+  EXPECT_EQ(form().ProgressBar1->value(), 100);
+  EXPECT_TRUE(form().Button3->isEnabled());
+  EXPECT_EQ(Row(2).Name, "Zeta.mat");
+  EXPECT_EQ(Row(2).Size, 100u);
+  EXPECT_EQ(Row(0).Offset, last_offset + 60);
+  EXPECT_EQ(S(form().Label2->text()), "Size: " + std::to_string(std::filesystem::file_size(path)));
+
+  // A raw file that cannot be read: the error is shown, and archive and rows stay.
+  const Bytes imported = testing::ReadFileBytes(path);
+  std::filesystem::create_symlink(dir_.File("gone"), folder + "readme.txt");
+  QTest::mouseClick(form().Button3, Qt::LeftButton);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_NE(errors_[0].find("readme.txt"), std::string::npos) << errors_[0];
+  EXPECT_EQ(testing::ReadFileBytes(path), imported);
+  EXPECT_EQ(Row(0).Offset, last_offset + 60);
+  EXPECT_TRUE(form().Button3->isEnabled());
 }
 
 TEST_F(WindowTest, RawOggFileEmptyAssetFileAndFailedOpen) {

@@ -1,0 +1,172 @@
+#include "import/replacement_discovery.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "core/error.h"
+#include "core/frontend.h"
+#include "core/session.h"
+#include "platform/byte_source.h"
+#include "platform/paths.h"
+
+namespace kestrix {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FolderItem {
+  std::string name;
+  bool folder = false;       // a real folder, not a link to one
+  bool link_folder = false;  // a symbolic link that leads to a folder
+};
+
+// The folder's items in byte order of their names; a folder that cannot be read gives none.
+std::vector<FolderItem> ReadFolder(const std::string& folder) {
+  std::vector<FolderItem> items;
+  std::error_code ec;
+  fs::directory_iterator it(fs::path(folder), ec);
+  if (ec) return items;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    FolderItem item;
+    item.name = it->path().filename().string();
+    std::error_code kind;
+    const bool link = it->is_symlink(kind);
+    const bool folder_kind = it->is_directory(kind);  // follows links
+    item.folder = folder_kind && !link;
+    item.link_folder = folder_kind && link;
+    items.push_back(std::move(item));
+  }
+  std::sort(items.begin(), items.end(),
+            [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+  return items;
+}
+
+// "*" and "?" as the Windows file search reads them, ASCII letters folded.
+bool WildcardMatch(std::string_view text, std::string_view pattern) {
+  size_t t = 0, p = 0, star = std::string_view::npos, resume = 0;
+  auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  while (t < text.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || fold(pattern[p]) == fold(text[t]))) {
+      ++t;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+void FindFilesRecursive(const std::string& folder, const std::string& extension,
+                        std::vector<std::string>& list) {
+  const std::string wanted = extension.empty() ? std::string() : "." + extension;
+  for (const FolderItem& item : ReadFolder(folder)) {
+    if (item.link_folder) continue;
+    if (item.folder) {
+      FindFilesRecursive(folder + item.name + kSep, extension, list);
+    } else if (wanted.empty() || AsciiLower(ExtensionOf(item.name)) == wanted) {
+      list.push_back(folder + item.name);
+    }
+  }
+}
+
+bool MatchesCandidatePattern(const std::string& name, const std::string& pattern) {
+  if (pattern == "*") return true;
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  return WildcardMatch(std::string_view(name).substr(dot + 1), pattern);
+}
+
+void ListCandidates(const std::string& folder, const std::string& pattern,
+                    std::vector<std::string>& candidates) {
+  for (const FolderItem& item : ReadFolder(folder))
+    if (!item.folder && !item.link_folder && MatchesCandidatePattern(item.name, pattern))
+      candidates.push_back(item.name);
+}
+
+EntryNameIndex::EntryNameIndex(const Session& s) {
+  index_.reserve(s.EntryCount());
+  for (size_t i = 0; i < s.EntryCount(); ++i) index_[s.EntryName(i)].push_back(i);
+}
+
+const std::vector<size_t>* EntryNameIndex::Find(std::string_view name) const {
+  auto it = index_.find(name);
+  return it == index_.end() ? nullptr : &it->second;
+}
+
+long long EntryNameIndex::First(std::string_view name) const {
+  const std::vector<size_t>* found = Find(name);
+  return found ? static_cast<long long>(found->front()) : -1;
+}
+
+void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& working,
+                  const std::string& subfolder, const std::string& extension, Importer importer,
+                  AudioImporter audio, ImporterContext& ctx) {
+  std::vector<std::string> found;
+  FindFilesRecursive(ExportFolder(s.Archive) + subfolder + kSep, extension, found);
+  const std::string relative_folder =
+      std::string("Unity_Assets_Files") + kSep + s.Archive.ArchiveFolderName + kSep;
+  for (const std::string& path : found) {
+    const long long first = names.First(WithoutExtension(FileNameOf(path)));
+    if (first < 0) continue;
+    const size_t i = static_cast<size_t>(first);
+    const std::string name(s.EntryName(i));
+    if (s.HeaderSkip(i) > s.EntrySize(i))
+      throw Error("Cannot import " + path + ": the object " + name + " (" +
+                  std::to_string(s.EntrySize(i)) + " bytes) is smaller than its name and header " +
+                  "fields (" + std::to_string(s.HeaderSkip(i)) + " bytes).");
+    ImporterCall call{working,
+                      s.PayloadOffset(i),
+                      s.EntrySize(i) - s.HeaderSkip(i),
+                      s.Asset.IsBigEndian(),
+                      s.Archive.OutputRoot,
+                      path,
+                      relative_folder + name,
+                      s.Entries.TextureFormat(i)};
+    if (audio) {
+      audio(call, ctx, s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
+    } else {
+      importer(call, ctx);
+    }
+    ctx.frontend.ProcessMessages();
+  }
+}
+
+void RunConverters(const Session& s, const EntryNameIndex& names, ByteSource& working,
+                   const ImportConverters& c, Frontend& frontend) {
+  ImporterContext ctx{frontend, ResourceFolder(s.Archive)};
+  const std::string folder = ExportFolder(s.Archive);
+  struct Run {
+    const char* subfolder;
+    const char* extension;
+    Importer importer;
+    AudioImporter audio;
+  };
+  // Later runs overwrite the raw files of earlier ones: within Textures a PVR beats a KTX, a
+  // KTX a CRN, a CRN a DDS; a DDS in Cubemap beats them all.
+  const Run runs[] = {
+      {"Textures", "dds", c.dds, nullptr}, {"Textures", "crn", c.crn, nullptr},
+      {"Textures", "ktx", c.ktx, nullptr}, {"Textures", "pvr", c.pvr, nullptr},
+      {"Cubemap", "dds", c.dds, nullptr},  {"ProceduralTextures", "dds", c.procedural, nullptr},
+      {"Sounds", "", nullptr, c.audio},
+  };
+  for (const Run& run : runs) {
+    if (!run.importer && !run.audio) continue;
+    std::error_code ec;
+    if (!fs::is_directory(fs::path(folder + run.subfolder), ec)) continue;
+    RunConverter(s, names, working, run.subfolder, run.extension, run.importer, run.audio, ctx);
+  }
+}
+
+}  // namespace kestrix

@@ -1,0 +1,12 @@
+// The importers a real import runs: the texture importers for DDS, CRN, KTX, PVR and procedural
+// DDS files, and the audio importer. Only the program's entry points (the command line and the
+// window) take them from here; tests hand the driver importers of their own.
+#pragma once
+
+#include "import/importer.h"
+
+namespace kestrix {
+
+ImportConverters StandardImportConverters();
+
+}  // namespace kestrix

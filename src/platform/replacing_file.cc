@@ -1,0 +1,145 @@
+#include "platform/replacing_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+#include "platform/byte_source.h"
+#include "platform/file_ops.h"
+#include "platform/io_error.h"
+#include "platform/paths.h"
+
+namespace kestrix {
+
+namespace {
+
+std::string Reason() { return std::strerror(errno); }
+
+// The name the file gets just before the rename: the target's name, a mark and random letters,
+// created exclusively so that no file of anyone else is ever replaced.
+bool LinkUnderFreeName(int fd, const std::string& base, std::string* out) {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    std::string name = base + ".import-";
+    for (int k = 0; k < 8; ++k) name += kChars[random() % (sizeof(kChars) - 1)];
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      *out = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+ReplacingFile::ReplacingFile(const std::string& target) {
+  std::error_code ec;
+  std::filesystem::path resolved = std::filesystem::canonical(std::filesystem::path(target), ec);
+  if (ec) throw IoError("Cannot open file " + target + ": " + ec.message());
+  target_ = resolved.string();
+  folder_ = FolderOf(target_);
+  struct stat st {};
+  if (::stat(target_.c_str(), &st) != 0)
+    throw IoError("Cannot open file " + target_ + ": " + Reason());
+
+  fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  unnamed_ = fd_ >= 0;
+  if (!unnamed_) {
+    // The file system cannot make unnamed files: a named one, removed on every failure path.
+    named_ = CreateFreeFile(folder_, FileNameOf(target_) + ".import-", "");
+    if (FolderOf(named_) != folder_) {
+      RemoveFileQuietly(named_);
+      throw IoError("Cannot write a new file beside " + target_ + ".");
+    }
+    fd_ = ::open(named_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd_ < 0) {
+      const std::string why = Reason();
+      RemoveFileQuietly(named_);
+      throw IoError("Cannot write file " + named_ + ": " + why);
+    }
+  }
+  // The new file keeps the old one's permissions.
+  if (::fchmod(fd_, st.st_mode & 07777) != 0) {
+    const std::string why = Reason();
+    ::close(fd_);
+    fd_ = -1;
+    if (!named_.empty()) RemoveFileQuietly(named_);
+    throw IoError("Cannot write a new file beside " + target_ + ": " + why);
+  }
+}
+
+ReplacingFile::~ReplacingFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!committed_ && !named_.empty()) RemoveFileQuietly(named_);
+}
+
+void ReplacingFile::Write(const void* data, size_t n) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    ssize_t done = ::write(fd_, p, n);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) throw IoError("Cannot write a new file beside " + target_ + ": " + Reason());
+    p += done;
+    n -= static_cast<size_t>(done);
+    written_ += static_cast<uint64_t>(done);
+  }
+}
+
+void ReplacingFile::CopyFrom(FileSource& source, uint64_t pos, uint64_t n) {
+  if (pos > source.Size() || n > source.Size() - pos)
+    throw IoError("Read past the end of " + source.Path() + ": " + std::to_string(n) +
+                  " bytes at position " + std::to_string(pos) + ".");
+  bool in_kernel = true;
+  while (n > 0 && in_kernel) {
+    loff_t from = static_cast<loff_t>(pos);
+    const size_t step = static_cast<size_t>(std::min<uint64_t>(n, uint64_t{1} << 30));
+    ssize_t done = ::copy_file_range(source.Descriptor(), &from, fd_, nullptr, step, 0);
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+      in_kernel = false;
+      break;
+    }
+    if (done < 0) throw IoError("Cannot write a new file beside " + target_ + ": " + Reason());
+    if (done == 0) throw IoError("The file " + source.Path() + " became shorter while read.");
+    pos += static_cast<uint64_t>(done);
+    n -= static_cast<uint64_t>(done);
+    written_ += static_cast<uint64_t>(done);
+  }
+  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<uint64_t>(n, 1 << 20)));
+  while (n > 0) {
+    const size_t step = static_cast<size_t>(std::min<uint64_t>(n, chunk.size()));
+    source.ReadAt(pos, chunk.data(), step);
+    Write(chunk.data(), step);
+    pos += step;
+    n -= step;
+  }
+}
+
+void ReplacingFile::Commit() {
+  if (::fsync(fd_) != 0)
+    throw IoError("Cannot write a new file beside " + target_ + ": " + Reason());
+  std::string name = named_;
+  if (unnamed_ && !LinkUnderFreeName(fd_, target_, &name))
+    throw IoError("Cannot name the new file beside " + target_ + ": " + Reason());
+  named_ = name;  // removed by the destructor if the rename fails
+  if (::rename(name.c_str(), target_.c_str()) != 0)
+    throw IoError("Cannot replace " + target_ + ": " + Reason());
+  committed_ = true;
+  // The rename itself reaches the disk with the folder.
+  int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+}
+
+}  // namespace kestrix
