@@ -11,6 +11,7 @@
 #include "formats/archive_open.h"
 #include "formats/bundle_extract.h"
 #include "import/import_driver.h"
+#include "import/standard_converters.h"
 #include "platform/console.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -65,6 +66,8 @@ int ImportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
   frontend.ConsoleLine("import");
   frontend.ConsoleLine("");
   ImportRequest request;
+  request.NoTextureFlip = cl.export_request.NoTextureFlip;
+  request.RepackBundle = WriteBackContainer;
   request.TypeFilterGiven = cl.TypeFilterGiven;
   request.TypeWords = cl.TypeWords;
   ImportAll(s, request, frontend, converters);

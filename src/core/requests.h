@@ -39,13 +39,20 @@ struct ExportRequest {
 // (the -t list as typed, lower case) each word lists the files whose extension it names, and
 // "114" those whose extension starts with "-" (script objects).
 struct ImportRequest {
+  bool NoTextureFlip = false;  // -nft: the DDS files were exported unflipped
   bool TypeFilterGiven = false;
   std::vector<std::string> TypeWords;
-  // Bundle repacking: called once the asset inside a bundle's working file has been rebuilt,
-  // with the signed change of the asset's size, to update the container tables, recompress and
-  // re-split. An import into a bundle is refused before anything is written when it is not set,
-  // since the bundle would otherwise keep tables that no longer fit its contents.
-  std::function<void(OpenedArchive& archive, int64_t net_change)> RepackBundle;
+  // Writing the container back: called once the asset has been rebuilt, for a bundle (to update
+  // its tables, recompress it into the bundle file and re-split it) and for an archive joined
+  // from pieces (to cut the pieces again), with the signed change of the asset's size and the
+  // asset's file size before the import. When the working file is the user's own bundle file,
+  // it is called before the rebuilt file takes its place, with `rebuilt_path` naming the rebuilt
+  // file, so that the new asset never stands under the old tables; otherwise `rebuilt_path` is
+  // "" and the rebuilt file is in place. An import that needs it is refused before anything is
+  // written when it is not set: the container would keep tables or pieces that no longer fit.
+  std::function<void(OpenedArchive& archive, int64_t net_change, uint64_t old_asset_file_size,
+                     const std::string& rebuilt_path)>
+      RepackBundle;
 };
 
 }  // namespace kestrix

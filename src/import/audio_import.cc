@@ -26,7 +26,7 @@ constexpr uint64_t kMax32 = std::numeric_limits<uint32_t>::max();
 // The raw object file is replaced in one step, so the import driver never finds half of it.
 void SaveRawFile(const std::string& path, const std::vector<uint8_t>& payload) {
   CreateFolders(FolderOf(path));
-  ReplacingFile raw(path);
+  WholeFileWriter raw(path);
   raw.Out().Write(payload);
   raw.Commit();
 }
@@ -108,7 +108,7 @@ void ImportAudio(const ImporterCall& call, ImporterContext& ctx,
   // The raw file is written under a temporary name first and renamed only after the resource
   // file holds the sound on the disk, so a raw file never points at bytes that are not there.
   CreateFolders(FolderOf(raw_path));
-  ReplacingFile raw(raw_path);
+  WholeFileWriter raw(raw_path);
   raw.Out().Write(payload);
   resource.AppendFrom(sound, 0, n);
   resource.Commit();

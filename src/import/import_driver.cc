@@ -142,7 +142,10 @@ class Rebuild {
   Rebuild(Frontend& frontend, FileSource& working, uint64_t total)
       : frontend_(frontend), working_(working), total_(total) {}
 
-  void Write(const std::string& target, const std::vector<Splice>& splices, bool big_endian) {
+  // `before_commit`, when set, is given the rebuilt file's path once it is complete and before
+  // it takes the target's place.
+  void Write(const std::string& target, const std::vector<Splice>& splices, bool big_endian,
+             const std::function<void(const std::string&)>& before_commit) {
     ReplacingFile out(target);
     uint64_t cursor = 0;
     for (const Splice& splice : splices) {
@@ -158,6 +161,7 @@ class Rebuild {
     if (out.Size() != total_)
       throw IoError("The rebuilt archive has " + std::to_string(out.Size()) + " bytes instead of " +
                     std::to_string(total_) + ".");
+    if (before_commit) before_commit(out.Path());
     out.Commit();
   }
 
@@ -227,9 +231,9 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
   if (s.Asset.RawSingleFile)
     throw Error("Cannot import into " + FileNameOf(s.Archive.ArchivePath) + ": it is a single " +
                 s.Asset.ShownKind + " file, not an asset file with an object table.");
-  if (s.Archive.Bundle.IsBundle() && !request.RepackBundle)
-    throw Error("Cannot import into the bundle " + FileNameOf(s.Archive.GivenPath) +
-                ": this build cannot repack bundles.");
+  if ((s.Archive.Bundle.IsBundle() || s.Archive.SplitCount > 0) && !request.RepackBundle)
+    throw Error("Cannot import into " + FileNameOf(s.Archive.GivenPath) +
+                ": nothing here writes its bundle or pieces back.");
   // The folder name of a bundle carries a contained file's name, which comes from the archive.
   if (!IsContainedName(s.Archive.ArchiveFolderName))
     throw Error("Cannot import from the folder \"" + s.Archive.ArchiveFolderName +
@@ -246,7 +250,7 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
   const std::string folder = ExportFolder(s.Archive);
   FileSource working(s.Archive.ArchivePath);
   const EntryNameIndex names(s);
-  RunConverters(s, names, working, converters, frontend);
+  RunConverters(s, names, working, converters, frontend, request.NoTextureFlip);
 
   const std::vector<std::string> candidates = Candidates(folder, request);
   result.candidates = candidates.size();
@@ -367,7 +371,19 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
 
   const uint64_t total =
       static_cast<uint64_t>(static_cast<int64_t>(working.Size()) + result.net_change);
-  Rebuild(frontend, working, total).Write(s.Archive.ArchivePath, splices, asset.IsBigEndian());
+  // The user's own bundle file (read in place) gets its tables before it takes its place; the
+  // working files this run made are patched afterwards, and the user's bundle or pieces are
+  // then written beside theirs and renamed.
+  const uint64_t old_asset_file_size = asset.AssetFileSize;
+  const bool own_bundle =
+      s.Archive.Bundle.IsBundle() && s.Archive.ArchivePath == s.Archive.GivenPath;
+  std::function<void(const std::string&)> before_commit;
+  if (own_bundle)
+    before_commit = [&](const std::string& rebuilt) {
+      request.RepackBundle(s.Archive, result.net_change, old_asset_file_size, rebuilt);
+    };
+  Rebuild(frontend, working, total)
+      .Write(s.Archive.ArchivePath, splices, asset.IsBigEndian(), before_commit);
 
   // The new file is in place: the session follows it, so that a further import or export works
   // without reopening.
@@ -396,7 +412,8 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
   for (const auto* list : {&same, &shrunk, &grown})
     for (const Replacement* rep : *list) frontend.ConsoleLine(rep->path);
 
-  if (s.Archive.Bundle.IsBundle()) request.RepackBundle(s.Archive, result.net_change);
+  if ((s.Archive.Bundle.IsBundle() && !own_bundle) || s.Archive.SplitCount > 0)
+    request.RepackBundle(s.Archive, result.net_change, old_asset_file_size, "");
   frontend.ShowProgress(100);
   return result;
 }

@@ -144,8 +144,8 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
 }
 
 void RunConverters(const Session& s, const EntryNameIndex& names, ByteSource& working,
-                   const ImportConverters& c, Frontend& frontend) {
-  ImporterContext ctx{frontend, ResourceFolder(s.Archive)};
+                   const ImportConverters& c, Frontend& frontend, bool no_texture_flip) {
+  ImporterContext ctx{frontend, ResourceFolder(s.Archive), no_texture_flip};
   const std::string folder = ExportFolder(s.Archive);
   struct Run {
     const char* subfolder;

@@ -62,6 +62,7 @@ void RunConverter(const Session& session, const EntryNameIndex& names, ByteSourc
 // Cubemap (DDS), ProceduralTextures (DDS), Sounds (any file). A run whose subfolder does not
 // exist or whose importer is not given is left out.
 void RunConverters(const Session& session, const EntryNameIndex& names, ByteSource& working,
-                   const ImportConverters& converters, Frontend& frontend);
+                   const ImportConverters& converters, Frontend& frontend,
+                   bool no_texture_flip = false);
 
 }  // namespace kestrix

@@ -131,7 +131,7 @@ void SaveRawFile(const ImporterCall& call, const std::vector<uint8_t>& bytes) {
   if (!folder.empty()) CreateFolders(folder);
   // Written whole beside it, then renamed into place; the temporary name's leading dot keeps it
   // out of the candidate listing's way should the process be killed.
-  ReplacingFile file(path);
+  WholeFileWriter file(path);
   file.Out().Write(bytes);
   file.Commit();
 }

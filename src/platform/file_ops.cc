@@ -201,12 +201,12 @@ void OutputFile::Close() {
   if (bad || closed != 0) throw IoError("Cannot write file " + path_ + ".");
 }
 
-ReplacingFile::ReplacingFile(const std::string& path)
+WholeFileWriter::WholeFileWriter(const std::string& path)
     : replacement_(path), out_(std::make_unique<OutputFile>(replacement_.Path())) {}
 
-ReplacingFile::~ReplacingFile() { out_.reset(); }
+WholeFileWriter::~WholeFileWriter() { out_.reset(); }
 
-void ReplacingFile::Commit() {
+void WholeFileWriter::Commit() {
   out_->Close();
   replacement_.Commit();
 }

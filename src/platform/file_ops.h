@@ -102,12 +102,12 @@ class OutputFile {
 };
 
 // A ReplacementFile written through an OutputFile: the file appears whole or not at all.
-class ReplacingFile {
+class WholeFileWriter {
  public:
-  explicit ReplacingFile(const std::string& path);
-  ~ReplacingFile();
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
+  explicit WholeFileWriter(const std::string& path);
+  ~WholeFileWriter();
+  WholeFileWriter(const WholeFileWriter&) = delete;
+  WholeFileWriter& operator=(const WholeFileWriter&) = delete;
 
   OutputFile& Out() { return *out_; }
   void Commit();

@@ -77,6 +77,11 @@ ReplacingFile::ReplacingFile(const std::string& target) {
   }
 }
 
+std::string ReplacingFile::Path() const {
+  // An unnamed file is reached through its descriptor.
+  return unnamed_ ? "/proc/self/fd/" + std::to_string(fd_) : named_;
+}
+
 ReplacingFile::~ReplacingFile() {
   if (fd_ >= 0) ::close(fd_);
   if (!committed_ && !named_.empty()) RemoveFileQuietly(named_);

@@ -25,6 +25,8 @@ class ReplacingFile {
   // Appends n bytes of `source` from pos, in the kernel where it can (copy_file_range).
   void CopyFrom(FileSource& source, uint64_t pos, uint64_t n);
   uint64_t Size() const { return written_; }
+  // A path by which the new file can be opened before Commit (to patch it in place).
+  std::string Path() const;
   // Flushes to the disk and puts the file in the target's place. Throws IoError; the target is
   // then unchanged.
   void Commit();

@@ -37,6 +37,7 @@
 #include "export/export_driver.h"
 #include "formats/archive_open.h"
 #include "import/import_driver.h"
+#include "import/standard_converters.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -613,7 +614,9 @@ void TForm1::Button3Click() {
   {
     BusyScope busy(*this);
     try {
-      ImportAll(session_, ImportRequest(), frontend_, import_converters_);
+      ImportRequest request;
+      request.RepackBundle = WriteBackContainer;
+      ImportAll(session_, request, frontend_, import_converters_);
       finished = true;
     } catch (const std::exception& e) {
       // The archive and the session are as they were; the message says what failed.

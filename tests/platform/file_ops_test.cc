@@ -16,17 +16,17 @@ namespace {
 
 using testing::Bytes;
 
-TEST(ReplacingFile, TargetChangesOnlyOnCommitAndNoTemporaryFileStays) {
+TEST(WholeFileWriter, TargetChangesOnlyOnCommitAndNoTemporaryFileStays) {
   testing::TempDir tmp;
   const std::string target = tmp.File("raw");
   testing::WriteFileBytes(target, Bytes{1, 2, 3});
   {
-    ReplacingFile abandoned(target);
+    WholeFileWriter abandoned(target);
     abandoned.Out().Write(Bytes(5000, 9));
   }
   EXPECT_EQ(testing::ReadFileBytes(target), (Bytes{1, 2, 3}));
   {
-    ReplacingFile done(target);
+    WholeFileWriter done(target);
     done.Out().Write(Bytes{7, 8});
     EXPECT_EQ(testing::ReadFileBytes(target), (Bytes{1, 2, 3}));
     done.Commit();
