@@ -1,7 +1,9 @@
 #include "core/entries.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "core/error.h"
 #include "platform/memory.h"
@@ -13,11 +15,16 @@ char* NameBuffer::Reserve(size_t n) {
   if (used_ + n > kBlockSize) {
     if (blocks_.size() >= (size_t{1} << (32 - kBlockBits)))
       throw Error("The entry names take more than 4 GiB.");
-    blocks_.emplace_back(new char[kBlockSize]);
+    char* block = static_cast<char*>(std::aligned_alloc(size_t{2} << 20, kBlockSize));
+    if (block == nullptr) throw std::bad_alloc();
+    AdviseHugePages(block, kBlockSize);
+    blocks_.emplace_back(block);
     used_ = 0;
   }
   return blocks_.back().get() + used_;
 }
+
+void NameBuffer::FreeBlock::operator()(char* p) const { std::free(p); }
 
 uint32_t NameBuffer::Commit(size_t length) {
   const uint32_t ref = static_cast<uint32_t>(((blocks_.size() - 1) << kBlockBits) | used_);

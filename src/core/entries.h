@@ -34,10 +34,14 @@ class NameBuffer {
   static constexpr size_t kMaxText = 4096;
 
  private:
-  static constexpr uint32_t kBlockBits = 20;
+  // 4 MiB blocks on huge-page boundaries: a million names fill a few, at a few page faults.
+  static constexpr uint32_t kBlockBits = 22;
   static constexpr size_t kBlockSize = size_t{1} << kBlockBits;
   static constexpr uint32_t kBlockMask = kBlockSize - 1;
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  struct FreeBlock {
+    void operator()(char* p) const;
+  };
+  std::vector<std::unique_ptr<char[], FreeBlock>> blocks_;
   size_t used_ = kBlockSize;  // in the last block
 };
 
@@ -68,6 +72,8 @@ class EntryList {
   }
   std::string NameText(size_t i) const { return std::string(Name(i)); }
   const std::string& TypeText(size_t i) const { return types_[entries_[i].TypeTextId].Text; }
+  // The type text of a type text number (Entry::TypeTextId).
+  const std::string& TypeTextOfId(uint32_t id) const { return types_[id].Text; }
   int32_t TextureFormat(size_t i) const { return types_[entries_[i].TypeTextId].TextureFormat; }
   // The number a duplicate name got (0: the name was not taken before).
   uint32_t DuplicateNumber(size_t i) const;

@@ -133,28 +133,34 @@ size_t ListLineWriter::Bound(size_t i) const {
   return session_.EntryName(i).size() + session_.Entries.TypeText(i).size() + 64;
 }
 
+const std::string& ListLineWriter::TypeCell(int32_t class_id, uint32_t type_id) {
+  if (type_id >= cells_.size()) {
+    cells_.resize(type_id + 1);
+    cell_classes_.resize(type_id + 1, 0);
+  }
+  std::string& cell = cells_[type_id];
+  if (cell.empty() || cell_classes_[type_id] != class_id) {
+    cell_classes_[type_id] = class_id;
+    cell.assign("\t");
+    AppendDecimal(cell, class_id);
+    cell += " (";
+    cell += session_.Entries.TypeTextOfId(type_id);
+    cell += ")\t";
+  }
+  return cell;
+}
+
 char* ListLineWriter::Put(size_t i, char* p) {
   const Session& s = session_;
-  const int32_t class_id = s.EntryClass(i);
-  const uint32_t type_id = s.Entries[i].TypeTextId;
-  if (class_id != class_id_ || type_id != type_id_) {
-    class_id_ = class_id;
-    type_id_ = type_id;
-    type_cell_.assign("\t");
-    AppendDecimal(type_cell_, class_id);
-    type_cell_ += " (";
-    type_cell_ += s.Entries.TypeText(i);
-    type_cell_ += ")\t";
-  }
-  char* const end = p + Bound(i);
-  p = std::to_chars(p, end, static_cast<uint32_t>(i + 1)).ptr;
+  const std::string& cell = TypeCell(s.EntryClass(i), s.Entries[i].TypeTextId);
+  p = std::to_chars(p, p + 10, static_cast<uint32_t>(i + 1)).ptr;
   *p++ = '\t';
   const std::string_view name = s.EntryName(i);
   std::memcpy(p, name.data(), name.size());
   p += name.size();
-  std::memcpy(p, type_cell_.data(), type_cell_.size());
-  p += type_cell_.size();
-  p = std::to_chars(p, end, s.PayloadSize(i)).ptr;
+  std::memcpy(p, cell.data(), cell.size());
+  p += cell.size();
+  p = std::to_chars(p, p + 10, s.PayloadSize(i)).ptr;
   *p++ = '\t';
   p = PutOffset(p, s.PayloadOffset(i));
   *p++ = '\n';

@@ -48,10 +48,13 @@ class ListLineWriter {
   char* Put(size_t i, char* p);
 
  private:
+  // "\t" + class + " (" + type text + ")\t" per type text, with the class it was made for: a
+  // type text almost always belongs to one class.
+  const std::string& TypeCell(int32_t class_id, uint32_t type_id);
+
   const Session& session_;
-  int32_t class_id_ = 0;
-  uint32_t type_id_ = UINT32_MAX;
-  std::string type_cell_;  // "\t" + class + " (" + type text + ")\t"
+  std::vector<std::string> cells_;
+  std::vector<int32_t> cell_classes_;
 };
 
 }  // namespace kestrix
