@@ -12,7 +12,7 @@ namespace kestrix {
 
 char* NameBuffer::Reserve(size_t n) {
   if (n > kMaxText) throw Error("An entry name of " + std::to_string(n) + " bytes is too long.");
-  if (used_ + n > kBlockSize) {
+  if (blocks_.empty() || used_ + n > kBlockSize) {
     if (blocks_.size() >= (size_t{1} << (32 - kBlockBits)))
       throw Error("The entry names take more than 4 GiB.");
     char* block = static_cast<char*>(std::aligned_alloc(size_t{2} << 20, kBlockSize));

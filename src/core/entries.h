@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/memory.h"
+
 namespace kestrix {
 
 // Append-only text storage in blocks that never move, so a reference stays valid and growing
@@ -51,13 +53,14 @@ struct TypeTextInfo {
   int32_t TextureFormat = 0;
 };
 
+// Plain fields without initialisers: the naming pass sets every field of every entry.
 struct Entry {
-  uint32_t NameRef = 0;
-  uint16_t NameLength = 0;
-  uint16_t NameFieldSize = 0;  // the length-prefixed object name, padded (0 when not read)
-  uint32_t PayloadSkip = 0;    // bytes between the name field and the payload
-  uint32_t PayloadLength = 0;  // embedded files: the length their field states
-  uint32_t TypeTextId = 0;
+  uint32_t NameRef;
+  uint16_t NameLength;
+  uint16_t NameFieldSize;  // the length-prefixed object name, padded (0 when not read)
+  uint32_t PayloadSkip;    // bytes between the name field and the payload
+  uint32_t PayloadLength;  // embedded files: the length their field states
+  uint32_t TypeTextId;
 };
 
 class EntryList {
@@ -103,7 +106,7 @@ class EntryList {
   }
 
  private:
-  std::vector<Entry> entries_;
+  FillLaterVector<Entry> entries_;
   NameBuffer names_;
   std::vector<TypeTextInfo> types_;
   std::unordered_map<std::string, uint32_t> type_index_;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/memory.h"
+
 namespace kestrix {
 
 // An engine version text such as "2018.4.2f1" taken apart once. Type is the release letter
@@ -50,11 +52,13 @@ struct SerializedType {
 
 // One object record. For formats before 16 the class is the record's type id word; from 16 on
 // it is the class of the record's type index, which TypeIndex keeps (-1 before 16).
+// Plain fields without initialisers: the reader fills every field of every record (a record made
+// elsewhere is value-initialised, ObjectRecord{}).
 struct ObjectRecord {
-  int64_t PathId = 0;
-  uint64_t Offset = 0;  // from DataStart
-  uint32_t Size = 0;
-  int32_t ClassId = 0;
+  int64_t PathId;
+  uint64_t Offset;  // from DataStart
+  uint32_t Size;
+  int32_t ClassId;
 };
 
 // Where a format's object records keep their fields, for reading and for rewriting the table.
@@ -84,7 +88,7 @@ struct SerializedFile {
   uint64_t ObjectCount = 0;           // records read; stays 0 in raw single-file mode
   uint64_t ObjectTableStart = 0;
   RecordLayout Layout;
-  std::vector<ObjectRecord> Objects;
+  FillLaterVector<ObjectRecord> Objects;
   std::vector<int32_t> TypeIndex;  // per object, formats 16 and later only
   // Notes for the user that did not stop the read ("Error: Not find offsets."), in order; the
   // open shows them.

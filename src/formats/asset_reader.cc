@@ -251,7 +251,7 @@ void BuildRawSingleFile(SerializedFile& s, const OpenedArchive& a, Reader& r) {
       static_cast<size_t>(a.SelectedFileIndex) < a.Bundle.ContainedFiles.size())
     size = a.Bundle.ContainedFiles[static_cast<size_t>(a.SelectedFileIndex)].Size;
   // One object: the whole stream (or the chosen contained file) from AssetBase on.
-  ObjectRecord record;
+  ObjectRecord record{};
   record.Offset = a.AssetBase;
   record.Size = static_cast<uint32_t>(size);
   s.Objects.assign(1, record);

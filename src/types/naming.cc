@@ -353,6 +353,7 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
   entries.Reset(n);
   if (f.RawSingleFile) {
     // The whole stream is one entry, named after the asset.
+    entries[0] = Entry{};
     entries.SetName(0, s.Archive.AssetBaseName);
     const bool audio = f.ShownKind != "unknown";
     entries[0].TypeTextId = entries.InternType(audio ? "AudioClip" : "unknown", 0);
@@ -409,6 +410,7 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
 
   for (size_t i = 0; i < n; ++i) {
     Entry& entry = entries[i];
+    entry = Entry{};
     const ObjectRecord& object = f.Objects[i];
     const int32_t cls = object.ClassId;
     ClassCounter& counter = class_counters.For(cls);
