@@ -13,6 +13,7 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "platform/rollback_journal.h"
 #include "types/class_ids.h"
 #include "types/naming.h"
 
@@ -59,6 +60,11 @@ void StartOpen(OpenedArchive& a, Frontend& frontend, const std::string& path,
   a = OpenedArchive();
   a.SelectedFileIndex = options.SelectedFileIndex;
   a.GivenPath = a.ArchivePath = path;
+  // An import killed while it wrote over the file left the old bytes beside it: they go back
+  // before anything is read, so the file is read as it was before that import.
+  if (RecoverInterruptedWrite(path) == JournalRecovery::kRolledBack)
+    frontend.MessageBox("An interrupted import of " + path +
+                        " was rolled back: the archive is as it was before that import.");
   if (options.OutputRootGiven) {
     a.OutputRoot = options.OutputRootOption + kSep;
   } else {

@@ -19,6 +19,7 @@
 #include "platform/io_error.h"
 #include "platform/paths.h"
 #include "platform/replacing_file.h"
+#include "platform/rollback_journal.h"
 #include "types/class_ids.h"
 #include "types/type_info.h"
 
@@ -137,10 +138,65 @@ struct Splice {
   const Replacement* replacement = nullptr;  // the raw file with its length field and padding
 };
 
+// The bar while the new bytes are written; its first quarter belongs to checking the candidates.
+class ProgressBar {
+ public:
+  ProgressBar(Frontend& frontend, uint64_t total) : frontend_(frontend), total_(total) {}
+  void Show(uint64_t done) {
+    const int percent = total_ == 0 ? 100 : static_cast<int>(25 + done * 75 / total_);
+    if (percent != shown_) {
+      shown_ = percent;
+      frontend_.ShowProgress(percent);
+    }
+    frontend_.ProcessMessages();
+  }
+
+ private:
+  Frontend& frontend_;
+  uint64_t total_;
+  int shown_ = -1;
+};
+
+// The bytes a replacement puts in its region, written through `out` (Write, CopyFrom), whether
+// the region goes into a rebuilt file or over the old bytes in place: both must give the same
+// file.
+template <class Out>
+void WriteReplacement(Out& out, FileSource& working, const Replacement& rep, bool big_endian) {
+  FileSource raw(rep.path);
+  // The file was checked before the writing began; it must still be that file.
+  if (raw.Size() != rep.length)
+    throw Error("Cannot import " + rep.path + ": it changed while the import ran.");
+  if (rep.embedded) {
+    uint8_t field[4];
+    Put32(field, static_cast<uint32_t>(rep.length),
+          big_endian ? ByteOrder::Big : ByteOrder::Little);
+    out.Write(field, 4);
+  }
+  out.CopyFrom(raw, 0, rep.length);
+  if (rep.embedded) {
+    // Zero padding, except that where the padded size stays, bytes past the old payload keep
+    // their values. In a real text they are zeros anyway; but the naming pass also takes the
+    // parsed shaders of newer engines for texts, reading a count as the length, and there
+    // these bytes are the shader's own data, which an unchanged import must not destroy. (In
+    // place they are read before anything is written over them: they lie behind the bytes
+    // written so far.)
+    const uint64_t pad = Round4(rep.length) - rep.length;
+    uint8_t bytes[4] = {0, 0, 0, 0};
+    if (rep.change == 0 && pad > 0) {
+      uint8_t old[4];
+      const uint64_t at = rep.region_start + 4 + rep.length;
+      working.ReadAt(at, old, static_cast<size_t>(pad));
+      for (uint64_t k = 0; k < pad; ++k)
+        if (rep.length + k >= rep.old_length) bytes[k] = old[k];
+    }
+    out.Write(bytes, static_cast<size_t>(pad));
+  }
+}
+
 class Rebuild {
  public:
   Rebuild(Frontend& frontend, FileSource& working, uint64_t total)
-      : frontend_(frontend), working_(working), total_(total) {}
+      : working_(working), total_(total), bar_(frontend, total) {}
 
   // `before_commit`, when set, is given the rebuilt file's path once it is complete and before
   // it takes the target's place.
@@ -151,7 +207,8 @@ class Rebuild {
     for (const Splice& splice : splices) {
       Copy(out, cursor, splice.start - cursor);
       if (splice.replacement) {
-        WriteReplacement(out, *splice.replacement, big_endian);
+        WriteReplacement(out, working_, *splice.replacement, big_endian);
+        bar_.Show(out.Size());
       } else {
         out.Write(splice.bytes.data(), splice.bytes.size());
       }
@@ -172,55 +229,76 @@ class Rebuild {
       out.CopyFrom(working_, pos, step);
       pos += step;
       n -= step;
-      Progress(out.Size());
+      bar_.Show(out.Size());
     }
   }
 
-  void WriteReplacement(ReplacingFile& out, const Replacement& rep, bool big_endian) {
-    FileSource raw(rep.path);
-    // The file was checked before the rebuild began; it must still be that file.
-    if (raw.Size() != rep.length)
-      throw Error("Cannot import " + rep.path + ": it changed while the import ran.");
-    if (rep.embedded) {
-      uint8_t field[4];
-      Put32(field, static_cast<uint32_t>(rep.length),
-            big_endian ? ByteOrder::Big : ByteOrder::Little);
-      out.Write(field, 4);
-    }
-    out.CopyFrom(raw, 0, rep.length);
-    if (rep.embedded) {
-      // Zero padding, except that where the padded size stays, bytes past the old payload keep
-      // their values. In a real text they are zeros anyway; but the naming pass also takes the
-      // parsed shaders of newer engines for texts, reading a count as the length, and there
-      // these bytes are the shader's own data, which an unchanged import must not destroy.
-      const uint64_t pad = Round4(rep.length) - rep.length;
-      uint8_t bytes[4] = {0, 0, 0, 0};
-      if (rep.change == 0 && pad > 0) {
-        uint8_t old[4];
-        const uint64_t at = rep.region_start + 4 + rep.length;
-        working_.ReadAt(at, old, static_cast<size_t>(pad));
-        for (uint64_t k = 0; k < pad; ++k)
-          if (rep.length + k >= rep.old_length) bytes[k] = old[k];
-      }
-      out.Write(bytes, static_cast<size_t>(pad));
-    }
-    Progress(out.Size());
-  }
-
-  // The first quarter of the bar belongs to checking the candidates.
-  void Progress(uint64_t done) {
-    const int percent = total_ == 0 ? 100 : static_cast<int>(25 + done * 75 / total_);
-    if (percent != shown_) {
-      shown_ = percent;
-      frontend_.ShowProgress(percent);
-    }
-    frontend_.ProcessMessages();
-  }
-
-  Frontend& frontend_;
   FileSource& working_;
   uint64_t total_;
-  int shown_ = -1;
+  ProgressBar bar_;
+};
+
+// Writes the splices over the working file where they lie, for an import that moves nothing.
+// Only splices whose bytes differ from the old ones are written, each region's old bytes saved
+// in a rollback journal first; a failure puts them back, and a kill leaves the journal for the
+// next open to do so.
+class InPlaceWrite {
+ public:
+  InPlaceWrite(Frontend& frontend, FileSource& working) : frontend_(frontend), working_(working) {}
+
+  void Apply(const std::vector<Splice>& splices, bool big_endian) {
+    std::vector<const Splice*> written;
+    std::vector<JournalRegion> regions;
+    uint64_t total = 0;
+    for (const Splice& splice : splices) {
+      if (!splice.replacement) {
+        std::vector<uint8_t> old(splice.bytes.size());
+        working_.ReadAt(splice.start, old.data(), old.size());
+        if (old == splice.bytes) continue;
+      }
+      written.push_back(&splice);
+      regions.push_back({splice.start, splice.end - splice.start});
+      total += splice.end - splice.start;
+    }
+    ProgressBar bar(frontend_, total);
+    RollbackJournal journal(working_.Path(), std::move(regions));
+    journal_ = &journal;
+    bar.Show(0);
+    uint64_t done = 0;
+    for (const Splice* splice : written) {
+      pos_ = splice->start;
+      if (splice->replacement) {
+        WriteReplacement(*this, working_, *splice->replacement, big_endian);
+      } else {
+        Write(splice->bytes.data(), splice->bytes.size());
+      }
+      if (pos_ != splice->end)
+        throw IoError("The new bytes of " + working_.Path() + " at " +
+                      std::to_string(splice->start) + " take " +
+                      std::to_string(pos_ - splice->start) + " bytes instead of " +
+                      std::to_string(splice->end - splice->start) + ".");
+      done += splice->end - splice->start;
+      bar.Show(done);
+    }
+    journal.Finish();
+    journal_ = nullptr;
+  }
+
+  // The sink WriteReplacement writes through: at the cursor, inside the journaled region.
+  void Write(const void* data, size_t n) {
+    journal_->WriteAt(pos_, data, n);
+    pos_ += n;
+  }
+  void CopyFrom(FileSource& source, uint64_t from, uint64_t n) {
+    journal_->CopyAt(pos_, source, from, n);
+    pos_ += n;
+  }
+
+ private:
+  Frontend& frontend_;
+  FileSource& working_;
+  RollbackJournal* journal_ = nullptr;
+  uint64_t pos_ = 0;
 };
 
 }  // namespace
@@ -382,8 +460,19 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
     before_commit = [&](const std::string& rebuilt) {
       request.RepackBundle(s.Archive, result.net_change, old_asset_file_size, rebuilt);
     };
-  Rebuild(frontend, working, total)
-      .Write(s.Archive.ArchivePath, splices, asset.IsBigEndian(), before_commit);
+  // When nothing moves, the header and the object table keep their bytes and every new payload
+  // fills its old region exactly: the new bytes go over the old ones behind a rollback journal
+  // instead of into a copy of the whole file. The user's own bundle keeps the rebuild, since its
+  // tables are written by the write-back before the new file takes its place.
+  const bool in_place =
+      !own_bundle &&
+      std::all_of(reps.begin(), reps.end(), [](const Replacement& rep) { return rep.change == 0; });
+  if (in_place) {
+    InPlaceWrite(frontend, working).Apply(splices, asset.IsBigEndian());
+  } else {
+    Rebuild(frontend, working, total)
+        .Write(s.Archive.ArchivePath, splices, asset.IsBigEndian(), before_commit);
+  }
 
   // The new file is in place: the session follows it, so that a further import or export works
   // without reopening.
@@ -394,7 +483,8 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
     if (rep.texture) s.Entries.SetTextureType(rep.entry, rep.type_text, rep.texture_format);
   }
   result.replaced = reps.size();
-  result.rebuilt = true;
+  result.rebuilt = !in_place;
+  result.in_place = in_place;
   result.file_size = total;
 
   // One line per written object, in the order the objects were always written: those of

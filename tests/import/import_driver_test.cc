@@ -5,10 +5,13 @@
 #include "import/import_driver.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "core/error.h"
@@ -17,6 +20,7 @@
 #include "import/replacement_discovery.h"
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
+#include "platform/rollback_journal.h"
 #include "support/asset_builder.h"
 #include "support/payloads.h"
 #include "support/test_env.h"
@@ -81,26 +85,45 @@ void ExpectSessionIsFreshOpen(const Session& s, const std::string& path, const s
   }
 }
 
+ino_t InodeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_ino;
+}
+
 TEST(ImportAll, RebuildIsTheFileBuiltFromTheEditedObjects) {
   struct Case {
     const char* what;
     std::map<size_t, Bytes> raw;  // entry -> new payload
     int64_t net;
-    size_t lines;  // objects written
+    size_t lines;   // objects written
+    bool in_place;  // no object changes its stored size: written over the old bytes
   };
   const std::vector<Case> cases = {
-      {"same size in place", {{1, Bytes(40, 0x77)}}, 0, 1},
-      {"two shrinks", {{1, Bytes(32, 0x55)}, {3, Bytes()}}, -24, 2},
-      {"a shrink before a growth", {{1, Bytes()}, {4, Bytes(132, 0x66)}}, 60, 2},
-      {"text of 5 to 6 bytes keeps its padded size", {{0, Text("hello!")}}, 0, 1},
+      {"same size in place", {{1, Bytes(40, 0x77)}}, 0, 1, true},
+      {"two shrinks", {{1, Bytes(32, 0x55)}, {3, Bytes()}}, -24, 2, false},
+      {"a shrink before a growth", {{1, Bytes()}, {4, Bytes(132, 0x66)}}, 60, 2, false},
+      {"text of 5 to 6 bytes keeps its padded size", {{0, Text("hello!")}}, 0, 1, true},
+      {"text and two objects of the same sizes",
+       {{0, Text("HELLO")}, {2, Bytes(24, 0x31)}, {4, Bytes(32, 0x32)}},
+       0,
+       3,
+       true},
+      {"a growth and a shrink that cancel out",
+       {{1, Bytes(48, 5)}, {2, Bytes(16, 6)}},
+       0,
+       2,
+       false},
       {"text past its padding and a growth",
        {{0, Text("hello world!!")}, {2, Bytes(32, 9)}},
        16,
-       2},
+       2,
+       false},
       {"every object",
        {{0, Text("")}, {1, Bytes(48, 1)}, {2, Bytes(8, 2)}, {3, Bytes(16, 3)}, {4, Bytes(0, 4)}},
        -8 - 16 + 8 - 32,
-       5},
+       5,
+       false},
   };
   for (uint32_t format : {9u, 14u, 15u, 16u, 17u}) {
     for (bool big : {false, true}) {
@@ -121,8 +144,13 @@ TEST(ImportAll, RebuildIsTheFileBuiltFromTheEditedObjects) {
         Opened o;
         o.Open(original);
         for (const auto& [entry, bytes] : c.raw) o.Raw(entry, bytes);
+        const ino_t inode = InodeOf(o.Archive());
         ImportResult r = ImportAll(o.s, ImportRequest(), o.fe, ImportConverters());
         EXPECT_EQ(ReadFileBytes(o.Archive()), BuildAssetFile(SpecOf(after, format, big))) << what;
+        EXPECT_EQ(r.in_place, c.in_place) << what;
+        EXPECT_EQ(r.rebuilt, !c.in_place) << what;
+        EXPECT_EQ(InodeOf(o.Archive()) == inode, c.in_place) << what;
+        EXPECT_FALSE(std::filesystem::exists(JournalPathFor(o.Archive()))) << what;
         EXPECT_EQ(r.net_change, c.net) << what;
         EXPECT_EQ(o.fe.lines.size(), c.lines) << what;
         EXPECT_TRUE(o.fe.messages.empty() && o.fe.errors.empty()) << what;
@@ -155,6 +183,127 @@ TEST(ImportAll, AnUnchangedEmbeddedPayloadKeepsTheBytesPastItsLength) {
   o.Raw(0, Text("hello"));
   ImportAll(o.s, ImportRequest(), o.fe, ImportConverters());
   EXPECT_EQ(ReadFileBytes(o.Archive()), original);
+}
+
+// Kills itself (no destructor, no cleanup) at the `kill_at`-th pause of the run, as a power
+// cut or an OOM kill would.
+class KillingFrontend : public RecordingFrontend {
+ public:
+  explicit KillingFrontend(int kill_at) : kill_at_(kill_at) { window = true; }
+  void ProcessMessages() override {
+    if (++calls_ == kill_at_) ::raise(SIGKILL);
+  }
+
+ private:
+  int kill_at_;
+  int calls_ = 0;
+};
+
+// An in-place import killed at each of its pauses (before the journal, after it, between the
+// regions): the next open finds the old archive, or the new one once the run got through.
+// Then the journals an open may find: one cut short or damaged was written before the archive
+// was touched and is removed; one stating another length than the file has refuses the open.
+TEST(ImportAll, AKilledInPlaceImportIsRolledBackByTheNextOpen) {
+  const Objects before;
+  Objects after = before;
+  after.text = "HELLO";
+  after.zeta = Bytes(40, 0x41);
+  after.last = Bytes(32, 0x42);
+  const Bytes original = BuildAssetFile(SpecOf(before, 17, false));
+  const Bytes edited = BuildAssetFile(SpecOf(after, 17, false));
+  Opened o;
+  o.Open(original);
+  o.Raw(0, Text(after.text));
+  o.Raw(1, after.zeta);
+  o.Raw(4, after.last);
+  const std::string journal = JournalPathFor(o.Archive());
+  Bytes left_journal;
+  int rolled_back = 0, half_written = 0;
+  bool finished = false;
+  for (int kill_at = 1; !finished && kill_at < 64; ++kill_at) {
+    const std::string what = "kill at pause " + std::to_string(kill_at);
+    WriteFileBytes(o.Archive(), original);
+    Session s;
+    RecordingFrontend quiet;
+    OpenArchive(s, quiet, o.Archive());
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      KillingFrontend fe(kill_at);
+      try {
+        ImportAll(s, ImportRequest(), fe, ImportConverters());
+      } catch (...) {
+        ::_exit(2);
+      }
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    const bool killed = WIFSIGNALED(status);
+    finished = !killed;
+    if (!killed) {
+      ASSERT_EQ(WEXITSTATUS(status), 0) << what;
+      EXPECT_EQ(ReadFileBytes(o.Archive()), edited) << what;
+      EXPECT_FALSE(std::filesystem::exists(journal)) << what;
+      continue;
+    }
+    const Bytes now = ReadFileBytes(o.Archive());
+    const bool has_journal = std::filesystem::exists(journal);
+    if (!has_journal) {
+      EXPECT_EQ(now, original) << what << ": touched without a journal";
+    }
+    if (has_journal) left_journal = ReadFileBytes(journal);
+    half_written += now != original && now != edited;
+    RecordingFrontend fe;
+    OpenArchive(s, fe, o.Archive());
+    EXPECT_EQ(ReadFileBytes(o.Archive()), original) << what;
+    EXPECT_FALSE(std::filesystem::exists(journal)) << what;
+    EXPECT_EQ(fe.messages.size(), has_journal ? 1u : 0u) << what;
+    if (has_journal && !fe.messages.empty()) {
+      EXPECT_NE(fe.messages[0].find("rolled back"), std::string::npos) << fe.messages[0];
+      ++rolled_back;
+    }
+  }
+  EXPECT_TRUE(finished);
+  // Kills after the journal was flushed: right after it, after the first region, the second.
+  EXPECT_GE(rolled_back, 3);
+  EXPECT_GE(half_written, 2);
+  ASSERT_FALSE(left_journal.empty());
+
+  struct Left {
+    const char* what;
+    std::function<void(Bytes& journal, Bytes& archive)> change;
+    bool refused;
+  };
+  const std::vector<Left> cases = {
+      {"cut short by one byte", [](Bytes& j, Bytes&) { j.pop_back(); }, false},
+      {"only its header", [](Bytes& j, Bytes&) { j.resize(24); }, false},
+      {"an old byte changed", [](Bytes& j, Bytes&) { j[40] ^= 1; }, false},
+      {"a longer file", [](Bytes&, Bytes& a) { a.push_back(0); }, true},
+      {"a shorter file", [](Bytes&, Bytes& a) { a.resize(a.size() - 4); }, true},
+  };
+  for (const Left& c : cases) {
+    Bytes j = left_journal, archive = edited;
+    c.change(j, archive);
+    WriteFileBytes(o.Archive(), archive);
+    WriteFileBytes(journal, j);
+    Session s;
+    RecordingFrontend fe;
+    try {
+      OpenArchive(s, fe, o.Archive());
+      EXPECT_FALSE(c.refused) << c.what << ": opened";
+    } catch (const Error& e) {
+      EXPECT_TRUE(c.refused) << c.what << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find("something else changed it"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(ReadFileBytes(o.Archive()), archive) << c.what;
+    EXPECT_TRUE(fe.messages.empty()) << c.what;
+    EXPECT_EQ(std::filesystem::exists(journal), c.refused) << c.what;
+    if (c.refused) {
+      EXPECT_EQ(ReadFileBytes(journal), j) << c.what;
+    }
+  }
 }
 
 TEST(ImportAll, TypeWordsChooseTheCandidatesAndUnknownFilesAreReported) {
