@@ -11,6 +11,7 @@
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
+#include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
 
@@ -354,9 +355,10 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
   // LZ4 data that is one block is held anyway, so it goes straight into the bundle.
   const std::vector<uint32_t> plan = PlanBlocks(data, max_block);
   const bool held = IsLz4Block(flags) && plan.size() == 1;
-  std::vector<uint8_t> held_block;
+  // Both buffers are filled right away: nothing is gained by zeroing them first.
+  FillLaterVector<uint8_t> held_block;
   if (held) {
-    std::vector<uint8_t> plain(plan.front());
+    FillLaterVector<uint8_t> plain(plan.front());
     working.ReadAt(data_start, plain.data(), plain.size());
     BundleBlock b{plan.front(), plan.front(), flags};
     if (Lz4EncodeBlock(plain.data(), plain.size(), held_block)) {
@@ -419,7 +421,7 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
     out.Write(header);
     out.Write(stored_info);
     if (held) {
-      out.Write(held_block);
+      out.Write(held_block.data(), held_block.size());
     } else if (packed) {
       FileSource blocks(side->Path());
       out.CopyFrom(blocks, 0, blocks.Size());

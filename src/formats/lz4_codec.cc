@@ -25,20 +25,19 @@ void Lz4Decode(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size)
     throw Error("Error size lz4 in data stream.");
 }
 
-bool Lz4EncodeBlock(const uint8_t* in, size_t size, std::vector<uint8_t>& out) {
+size_t Lz4PackedRoom(size_t size) {
   if (size > LZ4_MAX_INPUT_SIZE) throw Error("Block too large for lz4.");
-  out.resize(static_cast<size_t>(LZ4_compressBound(static_cast<int>(size))));
-  int packed =
-      LZ4_compress_default(reinterpret_cast<const char*>(in), reinterpret_cast<char*>(out.data()),
-                           static_cast<int>(size), static_cast<int>(out.size()));
+  return static_cast<size_t>(LZ4_compressBound(static_cast<int>(size)));
+}
+
+size_t Lz4EncodeInto(const uint8_t* in, size_t size, uint8_t* out, size_t room) {
+  if (size > LZ4_MAX_INPUT_SIZE) throw Error("Block too large for lz4.");
+  const int packed =
+      LZ4_compress_default(reinterpret_cast<const char*>(in), reinterpret_cast<char*>(out),
+                           static_cast<int>(size), static_cast<int>(room));
   // With the bound's room the compressor cannot fail; a packed size of 0 would be a liblz4 fault.
   if (packed <= 0) throw Error("LZ4 encoder failed.");
-  if (static_cast<size_t>(packed) >= size) {
-    out.clear();
-    return false;
-  }
-  out.resize(static_cast<size_t>(packed));
-  return true;
+  return static_cast<size_t>(packed);
 }
 
 std::vector<uint32_t> PlanBlocks(uint64_t size, uint32_t max_block) {

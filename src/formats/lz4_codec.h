@@ -21,7 +21,25 @@ void Lz4Decode(const uint8_t* in, size_t in_size, uint8_t* out, size_t out_size)
 // readers refuse an LZ4 flag on a block whose packed size is not below its unpacked size.
 // Throws Error "Block too large for lz4." past LZ4's input limit (about 2 GB; PlanBlocks cuts
 // larger data first).
-bool Lz4EncodeBlock(const uint8_t* in, size_t size, std::vector<uint8_t>& out);
+template <typename Allocator>
+bool Lz4EncodeBlock(const uint8_t* in, size_t size, std::vector<uint8_t, Allocator>& out);
+
+// The room one block of `size` bytes may need packed, and the packing itself into that room;
+// returns the packed length (Lz4EncodeBlock's parts, for buffers of any allocator).
+size_t Lz4PackedRoom(size_t size);
+size_t Lz4EncodeInto(const uint8_t* in, size_t size, uint8_t* out, size_t room);
+
+template <typename Allocator>
+bool Lz4EncodeBlock(const uint8_t* in, size_t size, std::vector<uint8_t, Allocator>& out) {
+  out.resize(Lz4PackedRoom(size));
+  const size_t packed = Lz4EncodeInto(in, size, out.data(), out.size());
+  if (packed >= size) {
+    out.clear();
+    return false;
+  }
+  out.resize(packed);
+  return true;
+}
 
 // The largest unpacked block PlanBlocks makes: 1 GiB. LZ4 takes at most 2,113,929,216 bytes in
 // one block, and the block table holds 32-bit sizes; 1 GiB stays under both with room for
