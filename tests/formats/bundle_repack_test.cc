@@ -358,12 +358,12 @@ TEST(RepackBundle, TwoImportsIntoOneOpenArchiveInEveryVariant) {
 TEST(RepackBundle, LargeDataIsCutIntoBlocksAndIncompressibleLz4BlocksAreStored) {
   for (BlockCodec codec : {BlockCodec::kLz4, BlockCodec::kLzma, BlockCodec::kStored}) {
     SCOPED_TRACE(static_cast<int>(codec));
-    BundleV6Spec spec;
-    spec.flags = 0x43;
-    spec.codec = codec;
-    spec.block_flags = codec == BlockCodec::kStored ? 0 : -1;  // stored data with LZ4 info unpacks
-    spec.files = {{"CAB-a", AssetWith(6, 4000, 5)}, {"CAB-a.resS", Random(100000, 9), 0}};
-    const BuiltBundle built = testing::BuildBundleV6(spec);
+    BundleV6Spec desc;
+    desc.flags = 0x43;
+    desc.codec = codec;
+    desc.block_flags = codec == BlockCodec::kStored ? 0 : -1;  // stored data with LZ4 info unpacks
+    desc.files = {{"CAB-a", AssetWith(6, 4000, 5)}, {"CAB-a.resS", Random(100000, 9), 0}};
+    const BuiltBundle built = testing::BuildBundleV6(desc);
     TempDir dir;
     const std::string path = dir.File("b");
     testing::WriteFileBytes(path, built.bytes);
@@ -401,7 +401,7 @@ TEST(RepackBundle, LargeDataIsCutIntoBlocksAndIncompressibleLz4BlocksAreStored) 
       EXPECT_EQ(stored, static_cast<int>(raw.blocks.size()));
     }
     const Reopened r = Reopen(path);
-    EXPECT_TRUE(r.files[0] == spec.files[0].data && r.files[1] == spec.files[1].data);
+    EXPECT_TRUE(r.files[0] == desc.files[0].data && r.files[1] == desc.files[1].data);
     const Bytes working = testing::ReadFileBytes(a.ArchivePath);
     const Bytes plain(working.begin() + static_cast<long>(a.Bundle.BlockDataStart), working.end());
     ExpectToolsDecode(bundle, 0, plain);
@@ -418,9 +418,9 @@ TEST(RepackBundle, ChangesThatDoNotFitAreRefusedBeforeWriting) {
                {"claims a shrink of a grown file", 100, -4000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    BundleV6Spec spec;
-    spec.files = ThreeAssets();
-    const BuiltBundle built = testing::BuildBundleV6(spec);
+    BundleV6Spec desc;
+    desc.files = ThreeAssets();
+    const BuiltBundle built = testing::BuildBundleV6(desc);
     TempDir dir;
     const std::string path = dir.File("b");
     testing::WriteFileBytes(path, built.bytes);
@@ -443,9 +443,9 @@ TEST(RepackBundle, ChangesThatDoNotFitAreRefusedBeforeWriting) {
 // A compressed bundle of 2.5 MiB that came in five pieces is written back as three pieces of the
 // working file: 1 MiB, 1 MiB and the rest; the pieces past them go.
 TEST(ResplitPieces, SplitBundleBecomesPiecesOfTheWorkingFile) {
-  BundleV6Spec spec;
-  spec.files = {{"CAB-a", AssetWith(3, 2000, 1)}, {"CAB-a.resS", Random(2560 * 1024, 4), 0}};
-  const BuiltBundle built = testing::BuildBundleV6(spec);
+  BundleV6Spec desc;
+  desc.files = {{"CAB-a", AssetWith(3, 2000, 1)}, {"CAB-a.resS", Random(2560 * 1024, 4), 0}};
+  const BuiltBundle built = testing::BuildBundleV6(desc);
   TempDir dir;
   const std::string base = dir.File("level0");
   ASSERT_EQ(testing::WriteSplitPieces(base, built.bytes, 600 * 1024), 5);
@@ -475,8 +475,8 @@ TEST(ResplitPieces, SplitBundleBecomesPiecesOfTheWorkingFile) {
 
   const Reopened r = Reopen(base + ".split0");
   EXPECT_EQ(r.split_count, 3);
-  EXPECT_TRUE(r.files[0] == Changed(spec.files[0].data, 100));
-  EXPECT_TRUE(r.files[1] == spec.files[1].data);
+  EXPECT_TRUE(r.files[0] == Changed(desc.files[0].data, 100));
+  EXPECT_TRUE(r.files[1] == desc.files[1].data);
 }
 
 // ---- A kill at each step ----
