@@ -6,14 +6,14 @@
 # Every tool writes its output to a file in the same folder; runs alternate and the best counts.
 #   bash bench/bundle_open.sh [build folder] [LZ4 MB] [LZMA MB]
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
 build=${1:-build}
 lz4_mb=${2:-200}
 lzma_mb=${3:-50}
 kestrix=$build/kestrix
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrix-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+make_work_folder
 
 # How a bundle is opened: "list" opens and lists without exporting. Without it, "exportbundle"
 # opens and then also copies every contained file out: one more pass over the unpacked data.

@@ -13,18 +13,16 @@
 # Both commands write a whole new file of the same size beside the old one; the import also
 # flushes it to the disk before renaming it into place, which cp does not. Best of the runs.
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 build=${1:-build}
 count=${2:-1024}
 extra=${3:-1048576}
 runs=${RUNS:-3}
 kestrix="$build/kestrix"
 maker="$build/bench/make_many_objects"
-for tool in "$kestrix" "$maker"; do
-  [ -x "$tool" ] || { echo "missing $tool: build with -DKESTRIX_BENCH=ON first" >&2; exit 1; }
-done
+need_tools "$kestrix" "$maker"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrix-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+make_work_folder
 pristine="$work/pristine.assets"
 file="$work/many.assets"
 "$maker" "$pristine" "$count" "$extra"

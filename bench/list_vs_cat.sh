@@ -9,17 +9,15 @@
 # run several times, alternating, with the file in the page cache; the best time of each
 # counts, which keeps the figure steady on a busy machine.
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 build=${1:-build}
 count=${2:-1000000}
 runs=${RUNS:-7}
 kestrix="$build/kestrix"
 maker="$build/bench/make_many_objects"
-for tool in "$kestrix" "$maker"; do
-  [ -x "$tool" ] || { echo "missing $tool: build with -DKESTRIX_BENCH=ON first" >&2; exit 1; }
-done
+need_tools "$kestrix" "$maker"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrix-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+make_work_folder
 file="$work/many.assets"
 "$maker" "$file" "$count"
 

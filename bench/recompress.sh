@@ -9,17 +9,15 @@
 # are decoded by the reference tools and compared with the input before anything is timed.
 #   bash bench/recompress.sh [build folder] [MB]
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
 build=${1:-build}
 mb=${2:-50}
 kestrix=$build/kestrix
 recompress=$build/bench/recompress
-for tool in "$kestrix" "$recompress"; do
-  [ -x "$tool" ] || { echo "missing $tool: build with -DKESTRIX_BENCH=ON first" >&2; exit 1; }
-done
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrix-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_tools "$kestrix" "$recompress"
+make_work_folder
 data=$work/data.bin
 
 # The bundles' contents, in a fixed order so that runs compare.

@@ -9,17 +9,15 @@
 # and 1.5 (LZ4). The rewritten bundle is checked to open with the data it held.
 #   bash bench/repack.sh [build folder] [MB]
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 shopt -s inherit_errexit
 cd "$(dirname "$0")/.."
 build=${1:-build}
 mb=${2:-50}
 make=$build/bench/make_bench_bundle
 repack=$build/bench/repack
-for tool in "$make" "$repack"; do
-  [ -x "$tool" ] || { echo "missing $tool: build with -DKESTRIX_BENCH=ON first" >&2; exit 1; }
-done
-work=$(mktemp -d "${TMPDIR:-/tmp}/kestrix-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+need_tools "$make" "$repack"
+make_work_folder
 
 # make_bench_bundle sizes the bundle, not its data: LZ4 data is 2.2 times, LZMA data 3 times it.
 mkdir -p "$work/lz4" "$work/lzma"
