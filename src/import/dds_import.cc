@@ -30,17 +30,15 @@ struct DdsSource {
   }
 };
 
-uint32_t Le32(const uint8_t* header, size_t at) { return Get32(header + at, ByteOrder::Little); }
-
 DdsSource ReadDdsSource(const std::string& path, const std::vector<uint8_t>& file) {
   if (file.size() < kDdsHeaderBytes)
     SourceTooShort(path, "the DDS header", kDdsHeaderBytes, file.size());
   DdsSource d;
-  d.data_start = uint64_t{Le32(file.data(), 4)} + 4;
+  d.data_start = uint64_t{GetLe32(file.data() + 4)} + 4;
   if (d.data_start > file.size()) SourceTooShort(path, "the DDS header", d.data_start, file.size());
-  d.height = static_cast<int32_t>(Le32(file.data(), 12));
-  d.width = static_cast<int32_t>(Le32(file.data(), 16));
-  d.mip_map_count = Le32(file.data(), 28);
+  d.height = static_cast<int32_t>(GetLe32(file.data() + 12));
+  d.width = static_cast<int32_t>(GetLe32(file.data() + 16));
+  d.mip_map_count = GetLe32(file.data() + 28);
   return d;
 }
 
@@ -51,11 +49,11 @@ bool IsAtc(int32_t code) { return code == 35 || code == 36; }
 bool FoldsIntoArgb32(int32_t code) { return code == 4 || code == 14 || code == 37; }
 
 bool PixelFormatMatches(const DdsPixelFormat& row, const uint8_t* header) {
-  if (Le32(header, 80) != row.flags || Le32(header, 84) != row.fourcc) return false;
+  if (GetLe32(header + 80) != row.flags || GetLe32(header + 84) != row.fourcc) return false;
   if (row.flags & 0x4) return true;  // a FourCC names the format alone
-  return Le32(header, 88) == row.bits && Le32(header, 92) == row.red &&
-         Le32(header, 96) == row.green && Le32(header, 100) == row.blue &&
-         Le32(header, 104) == row.alpha;
+  return GetLe32(header + 88) == row.bits && GetLe32(header + 92) == row.red &&
+         GetLe32(header + 96) == row.green && GetLe32(header + 100) == row.blue &&
+         GetLe32(header + 104) == row.alpha;
 }
 
 // The data area of a DDS file with the conversion undone, cut to `size` bytes and, unless `flip`

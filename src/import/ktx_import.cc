@@ -14,8 +14,6 @@ namespace {
 
 constexpr size_t kKtxHeaderBytes = 64;
 
-uint32_t Le32(const uint8_t* p) { return Get32(p, ByteOrder::Little); }
-
 struct KtxRow {
   uint32_t internal_format;
   uint32_t base_internal_format;
@@ -58,13 +56,13 @@ KtxSource ReadKtxSource(const std::string& path, const std::vector<uint8_t>& fil
     SourceTooShort(path, "the KTX header", kKtxHeaderBytes, file.size());
   const uint8_t* h = file.data();
   KtxSource k;
-  k.internal_format = Le32(h + 28);
-  k.base_internal_format = Le32(h + 32);
-  k.width = static_cast<int32_t>(Le32(h + 36));
-  k.height = static_cast<int32_t>(Le32(h + 40));
-  k.faces = Le32(h + 52);
-  k.mip_levels = Le32(h + 56);
-  const uint64_t key_values = Le32(h + 60);
+  k.internal_format = GetLe32(h + 28);
+  k.base_internal_format = GetLe32(h + 32);
+  k.width = static_cast<int32_t>(GetLe32(h + 36));
+  k.height = static_cast<int32_t>(GetLe32(h + 40));
+  k.faces = GetLe32(h + 52);
+  k.mip_levels = GetLe32(h + 56);
+  const uint64_t key_values = GetLe32(h + 60);
   k.data_start = (kKtxHeaderBytes + key_values + 3) & ~uint64_t{3};
   if (k.data_start > file.size())
     SourceTooShort(path, "the KTX key/value data", k.data_start, file.size());
@@ -83,7 +81,7 @@ std::vector<uint8_t> KtxImage(const std::string& path, const std::vector<uint8_t
     if (file.size() - pos < 4)
       SourceTooShort(path, "the size of KTX level " + std::to_string(level + 1), pos + 4,
                      file.size());
-    const uint64_t size = Le32(file.data() + pos);
+    const uint64_t size = GetLe32(file.data() + pos);
     pos += 4;
     if (file.size() - pos < size)
       SourceTooShort(path, "KTX level " + std::to_string(level + 1), pos + size, file.size());

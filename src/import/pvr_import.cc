@@ -14,8 +14,6 @@ namespace {
 
 constexpr size_t kPvrHeaderBytes = 52;
 
-uint32_t Le32(const uint8_t* p) { return Get32(p, ByteOrder::Little); }
-
 struct PvrRow {
   uint32_t pixel_format;
   int64_t channel_type;  // -1: any
@@ -45,7 +43,7 @@ int32_t PvrFormatCode(uint32_t low, uint32_t high, uint32_t channel_type, int32_
 uint64_t PvrDataStart(const std::string& path, const std::vector<uint8_t>& file) {
   if (file.size() < kPvrHeaderBytes)
     SourceTooShort(path, "the PVR header", kPvrHeaderBytes, file.size());
-  const uint64_t start = kPvrHeaderBytes + uint64_t{Le32(file.data() + 48)};
+  const uint64_t start = kPvrHeaderBytes + uint64_t{GetLe32(file.data() + 48)};
   if (start > file.size()) SourceTooShort(path, "the PVR metadata", start, file.size());
   return start;
 }
@@ -59,16 +57,16 @@ void ImportPvr(const ImporterCall& call, ImporterContext& ctx) {
   const uint8_t* p = first.data();
   const uint64_t per_image = first.size() - PvrDataStart(call.source_path, first);
   // Export writes one file per face, each header giving the face count.
-  const uint64_t faces = Le32(p + 40) == 0 ? 1 : Le32(p + 40);
+  const uint64_t faces = GetLe32(p + 40) == 0 ? 1 : GetLe32(p + 40);
   if (faces > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
     throw Error("PVR face count " + std::to_string(faces) + " is not valid.");
   CheckImageTotal(per_image, static_cast<int64_t>(faces));
 
   ImportedTexture t;
-  t.width = static_cast<int32_t>(Le32(p + 28));
-  t.height = static_cast<int32_t>(Le32(p + 24));
-  t.format = PvrFormatCode(Le32(p + 8), Le32(p + 12), Le32(p + 20), h.format);
-  t.mip_field = MipFieldAfterImport(h, Le32(p + 44));
+  t.width = static_cast<int32_t>(GetLe32(p + 28));
+  t.height = static_cast<int32_t>(GetLe32(p + 24));
+  t.format = PvrFormatCode(GetLe32(p + 8), GetLe32(p + 12), GetLe32(p + 20), h.format);
+  t.mip_field = MipFieldAfterImport(h, GetLe32(p + 44));
   t.image_count = static_cast<int32_t>(faces);
   t.complete_image_size = static_cast<uint32_t>(per_image);
   t.data = LoadImages(

@@ -38,6 +38,8 @@ inline uint32_t Get32(const uint8_t* p, ByteOrder o) {
   __builtin_memcpy(&v, p, 4);
   return FromOrder32(v, o);
 }
+// Image file headers (DDS, KTX, PVR) are little-endian whatever the archive's order.
+inline uint32_t GetLe32(const uint8_t* p) { return Get32(p, ByteOrder::Little); }
 inline uint64_t Get64(const uint8_t* p, ByteOrder o) {
   uint64_t v;
   __builtin_memcpy(&v, p, 8);
