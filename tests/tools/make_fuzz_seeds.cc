@@ -271,46 +271,53 @@ void TextureImportSeeds() {
   seed(0, 29, Texture2DPayload(crunched), Ramp(45));
 }
 
-void AudioSeeds() {
+// The three clip shapes in both byte orders, each with the resource file it reads (empty for
+// embedded sounds); both audio targets start from them.
+struct ClipSeed {
+  uint8_t flags;
+  Bytes payload;
+  Bytes resource;
+};
+
+std::vector<ClipSeed> ClipSeeds() {
   const Bytes ogg = SilentOggVorbis(8000, 4);
   const Bytes wav = PcmWav(8000, 100);
   Bytes resource(16, 0);
   resource.insert(resource.end(), wav.begin(), wav.end());
-  int k = 0;
+  const uint32_t length = static_cast<uint32_t>(wav.size());
+  std::vector<ClipSeed> seeds;
   for (bool big : {false, true}) {
     const uint8_t flags = big ? 1 : 0;
-    auto add = [&](const Bytes& payload, const Bytes& res) {
-      Seed("fuzz_audio", "clip" + std::to_string(k++), Framed(flags, payload, res));
-    };
-    add(EmbeddedClipPayload(ogg, big), {});
-    add(EmbeddedClipPayload(wav, big), {});
-    add(LegacyResourceClipPayload(static_cast<uint32_t>(wav.size()), 16, big), resource);
-    add(ResourceRecordClipPayload("level0.assets.resS", 16, wav.size(), big), resource);
-    add(ResourceRecordClipPayload("archive:/CAB-1/CAB-1.resource", 16, wav.size(), big), resource);
+    seeds.push_back({flags, EmbeddedClipPayload(ogg, big), {}});
+    seeds.push_back({flags, EmbeddedClipPayload(wav, big), {}});
+    seeds.push_back({flags, LegacyResourceClipPayload(length, 16, big), resource});
+    seeds.push_back(
+        {flags, ResourceRecordClipPayload("level0.assets.resS", 16, length, big), resource});
+    seeds.push_back({flags,
+                     ResourceRecordClipPayload("archive:/CAB-1/CAB-1.resource", 16, length, big),
+                     resource});
   }
+  return seeds;
+}
+
+void AudioSeeds() {
+  int k = 0;
+  for (const ClipSeed& c : ClipSeeds())
+    Seed("fuzz_audio", "clip" + std::to_string(k++), Framed(c.flags, c.payload, c.resource));
 }
 
 // flags | payload length | payload | sound length | sound | resource: the audio import target.
+// The new sounds take turns: an Ogg stream, a WAV file, and three bytes that are no sound.
 void AudioImportSeeds() {
-  const Bytes ogg = SilentOggVorbis(8000, 4);
-  const Bytes wav = PcmWav(8000, 100);
-  Bytes resource(16, 0);
-  resource.insert(resource.end(), wav.begin(), wav.end());
+  const Bytes sounds[] = {SilentOggVorbis(8000, 4), PcmWav(8000, 100), Bytes(3, 0xFF)};
   int k = 0;
-  for (bool big : {false, true}) {
-    auto add = [&](const Bytes& payload, const Bytes& sound, const Bytes& res) {
-      Bytes seed = Framed(big ? 1 : 0, payload);
-      PutLe32(seed, static_cast<uint32_t>(sound.size()));
-      seed.insert(seed.end(), sound.begin(), sound.end());
-      seed.insert(seed.end(), res.begin(), res.end());
-      Seed("fuzz_audio_import", "clip" + std::to_string(k++), seed);
-    };
-    const uint32_t length = static_cast<uint32_t>(wav.size());
-    add(EmbeddedClipPayload(ogg, big), wav, {});
-    add(EmbeddedClipPayload(wav, big), Bytes(3, 0xFF), {});
-    add(LegacyResourceClipPayload(length, 16, big), ogg, resource);
-    add(ResourceRecordClipPayload("level0.assets.resS", 16, length, big), ogg, resource);
-    add(ResourceRecordClipPayload("archive:/CAB-1/CAB-1.resource", 16, length, big), wav, resource);
+  for (const ClipSeed& c : ClipSeeds()) {
+    const Bytes& sound = sounds[k % 3];
+    Bytes seed = Framed(c.flags, c.payload);
+    PutLe32(seed, static_cast<uint32_t>(sound.size()));
+    seed.insert(seed.end(), sound.begin(), sound.end());
+    seed.insert(seed.end(), c.resource.begin(), c.resource.end());
+    Seed("fuzz_audio_import", "clip" + std::to_string(k++), seed);
   }
 }
 
