@@ -118,7 +118,7 @@ Replacement Prepare(const Session& s, size_t i, const std::string& path, uint64_
            " bytes, more than its 32-bit size field can state.");
 
   // A replaced texture shows the format its new data has.
-  const bool at_12 = cls == kClassTexture2D || cls == kClassCubemap;
+  const bool at_12 = IsTextureClass(cls);
   if ((at_12 && rep.length >= 16) || (cls == kClassProceduralTexture && rep.length >= 12)) {
     uint8_t word[4];
     raw.ReadAt(at_12 ? 12 : rep.length - 12, word, 4);
