@@ -9,6 +9,7 @@
 #include "core/localization.h"
 #include "core/session.h"
 #include "formats/archive_open.h"
+#include "platform/archive_lock.h"
 #include "platform/console.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -219,6 +220,12 @@ int RunCommandLine(const std::vector<std::string>& args, const ImportConverters&
   int status = kExitOk;
   try {
     std::string path = task->open_expanded ? AbsolutePath(cl.archive) : cl.archive;
+    // The archive is locked for the whole task: shared by readers, alone by an import, which
+    // thus reads the archive it then writes, as no other run left it half-way.
+    ArchiveLock lock(path, task->writes ? LockKind::kWrite : LockKind::kRead,
+                     [&cl](const std::string& note) {
+                       if (cl.ConsoleOutput) PrintErrorLine(note);
+                     });
     status = task->run(cl, session, frontend, path, converters);
   } catch (const std::exception& e) {
     frontend.ErrorBox(e.what());

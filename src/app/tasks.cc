@@ -88,10 +88,10 @@ int ExportBundleTask(const CommandLine& cl, Session& s, ConsoleFrontend& fronten
 }
 
 const Task kTasks[] = {
-    {"export", true, ExportTask},
-    {"import", false, ImportTask},
-    {"exportbundle", true, ExportBundleTask},
-    {"list", true, ListTask},
+    {"export", true, false, ExportTask},
+    {"import", false, true, ImportTask},
+    {"exportbundle", true, false, ExportBundleTask},
+    {"list", true, false, ListTask},
 };
 
 }  // namespace

@@ -16,6 +16,7 @@ class ConsoleFrontend;
 struct Task {
   const char* name;
   bool open_expanded;  // open the archive by its absolute path
+  bool writes;         // writes the archive (and so holds it alone)
   int (*run)(const CommandLine& cl, Session& session, ConsoleFrontend& frontend,
              const std::string& archive, const ImportConverters& converters);
 };

@@ -81,6 +81,9 @@ struct OpenedArchive {
   std::string WorkingPath;
   std::string ArchivePath;
   int SplitCount = 0;
+  // The given file as this open found it; an import refuses to write a file another run has
+  // changed since.
+  FileStamp GivenStamp;
 
   // Names for the output tree (see ExportFolder) and for fallback entry names.
   std::string OutputRoot;

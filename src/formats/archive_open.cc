@@ -1,5 +1,6 @@
 #include "formats/archive_open.h"
 
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -9,6 +10,7 @@
 #include "formats/asset_reader.h"
 #include "formats/bundle_reader.h"
 #include "formats/split_pieces.h"
+#include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -20,6 +22,12 @@
 namespace kestrix {
 
 namespace {
+
+// Opens and reads hold a read lock on the archive, so that no import writes it meanwhile; a
+// lock this process already holds on it (the command line's, for the whole task) is shared.
+std::function<void(const std::string&)> Waiting(Frontend& frontend) {
+  return [&frontend](const std::string& note) { frontend.Note(note); };
+}
 
 // Signature and bundle version at the start of the file.
 void ReadSignature(OpenedArchive& a) {
@@ -61,10 +69,16 @@ void StartOpen(OpenedArchive& a, Frontend& frontend, const std::string& path,
   a.SelectedFileIndex = options.SelectedFileIndex;
   a.GivenPath = a.ArchivePath = path;
   // An import killed while it wrote over the file left the old bytes beside it: they go back
-  // before anything is read, so the file is read as it was before that import.
-  if (RecoverInterruptedWrite(path) == JournalRecovery::kRolledBack)
-    frontend.MessageBox("An interrupted import of " + path +
-                        " was rolled back: the archive is as it was before that import.");
+  // before anything is read, so the file is read as it was before that import. That is a
+  // write, done holding the archive alone (a journal seen under the read lock is one no living
+  // import owns: imports hold the write lock while their journal exists).
+  if (FileExists(JournalPathFor(path))) {
+    ArchiveLock writing(path, LockKind::kWrite, Waiting(frontend));
+    if (RecoverInterruptedWrite(path) == JournalRecovery::kRolledBack)
+      frontend.MessageBox("An interrupted import of " + path +
+                          " was rolled back: the archive is as it was before that import.");
+  }
+  a.GivenStamp = StampOf(path);
   if (options.OutputRootGiven) {
     a.OutputRoot = options.OutputRootOption + kSep;
   } else {
@@ -94,6 +108,7 @@ void OpenArchive(Session& s, Frontend& frontend, const std::string& path,
   // The archive open now stays until the new one is read: it may be the very file asked for.
   Session fresh;
   try {
+    ArchiveLock reading(path, LockKind::kRead, Waiting(frontend));
     StartOpen(fresh.Archive, frontend, path, options);
     ReadSelected(fresh, frontend, options);
   } catch (...) {
@@ -106,6 +121,7 @@ void OpenArchive(Session& s, Frontend& frontend, const std::string& path,
 void OpenContainer(OpenedArchive& a, Frontend& frontend, const std::string& path,
                    const OpenOptions& options) {
   try {
+    ArchiveLock reading(path, LockKind::kRead, Waiting(frontend));
     StartOpen(a, frontend, path, options);
     SettleContainer(a, frontend);
   } catch (...) {
@@ -124,6 +140,7 @@ void ReopenWithSelection(Session& s, Frontend& frontend, int selected_index,
   // A failed reopen closes the archive, its temporary files included.
   a.GivenPath = kept.GivenPath;
   a.ArchivePath = kept.ArchivePath;
+  a.GivenStamp = kept.GivenStamp;
   a.JoinedPath = kept.JoinedPath;
   a.WorkingPath = kept.WorkingPath;
   a.JoinedFile = std::move(kept.JoinedFile);
@@ -133,6 +150,10 @@ void ReopenWithSelection(Session& s, Frontend& frontend, int selected_index,
   a.ArchiveBaseName = kept.ArchiveBaseName;
   a.ArchiveFolderName = a.AssetBaseName = kept.ArchiveBaseName;
   a.SelectedFileIndex = selected_index;
+  // A file of this run's own needs no lock; the archive read in place does.
+  ArchiveLock reading;
+  if (a.ArchivePath == a.GivenPath)
+    reading = ArchiveLock(a.GivenPath, LockKind::kRead, Waiting(frontend));
   ReadSignature(a);
   ReadSelected(s, frontend, options);
 }

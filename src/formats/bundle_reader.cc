@@ -33,45 +33,37 @@ constexpr uint64_t kBlockRecord = 10;
 
 [[noreturn]] void Malformed(const std::string& what) { throw Error("Malformed bundle: " + what); }
 
-// The unpacked file is written under a temporary name and takes the ".TEMP" name only when it
-// is complete, so a failed or interrupted unpack never leaves a ".TEMP" file that looks whole.
-class TempFileWriter {
+// The unpacked file gets a name this run chose and checked was free, beside the archive (or in
+// the system's temporary folder when that folder cannot be written): runs on one archive never
+// share it, and each removes only its own. An unpack that fails removes it.
+class WorkingFileWriter {
  public:
-  explicit TempFileWriter(const std::string& final_path)
-      : final_(final_path), part_(final_path + ".part"), out_(part_) {}
-  ~TempFileWriter() {
-    if (committed_) return;
-    try {
-      out_.Close();
-    } catch (...) {
-    }
-    RemoveFileQuietly(part_);
-  }
-  TempFileWriter(const TempFileWriter&) = delete;
-  TempFileWriter& operator=(const TempFileWriter&) = delete;
+  explicit WorkingFileWriter(const OpenedArchive& a) : WorkingFileWriter(ArchiveName(a)) {}
 
   OutputFile& Out() { return out_; }
-  const std::string& Path() const { return final_; }
-  void Commit() {
+  std::shared_ptr<TemporaryFile> Commit() {
     out_.Close();
-    std::error_code ec;
-    std::filesystem::rename(part_, final_, ec);
-    if (ec) throw IoError("Cannot create file " + final_ + ": " + ec.message());
-    committed_ = true;
+    return file_;
   }
 
  private:
-  std::string final_;
-  std::string part_;
+  // The archive's path, without ".split0" for pieces.
+  static std::string ArchiveName(const OpenedArchive& a) {
+    return a.JoinedPath.empty() ? a.GivenPath : WithoutExtension(a.GivenPath);
+  }
+  explicit WorkingFileWriter(const std::string& name)
+      : file_(std::make_shared<TemporaryFile>(CreateFreeFile(
+            FolderOf(name), "." + FileNameOf(name).substr(0, 64) + ".", ".TEMP"))),
+        out_(file_->Path()) {}
+
+  std::shared_ptr<TemporaryFile> file_;
   OutputFile out_;
-  bool committed_ = false;
 };
 
 // The unpacked file becomes the stream every operation reads, owned by the archive.
-void AdoptWorkingFile(OpenedArchive& s, const std::string& path) {
-  s.WorkingFile = std::make_shared<TemporaryFile>(path);
-  s.WorkingPath = path;
-  s.ArchivePath = path;
+void AdoptWorkingFile(OpenedArchive& s, std::shared_ptr<TemporaryFile> file) {
+  s.WorkingFile = std::move(file);
+  s.WorkingPath = s.ArchivePath = s.WorkingFile->Path();
 }
 
 // A buffer that only grows, so that blocks of similar size reuse it without clearing it.
@@ -168,7 +160,7 @@ void UnpackVersion3(OpenedArchive& s, ByteSource& source) {
     throw Error("The LZMA data of the bundle unpacks to " + std::to_string(size) +
                 " bytes, more than its 32-bit header can describe.");
 
-  TempFileWriter writer(s.ArchivePath + ".TEMP");
+  WorkingFileWriter writer(s);
   OutputFile& out = writer.Out();
   out.CopyFrom(source, 0, header);
   LzmaDecode(head, source, header + 13, avail - 13, size,
@@ -180,9 +172,7 @@ void UnpackVersion3(OpenedArchive& s, ByteSource& source) {
   PutBig32(out, last, data);
   PutBig32(out, last + 4, data);
   PutBig32(out, levels_end, length);
-  writer.Commit();
-
-  AdoptWorkingFile(s, writer.Path());
+  AdoptWorkingFile(s, writer.Commit());
   s.Bundle.V3.FileSize = length;
   s.Bundle.V3.Levels.back() = {data, data};
 }
@@ -352,7 +342,7 @@ void UnpackVersion6(OpenedArchive& s, ByteSource& source, const Version6Image& i
     throw Error("The blocks of the bundle unpack to " + std::to_string(data_length) +
                 " bytes, more than one block record can describe.");
 
-  TempFileWriter writer(s.ArchivePath + ".TEMP");
+  WorkingFileWriter writer(s);
   OutputFile& out = writer.Out();
   out.Write(image.bytes);
   const uint64_t size = source.Size();
@@ -399,11 +389,11 @@ void UnpackVersion6(OpenedArchive& s, ByteSource& source, const Version6Image& i
   Put32(record + 4, data, ByteOrder::Big);
   Put16(record + 8, 0x0040, ByteOrder::Big);
   out.PatchAt(s.Bundle.V6.FirstBlockPos, record, sizeof record);
-  writer.Commit();
+  std::shared_ptr<TemporaryFile> unpacked = writer.Commit();
 
   // The session now describes the working file: one block, whose flags stay as the archive had
   // them so that repacking knows how to compress it again.
-  AdoptWorkingFile(s, writer.Path());
+  AdoptWorkingFile(s, std::move(unpacked));
   s.Bundle.V6.TotalSize = file_length;
   s.Bundle.V6.CompressedInfoSize = s.Bundle.V6.UncompressedInfoSize = info_length;
   uint16_t first_flags = s.Bundle.V6.Blocks.front().Flags;

@@ -13,6 +13,7 @@
 #include "core/localization.h"
 #include "core/session.h"
 #include "import/replacement_discovery.h"
+#include "platform/archive_lock.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -319,6 +320,17 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
   if (s.EntryCount() != s.Asset.Objects.size())
     throw Error("Cannot import: the entry table does not match the object table.");
 
+  // The archive is held alone while it is written (the command line holds it so from before the
+  // open), and it must still be the file this session read: an edit another run made since
+  // would otherwise be written over.
+  ArchiveLock writing(s.Archive.GivenPath, LockKind::kWrite,
+                      [&frontend](const std::string& note) { frontend.Note(note); });
+  if (StampOf(s.Archive.GivenPath) != s.Archive.GivenStamp)
+    throw Error("Cannot import into " + s.Archive.GivenPath +
+                    ": another run changed it after it was opened here. Open it again, then "
+                    "import.",
+                ErrorKind::kFileSystem);
+
   // The rebuilt file is renamed into place, which a folder's permissions allow even where the
   // file's own do not: a file nobody may write is refused, also for the superuser.
   struct stat st {};
@@ -504,6 +516,7 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
 
   if ((s.Archive.Bundle.IsBundle() && !own_bundle) || s.Archive.SplitCount > 0)
     request.RepackBundle(s.Archive, result.net_change, old_asset_file_size, "");
+  s.Archive.GivenStamp = StampOf(s.Archive.GivenPath);
   frontend.ShowProgress(100);
   return result;
 }

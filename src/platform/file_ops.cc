@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
 #include "platform/paths.h"
@@ -84,6 +85,14 @@ uint64_t FileSizeOf(const std::string& path) {
   return static_cast<uint64_t>(st.st_size);
 }
 
+FileStamp StampOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+          static_cast<uint64_t>(st.st_size),
+          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   FileSource source(path);
   std::vector<uint8_t> bytes(static_cast<size_t>(source.Size()));
@@ -130,6 +139,7 @@ void SyncFolder(const std::string& folder) {
 }
 
 void ReplaceFile(const std::string& from, const std::string& to) {
+  HandOverArchiveLock(from, to);
   if (::rename(from.c_str(), to.c_str()) != 0)
     throw IoError("Cannot replace " + to + ": " + std::strerror(errno));
 }

@@ -20,6 +20,19 @@ void CreateFolders(const std::string& path);
 // Deletes a file when it exists; failures are ignored.
 void RemoveFileQuietly(const std::string& path);
 uint64_t FileSizeOf(const std::string& path);
+
+// Which file a path names and how it was when looked at: another file in its place, or a
+// write to it, gives another stamp. A missing file gives the empty stamp.
+struct FileStamp {
+  uint64_t device = 0, inode = 0, size = 0;
+  int64_t modified_ns = 0;
+  bool operator==(const FileStamp& o) const {
+    return device == o.device && inode == o.inode && size == o.size &&
+           modified_ns == o.modified_ns;
+  }
+  bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+FileStamp StampOf(const std::string& path);
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 
 // A file this run made and owns: it is removed when the object goes.

@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/io_error.h"
@@ -136,6 +137,7 @@ void ReplacingFile::Commit() {
   if (unnamed_ && !LinkUnderFreeName(fd_, target_, &name))
     throw IoError("Cannot name the new file beside " + target_ + ": " + Reason());
   named_ = name;  // removed by the destructor if the rename fails
+  HandOverArchiveLock(name, target_);
   if (::rename(name.c_str(), target_.c_str()) != 0)
     throw IoError("Cannot replace " + target_ + ": " + Reason());
   committed_ = true;

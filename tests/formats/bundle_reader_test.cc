@@ -83,18 +83,23 @@ void ExpectOpenedFirstFile(const Opened& o, const BuiltBundle& built) {
   EXPECT_EQ(s.Asset.ObjectCount, 5u);
   EXPECT_EQ(o.frontend.chooser.size(), 3u);
   EXPECT_EQ(o.frontend.chooser_selected, 0);
+  const std::string& working = s.Archive.WorkingPath;
   if (built.unpacked.empty()) {
     EXPECT_EQ(s.Archive.ArchivePath, o.path);
-    EXPECT_FALSE(FileExists(o.path + ".TEMP"));
+    EXPECT_TRUE(working.empty());
+    ExpectOnlyBundleLeft(o);
   } else {
-    EXPECT_EQ(s.Archive.ArchivePath, o.path + ".TEMP");
-    EXPECT_EQ(s.Archive.WorkingPath, o.path + ".TEMP");
-    EXPECT_EQ(testing::ReadFileBytes(o.path + ".TEMP"), built.unpacked);
+    // A name of this run's own beside the bundle: hidden, ending in ".TEMP".
+    EXPECT_EQ(s.Archive.ArchivePath, working);
+    EXPECT_EQ(FolderOf(working), FolderOf(o.path));
+    EXPECT_EQ(FileNameOf(working).rfind(".bundle.unity3d.", 0), 0u) << working;
+    EXPECT_EQ(ExtensionOf(working), ".TEMP");
+    EXPECT_EQ(testing::ListFiles(o.dir.Path()).size(), 2u);
+    EXPECT_EQ(testing::ReadFileBytes(working), built.unpacked);
     EXPECT_EQ(s.Archive.Bundle.BlockDataStart == 0 ? s.Archive.Bundle.V3.HeaderSize
                                                    : s.Archive.Bundle.BlockDataStart,
               built.data_start);
   }
-  EXPECT_FALSE(FileExists(o.path + ".TEMP.part"));
 }
 
 // ---- Version 3 ----
@@ -231,24 +236,26 @@ TEST(Bundle, UnpackedFileOpensAgainWithoutUnpacking) {
   BuiltBundle built = testing::BuildBundleV6(desc);
   Opened o;
   Open(o, built.bytes);
-  ASSERT_TRUE(FileExists(o.path + ".TEMP"));
+  const std::string working = o.session.Archive.WorkingPath;
+  ASSERT_TRUE(FileExists(working));
   // Opening the ".TEMP" file itself reads it in place and does not own it.
   Session again;
   RecordingFrontend fe;
-  OpenArchive(again, fe, o.path + ".TEMP", testing::Pick(2));
-  EXPECT_EQ(again.Archive.ArchivePath, o.path + ".TEMP");
+  OpenArchive(again, fe, working, testing::Pick(2));
+  EXPECT_EQ(again.Archive.ArchivePath, working);
   EXPECT_TRUE(again.Archive.WorkingPath.empty());
   EXPECT_EQ(again.Archive.WorkingFile, nullptr);
-  EXPECT_FALSE(FileExists(o.path + ".TEMP.TEMP"));
+  EXPECT_EQ(testing::ListFiles(o.dir.Path()).size(), 2u);
   EXPECT_EQ(again.Archive.AssetBase, built.data_start + built.offsets[2]);
   EXPECT_EQ(again.Asset.ObjectCount, 2u);
   CloseArchive(again);
-  EXPECT_TRUE(FileExists(o.path + ".TEMP"));
+  EXPECT_TRUE(FileExists(working));
   // The chooser reopens the working file with another contained file.
   ReopenWithSelection(o.session, o.frontend, 2);
   EXPECT_EQ(o.session.Archive.ArchiveFolderName, "bundle/CAB-0456");
   EXPECT_EQ(o.session.Asset.ObjectCount, 2u);
-  EXPECT_EQ(testing::ReadFileBytes(o.path + ".TEMP"), built.unpacked);
+  EXPECT_EQ(o.session.Archive.WorkingPath, working);
+  EXPECT_EQ(testing::ReadFileBytes(working), built.unpacked);
   CloseArchive(o.session);
   ExpectOnlyBundleLeft(o);
 }
@@ -300,7 +307,8 @@ TEST(Bundle, SplitPiecesAreJoinedThenUnpacked) {
     EXPECT_NE(s.Archive.JoinedPath, base);
     EXPECT_EQ(FolderOf(s.Archive.JoinedPath), dir.Path() + "/");
     EXPECT_EQ(testing::ReadFileBytes(s.Archive.JoinedPath), built.bytes);
-    EXPECT_EQ(s.Archive.ArchivePath, s.Archive.JoinedPath + ".TEMP");
+    EXPECT_EQ(s.Archive.ArchivePath, s.Archive.WorkingPath);
+    EXPECT_EQ(FileNameOf(s.Archive.WorkingPath).rfind(".bundle.unity3d.", 0), 0u);
     EXPECT_EQ(s.Archive.ArchiveBaseName, "bundle");
     EXPECT_EQ(StreamFileName(s.Archive), "bundle.unity3d.TEMP");
     EXPECT_EQ(testing::ReadFileBytes(s.Archive.ArchivePath), built.unpacked);

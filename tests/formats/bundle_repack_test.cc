@@ -277,7 +277,7 @@ TEST(RepackBundle, TwoImportsIntoOneOpenArchiveInEveryVariant) {
       net += change;
 
       std::vector<std::string> beside = {"b.unity3d"};
-      if (unpacked) beside.push_back("b.unity3d.TEMP");
+      if (unpacked) beside.insert(beside.begin(), FileNameOf(a.WorkingPath));
       EXPECT_EQ(testing::ListFiles(dir.Path()), beside);
 
       const Reopened r = Reopen(path);
@@ -434,7 +434,7 @@ TEST(RepackBundle, ChangesThatDoNotFitAreRefusedBeforeWriting) {
     EXPECT_EQ(testing::ReadFileBytes(path), built.bytes);
     EXPECT_EQ(testing::ReadFileBytes(a.ArchivePath), working);
     EXPECT_EQ(a.Bundle.V6.TotalSize, values.V6.TotalSize);
-    EXPECT_EQ(testing::ListFiles(dir.Path()), (std::vector<std::string>{"b", "b.TEMP"}));
+    EXPECT_EQ(testing::ListFiles(dir.Path()), (std::vector<std::string>{FileNameOf(a.WorkingPath), "b"}));
   }
 }
 
