@@ -436,6 +436,22 @@ TEST_F(WindowTest, ImportAllFilesRebuildsAndRefreshesTheRowsInTheirOrder) {
   EXPECT_EQ(testing::ReadFileBytes(path), imported);
   EXPECT_EQ(Row(0).Offset, last_offset + 60);
   EXPECT_TRUE(form().Button3->isEnabled());
+
+  // The window holds no lock while idle, so another run imports at once; the window's next
+  // import then refuses rather than write over that run's edit.
+  std::filesystem::remove(folder + "readme.txt");
+  const std::string other = dir_.File("other/Unity_Assets_Files/level0/");
+  std::filesystem::create_directories(other);
+  testing::WriteFileBytes(other + "Last.mat", Bytes(30, 4));
+  const auto run =
+      testing::RunKestrix({"import", path, "-p", dir_.File("other")}, {"KESTRIX_LOCK_WAIT=0"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Bytes by_other = testing::ReadFileBytes(path);
+  errors_.clear();
+  QTest::mouseClick(form().Button3, Qt::LeftButton);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_NE(errors_[0].find("another run changed it"), std::string::npos) << errors_[0];
+  EXPECT_EQ(testing::ReadFileBytes(path), by_other);
 }
 
 TEST_F(WindowTest, RawOggFileEmptyAssetFileAndFailedOpen) {
