@@ -56,10 +56,9 @@ void SettleContainer(OpenedArchive& a, Frontend& frontend) {
 void JoinPieces(OpenedArchive& a, const std::string& path) {
   const std::string base = WithoutExtension(path);
   std::string folder = FolderOf(base);
-  const std::string joined = CreateFreeFile(folder, "." + FileNameOf(base) + ".joined-", "");
-  a.JoinedFile = std::make_shared<TemporaryFile>(joined);
-  a.JoinedPath = joined;
-  a.ArchivePath = joined;
+  a.JoinedFile = MakeRunFile(folder, "." + FileNameOf(base) + ".joined-", "");
+  a.JoinedPath = a.ArchivePath = a.JoinedFile->Path();
+  const std::string& joined = a.JoinedPath;
   a.SplitCount = JoinSplitPieces(base, joined);
 }
 

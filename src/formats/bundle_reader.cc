@@ -52,8 +52,7 @@ class WorkingFileWriter {
     return a.JoinedPath.empty() ? a.GivenPath : WithoutExtension(a.GivenPath);
   }
   explicit WorkingFileWriter(const std::string& name)
-      : file_(std::make_shared<TemporaryFile>(CreateFreeFile(
-            FolderOf(name), "." + FileNameOf(name).substr(0, 64) + ".", ".TEMP"))),
+      : file_(MakeRunFile(FolderOf(name), "." + FileNameOf(name).substr(0, 64) + ".", ".TEMP")),
         out_(file_->Path()) {}
 
   std::shared_ptr<TemporaryFile> file_;

@@ -1,10 +1,12 @@
 #include "platform/file_ops.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -65,6 +67,40 @@ bool TryCreateFree(const std::string& folder, const std::string& stem, const std
 
 }  // namespace
 
+TemporaryFile::~TemporaryFile() {
+  RemoveFileQuietly(path_);
+  if (in_use_fd_ >= 0) ::close(in_use_fd_);
+}
+
+void TemporaryFile::MarkInUse() {
+  if (in_use_fd_ >= 0) return;
+  in_use_fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in_use_fd_ >= 0) ::flock(in_use_fd_, LOCK_SH);
+}
+
+void RemoveAbandonedFiles(const std::string& folder, const std::string& stem,
+                          const std::string& suffix) {
+  std::error_code ec;
+  const fs::path where = folder.empty() ? fs::path(".") : fs::path(folder);
+  fs::directory_iterator it(where, ec), end;
+  const auto now = fs::file_time_type::clock::now();
+  for (; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != stem.size() + 8 + suffix.size() || name.compare(0, stem.size(), stem) != 0 ||
+        name.compare(stem.size() + 8, suffix.size(), suffix) != 0)
+      continue;
+    std::error_code e2;
+    if (!it->is_regular_file(e2) || now - it->last_write_time(e2) < std::chrono::minutes(1) || e2)
+      continue;
+    const std::string path = folder + name;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    // Nobody marks it in use: its run is gone.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(path.c_str());
+    ::close(fd);
+  }
+}
+
 std::string CreateFreeFile(const std::string& folder, const std::string& stem,
                            const std::string& suffix) {
   std::string path;
@@ -76,6 +112,14 @@ std::string CreateFreeFile(const std::string& folder, const std::string& stem,
     if (TryCreateFree(temp, stem, suffix, &path)) return path;
   }
   throw IoError("Cannot create a working file for " + folder + stem + ": " + std::strerror(errno));
+}
+
+std::shared_ptr<TemporaryFile> MakeRunFile(const std::string& folder, const std::string& stem,
+                                           const std::string& suffix) {
+  RemoveAbandonedFiles(folder, stem, suffix);
+  auto file = std::make_shared<TemporaryFile>(CreateFreeFile(folder, stem, suffix));
+  file->MarkInUse();
+  return file;
 }
 
 uint64_t FileSizeOf(const std::string& path) {

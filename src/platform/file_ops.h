@@ -39,20 +39,35 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path);
 class TemporaryFile {
  public:
   explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
-  ~TemporaryFile() { RemoveFileQuietly(path_); }
+  ~TemporaryFile();
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   const std::string& Path() const { return path_; }
+  // Marks the file as in use by this run (a shared lock held until the file goes), so that
+  // RemoveAbandonedFiles of another run leaves it alone.
+  void MarkInUse();
 
  private:
   std::string path_;
+  int in_use_fd_ = -1;
 };
+
+// Removes the files `folder` + `stem` + 8 random characters + `suffix` (CreateFreeFile's names)
+// that a run which was killed left behind: none marked in use, none written in the last minute.
+void RemoveAbandonedFiles(const std::string& folder, const std::string& stem,
+                          const std::string& suffix);
 
 // Creates a new empty file named `folder` + `stem` + a few random characters + `suffix`, with a
 // name that no file had (O_EXCL), and returns its path. When `folder` cannot be written, the
 // system's temporary folder is used instead. Throws IoError when neither works.
 std::string CreateFreeFile(const std::string& folder, const std::string& stem,
                            const std::string& suffix);
+
+// A file a run keeps for as long as it has an archive open (an unpacked or joined archive):
+// files of the same stem and suffix left by killed runs are removed first (RemoveAbandonedFiles),
+// then a free name is created (CreateFreeFile) and marked in use.
+std::shared_ptr<TemporaryFile> MakeRunFile(const std::string& folder, const std::string& stem,
+                                           const std::string& suffix);
 
 // Writes bytes over part of an existing file, which keeps its length beyond them.
 void PatchFile(const std::string& path, uint64_t pos, const void* data, size_t n);

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/archive_lock.h"
+#include "platform/file_ops.h"
 #include "support/asset_builder.h"
 #include "support/bundle_builder.h"
 #include "support/test_env.h"
@@ -95,6 +97,34 @@ TEST(ConcurrentRuns, ReadersOfOneBundleAllSucceedAndLeaveNoWorkingFile) {
     for (const std::string& f : ListFiles(dir.Path()))
       EXPECT_TRUE(f == "b.unity3d" || f.rfind("out", 0) == 0 || f.rfind("lone", 0) == 0) << f;
   }
+}
+
+// Working files of killed runs go with the next run on that archive; those of living runs, new
+// ones and files of other names stay.
+TEST(ConcurrentRuns, WorkingFilesOfKilledRunsAreRemovedByTheNext) {
+  TempDir dir;
+  BundleV6Spec lz4;
+  lz4.codec = BlockCodec::kLz4;
+  lz4.files = TwoAssets();
+  const std::string path = dir.File("b.unity3d");
+  WriteFileBytes(path, BuildBundleV6(lz4).bytes);
+  const auto old_time = fs::file_time_type::clock::now() - std::chrono::minutes(5);
+  const std::vector<std::string> names = {".b.unity3d.killed01.TEMP", ".b.unity3d.living01.TEMP",
+                                          ".b.unity3d.recent01.TEMP", ".b.unity3d.TEMP",
+                                          "b.unity3d.mine0001.TEMP"};
+  for (const std::string& name : names) {
+    WriteFileBytes(dir.File(name), Bytes(10, 1));
+    if (name.find("recent") == std::string::npos) fs::last_write_time(dir.File(name), old_time);
+  }
+  TemporaryFile living(dir.File(names[1]));
+  living.MarkInUse();
+  RunResult r = RunKestrix({"list", path});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> left = names;
+  left.erase(left.begin());
+  left.push_back("b.unity3d");
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(ListFiles(dir.Path()), left);
 }
 
 struct Edit {
