@@ -87,7 +87,8 @@ int LockPath(const std::string& path, LockKind kind,
         ::close(fd);
         return -1;
       }
-      if (!told && waiting) waiting("Waiting for " + DescribeLockHolders(path) + " to finish with " + path + ".");
+      if (!told && waiting)
+        waiting("Waiting for " + DescribeLockHolders(path) + " to finish with " + path + ".");
       told = true;
       std::this_thread::sleep_for(kPoll);
     }
@@ -226,8 +227,8 @@ std::string DescribeLockHolders(const std::string& path) {
     in >> advisory >> mode >> pid >> device;
     unsigned major_id = 0, minor_id = 0;
     unsigned long long inode = 0;
-    if (type != "FLOCK" || std::sscanf(device.c_str(), "%x:%x:%llu", &major_id, &minor_id,
-                                       &inode) != 3)
+    if (type != "FLOCK" ||
+        std::sscanf(device.c_str(), "%x:%x:%llu", &major_id, &minor_id, &inode) != 3)
       continue;
     if (inode != key.ino || pid == ::getpid()) continue;
     if (major_id != major(key.dev) || minor_id != minor(key.dev)) continue;

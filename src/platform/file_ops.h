@@ -27,8 +27,7 @@ struct FileStamp {
   uint64_t device = 0, inode = 0, size = 0;
   int64_t modified_ns = 0;
   bool operator==(const FileStamp& o) const {
-    return device == o.device && inode == o.inode && size == o.size &&
-           modified_ns == o.modified_ns;
+    return device == o.device && inode == o.inode && size == o.size && modified_ns == o.modified_ns;
   }
   bool operator!=(const FileStamp& o) const { return !(*this == o); }
 };

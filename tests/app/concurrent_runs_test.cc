@@ -34,8 +34,7 @@ Bytes Pattern(size_t n, uint8_t seed) {
 Bytes Asset(int objects, uint8_t seed, size_t size = 3000) {
   AssetSpec desc;
   for (int i = 0; i < objects; ++i)
-    desc.objects.push_back(
-        {21, NamedObject("Obj" + std::to_string(i), Pattern(size + i, seed))});
+    desc.objects.push_back({21, NamedObject("Obj" + std::to_string(i), Pattern(size + i, seed))});
   return BuildAssetFile(desc);
 }
 
@@ -48,7 +47,8 @@ std::vector<BundleEntry> TwoAssets() {
 // Every file below `folder` with its bytes.
 std::vector<std::pair<std::string, Bytes>> Tree(const std::string& folder) {
   std::vector<std::pair<std::string, Bytes>> out;
-  for (const std::string& f : ListFiles(folder)) out.push_back({f, ReadFileBytes(folder + "/" + f)});
+  for (const std::string& f : ListFiles(folder))
+    out.push_back({f, ReadFileBytes(folder + "/" + f)});
   return out;
 }
 
@@ -75,7 +75,8 @@ TEST(ConcurrentRuns, ReadersOfOneBundleAllSucceedAndLeaveNoWorkingFile) {
       return args;
     };
     std::vector<RunResult> lone;
-    for (size_t k = 0; k < kinds.size(); ++k) lone.push_back(RunKestrix(command(k, dir.File("lone"))));
+    for (size_t k = 0; k < kinds.size(); ++k)
+      lone.push_back(RunKestrix(command(k, dir.File("lone"))));
 
     std::vector<std::future<RunResult>> runs;
     for (int i = 0; i < 8; ++i)
@@ -129,7 +130,7 @@ TEST(ConcurrentRuns, WorkingFilesOfKilledRunsAreRemovedByTheNext) {
 
 struct Edit {
   std::string root;  // the -p folder whose export folder holds the edited object
-  Bytes object;  // as export writes it: the bytes after the name
+  Bytes object;      // as export writes it: the bytes after the name
 };
 
 // An export folder below `root` with one edited object of the archive "level0".
@@ -167,7 +168,9 @@ TEST(ConcurrentRuns, TwoImportsAtOnceKeepBothEditsOrRefuseOneClearly) {
     // Readers meanwhile see a whole archive: the old one or a new one.
     std::vector<std::future<RunResult>> lists;
     for (int i = 0; i < 3; ++i)
-      lists.push_back(std::async(std::launch::async, [&] { return RunKestrix({"list", archive}); }));
+      lists.push_back(std::async(std::launch::async, [&] {
+        return RunKestrix({"list", archive});
+      }));
     const RunResult r1 = first.get(), r2 = second.get();
     const RunResult& ra = round == 1 ? r2 : r1;
     const RunResult& rb = round == 1 ? r1 : r2;

@@ -2,7 +2,6 @@
 // folders, names that would leave the target folder are skipped, and a plain file writes nothing.
 // The command line's "exportbundle" task and the -i option run through the real binary.
 #include "formats/bundle_extract.h"
-#include "platform/paths.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include "core/session.h"
 #include "formats/archive_open.h"
 #include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "support/bundle_builder.h"
 #include "support/test_env.h"
 

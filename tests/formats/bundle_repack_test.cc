@@ -434,7 +434,8 @@ TEST(RepackBundle, ChangesThatDoNotFitAreRefusedBeforeWriting) {
     EXPECT_EQ(testing::ReadFileBytes(path), built.bytes);
     EXPECT_EQ(testing::ReadFileBytes(a.ArchivePath), working);
     EXPECT_EQ(a.Bundle.V6.TotalSize, values.V6.TotalSize);
-    EXPECT_EQ(testing::ListFiles(dir.Path()), (std::vector<std::string>{FileNameOf(a.WorkingPath), "b"}));
+    EXPECT_EQ(testing::ListFiles(dir.Path()),
+              (std::vector<std::string>{FileNameOf(a.WorkingPath), "b"}));
   }
 }
 
