@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/field_layout.h"
 #include "core/frontend.h"
 #include "core/requests.h"
 
@@ -22,6 +23,9 @@ struct ConverterCall {
   std::string base_folder;      // OutputRoot, ends in a separator
   std::string relative_folder;  // "Unity_Assets_Files/<archive name>/<subfolder>/"
   std::string file_name;        // the entry's EntryName
+  // Textures of engines read field by field: the payload's fields (types/object_layouts.h);
+  // nullptr or empty for the fixed layouts.
+  const FieldLayout* texture_fields = nullptr;
 };
 
 // How converters reach the user, the open archive and what the run asks for.

@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/reader.h"
 #include "types/class_ids.h"
+#include "types/object_layouts.h"
 #include "types/type_info.h"
 
 namespace kestrix {
@@ -82,18 +83,25 @@ ConverterCall CallAt(const Session& s, size_t i, Reader& data, uint64_t start, u
 void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uint32_t size,
                    ConverterContext& ctx) {
   const ExportSwitches& sw = ctx.request().Switches;
+  // Throws for an engine newer than the layout tables know; the raw copy is still written.
+  const FieldLayout fields = TextureLayoutFor(s.Asset, i);
+  auto texture_call = [&](const std::string& folder) {
+    ConverterCall call = CallAt(s, i, data, start, size, folder);
+    call.texture_fields = &fields;
+    return call;
+  };
   const int32_t format = s.Entries.TextureFormat(i);
   const std::string name(s.EntryName(i));
   const std::string folder =
       RelativeFolder(s, s.EntryClass(i) == kClassTexture2D ? "Textures" : "Cubemap");
   if (sw.ExportDds && TextureFormatSupports(format, kTargetDds))
-    ExportDds(CallAt(s, i, data, start, size, folder), ctx);
+    ExportDds(texture_call(folder), ctx);
   if (sw.ExportCrn && TextureFormatSupports(format, kTargetCrn))
-    ExportCrn(CallAt(s, i, data, start, size, folder), ctx);
+    ExportCrn(texture_call(folder), ctx);
   if (sw.ExportKtx && TextureFormatSupports(format, kTargetKtx))
-    ExportKtx(CallAt(s, i, data, start, size, folder), ctx);
+    ExportKtx(texture_call(folder), ctx);
   if (sw.ExportPvr && TextureFormatSupports(format, kTargetPvr))
-    ExportPvr(CallAt(s, i, data, start, size, folder), ctx);
+    ExportPvr(texture_call(folder), ctx);
   // The "О" of "ОNLY" is the Cyrillic letter, as the message has always been printed.
   if (sw.ExportKtx && !sw.ExportPvr && format == 21)
     ctx.Report("Not supported ktx " + TextureFormatName(format) + " " + name +

@@ -70,7 +70,53 @@ int DetectTextureLayout(const std::vector<uint8_t>& payload, bool big_endian) {
   return 1;
 }
 
-TextureHeader ReadTextureHeader(const std::vector<uint8_t>& payload, bool big_endian) {
+namespace {
+
+TextureHeader ReadTextureFields(const std::vector<uint8_t>& payload, bool big_endian,
+                                const FieldLayout& fields) {
+  TextureHeader h;
+  h.layout = 4;
+  MemorySource source(payload);
+  Reader reader(source);
+  ObjectCursor r(reader, big_endian ? ByteOrder::Big : ByteOrder::Little);
+  PlacedFields f(r, fields);
+  h.width = f.I("m_Width");
+  h.height = f.I("m_Height");
+  h.complete_image_size = f.I("m_CompleteImageSize");
+  h.format = f.I("m_TextureFormat");
+  h.mip_field = static_cast<uint32_t>(f.U("m_MipCount"));
+  h.settings[0] = f.I("m_ImageCount");
+  h.positions = {f.At("m_Width").pos,         f.At("m_Height").pos,
+                 f.At("m_CompleteImageSize").pos, f.At("m_TextureFormat").pos,
+                 f.At("m_MipCount").pos,      f.At("m_ImageCount").pos};
+  const FieldSpot& data = f.At("image data");
+  h.image_data_size = static_cast<uint32_t>(data.count);
+  h.image_start = data.pos + 4;
+  h.before_data.assign(payload.begin(), payload.begin() + static_cast<ptrdiff_t>(data.pos));
+  uint64_t tail_start = AlignUp4(h.image_start + data.count);
+  if (const FieldSpot* path = f.Find("m_StreamData.path")) {
+    const FieldSpot& offset = f.At("m_StreamData.offset");
+    h.has_stream_fields = true;
+    h.stream_offset_bytes = static_cast<uint8_t>(offset.size);
+    h.resource_offset = f.U("m_StreamData.offset");
+    h.resource_size = static_cast<uint32_t>(f.U("m_StreamData.size"));
+    r.Seek(path->pos + 4);
+    h.resource_path = r.Text(path->count);
+    if (offset.pos > tail_start)
+      h.between_data_and_stream.assign(payload.begin() + static_cast<ptrdiff_t>(tail_start),
+                                       payload.begin() + static_cast<ptrdiff_t>(offset.pos));
+    tail_start = AlignUp4(path->pos + 4 + path->count);
+  }
+  if (tail_start < payload.size())
+    h.tail.assign(payload.begin() + static_cast<ptrdiff_t>(tail_start), payload.end());
+  return h;
+}
+
+}  // namespace
+
+TextureHeader ReadTextureHeader(const std::vector<uint8_t>& payload, bool big_endian,
+                                const FieldLayout* fields) {
+  if (fields && !fields->empty()) return ReadTextureFields(payload, big_endian, *fields);
   TextureHeader h;
   h.layout = DetectTextureLayout(payload, big_endian);
   const uint64_t fixed = h.layout == 1 ? 56 : h.layout == 2 ? 60 : 72;

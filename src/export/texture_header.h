@@ -9,10 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "core/field_layout.h"
+
 namespace kestrix {
 
 // Layout 1 stores a 1-byte has-mips flag and 3 flag bytes; layouts 2 and 3 a 4-byte mip count and
-// 4 flag bytes. Layout 3 keeps its image data in a separate resource file.
+// 4 flag bytes. Layout 3 keeps its image data in a separate resource file. Layout 4 is read
+// field by field (engines from 2017.1 on), its image data in the payload or, when it names a
+// resource path, in that resource file.
 struct TextureHeader {
   int layout = 1;
   int32_t width = 0;
@@ -23,14 +27,27 @@ struct TextureHeader {
   uint8_t flag_bytes[4] = {0, 0, 0, 0};            // as stored; layout 1 uses three
   int32_t settings[8] = {0, 0, 0, 0, 0, 0, 0, 0};  // image count first
   uint32_t image_data_size = 0;
-  uint32_t resource_offset = 0;  // layout 3
-  uint32_t resource_size = 0;    // layout 3
-  std::string resource_path;     // layout 3, as stored
+  uint64_t resource_offset = 0;  // layouts 3 and 4
+  uint32_t resource_size = 0;    // layouts 3 and 4
+  std::string resource_path;     // layouts 3 and 4, as stored
   std::vector<uint8_t> tail;     // everything after the padded data or path, never swapped
   uint64_t image_start = 0;      // payload offset of the first image byte (layouts 1, 2)
                                  // or of the end of the padded path (layout 3)
 
+  // Layout 4: where the fields import rewrites lie in the payload, and the payload around the
+  // image data (before its count; between the data and the stream fields) kept for the rebuild.
+  struct Positions {
+    uint64_t width = 0, height = 0, complete_image_size = 0, format = 0, mip_count = 0,
+             image_count = 0;
+  } positions;
+  std::vector<uint8_t> before_data;
+  std::vector<uint8_t> between_data_and_stream;
+  uint8_t stream_offset_bytes = 4;  // 8 from engine 2020.1 on
+  bool has_stream_fields = false;
+
   int32_t ImageCount() const { return settings[0]; }
+  // The image data lies in a resource file.
+  bool Streamed() const { return layout == 3 || (layout == 4 && !resource_path.empty()); }
   // Only the first stored byte of the mip field carries meaning: 1 asks for the levels to be
   // counted from the sizes, anything else is the count itself.
   uint8_t MipByte() const { return static_cast<uint8_t>(mip_field & 0xFF); }
@@ -39,9 +56,12 @@ struct TextureHeader {
 // Which layout a payload has, decided on the bytes as stored. Layout 1 when nothing matches.
 int DetectTextureLayout(const std::vector<uint8_t>& payload, bool big_endian);
 
-// Reads the header of a Texture2D/Cubemap payload. Throws Error when the payload is shorter than
-// its header or than the image data or path it declares.
-TextureHeader ReadTextureHeader(const std::vector<uint8_t>& payload, bool big_endian);
+// Reads the header of a Texture2D/Cubemap payload: with `fields` (a layout of
+// types/object_layouts.h) field by field as layout 4, else in the detected fixed layout. Throws
+// Error when the payload is shorter than its header or than the image data or path it declares,
+// or lacks a field every texture has.
+TextureHeader ReadTextureHeader(const std::vector<uint8_t>& payload, bool big_endian,
+                                const FieldLayout* fields = nullptr);
 
 // How a texture format is laid out in a DDS file.
 struct DdsPixelFormat {

@@ -44,8 +44,8 @@ std::vector<uint8_t> TextureImages::Image(int32_t index) const {
 
 bool OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, TextureImages* out) {
   out->payload = call.stream.ReadBytes(call.payload_size);
-  out->header = ReadTextureHeader(out->payload, call.big_endian);
-  if (out->header.layout != 3) return true;
+  out->header = ReadTextureHeader(out->payload, call.big_endian, call.texture_fields);
+  if (!out->header.Streamed()) return true;
 
   const std::string& path = out->header.resource_path;
   if (!IsSafeResourcePath(path)) {

@@ -22,6 +22,7 @@
 #include "platform/replacing_file.h"
 #include "platform/rollback_journal.h"
 #include "types/class_ids.h"
+#include "types/object_layouts.h"
 #include "types/type_info.h"
 
 namespace kestrix {
@@ -119,10 +120,12 @@ Replacement Prepare(const Session& s, size_t i, const std::string& path, uint64_
            " bytes, more than its 32-bit size field can state.");
 
   // A replaced texture shows the format its new data has.
-  const bool at_12 = IsTextureClass(cls);
-  if ((at_12 && rep.length >= 16) || (cls == kClassProceduralTexture && rep.length >= 12)) {
+  const bool texture = IsTextureClass(cls);
+  const int64_t format_at = texture ? TextureFormatOffsetFor(s.Asset, i) : -1;
+  if ((format_at >= 0 && rep.length >= static_cast<uint64_t>(format_at) + 4) ||
+      (cls == kClassProceduralTexture && rep.length >= 12)) {
     uint8_t word[4];
-    raw.ReadAt(at_12 ? 12 : rep.length - 12, word, 4);
+    raw.ReadAt(texture ? static_cast<uint64_t>(format_at) : rep.length - 12, word, 4);
     rep.texture = true;
     rep.texture_format = static_cast<int32_t>(
         Get32(word, s.Asset.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little));

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/field_layout.h"
+
 namespace kestrix {
 
 class ByteSource;
@@ -22,6 +24,8 @@ struct ImporterCall {
   std::string source_path;    // the found source file, full path
   std::string relative_path;  // "Unity_Assets_Files/<ArchiveFolderName>/<EntryName>"
   int32_t entry_texture_format = 0;  // the entry's current texture format code (textures)
+  // Textures of engines read field by field: the payload's fields; empty for the fixed layouts.
+  FieldLayout texture_fields = {};
 };
 
 // How importers reach the user and the files beside the archive.

@@ -9,6 +9,8 @@
 #include "core/session.h"
 #include "platform/byte_source.h"
 #include "platform/paths.h"
+#include "types/class_ids.h"
+#include "types/object_layouts.h"
 
 namespace kestrix {
 
@@ -134,6 +136,7 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
                       path,
                       relative_folder + name,
                       s.Entries.TextureFormat(i)};
+    if (IsTextureClass(s.EntryClass(i))) call.texture_fields = TextureLayoutFor(s.Asset, i);
     if (audio) {
       audio(call, ctx, s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
     } else {

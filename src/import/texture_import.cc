@@ -34,12 +34,13 @@ std::vector<uint8_t> ReadCurrentPayload(const ImporterCall& call) {
 CurrentTexture ReadCurrentTexture(const ImporterCall& call) {
   CurrentTexture t;
   t.payload = ReadCurrentPayload(call);
-  t.header = ReadTextureHeader(t.payload, call.big_endian);
+  t.header = ReadTextureHeader(t.payload, call.big_endian, &call.texture_fields);
   return t;
 }
 
 uint32_t MipFieldAfterImport(const TextureHeader& h, uint32_t levels) {
   if (h.layout == 1) return levels >= 2 ? 1 : 0;
+  if (h.layout == 4) return levels >= 2 ? levels : 1;  // a whole 32-bit count
   const uint32_t low = levels >= 2 ? (levels & 0xFF) : 1;
   return (h.mip_field & ~uint32_t{0xFF}) | low;
 }
@@ -54,6 +55,41 @@ void CheckImageTotal(uint64_t per_image, int64_t count) {
                 std::to_string(per_image) + " bytes is too large for a texture.");
 }
 
+namespace {
+
+// Layout 4: the old payload with the rewritten fields patched in place, the new data inline and
+// the stream fields pointing at no resource; whatever else the object holds stays as it was.
+std::vector<uint8_t> RebuildTextureFields(const TextureHeader& old, const ImportedTexture& t,
+                                          uint64_t data_size, ByteOrder order) {
+  std::vector<uint8_t> out = old.before_data;
+  auto patch = [&](uint64_t at, uint32_t v) {
+    if (at + 4 > out.size()) throw Error("The texture's fields lie past its image data.");
+    Put32(out.data() + at, v, order);
+  };
+  patch(old.positions.width, static_cast<uint32_t>(t.width));
+  patch(old.positions.height, static_cast<uint32_t>(t.height));
+  patch(old.positions.complete_image_size, t.complete_image_size);
+  patch(old.positions.format, static_cast<uint32_t>(t.format));
+  patch(old.positions.mip_count, t.mip_field);
+  patch(old.positions.image_count, static_cast<uint32_t>(t.image_count));
+  auto put = [&](uint32_t v) {
+    uint8_t b[4];
+    Put32(b, v, order);
+    out.insert(out.end(), b, b + 4);
+  };
+  put(static_cast<uint32_t>(data_size));
+  out.insert(out.end(), t.data.begin(), t.data.end());
+  while (out.size() % 4 != 0) out.push_back(0);
+  out.insert(out.end(), old.between_data_and_stream.begin(), old.between_data_and_stream.end());
+  if (old.has_stream_fields) {
+    out.insert(out.end(), old.stream_offset_bytes + 8u, 0);  // offset, size, empty path
+  }
+  out.insert(out.end(), old.tail.begin(), old.tail.end());
+  return out;
+}
+
+}  // namespace
+
 std::vector<uint8_t> RebuildTexturePayload(const TextureHeader& old, const ImportedTexture& t,
                                            bool big_endian) {
   const ByteOrder order = big_endian ? ByteOrder::Big : ByteOrder::Little;
@@ -64,6 +100,7 @@ std::vector<uint8_t> RebuildTexturePayload(const TextureHeader& old, const Impor
     throw Error("Texture data of " + std::to_string(t.data.size()) + " bytes does not match " +
                 std::to_string(t.image_count) + " image(s) of " +
                 std::to_string(t.complete_image_size) + " bytes.");
+  if (old.layout == 4) return RebuildTextureFields(old, t, data_size, order);
 
   std::vector<uint8_t> out;
   out.reserve(72 + t.data.size() + 3 + old.tail.size());

@@ -19,6 +19,7 @@
 #include "platform/paths.h"
 #include "platform/reader.h"
 #include "types/class_ids.h"
+#include "types/object_layouts.h"
 #include "types/type_info.h"
 
 namespace kestrix {
@@ -251,6 +252,22 @@ class FormatSuffixes {
   std::vector<std::pair<int32_t, std::string>> made_;
 };
 
+// Where the format code lies in a texture payload, worked out once per type tree (formats 16 and
+// later give each object its tree) or once for the version table.
+class TextureFormatOffsets {
+ public:
+  int64_t For(const SerializedFile& f, size_t index) {
+    const void* key = ObjectTypeTree(f, index);
+    for (const auto& [k, offset] : made_)
+      if (k == key) return offset;
+    made_.emplace_back(key, TextureFormatOffsetFor(f, index));
+    return made_.back().second;
+  }
+
+ private:
+  std::vector<std::pair<const void*, int64_t>> made_;
+};
+
 // The ordinal text of a positive count at `out`: at least five digits, zeros in front. Returns
 // the end of what was written (at most 10 characters).
 char* PutOrdinal(char* out, int32_t value) {
@@ -402,6 +419,7 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
   std::unordered_map<uint64_t, uint32_t> texture_type_ids;
   ClassCounters class_counters;
   FormatSuffixes format_suffixes;
+  TextureFormatOffsets format_offsets;
   char name[256];          // the object's name as stored (shorter than 256 bytes)
   std::string entry_name;  // reused: its buffer outlives the entries
   // The progress moves when the next whole percent is reached, without a division per object.
@@ -452,7 +470,9 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
           case kClassCubemap: {
             if (f.Platform < 0) probe.payload_skip = 16;
             uint32_t format = 0;
-            win.TryU32At(base + probe.payload_skip + 12, order, &format);
+            const int64_t at = format_offsets.For(f, i);
+            if (at >= 0)
+              win.TryU32At(base + probe.payload_skip + static_cast<uint64_t>(at), order, &format);
             probe.texture_format = static_cast<int32_t>(format);
             break;
           }

@@ -17,6 +17,7 @@
 #include "platform/reader.h"
 #include "support/image_tools.h"
 #include "support/test_env.h"
+#include "types/object_layouts.h"
 #include "types/type_info.h"
 
 namespace kestrix {
@@ -58,12 +59,14 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
       const int32_t cls = s.EntryClass(i);
       if ((cls != 28 && cls != 89) || s.PayloadSize(i) == 0) continue;
       const int32_t format = s.Entries.TextureFormat(i);
+      const FieldLayout fields = TextureLayoutFor(s.Asset, i);
       const std::string relative = "Unity_Assets_Files/" + s.Archive.ArchiveFolderName + "/" +
                                    (cls == 28 ? "Textures/" : "Cubemap/");
       auto run = [&](auto&& converter) -> bool {
         reader.Seek(s.PayloadOffset(i));
         ConverterCall call{reader, s.PayloadSize(i), s.Asset.BigEndian != 0,
-                           base,   relative,         std::string(s.EntryName(i))};
+                           base,   relative,         std::string(s.EntryName(i)),
+                           &fields};
         ConverterContext ctx(s, request, fe);
         size_t before = fe.messages.size();
         try {
@@ -87,8 +90,8 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
       if (TextureFormatSupports(format, 1) && run(ExportDds)) {
         reader.Seek(s.PayloadOffset(i));
         std::vector<uint8_t> payload = reader.ReadBytes(s.PayloadSize(i));
-        TextureHeader h = ReadTextureHeader(payload, s.Asset.BigEndian != 0);
-        std::string sub = h.layout == 3 ? "res_" + UpToFirstDot(h.resource_path) + "./" : "";
+        TextureHeader h = ReadTextureHeader(payload, s.Asset.BigEndian != 0, &fields);
+        std::string sub = h.Streamed() ? "res_" + UpToFirstDot(h.resource_path) + "./" : "";
         for (int32_t image = 0; image < h.ImageCount() && h.complete_image_size > 0; ++image) {
           std::string path = base + relative + sub + std::string(s.EntryName(i)) + ".dds" +
                              (image ? "_" + std::to_string(image + 1) : "");

@@ -1,0 +1,138 @@
+#include "types/object_layouts.h"
+
+#include "core/error.h"
+
+namespace kestrix {
+
+namespace {
+
+// The newest engine generation the tables were checked against.
+constexpr int32_t kNewestMajor = 2022;
+
+std::string VersionText(const EngineVersion& v) {
+  return std::to_string(v.Major) + "." + std::to_string(v.Minor) + "." + std::to_string(v.Patch);
+}
+
+}  // namespace
+
+const TypeTree* ObjectTypeTree(const SerializedFile& file, size_t index) {
+  const TypeTree* tree = nullptr;
+  if (file.FormatVersion >= 16) {
+    if (index < file.TypeIndex.size()) {
+      const int32_t t = file.TypeIndex[index];
+      if (t >= 0 && static_cast<size_t>(t) < file.Types.size()) tree = &file.Types[t].Tree;
+    }
+  } else if (index < file.ObjectCount) {
+    const int32_t cls = file.Objects[index].ClassId;
+    for (const SerializedType& type : file.Types)
+      if (type.ClassId == cls) {
+        tree = &type.Tree;
+        break;
+      }
+  }
+  return tree && !tree->Nodes.empty() ? tree : nullptr;
+}
+
+FieldLayout PayloadFieldsOfTree(const TypeTree& tree) {
+  FieldLayout fields = FieldsOfTree(tree);
+  size_t skip = 0;
+  if (!fields.empty() && fields[0].name == "m_Name") {
+    skip = 1;
+    if (fields.size() > 1 && fields[1].kind == FieldKind::kAlign) skip = 2;
+  }
+  fields.erase(fields.begin(), fields.begin() + static_cast<ptrdiff_t>(skip));
+  return fields;
+}
+
+bool UsesTextureFields(const EngineVersion& engine) {
+  // 2017.1 gave the texture settings one wrap mode per axis, which the fixed layouts do not
+  // have room for.
+  return engine.Known && engine.AtLeast(2017, 1);
+}
+
+std::string NewestKnownLayoutVersion() { return std::to_string(kNewestMajor) + ".x"; }
+
+FieldLayout TextureFieldsForVersion(const EngineVersion& v) {
+  if (v.Major > kNewestMajor)
+    throw Error("Texture layout of engine " + VersionText(v) +
+                    " is not known (the tables go up to " + NewestKnownLayoutVersion() +
+                    ") and the file carries no type tree for it.",
+                ErrorKind::kNotSupported);
+  FieldLayout f;
+  if (v.AtLeast(2017, 3)) {
+    f.push_back(Int("m_ForcedFallbackFormat"));
+    f.push_back(Bool("m_DownscaleFallback"));
+    if (v.AtLeast(2020, 2)) f.push_back(Bool("m_IsAlphaChannelOptional"));
+    f.push_back(AlignStep());
+  }
+  f.push_back(Int("m_Width"));
+  f.push_back(Int("m_Height"));
+  f.push_back(Int("m_CompleteImageSize"));
+  if (v.AtLeast(2020, 1)) f.push_back(Int("m_MipsStripped"));
+  f.push_back(Int("m_TextureFormat"));
+  f.push_back(Int("m_MipCount"));
+  f.push_back(Bool("m_IsReadable"));
+  if (v.AtLeast(2020, 1)) f.push_back(Bool("m_IsPreProcessed"));
+  if (v.AtLeast(2022, 2)) {
+    f.push_back(Bool("m_IgnoreMipmapLimit"));
+    f.push_back(AlignStep());
+    f.push_back(Blob("m_MipmapLimitGroupName"));
+    f.push_back(AlignStep());
+  } else if (v.AtLeast(2019, 3)) {
+    f.push_back(Bool("m_IgnoreMasterTextureLimit"));
+  }
+  if (v.AtLeast(2018, 2)) f.push_back(Bool("m_StreamingMipmaps"));
+  f.push_back(AlignStep());
+  if (v.AtLeast(2018, 2)) f.push_back(Int("m_StreamingMipmapsPriority"));
+  f.push_back(Int("m_ImageCount"));
+  f.push_back(Int("m_TextureDimension"));
+  for (const char* s : {"m_TextureSettings.m_FilterMode", "m_TextureSettings.m_Aniso",
+                        "m_TextureSettings.m_MipBias", "m_TextureSettings.m_WrapU",
+                        "m_TextureSettings.m_WrapV", "m_TextureSettings.m_WrapW"})
+    f.push_back(Int(s));
+  f.push_back(Int("m_LightmapFormat"));
+  f.push_back(Int("m_ColorSpace"));
+  if (v.AtLeast(2020, 2)) {
+    f.push_back(Blob("m_PlatformBlob"));
+    f.push_back(AlignStep());
+  }
+  f.push_back(Blob("image data"));
+  f.push_back(AlignStep());
+  f.push_back(v.AtLeast(2020, 1) ? Int64("m_StreamData.offset") : Int("m_StreamData.offset"));
+  f.push_back(Int("m_StreamData.size"));
+  f.push_back(Blob("m_StreamData.path"));
+  f.push_back(AlignStep());
+  return f;
+}
+
+FieldLayout TextureLayoutFor(const SerializedFile& file, size_t index) {
+  if (!UsesTextureFields(file.Engine)) return {};
+  if (const TypeTree* tree = ObjectTypeTree(file, index)) return PayloadFieldsOfTree(*tree);
+  return TextureFieldsForVersion(file.Engine);
+}
+
+int64_t TextureFormatOffsetFor(const SerializedFile& file, size_t index) {
+  if (!UsesTextureFields(file.Engine)) return 12;
+  if (const TypeTree* tree = ObjectTypeTree(file, index))
+    return TextureFormatOffset(PayloadFieldsOfTree(*tree));
+  EngineVersion probe = file.Engine;
+  if (probe.Major > kNewestMajor) probe = EngineVersion{kNewestMajor, 9, 0, 0, 0, true};
+  return TextureFormatOffset(TextureFieldsForVersion(probe));
+}
+
+int64_t TextureFormatOffset(const FieldLayout& layout) {
+  if (layout.empty()) return 12;
+  int64_t pos = 0;
+  for (const FieldStep& step : layout) {
+    if (step.name == "m_TextureFormat") return pos;
+    if (step.kind == FieldKind::kFixed)
+      pos += step.size;
+    else if (step.kind == FieldKind::kAlign)
+      pos = (pos + 3) & ~int64_t{3};
+    else
+      return -1;
+  }
+  return -1;
+}
+
+}  // namespace kestrix
