@@ -14,8 +14,6 @@ namespace kestrix {
 
 namespace {
 
-bool IsAtc(int32_t format) { return format == 35 || format == 36; }
-
 // The image the right way up unless the user asked for the stored row order. Done before any
 // folder or file is made, so a malformed level chain leaves nothing behind.
 std::vector<uint8_t> DdsBody(std::vector<uint8_t> image, const DdsHeader& header, int32_t width,
@@ -32,6 +30,7 @@ std::vector<uint8_t> DdsBody(std::vector<uint8_t> image, const DdsHeader& header
 void WriteDds(const std::string& path, const DdsHeader& header, const std::vector<uint8_t>& body) {
   OutputFile out(path);
   out.Write(header.bytes.data(), header.bytes.size());
+  if (header.has_dx10) out.Write(header.dx10.data(), header.dx10.size());
   out.Write(body);
   out.Close();
 }
@@ -46,7 +45,7 @@ void ExportDds(const ConverterCall& call, ConverterContext& ctx) {
       BuildDdsHeader(h.format, h.complete_image_size, h.width, h.height, h.MipByte());
   const int32_t count = h.ImageCount();
   images.RequireImages(count);
-  const bool flip = !ctx.request().NoTextureFlip && !IsAtc(h.format);
+  const bool flip = !ctx.request().NoTextureFlip && DdsFlipsFormat(h.format);
   if (h.complete_image_size > 0) {
     for (int32_t i = 0; i < count; ++i) {
       std::vector<uint8_t> body = DdsBody(images.Image(i), dds, h.width, h.height, h.format, flip);

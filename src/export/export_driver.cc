@@ -91,23 +91,24 @@ void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uin
     return call;
   };
   const int32_t format = s.Entries.TextureFormat(i);
+  const EngineVersion& engine = s.Asset.Engine;
   const std::string name(s.EntryName(i));
   const std::string folder =
       RelativeFolder(s, s.EntryClass(i) == kClassTexture2D ? "Textures" : "Cubemap");
-  if (sw.ExportDds && TextureFormatSupports(format, kTargetDds))
+  if (sw.ExportDds && TextureFormatSupports(format, kTargetDds, engine))
     ExportDds(texture_call(folder), ctx);
-  if (sw.ExportCrn && TextureFormatSupports(format, kTargetCrn))
+  if (sw.ExportCrn && TextureFormatSupports(format, kTargetCrn, engine))
     ExportCrn(texture_call(folder), ctx);
-  if (sw.ExportKtx && TextureFormatSupports(format, kTargetKtx))
+  if (sw.ExportKtx && TextureFormatSupports(format, kTargetKtx, engine))
     ExportKtx(texture_call(folder), ctx);
-  if (sw.ExportPvr && TextureFormatSupports(format, kTargetPvr))
+  if (sw.ExportPvr && TextureFormatSupports(format, kTargetPvr, engine))
     ExportPvr(texture_call(folder), ctx);
   // The "О" of "ОNLY" is the Cyrillic letter, as the message has always been printed.
   if (sw.ExportKtx && !sw.ExportPvr && format == 21)
-    ctx.Report("Not supported ktx " + TextureFormatName(format) + " " + name +
+    ctx.Report("Not supported ktx " + TextureFormatName(format, engine) + " " + name +
                " \xD0\x9ENLY PVR!!!");
-  if (!TextureFormatSupports(format, kTargetAny))
-    ctx.Report("Not supported format compression " + TextureFormatName(format) + " " + name);
+  if (!TextureFormatSupports(format, kTargetAny, engine))
+    ctx.Report("Not supported format compression " + TextureFormatName(format, engine) + " " + name);
 }
 
 bool WrittenRaw(const ExportSwitches& sw, int32_t cls) {

@@ -40,6 +40,13 @@ const std::vector<MobileFormat>& MobileFormats() {
       {58, 0x93BB, 0x1908, 38, 0, 0, 10, 10},
       {53, 0x93BD, 0x1908, 40, 0, 0, 12, 12},
       {59, 0x93BD, 0x1908, 40, 0, 0, 12, 12},
+      // ASTC HDR (engines from 2019 on) shares the enums: the HDR profile is the decoder's.
+      {66, 0x93B0, 0x1908, 27, 0, 0, 4, 4},
+      {67, 0x93B2, 0x1908, 29, 0, 0, 5, 5},
+      {68, 0x93B4, 0x1908, 31, 0, 0, 6, 6},
+      {69, 0x93B7, 0x1908, 34, 0, 0, 8, 8},
+      {70, 0x93BB, 0x1908, 38, 0, 0, 10, 10},
+      {71, 0x93BD, 0x1908, 40, 0, 0, 12, 12},
   };
   return table;
 }

@@ -9,6 +9,7 @@
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/reader.h"
+#include "types/type_info.h"
 
 namespace kestrix {
 
@@ -53,7 +54,20 @@ int DetectInOrder(const std::vector<uint8_t>& p, ByteOrder order) {
 
 uint64_t AlignUp4(uint64_t pos) { return (pos + 3) & ~uint64_t{3}; }
 
-bool IsDxt(int32_t format) { return format == 10 || format == 11 || format == 12; }
+using BlockFlip = void (*)(uint8_t*);
+
+// The block flip and block bytes of the formats whose blocks can be turned over.
+BlockFlip FlipOfBlocks(int32_t format, uint64_t* block_bytes) {
+  namespace tf = texture_format;
+  switch (format) {
+    case tf::kDXT1: *block_bytes = 8; return FlipDxt1Block;
+    case tf::kDXT3: *block_bytes = 16; return FlipDxt3Block;
+    case tf::kDXT5: *block_bytes = 16; return FlipDxt5Block;
+    case tf::kBC4: *block_bytes = 8; return FlipBc4Block;
+    case tf::kBC5: *block_bytes = 16; return FlipBc5Block;
+    default: return nullptr;
+  }
+}
 
 // 4-pixel blocks along a side of n pixels, the last one partial when n is not a multiple of 4.
 uint64_t BlocksAcross(int64_t n) { return n > 0 ? static_cast<uint64_t>(n + 3) / 4 : 0; }
@@ -157,6 +171,7 @@ TextureHeader ReadTextureHeader(const std::vector<uint8_t>& payload, bool big_en
 }
 
 const std::vector<DdsPixelFormat>& DdsPixelFormats() {
+  constexpr uint32_t kDx10 = FourCC('D', 'X', '1', '0');
   // Rows sharing a pixel format list the code that import should come back with first: 5 for the
   // 32-bit orders, 13 for the 16-bit 4444 ones. Code 2 keeps its own row all the same: its words
   // are A4R4G4B4 as they stand (alpha in the top nibble, blue in the lowest), so it is written
@@ -177,6 +192,22 @@ const std::vector<DdsPixelFormat>& DdsPixelFormats() {
       {12, 0x4, FourCC('D', 'X', 'T', '5'), 0, 0, 0, 0, 0, 1, 16},
       {35, 0x5, FourCC('A', 'T', 'C', ' '), 0, 0, 0, 0, 0, 1, 8},
       {36, 0x5, FourCC('A', 'T', 'C', 'A'), 0, 0, 0, 0, 0, 1, 16},
+      // Engines from 5.5 on (the export driver sends these codes only for them).
+      {62, 0x40, 0, 16, 0x00FF, 0xFF00, 0, 0, 2},
+      {63, 0x40, 0, 8, 0xFF, 0, 0, 0, 1},
+      {26, 0x4, kDx10, 0, 0, 0, 0, 0, 0.5, 8, 80},  // BC4_UNORM
+      {27, 0x4, kDx10, 0, 0, 0, 0, 0, 1, 16, 83},   // BC5_UNORM
+      {24, 0x4, kDx10, 0, 0, 0, 0, 0, 1, 16, 95},   // BC6H_UF16
+      {25, 0x4, kDx10, 0, 0, 0, 0, 0, 1, 16, 98},   // BC7_UNORM
+      {22, 0x4, kDx10, 0, 0, 0, 0, 0, 4, 0, 67},    // R9G9B9E5_SHAREDEXP
+      {72, 0x4, kDx10, 0, 0, 0, 0, 0, 4, 0, 35},    // R16G16_UNORM
+      {74, 0x4, kDx10, 0, 0, 0, 0, 0, 8, 0, 11},    // R16G16B16A16_UNORM
+      {75, 0x4, kDx10, 0, 0, 0, 0, 0, 1, 0, 63},    // R8_SNORM
+      {76, 0x4, kDx10, 0, 0, 0, 0, 0, 2, 0, 51},    // R8G8_SNORM
+      {78, 0x4, kDx10, 0, 0, 0, 0, 0, 4, 0, 31},    // R8G8B8A8_SNORM
+      {79, 0x4, kDx10, 0, 0, 0, 0, 0, 2, 0, 58},    // R16_SNORM
+      {80, 0x4, kDx10, 0, 0, 0, 0, 0, 4, 0, 37},    // R16G16_SNORM
+      {82, 0x4, kDx10, 0, 0, 0, 0, 0, 8, 0, 13},    // R16G16B16A16_SNORM
   };
   return table;
 }
@@ -259,6 +290,15 @@ DdsHeader BuildDdsHeader(int32_t format, int32_t complete_image_size, int32_t wi
   Put32(b + 100, pf->blue, le);
   Put32(b + 104, pf->alpha, le);
   Put32(b + 108, many ? 0x401008 : 0x1000, le);
+  if (pf->dxgi != 0) {
+    out.has_dx10 = true;
+    uint8_t* x = out.dx10.data();
+    Put32(x + 0, pf->dxgi, le);
+    Put32(x + 4, 3, le);  // a 2D texture
+    Put32(x + 8, 0, le);
+    Put32(x + 12, 1, le);  // one image per file
+    Put32(x + 16, 0, le);
+  }
   return out;
 }
 
@@ -310,13 +350,30 @@ void FlipDxt3Block(uint8_t* block) {
   std::reverse(block + 12, block + 16);
 }
 
-void FlipDxt5Block(uint8_t* block) {
+void FlipBc4Block(uint8_t* block) {
+  // The red block of BC4 is laid out as DXT5's alpha block: two endpoints, then 4 rows of 12
+  // bits of indices.
   uint64_t bits = 0;
   for (int i = 0; i < 6; ++i) bits |= static_cast<uint64_t>(block[2 + i]) << (8 * i);
   uint64_t flipped = 0;
   for (int row = 0; row < 4; ++row) flipped |= ((bits >> (12 * row)) & 0xFFF) << (12 * (3 - row));
   for (int i = 0; i < 6; ++i) block[2 + i] = static_cast<uint8_t>(flipped >> (8 * i));
+}
+
+void FlipDxt5Block(uint8_t* block) {
+  FlipBc4Block(block);  // the alpha block
   std::reverse(block + 12, block + 16);
+}
+
+void FlipBc5Block(uint8_t* block) {
+  FlipBc4Block(block);
+  FlipBc4Block(block + 8);
+}
+
+bool DdsFlipsFormat(int32_t format) {
+  namespace tf = texture_format;
+  return format != tf::kATC_RGB4 && format != tf::kATC_RGBA8 && format != tf::kBC6H &&
+         format != tf::kBC7;
 }
 
 void WriteImageFlipped(std::vector<uint8_t>& out, const uint8_t* image, size_t size, int32_t width,
@@ -329,11 +386,8 @@ void WriteImageFlipped(std::vector<uint8_t>& out, const uint8_t* image, size_t s
       throw Error("Texture level " + std::to_string(level + 1) + " of " + std::to_string(levels) +
                   " runs past the image data (" + std::to_string(size) + " bytes).");
   };
-  if (IsDxt(format)) {
-    const uint64_t block = format == 10 ? 8 : 16;
-    void (*flip)(uint8_t*) = format == 10   ? FlipDxt1Block
-                             : format == 11 ? FlipDxt3Block
-                                            : FlipDxt5Block;
+  uint64_t block = 0;
+  if (BlockFlip flip = FlipOfBlocks(format, &block)) {
     for (int level = 0; level < levels; ++level) {
       const uint64_t level_size = BlockLevelSize(w, h, block);
       check(level_size, level);

@@ -71,7 +71,10 @@ struct DdsPixelFormat {
   uint32_t bits = 0;
   uint32_t red = 0, green = 0, blue = 0, alpha = 0;
   double bytes_per_pixel = 4;
-  uint32_t block_bytes = 0;  // bytes of one 4x4 block (DXT, ATC); 0 for formats of whole pixels
+  uint32_t block_bytes = 0;  // bytes of one 4x4 block (DXT, ATC, BC); 0 for formats of whole pixels
+  // Formats without a classic pixel format are named by the DX10 header extension: its DXGI
+  // format, with the FourCC "DX10". 0 for the classic ones.
+  uint32_t dxgi = 0;
 };
 
 // The mapping table, for import's reverse lookup.
@@ -81,6 +84,9 @@ const DdsPixelFormat* FindDdsPixelFormat(int32_t code);
 
 struct DdsHeader {
   std::array<uint8_t, 128> bytes{};
+  // The DX10 extension that follows the 128 bytes when the pixel format names a DXGI format.
+  bool has_dx10 = false;
+  std::array<uint8_t, 20> dx10{};
   double bytes_per_pixel = 4;
   uint32_t mip_map_count = 0;  // 0 for a single level
   int Levels() const {
@@ -106,15 +112,22 @@ void ConvertPixels(int32_t format, uint8_t* data, size_t size);
 // The inverse of ConvertPixels, for import.
 void ConvertPixelsBack(int32_t format, uint8_t* data, size_t size);
 
-// The DXT block flips: each turns a 4x4 block upside down.
+// The DXT and BC4/BC5 block flips: each turns a 4x4 block upside down.
 void FlipDxt1Block(uint8_t* block);
 void FlipDxt3Block(uint8_t* block);
 void FlipDxt5Block(uint8_t* block);
+void FlipBc4Block(uint8_t* block);
+void FlipBc5Block(uint8_t* block);
+
+// Whether DDS files of a Texture2D/Cubemap format hold the picture the right way up. ATC, BC6H
+// and BC7 blocks cannot be turned over without encoding them anew, so those are written, and
+// read back, in the stored row order.
+bool DdsFlipsFormat(int32_t format);
 
 // Appends one image to `out` with every level turned upside down, then any bytes past the levels
 // unchanged. The engine stores the bottom row first, image tools expect the top row first; the
-// flip is its own inverse, so import uses it too. DXT levels are walked in whole blocks and
-// `bytes_per_pixel` is not used for them. Throws Error when a level runs past the data.
+// flip is its own inverse, so import uses it too. DXT, BC4 and BC5 levels are walked in whole
+// blocks and `bytes_per_pixel` is not used for them. Throws Error when a level runs past the data.
 void WriteImageFlipped(std::vector<uint8_t>& out, const uint8_t* image, size_t size, int32_t width,
                        int32_t height, int32_t format, int levels, double bytes_per_pixel);
 

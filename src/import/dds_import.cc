@@ -15,6 +15,8 @@ namespace kestrix {
 namespace {
 
 constexpr size_t kDdsHeaderBytes = 128;
+constexpr size_t kDx10Bytes = 20;
+constexpr uint32_t kFourCcDx10 = 0x30315844;  // "DX10"
 
 // The fields of a DDS file import reads, checked against the file's length.
 struct DdsSource {
@@ -35,6 +37,11 @@ DdsSource ReadDdsSource(const std::string& path, const std::vector<uint8_t>& fil
     SourceTooShort(path, "the DDS header", kDdsHeaderBytes, file.size());
   DdsSource d;
   d.data_start = uint64_t{GetLe32(file.data() + 4)} + 4;
+  // The DX10 extension follows the header; the pixel format match reads it.
+  if ((GetLe32(file.data() + 80) & 0x4) && GetLe32(file.data() + 84) == kFourCcDx10) {
+    if (d.data_start < kDdsHeaderBytes) d.data_start = kDdsHeaderBytes;
+    d.data_start += kDx10Bytes;
+  }
   if (d.data_start > file.size()) SourceTooShort(path, "the DDS header", d.data_start, file.size());
   d.height = static_cast<int32_t>(GetLe32(file.data() + 12));
   d.width = static_cast<int32_t>(GetLe32(file.data() + 16));
@@ -42,14 +49,13 @@ DdsSource ReadDdsSource(const std::string& path, const std::vector<uint8_t>& fil
   return d;
 }
 
-bool IsAtc(int32_t code) { return code == 35 || code == 36; }
-
 // Export writes the engine's 32-bit orders with one pixel format; the description brings them
 // all back as ARGB32 (5), whose conversion keeps every pixel's meaning.
 bool FoldsIntoArgb32(int32_t code) { return code == 4 || code == 14 || code == 37; }
 
 bool PixelFormatMatches(const DdsPixelFormat& row, const uint8_t* header) {
   if (GetLe32(header + 80) != row.flags || GetLe32(header + 84) != row.fourcc) return false;
+  if (row.dxgi != 0) return GetLe32(header + kDdsHeaderBytes) == row.dxgi;
   if (row.flags & 0x4) return true;  // a FourCC names the format alone
   return GetLe32(header + 88) == row.bits && GetLe32(header + 92) == row.red &&
          GetLe32(header + 96) == row.green && GetLe32(header + 100) == row.blue &&
@@ -102,7 +108,7 @@ void ImportDds(const ImporterCall& call, ImporterContext& ctx) {
   const uint64_t per_image = first.size() - dds.data_start;
   const int32_t count = h.ImageCount();
   CheckImageTotal(per_image, count);
-  const bool flip = !ctx.no_texture_flip && !IsAtc(format.code);
+  const bool flip = !ctx.no_texture_flip && DdsFlipsFormat(format.code);
 
   ImportedTexture t;
   t.width = dds.width;

@@ -37,8 +37,7 @@ int32_t KtxFormatCode(uint32_t internal_format, uint32_t base_internal_format,
   for (const KtxRow& row : kKtxRows) {
     if (row.internal_format != internal_format || row.base_internal_format != base_internal_format)
       continue;
-    // ASTC's RGB and RGBA textures share one GL format; an RGB texture stays RGB.
-    return row.rgb_code != 0 && current_code == row.rgb_code ? row.rgb_code : row.code;
+    return KeepsAstcCode(row.rgb_code, current_code) ? current_code : row.code;
   }
   return current_code;
 }

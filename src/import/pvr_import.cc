@@ -35,7 +35,7 @@ int32_t PvrFormatCode(uint32_t low, uint32_t high, uint32_t channel_type, int32_
   for (const PvrRow& row : kPvrRows) {
     if (row.pixel_format != low) continue;
     if (row.channel_type >= 0 && row.channel_type != channel_type) continue;
-    return row.rgb_code != 0 && current_code == row.rgb_code ? row.rgb_code : row.code;
+    return KeepsAstcCode(row.rgb_code, current_code) ? current_code : row.code;
   }
   return current_code;
 }

@@ -11,6 +11,7 @@
 #include "platform/file_ops.h"
 #include "platform/io_error.h"
 #include "platform/paths.h"
+#include "types/type_info.h"
 
 namespace kestrix {
 
@@ -43,6 +44,11 @@ uint32_t MipFieldAfterImport(const TextureHeader& h, uint32_t levels) {
   if (h.layout == 4) return levels >= 2 ? levels : 1;  // a whole 32-bit count
   const uint32_t low = levels >= 2 ? (levels & 0xFF) : 1;
   return (h.mip_field & ~uint32_t{0xFF}) | low;
+}
+
+bool KeepsAstcCode(int32_t rgb_code, int32_t current_code) {
+  constexpr int32_t kHdrAfterRgb = texture_format::kASTC_HDR_4x4 - texture_format::kASTC_RGB_4x4;
+  return rgb_code != 0 && (current_code == rgb_code || current_code == rgb_code + kHdrAfterRgb);
 }
 
 void CheckImageTotal(uint64_t per_image, int64_t count) {

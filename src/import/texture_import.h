@@ -37,7 +37,8 @@ struct DdsFormatMatch {
   int32_t code = 0;
   double bytes_per_pixel = 4;
 };
-DdsFormatMatch RecognizeDdsFormat(const uint8_t* dds_header /* 128 bytes */, int32_t current_code);
+// The header is 128 bytes, 148 when its FourCC is "DX10" (the DX10 extension follows).
+DdsFormatMatch RecognizeDdsFormat(const uint8_t* dds_header, int32_t current_code);
 
 // ---- Shared by the importers ----
 
@@ -70,6 +71,10 @@ struct ImportedTexture {
 // texture (layout 3) three zeros where its resource offset, size and path were, then the tail.
 std::vector<uint8_t> RebuildTexturePayload(const TextureHeader& old, const ImportedTexture& t,
                                            bool big_endian);
+
+// ASTC's RGB, RGBA and HDR textures of one block size share their container format: a texture
+// that has the RGB code `rgb_code` (48 to 53) or the HDR code of that block size keeps it.
+bool KeepsAstcCode(int32_t rgb_code, int32_t current_code);
 
 // Throws Error unless `count` images of `per_image` bytes fit the 32-bit size fields.
 void CheckImageTotal(uint64_t per_image, int64_t count);

@@ -241,14 +241,16 @@ class ClassCounters {
 // " " + TextureFormatName(code), made once per code.
 class FormatSuffixes {
  public:
+  explicit FormatSuffixes(const EngineVersion& engine) : engine_(engine) {}
   const std::string& For(int32_t code) {
     for (const auto& [c, text] : made_)
       if (c == code) return text;
-    made_.emplace_back(code, " " + TextureFormatName(code));
+    made_.emplace_back(code, " " + TextureFormatName(code, engine_));
     return made_.back().second;
   }
 
  private:
+  EngineVersion engine_;
   std::vector<std::pair<int32_t, std::string>> made_;
 };
 
@@ -418,7 +420,7 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
   // Type texts of textures, one per class and format code: (class << 32 | format) -> number.
   std::unordered_map<uint64_t, uint32_t> texture_type_ids;
   ClassCounters class_counters;
-  FormatSuffixes format_suffixes;
+  FormatSuffixes format_suffixes(f.Engine);
   TextureFormatOffsets format_offsets;
   char name[256];          // the object's name as stored (shorter than 256 bytes)
   std::string entry_name;  // reused: its buffer outlives the entries

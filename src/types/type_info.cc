@@ -169,7 +169,73 @@ constexpr FormatRow kFormats[61] = {
     {"ETC_RGBA8_3DS", kKtx | kPvr},  // 61
 };
 
+// The codes that engines from 5.5 on number differently: 22 to 27 took new meanings, 62 to 82
+// were added. The BC formats and the newer formats of whole pixels go to DDS (those without a
+// classic pixel format through its DX10 extension); the crunched ETC codes to CRN; ASTC HDR as
+// ASTC. The float formats 15 to 20 keep no container, as in every engine.
+struct NewerFormatRow {
+  int32_t code;
+  FormatRow row;
+};
+constexpr NewerFormatRow kNewerFormats[] = {
+    {22, {"RGB9e5Float", kDds}},
+    {23, {"UNUSED23", 0}},
+    {24, {"BC6H", kDds}},
+    {25, {"BC7", kDds}},
+    {26, {"BC4", kDds}},
+    {27, {"BC5", kDds}},
+    {62, {"RG16", kDds}},
+    {63, {"R8", kDds}},
+    {64, {"ETC_RGB4Crunched", kCrn}},
+    {65, {"ETC2_RGBA8Crunched", kCrn}},
+    {66, {"ASTC_HDR_4x4", kKtx | kPvr}},
+    {67, {"ASTC_HDR_5x5", kKtx | kPvr}},
+    {68, {"ASTC_HDR_6x6", kKtx | kPvr}},
+    {69, {"ASTC_HDR_8x8", kKtx | kPvr}},
+    {70, {"ASTC_HDR_10x10", kKtx | kPvr}},
+    {71, {"ASTC_HDR_12x12", kKtx | kPvr}},
+    {72, {"RG32", kDds}},
+    {73, {"RGB48", 0}},
+    {74, {"RGBA64", kDds}},
+    {75, {"R8_SIGNED", kDds}},
+    {76, {"RG16_SIGNED", kDds}},
+    {77, {"RGB24_SIGNED", 0}},
+    {78, {"RGBA32_SIGNED", kDds}},
+    {79, {"R16_SIGNED", kDds}},
+    {80, {"RG32_SIGNED", kDds}},
+    {81, {"RGB48_SIGNED", 0}},
+    {82, {"RGBA64_SIGNED", kDds}},
+};
+
+const FormatRow* FindFormat(int32_t code, bool newer) {
+  if (newer) {
+    for (const NewerFormatRow& n : kNewerFormats)
+      if (n.code == code) return &n.row;
+  }
+  return code >= 1 && code <= 61 ? &kFormats[code - 1] : nullptr;
+}
+
+bool Supports(const FormatRow* row, uint8_t target) {
+  if (!row || target > 4) return false;
+  if (target == kTargetAny) return row->targets != 0;
+  static constexpr uint8_t kBit[5] = {0, kDds, kCrn, kKtx, kPvr};
+  return (row->targets & kBit[target]) != 0;
+}
+
 }  // namespace
+
+bool UsesNewerFormatCodes(const EngineVersion& engine) {
+  return engine.Known && engine.AtLeast(5, 5);
+}
+
+std::string TextureFormatName(int32_t code, const EngineVersion& engine) {
+  const FormatRow* row = FindFormat(code, UsesNewerFormatCodes(engine));
+  return "id: " + std::to_string(code) + " - " + (row ? row->name : "UNKNOW_FORMAT");
+}
+
+bool TextureFormatSupports(int32_t code, uint8_t target, const EngineVersion& engine) {
+  return Supports(FindFormat(code, UsesNewerFormatCodes(engine)), target);
+}
 
 std::string ClassIdToName(int32_t class_id) {
   if (class_id >= 1 && class_id <= kMaxClassId) {
@@ -180,17 +246,10 @@ std::string ClassIdToName(int32_t class_id) {
   return "UNKNOW_TYPE";
 }
 
-std::string TextureFormatName(int32_t code) {
-  const char* name = (code >= 1 && code <= 61) ? kFormats[code - 1].name : "UNKNOW_FORMAT";
-  return "id: " + std::to_string(code) + " - " + name;
-}
+std::string TextureFormatName(int32_t code) { return TextureFormatName(code, EngineVersion{}); }
 
 bool TextureFormatSupports(int32_t code, uint8_t target) {
-  if (code < 1 || code > 61 || target > 4) return false;
-  uint8_t targets = kFormats[code - 1].targets;
-  if (target == kTargetAny) return targets != 0;
-  static constexpr uint8_t kBit[5] = {0, kDds, kCrn, kKtx, kPvr};
-  return (targets & kBit[target]) != 0;
+  return TextureFormatSupports(code, target, EngineVersion{});
 }
 
 }  // namespace kestrix

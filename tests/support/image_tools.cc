@@ -31,6 +31,31 @@ std::string IdentifySize(const std::string& path) {
   return out.substr(0, out.find('\n'));
 }
 
+bool HavePillow() {
+  int status = -1;
+  CaptureCommand("/usr/bin/python3 -c 'import PIL.Image'", &status);
+  return status == 0;
+}
+
+std::vector<std::string> PillowSizes(const std::vector<std::string>& paths) {
+  std::string command =
+      "/usr/bin/python3 -c 'import sys\nfrom PIL import Image\nfor p in sys.argv[1:]:\n"
+      "  try:\n    im = Image.open(p); im.load(); print(im.size[0], im.size[1])\n"
+      "  except Exception:\n    print()'";
+  for (const std::string& path : paths) {
+    std::string quoted;
+    for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    command += " '" + quoted + "'";
+  }
+  std::vector<std::string> out;
+  std::string report = CaptureCommand(command);
+  size_t start = 0;
+  for (size_t end; (end = report.find('\n', start)) != std::string::npos; start = end + 1)
+    out.push_back(report.substr(start, end - start));
+  out.resize(paths.size());
+  return out;
+}
+
 std::vector<uint8_t> DecodeViaPng(const std::string& path, const std::string& png_path) {
   int status = -1;
   CaptureCommand("convert '" + path + "[0]' '" + png_path + "'", &status);
