@@ -216,6 +216,134 @@ void TMeshBase::DecodeLayout(Reader& stream, int32_t version, Early4 early) {
   ComputeVertexTable();
 }
 
+void TMeshBase::Decode(Reader& stream, const EngineVersion& v) {
+  if (!v.AtLeast(2017, 3)) return Decode(stream, v.Major);
+  Features primary;
+  primary.skin_after_indices = !v.AtLeast(2018, 2);
+  primary.current_channels = !v.AtLeast(2018, 1);
+  primary.bones_aabb = v.AtLeast(2019, 1);
+  primary.mesh_metrics = v.AtLeast(2018, 2);
+  primary.stream_data = v.AtLeast(2019, 3);
+  primary.stream_offset_64 = v.AtLeast(2020, 1);
+  // The release a field came with is not always the one the tables say (patch releases moved
+  // some): the neighbours of the version's layout are tried too, and as a layout only counts
+  // when it accounts for every byte, none of them can misread a mesh of another.
+  std::vector<Features> candidates = {primary};
+  for (bool Features::*flag : {&Features::bones_aabb, &Features::stream_data,
+                               &Features::mesh_metrics, &Features::skin_after_indices,
+                               &Features::stream_offset_64}) {
+    Features f = primary;
+    f.*flag = !(f.*flag);
+    candidates.push_back(f);
+  }
+  const uint64_t start = stream.Tell();
+  for (size_t c = 0; c < candidates.size(); ++c) {
+    try {
+      stream.Seek(start);
+      *this = TMeshBase();
+      version_ = v.Major;
+      DecodeFieldsLayout(stream, candidates[c]);
+      return;
+    } catch (const MeshDecodeError& e) {
+      if (c == 0 && e.kind() == MeshDecodeError::kCompressed) throw;
+      if (c + 1 == candidates.size()) throw;
+    }
+  }
+}
+
+void TMeshBase::DecodeFieldsLayout(Reader& stream, const Features& f) {
+  by_fields_ = true;
+  index_bytes_ = 2;
+  texcoord_channel_ = f.current_channels ? 3 : 4;
+  try {
+    ObjectCursor in(stream, ByteOrder::Little);
+    sub_meshes_.resize(in.Count(48));
+    for (MeshSubMesh& s : sub_meshes_) {
+      s.first_byte = in.U32();
+      s.index_count = in.U32();
+      s.topology = in.U32();
+      s.base_vertex = in.U32();
+      s.first_vertex = in.U32();
+      s.vertex_count = in.U32();
+      in.Skip(24);  // bounding box
+    }
+    in.SkipArray(40);  // blend-shape vertices
+    in.SkipArray(12);  // blend shapes
+    uint32_t shape_channels = in.Count(16);
+    for (uint32_t c = 0; c < shape_channels; ++c) {
+      in.SkipString();
+      in.Skip(12);  // name hash, frame index, frame count
+    }
+    in.SkipArray(4);   // full weights
+    in.SkipArray(64);  // bind poses
+    in.SkipArray(4);   // bone name hashes
+    in.U32();          // root bone name hash
+    if (f.bones_aabb) {
+      in.SkipArray(24);  // bone bounds
+      in.SkipArray(4);   // variable bone count weights
+    }
+    if (in.U8() != 0) throw MeshDecodeError(MeshDecodeError::kCompressed, "compressed mesh");
+    in.Skip(3);  // readable, keep vertices, keep indices
+    in.Align();
+    const int32_t index_format = in.I32();
+    if (index_format != 0 && index_format != 1)
+      Undecodable("index format " + std::to_string(index_format));
+    index_bytes_ = index_format == 1 ? 4 : 2;
+    index_buffer_ = in.ByteArray();
+    if (f.skin_after_indices) in.SkipArray(32);
+    if (f.current_channels) current_channels_ = in.U32();
+    vertex_count_ = in.U32();
+    channels_.resize(in.Count(4));
+    for (MeshChannel& c : channels_) {
+      c.stream = in.U8();
+      c.offset = in.U8();
+      c.format = in.U8();
+      c.dimension = in.U8();
+    }
+    in.Align();
+    vertex_data_ = in.ByteArray();
+    for (int k = 0; k < 4; ++k) SkipPackedBitVector(in, true);  // vertices, UV, normals, tangents
+    for (int k = 0; k < 3; ++k) SkipPackedBitVector(in, false);  // weights, normal/tangent signs
+    SkipPackedBitVector(in, true);   // float colours
+    SkipPackedBitVector(in, false);  // bone indices
+    SkipPackedBitVector(in, false);  // triangles
+    in.U32();                        // UV info
+    in.Skip(24);                     // local bounding box
+    in.U32();                        // mesh usage flags
+    in.SkipArray(1);                 // baked convex collision mesh
+    in.SkipArray(1);                 // baked triangle collision mesh
+    if (f.mesh_metrics) in.Skip(8);
+    if (f.stream_data) {
+      in.Align();
+      stream_data_.offset = f.stream_offset_64 ? in.U64() : in.U32();
+      stream_data_.size = in.U32();
+      stream_data_.path = in.String();
+      streamed_ = !stream_data_.path.empty();
+    }
+    if (in.Remaining() != 0)
+      Undecodable(std::to_string(in.Remaining()) + " bytes left after the last field");
+    if (streamed_ && !vertex_data_.empty())
+      Undecodable("vertex data both in the object and in a resource file");
+  } catch (const MeshDecodeError&) {
+    throw;
+  } catch (const Error& e) {
+    Undecodable(e.what());
+  } catch (const std::bad_alloc&) {
+    Undecodable("out of memory");
+  }
+  if (index_buffer_.size() % index_bytes_ != 0)
+    Undecodable("index buffer of " + std::to_string(index_buffer_.size()) + " bytes");
+  if (!streamed_) ComputeVertexTable();
+}
+
+void TMeshBase::SetStreamedVertexData(std::vector<uint8_t> data) {
+  if (!streamed_) Undecodable("the mesh keeps its vertex data in the object");
+  if (data.size() != stream_data_.size) Undecodable("resource data of the wrong size");
+  vertex_data_ = std::move(data);
+  streamed_ = false;
+  ComputeVertexTable();
+}
+
 void TMeshBase::ComputeVertexTable() {
   if (version_ <= 3) {
     uint32_t stride = 0;
@@ -268,7 +396,8 @@ void TMeshBase::ComputeVertexTable() {
       };
       position_ = attribute(channels_[0], "positions");
       normal_ = attribute(channels_[1], "normals");
-      texcoord_ = attribute(channels_[3], "texture coordinates");
+      if (channels_.size() <= texcoord_channel_) Undecodable("no texture coordinate channel");
+      texcoord_ = attribute(channels_[texcoord_channel_], "texture coordinates");
     }
   }
   // The vertex count is a count of vertices of the summed stride each, which the vertex data
@@ -298,11 +427,14 @@ uint32_t TMeshBase::FaceCount(size_t k) const {
   return version_ >= 4 ? sub_meshes_[k].index_count / 3 : sub_meshes_[k].triangle_count;
 }
 
-uint16_t TMeshBase::Index(uint64_t position) const {
+uint32_t TMeshBase::Index(uint64_t position, uint32_t base_vertex) const {
   if (position >= TotalIndices()) Undecodable("index past the index buffer");
-  uint16_t index = Get16(index_buffer_.data() + position * 2, ByteOrder::Little);
+  const uint8_t* p = index_buffer_.data() + position * index_bytes_;
+  const uint64_t index =
+      uint64_t{index_bytes_ == 4 ? Get32(p, ByteOrder::Little) : Get16(p, ByteOrder::Little)} +
+      base_vertex;
   if (index >= vertex_count_) Undecodable("index past the vertex table");
-  return index;
+  return static_cast<uint32_t>(index);
 }
 
 float TMeshBase::ComponentAt(const Attribute& a, uint32_t i, int component) const {

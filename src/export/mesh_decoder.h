@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/serialized_file.h"
 
 namespace kestrix {
 
@@ -35,6 +36,14 @@ struct MeshSubMesh {
   uint32_t topology = 0;        // version 4 and later
   uint32_t first_vertex = 0;
   uint32_t vertex_count = 0;
+  uint32_t base_vertex = 0;     // 2017.3 and later: added to every index of the sub-mesh
+};
+
+// Where the vertex data of a mesh lies when it is kept in a resource file (2019.3 and later).
+struct MeshStreamData {
+  uint64_t offset = 0;
+  uint32_t size = 0;
+  std::string path;
 };
 
 struct MeshChannel {
@@ -55,20 +64,31 @@ class TMeshBase {
   // MeshDecodeError: kCompressed for a compressed mesh, kUndecodable for anything that does not
   // fit the layout or the data, including bytes the layout leaves unread.
   void Decode(Reader& stream, int32_t version);
+  // The same for engines from 2017.3 on, whose layouts differ by minor release. A mesh whose
+  // vertex data lies in a resource file is decoded up to that data: StreamedData() then says
+  // where it is, and SetStreamedVertexData completes the decode.
+  void Decode(Reader& stream, const EngineVersion& engine);
+  const MeshStreamData* StreamedData() const {
+    return streamed_ ? &stream_data_ : nullptr;
+  }
+  void SetStreamedVertexData(std::vector<uint8_t> data);
 
   int32_t version() const { return version_; }
+  // Decoded with the layouts of 2017.3 and later (32-bit indices and base vertices possible).
+  bool ReadByFields() const { return by_fields_; }
   size_t SubMeshCount() const { return sub_meshes_.size(); }
   const MeshSubMesh& SubMesh(size_t k) const { return sub_meshes_[k]; }
-  uint32_t FirstFace(size_t k) const { return sub_meshes_[k].first_byte / 6; }
-  uint32_t FirstIndex(size_t k) const { return sub_meshes_[k].first_byte / 2; }
+  uint32_t FirstFace(size_t k) const { return sub_meshes_[k].first_byte / (3 * index_bytes_); }
+  uint32_t FirstIndex(size_t k) const { return sub_meshes_[k].first_byte / index_bytes_; }
   uint32_t FaceCount(size_t k) const;
   bool IsStrip(size_t k) const { return version_ <= 3 && sub_meshes_[k].strip_flag != 0; }
 
-  // Index buffer word `position`; throws kUndecodable past the buffer or for an index past the
-  // vertex table.
-  uint16_t Index(uint64_t position) const;
-  uint64_t TotalIndices() const { return index_buffer_.size() / 2; }
-  uint64_t TotalFaces() const { return index_buffer_.size() / 6; }
+  // Index `position` of the index buffer plus `base_vertex`; throws kUndecodable past the buffer
+  // or for an index past the vertex table.
+  uint32_t Index(uint64_t position, uint32_t base_vertex = 0) const;
+  uint32_t IndexBytes() const { return index_bytes_; }  // 2, or 4 for 32-bit indices
+  uint64_t TotalIndices() const { return index_buffer_.size() / index_bytes_; }
+  uint64_t TotalFaces() const { return index_buffer_.size() / (3 * index_bytes_); }
 
   uint32_t VertexCount() const { return vertex_count_; }
   MeshVector3 Position(uint32_t i) const { return Vector3At(position_, i); }
@@ -94,11 +114,26 @@ class TMeshBase {
   // describe: kEarly41 (4.1, 4.2) has the blend shapes in their first form, kEarly40 none.
   enum class Early4 { kNone, kEarly41, kEarly40 };
   void DecodeLayout(Reader& stream, int32_t version, Early4 early);
+  // The fields of 2017.3 and later that vary by minor release.
+  struct Features {
+    bool skin_after_indices = true;   // before 2018.2
+    bool current_channels = true;     // before 2018
+    bool bones_aabb = false;          // 2019 and later
+    bool mesh_metrics = false;        // 2018.2 and later
+    bool stream_data = false;         // 2019.3 and later
+    bool stream_offset_64 = false;    // 2020.1 and later
+  };
+  void DecodeFieldsLayout(Reader& stream, const Features& f);
   void ComputeVertexTable();
   MeshVector3 Vector3At(const Attribute& a, uint32_t i) const;
   float ComponentAt(const Attribute& a, uint32_t i, int component) const;
 
   int32_t version_ = 0;
+  uint32_t index_bytes_ = 2;
+  bool by_fields_ = false;
+  uint32_t texcoord_channel_ = 3;  // 4 from 2018 on, where tangents come before the colours
+  bool streamed_ = false;
+  MeshStreamData stream_data_;
   std::vector<MeshSubMesh> sub_meshes_;
   std::vector<uint8_t> index_buffer_;
   uint32_t current_channels_ = 0;

@@ -12,7 +12,9 @@
 #include "core/error.h"
 #include "core/localization.h"
 #include "export/converter.h"
+#include "core/session.h"
 #include "export/mesh_decoder.h"
+#include "export/texture_source.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/io_error.h"
@@ -32,12 +34,13 @@ class ObjText {
   void SubMesh(size_t k, const std::string& group);
 
  private:
-  void Face(uint16_t a, uint16_t b, uint16_t c);
+  void Face(uint32_t a, uint32_t b, uint32_t c);
   void Strip(size_t k);
 
   const TMeshBase& mesh_;
   std::string& out_;
-  int32_t block_end_ = 0;  // L: indices are written relative to the end of the vertex block
+  int64_t block_end_ = 0;  // L: indices are written relative to the end of the vertex block
+  uint32_t base_vertex_ = 0;
 };
 
 void ObjText::SubMesh(size_t k, const std::string& group) {
@@ -63,21 +66,25 @@ void ObjText::SubMesh(size_t k, const std::string& group) {
   }
   out_ += "# Faces: (" + std::to_string(uint64_t{first_face} + 1) + " to " +
           std::to_string(uint64_t{first_face} + faces) + ")" + kLineEnd;
-  block_end_ = static_cast<int32_t>((uint64_t{s.first_vertex} + s.vertex_count) % 65536);
+  // The fixed layouts hold 16-bit indices, and their block end wraps as one.
+  block_end_ = static_cast<int64_t>(uint64_t{s.first_vertex} + s.vertex_count);
+  if (!mesh_.ReadByFields()) block_end_ %= 65536;
+  base_vertex_ = s.base_vertex;
   if (mesh_.IsStrip(k)) {
     Strip(k);
     return;
   }
   for (uint64_t f = first_face; f < uint64_t{first_face} + faces; ++f) {
-    uint16_t i0 = mesh_.Index(3 * f), i1 = mesh_.Index(3 * f + 1), i2 = mesh_.Index(3 * f + 2);
+    uint32_t i0 = mesh_.Index(3 * f, base_vertex_), i1 = mesh_.Index(3 * f + 1, base_vertex_),
+             i2 = mesh_.Index(3 * f + 2, base_vertex_);
     Face(i2, i1, i0);
   }
 }
 
-void ObjText::Face(uint16_t a, uint16_t b, uint16_t c) {
+void ObjText::Face(uint32_t a, uint32_t b, uint32_t c) {
   std::string line = "f";
-  for (uint16_t index : {a, b, c}) {
-    std::string r = std::to_string(int32_t{index} - block_end_);
+  for (uint32_t index : {a, b, c}) {
+    std::string r = std::to_string(int64_t{index} - block_end_);
     line += " " + r + "/" + r + "/" + r;
   }
   out_ += line + kLineEnd;
@@ -89,7 +96,7 @@ void ObjText::Strip(size_t k) {
   const uint64_t start = mesh_.FirstIndex(k);
   const uint64_t end = start + mesh_.SubMesh(k).index_count;
   const uint64_t total = mesh_.TotalIndices();
-  auto q = [&](uint64_t p) { return mesh_.Index(p); };
+  auto q = [&](uint64_t p) { return mesh_.Index(p, base_vertex_); };
   uint64_t p = start;
   uint64_t n = 0;
   while (p < end) {
@@ -189,6 +196,33 @@ std::string BuildObjText(const TMeshBase& mesh, const std::string& file_name) {
   return Summary(mesh) + body;
 }
 
+namespace {
+
+// Vertex data kept in a resource file beside the archive, found as streamed textures find
+// theirs. False (after telling the user) when the file is missing or its path would leave the
+// archive's folder.
+bool LoadStreamedVertices(const ConverterCall& call, ConverterContext& ctx,
+                          const MeshStreamData& streamed, TMeshBase& mesh) {
+  if (!IsSafeResourcePath(streamed.path)) {
+    ctx.MissingResource("Resource path refused, it leaves the archive's folder: " + streamed.path);
+    return false;
+  }
+  const std::string file = ctx.ResourceFolder(call.base_folder) + NativeSeparators(streamed.path);
+  if (!FileExists(file)) {
+    ctx.MissingResource("Отсутствует файл: " + file);
+    return false;
+  }
+  FileSource source(file);
+  if (streamed.offset > source.Size() || streamed.size > source.Size() - streamed.offset)
+    throw MeshDecodeError(MeshDecodeError::kUndecodable, "vertex data past the resource file");
+  std::vector<uint8_t> data(streamed.size);
+  source.ReadAt(streamed.offset, data.data(), data.size());
+  mesh.SetStreamedVertexData(std::move(data));
+  return true;
+}
+
+}  // namespace
+
 void ExportObj(const ConverterCall& call, ConverterContext& ctx, int32_t major_version) {
   const std::string& name = call.file_name;
   if (call.big_endian) {
@@ -202,7 +236,15 @@ void ExportObj(const ConverterCall& call, ConverterContext& ctx, int32_t major_v
     MemorySource memory(payload);
     Reader in(memory);
     TMeshBase mesh;
-    mesh.Decode(in, major_version);
+    const EngineVersion& engine = ctx.session().Asset.Engine;
+    if (engine.Known && engine.Major == major_version && engine.AtLeast(2017, 3)) {
+      mesh.Decode(in, engine);
+    } else {
+      mesh.Decode(in, major_version);
+    }
+    if (const MeshStreamData* streamed = mesh.StreamedData()) {
+      if (!LoadStreamedVertices(call, ctx, *streamed, mesh)) return;
+    }
     obj = BuildObjText(mesh, name);
   } catch (const MeshDecodeError& e) {
     int key = e.kind() == MeshDecodeError::kCompressed ? kStrMeshCompressed : kStrMeshMemory;

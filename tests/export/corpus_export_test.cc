@@ -44,21 +44,8 @@ TEST(Corpus, PlainFilesExportOneFilePerEntryAndList) {
     EXPECT_EQ(expected.size(), outputs) << row.relpath << ": two entries share a file name";
 
     testing::RunResult run = testing::RunKestrix({"export", path, "-p", tmp.File("out")});
-    // Meshes of the 2018 engine carry fields the mesh decoder does not know: their OBJ files are
-    // refused with the undecodable-mesh message (the raw copies are still written), which makes
-    // the run end with status 1. Every other failure is a fault.
-    const bool newer_meshes = row.unity_version.rfind("2018.", 0) == 0;
-    if (newer_meshes && run.status == 1) {
-      std::istringstream errors(run.err);
-      for (std::string line; std::getline(errors, line);) {
-        const bool mesh = line.find(".mesh Error memory: This format meshes not supported!!!") !=
-                          std::string::npos;
-        const bool missing_resource = line.rfind("Отсутствует файл: ", 0) == 0;
-        EXPECT_TRUE(mesh || missing_resource) << row.relpath << ": " << line;
-      }
-    } else {
-      EXPECT_EQ(run.status, 0) << row.relpath << "\n" << run.err;
-    }
+    // Meshes and textures of every engine convert: any failure is a fault.
+    EXPECT_EQ(run.status, 0) << row.relpath << "\n" << run.err;
     EXPECT_EQ(run.signal, 0) << row.relpath;
     std::set<std::string> written;
     for (const std::string& f : testing::ListFiles(folder))
