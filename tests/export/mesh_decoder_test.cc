@@ -289,6 +289,91 @@ TEST(MeshDecoder, LayoutsOfOtherEngineReleases) {
   }
 }
 
+// Releases from 2017.3 on, each written row by row as it stands: base vertices, 32-bit indices,
+// the 2018 channel table with its second stream, the skin moved out, bone bounds, mesh metrics,
+// and vertex data in a resource file.
+TEST(MeshDecoder, ReadsTheFieldLayoutsOfLaterReleases) {
+  for (const char* engine : {"2017.3.0f1", "2017.4.37f1", "2018.1.2f1", "2018.2.6f1",
+                             "2019.1.2f1", "2019.3.0f1", "2020.1.0f1", "2022.3.18f1"}) {
+    const EngineVersion v = ParseEngineVersion(engine);
+    for (bool wide : {false, true}) {
+      for (bool in_resource : {false, true}) {
+        if (in_resource && !v.AtLeast(2019, 3)) continue;
+        SCOPED_TRACE(::testing::Message() << engine << (wide ? " 32-bit" : " 16-bit")
+                                          << (in_resource ? " resource" : ""));
+        MeshSpec desc = Busy(v.Major);
+        desc.engine = engine;
+        desc.align_streams = wide;
+        desc.vertices.push_back({7, 8, 9, 0, 0, 1, 0.125f, 0.5f});
+        desc.vertices.push_back({-1, -2, -3, 1, 0, 0, 1, 1});
+        // The second sub-mesh's indices count from its base vertex 2.
+        desc.indices = {0, 1, 2, 2, 1, 0};
+        if (wide) desc.indices32 = {0, 1, 2, 2, 1, 0};
+        testing::SubMeshSpec second;
+        second.first_byte = 3 * (wide ? 4 : 2);
+        second.index_count = 3;
+        second.first_vertex = 2;
+        second.vertex_count = 3;
+        second.base_vertex = 2;
+        desc.sub_meshes.push_back(second);
+        if (in_resource) {
+          desc.resource_path = "sharedassets0.assets.resS";
+          desc.resource_offset = 4096;
+        }
+        const Bytes payload = testing::BuildMeshPayload(desc);
+        MemorySource source(payload);
+        Reader in(source);
+        TMeshBase mesh;
+        mesh.Decode(in, v);
+        if (in_resource) {
+          ASSERT_NE(mesh.StreamedData(), nullptr);
+          EXPECT_EQ(mesh.StreamedData()->path, desc.resource_path);
+          EXPECT_EQ(mesh.StreamedData()->offset, 4096u);
+          mesh.SetStreamedVertexData(testing::BuildVertexData(desc));
+        } else {
+          EXPECT_EQ(mesh.StreamedData(), nullptr);
+        }
+        EXPECT_EQ(mesh.IndexBytes(), wide ? 4u : 2u);
+        ASSERT_EQ(mesh.SubMeshCount(), 2u);
+        EXPECT_EQ(mesh.TotalIndices(), 6u);
+        EXPECT_EQ(mesh.FirstFace(1), 1u);
+        EXPECT_EQ(mesh.Index(3, mesh.SubMesh(1).base_vertex), 4u);
+        EXPECT_EQ(mesh.Index(5, mesh.SubMesh(1).base_vertex), 2u);
+        ASSERT_EQ(mesh.VertexCount(), 5u);
+        for (uint32_t i = 0; i < 5; ++i) {
+          const testing::MeshVertexSpec& s = desc.vertices[i];
+          EXPECT_EQ(mesh.Position(i).z, s.pz);
+          EXPECT_EQ(mesh.Normal(i).x, s.nx);
+          EXPECT_EQ(mesh.TexCoord(i).u, s.u);
+          EXPECT_EQ(mesh.TexCoord(i).v, s.v);
+        }
+        // The layout of the release before or after does not account for the same bytes.
+        MemorySource again(payload);
+        Reader other(again);
+        TMeshBase wrong;
+        EXPECT_THROW(wrong.Decode(other, v.Major), MeshDecodeError);
+      }
+    }
+  }
+}
+
+// 32-bit indices reach vertices past 65535; an index past the vertex table is refused.
+TEST(MeshDecoder, ThirtyTwoBitIndicesReachPastSixteenBits) {
+  MeshSpec desc = testing::OneTriangleMesh(2019);
+  desc.engine = "2019.4.1f1";
+  desc.vertices.resize(70000, {1, 2, 3, 0, 1, 0, 0.5f, 0.5f});
+  desc.vertices[69999].px = 42;
+  desc.indices32 = {69999, 0, 1};
+  const Bytes payload = testing::BuildMeshPayload(desc);
+  MemorySource source(payload);
+  Reader in(source);
+  TMeshBase mesh;
+  mesh.Decode(in, ParseEngineVersion(desc.engine));
+  EXPECT_EQ(mesh.Index(0), 69999u);
+  EXPECT_EQ(mesh.Position(mesh.Index(0)).x, 42);
+  EXPECT_THROW(mesh.Index(0, 1), MeshDecodeError);
+}
+
 // Later engines also append rows (mesh metrics, streamed data): bytes left after the last
 // row mean the layout was not this one.
 TEST(MeshDecoder, BytesAfterTheLastRowAreRefused) {

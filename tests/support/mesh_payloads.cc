@@ -4,11 +4,22 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "core/serialized_file.h"
+
 namespace kestrix::testing {
 
 std::vector<ChannelSpec> Engine5Channels() {
   return {{0, 0, 0, 3}, {0, 12, 0, 3}, {0, 24, 2, 4}, {0, 28, 0, 2},
           {0, 0, 0, 0}, {0, 0, 0, 0},  {0, 0, 0, 0},  {0, 0, 0, 0}};
+}
+
+std::vector<ChannelSpec> Engine2018Channels() {
+  std::vector<ChannelSpec> c(14);
+  c[0] = {0, 0, 0, 3};
+  c[1] = {0, 12, 0, 3};
+  c[2] = {1, 0, 0, 4};
+  c[4] = {0, 24, 0, 2};
+  return c;
 }
 
 std::vector<ChannelSpec> Engine4Channels() {
@@ -59,9 +70,16 @@ void PutComponents(Bytes& data, uint64_t at, const ChannelSpec* c, std::initiali
   }
 }
 
-std::vector<ChannelSpec> ChannelsOf(const MeshSpec& desc) {
-  return desc.channels.empty() ? Engine5Channels() : desc.channels;
+bool FromEngine2018(const MeshSpec& desc) {
+  return !desc.engine.empty() && ParseEngineVersion(desc.engine).AtLeast(2018, 1);
 }
+
+std::vector<ChannelSpec> ChannelsOf(const MeshSpec& desc) {
+  if (!desc.channels.empty()) return desc.channels;
+  return FromEngine2018(desc) ? Engine2018Channels() : Engine5Channels();
+}
+
+size_t UvChannel(const MeshSpec& desc) { return FromEngine2018(desc) ? 4 : 3; }
 
 // A serialized array of `count` elements of `size` bytes, each byte `fill`.
 void Array(ByteWriter& w, uint32_t count, uint32_t size, uint8_t fill = 0x5A) {
@@ -120,12 +138,90 @@ Bytes BuildVertexData(const MeshSpec& desc) {
     auto channel = [&](size_t k) { return k < channels.size() ? &channels[k] : nullptr; };
     PutComponents(data, at(0), channel(0), {v.px, v.py, v.pz});
     PutComponents(data, at(1), channel(1), {v.nx, v.ny, v.nz});
-    PutComponents(data, at(3), channel(3), {v.u, v.v});
+    const size_t uv = UvChannel(desc);
+    PutComponents(data, at(uv), channel(uv), {v.u, v.v});
   }
   return data;
 }
 
+namespace {
+
+// The rows of 2017.3 and later, per release.
+Bytes BuildFieldsMeshPayload(const MeshSpec& desc) {
+  const EngineVersion v = ParseEngineVersion(desc.engine);
+  ByteWriter w;
+  w.U32(static_cast<uint32_t>(desc.sub_meshes.size()));
+  for (const SubMeshSpec& s : desc.sub_meshes) {
+    w.U32(s.first_byte).U32(s.index_count).U32(0).U32(s.base_vertex);
+    w.U32(s.first_vertex).U32(s.vertex_count);
+    for (int i = 0; i < 6; ++i) w.F32(0.25f * i);  // bounding box
+  }
+  const uint32_t shapes = static_cast<uint32_t>(desc.blend_shape_names.size());
+  Array(w, shapes, 40);  // shape vertices
+  Array(w, shapes, 12);  // shapes
+  w.U32(shapes);
+  for (uint32_t c = 0; c < shapes; ++c)
+    w.Str(desc.blend_shape_names[c]).U32(0x1234 + c).U32(c).U32(1);
+  Array(w, shapes, 4);  // full weights
+  Array(w, desc.bind_poses, 64);
+  Array(w, desc.bind_poses, 4);  // bone name hashes
+  w.U32(0xBEEF);                 // root bone name hash
+  if (v.AtLeast(2019, 1)) {
+    Array(w, desc.bind_poses, 24);  // bone bounds
+    Array(w, desc.skin, 4);         // variable bone count weights
+  }
+  w.U8(desc.mesh_compression);
+  w.U8(desc.keep_flags).U8(desc.keep_flags).U8(desc.keep_flags).Align(4);
+  const bool wide = !desc.indices32.empty();
+  w.U32(wide ? 1 : 0);  // index format
+  Bytes index_bytes;
+  ByteWriter ib;
+  if (wide) {
+    for (uint32_t i : desc.indices32) ib.U32(i);
+  } else {
+    for (uint16_t i : desc.indices) ib.U16(i);
+  }
+  w.U32(static_cast<uint32_t>(ib.Size())).Raw(ib.Data()).Align(4);
+  if (!v.AtLeast(2018, 2)) Array(w, desc.skin, 32);
+  if (!v.AtLeast(2018, 1)) w.U32(0x0B);  // current channels
+  w.U32(static_cast<uint32_t>(desc.vertices.size()));
+  std::vector<ChannelSpec> channels = ChannelsOf(desc);
+  w.U32(static_cast<uint32_t>(channels.size()));
+  for (const ChannelSpec& c : channels) w.U8(c.stream).U8(c.offset).U8(c.format).U8(c.dimension);
+  w.Align(4);
+  Bytes data = BuildVertexData(desc);
+  if (!desc.resource_path.empty()) {
+    w.U32(0);
+  } else {
+    w.U32(static_cast<uint32_t>(data.size())).Raw(data).Align(4);
+  }
+  uint32_t salt = 0;
+  for (bool range : {true, true, true, true, false, false, false, true, false, false})
+    BitVector(w, desc, range, salt++);
+  w.U32(0);                                 // UV info
+  for (int i = 0; i < 6; ++i) w.F32(1.0f);  // local bounding box
+  w.U32(0);                                 // mesh usage flags
+  Array(w, 3, 1);                           // baked convex collision mesh
+  Array(w, 5, 1);                           // baked triangle collision mesh
+  if (v.AtLeast(2018, 2)) w.F32(1.0f).F32(2.0f);  // mesh metrics
+  if (v.AtLeast(2019, 3)) {
+    const bool streamed = !desc.resource_path.empty();
+    if (v.AtLeast(2020, 1)) {
+      w.U64(streamed ? desc.resource_offset : 0);
+    } else {
+      w.U32(static_cast<uint32_t>(streamed ? desc.resource_offset : 0));
+    }
+    w.U32(streamed ? static_cast<uint32_t>(data.size()) : 0);
+    w.Str(desc.resource_path);
+  }
+  w.Raw(desc.trailer);
+  return w.Take();
+}
+
+}  // namespace
+
 Bytes BuildMeshPayload(const MeshSpec& desc) {
+  if (!desc.engine.empty()) return BuildFieldsMeshPayload(desc);
   const bool v3 = desc.version <= 3, v4 = desc.version == 4, v5 = desc.version >= 5;
   ByteWriter w;
   w.U32(static_cast<uint32_t>(desc.sub_meshes.size()));

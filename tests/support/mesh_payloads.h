@@ -23,6 +23,7 @@ struct SubMeshSpec {
   uint32_t vertex_count = 0;
   uint32_t strip = 0;           // version 3 and earlier
   uint32_t triangle_count = 0;  // version 3 and earlier
+  uint32_t base_vertex = 0;     // engines 2017.3 and later
 };
 
 struct ChannelSpec {
@@ -65,12 +66,26 @@ struct MeshSpec {
   Variant variant = kAsDescribed;
   uint8_t keep_flags = 1;  // readable, keep vertices, keep indices
   Bytes trailer;           // appended after the last row
+
+  // Engines 2017.3 and later ("2018.2.1f1", ...): the layout of that release, written row by
+  // row as it stands. Their meshes take 32-bit indices when `indices32` is not empty, and from
+  // 2018 on the texture coordinates are channel 4 (tangents and colours move before them).
+  std::string engine;
+  std::vector<uint32_t> indices32;
+  // 2019.3 and later: the vertex data goes to a resource file of this name (BuildVertexData
+  // gives its bytes) at `resource_offset` instead of into the payload.
+  std::string resource_path;
+  uint64_t resource_offset = 0;
 };
 
 // Channels of the usual layouts.
 std::vector<ChannelSpec> Engine5Channels();  // pos 0/0, normal 0/12, colour 0/24 (bytes), UV 0/28
 std::vector<ChannelSpec>
 Engine4Channels();  // pos, normal, colour, UV and UV2 in stream 0, tangent in 1
+
+// The channel table of 2018 and later: position, normal, tangent, colour, UV0 to UV7, blend
+// weights and indices; position, normal and UV0 in stream 0, tangent in stream 1.
+std::vector<ChannelSpec> Engine2018Channels();
 
 Bytes BuildMeshPayload(const MeshSpec& desc);
 // The vertex data alone, as BuildMeshPayload lays it out.
