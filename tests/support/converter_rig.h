@@ -23,6 +23,7 @@ struct ConverterRig {
   TempDir dir;
   std::string relative = "Unity_Assets_Files/demo/Textures/";
   std::string output_root;  // the -p folder; the archive's folder when empty
+  FieldLayout texture_fields;  // textures of engines read field by field
 
   ConverterRig() { session.Archive.ArchivePath = dir.File("demo.assets"); }
   std::string Base() const { return output_root.empty() ? dir.Path() + "/" : output_root; }
@@ -38,7 +39,7 @@ struct ConverterRig {
     Reader reader(source);
     reader.Seek(20);
     ConverterCall call{reader, static_cast<uint32_t>(payload.size()), big_endian, Base(), relative,
-                       name};
+                       name,   &texture_fields};
     ConverterContext ctx(session, request, frontend);
     fn(call, ctx);
   }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/serialized_file.h"
+
 namespace kestrix::testing {
 
 namespace {
@@ -17,6 +19,45 @@ void WriteHeader(ByteWriter& w, const TextureSpec& s, int32_t complete) {
   w.I32(s.image_count).I32(s.image_count == 6 ? 4 : 2).I32(1).I32(1).I32(0).I32(0).I32(0).I32(1);
 }
 
+// The fields of 2017.1 and later releases.
+void WriteFields(ByteWriter& w, const TextureSpec& s, int32_t complete) {
+  const EngineVersion v = ParseEngineVersion(s.engine);
+  if (v.AtLeast(2017, 3)) {
+    w.I32(4).U8(0);  // forced fallback format, downscale fallback
+    if (v.AtLeast(2020, 2)) w.U8(1);  // alpha channel optional
+    w.Align(4);
+  }
+  w.I32(s.width).I32(s.height).I32(complete);
+  if (v.AtLeast(2020, 1)) w.I32(0);  // mips stripped
+  w.I32(s.format).U32(s.mip).U8(1);  // readable
+  if (v.AtLeast(2020, 1)) w.U8(0);   // preprocessed
+  if (v.AtLeast(2022, 2)) {
+    w.U8(0).Align(4).Str("Characters");  // ignore mipmap limit, limit group
+  } else if (v.AtLeast(2019, 3)) {
+    w.U8(0);  // ignore master texture limit
+  }
+  if (v.AtLeast(2018, 2)) w.U8(1);  // streaming mipmaps
+  w.Align(4);
+  if (v.AtLeast(2018, 2)) w.I32(3);  // streaming priority
+  w.I32(s.image_count).I32(s.image_count == 6 ? 4 : 2);
+  w.I32(1).I32(1).I32(0).I32(1).I32(0).I32(1);  // filter, aniso, mip bias, wrap U, V, W
+  w.I32(0).I32(1);                              // lightmap format, colour space
+  if (v.AtLeast(2020, 2)) w.U32(3).U8(7).U8(8).U8(9).Align(4);  // platform blob
+  const bool streamed = !s.resource_path.empty();
+  if (streamed) {
+    w.U32(0);
+  } else {
+    w.U32(static_cast<uint32_t>(s.images.size())).Raw(s.images).Align(4);
+  }
+  const uint64_t offset = streamed ? s.resource_offset : 0;
+  if (v.AtLeast(2020, 1)) {
+    w.U64(offset);
+  } else {
+    w.U32(static_cast<uint32_t>(offset));
+  }
+  w.U32(streamed ? static_cast<uint32_t>(s.images.size()) : 0).Str(s.resource_path);
+}
+
 }  // namespace
 
 Bytes Texture2DPayload(const TextureSpec& s) {
@@ -25,6 +66,11 @@ Bytes Texture2DPayload(const TextureSpec& s) {
                                ? s.complete_image_size
                                : static_cast<int32_t>(s.images.size() / static_cast<size_t>(count));
   ByteWriter w(s.big_endian);
+  if (!s.engine.empty()) {
+    WriteFields(w, s, complete);
+    w.Raw(s.tail);
+    return w.Take();
+  }
   WriteHeader(w, s, complete);
   if (s.layout == 3) {
     w.U32(0).U32(s.resource_offset).U32(static_cast<uint32_t>(s.images.size()));

@@ -24,6 +24,10 @@ struct TextureSpec {
   std::string resource_path;         // layout 3
   uint32_t resource_offset = 0;      // layout 3: where the images start in the resource file
   Bytes tail = Bytes(12, 0);         // what follows the data (the stream info of later engines)
+  // Engines from 2017.1 on ("2019.3.0f1", ...): the fields of that release, written one by one
+  // as it stores them; `layout` is not used, and the images lie in the resource file when
+  // `resource_path` is set. The tail follows the stream fields.
+  std::string engine;
 };
 
 // The payload after the object's name.
