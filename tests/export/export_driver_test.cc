@@ -15,6 +15,7 @@
 #include "support/asset_builder.h"
 #include "support/payloads.h"
 #include "support/test_env.h"
+#include "support/texture_payloads.h"
 #include "types/type_info.h"
 
 namespace kestrix {
@@ -216,6 +217,39 @@ TEST(ExportDriver, DamagedEntriesFailAloneAndWriteNothing) {
   EXPECT_NE(r.fe.errors[2].find("smaller than its name"), std::string::npos) << r.fe.errors[2];
   // Every entry still had its path line.
   EXPECT_EQ(r.fe.lines.size(), 6u);
+}
+
+// A texture of an engine newer than the layout tables, in a file without type trees: the
+// failure names the version, and the raw copy the user asked for is still written. The same
+// texture in a release the tables know converts.
+TEST(ExportDriver, TexturesOfUnknownNewerEnginesAreNamedAndStillWrittenRaw) {
+  for (const char* engine : {"6000.0.23f1", "2022.3.18f1"}) {
+    SCOPED_TRACE(engine);
+    TextureSpec tex;
+    tex.engine = "2022.3.18f1";
+    tex.width = tex.height = 4;
+    tex.format = 10;
+    tex.mip = 1;
+    tex.images = Bytes(8, 0x33);
+    AssetSpec desc;
+    desc.unity_version = engine;
+    desc.objects.push_back({28, TextureObject("Hero", tex)});
+    ExportRun r;
+    Open(desc, r);
+    ExportSwitches& w = r.req.Switches;
+    w.ExportSource = w.ExportRawTextures = w.ExportDds = true;
+    ExportAll(r);
+    const bool known = std::string(engine) == "2022.3.18f1";
+    EXPECT_EQ(r.Files(), known ? (std::vector<std::string>{"Hero.tex", "Textures/Hero.tex.dds"})
+                               : (std::vector<std::string>{"Hero.tex"}));
+    EXPECT_EQ(r.Read("Hero.tex"), Texture2DPayload(tex));
+    EXPECT_EQ(r.result.failed, known ? 0u : 1u);
+    if (!known) {
+      ASSERT_EQ(r.fe.errors.size(), 1u);
+      EXPECT_NE(r.fe.errors[0].find("Hero.tex"), std::string::npos) << r.fe.errors[0];
+      EXPECT_NE(r.fe.errors[0].find("6000.0.23"), std::string::npos) << r.fe.errors[0];
+    }
+  }
 }
 
 TEST(ExportDriver, NamesNeverLeaveTheExportFolder) {

@@ -92,5 +92,41 @@ TEST(PlatformName, KnownAndEmpty) {
   for (int32_t c : {-1, 0, 1, 3, 6, 8, 11, 29}) EXPECT_EQ(PlatformName(c), "") << c;
 }
 
+// From engine 5.5 on codes 22 to 27 are no Wii formats any more and codes past 61 exist; files of
+// earlier (or unknown) engines keep the older table.
+TEST(TextureFormatName, NewerEnginesNumberTheirFormatsAnew) {
+  const EngineVersion old = ParseEngineVersion("5.4.6f1");
+  const EngineVersion newer = ParseEngineVersion("2019.4.1f1");
+  struct Row {
+    int32_t code;
+    const char* old_name;
+    const char* new_name;
+    uint8_t new_target;  // a container that takes it from 5.5 on
+  };
+  for (const Row& r : {Row{25, "WiiRGB5A3", "BC7", kTargetDds}, Row{24, "WiiRGB565", "BC6H", kTargetDds},
+                       Row{26, "WiiRGBA8", "BC4", kTargetDds}, Row{27, "WiiCMPR", "BC5", kTargetDds},
+                       Row{22, "WiiIA4", "RGB9e5Float", kTargetDds},
+                       Row{64, "UNKNOW_FORMAT", "ETC_RGB4Crunched", kTargetCrn},
+                       Row{65, "UNKNOW_FORMAT", "ETC2_RGBA8Crunched", kTargetCrn},
+                       Row{66, "UNKNOW_FORMAT", "ASTC_HDR_4x4", kTargetKtx},
+                       Row{71, "UNKNOW_FORMAT", "ASTC_HDR_12x12", kTargetPvr},
+                       Row{63, "UNKNOW_FORMAT", "R8", kTargetDds}}) {
+    SCOPED_TRACE(r.code);
+    const std::string code = "id: " + std::to_string(r.code) + " - ";
+    EXPECT_EQ(TextureFormatName(r.code, old), code + r.old_name);
+    EXPECT_EQ(TextureFormatName(r.code), code + r.old_name);
+    EXPECT_EQ(TextureFormatName(r.code, newer), code + r.new_name);
+    EXPECT_FALSE(TextureFormatSupports(r.code, kTargetAny, old));
+    EXPECT_TRUE(TextureFormatSupports(r.code, r.new_target, newer));
+  }
+  // What no engine's containers take stays refused, and the old codes keep their rows.
+  for (int32_t none : {17, 23, 73, 83})
+    EXPECT_FALSE(TextureFormatSupports(none, kTargetAny, newer)) << none;
+  EXPECT_EQ(TextureFormatName(10, newer), "id: 10 - DXT1");
+  EXPECT_TRUE(TextureFormatSupports(47, kTargetKtx, newer));
+  EXPECT_EQ(texture_format::kBC7, 25);
+  EXPECT_EQ(texture_format::kASTC_HDR_12x12, 71);
+}
+
 }  // namespace
 }  // namespace kestrix
