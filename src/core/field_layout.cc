@@ -121,12 +121,21 @@ PlacedFields::PlacedFields(ObjectCursor& c, const FieldLayout& layout) {
       case FieldKind::kFixed:
         p.spot.size = step.size;
         switch (step.size) {
-          case 1: p.value = c.U8(); break;
-          case 2: p.value = c.U16(); break;
-          case 4: p.value = c.U32(); break;
-          case 8: p.value = c.U64(); break;
-          default: throw Error("Field " + step.name + " has a size of " +
-                               std::to_string(step.size) + " bytes, which is not read.");
+          case 1:
+            p.value = c.U8();
+            break;
+          case 2:
+            p.value = c.U16();
+            break;
+          case 4:
+            p.value = c.U32();
+            break;
+          case 8:
+            p.value = c.U64();
+            break;
+          default:
+            throw Error("Field " + step.name + " has a size of " + std::to_string(step.size) +
+                        " bytes, which is not read.");
         }
         break;
       case FieldKind::kBytes:

@@ -70,7 +70,7 @@ class PlacedFields {
   int32_t I(const std::string& name) const { return static_cast<int32_t>(U(name)); }
   // `fallback` when the layout has no such field.
   uint64_t UOr(const std::string& name, uint64_t fallback) const;
-  uint64_t End() const { return end_; }  // the position after the last field placed
+  uint64_t End() const { return end_; }        // the position after the last field placed
   bool Complete() const { return complete_; }  // every field was placed
 
  private:

@@ -108,7 +108,8 @@ void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uin
     ctx.Report("Not supported ktx " + TextureFormatName(format, engine) + " " + name +
                " \xD0\x9ENLY PVR!!!");
   if (!TextureFormatSupports(format, kTargetAny, engine))
-    ctx.Report("Not supported format compression " + TextureFormatName(format, engine) + " " + name);
+    ctx.Report("Not supported format compression " + TextureFormatName(format, engine) + " " +
+               name);
 }
 
 bool WrittenRaw(const ExportSwitches& sw, int32_t cls) {

@@ -229,9 +229,9 @@ void TMeshBase::Decode(Reader& stream, const EngineVersion& v) {
   // some): the neighbours of the version's layout are tried too, and as a layout only counts
   // when it accounts for every byte, none of them can misread a mesh of another.
   std::vector<Features> candidates = {primary};
-  for (bool Features::*flag : {&Features::bones_aabb, &Features::stream_data,
-                               &Features::mesh_metrics, &Features::skin_after_indices,
-                               &Features::stream_offset_64}) {
+  for (bool Features::*flag :
+       {&Features::bones_aabb, &Features::stream_data, &Features::mesh_metrics,
+        &Features::skin_after_indices, &Features::stream_offset_64}) {
     Features f = primary;
     f.*flag = !(f.*flag);
     candidates.push_back(f);
@@ -302,16 +302,16 @@ void TMeshBase::DecodeFieldsLayout(Reader& stream, const Features& f) {
     }
     in.Align();
     vertex_data_ = in.ByteArray();
-    for (int k = 0; k < 4; ++k) SkipPackedBitVector(in, true);  // vertices, UV, normals, tangents
+    for (int k = 0; k < 4; ++k) SkipPackedBitVector(in, true);   // vertices, UV, normals, tangents
     for (int k = 0; k < 3; ++k) SkipPackedBitVector(in, false);  // weights, normal/tangent signs
-    SkipPackedBitVector(in, true);   // float colours
-    SkipPackedBitVector(in, false);  // bone indices
-    SkipPackedBitVector(in, false);  // triangles
-    in.U32();                        // UV info
-    in.Skip(24);                     // local bounding box
-    in.U32();                        // mesh usage flags
-    in.SkipArray(1);                 // baked convex collision mesh
-    in.SkipArray(1);                 // baked triangle collision mesh
+    SkipPackedBitVector(in, true);                               // float colours
+    SkipPackedBitVector(in, false);                              // bone indices
+    SkipPackedBitVector(in, false);                              // triangles
+    in.U32();                                                    // UV info
+    in.Skip(24);                                                 // local bounding box
+    in.U32();                                                    // mesh usage flags
+    in.SkipArray(1);                                             // baked convex collision mesh
+    in.SkipArray(1);                                             // baked triangle collision mesh
     if (f.mesh_metrics) in.Skip(8);
     if (f.stream_data) {
       in.Align();

@@ -36,7 +36,7 @@ struct MeshSubMesh {
   uint32_t topology = 0;        // version 4 and later
   uint32_t first_vertex = 0;
   uint32_t vertex_count = 0;
-  uint32_t base_vertex = 0;     // 2017.3 and later: added to every index of the sub-mesh
+  uint32_t base_vertex = 0;  // 2017.3 and later: added to every index of the sub-mesh
 };
 
 // Where the vertex data of a mesh lies when it is kept in a resource file (2019.3 and later).
@@ -68,9 +68,7 @@ class TMeshBase {
   // vertex data lies in a resource file is decoded up to that data: StreamedData() then says
   // where it is, and SetStreamedVertexData completes the decode.
   void Decode(Reader& stream, const EngineVersion& engine);
-  const MeshStreamData* StreamedData() const {
-    return streamed_ ? &stream_data_ : nullptr;
-  }
+  const MeshStreamData* StreamedData() const { return streamed_ ? &stream_data_ : nullptr; }
   void SetStreamedVertexData(std::vector<uint8_t> data);
 
   int32_t version() const { return version_; }
@@ -116,12 +114,12 @@ class TMeshBase {
   void DecodeLayout(Reader& stream, int32_t version, Early4 early);
   // The fields of 2017.3 and later that vary by minor release.
   struct Features {
-    bool skin_after_indices = true;   // before 2018.2
-    bool current_channels = true;     // before 2018
-    bool bones_aabb = false;          // 2019 and later
-    bool mesh_metrics = false;        // 2018.2 and later
-    bool stream_data = false;         // 2019.3 and later
-    bool stream_offset_64 = false;    // 2020.1 and later
+    bool skin_after_indices = true;  // before 2018.2
+    bool current_channels = true;    // before 2018
+    bool bones_aabb = false;         // 2019 and later
+    bool mesh_metrics = false;       // 2018.2 and later
+    bool stream_data = false;        // 2019.3 and later
+    bool stream_offset_64 = false;   // 2020.1 and later
   };
   void DecodeFieldsLayout(Reader& stream, const Features& f);
   void ComputeVertexTable();

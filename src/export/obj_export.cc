@@ -11,8 +11,8 @@
 
 #include "core/error.h"
 #include "core/localization.h"
-#include "export/converter.h"
 #include "core/session.h"
+#include "export/converter.h"
 #include "export/mesh_decoder.h"
 #include "export/texture_source.h"
 #include "platform/byte_source.h"

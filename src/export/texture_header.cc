@@ -60,12 +60,23 @@ using BlockFlip = void (*)(uint8_t*);
 BlockFlip FlipOfBlocks(int32_t format, uint64_t* block_bytes) {
   namespace tf = texture_format;
   switch (format) {
-    case tf::kDXT1: *block_bytes = 8; return FlipDxt1Block;
-    case tf::kDXT3: *block_bytes = 16; return FlipDxt3Block;
-    case tf::kDXT5: *block_bytes = 16; return FlipDxt5Block;
-    case tf::kBC4: *block_bytes = 8; return FlipBc4Block;
-    case tf::kBC5: *block_bytes = 16; return FlipBc5Block;
-    default: return nullptr;
+    case tf::kDXT1:
+      *block_bytes = 8;
+      return FlipDxt1Block;
+    case tf::kDXT3:
+      *block_bytes = 16;
+      return FlipDxt3Block;
+    case tf::kDXT5:
+      *block_bytes = 16;
+      return FlipDxt5Block;
+    case tf::kBC4:
+      *block_bytes = 8;
+      return FlipBc4Block;
+    case tf::kBC5:
+      *block_bytes = 16;
+      return FlipBc5Block;
+    default:
+      return nullptr;
   }
 }
 
@@ -100,9 +111,9 @@ TextureHeader ReadTextureFields(const std::vector<uint8_t>& payload, bool big_en
   h.format = f.I("m_TextureFormat");
   h.mip_field = static_cast<uint32_t>(f.U("m_MipCount"));
   h.settings[0] = f.I("m_ImageCount");
-  h.positions = {f.At("m_Width").pos,         f.At("m_Height").pos,
-                 f.At("m_CompleteImageSize").pos, f.At("m_TextureFormat").pos,
-                 f.At("m_MipCount").pos,      f.At("m_ImageCount").pos};
+  h.positions = {
+      f.At("m_Width").pos,         f.At("m_Height").pos,   f.At("m_CompleteImageSize").pos,
+      f.At("m_TextureFormat").pos, f.At("m_MipCount").pos, f.At("m_ImageCount").pos};
   const FieldSpot& data = f.At("image data");
   h.image_data_size = static_cast<uint32_t>(data.count);
   h.image_start = data.pos + 4;

@@ -129,7 +129,8 @@ Replacement Prepare(const Session& s, size_t i, const std::string& path, uint64_
     rep.texture = true;
     rep.texture_format = static_cast<int32_t>(
         Get32(word, s.Asset.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little));
-    rep.type_text = ClassIdToName(cls) + " " + TextureFormatName(rep.texture_format, s.Asset.Engine);
+    rep.type_text =
+        ClassIdToName(cls) + " " + TextureFormatName(rep.texture_format, s.Asset.Engine);
   }
   return rep;
 }

@@ -293,8 +293,8 @@ TEST(MeshDecoder, LayoutsOfOtherEngineReleases) {
 // the 2018 channel table with its second stream, the skin moved out, bone bounds, mesh metrics,
 // and vertex data in a resource file.
 TEST(MeshDecoder, ReadsTheFieldLayoutsOfLaterReleases) {
-  for (const char* engine : {"2017.3.0f1", "2017.4.37f1", "2018.1.2f1", "2018.2.6f1",
-                             "2019.1.2f1", "2019.3.0f1", "2020.1.0f1", "2022.3.18f1"}) {
+  for (const char* engine : {"2017.3.0f1", "2017.4.37f1", "2018.1.2f1", "2018.2.6f1", "2019.1.2f1",
+                             "2019.3.0f1", "2020.1.0f1", "2022.3.18f1"}) {
     const EngineVersion v = ParseEngineVersion(engine);
     for (bool wide : {false, true}) {
       for (bool in_resource : {false, true}) {

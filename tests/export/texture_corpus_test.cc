@@ -31,6 +31,23 @@ bool HandledPlainFormat(const testing::CorpusRow& row) {
           row.classes_present.find("89x") != std::string::npos);
 }
 
+// Bundles the container stage reads whose files hold textures, in little-endian files of the
+// formats the asset reader takes.
+bool TextureBundle(const testing::CorpusRow& row) {
+  if (row.container != "UnityRaw-v3" && row.container != "UnityWeb-v3" &&
+      row.container != "UnityFS-v6")
+    return false;
+  if (row.big_endian || row.serialized_format.empty()) return false;
+  for (size_t at = 0; at < row.serialized_format.size();) {
+    const int format = std::stoi(row.serialized_format.substr(at));
+    if (format < 9 || format > 17) return false;
+    at = row.serialized_format.find(',', at);
+    if (at != std::string::npos) ++at;
+  }
+  return row.classes_present.find("28x") != std::string::npos ||
+         row.classes_present.find("89x") != std::string::npos;
+}
+
 struct Expected {
   int32_t width, height, format;
 };
@@ -40,19 +57,15 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
   if (corpus.empty()) GTEST_SKIP() << "no corpus";
   testing::TempDir out, no_tools;
   std::map<std::string, Expected> dds_files;  // path -> what the texture declares
-  int converted = 0, missing_resources = 0;
+  int converted = 0, missing_resources = 0, archives = 0;
 
-  for (const testing::CorpusRow& row : testing::CorpusManifest()) {
-    if (!HandledPlainFormat(row)) continue;
-    SCOPED_TRACE(row.relpath);
-    testing::TempDir tmp;
+  ExportRequest request;
+  request.Switches.ExportDds = true;
+  testing::RecordingFrontend fe;
+  // Every texture of the open file (for a bundle, of the chosen contained file).
+  auto export_textures = [&](Session& s) {
     // The engine's default resources share one archive name: each archive gets its own base.
-    const std::string base = out.Path() + "/" + std::to_string(dds_files.size()) + "/";
-    Session s;
-    ExportRequest request;
-    request.Switches.ExportDds = true;
-    testing::RecordingFrontend fe;
-    ASSERT_NO_THROW(OpenArchive(s, fe, testing::CorpusArchiveToOpen(row, tmp)));
+    const std::string base = out.Path() + "/" + std::to_string(++archives) + "/";
     FileSource source(s.Archive.ArchivePath);
     Reader reader(source);
     for (size_t i = 0; i < s.EntryCount(); ++i) {
@@ -105,6 +118,25 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
         });
       if (TextureFormatSupports(format, 3, s.Asset.Engine)) run(ExportKtx);
       if (TextureFormatSupports(format, 4, s.Asset.Engine)) run(ExportPvr);
+    }
+  };
+
+  for (const testing::CorpusRow& row : testing::CorpusManifest()) {
+    SCOPED_TRACE(row.relpath);
+    testing::TempDir tmp;
+    Session s;
+    if (HandledPlainFormat(row)) {
+      ASSERT_NO_THROW(OpenArchive(s, fe, testing::CorpusArchiveToOpen(row, tmp)));
+      export_textures(s);
+    } else if (TextureBundle(row)) {
+      testing::CopyFile(corpus + "/" + row.relpath, tmp.File("bundle"));
+      ASSERT_NO_THROW(OpenArchive(s, fe, tmp.File("bundle"), testing::Pick(0)));
+      for (size_t k = 0; k < s.Archive.Bundle.ContainedFiles.size(); ++k) {
+        if (k > 0) ASSERT_NO_THROW(ReopenWithSelection(s, fe, static_cast<int>(k)));
+        if (!s.Asset.RawSingleFile) export_textures(s);
+      }
+    } else {
+      continue;
     }
     CloseArchive(s);
   }

@@ -40,8 +40,8 @@ void RunImport(ConverterRig& rig, const ImportFn& fn, const Bytes& payload,
   Bytes working(20 + payload.size() + 16, 0xEE);
   std::copy(payload.begin(), payload.end(), working.begin() + 20);
   MemorySource source_bytes(working);
-  ImporterCall call{source_bytes, 20,          static_cast<uint32_t>(payload.size()),
-                    big_endian,   rig.Base(),  source,
+  ImporterCall call{source_bytes, 20,           static_cast<uint32_t>(payload.size()),
+                    big_endian,   rig.Base(),   source,
                     kRawRelative, entry_format, texture_fields};
   ImporterContext ctx{rig.frontend, rig.Base(), rig.request.NoTextureFlip};
   fn(call, ctx);
@@ -148,8 +148,8 @@ TEST(DdsImport, LaterReleasesComeBackAsTheirPayload) {
                              "2020.1.0f1", "2020.2.2f1", "2022.3.18f1"}) {
     for (int32_t format : {3, 12, 26, 27, 25}) {
       for (bool streamed : {false, true}) {
-        SCOPED_TRACE(::testing::Message() << engine << " format " << format
-                                          << (streamed ? " streamed" : ""));
+        SCOPED_TRACE(::testing::Message()
+                     << engine << " format " << format << (streamed ? " streamed" : ""));
         ConverterRig rig;
         rig.texture_fields = TextureFieldsForVersion(ParseEngineVersion(engine));
         TextureSpec s;

@@ -22,7 +22,7 @@ struct ConverterRig {
   RecordingFrontend frontend;
   TempDir dir;
   std::string relative = "Unity_Assets_Files/demo/Textures/";
-  std::string output_root;  // the -p folder; the archive's folder when empty
+  std::string output_root;     // the -p folder; the archive's folder when empty
   FieldLayout texture_fields;  // textures of engines read field by field
 
   ConverterRig() { session.Archive.ArchivePath = dir.File("demo.assets"); }
@@ -38,8 +38,9 @@ struct ConverterRig {
     MemorySource source(file);
     Reader reader(source);
     reader.Seek(20);
-    ConverterCall call{reader, static_cast<uint32_t>(payload.size()), big_endian, Base(), relative,
-                       name,   &texture_fields};
+    ConverterCall call{
+        reader,         static_cast<uint32_t>(payload.size()), big_endian, Base(), relative, name,
+        &texture_fields};
     ConverterContext ctx(session, request, frontend);
     fn(call, ctx);
   }

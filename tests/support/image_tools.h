@@ -13,8 +13,8 @@ std::string CaptureCommand(const std::string& command, int* status = nullptr);
 // "W H" of the first image of a file, as identify reads it ("" when it cannot).
 std::string IdentifySize(const std::string& path);
 // Pillow (the Debian python3-pil of /usr/bin/python3) reads the DDS files of the DX10 extension
-// (BC5 to BC7; BC4 only as "ATI1") that ImageMagick 6 refuses. "W H" of each file that it decodes, one line per file
-// in the order given: "" for a file it cannot decode.
+// (BC5 to BC7; BC4 only as "ATI1") that ImageMagick 6 refuses. "W H" of each file that it decodes,
+// one line per file in the order given: "" for a file it cannot decode.
 bool HavePillow();
 std::vector<std::string> PillowSizes(const std::vector<std::string>& paths);
 // Converts the first image of a file to PNG, then reads the PNG back as 8-bit RGBA, top row

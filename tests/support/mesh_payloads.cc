@@ -198,11 +198,11 @@ Bytes BuildFieldsMeshPayload(const MeshSpec& desc) {
   uint32_t salt = 0;
   for (bool range : {true, true, true, true, false, false, false, true, false, false})
     BitVector(w, desc, range, salt++);
-  w.U32(0);                                 // UV info
-  for (int i = 0; i < 6; ++i) w.F32(1.0f);  // local bounding box
-  w.U32(0);                                 // mesh usage flags
-  Array(w, 3, 1);                           // baked convex collision mesh
-  Array(w, 5, 1);                           // baked triangle collision mesh
+  w.U32(0);                                       // UV info
+  for (int i = 0; i < 6; ++i) w.F32(1.0f);        // local bounding box
+  w.U32(0);                                       // mesh usage flags
+  Array(w, 3, 1);                                 // baked convex collision mesh
+  Array(w, 5, 1);                                 // baked triangle collision mesh
   if (v.AtLeast(2018, 2)) w.F32(1.0f).F32(2.0f);  // mesh metrics
   if (v.AtLeast(2019, 3)) {
     const bool streamed = !desc.resource_path.empty();

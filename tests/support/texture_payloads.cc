@@ -23,7 +23,7 @@ void WriteHeader(ByteWriter& w, const TextureSpec& s, int32_t complete) {
 void WriteFields(ByteWriter& w, const TextureSpec& s, int32_t complete) {
   const EngineVersion v = ParseEngineVersion(s.engine);
   if (v.AtLeast(2017, 3)) {
-    w.I32(4).U8(0);  // forced fallback format, downscale fallback
+    w.I32(4).U8(0);                   // forced fallback format, downscale fallback
     if (v.AtLeast(2020, 2)) w.U8(1);  // alpha channel optional
     w.Align(4);
   }

@@ -50,8 +50,8 @@ TEST(ObjectLayouts, VersionTablesAgreeWithTheTypeTreesOfTheCorpus) {
         const FieldLayout by_table = TextureFieldsForVersion(s.Asset.Engine);
         const uint64_t start = s.PayloadOffset(i);
         const uint64_t end = s.Asset.DataStart + s.EntryOffset(i) + s.EntrySize(i);
-        ObjectCursor tree_cursor(reader, start, end, s.Asset.IsBigEndian() ? ByteOrder::Big
-                                                                            : ByteOrder::Little);
+        ObjectCursor tree_cursor(reader, start, end,
+                                 s.Asset.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little);
         PlacedFields tree_fields(tree_cursor, by_tree);
         ObjectCursor table_cursor(reader, start, end, tree_cursor.Order());
         PlacedFields table_fields(table_cursor, by_table);
@@ -90,8 +90,7 @@ TEST(ObjectLayouts, EnginesNewerThanTheTablesAreNamed) {
   };
   for (const Case& c : {Case{"2017.1.0f1", 12}, Case{"2017.3.0f1", 20}, Case{"2019.4.0f1", 20},
                         Case{"2020.1.0f1", 24}, Case{"2022.3.0f1", 24}})
-    EXPECT_EQ(TextureFormatOffset(TextureFieldsForVersion(ParseEngineVersion(c.engine))),
-              c.offset)
+    EXPECT_EQ(TextureFormatOffset(TextureFieldsForVersion(ParseEngineVersion(c.engine))), c.offset)
         << c.engine;
 }
 

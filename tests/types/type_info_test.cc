@@ -18,8 +18,10 @@ TEST(ClassIdToName, TableEdgesScriptsAndGaps) {
   EXPECT_EQ(ClassIdToName(62), "PhysicsMaterial2D");
   EXPECT_EQ(ClassIdToName(194), "NavMeshObsolete");
   EXPECT_EQ(ClassIdToName(114), "MonoBehaviour");
-  for (int32_t id : {0, -1, -3, INT32_MIN}) EXPECT_EQ(ClassIdToName(id), "MonoBehaviour id: 114") << id;
-  for (int32_t id : {7, 10, 1033, 1055, 1121, 5000, INT32_MAX}) EXPECT_EQ(ClassIdToName(id), "UNKNOW_TYPE") << id;
+  for (int32_t id : {0, -1, -3, INT32_MIN})
+    EXPECT_EQ(ClassIdToName(id), "MonoBehaviour id: 114") << id;
+  for (int32_t id : {7, 10, 1033, 1055, 1121, 5000, INT32_MAX})
+    EXPECT_EQ(ClassIdToName(id), "UNKNOW_TYPE") << id;
 }
 
 TEST(ClassIdToName, HoldsExactly235DistinctNames) {
@@ -66,7 +68,8 @@ TEST(TextureFormatSupports, ContainerRules) {
     EXPECT_FALSE(TextureFormatSupports(crunched, kTargetKtx));
   }
   for (int32_t none : {6, 8, 15, 16, 17, 18, 19, 20, 22, 23, 24, 25, 26, 27, 38, 39, 40})
-    for (uint8_t t = 0; t <= 4; ++t) EXPECT_FALSE(TextureFormatSupports(none, t)) << none << " " << int(t);
+    for (uint8_t t = 0; t <= 4; ++t)
+      EXPECT_FALSE(TextureFormatSupports(none, t)) << none << " " << int(t);
   EXPECT_FALSE(TextureFormatSupports(10, 5));
   EXPECT_FALSE(TextureFormatSupports(10, 255));
   EXPECT_FALSE(TextureFormatSupports(0, kTargetAny));
@@ -103,14 +106,15 @@ TEST(TextureFormatName, NewerEnginesNumberTheirFormatsAnew) {
     const char* new_name;
     uint8_t new_target;  // a container that takes it from 5.5 on
   };
-  for (const Row& r : {Row{25, "WiiRGB5A3", "BC7", kTargetDds}, Row{24, "WiiRGB565", "BC6H", kTargetDds},
-                       Row{26, "WiiRGBA8", "BC4", kTargetDds}, Row{27, "WiiCMPR", "BC5", kTargetDds},
-                       Row{22, "WiiIA4", "RGB9e5Float", kTargetDds},
-                       Row{64, "UNKNOW_FORMAT", "ETC_RGB4Crunched", kTargetCrn},
-                       Row{65, "UNKNOW_FORMAT", "ETC2_RGBA8Crunched", kTargetCrn},
-                       Row{66, "UNKNOW_FORMAT", "ASTC_HDR_4x4", kTargetKtx},
-                       Row{71, "UNKNOW_FORMAT", "ASTC_HDR_12x12", kTargetPvr},
-                       Row{63, "UNKNOW_FORMAT", "R8", kTargetDds}}) {
+  for (const Row& r :
+       {Row{25, "WiiRGB5A3", "BC7", kTargetDds}, Row{24, "WiiRGB565", "BC6H", kTargetDds},
+        Row{26, "WiiRGBA8", "BC4", kTargetDds}, Row{27, "WiiCMPR", "BC5", kTargetDds},
+        Row{22, "WiiIA4", "RGB9e5Float", kTargetDds},
+        Row{64, "UNKNOW_FORMAT", "ETC_RGB4Crunched", kTargetCrn},
+        Row{65, "UNKNOW_FORMAT", "ETC2_RGBA8Crunched", kTargetCrn},
+        Row{66, "UNKNOW_FORMAT", "ASTC_HDR_4x4", kTargetKtx},
+        Row{71, "UNKNOW_FORMAT", "ASTC_HDR_12x12", kTargetPvr},
+        Row{63, "UNKNOW_FORMAT", "R8", kTargetDds}}) {
     SCOPED_TRACE(r.code);
     const std::string code = "id: " + std::to_string(r.code) + " - ";
     EXPECT_EQ(TextureFormatName(r.code, old), code + r.old_name);
