@@ -1,7 +1,9 @@
-// Mesh payloads through TMeshBase::Decode and the OBJ writer, for the three layouts.
+// Mesh payloads through TMeshBase::Decode and the OBJ writer, for the three fixed layouts and
+// the field layouts of later releases.
 //   selector | payload
-// Selector modulo 3 picks engine major version 3, 4 or 5; (selector / 3) % 4 bytes of other
-// archive data come before the payload, since padding is measured from the payload start.
+// Selector modulo 6 picks engine major version 3, 4 or 5, or release 2017.4, 2018.2 or 2020.1;
+// (selector / 6) % 4 bytes of other archive data come before the payload, since padding is
+// measured from the payload start.
 #include <string>
 #include <vector>
 
@@ -19,8 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kestrix;
   fuzz::Input in(data, size);
   const uint8_t selector = in.Byte();
-  const int32_t version = 3 + selector % 3;
-  const size_t lead = (selector / 3) % 4;
+  static const char* const kReleases[] = {"2017.4.37f1", "2018.2.6f1", "2020.1.0f1"};
+  const EngineVersion engine =
+      selector % 6 >= 3 ? ParseEngineVersion(kReleases[selector % 6 - 3]) : EngineVersion{};
+  const int32_t version = engine.Known ? engine.Major : 3 + selector % 6;
+  const size_t lead = (selector / 6) % 4;
   size_t payload_size = 0;
   const uint8_t* payload = in.Rest(&payload_size);
   std::vector<uint8_t> archive(lead, 0xEE);
@@ -34,9 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reader.Seek(lead);
     TMeshBase mesh;
     try {
-      mesh.Decode(reader, version);
-      std::string text = BuildObjText(mesh, "Rock.mesh");
-      (void)text;
+      if (engine.Known) {
+        mesh.Decode(reader, engine);
+      } else {
+        mesh.Decode(reader, version);
+      }
+      if (!mesh.StreamedData()) {
+        std::string text = BuildObjText(mesh, "Rock.mesh");
+        (void)text;
+      }
     } catch (const MeshDecodeError&) {
     }
   }
@@ -46,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reader reader(source);
   reader.Seek(lead);
   Session session;
+  session.Asset.Engine = engine;
   fuzz::QuietFrontend frontend;
   ExportRequest request;
   ConverterContext ctx(session, request, frontend);

@@ -1,8 +1,9 @@
 // Texture payloads through ReadTextureHeader and every texture writer (DDS, procedural DDS, KTX,
 // PVR, crunched), called the way the export driver calls them.
 //   flags | payload length (u32 LE) | payload | resource file
-// Flags bit 0: big-endian archive; bit 1: no vertical flip. A streamed texture (layout 3) finds
-// the resource bytes under the name its header gives, when that name is a file in the folder.
+// Flags bit 0: big-endian archive; bit 1: no vertical flip; bit 2: the fields of a later release
+// (bits 3 and 4 choose which). A streamed texture finds the resource bytes under the name its
+// header gives, when that name is a file in the folder.
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/io_error.h"
 #include "platform/reader.h"
 #include "support.h"
+#include "types/object_layouts.h"
 
 namespace {
 
@@ -45,10 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   archive.insert(archive.end(), payload, payload + payload_size);
   archive.insert(archive.end(), 8, 0xEE);
 
+  // Flag 4: the fields of a later release, chosen by bits 3 and 4.
+  static const char* const kReleases[] = {"2017.3.0f1", "2018.2.6f1", "2020.1.0f1", "2022.3.18f1"};
+  FieldLayout fields;
+  if (flags & 4) fields = TextureFieldsForVersion(ParseEngineVersion(kReleases[(flags >> 3) % 4]));
   try {
-    TextureHeader h =
-        ReadTextureHeader(std::vector<uint8_t>(payload, payload + payload_size), big_endian);
-    if (h.layout == 3 && IsSafeResourcePath(h.resource_path))
+    TextureHeader h = ReadTextureHeader(std::vector<uint8_t>(payload, payload + payload_size),
+                                        big_endian, &fields);
+    if (h.Streamed() && IsSafeResourcePath(h.resource_path))
       fuzz::WriteScratchFile(h.resource_path, resource, resource_size);
   } catch (const Error&) {
   }
@@ -66,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reader reader(source);
     reader.Seek(8);
     ConverterCall call{reader, static_cast<uint32_t>(payload_size),    big_endian,
-                       base,   "Unity_Assets_Files/level0/Texture2D/", "Hero.tex"};
+                       base,   "Unity_Assets_Files/level0/Texture2D/", "Hero.tex",
+                       &fields};
     try {
       writer(call, ctx);
     } catch (const Error&) {
