@@ -26,6 +26,8 @@ struct ConverterCall {
   // Textures of engines read field by field: the payload's fields (types/object_layouts.h);
   // nullptr or empty for the fixed layouts.
   const FieldLayout* texture_fields = nullptr;
+  // The object's type tree when the file carries one (meshes read their layout from it).
+  const TypeTree* type_tree = nullptr;
 };
 
 // How converters reach the user, the open archive and what the run asks for.

@@ -163,9 +163,11 @@ void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i
       if (sw.ExportDds && cls == kClassProceduralTexture)
         ExportProceduralDds(
             CallAt(s, i, data, start, size, RelativeFolder(s, "ProceduralTextures")), ctx);
-      if (sw.ExportObj && cls == kClassMesh)
-        ExportObj(CallAt(s, i, data, start, size, RelativeFolder(s, "Mesh")), ctx,
-                  s.Asset.MajorVersion);
+      if (sw.ExportObj && cls == kClassMesh) {
+        ConverterCall call = CallAt(s, i, data, start, size, RelativeFolder(s, "Mesh"));
+        call.type_tree = ObjectTypeTree(s.Asset, i);
+        ExportObj(call, ctx, s.Asset.MajorVersion);
+      }
       if (cls == kClassAudioClip)
         ExportAudio(CallAt(s, i, data, start, size, RelativeFolder(s, "Sounds")), ctx,
                     s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");

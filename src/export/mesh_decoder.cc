@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "core/field_layout.h"
 #include "core/object_cursor.h"
 #include "platform/byte_order.h"
 #include "platform/io_error.h"
@@ -216,26 +217,53 @@ void TMeshBase::DecodeLayout(Reader& stream, int32_t version, Early4 early) {
   ComputeVertexTable();
 }
 
-void TMeshBase::Decode(Reader& stream, const EngineVersion& v) {
+MeshLayoutFeatures MeshLayoutFeatures::ForVersion(const EngineVersion& v) {
+  MeshLayoutFeatures f;
+  f.skin_after_indices = !v.AtLeast(2018, 2);
+  f.current_channels = !v.AtLeast(2018, 1);
+  f.bones_aabb = v.AtLeast(2019, 1);
+  f.mesh_metrics = v.AtLeast(2018, 2);
+  f.stream_data = v.AtLeast(2019, 3);
+  f.stream_offset_64 = v.AtLeast(2020, 1);
+  return f;
+}
+
+bool MeshLayoutFeatures::FromTree(const TypeTree& tree, MeshLayoutFeatures* out) {
+  const FieldLayout fields = FieldsOfTree(tree);
+  auto find = [&](const std::string& name) -> const FieldStep* {
+    for (const FieldStep& f : fields)
+      if (f.name == name || f.name.rfind(name + "[", 0) == 0) return &f;
+    return nullptr;
+  };
+  if (!find("m_SubMeshes") || !find("m_IndexFormat") || !find("m_IndexBuffer")) return false;
+  MeshLayoutFeatures f;
+  f.skin_after_indices = find("m_Skin") != nullptr;
+  f.current_channels = find("m_VertexData.m_CurrentChannels") != nullptr;
+  f.bones_aabb = find("m_BonesAABB") != nullptr;
+  f.mesh_metrics = find("m_MeshMetrics") != nullptr;
+  const FieldStep* offset = find("m_StreamData.offset");
+  f.stream_data = offset != nullptr;
+  f.stream_offset_64 = offset && offset->kind == FieldKind::kFixed && offset->size == 8;
+  *out = f;
+  return true;
+}
+
+void TMeshBase::Decode(Reader& stream, const EngineVersion& v, const TypeTree* tree) {
   if (!v.AtLeast(2017, 3)) return Decode(stream, v.Major);
-  Features primary;
-  primary.skin_after_indices = !v.AtLeast(2018, 2);
-  primary.current_channels = !v.AtLeast(2018, 1);
-  primary.bones_aabb = v.AtLeast(2019, 1);
-  primary.mesh_metrics = v.AtLeast(2018, 2);
-  primary.stream_data = v.AtLeast(2019, 3);
-  primary.stream_offset_64 = v.AtLeast(2020, 1);
+  Features primary = Features::ForVersion(v);
+  const bool by_tree = tree && Features::FromTree(*tree, &primary);
   // The release a field came with is not always the one the tables say (patch releases moved
-  // some): the neighbours of the version's layout are tried too, and as a layout only counts
-  // when it accounts for every byte, none of them can misread a mesh of another.
+  // some): without a tree the neighbours of the version's layout are tried too, and as a layout
+  // only counts when it accounts for every byte, none of them can misread a mesh of another.
   std::vector<Features> candidates = {primary};
-  for (bool Features::*flag :
-       {&Features::bones_aabb, &Features::stream_data, &Features::mesh_metrics,
-        &Features::skin_after_indices, &Features::stream_offset_64}) {
-    Features f = primary;
-    f.*flag = !(f.*flag);
-    candidates.push_back(f);
-  }
+  if (!by_tree)
+    for (bool Features::*flag :
+         {&Features::bones_aabb, &Features::stream_data, &Features::mesh_metrics,
+          &Features::skin_after_indices, &Features::stream_offset_64}) {
+      Features f = primary;
+      f.*flag = !(f.*flag);
+      candidates.push_back(f);
+    }
   const uint64_t start = stream.Tell();
   for (size_t c = 0; c < candidates.size(); ++c) {
     try {

@@ -57,6 +57,21 @@ struct MeshVector2 {
   float u = 0, v = 0;
 };
 
+// The fields of 2017.3 and later meshes that vary by release.
+struct MeshLayoutFeatures {
+  bool skin_after_indices = true;  // before 2018.2
+  bool current_channels = true;    // before 2018
+  bool bones_aabb = false;         // 2019 and later
+  bool mesh_metrics = false;       // 2018.2 and later
+  bool stream_data = false;        // 2019.3 and later
+  bool stream_offset_64 = false;   // 2020.1 and later
+  bool operator==(const MeshLayoutFeatures&) const = default;
+
+  static MeshLayoutFeatures ForVersion(const EngineVersion& engine);
+  // What a Mesh type tree says; false when the tree is not one of a 2017.3 or later mesh.
+  static bool FromTree(const TypeTree& tree, MeshLayoutFeatures* out);
+};
+
 class TMeshBase {
  public:
   // Reads the payload from the stream's position, which must be the payload start (padding is
@@ -67,7 +82,9 @@ class TMeshBase {
   // The same for engines from 2017.3 on, whose layouts differ by minor release. A mesh whose
   // vertex data lies in a resource file is decoded up to that data: StreamedData() then says
   // where it is, and SetStreamedVertexData completes the decode.
-  void Decode(Reader& stream, const EngineVersion& engine);
+  // With the file's type tree for the mesh, its fields decide the layout; without one the
+  // version's layout is tried first and its neighbours after it.
+  void Decode(Reader& stream, const EngineVersion& engine, const TypeTree* tree = nullptr);
   const MeshStreamData* StreamedData() const { return streamed_ ? &stream_data_ : nullptr; }
   void SetStreamedVertexData(std::vector<uint8_t> data);
 
@@ -112,15 +129,7 @@ class TMeshBase {
   // describe: kEarly41 (4.1, 4.2) has the blend shapes in their first form, kEarly40 none.
   enum class Early4 { kNone, kEarly41, kEarly40 };
   void DecodeLayout(Reader& stream, int32_t version, Early4 early);
-  // The fields of 2017.3 and later that vary by minor release.
-  struct Features {
-    bool skin_after_indices = true;  // before 2018.2
-    bool current_channels = true;    // before 2018
-    bool bones_aabb = false;         // 2019 and later
-    bool mesh_metrics = false;       // 2018.2 and later
-    bool stream_data = false;        // 2019.3 and later
-    bool stream_offset_64 = false;   // 2020.1 and later
-  };
+  using Features = MeshLayoutFeatures;
   void DecodeFieldsLayout(Reader& stream, const Features& f);
   void ComputeVertexTable();
   MeshVector3 Vector3At(const Attribute& a, uint32_t i) const;

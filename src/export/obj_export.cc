@@ -238,7 +238,7 @@ void ExportObj(const ConverterCall& call, ConverterContext& ctx, int32_t major_v
     TMeshBase mesh;
     const EngineVersion& engine = ctx.session().Asset.Engine;
     if (engine.Known && engine.Major == major_version && engine.AtLeast(2017, 3)) {
-      mesh.Decode(in, engine);
+      mesh.Decode(in, engine, call.type_tree);
     } else {
       mesh.Decode(in, major_version);
     }

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/error.h"
 #include "core/object_cursor.h"
 #include "core/session.h"
+#include "export/mesh_decoder.h"
 #include "formats/archive_open.h"
 #include "platform/byte_source.h"
 #include "platform/reader.h"
@@ -16,18 +19,12 @@
 namespace kestrix {
 namespace {
 
-// Every texture of the corpus whose file carries its type tree is placed field by field twice,
-// through the tree and through the table of its engine version: every field the table names
-// lies where the tree puts it, and both end at the same byte.
-TEST(ObjectLayouts, VersionTablesAgreeWithTheTypeTreesOfTheCorpus) {
+// Calls `check` for every object of the corpus bundles whose file carries its type tree, with
+// the reader over the open file.
+void ForEachObjectWithATree(const std::function<void(const Session&, size_t, Reader&)>& check) {
   const std::string corpus = testing::CorpusDir();
-  if (corpus.empty()) GTEST_SKIP() << "no corpus";
-  int checked = 0;
   for (const testing::CorpusRow& row : testing::CorpusManifest()) {
     if (row.container.rfind("UnityFS", 0) != 0 || row.has_type_trees != "1") continue;
-    if (row.classes_present.find("28x") == std::string::npos &&
-        row.classes_present.find("89x") == std::string::npos)
-      continue;
     SCOPED_TRACE(row.relpath);
     testing::TempDir tmp;
     testing::CopyFile(corpus + "/" + row.relpath, tmp.File("bundle"));
@@ -35,40 +32,72 @@ TEST(ObjectLayouts, VersionTablesAgreeWithTheTypeTreesOfTheCorpus) {
     testing::RecordingFrontend fe;
     try {
       OpenArchive(s, fe, tmp.File("bundle"), testing::Pick(0));
-    } catch (const Error& e) {
+    } catch (const Error&) {
       continue;  // a container this build does not open yet
     }
     for (size_t k = 0; k < s.Archive.Bundle.ContainedFiles.size(); ++k) {
       if (k > 0) ReopenWithSelection(s, fe, static_cast<int>(k));
       FileSource source(s.Archive.ArchivePath);
       Reader reader(source);
-      for (size_t i = 0; i < s.EntryCount(); ++i) {
-        if (!IsTextureClass(s.EntryClass(i))) continue;
-        const TypeTree* tree = ObjectTypeTree(s.Asset, i);
-        if (!tree || !UsesTextureFields(s.Asset.Engine)) continue;
-        const FieldLayout by_tree = PayloadFieldsOfTree(*tree);
-        const FieldLayout by_table = TextureFieldsForVersion(s.Asset.Engine);
-        const uint64_t start = s.PayloadOffset(i);
-        const uint64_t end = s.Asset.DataStart + s.EntryOffset(i) + s.EntrySize(i);
-        ObjectCursor tree_cursor(reader, start, end,
-                                 s.Asset.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little);
-        PlacedFields tree_fields(tree_cursor, by_tree);
-        ObjectCursor table_cursor(reader, start, end, tree_cursor.Order());
-        PlacedFields table_fields(table_cursor, by_table);
-        for (const FieldStep& step : by_table) {
-          if (step.kind == FieldKind::kAlign) continue;
-          ASSERT_TRUE(tree_fields.Has(step.name)) << step.name;
-          EXPECT_EQ(tree_fields.At(step.name).pos, table_fields.At(step.name).pos) << step.name;
-        }
-        EXPECT_EQ(tree_fields.End(), table_fields.End());
-        EXPECT_EQ(TextureFormatOffset(by_tree), TextureFormatOffset(by_table));
-        ++checked;
-      }
+      for (size_t i = 0; i < s.EntryCount(); ++i)
+        if (ObjectTypeTree(s.Asset, i)) check(s, i, reader);
     }
     CloseArchive(s);
   }
+}
+
+// Every texture is placed field by field twice, through its tree and through the table of its
+// engine version: every field the table names lies where the tree puts it, and both end at the
+// same byte.
+TEST(ObjectLayouts, TextureTablesAgreeWithTheTypeTreesOfTheCorpus) {
+  if (testing::CorpusDir().empty()) GTEST_SKIP() << "no corpus";
+  int checked = 0;
+  ForEachObjectWithATree([&](const Session& s, size_t i, Reader& reader) {
+    if (!IsTextureClass(s.EntryClass(i)) || !UsesTextureFields(s.Asset.Engine)) return;
+    const FieldLayout by_tree = PayloadFieldsOfTree(*ObjectTypeTree(s.Asset, i));
+    const FieldLayout by_table = TextureFieldsForVersion(s.Asset.Engine);
+    const uint64_t start = s.PayloadOffset(i);
+    const uint64_t end = s.Asset.DataStart + s.EntryOffset(i) + s.EntrySize(i);
+    const ByteOrder order = s.Asset.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little;
+    ObjectCursor tree_cursor(reader, start, end, order);
+    PlacedFields tree_fields(tree_cursor, by_tree);
+    ObjectCursor table_cursor(reader, start, end, order);
+    PlacedFields table_fields(table_cursor, by_table);
+    for (const FieldStep& step : by_table) {
+      if (step.kind == FieldKind::kAlign) continue;
+      ASSERT_TRUE(tree_fields.Has(step.name)) << step.name;
+      EXPECT_EQ(tree_fields.At(step.name).pos, table_fields.At(step.name).pos) << step.name;
+    }
+    EXPECT_EQ(tree_fields.End(), table_fields.End());
+    EXPECT_EQ(TextureFormatOffset(by_tree), TextureFormatOffset(by_table));
+    ++checked;
+  });
   EXPECT_GE(checked, 1);
   std::printf("textures placed through their type tree and the version table: %d\n", checked);
+}
+
+// The mesh fields a tree has are the ones the version's layout expects, and the mesh decodes
+// through its tree.
+TEST(ObjectLayouts, MeshTablesAgreeWithTheTypeTreesOfTheCorpus) {
+  if (testing::CorpusDir().empty()) GTEST_SKIP() << "no corpus";
+  int checked = 0;
+  ForEachObjectWithATree([&](const Session& s, size_t i, Reader& reader) {
+    if (s.EntryClass(i) != kClassMesh || !s.Asset.Engine.AtLeast(2017, 3)) return;
+    const TypeTree& tree = *ObjectTypeTree(s.Asset, i);
+    MeshLayoutFeatures by_tree;
+    ASSERT_TRUE(MeshLayoutFeatures::FromTree(tree, &by_tree));
+    EXPECT_TRUE(by_tree == MeshLayoutFeatures::ForVersion(s.Asset.Engine));
+    const std::vector<uint8_t> payload = [&] {
+      reader.Seek(s.PayloadOffset(i));
+      return reader.ReadBytes(s.PayloadSize(i));
+    }();
+    MemorySource source(payload);
+    Reader in(source);
+    TMeshBase mesh;
+    EXPECT_NO_THROW(mesh.Decode(in, s.Asset.Engine, &tree)) << s.EntryName(i);
+    ++checked;
+  });
+  EXPECT_GE(checked, 1);
 }
 
 TEST(ObjectLayouts, EnginesNewerThanTheTablesAreNamed) {
