@@ -203,11 +203,12 @@ namespace {
 // archive's folder.
 bool LoadStreamedVertices(const ConverterCall& call, ConverterContext& ctx,
                           const MeshStreamData& streamed, TMeshBase& mesh) {
-  if (!IsSafeResourcePath(streamed.path)) {
+  std::string subfolder;
+  const std::string file = FieldResourceFile(call, ctx, streamed.path, &subfolder);
+  if (file.empty()) {
     ctx.MissingResource("Resource path refused, it leaves the archive's folder: " + streamed.path);
     return false;
   }
-  const std::string file = ctx.ResourceFolder(call.base_folder) + NativeSeparators(streamed.path);
   if (!FileExists(file)) {
     ctx.MissingResource("Отсутствует файл: " + file);
     return false;

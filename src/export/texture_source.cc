@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "core/session.h"
+#include "export/audio_clip.h"
 #include "export/converter.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -48,6 +49,19 @@ bool OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, Texture
   if (!out->header.Streamed()) return true;
 
   const std::string& path = out->header.resource_path;
+  if (out->header.layout == 4) {
+    const std::string file = FieldResourceFile(call, ctx, path, &out->subfolder);
+    if (file.empty()) {
+      ctx.MissingResource("Resource path refused, it leaves the archive's folder: " + path);
+      return false;
+    }
+    if (!FileExists(file)) {
+      ctx.MissingResource("Отсутствует файл: " + file);
+      return false;
+    }
+    out->resource = std::make_unique<FileSource>(file);
+    return true;
+  }
   if (!IsSafeResourcePath(path)) {
     ctx.MissingResource("Resource path refused, it leaves the archive's folder: " + path);
     return false;
@@ -61,6 +75,14 @@ bool OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, Texture
   out->subfolder = ResourceSubfolder(native);
   out->resource = std::make_unique<FileSource>(file);
   return true;
+}
+
+std::string FieldResourceFile(const ConverterCall& call, ConverterContext& ctx,
+                              const std::string& resource_path, std::string* subfolder) {
+  const std::string file = ClipResourcePath(resource_path, ctx.session().Archive.ArchiveFolderName,
+                                            ctx.ResourceFolder(call.base_folder), call.base_folder);
+  if (!file.empty()) *subfolder = ResourceSubfolder(FileNameOf(file));
+  return file;
 }
 
 std::string ResourceSubfolder(const std::string& resource_path) {

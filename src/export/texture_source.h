@@ -35,6 +35,13 @@ bool OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, Texture
 
 // "res_" + the path up to and including its first "." (the whole path without one) + separator.
 std::string ResourceSubfolder(const std::string& resource_path);
+
+// Where the resource file of an object read field by field lies: beside the archive, or for a
+// path inside a bundle ("archive:/CAB-x/CAB-x.resS") where export writes that contained file
+// (the output tree of the bundle). "" when the path would leave its folder. `subfolder` gets
+// the output subfolder, made from the resource's file name.
+std::string FieldResourceFile(const ConverterCall& call, ConverterContext& ctx,
+                              const std::string& resource_path, std::string* subfolder);
 // A resource path from archive data may be looked up when it is relative and has no ".." part.
 bool IsSafeResourcePath(const std::string& resource_path);
 

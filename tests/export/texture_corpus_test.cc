@@ -9,6 +9,7 @@
 #include "core/session.h"
 #include "export/converter.h"
 #include "export/crn_export.h"
+#include "export/export_driver.h"
 #include "export/texture_header.h"
 #include "formats/archive_open.h"
 #include "platform/byte_source.h"
@@ -63,9 +64,9 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
   request.Switches.ExportDds = true;
   testing::RecordingFrontend fe;
   // Every texture of the open file (for a bundle, of the chosen contained file).
-  auto export_textures = [&](Session& s) {
-    // The engine's default resources share one archive name: each archive gets its own base.
-    const std::string base = out.Path() + "/" + std::to_string(++archives) + "/";
+  // The engine's default resources share one archive name: each archive gets its own base.
+  auto new_base = [&] { return out.Path() + "/" + std::to_string(++archives) + "/"; };
+  auto export_textures = [&](Session& s, const std::string& base) {
     FileSource source(s.Archive.ArchivePath);
     Reader reader(source);
     for (size_t i = 0; i < s.EntryCount(); ++i) {
@@ -127,13 +128,23 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
     Session s;
     if (HandledPlainFormat(row)) {
       ASSERT_NO_THROW(OpenArchive(s, fe, testing::CorpusArchiveToOpen(row, tmp)));
-      export_textures(s);
+      export_textures(s, new_base());
     } else if (TextureBundle(row)) {
       testing::CopyFile(corpus + "/" + row.relpath, tmp.File("bundle"));
       ASSERT_NO_THROW(OpenArchive(s, fe, tmp.File("bundle"), testing::Pick(0)));
-      for (size_t k = 0; k < s.Archive.Bundle.ContainedFiles.size(); ++k) {
-        if (k > 0) ASSERT_NO_THROW(ReopenWithSelection(s, fe, static_cast<int>(k)));
-        if (!s.Asset.RawSingleFile) export_textures(s);
+      // Resource files usually come last in the table; going backwards writes them out, where
+      // the textures streamed from them look, before the textures are read.
+      const std::string base = new_base();
+      for (size_t k = s.Archive.Bundle.ContainedFiles.size(); k-- > 0;) {
+        ASSERT_NO_THROW(ReopenWithSelection(s, fe, static_cast<int>(k)));
+        if (!s.Asset.RawSingleFile) {
+          export_textures(s, base);
+          continue;
+        }
+        s.Archive.OutputRoot = base;
+        FileSource source(s.Archive.ArchivePath);
+        Reader reader(source);
+        EXPECT_TRUE(ExportEntry(s, ExportRequest(), 0, reader, fe));
       }
     } else {
       continue;
