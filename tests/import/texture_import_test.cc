@@ -143,7 +143,7 @@ TEST(DdsImport, ExportedFilesComeBackAsTheirPayload) {
 // extension, which Pillow reads) and come back as the payload they came from; a streamed one
 // comes back with its data inline and its stream fields cleared.
 TEST(DdsImport, LaterReleasesComeBackAsTheirPayload) {
-  const int w = 64, h = 20, levels = 7;
+  const int w = 64, h = 18, levels = 7;
   for (const char* engine : {"2017.1.0f1", "2017.3.0f1", "2018.2.6f1", "2019.1.2f1", "2019.3.0f1",
                              "2020.1.0f1", "2020.2.2f1", "2022.3.18f1"}) {
     for (int32_t format : {3, 12, 26, 27, 25}) {
@@ -185,8 +185,9 @@ TEST(DdsImport, LaterReleasesComeBackAsTheirPayload) {
         if (pf->dxgi != 0) {
           EXPECT_EQ(Get32(file.data() + 128, ByteOrder::Little), pf->dxgi);
           // Pillow 9 takes BC4 only under its older FourCC "ATI1", not as DX10.
-          if (testing::HavePillow() && format != 26)
-            EXPECT_EQ(testing::PillowSizes({dds}), std::vector<std::string>{"64 20"});
+          if (testing::HavePillow() && format != 26) {
+            EXPECT_EQ(testing::PillowSizes({dds}), std::vector<std::string>{"64 18"});
+          }
         }
 
         RunImport(rig, ImportDds, payload, dds, false, format, rig.texture_fields);
