@@ -6,6 +6,7 @@ packages=(
   liblzma-dev liblz4-dev libgtest-dev qt6-base-dev
   imagemagick vorbis-tools assimp-utils lz4 xz-utils time
   clang libclang-rt-14-dev
+  python3-pil
 )
 missing=()
 for p in "${packages[@]}"; do
