@@ -6,6 +6,7 @@
 #include "core/frontend.h"
 #include "core/session.h"
 #include "export/converter.h"
+#include "export/pixels.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -94,11 +95,13 @@ void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uin
     ExportKtx(CallAt(s, i, data, start, size, folder), ctx);
   if (sw.ExportPvr && TextureFormatSupports(format, kTargetPvr))
     ExportPvr(CallAt(s, i, data, start, size, folder), ctx);
+  // Every format goes to the picture writer, which says itself what it cannot show.
+  if (sw.ExportPng) ExportPng(CallAt(s, i, data, start, size, folder), ctx);
   // The "О" of "ОNLY" is the Cyrillic letter, as the message has always been printed.
   if (sw.ExportKtx && !sw.ExportPvr && format == 21)
     ctx.Report("Not supported ktx " + TextureFormatName(format) + " " + name +
                " \xD0\x9ENLY PVR!!!");
-  if (!TextureFormatSupports(format, kTargetAny))
+  if (!TextureFormatSupports(format, kTargetAny) && !(sw.ExportPng && PictureRefusal(format, s.Asset.MajorVersion).empty()))
     ctx.Report("Not supported format compression " + TextureFormatName(format) + " " + name);
 }
 
