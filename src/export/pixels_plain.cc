@@ -109,10 +109,11 @@ void DecodePlainPixels(int32_t format, const uint8_t* in, size_t count, uint8_t*
         break;
       }
       case 7: {
+        // Scaled down, not rounded: what image tools and other readers show for RGB565.
         const uint16_t v = Le16(in);
-        r = Scale(v >> 11, 31);
-        g = Scale((v >> 5) & 0x3F, 63);
-        b = Scale(v & 0x1F, 31);
+        r = static_cast<uint8_t>((v >> 11) * 255 / 31);
+        g = static_cast<uint8_t>(((v >> 5) & 0x3F) * 255 / 63);
+        b = static_cast<uint8_t>((v & 0x1F) * 255 / 31);
         break;
       }
       case 9:
