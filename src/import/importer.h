@@ -49,6 +49,7 @@ struct ImportConverters {
   Importer crn = nullptr;         // Textures/, "crn"
   Importer ktx = nullptr;         // Textures/, "ktx"
   Importer pvr = nullptr;         // Textures/, "pvr"
+  Importer png = nullptr;         // Textures/ and Cubemap/, "png"
   Importer procedural = nullptr;  // ProceduralTextures/, "dds"
   AudioImporter audio = nullptr;  // Sounds/, any extension
 };
