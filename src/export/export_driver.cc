@@ -101,7 +101,8 @@ void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uin
   if (sw.ExportKtx && !sw.ExportPvr && format == 21)
     ctx.Report("Not supported ktx " + TextureFormatName(format) + " " + name +
                " \xD0\x9ENLY PVR!!!");
-  if (!TextureFormatSupports(format, kTargetAny) && !(sw.ExportPng && PictureRefusal(format, s.Asset.MajorVersion).empty()))
+  if (!TextureFormatSupports(format, kTargetAny) &&
+      !(sw.ExportPng && PictureRefusal(format, s.Asset.MajorVersion).empty()))
     ctx.Report("Not supported format compression " + TextureFormatName(format) + " " + name);
 }
 

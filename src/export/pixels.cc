@@ -25,18 +25,30 @@ BlockDecoder BlockDecoderOf(int32_t f) {
 
 std::string FormatLabel(int32_t format) {
   switch (format) {
-    case kFormatBc6h: return "BC6H";
-    case kFormatBc7: return "BC7";
-    case kFormatBc4: return "BC4";
-    case kFormatBc5: return "BC5";
-    case kFormatRg16: return "RG16";
-    case kFormatR8: return "R8";
-    case kFormatEtcRgb4Crunched: return "ETC_RGB4Crunched";
-    case kFormatEtc2Rgba8Crunched: return "ETC2_RGBA8Crunched";
-    case kFormatRg32: return "RG32";
-    case kFormatRgb48: return "RGB48";
-    case kFormatRgba64: return "RGBA64";
-    default: break;
+    case kFormatBc6h:
+      return "BC6H";
+    case kFormatBc7:
+      return "BC7";
+    case kFormatBc4:
+      return "BC4";
+    case kFormatBc5:
+      return "BC5";
+    case kFormatRg16:
+      return "RG16";
+    case kFormatR8:
+      return "R8";
+    case kFormatEtcRgb4Crunched:
+      return "ETC_RGB4Crunched";
+    case kFormatEtc2Rgba8Crunched:
+      return "ETC2_RGBA8Crunched";
+    case kFormatRg32:
+      return "RG32";
+    case kFormatRgb48:
+      return "RGB48";
+    case kFormatRgba64:
+      return "RGBA64";
+    default:
+      break;
   }
   if (format >= kFormatAstcHdr4x4 && format <= kFormatAstcHdr12x12) return "ASTC_HDR";
   const std::string name = TextureFormatName(format);  // "id: N - NAME"
@@ -50,7 +62,8 @@ PixelLayout PixelLayoutOf(int32_t format) {
   if (IsPlainPictureFormat(format)) return {1, 1, PlainBytesPerPixel(format)};
   if (format == 10 || format == kFormatBc4) return {4, 4, 8};
   if (IsDxtCode(format) || format == kFormatBc5) return {4, 4, 16};
-  if (format == 34 || format == 45 || format == 46 || format == 41 || format == 42) return {4, 4, 8};
+  if (format == 34 || format == 45 || format == 46 || format == 41 || format == 42)
+    return {4, 4, 8};
   if (format == 43 || format == 44 || format == 47) return {4, 4, 16};
   if (IsAstcLdr(format)) {
     PixelLayout l{4, 4, 16};
@@ -100,7 +113,8 @@ RgbaImage DecodeTextureLevel(int32_t format, const uint8_t* data, size_t size, i
                 " pixels has no picture.");
   if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxPicturePixels)
     throw Error("A texture of " + std::to_string(width) + "x" + std::to_string(height) +
-                " pixels is too large to show as a picture.", ErrorKind::kNotSupported);
+                    " pixels is too large to show as a picture.",
+                ErrorKind::kNotSupported);
   const uint64_t need = PictureLevelBytes(format, width, height);
   if (size < need)
     throw Error("Texture data is shorter than its first level: " + std::to_string(width) + "x" +

@@ -29,9 +29,9 @@ void DecodeAstcLevel(int32_t format, const uint8_t* data, int32_t width, int32_t
   int bw = 4, bh = 4;
   AstcBlockSize(format, &bw, &bh);
   astcenc_config config;
-  astcenc_error status = astcenc_config_init(ASTCENC_PRF_LDR, static_cast<unsigned>(bw),
-                                             static_cast<unsigned>(bh), 1, ASTCENC_PRE_FASTEST,
-                                             ASTCENC_FLG_DECOMPRESS_ONLY, &config);
+  astcenc_error status =
+      astcenc_config_init(ASTCENC_PRF_LDR, static_cast<unsigned>(bw), static_cast<unsigned>(bh), 1,
+                          ASTCENC_PRE_FASTEST, ASTCENC_FLG_DECOMPRESS_ONLY, &config);
   astcenc_context* raw = nullptr;
   if (status == ASTCENC_SUCCESS) status = astcenc_context_alloc(&config, 1, &raw);
   std::unique_ptr<astcenc_context, ContextFree> context(raw);

@@ -21,13 +21,15 @@ void DecodeChannelBlock(const uint8_t* block, uint8_t* out, int channel) {
   }
   uint64_t bits = 0;
   for (int i = 0; i < 6; ++i) bits |= static_cast<uint64_t>(block[2 + i]) << (8 * i);
-  for (int p = 0; p < 16; ++p) out[p * 4 + channel] = static_cast<uint8_t>(values[bits >> (3 * p) & 7]);
+  for (int p = 0; p < 16; ++p)
+    out[p * 4 + channel] = static_cast<uint8_t>(values[bits >> (3 * p) & 7]);
 }
 
 }  // namespace
 
 void DecodeBcBlock(int32_t format, const uint8_t* block, uint8_t* out) {
-  for (int p = 0; p < 16; ++p) out[p * 4] = out[p * 4 + 1] = out[p * 4 + 2] = 0, out[p * 4 + 3] = 255;
+  for (int p = 0; p < 16; ++p)
+    out[p * 4] = out[p * 4 + 1] = out[p * 4 + 2] = 0, out[p * 4 + 3] = 255;
   if (format == kFormatBc4) {
     DecodeChannelBlock(block, out, 0);
   } else if (format == kFormatBc5) {

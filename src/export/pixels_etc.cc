@@ -27,18 +27,16 @@ int Extend5(uint32_t v) { return static_cast<int>(v << 3 | v >> 2); }
 int Extend6(uint32_t v) { return static_cast<int>(v << 2 | v >> 4); }
 int Extend7(uint32_t v) { return static_cast<int>(v << 1 | v >> 6); }
 
-constexpr int kEtcModifiers[8][2] = {{2, 8},   {5, 17},  {9, 29},  {13, 42},
+constexpr int kEtcModifiers[8][2] = {{2, 8},   {5, 17},  {9, 29},   {13, 42},
                                      {18, 60}, {24, 80}, {33, 106}, {47, 183}};
 constexpr int kEtcDistances[8] = {3, 6, 11, 16, 23, 32, 41, 64};
 constexpr int kEacModifiers[16][8] = {
-    {-3, -6, -9, -15, 2, 5, 8, 14}, {-3, -7, -10, -13, 2, 6, 9, 12},
-    {-2, -5, -8, -13, 1, 4, 7, 12}, {-2, -4, -6, -13, 1, 3, 5, 12},
-    {-3, -6, -8, -12, 2, 5, 7, 11}, {-3, -7, -9, -11, 2, 6, 8, 10},
-    {-4, -7, -8, -11, 3, 6, 7, 10}, {-3, -5, -8, -11, 2, 4, 7, 10},
-    {-2, -6, -8, -10, 1, 5, 7, 9},  {-2, -5, -8, -10, 1, 4, 7, 9},
-    {-2, -4, -8, -10, 1, 3, 7, 9},  {-2, -5, -7, -10, 1, 4, 6, 9},
-    {-3, -4, -7, -10, 2, 3, 6, 9},  {-1, -2, -3, -10, 0, 1, 2, 9},
-    {-4, -6, -8, -9, 3, 5, 7, 8},   {-3, -5, -7, -9, 2, 4, 6, 8}};
+    {-3, -6, -9, -15, 2, 5, 8, 14}, {-3, -7, -10, -13, 2, 6, 9, 12}, {-2, -5, -8, -13, 1, 4, 7, 12},
+    {-2, -4, -6, -13, 1, 3, 5, 12}, {-3, -6, -8, -12, 2, 5, 7, 11},  {-3, -7, -9, -11, 2, 6, 8, 10},
+    {-4, -7, -8, -11, 3, 6, 7, 10}, {-3, -5, -8, -11, 2, 4, 7, 10},  {-2, -6, -8, -10, 1, 5, 7, 9},
+    {-2, -5, -8, -10, 1, 4, 7, 9},  {-2, -4, -8, -10, 1, 3, 7, 9},   {-2, -5, -7, -10, 1, 4, 6, 9},
+    {-3, -4, -7, -10, 2, 3, 6, 9},  {-1, -2, -3, -10, 0, 1, 2, 9},   {-4, -6, -8, -9, 3, 5, 7, 8},
+    {-3, -5, -7, -9, 2, 4, 6, 8}};
 
 // The 2-bit index of pixel (x, y): its high bit in bits 31..16, its low bit in bits 15..0.
 int PixelIndex(uint64_t v, int x, int y) {
@@ -81,8 +79,10 @@ void DecodeEtc2Colour(const uint8_t* block, uint8_t* out, bool punch_through) {
       for (int x = 0; x < 4; ++x)
         for (int y = 0; y < 4; ++y) {
           const int i = PixelIndex(v, x, y);
-          if (!opaque && i == 2) Put(out, x, y, {0, 0, 0}, 0);
-          else Put(out, x, y, paint[i]);
+          if (!opaque && i == 2)
+            Put(out, x, y, {0, 0, 0}, 0);
+          else
+            Put(out, x, y, paint[i]);
         }
       return;
     }
@@ -91,8 +91,8 @@ void DecodeEtc2Colour(const uint8_t* block, uint8_t* out, bool punch_through) {
                      b1 = Bits(v, 51, 51) << 3 | Bits(v, 49, 47);
       const uint32_t r2h = Bits(v, 46, 43), g2h = Bits(v, 42, 39), b2h = Bits(v, 38, 35);
       const uint32_t first = r1 << 8 | g1 << 4 | b1, second = r2h << 8 | g2h << 4 | b2h;
-      const int d = kEtcDistances[Bits(v, 34, 34) << 2 | Bits(v, 32, 32) << 1 |
-                                  (first >= second ? 1 : 0)];
+      const int d =
+          kEtcDistances[Bits(v, 34, 34) << 2 | Bits(v, 32, 32) << 1 | (first >= second ? 1 : 0)];
       const Rgb c1{Extend4(r1), Extend4(g1), Extend4(b1)};
       const Rgb c2{Extend4(r2h), Extend4(g2h), Extend4(b2h)};
       const Rgb paint[4] = {{c1.r + d, c1.g + d, c1.b + d},
@@ -102,8 +102,10 @@ void DecodeEtc2Colour(const uint8_t* block, uint8_t* out, bool punch_through) {
       for (int x = 0; x < 4; ++x)
         for (int y = 0; y < 4; ++y) {
           const int i = PixelIndex(v, x, y);
-          if (!opaque && i == 2) Put(out, x, y, {0, 0, 0}, 0);
-          else Put(out, x, y, paint[i]);
+          if (!opaque && i == 2)
+            Put(out, x, y, {0, 0, 0}, 0);
+          else
+            Put(out, x, y, paint[i]);
         }
       return;
     }
@@ -148,7 +150,8 @@ void DecodeEtc2Colour(const uint8_t* block, uint8_t* out, bool punch_through) {
 // An EAC block of 11-bit values (R11/RG11), written as 8 bits to channel `channel` of `out`.
 void DecodeEac11(const uint8_t* block, uint8_t* out, int channel, bool is_signed) {
   const uint64_t v = Be64(block);
-  const int base = is_signed ? static_cast<int8_t>(Bits(v, 63, 56)) : static_cast<int>(Bits(v, 63, 56));
+  const int base =
+      is_signed ? static_cast<int8_t>(Bits(v, 63, 56)) : static_cast<int>(Bits(v, 63, 56));
   const int multiplier = static_cast<int>(Bits(v, 55, 52));
   const int* m = kEacModifiers[Bits(v, 51, 48)];
   for (int x = 0; x < 4; ++x)
@@ -181,7 +184,8 @@ void DecodeEtc2Alpha(const uint8_t* block, uint8_t* out) {
 }
 
 void FillRgba(uint8_t* out, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
-  for (int i = 0; i < 16; ++i) out[i * 4] = r, out[i * 4 + 1] = g, out[i * 4 + 2] = b, out[i * 4 + 3] = a;
+  for (int i = 0; i < 16; ++i)
+    out[i * 4] = r, out[i * 4 + 1] = g, out[i * 4 + 2] = b, out[i * 4 + 3] = a;
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ RgbaImage TexturePicture(const TextureImages& images, int32_t major_version) {
     throw Error("The texture holds no image data.", ErrorKind::kNotSupported);
   if (static_cast<int64_t>(h.width) * count > kMaxPictureWidth)
     throw Error("A strip of " + std::to_string(count) + " images " + std::to_string(h.width) +
-                " pixels wide is too wide for one picture.", ErrorKind::kNotSupported);
+                    " pixels wide is too wide for one picture.",
+                ErrorKind::kNotSupported);
   RgbaImage strip;
   strip.width = h.width * count;
   strip.height = h.height;
@@ -31,7 +32,8 @@ RgbaImage TexturePicture(const TextureImages& images, int32_t major_version) {
     const std::vector<uint8_t> data = images.Image(i);
     RgbaImage face = DecodeTextureLevel(h.format, data.data(), data.size(), h.width, h.height);
     if (count == 1) return face;
-    if (strip.pixels.empty()) strip.pixels.resize(static_cast<size_t>(strip.width) * strip.height * 4);
+    if (strip.pixels.empty())
+      strip.pixels.resize(static_cast<size_t>(strip.width) * strip.height * 4);
     const size_t face_row = static_cast<size_t>(h.width) * 4;
     for (int32_t y = 0; y < h.height; ++y)
       std::copy_n(face.pixels.data() + y * face_row, face_row,

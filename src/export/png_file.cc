@@ -43,8 +43,8 @@ bool WriteRows(png_structp png, png_infop info, const RgbaImage* image, png_byte
 std::vector<uint8_t> EncodePng(const RgbaImage& image) {
   if (image.width <= 0 || image.height <= 0 ||
       image.pixels.size() != static_cast<size_t>(image.width) * image.height * 4)
-    throw Error("A picture of " + std::to_string(image.width) + "x" +
-                std::to_string(image.height) + " pixels cannot be written as PNG.");
+    throw Error("A picture of " + std::to_string(image.width) + "x" + std::to_string(image.height) +
+                " pixels cannot be written as PNG.");
   std::vector<png_bytep> rows(static_cast<size_t>(image.height));
   for (int32_t y = 0; y < image.height; ++y)
     rows[static_cast<size_t>(y)] =

@@ -17,8 +17,17 @@ namespace {
 
 bool IsPlainEncoded(int32_t f) {
   switch (f) {
-    case 1: case 2: case 3: case 4: case 5: case 7: case 13: case 14: case 37:
-    case kFormatR8: case kFormatRg16:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 7:
+    case 13:
+    case 14:
+    case 37:
+    case kFormatR8:
+    case kFormatRg16:
       return true;
     default:
       return false;
@@ -45,23 +54,45 @@ std::vector<uint8_t> EncodePlain(int32_t format, const RgbaImage& image) {
   for (size_t i = 0; i < count; ++i, in += 4, o += step) {
     const uint8_t r = in[0], g = in[1], b = in[2], a = in[3];
     switch (format) {
-      case 1: o[0] = a; break;
-      case kFormatR8: o[0] = r; break;
-      case kFormatRg16: o[0] = r, o[1] = g; break;
-      case 2: PutLe16(o, To4(a) << 12 | To4(r) << 8 | To4(g) << 4 | To4(b)); break;
-      case 13: PutLe16(o, To4(r) << 12 | To4(g) << 8 | To4(b) << 4 | To4(a)); break;
-      case 7: PutLe16(o, To5(r) << 11 | To6(g) << 5 | To5(b)); break;
-      case 3: o[0] = r, o[1] = g, o[2] = b; break;
-      case 4: o[0] = r, o[1] = g, o[2] = b, o[3] = a; break;
-      case 5: o[0] = a, o[1] = r, o[2] = g, o[3] = b; break;
-      default: o[0] = b, o[1] = g, o[2] = r, o[3] = a; break;  // 14, 37
+      case 1:
+        o[0] = a;
+        break;
+      case kFormatR8:
+        o[0] = r;
+        break;
+      case kFormatRg16:
+        o[0] = r, o[1] = g;
+        break;
+      case 2:
+        PutLe16(o, To4(a) << 12 | To4(r) << 8 | To4(g) << 4 | To4(b));
+        break;
+      case 13:
+        PutLe16(o, To4(r) << 12 | To4(g) << 8 | To4(b) << 4 | To4(a));
+        break;
+      case 7:
+        PutLe16(o, To5(r) << 11 | To6(g) << 5 | To5(b));
+        break;
+      case 3:
+        o[0] = r, o[1] = g, o[2] = b;
+        break;
+      case 4:
+        o[0] = r, o[1] = g, o[2] = b, o[3] = a;
+        break;
+      case 5:
+        o[0] = a, o[1] = r, o[2] = g, o[3] = b;
+        break;
+      default:
+        o[0] = b, o[1] = g, o[2] = r, o[3] = a;
+        break;  // 14, 37
     }
   }
   return out;
 }
 
 std::vector<uint8_t> EncodeDxt(int32_t format, const RgbaImage& image) {
-  const int flags = (format == 10 ? squish::kDxt1 : format == 11 ? squish::kDxt3 : squish::kDxt5) |
+  const int flags = (format == 10   ? squish::kDxt1
+                     : format == 11 ? squish::kDxt3
+                                    : squish::kDxt5) |
                     squish::kColourClusterFit;
   std::vector<uint8_t> out(PictureLevelBytes(format, image.width, image.height));
   squish::CompressImage(image.pixels.data(), image.width, image.height, out.data(), flags);
@@ -78,7 +109,8 @@ std::vector<uint8_t> EncodeEtc1(const RgbaImage& image) {
                         static_cast<etc1_uint32>(image.height), 3,
                         static_cast<etc1_uint32>(image.width * 3), out.data()) != 0)
     throw Error("The ETC1 encoder refused a picture of " + std::to_string(image.width) + "x" +
-                std::to_string(image.height) + " pixels.", ErrorKind::kNotSupported);
+                    std::to_string(image.height) + " pixels.",
+                ErrorKind::kNotSupported);
   return out;
 }
 
@@ -90,9 +122,9 @@ std::vector<uint8_t> EncodeAstc(int32_t format, const RgbaImage& image) {
   int bw = 4, bh = 4;
   AstcBlockSize(format, &bw, &bh);
   astcenc_config config;
-  astcenc_error status = astcenc_config_init(ASTCENC_PRF_LDR, static_cast<unsigned>(bw),
-                                             static_cast<unsigned>(bh), 1, ASTCENC_PRE_FAST, 0,
-                                             &config);
+  astcenc_error status =
+      astcenc_config_init(ASTCENC_PRF_LDR, static_cast<unsigned>(bw), static_cast<unsigned>(bh), 1,
+                          ASTCENC_PRE_FAST, 0, &config);
   astcenc_context* raw = nullptr;
   if (status == ASTCENC_SUCCESS) status = astcenc_context_alloc(&config, 1, &raw);
   std::unique_ptr<astcenc_context, ContextFree> context(raw);
@@ -133,11 +165,14 @@ RgbaImage HalveImage(const RgbaImage& image) {
   half.pixels.resize(static_cast<size_t>(half.width) * half.height * 4);
   for (int32_t y = 0; y < half.height; ++y)
     for (int32_t x = 0; x < half.width; ++x) {
-      const int32_t x0 = std::min(x * 2, image.width - 1), x1 = std::min(x * 2 + 1, image.width - 1);
-      const int32_t y0 = std::min(y * 2, image.height - 1), y1 = std::min(y * 2 + 1, image.height - 1);
+      const int32_t x0 = std::min(x * 2, image.width - 1),
+                    x1 = std::min(x * 2 + 1, image.width - 1);
+      const int32_t y0 = std::min(y * 2, image.height - 1),
+                    y1 = std::min(y * 2 + 1, image.height - 1);
       for (int c = 0; c < 4; ++c) {
         auto at = [&](int32_t px, int32_t py) {
-          return static_cast<uint32_t>(image.pixels[(static_cast<size_t>(py) * image.width + px) * 4 + c]);
+          return static_cast<uint32_t>(
+              image.pixels[(static_cast<size_t>(py) * image.width + px) * 4 + c]);
         };
         half.pixels[(static_cast<size_t>(y) * half.width + x) * 4 + c] =
             static_cast<uint8_t>((at(x0, y0) + at(x1, y0) + at(x0, y1) + at(x1, y1) + 2) / 4);

@@ -56,7 +56,8 @@ void ImportPng(const ImporterCall& call, ImporterContext& ctx) {
                   ", which has no encoder here; it needs a DDS, KTX, PVR or CRN file instead.");
   if (count <= 0 || h.width <= 0 || h.height <= 0 || h.complete_image_size <= 0)
     return refuse("the texture holds no image to replace.");
-  const int levels = LevelsFor(format, h.width, h.height, static_cast<uint64_t>(h.complete_image_size));
+  const int levels =
+      LevelsFor(format, h.width, h.height, static_cast<uint64_t>(h.complete_image_size));
   if (levels == 0)
     return refuse("the texture's " + std::to_string(h.complete_image_size) +
                   " bytes per image are no level chain of " + Size(h.width, h.height) + " " +

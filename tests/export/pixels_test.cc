@@ -1,15 +1,15 @@
 // Texture pictures: every decoder against pixels the test knows, the top row first.
-#include <gtest/gtest.h>
+#include "export/pixels.h"
 
 #include <ETC1/etc1.h>
 #include <astcenc.h>
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <tuple>
 
 #include "core/error.h"
-#include "export/pixels.h"
 #include "support/texture_payloads.h"
 #include "types/type_info.h"
 
@@ -51,7 +51,10 @@ TEST(Pixels, PlainFormatsDecodeExactlyTopRowFirst) {
   };
   auto opaque = [](Rgba c) { return Rgba{c.r, c.g, c.b, 255}; };
   const Case cases[] = {
-      {1, [](Rgba c) { return Rgba{255, 255, 255, c.a}; }},
+      {1,
+       [](Rgba c) {
+         return Rgba{255, 255, 255, c.a};
+       }},
       {2, [](Rgba c) { return c; }},
       {3, opaque},
       {4, [](Rgba c) { return c; }},
@@ -92,8 +95,8 @@ TEST(Pixels, WideChannelsAndFloatsScaleAndClamp) {
       {9, {0x80, 0x80}, {128, 128, 128, 255}},  // R16, shown grey
       {kFormatR8, {200}, {200, 0, 0, 255}},
       {kFormatRg16, {10, 20}, {10, 20, 0, 255}},
-      {15, {0x00, 0x38}, {128, 0, 0, 255}},                     // half 0.5
-      {16, {0x00, 0x3C, 0x00, 0xC0}, {255, 0, 0, 255}},         // 1.0, -2.0
+      {15, {0x00, 0x38}, {128, 0, 0, 255}},                                       // half 0.5
+      {16, {0x00, 0x3C, 0x00, 0xC0}, {255, 0, 0, 255}},                           // 1.0, -2.0
       {17, {0x00, 0x7C, 0x00, 0x00, 0x00, 0x34, 0x00, 0x3C}, {255, 0, 64, 255}},  // inf, 0, .25
       {18, f32(0.2f), {51, 0, 0, 255}},
       {19, cat({f32(2.f), f32(0.6f)}), {255, 153, 0, 255}},
@@ -111,15 +114,17 @@ TEST(Pixels, DxtBlocksDecodeWithPartialBlocksCut) {
   // Two colours per block come out exact from the builder's encoder; 6x5 leaves partial blocks
   // on the right and at the top of the picture.
   auto two = [](int x, int y, int) {
-    return (x + y) % 2 ? Rgba{255, 0, 0, 255} : Rgba{0, 0, 255, static_cast<uint8_t>(y > 2 ? 0 : 255)};
+    return (x + y) % 2 ? Rgba{255, 0, 0, 255}
+                       : Rgba{0, 0, 255, static_cast<uint8_t>(y > 2 ? 0 : 255)};
   };
   for (int32_t format : {10, 11, 12}) {
     SCOPED_TRACE("format " + std::to_string(format));
     const Bytes data = testing::EncodeDxt(format, 6, 5, 1, two);
     ASSERT_EQ(data.size(), PictureLevelBytes(format, 6, 5));
     // DXT1 keeps no alpha from the builder's blocks.
-    ExpectPicture(DecodeTextureLevel(format, data.data(), data.size(), 6, 5), 6, 5,
-                  [&](int x, int y) { return two(x, y, 0); }, format != 10);
+    ExpectPicture(
+        DecodeTextureLevel(format, data.data(), data.size(), 6, 5), 6, 5,
+        [&](int x, int y) { return two(x, y, 0); }, format != 10);
   }
 }
 
@@ -152,12 +157,13 @@ TEST(Pixels, EtcDecodesLikeLibEtc1AndEtc2ReadsEtc1Blocks) {
   ExpectPicture(DecodeTextureLevel(34, data.data(), data.size(), w, h), w, h, want);
   ExpectPicture(DecodeTextureLevel(45, data.data(), data.size(), w, h), w, h, want);
   // Against the source, within the codec's error.
-  ExpectPicture(DecodeTextureLevel(34, data.data(), data.size(), w, h), w, h,
-                [&](int x, int y) {
-                  const uint8_t* p = &source[(y * w + x) * 3];
-                  return Rgba{p[0], p[1], p[2], 255};
-                },
-                false, 40);
+  ExpectPicture(
+      DecodeTextureLevel(34, data.data(), data.size(), w, h), w, h,
+      [&](int x, int y) {
+        const uint8_t* p = &source[(y * w + x) * 3];
+        return Rgba{p[0], p[1], p[2], 255};
+      },
+      false, 40);
   Bytes rgba8;
   for (size_t b = 0; b < data.size(); b += 8) {
     // Alpha block: base 100, multiplier 1, table 13, every index 7 (modifier 9): alpha 109.
@@ -196,25 +202,25 @@ TEST(Pixels, Etc2ModesAndEacBlocksByHand) {
   // Red field 0b11110 (30) with delta 0b011 (+3) leaves 0..31.
   SetBits(t, 63, 61, 7), SetBits(t, 58, 58, 0);
   SetBits(t, 60, 59, 0b10), SetBits(t, 57, 56, 0b11);  // c1 red 0b1011 = 11 -> 187
-  SetBits(t, 55, 52, 0), SetBits(t, 51, 48, 0xF);  // c1 = (187, 0, 255)
+  SetBits(t, 55, 52, 0), SetBits(t, 51, 48, 0xF);      // c1 = (187, 0, 255)
   SetBits(t, 47, 44, 0x8), SetBits(t, 43, 40, 0x8), SetBits(t, 39, 36, 0x8);  // c2 = 136 grey
-  SetBits(t, 35, 34, 0b01), SetBits(t, 33, 33, 1), SetBits(t, 32, 32, 0);  // distance 2 -> 11
+  SetBits(t, 35, 34, 0b01), SetBits(t, 33, 33, 1), SetBits(t, 32, 32, 0);     // distance 2 -> 11
   // Pixel index: column 0 paint 0, column 1 paint 1, column 2 paint 2, column 3 paint 3.
   for (int x = 0; x < 4; ++x)
     for (int y = 0; y < 4; ++y) {
       const int i = x * 4 + y;
       SetBits(t, i + 16, i + 16, x >> 1), SetBits(t, i, i, x & 1);
     }
-  const Rgba t_paint[4] = {{187, 0, 255, 255}, {147, 147, 147, 255}, {136, 136, 136, 255},
-                           {125, 125, 125, 255}};
+  const Rgba t_paint[4] = {
+      {187, 0, 255, 255}, {147, 147, 147, 255}, {136, 136, 136, 255}, {125, 125, 125, 255}};
   // Planar: blue overflows; origin, horizontal and vertical colours set so that red grows to
   // the right and green upwards in stored rows.
   uint64_t p = 0;
   SetBits(p, 33, 33, 1);
-  SetBits(p, 62, 57, 0);      // RO 0
-  SetBits(p, 56, 56, 0), SetBits(p, 54, 49, 0);  // GO 0
+  SetBits(p, 62, 57, 0);                                                // RO 0
+  SetBits(p, 56, 56, 0), SetBits(p, 54, 49, 0);                         // GO 0
   SetBits(p, 48, 48, 0), SetBits(p, 44, 43, 0), SetBits(p, 41, 39, 0);  // BO 0
-  SetBits(p, 38, 34, 0b11111), SetBits(p, 32, 32, 1);  // RH 63 -> 255
+  SetBits(p, 38, 34, 0b11111), SetBits(p, 32, 32, 1);                   // RH 63 -> 255
   SetBits(p, 31, 25, 0), SetBits(p, 24, 19, 0);
   SetBits(p, 18, 13, 0), SetBits(p, 12, 6, 0x7F), SetBits(p, 5, 0, 0);  // GV 127 -> 255
   // Red 0 + 0 and green 0 + 0 stay in range; blue 0 with delta 0b100 (-4) leaves it.
@@ -227,23 +233,31 @@ TEST(Pixels, Etc2ModesAndEacBlocksByHand) {
   // Punch-through with the opaque bit clear: index 2 is transparent black.
   uint64_t pt = 0;
   SetBits(pt, 63, 59, 16), SetBits(pt, 55, 51, 16), SetBits(pt, 47, 43, 16);  // 132 grey, dX 0
-  for (int y = 0; y < 4; ++y) SetBits(pt, y + 16, y + 16, 1);  // column 0: index 2
+  for (int y = 0; y < 4; ++y) SetBits(pt, y + 16, y + 16, 1);                 // column 0: index 2
   const Case cases[] = {
       {"T mode", 45, BigEndian(t), [&](int x, int) { return t_paint[x]; }},
       {"planar", 45, BigEndian(p),
        [](int x, int y) {
-         return Rgba{static_cast<uint8_t>((x * 255 + 2) >> 2), static_cast<uint8_t>((y * 255 + 2) >> 2),
-                     0, 255};
+         return Rgba{static_cast<uint8_t>((x * 255 + 2) >> 2),
+                     static_cast<uint8_t>((y * 255 + 2) >> 2), 0, 255};
        }},
-      {"EAC R11", 41, BigEndian(eac), [&](int, int) { return Rgba{eac8, 0, 0, 255}; }},
-      {"EAC RG11", 43, [&] {
+      {"EAC R11", 41, BigEndian(eac),
+       [&](int, int) {
+         return Rgba{eac8, 0, 0, 255};
+       }},
+      {"EAC RG11", 43,
+       [&] {
          Bytes b = BigEndian(eac), g = BigEndian(eac);
          b.insert(b.end(), g.begin(), g.end());
          return b;
        }(),
-       [&](int, int) { return Rgba{eac8, eac8, 0, 255}; }},
+       [&](int, int) {
+         return Rgba{eac8, eac8, 0, 255};
+       }},
       {"punch-through", 46, BigEndian(pt),
-       [](int x, int) { return x == 0 ? Rgba{0, 0, 0, 0} : Rgba{132, 132, 132, 255}; }},
+       [](int x, int) {
+         return x == 0 ? Rgba{0, 0, 0, 0} : Rgba{132, 132, 132, 255};
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -260,12 +274,16 @@ TEST(Pixels, Bc4AndBc5ChannelsByHand) {
   for (int i = 0; i < 6; ++i) bc4.push_back(static_cast<uint8_t>(bits >> (8 * i)));
   const uint8_t values[4] = {200, 100, (6 * 200 + 100) / 7, (200 + 6 * 100) / 7};
   ExpectPicture(DecodeTextureLevel(kFormatBc4, bc4.data(), bc4.size(), 4, 4), 4, 4,
-                [&](int x, int) { return Rgba{values[x], 0, 0, 255}; });
+                [&](int x, int) {
+                  return Rgba{values[x], 0, 0, 255};
+                });
   Bytes bc5 = bc4;
   const Bytes flat = {10, 20, 0, 0, 0, 0, 0, 0};  // a <= b: six values, index 0 is 10
   bc5.insert(bc5.end(), flat.begin(), flat.end());
   ExpectPicture(DecodeTextureLevel(kFormatBc5, bc5.data(), bc5.size(), 4, 4), 4, 4,
-                [&](int x, int) { return Rgba{values[x], 10, 0, 255}; });
+                [&](int x, int) {
+                  return Rgba{values[x], 10, 0, 255};
+                });
 }
 
 TEST(Pixels, AstcRoundTripsThroughItsLibraryForEveryBlockSize) {
@@ -290,8 +308,12 @@ TEST(Pixels, AstcRoundTripsThroughItsLibraryForEveryBlockSize) {
               ASTCENC_SUCCESS);
     astcenc_context_free(context);
     // One colour is a constant block: exact.
-    ExpectPicture(DecodeTextureLevel(format, data.data(), data.size(), w, h), w, h,
-                  [](int, int) { return Rgba{40, 160, 220, 255}; }, true, 1);
+    ExpectPicture(
+        DecodeTextureLevel(format, data.data(), data.size(), w, h), w, h,
+        [](int, int) {
+          return Rgba{40, 160, 220, 255};
+        },
+        true, 1);
   }
 }
 
@@ -315,7 +337,8 @@ TEST(Pixels, UndecodableFormatsAndShortDataAreRefused) {
     EXPECT_THROW(DecodeTextureLevel(format, short_data.data(), short_data.size(), w, h), Error);
   }
   EXPECT_THROW(DecodeTextureLevel(4, short_data.data(), short_data.size(), 0, 4), Error);
-  EXPECT_THROW(DecodeTextureLevel(4, short_data.data(), short_data.size(), 1 << 20, 1 << 20), Error);
+  EXPECT_THROW(DecodeTextureLevel(4, short_data.data(), short_data.size(), 1 << 20, 1 << 20),
+               Error);
 }
 
 }  // namespace

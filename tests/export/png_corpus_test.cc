@@ -20,8 +20,9 @@ namespace kestrix {
 namespace {
 
 bool HasTextures(const testing::CorpusRow& row) {
-  return testing::IsHandledPlainFile(row) && (row.classes_present.find("28x") != std::string::npos ||
-                                              row.classes_present.find("89x") != std::string::npos);
+  return testing::IsHandledPlainFile(row) &&
+         (row.classes_present.find("28x") != std::string::npos ||
+          row.classes_present.find("89x") != std::string::npos);
 }
 
 std::string Quoted(const std::string& path) {
@@ -77,7 +78,8 @@ TEST(PngCorpus, PicturesHoldWhatImageMagickReadsFromTheDds) {
         if (fe.lines[n].find("cannot be shown as a picture") != std::string::npos)
           ++not_shown[TextureFormatName(format)];
       reader.Seek(s.PayloadOffset(i));
-      const TextureHeader h = ReadTextureHeader(reader.ReadBytes(s.PayloadSize(i)), s.Asset.BigEndian != 0);
+      const TextureHeader h =
+          ReadTextureHeader(reader.ReadBytes(s.PayloadSize(i)), s.Asset.BigEndian != 0);
       const std::string png = base + relative + name + ".png";
       // One image: a strip of cubemap faces has no single DDS to compare with.
       if (h.ImageCount() != 1 || !FileExists(png)) continue;
@@ -102,7 +104,8 @@ TEST(PngCorpus, PicturesHoldWhatImageMagickReadsFromTheDds) {
     ASSERT_EQ(rgba.size(), png.pixels.size()) << p.png;
     size_t differ = 0;
     for (size_t b = 0; b < rgba.size(); ++b)
-      if ((!p.colour_only || b % 4 != 3) && static_cast<uint8_t>(rgba[b]) != png.pixels[b]) ++differ;
+      if ((!p.colour_only || b % 4 != 3) && static_cast<uint8_t>(rgba[b]) != png.pixels[b])
+        ++differ;
     EXPECT_EQ(differ, 0u) << p.png << " " << p.format;
     ++compared[p.format];
   }

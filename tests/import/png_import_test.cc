@@ -29,7 +29,7 @@ void RunImport(ConverterRig& rig, const Bytes& payload, const std::string& sourc
   std::copy(payload.begin(), payload.end(), working.begin() + 20);
   MemorySource bytes(working);
   ImporterCall call{bytes, 20, static_cast<uint32_t>(payload.size()), false, rig.Base(), source,
-                    kRaw, 0};
+                    kRaw,  0};
   ImporterContext ctx{rig.frontend, rig.Base(), false};
   ImportPng(call, ctx);
 }
@@ -49,7 +49,7 @@ TEST(PngImport, AnEditedPixelChangesOnlyItsBlockAndTheChainIsRebuilt) {
   struct Case {
     int32_t format;
     int levels;
-    int reach;  // how far from the edit the picture may change: the codec's block
+    int reach;      // how far from the edit the picture may change: the codec's block
     int drift = 0;  // ASTC's encoder does not give back the blocks it decoded: its error
   };
   for (Case c : {Case{4, 5, 0}, Case{7, 1, 0}, Case{13, 3, 0}, Case{12, 5, 4}, Case{10, 3, 4},
@@ -71,14 +71,16 @@ TEST(PngImport, AnEditedPixelChangesOnlyItsBlockAndTheChainIsRebuilt) {
       testing::WriteFileBytes(seed.dir.File("seed.png"), EncodePng(picture));
       TextureSpec blank = desc;
       uint64_t size = 0;
-      for (int l = 0, lw = w, lh = h; l < c.levels; ++l, lw = std::max(lw / 2, 1), lh = std::max(lh / 2, 1))
+      for (int l = 0, lw = w, lh = h; l < c.levels;
+           ++l, lw = std::max(lw / 2, 1), lh = std::max(lh / 2, 1))
         size += PictureLevelBytes(c.format, lw, lh);
       blank.images = Bytes(size, 0);
       RunImport(seed, testing::Texture2DPayload(blank), seed.dir.File("seed.png"));
       ASSERT_TRUE(seed.frontend.messages.empty()) << seed.frontend.messages[0];
       const Bytes raw = testing::ReadFileBytes(seed.Base() + kRaw);
       const TextureHeader rh = ReadTextureHeader(raw, false);
-      desc.images.assign(raw.begin() + rh.image_start, raw.begin() + rh.image_start + rh.image_data_size);
+      desc.images.assign(raw.begin() + rh.image_start,
+                         raw.begin() + rh.image_start + rh.image_data_size);
     }
     const Bytes payload = testing::Texture2DPayload(desc);
     ConverterRig rig;
@@ -101,18 +103,20 @@ TEST(PngImport, AnEditedPixelChangesOnlyItsBlockAndTheChainIsRebuilt) {
     int changed_at_edit = 0;
     // The block holding the edit: blocks are counted from the stored (bottom) row.
     auto near_edit = [&](int x, int y) {
-      return c.reach == 0 ? (x == ex && y == ey)
-                          : (x / c.reach == ex / c.reach &&
-                             (h - 1 - y) / c.reach == (h - 1 - ey) / c.reach);
+      return c.reach == 0
+                 ? (x == ex && y == ey)
+                 : (x / c.reach == ex / c.reach && (h - 1 - y) / c.reach == (h - 1 - ey) / c.reach);
     };
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         bool same = true;
         for (int k = 0; k < 3; ++k)
-          same &= std::abs(before.pixels[(y * w + x) * 4 + k] - after.pixels[(y * w + x) * 4 + k]) <=
-                  (near_edit(x, y) ? 0 : c.drift);
-        if (near_edit(x, y)) changed_at_edit += !same;
-        else EXPECT_TRUE(same) << "pixel " << x << "," << y;
+          same &= std::abs(before.pixels[(y * w + x) * 4 + k] -
+                           after.pixels[(y * w + x) * 4 + k]) <= (near_edit(x, y) ? 0 : c.drift);
+        if (near_edit(x, y))
+          changed_at_edit += !same;
+        else
+          EXPECT_TRUE(same) << "pixel " << x << "," << y;
       }
     EXPECT_GT(changed_at_edit, 0);
   }
