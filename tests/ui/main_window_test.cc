@@ -240,6 +240,7 @@ TEST_F(WindowTest, PreviewShowsATexturePictureAndAText) {
                   {49, TextObject("readme", "plain words")}};
   const std::string path = dir_.File("preview.assets");
   testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
+  form().ApplySizeRules(QSize(1920, 1080));  // the pane shows beside the list
   form().OpenPath(path);
   Select({0});
   form().WaitForPreview();
