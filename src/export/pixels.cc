@@ -13,7 +13,7 @@ namespace {
 constexpr uint64_t kMaxPicturePixels = uint64_t{1} << 28;  // 16384 x 16384
 
 bool IsDxtCode(int32_t f) { return f == 10 || f == 11 || f == 12; }
-bool IsBcCode(int32_t f) { return f == kFormatBc4 || f == kFormatBc5; }
+bool IsBcCode(int32_t f) { return f == kFormatBc4 || f == kFormatBc5 || f == kFormatBc7; }
 bool IsEtcCode(int32_t f) { return f == 34 || (f >= 41 && f <= 47); }
 
 BlockDecoder BlockDecoderOf(int32_t f) {
@@ -61,7 +61,7 @@ std::string FormatLabel(int32_t format) {
 PixelLayout PixelLayoutOf(int32_t format) {
   if (IsPlainPictureFormat(format)) return {1, 1, PlainBytesPerPixel(format)};
   if (format == 10 || format == kFormatBc4) return {4, 4, 8};
-  if (IsDxtCode(format) || format == kFormatBc5) return {4, 4, 16};
+  if (IsDxtCode(format) || format == kFormatBc5 || format == kFormatBc7) return {4, 4, 16};
   if (format == 34 || format == 45 || format == 46 || format == 41 || format == 42)
     return {4, 4, 8};
   if (format == 43 || format == 44 || format == 47) return {4, 4, 16};

@@ -1,6 +1,6 @@
 // Texture levels decoded to pictures: 8-bit RGBA with straight alpha, the top row first, as the
 // engine shows them. One file per family holds the decoders (pixels_plain.cc, pixels_dxt.cc,
-// pixels_bc.cc, pixels_etc.cc, pixels_astc.cc); this header is what export,
+// pixels_bc.cc, pixels_bptc.cc, pixels_etc.cc, pixels_astc.cc); this header is what export,
 // import and the window use, and the family entry points the dispatch and the tests call.
 #pragma once
 
@@ -61,7 +61,9 @@ uint32_t PlainBytesPerPixel(int32_t format);
 void DecodePlainPixels(int32_t format, const uint8_t* in, size_t count, uint8_t* out);
 
 void DecodeDxtBlock(int32_t format, const uint8_t* block, uint8_t* out);  // 10, 11, 12
-void DecodeBcBlock(int32_t format, const uint8_t* block, uint8_t* out);   // BC4, BC5
+void DecodeBcBlock(int32_t format, const uint8_t* block, uint8_t* out);   // BC4, BC5, BC7
+// One 16-byte BC7 block (pixels_bptc.cc).
+void DecodeBc7Block(const uint8_t* block, uint8_t* out);
 void DecodeEtcBlock(int32_t format, const uint8_t* block, uint8_t* out);  // ETC1, ETC2, EAC
 
 // ASTC decodes whole levels through its library (blocks of 16 bytes, the size from the format).

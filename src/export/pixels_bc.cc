@@ -1,5 +1,6 @@
 // BC4 and BC5: one or two 8-byte blocks of the DXT5 alpha kind, each a channel of its own.
-// BC4 is shown grey in red only (R, 0, 0), BC5 in red and green, as the engine samples them.
+// BC4 is shown in red only (R, 0, 0), BC5 in red and green, as the engine samples them. BC7
+// has a file of its own (pixels_bptc.cc).
 #include "export/pixels.h"
 #include "types/type_info.h"
 
@@ -32,6 +33,8 @@ void DecodeBcBlock(int32_t format, const uint8_t* block, uint8_t* out) {
     out[p * 4] = out[p * 4 + 1] = out[p * 4 + 2] = 0, out[p * 4 + 3] = 255;
   if (format == kFormatBc4) {
     DecodeChannelBlock(block, out, 0);
+  } else if (format == kFormatBc7) {
+    DecodeBc7Block(block, out);
   } else if (format == kFormatBc5) {
     DecodeChannelBlock(block, out, 0);
     DecodeChannelBlock(block + 8, out, 1);

@@ -10,6 +10,8 @@
 #include <tuple>
 
 #include "core/error.h"
+#include "support/image_tools.h"
+#include "support/test_env.h"
 #include "support/texture_payloads.h"
 #include "types/type_info.h"
 
@@ -284,6 +286,69 @@ TEST(Pixels, Bc4AndBc5ChannelsByHand) {
                 [&](int x, int) {
                   return Rgba{values[x], 10, 0, 255};
                 });
+}
+
+// BC7 against Pillow's decoder (a reader of DX10 DDS files), on random blocks of every mode:
+// every bit pattern past the mode bits is a valid block.
+TEST(Pixels, Bc7MatchesAnIndependentDecoderInEveryMode) {
+  int status = -1;
+  testing::CaptureCommand("/usr/bin/python3 -c 'import PIL.Image'", &status);
+  if (status != 0) GTEST_SKIP() << "Pillow is not installed";
+  const int w = 32, h = 16;  // 8 x 4 blocks, four of each mode
+  Bytes data(static_cast<size_t>(w / 4 * h / 4 * 16));
+  uint32_t seed = 12345;
+  for (size_t i = 0; i < data.size(); ++i) {
+    seed = seed * 1103515245 + 12345;
+    data[i] = static_cast<uint8_t>(seed >> 16);
+  }
+  for (size_t block = 0; block * 16 < data.size(); ++block) {
+    const int mode = static_cast<int>(block % 8);
+    data[block * 16] = static_cast<uint8_t>((data[block * 16] & ~((2 << mode) - 1)) | 1 << mode);
+  }
+  // A DX10 DDS file of the blocks in file order, which Pillow shows first row first.
+  testing::ByteWriter dds;
+  dds.Text("DDS ").U32(124).U32(0x1007).U32(h).U32(w).U32(static_cast<uint32_t>(data.size()));
+  dds.U32(0).U32(1).Zeros(44).U32(32).U32(4).Text("DX10").Zeros(20).U32(0x1000).Zeros(16);
+  dds.U32(98).U32(3).U32(0).U32(1).U32(0);
+  Bytes file = dds.Data();
+  file.insert(file.end(), data.begin(), data.end());
+  testing::TempDir dir;
+  testing::WriteFileBytes(dir.File("bc7.dds"), file);
+  const std::string pillow = testing::CaptureCommand(
+      "/usr/bin/python3 -c 'import sys, PIL.Image; "
+      "sys.stdout.buffer.write(PIL.Image.open(sys.argv[1]).convert(\"RGBA\").tobytes())' " +
+      dir.File("bc7.dds"));
+  ASSERT_EQ(pillow.size(), static_cast<size_t>(w * h * 4));
+  RgbaImage image = DecodeTextureLevel(kFormatBc7, data.data(), data.size(), w, h);
+  FlipRows(image);  // back to the stored order that the DDS file shows
+  int wrong = 0;
+  for (size_t i = 0; i < pillow.size(); ++i)
+    if (static_cast<uint8_t>(pillow[i]) != image.pixels[i] && ++wrong < 6)
+      ADD_FAILURE() << "byte " << i << " (block mode " << (i / 4 % w / 4 + i / 4 / w / 4 * (w / 4)) % 8
+                    << "): " << int(image.pixels[i]) << " != " << int(static_cast<uint8_t>(pillow[i]));
+  EXPECT_EQ(wrong, 0);
+}
+
+// A mode 1 block of partition 0 (two columns each side) with a red and a blue subset: the
+// partition's orientation and the order of the stored end points.
+TEST(Pixels, Bc7PartitionsByHand) {
+  uint8_t block[16] = {};
+  int pos = 0;
+  auto put = [&](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i, ++pos) block[pos / 8] |= static_cast<uint8_t>((v >> i & 1) << (pos % 8));
+  };
+  put(0b10, 2);  // mode 1
+  put(0, 6);     // partition 0
+  const uint32_t red[4] = {63, 63, 0, 0}, green[4] = {0, 0, 0, 0}, blue[4] = {0, 0, 63, 63};
+  for (const uint32_t* channel : {red, green, blue})
+    for (int e = 0; e < 4; ++e) put(channel[e], 6);  // subset 0 ends, then subset 1 ends
+  put(1, 1), put(1, 1);  // shared p-bits: 6 bits and the p-bit make 7, 0 becomes 2
+  // Indexes all 0 (the anchors have one bit less): 16 x 3 - 2 bits.
+  put(0, 46);
+  ASSERT_EQ(pos, 128);
+  RgbaImage image = DecodeTextureLevel(kFormatBc7, block, 16, 4, 4);
+  ExpectPicture(image, 4, 4,
+                [](int x, int) { return x < 2 ? Rgba{255, 2, 2, 255} : Rgba{2, 2, 255, 255}; });
 }
 
 TEST(Pixels, AstcRoundTripsThroughItsLibraryForEveryBlockSize) {
