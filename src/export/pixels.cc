@@ -13,7 +13,9 @@ namespace {
 constexpr uint64_t kMaxPicturePixels = uint64_t{1} << 28;  // 16384 x 16384
 
 bool IsDxtCode(int32_t f) { return f == 10 || f == 11 || f == 12; }
-bool IsBcCode(int32_t f) { return f == kFormatBc4 || f == kFormatBc5 || f == kFormatBc7; }
+bool IsBcCode(int32_t f) {
+  return f == kFormatBc4 || f == kFormatBc5 || f == kFormatBc6h || f == kFormatBc7;
+}
 bool IsEtcCode(int32_t f) { return f == 34 || (f >= 41 && f <= 47); }
 
 BlockDecoder BlockDecoderOf(int32_t f) {
@@ -61,7 +63,8 @@ std::string FormatLabel(int32_t format) {
 PixelLayout PixelLayoutOf(int32_t format) {
   if (IsPlainPictureFormat(format)) return {1, 1, PlainBytesPerPixel(format)};
   if (format == 10 || format == kFormatBc4) return {4, 4, 8};
-  if (IsDxtCode(format) || format == kFormatBc5 || format == kFormatBc7) return {4, 4, 16};
+  if (IsDxtCode(format) || format == kFormatBc5 || format == kFormatBc6h || format == kFormatBc7)
+    return {4, 4, 16};
   if (format == 34 || format == 45 || format == 46 || format == 41 || format == 42)
     return {4, 4, 8};
   if (format == 43 || format == 44 || format == 47) return {4, 4, 16};
@@ -91,7 +94,6 @@ std::string PictureRefusal(int32_t format, int32_t major_version) {
   if (format == 28 || format == 29 || format == kFormatEtcRgb4Crunched ||
       format == kFormatEtc2Rgba8Crunched)
     return refused("crunched data; export it as CRN");
-  if (format == kFormatBc6h) return refused("HDR data with no tone mapping here");
   if (format >= kFormatAstcHdr4x4 && format <= kFormatAstcHdr12x12) return refused("HDR data");
   if (PixelLayoutOf(format).block_bytes == 0) return refused("no decoder for the format here");
   return "";

@@ -64,6 +64,8 @@ void DecodeDxtBlock(int32_t format, const uint8_t* block, uint8_t* out);  // 10,
 void DecodeBcBlock(int32_t format, const uint8_t* block, uint8_t* out);   // BC4, BC5, BC7
 // One 16-byte BC7 block (pixels_bptc.cc).
 void DecodeBc7Block(const uint8_t* block, uint8_t* out);
+// One 16-byte BC6H block (unsigned), its half floats clipped to 0..1 (pixels_bptc.cc).
+void DecodeBc6hBlock(const uint8_t* block, uint8_t* out);
 void DecodeEtcBlock(int32_t format, const uint8_t* block, uint8_t* out);  // ETC1, ETC2, EAC
 
 // ASTC decodes whole levels through its library (blocks of 16 bytes, the size from the format).

@@ -33,6 +33,8 @@ void DecodeBcBlock(int32_t format, const uint8_t* block, uint8_t* out) {
     out[p * 4] = out[p * 4 + 1] = out[p * 4 + 2] = 0, out[p * 4 + 3] = 255;
   if (format == kFormatBc4) {
     DecodeChannelBlock(block, out, 0);
+  } else if (format == kFormatBc6h) {
+    DecodeBc6hBlock(block, out);
   } else if (format == kFormatBc7) {
     DecodeBc7Block(block, out);
   } else if (format == kFormatBc5) {
