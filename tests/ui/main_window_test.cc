@@ -252,6 +252,14 @@ TEST_F(WindowTest, PreviewShowsATexturePictureAndAText) {
   EXPECT_EQ(S(form().PreviewText->toPlainText()), "plain words");
   EXPECT_FALSE(form().PreviewPicture->isVisible());
   EXPECT_EQ(form().PreviewsShown(), 2);
+
+  // "Export source files" writes the picture beside the DDS when the menu entry is checked.
+  Select({0});
+  form().BtnExportPng->setChecked(true);
+  form().BtnExportSelSource->trigger();
+  EXPECT_TRUE(errors_.empty()) << errors_.front();
+  EXPECT_EQ(testing::ListFiles(dir_.File("Unity_Assets_Files/preview/Textures")),
+            (std::vector<std::string>{"Hero.tex.dds", "Hero.tex.png"}));
 }
 
 TEST_F(WindowTest, PopupMenuOnlyWithAnOpenArchiveAndSelectAll) {
