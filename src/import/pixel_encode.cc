@@ -89,11 +89,18 @@ std::vector<uint8_t> EncodePlain(int32_t format, const RgbaImage& image) {
   return out;
 }
 
+bool IsSquishFormat(int32_t f) {
+  return (f >= 10 && f <= 12) || f == kFormatBc4 || f == kFormatBc5;
+}
+
+// DXT1/3/5, and BC4 and BC5 from the red (and green) channel.
 std::vector<uint8_t> EncodeDxt(int32_t format, const RgbaImage& image) {
-  const int flags = (format == 10   ? squish::kDxt1
-                     : format == 11 ? squish::kDxt3
-                                    : squish::kDxt5) |
-                    squish::kColourClusterFit;
+  const int kind = format == 10           ? squish::kDxt1
+                   : format == 11         ? squish::kDxt3
+                   : format == 12         ? squish::kDxt5
+                   : format == kFormatBc4 ? squish::kBc4
+                                          : squish::kBc5;
+  const int flags = kind | squish::kColourClusterFit;
   std::vector<uint8_t> out(PictureLevelBytes(format, image.width, image.height));
   squish::CompressImage(image.pixels.data(), image.width, image.height, out.data(), flags);
   return out;
@@ -145,13 +152,12 @@ std::vector<uint8_t> EncodeAstc(int32_t format, const RgbaImage& image) {
 }  // namespace
 
 bool HasPictureEncoder(int32_t format) {
-  return IsPlainEncoded(format) || (format >= 10 && format <= 12) || format == 34 ||
-         IsAstcLdr(format);
+  return IsPlainEncoded(format) || IsSquishFormat(format) || format == 34 || IsAstcLdr(format);
 }
 
 std::vector<uint8_t> EncodeTextureLevel(int32_t format, const RgbaImage& stored) {
   if (IsPlainEncoded(format)) return EncodePlain(format, stored);
-  if (format >= 10 && format <= 12) return EncodeDxt(format, stored);
+  if (IsSquishFormat(format)) return EncodeDxt(format, stored);
   if (format == 34) return EncodeEtc1(stored);
   if (IsAstcLdr(format)) return EncodeAstc(format, stored);
   throw Error("Texture format " + std::to_string(format) + " has no encoder here.",

@@ -1,5 +1,5 @@
 // Pictures encoded back into texture formats, for PNG import: our own for the plain formats,
-// libsquish for DXT, android-libetc1 for ETC1, libastcenc for ASTC.
+// libsquish for DXT, BC4 and BC5, android-libetc1 for ETC1, libastcenc for ASTC.
 #pragma once
 
 #include <cstdint>

@@ -52,8 +52,9 @@ TEST(PngImport, AnEditedPixelChangesOnlyItsBlockAndTheChainIsRebuilt) {
     int reach;      // how far from the edit the picture may change: the codec's block
     int drift = 0;  // ASTC's encoder does not give back the blocks it decoded: its error
   };
-  for (Case c : {Case{4, 5, 0}, Case{7, 1, 0}, Case{13, 3, 0}, Case{12, 5, 4}, Case{10, 3, 4},
-                 Case{34, 3, 4}, Case{48, 2, 4, 6}, Case{51, 1, 8, 16}}) {
+  for (Case c :
+       {Case{4, 5, 0}, Case{7, 1, 0}, Case{13, 3, 0}, Case{12, 5, 4}, Case{10, 3, 4},
+        Case{34, 3, 4}, Case{26, 2, 4}, Case{27, 1, 4}, Case{48, 2, 4, 6}, Case{51, 1, 8, 16}}) {
     SCOPED_TRACE("format " + std::to_string(c.format));
     const int w = 16, h = 16;
     TextureSpec desc;
