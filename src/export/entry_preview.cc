@@ -34,7 +34,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
   for (size_t row = 0; row < bytes.size(); row += 16) {
-    char offset[16];
+    char offset[32];
     std::snprintf(offset, sizeof offset, "%08zX  ", row);
     out += offset;
     std::string ascii;
