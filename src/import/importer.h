@@ -14,14 +14,15 @@ class ByteSource;
 class Frontend;
 
 struct ImporterCall {
-  ByteSource& working;       // the working file (the stream at ArchivePath), read only
+  ByteSource& working;         // the working file (the stream at ArchivePath), read only
   uint64_t payload_start = 0;  // the entry's payload start in the working file
   uint32_t payload_size = 0;   // object size - header skip: the entry's payload as it stands
   bool big_endian = false;
-  std::string output_root;    // OutputRoot, ends in a separator
-  std::string source_path;    // the found source file, full path
-  std::string relative_path;  // "Unity_Assets_Files/<ArchiveFolderName>/<EntryName>"
+  std::string output_root;           // OutputRoot, ends in a separator
+  std::string source_path;           // the found source file, full path
+  std::string relative_path;         // "Unity_Assets_Files/<ArchiveFolderName>/<EntryName>"
   int32_t entry_texture_format = 0;  // the entry's current texture format code (textures)
+  int32_t major_version = 0;         // the asset's engine major version (0: unknown)
 };
 
 // How importers reach the user and the files beside the archive.

@@ -51,7 +51,8 @@ void ImportPng(const ImporterCall& call, ImporterContext& ctx) {
   auto refuse = [&](const std::string& why) {
     ctx.frontend.MessageBox("Cannot import " + call.source_path + ": " + why);
   };
-  if (!HasPictureEncoder(format))
+  // Codes 24 to 27 of engines before 5 are console formats, whatever BC format they are later.
+  if (!HasPictureEncoder(format) || !PictureRefusal(format, call.major_version).empty())
     return refuse("the texture is " + TextureFormatName(format) +
                   ", which has no encoder here; it needs a DDS, KTX, PVR or CRN file instead.");
   if (count <= 0 || h.width <= 0 || h.height <= 0 || h.complete_image_size <= 0)

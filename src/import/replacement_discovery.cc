@@ -133,7 +133,8 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
                       s.Archive.OutputRoot,
                       path,
                       relative_folder + name,
-                      s.Entries.TextureFormat(i)};
+                      s.Entries.TextureFormat(i),
+                      s.Asset.MajorVersion};
     if (audio) {
       audio(call, ctx, s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
     } else {

@@ -24,12 +24,14 @@ using testing::TextureSpec;
 
 const std::string kRaw = "Unity_Assets_Files/demo/Hero.tex";
 
-void RunImport(ConverterRig& rig, const Bytes& payload, const std::string& source) {
+void RunImport(ConverterRig& rig, const Bytes& payload, const std::string& source,
+               int32_t major_version = 0) {
   Bytes working(20 + payload.size(), 0xEE);
   std::copy(payload.begin(), payload.end(), working.begin() + 20);
   MemorySource bytes(working);
-  ImporterCall call{bytes, 20, static_cast<uint32_t>(payload.size()), false, rig.Base(), source,
-                    kRaw,  0};
+  ImporterCall call{bytes, 20,         static_cast<uint32_t>(payload.size()),
+                    false, rig.Base(), source,
+                    kRaw,  0,          major_version};
   ImporterContext ctx{rig.frontend, rig.Base(), false};
   ImportPng(call, ctx);
 }
@@ -128,9 +130,11 @@ TEST(PngImport, OtherSizesAndFormatsWithoutEncoderAreRefused) {
     int32_t format;
     int png_width;
     const char* says;
+    int32_t major_version = 0;
   };
+  // BC4's code is a console format in engines before 5.
   for (Case c : {Case{4, 8, "the texture needs 16x16"}, Case{45, 16, "no encoder here"},
-                 Case{25, 16, "no encoder here"}}) {
+                 Case{25, 16, "no encoder here"}, Case{26, 16, "no encoder here", 4}}) {
     ConverterRig rig;
     TextureSpec desc;
     desc.width = desc.height = 16;
@@ -142,7 +146,7 @@ TEST(PngImport, OtherSizesAndFormatsWithoutEncoderAreRefused) {
     picture.pixels.assign(static_cast<size_t>(c.png_width) * 16 * 4, 200);
     const std::string png = rig.dir.File("Hero.tex.png");
     testing::WriteFileBytes(png, EncodePng(picture));
-    RunImport(rig, testing::Texture2DPayload(desc), png);
+    RunImport(rig, testing::Texture2DPayload(desc), png, c.major_version);
     ASSERT_EQ(rig.frontend.messages.size(), 1u);
     EXPECT_NE(rig.frontend.messages[0].find(png), std::string::npos);
     EXPECT_NE(rig.frontend.messages[0].find(c.says), std::string::npos) << rig.frontend.messages[0];
