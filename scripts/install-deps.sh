@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config git
   liblzma-dev liblz4-dev libgtest-dev qt6-base-dev
-  imagemagick vorbis-tools assimp-utils lz4 xz-utils time
+  libpng-dev libsquish-dev libastcenc-dev android-libetc1-dev
+  imagemagick python3-pil vorbis-tools assimp-utils lz4 xz-utils time
   clang libclang-rt-14-dev
   python3-pil
 )

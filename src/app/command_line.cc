@@ -39,6 +39,7 @@ const std::vector<TypeWord>& TypeWords() {
       {"crn", "28", Sw({&E::ExportCrn, &E::ExportSource})},
       {"ktx", "28", Sw({&E::ExportKtx, &E::ExportSource})},
       {"pvr", "28", Sw({&E::ExportPvr, &E::ExportSource})},
+      {"png", "28", Sw({&E::ExportPng, &E::ExportSource})},
       {"mesh", "43", Sw({&E::ExportRawMeshes})},
       {"obj", "43", Sw({&E::ExportObj, &E::ExportSource})},
       {"shader", "48", {}},
@@ -85,6 +86,7 @@ void TurnOn(ExportSwitches& to, const ExportSwitches& from) {
   to.ExportCrn |= from.ExportCrn;
   to.ExportKtx |= from.ExportKtx;
   to.ExportPvr |= from.ExportPvr;
+  to.ExportPng |= from.ExportPng;
   to.ExportRawAudio |= from.ExportRawAudio;
   to.ExportRawMeshes |= from.ExportRawMeshes;
   to.ExportObj |= from.ExportObj;
@@ -119,7 +121,7 @@ std::vector<std::string> SplitAtCommas(const std::string& text) {
 
 std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwitches& switches) {
   std::vector<std::string> out;
-  bool dds = false;
+  bool dds = false, png = false;
   std::string lower = AsciiLower(value);
   size_t start = 0;
   while (start <= lower.size()) {
@@ -134,6 +136,7 @@ std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwit
         translated = t.classes;
         TurnOn(switches, t.on);
         if (word == "dds") dds = true;
+        if (word == "png") png = true;
         type_word = true;
         break;
       }
@@ -150,6 +153,8 @@ std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwit
   if (dds) {
     out.push_back("89");
     out.push_back("186");
+  } else if (png) {
+    out.push_back("89");  // cubemaps are pictures too
   }
   return out;
 }

@@ -32,7 +32,7 @@ std::string HelpText(bool russian) {
         "  Распаковать bundle из архива в каталог /Unity_Assets_Files/имя_архива/Bundle",
         "",
         "настройки:",
-        "  -t <тип> экспорт импорт файлов по типу (-t ttf,txt,114,tex,dds,crn,ktx,pvr,obj...)",
+        "  -t <тип> экспорт импорт файлов по типу (-t ttf,txt,114,tex,dds,crn,ktx,pvr,png,obj...)",
         "  -f экспорт шрифтов в контейнере типом fnt.",
         "  -p выбранный путь для операций с файлами (-p \"PATH\"). По умолчанию где находится архив.",
         "  -nft отключение переворачивания текстур dds.",
@@ -56,7 +56,7 @@ std::string HelpText(bool russian) {
         "  exportbundle",
         "  Export bundle from archive in directory /Unity_Assets_Files/name_archive/Bundle",
         "options:",
-        "  -t <type> export import files by type (-t ttf,txt,114,tex,dds,crn,ktx,pvr,obj...)",
+        "  -t <type> export import files by type (-t ttf,txt,114,tex,dds,crn,ktx,pvr,png,obj...)",
         "  -f export fonts in container with type fnt.",
         "",
         "  -p selected path for operations with files (-p \"PATH\"). Default where there is archive.",
@@ -78,9 +78,13 @@ std::string HelpText(bool russian) {
   });
   if (russian) {
     Lines(out, {"  Текстуры iOS ktx экспортируется только через настройку -t ktx.",
-                "  По умолчанию конвертируются в pvr.", ""});
+                "  По умолчанию конвертируются в pvr.",
+                "  Картинки png (верхний уровень, кубические карты полосой из шести граней)",
+                "  экспортируются и импортируются через настройку -t png.", ""});
   } else {
-    Lines(out, {"  Textures iOS ktx exporder only through option -t ktx", "  Default converted in pvr.", ""});
+    Lines(out, {"  Textures iOS ktx exporder only through option -t ktx", "  Default converted in pvr.",
+                "  PNG pictures (top level, cubemaps as a strip of six faces) are exported",
+                "  and imported through option -t png.", ""});
   }
   // Compressed DDS.
   Lines(out, {

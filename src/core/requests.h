@@ -25,6 +25,7 @@ struct ExportSwitches {
   bool ExportCrn = false;
   bool ExportKtx = false;
   bool ExportPvr = false;
+  bool ExportPng = false;  // pictures of the top level beside the other texture files
   bool ExportRawAudio = false;
   bool ExportRawMeshes = false;
   bool ExportObj = false;

@@ -60,6 +60,8 @@ void ExportProceduralDds(const ConverterCall& call, ConverterContext& ctx);
 void ExportKtx(const ConverterCall& call, ConverterContext& ctx);
 void ExportPvr(const ConverterCall& call, ConverterContext& ctx);
 void ExportCrn(const ConverterCall& call, ConverterContext& ctx);
+// The top level as a PNG picture (export/png_export.cc).
+void ExportPng(const ConverterCall& call, ConverterContext& ctx);
 // Audio clips: archive_name is the session's ArchiveFolderName, resource_name the file name of
 // ArchivePath followed by ".resS".
 void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::string& archive_name,

@@ -6,6 +6,7 @@
 #include "core/frontend.h"
 #include "core/session.h"
 #include "export/converter.h"
+#include "export/pixels.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -103,11 +104,14 @@ void ExportTexture(const Session& s, size_t i, Reader& data, uint64_t start, uin
     ExportKtx(texture_call(folder), ctx);
   if (sw.ExportPvr && TextureFormatSupports(format, kTargetPvr, engine))
     ExportPvr(texture_call(folder), ctx);
+  // Every format goes to the picture writer, which says itself what it cannot show.
+  if (sw.ExportPng) ExportPng(texture_call(folder), ctx);
   // The "О" of "ОNLY" is the Cyrillic letter, as the message has always been printed.
   if (sw.ExportKtx && !sw.ExportPvr && format == 21)
     ctx.Report("Not supported ktx " + TextureFormatName(format, engine) + " " + name +
                " \xD0\x9ENLY PVR!!!");
-  if (!TextureFormatSupports(format, kTargetAny, engine))
+  if (!TextureFormatSupports(format, kTargetAny, engine) &&
+      !(sw.ExportPng && PictureRefusal(format, engine).empty()))
     ctx.Report("Not supported format compression " + TextureFormatName(format, engine) + " " +
                name);
 }

@@ -26,6 +26,7 @@ struct ImporterCall {
   int32_t entry_texture_format = 0;  // the entry's current texture format code (textures)
   // Textures of engines read field by field: the payload's fields; empty for the fixed layouts.
   FieldLayout texture_fields = {};
+  EngineVersion engine = {};        // the asset's engine version
 };
 
 // How importers reach the user and the files beside the archive.
@@ -53,6 +54,7 @@ struct ImportConverters {
   Importer crn = nullptr;         // Textures/, "crn"
   Importer ktx = nullptr;         // Textures/, "ktx"
   Importer pvr = nullptr;         // Textures/, "pvr"
+  Importer png = nullptr;         // Textures/ and Cubemap/, "png"
   Importer procedural = nullptr;  // ProceduralTextures/, "dds"
   AudioImporter audio = nullptr;  // Sounds/, any extension
 };

@@ -137,6 +137,7 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
                       relative_folder + name,
                       s.Entries.TextureFormat(i)};
     if (IsTextureClass(s.EntryClass(i))) call.texture_fields = TextureLayoutFor(s.Asset, i);
+    call.engine = s.Asset.Engine;
     if (audio) {
       audio(call, ctx, s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
     } else {
@@ -156,12 +157,14 @@ void RunConverters(const Session& s, const EntryNameIndex& names, ByteSource& wo
     Importer importer;
     AudioImporter audio;
   };
-  // Later runs overwrite the raw files of earlier ones: within Textures a PVR beats a KTX, a
-  // KTX a CRN, a CRN a DDS; a DDS in Cubemap beats them all.
+  // Later runs overwrite the raw files of earlier ones: within Textures a PNG beats a PVR, a
+  // PVR a KTX, a KTX a CRN, a CRN a DDS; a PNG in Cubemap beats a DDS there, and those beat
+  // them all. Pictures are only there when asked for, and then they are what the user edits.
   const Run runs[] = {
       {"Textures", "dds", c.dds, nullptr}, {"Textures", "crn", c.crn, nullptr},
       {"Textures", "ktx", c.ktx, nullptr}, {"Textures", "pvr", c.pvr, nullptr},
-      {"Cubemap", "dds", c.dds, nullptr},  {"ProceduralTextures", "dds", c.procedural, nullptr},
+      {"Textures", "png", c.png, nullptr}, {"Cubemap", "dds", c.dds, nullptr},
+      {"Cubemap", "png", c.png, nullptr},  {"ProceduralTextures", "dds", c.procedural, nullptr},
       {"Sounds", "", nullptr, c.audio},
   };
   for (const Run& run : runs) {

@@ -58,8 +58,8 @@ void RunConverter(const Session& session, const EntryNameIndex& names, ByteSourc
                   const std::string& subfolder, const std::string& extension, Importer importer,
                   AudioImporter audio, ImporterContext& ctx);
 
-// The runs an import starts before anything else, in their order: Textures (DDS, CRN, KTX, PVR),
-// Cubemap (DDS), ProceduralTextures (DDS), Sounds (any file). A run whose subfolder does not
+// The runs an import starts before anything else, in their order: Textures (DDS, CRN, KTX, PVR,
+// PNG), Cubemap (DDS, PNG), ProceduralTextures (DDS), Sounds (any file). A run whose subfolder does not
 // exist or whose importer is not given is left out.
 void RunConverters(const Session& session, const EntryNameIndex& names, ByteSource& working,
                    const ImportConverters& converters, Frontend& frontend,

@@ -185,6 +185,7 @@ ImportConverters TextureImportConverters() {
   c.crn = ImportCrn;
   c.ktx = ImportKtx;
   c.pvr = ImportPvr;
+  c.png = ImportPng;
   c.procedural = ImportProceduralDds;
   return c;
 }

@@ -21,6 +21,9 @@ void ImportProceduralDds(const ImporterCall& call, ImporterContext& ctx);  // Pr
 void ImportKtx(const ImporterCall& call, ImporterContext& ctx);
 void ImportPvr(const ImporterCall& call, ImporterContext& ctx);
 void ImportCrn(const ImporterCall& call, ImporterContext& ctx);
+// A PNG picture (import/png_import.cc): encoded into the entry's own format and size, or
+// refused with a message naming the file and what it needs.
+void ImportPng(const ImporterCall& call, ImporterContext& ctx);
 // ImportCrn with the folder the crunch tool is looked for in (the program passes its own folder,
 // tests a folder of their own).
 void ImportCrnWithTool(const ImporterCall& call, ImporterContext& ctx,

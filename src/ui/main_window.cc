@@ -19,11 +19,14 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QTableView>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -129,7 +132,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), frontend_(*this) {
   FormCreate();
 }
 
-TForm1::~TForm1() { CloseArchive(session_); }
+TForm1::~TForm1() {
+  WaitForPreview();
+  CloseArchive(session_);
+}
 
 void TForm1::CreateControls() {
   auto button = [this](QPushButton*& b, const char* name, QRect place, QWidget* parent) {
@@ -235,6 +241,26 @@ void TForm1::CreateControls() {
   BtnExportSelSource->setObjectName("BtnExportSelSource");
   BtnSelAll = PopupMenu1->addAction(QString());
   BtnSelAll->setObjectName("BtnSelAll");
+  BtnExportPng = PopupMenu1->addAction(QString());
+  BtnExportPng->setObjectName("BtnExportPng");
+  BtnExportPng->setCheckable(true);
+
+  PreviewPane = new QFrame(this);
+  PreviewPane->setObjectName("PreviewPane");
+  PreviewPane->setFrameShape(QFrame::StyledPanel);
+  PreviewCaption = new QLabel(PreviewPane);
+  PreviewCaption->setObjectName("PreviewCaption");
+  PreviewPicture = new QLabel(PreviewPane);
+  PreviewPicture->setObjectName("PreviewPicture");
+  PreviewPicture->setAlignment(Qt::AlignCenter);
+  PreviewText = new QPlainTextEdit(PreviewPane);
+  PreviewText->setObjectName("PreviewText");
+  PreviewText->setReadOnly(true);
+  PreviewText->setLineWrapMode(QPlainTextEdit::NoWrap);
+  PreviewText->hide();
+  // One preview at a time is made off the window's thread; a newer selection outdates it.
+  preview_pool_ = new QThreadPool(this);
+  preview_pool_->setMaxThreadCount(1);
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
@@ -258,6 +284,8 @@ void TForm1::CreateControls() {
   connect(BtnExportSelOriginal, &QAction::triggered, this, &TForm1::BtnExportSelOriginalClick);
   connect(BtnExportSelSource, &QAction::triggered, this, &TForm1::BtnExportSelSourceClick);
   connect(BtnSelAll, &QAction::triggered, this, &TForm1::BtnSelAllClick);
+  connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { PreviewSelection(); });
   connect(Find_Next, &QPushButton::clicked, this, &TForm1::Find_NextClick);
   connect(Find_Pred, &QPushButton::clicked, this, &TForm1::Find_PredClick);
   connect(Items_Select, &QPushButton::clicked, this, &TForm1::Items_SelectClick);
@@ -297,6 +325,8 @@ void TForm1::SetCaptions() {
   BtnExportSelOriginal->setText(Caption(kStrExportSelected));
   BtnExportSelSource->setText(Caption(kStrExportSource));
   BtnSelAll->setText(Caption(kStrSelectAll));
+  BtnExportPng->setText(InterfaceIsRussian() ? QString::fromUtf8("Текстуры также картинками PNG")
+                                             : QString("Textures also as PNG pictures"));
   FitTopButtons();
   PlaceSearchBar();
   PlaceLabels();
@@ -348,7 +378,15 @@ void TForm1::LayoutControls() {
   const int h = height();
   TabControl1->setGeometry(0, h - kBarHeight, w, kBarHeight);
   const int list_top = ProgressBar1->y() + ProgressBar1->height() + 9;
-  ListView1->setGeometry(0, list_top, w, std::max(0, TabControl1->y() - list_top));
+  const int list_height = std::max(0, TabControl1->y() - list_top);
+  // Small windows keep the whole width for the list; the pane shows from 640 pixels on.
+  const int pane = w >= 640 ? std::min(360, w / 3) : 0;
+  PreviewPane->setVisible(pane > 0);
+  ListView1->setGeometry(0, list_top, w - pane, list_height);
+  PreviewPane->setGeometry(w - pane, list_top, pane, list_height);
+  PreviewCaption->setGeometry(6, 4, pane - 12, 18);
+  PreviewPicture->setGeometry(4, 26, pane - 8, std::max(0, list_height - 30));
+  PreviewText->setGeometry(4, 26, pane - 8, std::max(0, list_height - 30));
   // A caption wider than the designed label pushes the chooser right instead of under it.
   const int chooser_left = std::max(464, Label1->x() + Label1->sizeHint().width() + 2);
   ComboBox1->setGeometry(chooser_left, 6, std::max(0, w - chooser_left - 8), 22);
@@ -456,6 +494,7 @@ void TForm1::ComboBox1Click(int index) {
 }
 
 void TForm1::RunOpen(const std::function<void()>& open) {
+  WaitForPreview();  // the session is about to change under it
   // The naming pass empties the row cache while the window still paints, so the list lets go
   // of its rows first.
   if (model_->rowCount() > 0) {
@@ -588,6 +627,8 @@ void TForm1::ExportSelection(void (*set_switches)(ExportSwitches&)) {
   if (entries.empty()) return;
   ExportRequest request;
   set_switches(request.Switches);
+  if (set_switches == SetSelectedSourceSwitches && BtnExportPng->isChecked())
+    request.Switches.ExportPng = true;
   // The selection runs do not let the window handle events; they are short.
   RunExport(request, entries, false);
 }
@@ -616,6 +657,7 @@ void TForm1::Button3Click() {
     try {
       ImportRequest request;
       request.RepackBundle = WriteBackContainer;
+      WaitForPreview();
       ImportAll(session_, request, frontend_, import_converters_);
       finished = true;
     } catch (const std::exception& e) {
@@ -810,6 +852,58 @@ void TForm1::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
   // Opened once the drop has finished, so that the dragging program is not kept waiting.
   QTimer::singleShot(0, this, [this, path] { OpenPath(path); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Preview
+
+void TForm1::WaitForPreview() {
+  preview_pool_->waitForDone();
+  QCoreApplication::sendPostedEvents(this);
+}
+
+void TForm1::PreviewSelection() {
+  const std::vector<int> rows = SelectedRows();
+  const int generation = ++preview_generation_;
+  if (rows.size() != 1 || !archive_open_ || PreviewPane->isHidden() ||
+      static_cast<size_t>(rows[0]) >= model_->Rows().size())
+    return;
+  const size_t entry = static_cast<size_t>(model_->Rows()[static_cast<size_t>(rows[0])].Number - 1);
+  PreviewCaption->setText("...");
+  // Decoding a large texture takes a while; the window stays responsive, and a preview that a
+  // newer selection has outdated is dropped when it arrives.
+  preview_pool_->start([this, generation, entry] {
+    EntryPreview preview = MakeEntryPreview(session_, entry);
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, preview = std::move(preview)] { ShowPreview(generation, preview); },
+        Qt::QueuedConnection);
+  });
+}
+
+void TForm1::ShowPreview(int generation, const EntryPreview& preview) {
+  if (generation != preview_generation_) return;
+  ++previews_shown_;
+  PreviewCaption->setText(QString::fromStdString(preview.caption));
+  PreviewCaption->setToolTip(PreviewCaption->text());
+  if (preview.kind == EntryPreview::Kind::kPicture) {
+    const RgbaImage& p = preview.picture;
+    QImage image(p.pixels.data(), p.width, p.height, p.width * 4, QImage::Format_RGBA8888);
+    QPixmap pixmap = QPixmap::fromImage(image.copy());
+    if (pixmap.width() > PreviewPicture->width() || pixmap.height() > PreviewPicture->height())
+      pixmap = pixmap.scaled(PreviewPicture->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    PreviewPicture->setPixmap(pixmap);
+    PreviewPicture->setProperty("pictureSize", QSize(p.width, p.height));
+    PreviewText->hide();
+    PreviewPicture->show();
+  } else {
+    PreviewText->setPlainText(
+        QString::fromUtf8(preview.text.data(), static_cast<qsizetype>(preview.text.size())));
+    PreviewPicture->clear();
+    PreviewPicture->setProperty("pictureSize", QSize());
+    PreviewPicture->hide();
+    PreviewText->show();
+  }
 }
 
 }  // namespace kestrix

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "core/frontend.h"
 #include "core/requests.h"
 #include "core/session.h"
+#include "export/entry_preview.h"
 #include "import/importer.h"
 
 class QAction;
@@ -27,6 +29,8 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTableView;
+class QPlainTextEdit;
+class QThreadPool;
 class QTimer;
 
 namespace kestrix {
@@ -85,6 +89,13 @@ class TForm1 : public QWidget {
   QAction* BtnSelAll = nullptr;
   QTimer* Timer1 = nullptr;
   QFileDialog* OpenDialog1 = nullptr;
+  // The preview pane beside the list: a caption, and a picture or a text.
+  QFrame* PreviewPane = nullptr;
+  QLabel* PreviewCaption = nullptr;
+  QLabel* PreviewPicture = nullptr;
+  QPlainTextEdit* PreviewText = nullptr;
+  // "Export source files" also writes PNG pictures of textures when checked.
+  QAction* BtnExportPng = nullptr;
 
   Session& session() { return session_; }
   // The importers "Import all files" runs (the program gives the standard set).
@@ -115,6 +126,10 @@ class TForm1 : public QWidget {
   // Selected rows in row order, and the focused row (-1 when none).
   std::vector<int> SelectedRows() const;
   int FocusedRow() const;
+  // Waits for a preview being made off the window's thread (tests, and before the session
+  // changes). The preview counter counts the previews shown.
+  void WaitForPreview();
+  int PreviewsShown() const { return previews_shown_; }
   // The archive name shown in the title ("" when nothing is open).
   const std::string& OpenArchiveName() const { return open_name_; }
 
@@ -170,6 +185,8 @@ class TForm1 : public QWidget {
   void FindStep(int start, bool backward);
   void SetFocusedRow(int row);
   void SelectRow(int row);
+  void PreviewSelection();
+  void ShowPreview(int generation, const EntryPreview& preview);
 
   void SetFrameColor(double x);
   QRect FrameRect() const;
@@ -184,6 +201,9 @@ class TForm1 : public QWidget {
   std::string open_name_;
   QColor frame_color_;
   int fade_counter_ = 100;
+  QThreadPool* preview_pool_ = nullptr;
+  int preview_generation_ = 0;
+  int previews_shown_ = 0;
 };
 
 }  // namespace kestrix

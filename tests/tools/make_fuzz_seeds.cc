@@ -11,6 +11,7 @@
 
 #include "core/session.h"
 #include "export/converter.h"
+#include "export/png_file.h"
 #include "formats/archive_open.h"
 #include "platform/byte_source.h"
 #include "support/asset_builder.h"
@@ -409,6 +410,27 @@ void ImportSeeds() {
   }
 }
 
+// Levels of the plain and DXT formats as the builder encodes them, 16x12 pixels, and a PNG file.
+void PictureSeeds() {
+  auto pixel = [](int x, int y, int) {
+    return Rgba{static_cast<uint8_t>(x * 16), static_cast<uint8_t>(y * 20), 90,
+                static_cast<uint8_t>(255 - x)};
+  };
+  for (int32_t format : {1, 2, 3, 4, 5, 7, 10, 11, 12, 13, 14, 37}) {
+    Bytes level = format >= 10 && format <= 12 ? EncodeDxt(format, 16, 12, 1, pixel)
+                                               : EncodePixels(format, 16, 12, 1, pixel);
+    Bytes seed = {static_cast<uint8_t>(format), 15, 11};
+    seed.insert(seed.end(), level.begin(), level.end());
+    Seed("fuzz_picture", "level" + std::to_string(format), seed);
+  }
+  kestrix::RgbaImage image;
+  image.width = 8, image.height = 8;
+  image.pixels.assign(8 * 8 * 4, 0x7F);
+  Bytes png = kestrix::EncodePng(image);
+  png.insert(png.begin(), {12, 7, 7});
+  Seed("fuzz_picture", "png", png);
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: make_fuzz_seeds <folder> [archive...]\n");
@@ -419,6 +441,7 @@ int main(int argc, char** argv) {
   BundleSeeds();
   TextureSeeds();
   TextureImportSeeds();
+  PictureSeeds();
   AudioSeeds();
   AudioImportSeeds();
   MeshSeeds();

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -31,6 +32,7 @@
 #include "platform/language.h"
 #include "support/asset_builder.h"
 #include "support/test_env.h"
+#include "support/texture_payloads.h"
 #include "types/detect_platform.h"
 #include "ui/list_model.h"
 #include "ui/list_sort.h"
@@ -227,6 +229,37 @@ TEST_F(WindowTest, ExportSelectedWritesTheSelectedRowsInRowOrder) {
   progress.clear();
   form().BtnExportSelSource->trigger();
   EXPECT_TRUE(progress.empty());
+}
+
+TEST_F(WindowTest, PreviewShowsATexturePictureAndAText) {
+  testing::TextureSpec texture;
+  texture.width = 8, texture.height = 4, texture.format = 4, texture.mip = 0;
+  texture.images = Bytes(8 * 4 * 4, 0x80);
+  AssetSpec desc;
+  desc.objects = {{28, testing::TextureObject("Hero", texture)},
+                  {49, TextObject("readme", "plain words")}};
+  const std::string path = dir_.File("preview.assets");
+  testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
+  form().ApplySizeRules(QSize(1920, 1080));  // the pane shows beside the list
+  form().OpenPath(path);
+  Select({0});
+  form().WaitForPreview();
+  EXPECT_EQ(form().PreviewPicture->property("pictureSize").toSize(), QSize(8, 4));
+  EXPECT_NE(S(form().PreviewCaption->text()).find("RGBA32 8x4"), std::string::npos)
+      << S(form().PreviewCaption->text());
+  Select({1});
+  form().WaitForPreview();
+  EXPECT_EQ(S(form().PreviewText->toPlainText()), "plain words");
+  EXPECT_FALSE(form().PreviewPicture->isVisible());
+  EXPECT_EQ(form().PreviewsShown(), 2);
+
+  // "Export source files" writes the picture beside the DDS when the menu entry is checked.
+  Select({0});
+  form().BtnExportPng->setChecked(true);
+  form().BtnExportSelSource->trigger();
+  EXPECT_TRUE(errors_.empty()) << errors_.front();
+  EXPECT_EQ(testing::ListFiles(dir_.File("Unity_Assets_Files/preview/Textures")),
+            (std::vector<std::string>{"Hero.tex.dds", "Hero.tex.png"}));
 }
 
 TEST_F(WindowTest, PopupMenuOnlyWithAnOpenArchiveAndSelectAll) {

@@ -1,0 +1,22 @@
+// Pictures as PNG files through libpng: written 8-bit RGBA with fast compression, read back as
+// 8-bit RGBA whatever colour type and depth the file has.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "export/pixels.h"
+
+namespace kestrix {
+
+std::vector<uint8_t> EncodePng(const RgbaImage& image);
+// Writes the file whole; a file that cannot be completed is removed. Throws Error.
+void WritePngFile(const std::string& path, const RgbaImage& image);
+
+// Throws Error naming the file when it is not a PNG libpng can read or its picture is larger
+// than a texture can be.
+RgbaImage DecodePng(const std::vector<uint8_t>& file, const std::string& path);
+RgbaImage ReadPngFile(const std::string& path);
+
+}  // namespace kestrix
