@@ -7,7 +7,6 @@ packages=(
   libpng-dev libsquish-dev libastcenc-dev android-libetc1-dev
   imagemagick python3-pil vorbis-tools assimp-utils lz4 xz-utils time
   clang libclang-rt-14-dev
-  python3-pil
 )
 missing=()
 for p in "${packages[@]}"; do
