@@ -18,6 +18,21 @@ namespace {
 
 // A packed bit vector: item count, for float vectors a range and start, the packed bytes, the
 // bit size, then the padding.
+// The blend shapes and the bone tables between the sub-meshes and the vertex data (engine 5 on).
+void SkipShapesAndBones(ObjectCursor& in) {
+  in.SkipArray(40);  // blend-shape vertices
+  in.SkipArray(12);  // blend shapes
+  const uint32_t shape_channels = in.Count(16);
+  for (uint32_t c = 0; c < shape_channels; ++c) {
+    in.SkipString();
+    in.Skip(12);  // name hash, frame index, frame count
+  }
+  in.SkipArray(4);   // full weights
+  in.SkipArray(64);  // bind poses
+  in.SkipArray(4);   // bone name hashes
+  in.U32();          // root bone name hash
+}
+
 void SkipPackedBitVector(ObjectCursor& in, bool with_range) {
   in.U32();  // item count
   if (with_range) in.Skip(8);
@@ -136,17 +151,7 @@ void TMeshBase::DecodeLayout(Reader& stream, int32_t version, Early4 early) {
       in.SkipArray(32);  // skin
       in.SkipArray(64);  // bind poses, after the skin in these releases
     } else {
-      in.SkipArray(40);  // blend-shape vertices
-      in.SkipArray(12);  // blend shapes
-      uint32_t shape_channels = in.Count(16);
-      for (uint32_t c = 0; c < shape_channels; ++c) {
-        in.SkipString();
-        in.Skip(12);  // name hash, frame index, frame count
-      }
-      in.SkipArray(4);   // full weights
-      in.SkipArray(64);  // bind poses
-      in.SkipArray(4);   // bone name hashes
-      in.U32();          // root bone name hash
+      SkipShapesAndBones(in);
       if (in.U8() != 0) throw MeshDecodeError(MeshDecodeError::kCompressed, "compressed mesh");
       if (v4) in.U8();  // stream compression
       in.Skip(3);       // readable, keep vertices, keep indices
@@ -295,17 +300,7 @@ void TMeshBase::DecodeFieldsLayout(Reader& stream, const Features& f) {
       s.vertex_count = in.U32();
       in.Skip(24);  // bounding box
     }
-    in.SkipArray(40);  // blend-shape vertices
-    in.SkipArray(12);  // blend shapes
-    uint32_t shape_channels = in.Count(16);
-    for (uint32_t c = 0; c < shape_channels; ++c) {
-      in.SkipString();
-      in.Skip(12);  // name hash, frame index, frame count
-    }
-    in.SkipArray(4);   // full weights
-    in.SkipArray(64);  // bind poses
-    in.SkipArray(4);   // bone name hashes
-    in.U32();          // root bone name hash
+    SkipShapesAndBones(in);
     if (f.bones_aabb) {
       in.SkipArray(24);  // bone bounds
       in.SkipArray(4);   // variable bone count weights

@@ -53,6 +53,19 @@ void Put(uint8_t* out, int x, int y, Rgb c, uint8_t a = 255) {
   p[0] = Clamp255(c.r), p[1] = Clamp255(c.g), p[2] = Clamp255(c.b), p[3] = a;
 }
 
+// The pixels of a T or H mode block from its four paint colours; without the opaque bit, index
+// 2 is transparent black.
+void PaintTH(uint8_t* out, uint64_t v, const Rgb paint[4], bool opaque) {
+  for (int x = 0; x < 4; ++x)
+    for (int y = 0; y < 4; ++y) {
+      const int i = PixelIndex(v, x, y);
+      if (!opaque && i == 2)
+        Put(out, x, y, {0, 0, 0}, 0);
+      else
+        Put(out, x, y, paint[i]);
+    }
+}
+
 // An ETC2 colour block. `punch_through`: the differential bit is the opaque bit, and when it is
 // clear index 2 is transparent black (and in the two ETC1 modes index 0 keeps the base colour).
 void DecodeEtc2Colour(const uint8_t* block, uint8_t* out, bool punch_through) {
@@ -76,14 +89,7 @@ void DecodeEtc2Colour(const uint8_t* block, uint8_t* out, bool punch_through) {
       const Rgb c2{Extend4(Bits(v, 47, 44)), Extend4(Bits(v, 43, 40)), Extend4(Bits(v, 39, 36))};
       const int d = kEtcDistances[Bits(v, 35, 34) << 1 | Bits(v, 32, 32)];
       const Rgb paint[4] = {c1, {c2.r + d, c2.g + d, c2.b + d}, c2, {c2.r - d, c2.g - d, c2.b - d}};
-      for (int x = 0; x < 4; ++x)
-        for (int y = 0; y < 4; ++y) {
-          const int i = PixelIndex(v, x, y);
-          if (!opaque && i == 2)
-            Put(out, x, y, {0, 0, 0}, 0);
-          else
-            Put(out, x, y, paint[i]);
-        }
+      PaintTH(out, v, paint, opaque);
       return;
     }
     if (g2 < 0 || g2 > 31) {  // H mode
@@ -99,14 +105,7 @@ void DecodeEtc2Colour(const uint8_t* block, uint8_t* out, bool punch_through) {
                             {c1.r - d, c1.g - d, c1.b - d},
                             {c2.r + d, c2.g + d, c2.b + d},
                             {c2.r - d, c2.g - d, c2.b - d}};
-      for (int x = 0; x < 4; ++x)
-        for (int y = 0; y < 4; ++y) {
-          const int i = PixelIndex(v, x, y);
-          if (!opaque && i == 2)
-            Put(out, x, y, {0, 0, 0}, 0);
-          else
-            Put(out, x, y, paint[i]);
-        }
+      PaintTH(out, v, paint, opaque);
       return;
     }
     if (b2 < 0 || b2 > 31) {  // planar mode
