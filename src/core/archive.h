@@ -17,7 +17,7 @@ struct ContainedFile {
   std::string StoredName;  // as the bundle stores it (rewritten tables and repacking use it)
   uint64_t Offset = 0;     // version 3: from the header size; version 6: from the block data start
   uint64_t Size = 0;
-  uint32_t Flags = 0;  // version 6 only
+  uint32_t Flags = 0;  // versions 6 to 8 only
 };
 
 struct BundleLevel {
@@ -31,7 +31,9 @@ struct BundleBlock {
   uint16_t Flags = 0;
 };
 
-// Version 3 ("UnityRaw", "UnityWeb"): the header values and where repacking patches them.
+// Versions 1 to 5 ("UnityRaw", "UnityWeb"): the header values and where repacking patches
+// them. Versions 4 and 5 put a hash and a CRC before the file size; version 1 has no
+// complete-file size after the level table.
 struct Version3Header {
   uint32_t FileSize = 0;
   uint32_t HeaderSize = 0;
@@ -39,22 +41,28 @@ struct Version3Header {
   std::vector<BundleLevel> Levels;
   uint64_t FileSizePos = 0;    // the file-size field
   uint64_t FirstLevelPos = 0;  // the first level record; the complete-file size follows the table
+  bool HasCompleteSize = true;
 };
 
-// Version 6 ("UnityFS"). After unpacking, the values describe the working file (one stored
+// Versions 6 to 8 ("UnityFS"). After unpacking, the values describe the working file (one stored
 // block), except the first block's flags, which keep what the archive had so that repacking
 // knows how to compress again.
 struct Version6Header {
   uint64_t TotalSize = 0;
   uint32_t CompressedInfoSize = 0;
   uint32_t UncompressedInfoSize = 0;
-  uint8_t Flags[4] = {0, 0, 0, 0};
+  uint8_t Flags[4] = {0, 0, 0, 0};  // as stored (big-endian)
   uint8_t Hash[16] = {};
   std::vector<BundleBlock> Blocks;
-  uint64_t HeaderEnd = 0;
+  uint64_t HeaderEnd = 0;  // where the info begins when it follows the header
   uint64_t DataStart = 0;
   uint64_t TotalSizePos = 0;
   uint64_t FirstBlockPos = 0;
+
+  uint32_t FlagWord() const {
+    return static_cast<uint32_t>(Flags[0]) << 24 | static_cast<uint32_t>(Flags[1]) << 16 |
+           static_cast<uint32_t>(Flags[2]) << 8 | Flags[3];
+  }
 };
 
 // The container as read: a plain file has only a signature (and BundleVersion 0).
@@ -66,9 +74,11 @@ struct Container {
   Version3Header V3;
   Version6Header V6;
   std::vector<ContainedFile> ContainedFiles;
-  uint64_t BlockDataStart = 0;  // version 6: where directory offsets count from
+  uint64_t BlockDataStart = 0;  // versions 6 to 8: where directory offsets count from
 
-  bool IsBundle() const { return BundleVersion == 3 || BundleVersion == 6; }
+  bool IsBundle() const { return BundleVersion >= 1 && BundleVersion <= 8; }
+  // Versions 6 to 8 keep their data in blocks; 1 to 5 in levels.
+  bool HasBlocks() const { return BundleVersion >= 6; }
 };
 
 struct OpenedArchive {

@@ -27,7 +27,7 @@ struct EngineVersion {
 // Reads "major.minor.patch<letter><build>"; whatever does not fit leaves the later parts 0.
 EngineVersion ParseEngineVersion(const std::string& text);
 
-// One node of a type tree in its binary form (formats 14 and later).
+// One node of a type tree in its binary form (formats 14 and later; 32 bytes from format 19).
 struct TypeTreeNode {
   uint16_t Version = 0;
   uint8_t Level = 0;
@@ -37,6 +37,7 @@ struct TypeTreeNode {
   int32_t ByteSize = 0;
   int32_t Index = 0;
   uint32_t MetaFlags = 0;
+  uint64_t RefTypeHash = 0;  // formats 19 and later
 };
 
 struct TypeTree {
@@ -45,9 +46,10 @@ struct TypeTree {
 };
 
 struct SerializedType {
-  int32_t StoredClassId = 0;  // as stored
-  int32_t ClassId = 0;        // scripts: 114 for index 0, else the negated script index
-  TypeTree Tree;              // empty when the file carries no type trees
+  int32_t StoredClassId = 0;          // as stored
+  int32_t ClassId = 0;                // scripts: 114 for index 0, else the negated script index
+  TypeTree Tree;                      // empty when the file carries no type trees
+  std::vector<int32_t> Dependencies;  // format 21 and later: the types this one refers to
 };
 
 // One object record. For formats before 16 the class is the record's type id word; from 16 on
@@ -74,6 +76,13 @@ RecordLayout RecordLayoutForFormat(uint32_t format_version);
 
 struct SerializedFile {
   uint64_t AssetFileSize = 0;  // the header's file-size field
+  // Where that field lies from the asset's start, and how wide it is: 4 bytes at 4, or from
+  // format 22 on 8 bytes at 24.
+  uint32_t FileSizeFieldPos = 4;
+  uint32_t FileSizeFieldBytes = 4;
+  // Formats 6 to 8: the metadata (type list and object table) follows the object data, at the
+  // end of the file.
+  bool MetadataAtEnd = false;
   uint32_t FormatVersion = 0;
   uint64_t DataStart = 0;  // absolute: AssetBase + the header's data offset
   uint32_t BigEndian = 0;

@@ -40,6 +40,11 @@ void ReadSignature(OpenedArchive& a) {
 }
 
 void SettleContainer(OpenedArchive& a, Frontend& frontend) {
+  if (IsBundleSignature(a.Bundle.Signature) &&
+      !IsHandledBundle(a.Bundle.Signature, a.Bundle.BundleVersion))
+    throw Error("Unsupported bundle: \"" + a.Bundle.Signature + "\" version " +
+                std::to_string(a.Bundle.BundleVersion) + " is not supported yet (versions 1 to " +
+                std::to_string(kLatestBundleVersion) + " are).");
   if (IsHandledBundle(a.Bundle.Signature, a.Bundle.BundleVersion)) {
     OpenBundle(a, frontend);
   } else {

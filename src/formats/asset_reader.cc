@@ -16,6 +16,14 @@ namespace kestrix {
 
 namespace {
 
+// Formats 6 to 8 keep their metadata at the end of the file; 22 and later have the 48-byte
+// header with 64-bit sizes.
+constexpr uint32_t kFirstTrailingMetadataFormat = 6;
+constexpr uint32_t kFirstLeadingMetadataFormat = 9;
+constexpr uint32_t kFirstWideHeaderFormat = 22;
+constexpr uint64_t kWideHeaderBytes = 48;
+constexpr uint32_t kLatestFormat = 22;
+
 // The deepest type tree a real file has is a few dozen levels; this bound keeps a hostile file
 // from exhausting the stack.
 constexpr int kMaxTreeDepth = 512;
@@ -39,26 +47,29 @@ void SkipTypeTreeNode(Reader& r, int depth) {
   for (uint32_t i = 0; i < children; ++i) SkipTypeTreeNode(r, depth + 1);
 }
 
-// Formats 9 and below (and 10 to 13, which share the old type tree layout).
+// Formats 6 to 9 (and 10 to 13, which share the old type tree layout).
 void WalkOldTypeList(SerializedFile& s, Reader& r) {
   CheckCount(r, s.TypeCount, 4 + kMinNodeBytes, "type count");
   for (uint32_t i = 0; i < s.TypeCount; ++i) {
     r.I32();  // class identifier
     SkipTypeTreeNode(r, 0);
   }
-  if (s.TypeCount == 0 || s.FormatVersion >= 7) {
+  // The big-id word of formats 7 to 13 (format 6 has none).
+  if (s.FormatVersion >= 7) {
     r.Require(4);
     r.Skip(4);
   }
 }
 
 // A type tree in its binary form: node count, string buffer size, the nodes, the strings.
-// The trees are kept: they are how newer object layouts are read.
-TypeTree ReadBinaryTypeTree(Reader& r) {
+// The trees are kept: they are how newer object layouts are read. Nodes take 24 bytes, 32 from
+// format 19 on (a reference type hash follows the meta flags).
+TypeTree ReadBinaryTypeTree(Reader& r, uint32_t format) {
   TypeTree tree;
   const uint32_t nodes = r.U32();
   const uint32_t buffer = r.U32();
-  r.Require(static_cast<uint64_t>(nodes) * 24 + buffer);
+  const uint64_t node_bytes = format >= 19 ? 32 : 24;
+  r.Require(static_cast<uint64_t>(nodes) * node_bytes + buffer);
   tree.Nodes.resize(nodes);
   for (TypeTreeNode& n : tree.Nodes) {
     n.Version = r.U16();
@@ -69,6 +80,7 @@ TypeTree ReadBinaryTypeTree(Reader& r) {
     n.ByteSize = r.I32();
     n.Index = r.I32();
     n.MetaFlags = r.U32();
+    if (node_bytes == 32) n.RefTypeHash = r.U64();
   }
   tree.Strings.resize(buffer);
   if (buffer) r.Read(tree.Strings.data(), buffer);
@@ -87,7 +99,7 @@ void WalkHashedTypeList(SerializedFile& s, Reader& r, bool with_trees) {
     uint32_t skip = type.StoredClassId < 0 ? 32 : 16;
     r.Require(skip);
     r.Skip(skip);
-    if (with_trees) type.Tree = ReadBinaryTypeTree(r);
+    if (with_trees) type.Tree = ReadBinaryTypeTree(r, s.FormatVersion);
     s.Types.push_back(std::move(type));
   }
 }
@@ -133,7 +145,16 @@ void WalkModernTypeList(SerializedFile& s, Reader& r) {
       r.Require(19);
       r.Skip(19);
     }
-    if (s.TypeTreeFlag) type.Tree = ReadBinaryTypeTree(r);
+    if (s.TypeTreeFlag) {
+      type.Tree = ReadBinaryTypeTree(r, s.FormatVersion);
+      // From format 21 on, the indices of the types this one refers to follow its tree.
+      if (s.FormatVersion >= 21) {
+        const uint32_t count = r.U32();
+        CheckCount(r, count, 4, "type dependency count");
+        type.Dependencies.resize(count);
+        for (int32_t& d : type.Dependencies) d = r.I32();
+      }
+    }
     s.TypeClassIds[i] = type.ClassId;
     s.Types.push_back(std::move(type));
   }
@@ -319,25 +340,74 @@ void ReadAssetFile(SerializedFile& s, const OpenedArchive& a, Frontend& frontend
     BuildRawSingleFile(s, a, r);
     return;
   }
-  r.Seek(a.AssetBase + 4);
+  r.Seek(a.AssetBase);
+  const uint32_t metadata_size = r.U32(ByteOrder::Big);
   s.AssetFileSize = r.U32(ByteOrder::Big);
   s.FormatVersion = r.U32(ByteOrder::Big);
-  uint32_t data_offset = r.U32(ByteOrder::Big);
+  uint64_t data_offset = r.U32(ByteOrder::Big);
+  const uint64_t available = r.Size() - a.AssetBase;
+  const bool wide_header = s.FormatVersion >= kFirstWideHeaderFormat;
+  if (wide_header) {
+    // The 32-bit fields above are 0; the wide ones follow the endianness word.
+    if (available < kWideHeaderBytes) {
+      BuildRawSingleFile(s, a, r);
+      return;
+    }
+    s.BigEndian = r.U32(ByteOrder::Little);
+    r.U32(ByteOrder::Big);  // metadata size
+    s.AssetFileSize = r.U64(ByteOrder::Big);
+    data_offset = r.U64(ByteOrder::Big);
+    r.Skip(8);
+    s.FileSizeFieldPos = 24;
+    s.FileSizeFieldBytes = 8;
+  } else if (s.FormatVersion >= kFirstTrailingMetadataFormat &&
+             s.FormatVersion < kFirstLeadingMetadataFormat) {
+    // The metadata lies at the end of the file and begins with the endianness byte.
+    if (s.AssetFileSize > available || metadata_size > s.AssetFileSize ||
+        s.AssetFileSize - metadata_size < 16) {
+      BuildRawSingleFile(s, a, r);
+      return;
+    }
+    r.Seek(a.AssetBase + s.AssetFileSize - metadata_size);
+    s.MetadataAtEnd = true;
+    s.BigEndian = r.U8();
+    if (s.BigEndian > 1) {
+      BuildRawSingleFile(s, a, r);
+      return;
+    }
+  } else {
+    s.BigEndian = r.U32(ByteOrder::Little);
+  }
+  if (data_offset > UINT64_MAX - a.AssetBase) {
+    BuildRawSingleFile(s, a, r);
+    return;
+  }
   s.DataStart = a.AssetBase + data_offset;
-  s.BigEndian = r.U32(ByteOrder::Little);
-  std::string version = r.CStringToEnd(16);
+  // Format 6 states no version; later ones the text the engine wrote.
+  std::string version;
+  if (!s.MetadataAtEnd || s.FormatVersion >= 7) version = r.CStringToEnd(16);
   s.UnityVersion = version;
   s.MajorVersion = MajorVersionOf(version, s.FormatVersion);
+  const EngineVersion stated = ParseEngineVersion(version);
+  // Bundled files of some engines say "0.0.0"; the bundle header then knows the version.
+  const EngineVersion bundled =
+      a.Bundle.IsBundle() ? ParseEngineVersion(a.Bundle.EngineVersion) : EngineVersion();
+  const bool stripped = stated.Known && stated.Major == 0;
+  if (s.MajorVersion == 0 && stripped && bundled.Known && bundled.Major > 0)
+    s.MajorVersion = bundled.Major;
+  if (s.MajorVersion == 0 && s.MetadataAtEnd && (s.FormatVersion == 6 || stated.Known))
+    s.MajorVersion = stated.Known && stated.Major > 0 ? stated.Major : 3;
+  if (s.FormatVersion > kLatestFormat && s.MajorVersion != 0)
+    throw Error("Unsupported asset file: serialized format " + std::to_string(s.FormatVersion) +
+                " is not supported yet (engine " + version + ").");
   if (s.MajorVersion == 0) {
     BuildRawSingleFile(s, a, r);
     return;
   }
-  // Bundled files of some engines say "0.0.0"; the bundle header then knows the version.
-  s.Engine = ParseEngineVersion(version);
-  if ((!s.Engine.Known || s.Engine.Major == 0) && a.Bundle.IsBundle())
-    s.Engine = ParseEngineVersion(a.Bundle.EngineVersion);
+  s.Engine = stated;
+  if ((!s.Engine.Known || s.Engine.Major == 0) && bundled.Known) s.Engine = bundled;
   r.SetOrder(s.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little);
-  s.Platform = r.I32();
+  if (!s.MetadataAtEnd || s.FormatVersion >= 8) s.Platform = r.I32();
   frontend.ProcessMessages();
   s.Layout = RecordLayoutForFormat(s.FormatVersion);
   if (s.FormatVersion > 9) {

@@ -14,8 +14,8 @@ int ExtractBundleFiles(const OpenedArchive& s, Frontend& frontend, const std::st
   const Container& b = s.Bundle;
   if (!IsHandledBundle(b.Signature, b.BundleVersion)) return 0;
   FileSource source(s.ArchivePath);
-  // Version 3 offsets count from the header size, version 6 offsets from the block data.
-  const uint64_t base = b.BundleVersion == 3 ? b.V3.HeaderSize : b.BlockDataStart;
+  // Level-table offsets count from the header size, block-bundle offsets from the block data.
+  const uint64_t base = b.HasBlocks() ? b.BlockDataStart : b.V3.HeaderSize;
   int written = 0;
   for (const ContainedFile& f : b.ContainedFiles) {
     if (!IsContainedName(f.Name)) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "core/archive.h"
 #include "core/error.h"
 #include "core/frontend.h"
+#include "core/serialized_file.h"
 #include "formats/lz4_codec.h"
 #include "formats/lzma_codec.h"
 #include "platform/byte_order.h"
@@ -122,10 +124,16 @@ void ReadHeaderStart(OpenedArchive& s, Reader& r) {
   s.Bundle.EngineVersion = r.CString(kTextWindow);
 }
 
-// ---- Version 3 ----
+// ---- Versions 1 to 5 ----
 
 void ReadVersion3Header(OpenedArchive& s, Reader& r) {
   ReadHeaderStart(s, r);
+  // Versions 4 and 5: a 16-byte hash and a CRC.
+  if (s.Bundle.BundleVersion >= 4) {
+    r.Require(20);
+    r.Skip(20);
+  }
+  s.Bundle.V3.HasCompleteSize = s.Bundle.BundleVersion >= 2;
   s.Bundle.V3.FileSizePos = r.Tell();
   s.Bundle.V3.FileSize = r.U32(ByteOrder::Big);
   s.Bundle.V3.HeaderSize = r.U32(ByteOrder::Big);
@@ -146,8 +154,9 @@ void ReadVersion3Header(OpenedArchive& s, Reader& r) {
 void UnpackVersion3(OpenedArchive& s, ByteSource& source) {
   const uint64_t header = s.Bundle.V3.HeaderSize;
   const uint64_t levels_end = s.Bundle.V3.FirstLevelPos + 8 * s.Bundle.V3.Levels.size();
+  const bool complete = s.Bundle.V3.HasCompleteSize;
   // The complete-file-size field after the level table is patched, so it must lie in the header.
-  if (header < levels_end + 4 || header > source.Size())
+  if (header < levels_end + (complete ? 4 : 0) || header > source.Size())
     Malformed("header size " + std::to_string(header) + " does not fit the header fields.");
   const uint64_t avail = source.Size() - header;
   if (avail < 13) throw Error("input lzma *.TEMP file is too short.");
@@ -170,7 +179,7 @@ void UnpackVersion3(OpenedArchive& s, ByteSource& source) {
   uint64_t last = s.Bundle.V3.FirstLevelPos + 8 * (s.Bundle.V3.Levels.size() - 1);
   PutBig32(out, last, data);
   PutBig32(out, last + 4, data);
-  PutBig32(out, levels_end, length);
+  if (complete) PutBig32(out, levels_end, length);
   AdoptWorkingFile(s, writer.Commit());
   s.Bundle.V3.FileSize = length;
   s.Bundle.V3.Levels.back() = {data, data};
@@ -208,14 +217,67 @@ void OpenVersion3(OpenedArchive& s, Frontend& frontend) {
   ChooseContainedFile(s, frontend, s.Bundle.V3.HeaderSize);
 }
 
-// ---- Version 6 ----
+// ---- Versions 6 to 8 ----
 
 struct Version6Image {
   std::vector<uint8_t> bytes;  // header and uncompressed info, as the ".TEMP" file begins
   uint8_t kept_flags[4] = {};  // the flags the ".TEMP" header gets
   bool rewritten = false;      // the info is no longer as the archive stores it
   uint64_t data_start = 0;     // where block data begins in the archive
+  bool padded = false;         // block data starts at a multiple of 16 (flag 0x200)
 };
+
+uint64_t AlignTo16(uint64_t pos) { return (pos + 15) & ~uint64_t{15}; }
+
+[[noreturn]] void LooksEncrypted(const std::string& what, uint32_t flags) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%X", flags);
+  throw Error("Unsupported bundle: this bundle looks encrypted (" + what + " " + hex +
+              " has bits that mark neither compression nor layout).");
+}
+
+// Engines before 2020.3.34, 2021.3.2 and 2022.1.1 used header flag 0x200 for encryption; later
+// ones for the padding before the block data. An engine version the bundle does not state is
+// taken to be a later one.
+bool FlagMeansPadding(const std::string& engine_text) {
+  const EngineVersion v = ParseEngineVersion(engine_text);
+  if (!v.Known || v.Major == 0) return true;
+  if (v.Major < 2020) return false;
+  if (v.Major == 2020) return v.AtLeast(2020, 3, 34);
+  if (v.Major == 2021) return v.AtLeast(2021, 3, 2);
+  if (v.Major == 2022) return v.AtLeast(2022, 1, 1);
+  return true;
+}
+
+const char* CodingName(uint32_t coding) {
+  static const char* const kNames[] = {"none", "LZMA", "LZ4", "LZ4HC", "LZHAM"};
+  return coding < 5 ? kNames[coding] : "unknown";
+}
+
+// Versions 7 and 8: the header flags are bit fields; bits that are neither a compression nor a
+// layout flag mark encryption.
+void CheckVersion7Flags(const OpenedArchive& s) {
+  const uint32_t flags = s.Bundle.V6.FlagWord();
+  uint32_t known = kInfoCompressionMask | kInfoCombined | kInfoAtEnd | kOldWebPluginCompatible;
+  if (FlagMeansPadding(s.Bundle.EngineVersion)) known |= kPaddingBeforeData;
+  if (flags & ~known) LooksEncrypted("its header flags", flags);
+  const uint32_t coding = flags & kInfoCompressionMask;
+  if (coding > 3)
+    throw Error("Unsupported bundle: its block information is compressed with " +
+                std::string(CodingName(coding)) + " (" + std::to_string(coding) +
+                "), which is not supported.");
+}
+
+void CheckVersion7Blocks(const OpenedArchive& s) {
+  for (const BundleBlock& b : s.Bundle.V6.Blocks) {
+    if (b.Flags & ~0x7Fu) LooksEncrypted("a block's flags", b.Flags);
+    const uint32_t coding = b.Flags & kInfoCompressionMask;
+    if (coding > 3)
+      throw Error("Unsupported bundle: a block is compressed with " +
+                  std::string(CodingName(coding)) + " (" + std::to_string(coding) +
+                  "), which is not supported.");
+  }
+}
 
 void ReadVersion6Header(OpenedArchive& s, Reader& r) {
   ReadHeaderStart(s, r);
@@ -224,13 +286,69 @@ void ReadVersion6Header(OpenedArchive& s, Reader& r) {
   s.Bundle.V6.CompressedInfoSize = r.U32(ByteOrder::Big);
   s.Bundle.V6.UncompressedInfoSize = r.U32(ByteOrder::Big);
   r.Read(s.Bundle.V6.Flags, 4);
-  uint64_t skip = s.Bundle.V6.Flags[2];  // bits 8-15 of the big-endian value
-  r.Require(skip);
-  r.Skip(skip);
+  if (s.Bundle.BundleVersion >= 7) {
+    CheckVersion7Flags(s);
+    // The info starts at the next multiple of 16.
+    const uint64_t pad = AlignTo16(r.Tell()) - r.Tell();
+    r.Require(pad);
+    r.Skip(pad);
+  } else {
+    uint64_t skip = s.Bundle.V6.Flags[2];  // bits 8-15 of the big-endian value
+    r.Require(skip);
+    r.Skip(skip);
+  }
   s.Bundle.V6.HeaderEnd = r.Tell();
 }
 
+// Versions 7 and 8: the info compressed by bits 0-5 of the header flags, after the header or
+// (0x80) at the end of the file; the block data after the info or right after the header,
+// moved to a multiple of 16 with flag 0x200. The ".TEMP" header keeps the flags but for the
+// compression and the place of the info, which it holds stored after the header.
+Version6Image BuildVersion7Image(OpenedArchive& s, ByteSource& source) {
+  Version6Image image;
+  const uint64_t end = s.Bundle.V6.HeaderEnd;
+  const uint64_t info = s.Bundle.V6.CompressedInfoSize;
+  const uint64_t plain = s.Bundle.V6.UncompressedInfoSize;
+  const uint64_t size = source.Size();
+  const uint32_t flags = s.Bundle.V6.FlagWord();
+  const uint32_t coding = flags & kInfoCompressionMask;
+  const bool at_end = (flags & kInfoAtEnd) != 0;
+  if (end > size || info > size - end)
+    Malformed("the block and directory information reaches past the end of the file.");
+  const uint64_t from = at_end ? size - info : end;
+  image.bytes.resize(static_cast<size_t>(end));
+  source.ReadAt(0, image.bytes.data(), image.bytes.size());
+  if (coding == 0) {
+    image.bytes.resize(static_cast<size_t>(end + info));
+    source.ReadAt(from, image.bytes.data() + end, static_cast<size_t>(info));
+  } else if (coding == 1) {
+    if (info < 5 || !LzmaSizesPossible(info - 5, plain))
+      Malformed("the LZMA-compressed block information has impossible sizes.");
+    uint8_t props[5];
+    source.ReadAt(from, props, 5);
+    image.bytes.reserve(static_cast<size_t>(end + plain));
+    std::vector<uint8_t>& bytes = image.bytes;
+    LzmaDecode(props, source, from + 5, info - 5, plain, [&bytes](const uint8_t* data, size_t n) {
+      bytes.insert(bytes.end(), data, data + n);
+    });
+  } else {
+    if (!Lz4SizesPossible(info, plain)) throw Error("Error size lz4 in data stream.");
+    std::vector<uint8_t> packed(static_cast<size_t>(info));
+    source.ReadAt(from, packed.data(), packed.size());
+    image.bytes.resize(static_cast<size_t>(end + plain));
+    Lz4Decode(packed.data(), packed.size(), image.bytes.data() + end, static_cast<size_t>(plain));
+  }
+  image.rewritten = coding != 0 || at_end;
+  image.padded = (flags & kPaddingBeforeData) != 0;
+  const uint32_t kept = flags & ~(kInfoCompressionMask | kInfoAtEnd);
+  for (int i = 0; i < 4; ++i) image.kept_flags[i] = static_cast<uint8_t>(kept >> (24 - 8 * i));
+  image.data_start = at_end ? end : end + info;
+  if (image.padded) image.data_start = AlignTo16(image.data_start);
+  return image;
+}
+
 Version6Image BuildVersion6Image(OpenedArchive& s, ByteSource& source) {
+  if (s.Bundle.BundleVersion >= 7) return BuildVersion7Image(s, source);
   Version6Image image;
   const uint64_t end = s.Bundle.V6.HeaderEnd;
   const uint64_t info = s.Bundle.V6.CompressedInfoSize;
@@ -302,9 +420,6 @@ void ReadVersion6Info(OpenedArchive& s, const Version6Image& image) {
   }
 }
 
-bool IsLz4Block(uint16_t flags) { return (flags & 0xFF) == 2 || (flags & 0xFF) == 3; }
-bool IsLzmaBlock(uint16_t flags) { return (flags & 0xFF) == 0x41; }
-
 // The blocks as one: a single block record followed by the directory, names as stored.
 void RewriteToOneBlock(OpenedArchive& s, Version6Image& image) {
   std::vector<uint8_t>& b = image.bytes;
@@ -333,10 +448,11 @@ void RewriteToOneBlock(OpenedArchive& s, Version6Image& image) {
 // Decodes every block in order into the ".TEMP" file after the image, then patches its header
 // to describe one stored block. Only the largest block is ever held in memory.
 void UnpackVersion6(OpenedArchive& s, ByteSource& source, const Version6Image& image) {
+  const uint32_t version = s.Bundle.BundleVersion;
   uint64_t data_length = 0;
   for (const BundleBlock& b : s.Bundle.V6.Blocks)
-    data_length +=
-        IsLz4Block(b.Flags) || IsLzmaBlock(b.Flags) ? b.UncompressedSize : b.CompressedSize;
+    data_length += BlockCodingOf(version, b.Flags) != BlockCoding::kStored ? b.UncompressedSize
+                                                                           : b.CompressedSize;
   if (data_length > UINT32_MAX)
     throw Error("The blocks of the bundle unpack to " + std::to_string(data_length) +
                 " bytes, more than one block record can describe.");
@@ -344,13 +460,17 @@ void UnpackVersion6(OpenedArchive& s, ByteSource& source, const Version6Image& i
   WorkingFileWriter writer(s);
   OutputFile& out = writer.Out();
   out.Write(image.bytes);
+  const uint64_t data_start = image.padded ? AlignTo16(image.bytes.size()) : image.bytes.size();
+  const uint8_t zeros[16] = {};
+  out.Write(zeros, static_cast<size_t>(data_start - image.bytes.size()));
   const uint64_t size = source.Size();
   uint64_t pos = image.data_start;
   std::vector<uint8_t> packed, plain;
   for (size_t i = 0; i < s.Bundle.V6.Blocks.size(); ++i) {
     const BundleBlock& b = s.Bundle.V6.Blocks[i];
     const uint64_t left = pos <= size ? size - pos : 0;
-    if (IsLz4Block(b.Flags)) {
+    const BlockCoding coding = BlockCodingOf(version, b.Flags);
+    if (coding == BlockCoding::kLz4) {
       if (b.CompressedSize > left || !Lz4SizesPossible(b.CompressedSize, b.UncompressedSize))
         throw Error("Error size lz4 in data stream.");
       Reserve(packed, b.CompressedSize);
@@ -358,7 +478,7 @@ void UnpackVersion6(OpenedArchive& s, ByteSource& source, const Version6Image& i
       source.ReadAt(pos, packed.data(), b.CompressedSize);
       Lz4Decode(packed.data(), b.CompressedSize, plain.data(), b.UncompressedSize);
       out.Write(plain.data(), b.UncompressedSize);
-    } else if (IsLzmaBlock(b.Flags)) {
+    } else if (coding == BlockCoding::kLzma) {
       if (std::min<uint64_t>(b.CompressedSize, left) < 5)
         throw Error("input lzma *.TEMP file is too short.");
       if (b.CompressedSize > left) throw Error("Error lzma in data stream.");
@@ -376,7 +496,7 @@ void UnpackVersion6(OpenedArchive& s, ByteSource& source, const Version6Image& i
 
   const uint64_t file_length = out.Tell();
   const uint32_t info_length = static_cast<uint32_t>(image.bytes.size() - s.Bundle.V6.HeaderEnd);
-  const uint32_t data = static_cast<uint32_t>(file_length - image.bytes.size());
+  const uint32_t data = static_cast<uint32_t>(file_length - data_start);
   uint8_t head[20];
   Put64(head, file_length, ByteOrder::Big);
   Put32(head + 8, info_length, ByteOrder::Big);
@@ -397,7 +517,7 @@ void UnpackVersion6(OpenedArchive& s, ByteSource& source, const Version6Image& i
   s.Bundle.V6.CompressedInfoSize = s.Bundle.V6.UncompressedInfoSize = info_length;
   uint16_t first_flags = s.Bundle.V6.Blocks.front().Flags;
   s.Bundle.V6.Blocks.assign(1, BundleBlock{data, data, first_flags});
-  s.Bundle.V6.DataStart = image.bytes.size();
+  s.Bundle.V6.DataStart = data_start;
 }
 
 void OpenVersion6(OpenedArchive& s, Frontend& frontend) {
@@ -407,11 +527,18 @@ void OpenVersion6(OpenedArchive& s, Frontend& frontend) {
     ReadVersion6Header(s, r);
     Version6Image image = BuildVersion6Image(s, source);
     ReadVersion6Info(s, image);
+    if (s.Bundle.BundleVersion >= 7) CheckVersion7Blocks(s);
     // Nothing is unpacked for a file that cannot be shown.
     CheckSelection(s);
-    bool unpack = std::any_of(
-        s.Bundle.V6.Blocks.begin(), s.Bundle.V6.Blocks.end(),
-        [](const BundleBlock& b) { return (b.Flags & 0xFF) != 0 && (b.Flags & 0xFF) != 0x40; });
+    const uint32_t version = s.Bundle.BundleVersion;
+    bool unpack = std::any_of(s.Bundle.V6.Blocks.begin(), s.Bundle.V6.Blocks.end(),
+                              [version](const BundleBlock& b) {
+                                // Version 6 unpacks for any flags but 0 and 0x40, even those it
+                                // then copies.
+                                if (version >= 7)
+                                  return BlockCodingOf(version, b.Flags) != BlockCoding::kStored;
+                                return (b.Flags & 0xFF) != 0 && (b.Flags & 0xFF) != 0x40;
+                              });
     if (s.Bundle.V6.Blocks.size() > 1) RewriteToOneBlock(s, image);
     s.Bundle.V6.DataStart = image.data_start;
     if (image.rewritten || unpack) UnpackVersion6(s, source, image);
@@ -421,6 +548,23 @@ void OpenVersion6(OpenedArchive& s, Frontend& frontend) {
 }
 
 }  // namespace
+
+BlockCoding BlockCodingOf(uint32_t bundle_version, uint16_t flags) {
+  if (bundle_version >= 7) {
+    switch (flags & kInfoCompressionMask) {
+      case 1:
+        return BlockCoding::kLzma;
+      case 2:
+      case 3:
+        return BlockCoding::kLz4;
+      default:
+        return BlockCoding::kStored;
+    }
+  }
+  if ((flags & 0xFF) == 2 || (flags & 0xFF) == 3) return BlockCoding::kLz4;
+  if ((flags & 0xFF) == 0x41) return BlockCoding::kLzma;
+  return BlockCoding::kStored;
+}
 
 bool IsHandledBundle(const std::string& signature, uint32_t version) {
   return IsBundleSignature(signature) && IsHandledBundleVersion(version);
@@ -435,7 +579,7 @@ void OpenBundle(OpenedArchive& s, Frontend& frontend) {
   const std::string read_path = s.ArchivePath;
   const bool had_working = s.WorkingFile != nullptr;
   try {
-    if (s.Bundle.BundleVersion == 3) {
+    if (!s.Bundle.HasBlocks()) {
       OpenVersion3(s, frontend);
     } else {
       OpenVersion6(s, frontend);

@@ -106,8 +106,8 @@ TablePlan PlanVersion3(const OpenedArchive& a, ByteSource& working, const std::s
   const uint64_t length = working.Size();
   const uint64_t header = h.HeaderSize;
   const uint64_t complete_pos = h.FirstLevelPos + 8 * h.Levels.size();
-  if (h.Levels.empty() || complete_pos + 4 > header)
-    CannotRepack("its header holds no level table with a complete-file size after it.");
+  if (h.Levels.empty() || complete_pos + (h.HasCompleteSize ? 4 : 0) > header)
+    CannotRepack("its header holds no level table within its header size.");
   if (length > UINT32_MAX)
     CannotRepack("the working file is larger than the 4 GiB a version 3 header can describe.");
   if (length < header) TablesDiffer(path);
@@ -136,7 +136,7 @@ TablePlan PlanVersion3(const OpenedArchive& a, ByteSource& working, const std::s
   h.Levels.back() = {data_length, data_length};
   plan.Put32(complete_pos - 8, data_length);
   plan.Put32(complete_pos - 4, data_length);
-  plan.Put32(complete_pos, file_length);
+  if (h.HasCompleteSize) plan.Put32(complete_pos, file_length);
 
   std::vector<ContainedFile>& files = plan.updated.ContainedFiles;
   Reader r(working);
@@ -298,25 +298,24 @@ void RecompressVersion3(const Container& c, const std::string& working_path,
   PatchBig32(out, h.FileSizePos, packed_length);
   PatchBig32(out, last, packed_length - h.HeaderSize);
   PatchBig32(out, last + 4, static_cast<uint32_t>(length - h.HeaderSize));
-  PatchBig32(out, last + 8, packed_length);
+  if (h.HasCompleteSize) PatchBig32(out, last + 8, packed_length);
   out.Close();
   CommitReplacement(bundle, hook);
 }
 
-bool IsLz4Block(uint16_t flags) { return (flags & 0xFF) == 2 || (flags & 0xFF) == 3; }
-bool IsLzmaBlock(uint16_t flags) { return (flags & 0xFF) == 0x41; }
 // The compression bits (0-5) cleared, the others (such as 0x40) kept.
 uint16_t StoredFlags(uint16_t flags) { return static_cast<uint16_t>(flags & ~0x3F); }
 
 // Compresses the block data of the working file into `out`, block by block; returns the block
 // records. LZMA streams through; LZ4 holds one block and its packed form.
 std::vector<BundleBlock> EncodeBlocks(ByteSource& working, uint64_t pos, uint64_t data,
-                                      uint16_t flags, uint32_t max_block, OutputFile& out) {
+                                      uint16_t flags, BlockCoding coding, uint32_t max_block,
+                                      OutputFile& out) {
   std::vector<BundleBlock> records;
   std::vector<uint8_t> plain, packed;
   for (uint32_t size : PlanBlocks(data, max_block)) {
     BundleBlock b{size, size, flags};
-    if (IsLz4Block(flags)) {
+    if (coding == BlockCoding::kLz4) {
       plain.resize(size);
       working.ReadAt(pos, plain.data(), size);
       if (Lz4EncodeBlock(plain.data(), size, packed)) {
@@ -337,10 +336,40 @@ std::vector<BundleBlock> EncodeBlocks(ByteSource& working, uint64_t pos, uint64_
   return records;
 }
 
-// Version 6: the header, the info with the new block records (LZ4-compressed again when the
-// archive had it so), then the block data compressed as the archive's first block was. The
-// info comes first but depends on the packed sizes, so packed blocks go to a side file first,
-// unless they are one LZ4 block, which is in memory anyway.
+// The info as it is stored: LZ4 again for version 6 header flags 0x42/0x43 and for versions 7
+// and 8 with compression 2 or 3, LZMA for versions 7 and 8 with compression 1. Info that LZ4
+// would not make smaller is stored, and the flags then say so.
+std::vector<uint8_t> PackInfo(uint32_t version, const std::vector<uint8_t>& info,
+                              uint8_t header_flags[4]) {
+  std::vector<uint8_t> stored;
+  const uint32_t coding = version >= 7
+                              ? header_flags[3] & kInfoCompressionMask
+                              : (header_flags[3] == 0x42 || header_flags[3] == 0x43 ? 2 : 0);
+  if (coding == 1) {
+    MemorySource source(info);
+    LzmaEncode(
+        source, 0, info.size(), LzmaSizeField::kOmit,
+        [&stored](const uint8_t* data, size_t n) { stored.insert(stored.end(), data, data + n); });
+    return stored;
+  }
+  if (coding != 0 && !Lz4EncodeBlock(info.data(), info.size(), stored)) {
+    // Too small to shrink: the info is stored, which the flags then say.
+    stored.clear();
+    if (version >= 7) {
+      header_flags[3] = static_cast<uint8_t>(header_flags[3] & ~kInfoCompressionMask);
+    } else {
+      header_flags[3] = 0x40;
+    }
+  }
+  if (stored.empty()) stored = info;
+  return stored;
+}
+
+// Versions 6 to 8: the header, the info with the new block records (compressed again as the
+// archive had it), then the block data compressed as the archive's first block was. Versions 7
+// and 8 keep the padding to 16 before the block data (flag 0x200) and the info at the end
+// (0x80). The info comes first but depends on the packed sizes, so packed blocks go to a side
+// file first, unless they are one LZ4 block, which is in memory anyway.
 void RecompressVersion6(const Container& c, const std::string& working_path,
                         const std::string& target, uint32_t max_block, const StepHook& hook) {
   const Version6Header& h = c.V6;
@@ -348,13 +377,14 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
   const uint64_t data_start = c.BlockDataStart;
   const uint64_t data = working.Size() - data_start;
   const uint16_t flags = h.Blocks.front().Flags;
-  const bool packed = IsLz4Block(flags) || IsLzmaBlock(flags);
+  const BlockCoding coding = BlockCodingOf(c.BundleVersion, flags);
+  const bool packed = coding != BlockCoding::kStored;
 
   std::vector<BundleBlock> records;
   std::unique_ptr<TemporaryFile> side;
   // LZ4 data that is one block is held anyway, so it goes straight into the bundle.
   const std::vector<uint32_t> plan = PlanBlocks(data, max_block);
-  const bool held = IsLz4Block(flags) && plan.size() == 1;
+  const bool held = coding == BlockCoding::kLz4 && plan.size() == 1;
   // Both buffers are filled right away: nothing is gained by zeroing them first.
   FillLaterVector<uint8_t> held_block;
   if (held) {
@@ -372,7 +402,7 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
     side = std::make_unique<TemporaryFile>(
         CreateFreeFile(FolderOf(target), "." + FileNameOf(target) + ".blocks-", ""));
     OutputFile out(side->Path());
-    records = EncodeBlocks(working, data_start, data, flags, max_block, out);
+    records = EncodeBlocks(working, data_start, data, flags, coding, max_block, out);
     out.Close();
   } else {
     for (uint32_t size : plan) records.push_back({size, size, flags});
@@ -397,17 +427,16 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
 
   uint8_t header_flags[4];
   std::copy(h.Flags, h.Flags + 4, header_flags);
-  std::vector<uint8_t> stored_info;
-  if ((header_flags[3] == 0x42 || header_flags[3] == 0x43) &&
-      !Lz4EncodeBlock(info.data(), info.size(), stored_info)) {
-    // Too small to shrink: the info is stored, which the flags then say.
-    header_flags[3] = 0x40;
-  }
-  if (stored_info.empty()) stored_info = info;
+  const std::vector<uint8_t> stored_info = PackInfo(c.BundleVersion, info, header_flags);
+  const uint32_t flag_word = c.BundleVersion >= 7 ? h.FlagWord() : 0;
+  const bool at_end = (flag_word & kInfoAtEnd) != 0;
+  const bool padded = (flag_word & kPaddingBeforeData) != 0;
 
   std::vector<uint8_t> header(h.HeaderEnd);
   working.ReadAt(0, header.data(), header.size());
-  uint64_t total = header.size() + stored_info.size();
+  const uint64_t info_end = header.size() + (at_end ? 0 : stored_info.size());
+  const uint64_t padding = padded ? ((16 - info_end % 16) % 16) : 0;
+  uint64_t total = header.size() + stored_info.size() + padding;
   for (const BundleBlock& b : records) total += b.CompressedSize;
   uint8_t* fields = header.data() + h.TotalSizePos;
   Put64(fields, total, ByteOrder::Big);
@@ -419,7 +448,9 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
   {
     OutputFile out(bundle.Path());
     out.Write(header);
-    out.Write(stored_info);
+    if (!at_end) out.Write(stored_info);
+    const uint8_t zeros[16] = {};
+    out.Write(zeros, static_cast<size_t>(padding));
     if (held) {
       out.Write(held_block.data(), held_block.size());
     } else if (packed) {
@@ -428,6 +459,7 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
     } else {
       out.CopyFrom(working, data_start, data);
     }
+    if (at_end) out.Write(stored_info);
     out.Close();
   }
   CommitReplacement(bundle, hook);
@@ -444,7 +476,7 @@ void RepackBundle(OpenedArchive& a, int64_t net_change, uint64_t old_asset_file_
   TablePlan plan;
   {
     FileSource working(working_path);
-    plan = a.Bundle.BundleVersion == 3
+    plan = !a.Bundle.HasBlocks()
                ? PlanVersion3(a, working, working_path, net_change, old_asset_file_size)
                : PlanVersion6(a, working, working_path, net_change, unpacked);
   }
@@ -459,7 +491,7 @@ void RepackBundle(OpenedArchive& a, int64_t net_change, uint64_t old_asset_file_
 
   // Split archives are written back as pieces of the working file (ResplitPieces).
   if (!unpacked || a.SplitCount > 0) return;
-  if (a.Bundle.BundleVersion == 3) {
+  if (!a.Bundle.HasBlocks()) {
     RecompressVersion3(a.Bundle, working_path, a.GivenPath, options.StepDone);
   } else {
     RecompressVersion6(a.Bundle, working_path, a.GivenPath, options.MaxBlockSize, options.StepDone);

@@ -420,25 +420,36 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
     new_size[rep.entry] =
         static_cast<uint32_t>(static_cast<int64_t>(asset.Objects[rep.entry].Size) + rep.change);
   const int64_t new_file_size = static_cast<int64_t>(asset.AssetFileSize) + result.net_change;
-  if (new_file_size < 0 || static_cast<uint64_t>(new_file_size) > kMax32)
+  const bool wide_size = asset.FileSizeFieldBytes == 8;
+  if (new_file_size < 0 || (!wide_size && static_cast<uint64_t>(new_file_size) > kMax32))
     throw Error("Cannot import: the asset file would take " + std::to_string(new_file_size) +
                 " bytes, more than its header's 32-bit size field can state.");
 
-  // The header's file size and the object table lie before the object data; they keep their
-  // places and are written with the new values.
-  const uint64_t size_field = s.Archive.AssetBase + 4;
+  // The header's file size and the object table keep their places in the old file and are
+  // written with the new values. The table lies between the header and the object data, or
+  // (formats 6 to 8) after the object data, where it moves with the change.
+  const uint64_t size_field = s.Archive.AssetBase + asset.FileSizeFieldPos;
+  const uint64_t size_end = size_field + asset.FileSizeFieldBytes;
   const uint64_t table_bytes = static_cast<uint64_t>(count) * layout.RecordBytes;
   const uint64_t table_end = asset.ObjectTableStart + table_bytes;
-  if (asset.ObjectTableStart < size_field + 4 || table_end > by_place.front()->region_start)
+  if (asset.MetadataAtEnd) {
+    if (asset.ObjectTableStart < by_place.back()->region_end)
+      throw Error("Cannot import: the object table does not lie after the object data.");
+  } else if (asset.ObjectTableStart < size_end || table_end > by_place.front()->region_start) {
     throw Error(
         "Cannot import: the object table does not lie between the header and the object "
         "data.");
+  }
   const ByteOrder order = asset.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little;
   std::vector<Splice> splices(2);
   splices[0].start = size_field;
-  splices[0].end = size_field + 4;
-  splices[0].bytes.resize(4);
-  Put32(splices[0].bytes.data(), static_cast<uint32_t>(new_file_size), ByteOrder::Big);
+  splices[0].end = size_end;
+  splices[0].bytes.resize(asset.FileSizeFieldBytes);
+  if (wide_size) {
+    Put64(splices[0].bytes.data(), static_cast<uint64_t>(new_file_size), ByteOrder::Big);
+  } else {
+    Put32(splices[0].bytes.data(), static_cast<uint32_t>(new_file_size), ByteOrder::Big);
+  }
   splices[1].start = asset.ObjectTableStart;
   splices[1].end = table_end;
   splices[1].bytes.resize(static_cast<size_t>(table_bytes));
@@ -462,6 +473,8 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
     splice.replacement = rep;
     splices.push_back(std::move(splice));
   }
+  // Written front to back: a table after the object data goes last.
+  if (asset.MetadataAtEnd) std::rotate(splices.begin() + 1, splices.begin() + 2, splices.end());
 
   const uint64_t total =
       static_cast<uint64_t>(static_cast<int64_t>(working.Size()) + result.net_change);

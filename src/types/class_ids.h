@@ -32,6 +32,8 @@ inline constexpr char kSignatureFS[] = "UnityFS";
 inline bool IsBundleSignature(const std::string& s) {
   return s == kSignatureRaw || s == kSignatureWeb || s == kSignatureFS;
 }
-inline bool IsHandledBundleVersion(uint32_t v) { return v == 3 || v == 6; }
+// Versions 1 to 5 keep a level table and one LZMA stream; 6 to 8 keep compressed blocks.
+inline constexpr uint32_t kLatestBundleVersion = 8;
+inline bool IsHandledBundleVersion(uint32_t v) { return v >= 1 && v <= kLatestBundleVersion; }
 
 }  // namespace kestrix
