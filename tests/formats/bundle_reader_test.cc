@@ -111,6 +111,7 @@ struct V3Case {
   bool end_marker;
   int levels;
   bool first_levels_differ;
+  uint32_t version = 3;
 };
 
 class Version3 : public ::testing::TestWithParam<V3Case> {};
@@ -123,13 +124,15 @@ TEST_P(Version3, OpensAndUnpacksExactly) {
   desc.end_marker = c.end_marker;
   desc.levels = c.levels;
   desc.first_levels_differ = c.first_levels_differ;
+  desc.version = c.version;
   desc.files = ThreeFiles();
   BuiltBundle built = testing::BuildBundleV3(desc);
   EXPECT_EQ(built.unpacked.empty(), !c.lzma || std::string(c.signature) == "UnityRaw");
   Opened o;
   Open(o, built.bytes);
   ExpectOpenedFirstFile(o, built);
-  EXPECT_EQ(o.session.Archive.Bundle.BundleVersion, 3u);
+  EXPECT_EQ(o.session.Archive.Bundle.BundleVersion, c.version);
+  EXPECT_EQ(o.session.Archive.Bundle.V3.HasCompleteSize, c.version >= 2);
   EXPECT_EQ(o.session.Archive.Bundle.V3.Levels.size(), static_cast<size_t>(c.levels));
   if (!built.unpacked.empty()) {
     EXPECT_EQ(o.session.Archive.Bundle.V3.FileSize, built.unpacked.size());
@@ -148,7 +151,14 @@ INSTANTIATE_TEST_SUITE_P(
                       V3Case{"WebLzmaEndMarker", "UnityWeb", true, true, 1, false},
                       V3Case{"WebLzmaLevels", "UnityWeb", true, false, 3, true},
                       V3Case{"WebStoredLastLevelEqual", "UnityWeb", false, false, 3, true},
-                      V3Case{"FsSignatureVersion3", "UnityFS", true, false, 1, false}),
+                      V3Case{"FsSignatureVersion3", "UnityFS", true, false, 1, false},
+                      V3Case{"WebVersion1", "UnityWeb", true, false, 1, false, 1},
+                      V3Case{"RawVersion1", "UnityRaw", false, false, 1, false, 1},
+                      V3Case{"WebVersion2Levels", "UnityWeb", true, false, 3, true, 2},
+                      V3Case{"RawVersion2", "UnityRaw", false, false, 2, false, 2},
+                      V3Case{"WebVersion4", "UnityWeb", true, false, 1, false, 4},
+                      V3Case{"RawVersion4", "UnityRaw", false, false, 1, false, 4},
+                      V3Case{"WebVersion5Levels", "UnityWeb", true, true, 2, true, 5}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // ---- Version 6 ----
@@ -160,6 +170,8 @@ struct V6Case {
   uint32_t block_size;
   int block_flags;
   bool end_marker;
+  uint32_t version = 6;
+  const char* signature = "UnityFS";
 };
 
 int CodecFlags(BlockCodec codec) {
@@ -185,13 +197,18 @@ TEST_P(Version6, OpensAndUnpacksExactly) {
   desc.block_size = c.block_size;
   desc.block_flags = c.block_flags;
   desc.end_marker = c.end_marker;
+  desc.version = c.version;
+  desc.signature = c.signature;
+  // Flag 0x200 pads the block data only for engines from 2020.3.34 on.
+  if (c.version >= 7) desc.engine_version = "2022.3.18f1";
   desc.files = ThreeFiles();
   BuiltBundle built = testing::BuildBundleV6(desc);
   Opened o;
   Open(o, built.bytes);
   ExpectOpenedFirstFile(o, built);
   const Session& s = o.session;
-  EXPECT_EQ(s.Archive.Bundle.BundleVersion, 6u);
+  EXPECT_EQ(s.Archive.Bundle.BundleVersion, c.version);
+  if (c.version >= 7 && (c.flags & 0x200)) EXPECT_EQ(s.Archive.Bundle.BlockDataStart % 16, 0u);
   EXPECT_EQ(s.Archive.Bundle.BlockDataStart, built.data_start);
   if (!built.unpacked.empty()) {
     // The session describes the working file: one block whose flags are the archive's.
@@ -203,8 +220,11 @@ TEST_P(Version6, OpensAndUnpacksExactly) {
     EXPECT_EQ(s.Archive.Bundle.V6.CompressedInfoSize, s.Archive.Bundle.V6.UncompressedInfoSize);
     EXPECT_EQ(s.Archive.Bundle.V6.TotalSize, built.unpacked.size());
   }
-  // The session keeps the archive's info form, except info at the end, which is gone.
-  EXPECT_EQ(s.Archive.Bundle.V6.Flags[3], (c.flags & 0xFF) == 0xC0 ? 0x40 : c.flags & 0xFF);
+  // The session keeps the archive's info form; version 6 forgets info at the end.
+  if (c.version >= 7)
+    EXPECT_EQ(s.Archive.Bundle.V6.FlagWord(), c.flags);
+  else
+    EXPECT_EQ(s.Archive.Bundle.V6.Flags[3], (c.flags & 0xFF) == 0xC0 ? 0x40 : c.flags & 0xFF);
   CloseArchive(o.session);
   ExpectOnlyBundleLeft(o);
 }
@@ -227,7 +247,23 @@ INSTANTIATE_TEST_SUITE_P(
         V6Case{"InfoAtEndLz4Blocks", 0xC0, BlockCodec::kLz4Hc, 32 * 1024, -1, false},
         V6Case{"HeaderSkipBytes", 0x0343, BlockCodec::kLz4, 128 * 1024, -1, false},
         // LZMA without the 0x40 bit is not LZMA: its bytes are copied as they are.
-        V6Case{"UnknownBlockFlagsCopied", 0x40, BlockCodec::kStored, 50000, 0x01, false}),
+        V6Case{"UnknownBlockFlagsCopied", 0x40, BlockCodec::kStored, 50000, 0x01, false},
+        V6Case{"WebSignatureVersion6", 0x43, BlockCodec::kLz4, 64 * 1024, -1, false, 6, "UnityWeb"},
+        // Versions 7 and 8: bit fields, the header padded to 16.
+        V6Case{"V7Lz4hcInfoLz4hcBlocks", 0x43, BlockCodec::kLz4Hc, 128 * 1024, -1, false, 7},
+        V6Case{"V7LzmaInfoLzmaBlock", 0x41, BlockCodec::kLzma, 0, -1, false, 7},
+        V6Case{"V7Lz4InfoStoredBlock", 0x42, BlockCodec::kStored, 0, -1, false, 7},
+        V6Case{"V7StoredInfoStoredBlocksInPlace", 0x40, BlockCodec::kStored, 50000, -1, false, 7},
+        V6Case{"V7Lz4InfoAtEndLz4Blocks", 0xC2, BlockCodec::kLz4, 64 * 1024, -1, false, 7},
+        V6Case{"V7StoredInfoAtEnd", 0xC0, BlockCodec::kStored, 0, -1, false, 7},
+        V6Case{"V7OldWebPluginFlag", 0x143, BlockCodec::kLz4Hc, 0, -1, false, 7},
+        V6Case{"V7StreamedLzmaBlocksWithoutStreamBit", 0x43, BlockCodec::kLzma, 100000, 0x01, false,
+               7},
+        V6Case{"V8PaddedLz4hcInfoLz4hcBlocks", 0x243, BlockCodec::kLz4Hc, 64 * 1024, -1, false, 8},
+        V6Case{"V8PaddedStoredInPlace", 0x240, BlockCodec::kStored, 50000, -1, false, 8},
+        V6Case{"V8PaddedLzmaInfoAtEndLzmaBlocks", 0x2C1, BlockCodec::kLzma, 100000, -1, true, 8},
+        V6Case{"V8PaddedStoredInfoAtEnd", 0x2C0, BlockCodec::kStored, 0, -1, false, 8},
+        V6Case{"V8PaddedLz4InfoStoredBlocks", 0x242, BlockCodec::kStored, 50000, -1, false, 8}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(Bundle, UnpackedFileOpensAgainWithoutUnpacking) {
@@ -359,6 +395,53 @@ TEST(BundleMalformed, EmptyTableOrIndexPastTheEnd) {
             "Contained file index 7 is not in the bundle: it holds 3 files (indices 0 to 2).");
   EXPECT_NE(OpenFails(testing::BuildBundleV6(v6).bytes, -1).find("whole number from 0 to 2"),
             std::string::npos);
+}
+
+// Newer versions, encryption flags and compressions this program does not read are refused by
+// name.
+TEST(BundleMalformed, UnsupportedVersionsFlagsAndCompressions) {
+  struct Case {
+    const char* label;
+    uint32_t version;
+    uint32_t flags;
+    int block_flags;
+    const char* engine;
+    const char* message;
+  } cases[] = {
+      {"version 9", 9, 0x43, -1, "2023.1.0f1",
+       "Unsupported bundle: \"UnityFS\" version 9 is not supported yet (versions 1 to 8 are)."},
+      {"header bit 0x400", 7, 0x443, -1, "2022.3.18f1", "this bundle looks encrypted"},
+      {"0x200 of an engine before padding", 7, 0x243, -1, "2020.3.20f1",
+       "this bundle looks encrypted (its header flags 0x243"},
+      {"block bit 0x100", 8, 0x243, 0x143, "2022.3.18f1",
+       "this bundle looks encrypted (a block's flags 0x143"},
+      {"LZHAM info", 7, 0x44, -1, "2020.2.2f1",
+       "its block information is compressed with LZHAM (4), which is not supported."},
+      {"LZHAM blocks", 8, 0x40, 0x44, "2022.3.18f1",
+       "a block is compressed with LZHAM (4), which is not supported."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    BundleV6Spec desc;
+    desc.version = c.version;
+    desc.flags = c.flags;
+    desc.block_flags = c.block_flags;
+    desc.engine_version = c.engine;
+    desc.codec = BlockCodec::kStored;
+    desc.files = ThreeFiles();
+    const std::string message = OpenFails(testing::BuildBundleV6(desc).bytes);
+    EXPECT_NE(message.find(c.message), std::string::npos) << message;
+  }
+  // "UnityWeb" of a version past 8 and an unstated version alike.
+  BundleV3Spec web;
+  web.version = 12;
+  web.files = ThreeFiles();
+  EXPECT_EQ(OpenFails(testing::BuildBundleV3(web).bytes),
+            "Unsupported bundle: \"UnityWeb\" version 12 is not supported yet (versions 1 to 8 "
+            "are).");
+  EXPECT_EQ(OpenFails(Bytes{'U', 'n', 'i', 't', 'y', 'F', 'S', 0, 0, 0}),
+            "Unsupported bundle: \"UnityFS\" version 0 is not supported yet (versions 1 to 8 "
+            "are).");
 }
 
 TEST(BundleMalformed, TruncatedCompressedData) {

@@ -95,8 +95,7 @@ Reopened Reopen(const std::string& path) {
   OpenContainer(a, fe, copy);
   Reopened r{a.Bundle, {}, a.SplitCount};
   FileSource source(a.ArchivePath);
-  const uint64_t base =
-      a.Bundle.BundleVersion == 3 ? a.Bundle.V3.HeaderSize : a.Bundle.BlockDataStart;
+  const uint64_t base = a.Bundle.HasBlocks() ? a.Bundle.BlockDataStart : a.Bundle.V3.HeaderSize;
   for (const ContainedFile& f : a.Bundle.ContainedFiles) {
     Bytes b(f.Size);
     source.ReadAt(base + f.Offset, b.data(), b.size());
@@ -105,9 +104,10 @@ Reopened Reopen(const std::string& path) {
   return r;
 }
 
-// The block records and header of a version 6 bundle as its file stores them.
+// The block records and header of a version 6 to 8 bundle as its file stores them.
 struct RawVersion6 {
-  uint8_t flags = 0;
+  uint8_t flags = 0;       // the low byte
+  uint32_t flag_word = 0;  // all of them
   uint64_t total = 0, data_start = 0;
   std::vector<BundleBlock> blocks;
 };
@@ -117,23 +117,38 @@ RawVersion6 ParseVersion6(const Bytes& b) {
   Reader r(m);
   RawVersion6 v;
   r.CString(16);
-  r.Skip(4);
+  const uint32_t version = r.U32(ByteOrder::Big);
   r.CString(16);
   r.CString(16);
   v.total = r.U64(ByteOrder::Big);
   const uint32_t packed = r.U32(ByteOrder::Big), plain = r.U32(ByteOrder::Big);
-  uint8_t flags[4];
-  r.Read(flags, 4);
-  v.flags = flags[3];
-  r.Skip(flags[2]);
-  const uint64_t end = r.Tell();
-  Bytes info(plain);
-  if (v.flags == 0x42 || v.flags == 0x43)
-    Lz4Decode(b.data() + end, packed, info.data(), info.size());
+  v.flag_word = r.U32(ByteOrder::Big);
+  v.flags = static_cast<uint8_t>(v.flag_word);
+  if (version >= 7)
+    r.Seek((r.Tell() + 15) & ~uint64_t{15});
   else
-    std::copy(b.begin() + static_cast<long>(end), b.begin() + static_cast<long>(end + plain),
+    r.Skip((v.flag_word >> 8) & 0xFF);
+  const uint64_t end = r.Tell();
+  const bool at_end = version >= 7 && (v.flag_word & 0x80);
+  const uint64_t from = at_end ? b.size() - packed : end;
+  const uint32_t coding = version >= 7                           ? (v.flag_word & 0x3F)
+                          : (v.flags == 0x42 || v.flags == 0x43) ? 2
+                                                                 : 0;
+  Bytes info(plain);
+  if (coding == 2 || coding == 3) {
+    Lz4Decode(b.data() + from, packed, info.data(), info.size());
+  } else if (coding == 1) {
+    size_t at = 0;
+    LzmaDecode(b.data() + from, m, from + 5, packed - 5, plain, [&](const uint8_t* d, size_t n) {
+      std::copy(d, d + n, info.begin() + static_cast<long>(at));
+      at += n;
+    });
+  } else {
+    std::copy(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(from + plain),
               info.begin());
-  v.data_start = end + packed;
+  }
+  v.data_start = at_end ? end : end + packed;
+  if (version >= 7 && (v.flag_word & 0x200)) v.data_start = (v.data_start + 15) & ~uint64_t{15};
   MemorySource mi(info);
   Reader ri(mi);
   ri.Skip(16);
@@ -176,7 +191,7 @@ int ExpectToolsDecode(const Bytes& bundle, uint64_t v3_header, const Bytes& plai
   for (const BundleBlock& b : v.blocks) {
     Bytes packed(bundle.begin() + static_cast<long>(pos),
                  bundle.begin() + static_cast<long>(pos + b.CompressedSize));
-    if ((b.Flags & 0xFF) == 0x41) {
+    if ((b.Flags & 0xFF) == 0x41 || (b.Flags & 0xFF) == 1) {
       Bytes file(packed.begin(), packed.begin() + 5);
       for (int i = 0; i < 8; ++i)
         file.push_back(static_cast<uint8_t>(static_cast<uint64_t>(b.UncompressedSize) >> (8 * i)));
@@ -605,10 +620,7 @@ TEST(RepackBundle, KillAtAnyStepLeavesOldOrNewFiles) {
 
 // ---- Real bundles ----
 
-bool ReadableBundle(const testing::CorpusRow& row) {
-  return row.container == "UnityRaw-v3" || row.container == "UnityWeb-v3" ||
-         row.container == "UnityFS-v6";
-}
+bool ReadableBundle(const testing::CorpusRow& row) { return testing::IsReadableBundle(row); }
 
 // Every real bundle, repacked without an edit, opens again with every contained file as it was,
 // and its compressed data decodes with xz and lz4.
@@ -633,9 +645,9 @@ TEST(CorpusRepack, EveryBundleSurvivesARepackUnchanged) {
     if (!a.WorkingPath.empty()) {
       const Bytes working = testing::ReadFileBytes(a.ArchivePath);
       const uint64_t start =
-          a.Bundle.BundleVersion == 3 ? a.Bundle.V3.HeaderSize : a.Bundle.BlockDataStart;
+          a.Bundle.HasBlocks() ? a.Bundle.BlockDataStart : a.Bundle.V3.HeaderSize;
       decoded +=
-          ExpectToolsDecode(testing::ReadFileBytes(path), a.Bundle.BundleVersion == 3 ? start : 0,
+          ExpectToolsDecode(testing::ReadFileBytes(path), a.Bundle.HasBlocks() ? 0 : start,
                             Bytes(working.begin() + static_cast<long>(start), working.end()));
     }
     ++bundles;

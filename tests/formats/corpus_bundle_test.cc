@@ -1,6 +1,7 @@
-// Real bundles from games: every version 3 and 6 bundle gives up each contained file intact, and
-// those whose asset files are of formats 9 to 17 open every contained asset file with the object
-// counts the manifest states. Each bundle is copied first, since unpacking writes beside it.
+// Real bundles from games: every bundle (versions 3, 6, 7 and 8) gives up each contained file
+// intact, and those whose asset files are of formats 6 to 22 open every contained asset file with
+// the object counts the manifest states. Each bundle is copied first, since unpacking writes beside
+// it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,24 +19,10 @@
 namespace kestrix {
 namespace {
 
-bool ReadableBundle(const testing::CorpusRow& row) {
-  return row.container == "UnityRaw-v3" || row.container == "UnityWeb-v3" ||
-         row.container == "UnityFS-v6";
-}
+bool ReadableBundle(const testing::CorpusRow& row) { return testing::IsReadableBundle(row); }
 
 // Every asset file of the bundle is of a format the asset reader handles.
-bool HandledFormats(const testing::CorpusRow& row) {
-  if (row.serialized_format.empty()) return false;
-  size_t start = 0;
-  while (start < row.serialized_format.size()) {
-    size_t comma = row.serialized_format.find(',', start);
-    if (comma == std::string::npos) comma = row.serialized_format.size();
-    int format = std::stoi(row.serialized_format.substr(start, comma - start));
-    if (format < 9 || format > 17) return false;
-    start = comma + 1;
-  }
-  return true;
-}
+bool HandledFormats(const testing::CorpusRow& row) { return testing::FormatsWithin(row); }
 
 std::string CopyIn(const testing::TempDir& tmp, const testing::CorpusRow& row) {
   std::string name = row.relpath.substr(row.relpath.find_last_of('/') + 1);
@@ -64,15 +51,19 @@ TEST(CorpusBundles, ExtractionWritesEveryContainedFile) {
       // bundle's tables.
       if (EndsWith(f.Name, ".resS") || EndsWith(f.Name, ".resource") || EndsWith(f.Name, ".dll"))
         continue;
-      ASSERT_GE(bytes.size(), 8u) << f.Name;
-      EXPECT_EQ(Get32(bytes.data() + 4, ByteOrder::Big), bytes.size())
+      // Format 22 and later keep it as 64 bits at 24.
+      ASSERT_GE(bytes.size(), 32u) << f.Name;
+      const bool wide = Get32(bytes.data() + 8, ByteOrder::Big) >= 22;
+      EXPECT_EQ(
+          wide ? Get64(bytes.data() + 24, ByteOrder::Big) : Get32(bytes.data() + 4, ByteOrder::Big),
+          bytes.size())
           << row.relpath << " " << f.Name;
     }
     CloseArchive(s);
     EXPECT_FALSE(FileExists(path + ".TEMP"));
     ++bundles;
   }
-  EXPECT_GE(bundles, 20);
+  EXPECT_GE(bundles, 27);
 }
 
 TEST(CorpusBundles, EveryContainedAssetFileOpens) {
@@ -105,7 +96,7 @@ TEST(CorpusBundles, EveryContainedAssetFileOpens) {
     EXPECT_EQ(objects, row.object_count) << row.relpath;
     ++bundles;
   }
-  EXPECT_GE(bundles, 15);
+  EXPECT_GE(bundles, 27);
 }
 
 // Web player bundles list their code first; the command line reaches the asset files with -i.

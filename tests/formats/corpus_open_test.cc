@@ -29,7 +29,7 @@ TEST(Corpus, PlainFilesOpenWithTheirObjectCount) {
     CloseArchive(s);
     ++opened;
   }
-  EXPECT_GE(opened, 20);
+  EXPECT_GE(opened, 40);
 }
 
 }  // namespace

@@ -20,18 +20,7 @@ namespace kestrix {
 namespace {
 
 bool HandledBundle(const testing::CorpusRow& row) {
-  if (row.container != "UnityRaw-v3" && row.container != "UnityWeb-v3" &&
-      row.container != "UnityFS-v6")
-    return false;
-  if (row.serialized_format.empty()) return false;
-  for (size_t start = 0; start < row.serialized_format.size();) {
-    size_t comma = row.serialized_format.find(',', start);
-    if (comma == std::string::npos) comma = row.serialized_format.size();
-    const int format = std::stoi(row.serialized_format.substr(start, comma - start));
-    if (format < 9 || format > 17) return false;
-    start = comma + 1;
-  }
-  return true;
+  return testing::IsReadableBundle(row) && testing::FormatsWithin(row);
 }
 
 std::vector<testing::Bytes> Payloads(const Session& s) {

@@ -79,7 +79,7 @@ TypeKey KeyOf(int32_t class_id) {
   return {class_id, -1};
 }
 
-// A small type tree in the old layout (formats 9 to 13): a root with one child.
+// A small type tree in the old layout (formats 6 to 13): a root with one child.
 void OldTypeTree(ByteWriter& w, bool with_child) {
   w.CText("Base").CText("Base").I32(-1).I32(0).I32(0).I32(1).I32(0);
   if (!with_child) {
@@ -91,13 +91,17 @@ void OldTypeTree(ByteWriter& w, bool with_child) {
 }
 
 // The binary type tree of formats 12 and later: node count, string buffer size, nodes, strings.
-void BlobTypeTree(ByteWriter& w) {
+// Nodes carry a reference type hash from format 19 on; from format 21 the type's dependencies
+// (here one: type 0) follow the tree.
+void BlobTypeTree(ByteWriter& w, uint32_t format) {
   const std::string strings = std::string("Base\0m_Name\0", 12);
   w.U32(2).U32(static_cast<uint32_t>(strings.size()));
   for (int i = 0; i < 2; ++i) {
     w.U16(1).U8(static_cast<uint8_t>(i)).U8(0).U32(i == 0 ? 0 : 5).U32(0).I32(-1).I32(i).U32(0);
+    if (format >= 19) w.U64(0x1122334455667788ull + static_cast<uint64_t>(i));
   }
   w.Text(strings);
+  if (format >= 21) w.U32(1).I32(0);
 }
 
 }  // namespace
@@ -105,14 +109,25 @@ void BlobTypeTree(ByteWriter& w) {
 Bytes BuildAssetFile(const AssetSpec& desc) {
   const bool big = desc.big_endian;
   const uint32_t f = desc.format;
+  // Formats 6 to 8 put the metadata after the object data; 22 and later have a 48-byte header.
+  const bool trailing = f < 9;
+  const bool wide = f >= 22;
   ByteWriter header(false);
   // metadata size, file size, format, data offset: patched below (always big-endian).
   header.Zeros(16);
-  header.U8(big ? 1 : 0).Zeros(3);
-  header.CText(desc.unity_version);
+  if (!trailing) header.U8(big ? 1 : 0).Zeros(3);
+  if (wide) header.Zeros(28);  // metadata size, file size, data offset, reserved
+  const size_t meta_start = header.Size();
+  if (!trailing) header.CText(desc.unity_version);
 
   ByteWriter meta(big);
-  meta.I32(desc.platform);
+  if (trailing) {
+    // The endianness byte, then the version text (format 7 on) and platform (format 8 on),
+    // which the metadata's byte order does not touch.
+    meta.U8(big ? 1 : 0);
+    if (f >= 7) meta.CText(desc.unity_version);
+  }
+  if (!trailing || f >= 8) meta.I32(desc.platform);
 
   // Distinct types in order of first use.
   std::vector<TypeKey> types;
@@ -135,7 +150,7 @@ Bytes BuildAssetFile(const AssetSpec& desc) {
     } else {
       meta.U32(0);
     }
-    meta.U32(0);  // big id flag
+    if (f >= 7) meta.U32(0);  // big id flag
   } else {
     meta.U8(desc.type_trees ? 1 : 0);
     meta.U32(static_cast<uint32_t>(types.size()));
@@ -145,11 +160,11 @@ Bytes BuildAssetFile(const AssetSpec& desc) {
         int32_t id = script && t.script_index ? -t.script_index : t.class_id;
         meta.I32(id);
         meta.Zeros(id < 0 ? 32 : 16);
-        if (desc.type_trees) BlobTypeTree(meta);
+        if (desc.type_trees) BlobTypeTree(meta, f);
       } else {
         meta.I32(t.class_id).U8(0).U16(static_cast<uint16_t>(script ? t.script_index : -1));
         meta.Zeros(script ? 32 : 16);
-        if (desc.type_trees) BlobTypeTree(meta);
+        if (desc.type_trees) BlobTypeTree(meta, f);
       }
     }
   }
@@ -161,6 +176,9 @@ Bytes BuildAssetFile(const AssetSpec& desc) {
     // aligned from the start of the file: header bytes come first
     while ((header.Size() + meta.Size()) % 4) meta.U8(0);
   }
+  // Formats 6 to 8: the object data lies between the header and the metadata.
+  const uint32_t align = desc.data_alignment ? desc.data_alignment : 16;
+  const uint32_t trailing_data = (16 + align - 1) / align * align;
   (void)table_offset_in_meta;
   std::vector<size_t> offset_slots;
   uint32_t data_cursor = 0;
@@ -186,43 +204,59 @@ Bytes BuildAssetFile(const AssetSpec& desc) {
     } else if (f <= 15) {
       // Script objects carry a negative type id (the script type) and class 114.
       meta.U64(i + 1).U32(offset).U32(size).I32(o.class_id);
-      meta.U16(static_cast<uint16_t>(k.class_id)).U16(static_cast<uint16_t>(o.class_id < 0 ? k.script_index : -1));
+      meta.U16(static_cast<uint16_t>(k.class_id))
+          .U16(static_cast<uint16_t>(o.class_id < 0 ? k.script_index : -1));
       if (f == 15) meta.U32(0);
     } else if (f == 16) {
       meta.U64(i + 1).U32(offset).U32(size).I32(type_index[k]);
       meta.U16(static_cast<uint16_t>(k.class_id == 114 ? k.script_index : -1)).U8(0).U8(0);
-    } else {
+    } else if (f < 22) {
       meta.U64(i + 1).U32(offset).U32(size).I32(type_index[k]);
+    } else {
+      meta.U64(i + 1).U64(offset).U32(size).I32(type_index[k]);
     }
   }
-  // Script types and externals: none.
+  // Script types and externals (and from format 20 reference types): none.
   meta.U32(0);
   if (f >= 14) meta.U32(0);
+  if (f >= 20) meta.U32(0);
 
+  auto put_be = [](Bytes& file, size_t at, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) file[at + i] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - i)));
+  };
   Bytes file = header.Data();
-  file.insert(file.end(), meta.Data().begin(), meta.Data().end());
-  const uint32_t metadata_size = static_cast<uint32_t>(file.size() - 20);
-  uint32_t align = desc.data_alignment ? desc.data_alignment : 16;
+  if (trailing) {
+    file.resize(trailing_data, 0);
+  } else {
+    file.insert(file.end(), meta.Data().begin(), meta.Data().end());
+  }
+  const uint32_t metadata_size =
+      static_cast<uint32_t>(trailing ? meta.Size() : file.size() - meta_start);
   while (file.size() % align) file.push_back(0);
-  const uint32_t data_offset = static_cast<uint32_t>(file.size());
+  const uint64_t data_offset = file.size();
   for (size_t i = 0; i < desc.objects.size(); ++i) {
     while (file.size() < data_offset + offsets[i]) file.push_back(0);
     file.insert(file.end(), desc.objects[i].data.begin(), desc.objects[i].data.end());
   }
-  auto put_be = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-  };
-  put_be(0, metadata_size);
-  put_be(4, static_cast<uint32_t>(file.size()));
-  put_be(8, f);
-  put_be(12, data_offset);
+  if (trailing) file.insert(file.end(), meta.Data().begin(), meta.Data().end());
+  put_be(file, 8, f, 4);
+  if (wide) {
+    put_be(file, 20, metadata_size, 4);
+    put_be(file, 24, file.size(), 8);
+    put_be(file, 32, data_offset, 8);
+  } else {
+    put_be(file, 0, metadata_size, 4);
+    put_be(file, 4, file.size(), 4);
+    put_be(file, 12, data_offset, 4);
+  }
   return file;
 }
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write " + path);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes ReadFileBytes(const std::string& path) {

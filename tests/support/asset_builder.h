@@ -1,5 +1,6 @@
-// Writes serialized asset files of formats 9, 14, 15, 16 and 17 in either byte order, so tests
-// state their fixtures in a few lines.
+// Writes serialized asset files of formats 6 to 9 and 14 to 22 in either byte order, so tests
+// state their fixtures in a few lines. Formats 6 to 8 put the metadata after the object data;
+// format 22 has the 48-byte header with 64-bit sizes.
 #pragma once
 
 #include <cstdint>
@@ -48,11 +49,18 @@ class ByteWriter {
   ByteWriter& Raw(const void* data, size_t n);
   ByteWriter& Raw(const Bytes& b) { return Raw(b.data(), b.size()); }
   ByteWriter& Text(const std::string& s) { return Raw(s.data(), s.size()); }
-  ByteWriter& CText(const std::string& s) { Text(s); return U8(0); }
+  ByteWriter& CText(const std::string& s) {
+    Text(s);
+    return U8(0);
+  }
   ByteWriter& Zeros(size_t n);
   ByteWriter& Align(size_t to);
   // A serialized string: 32-bit length, bytes, padding to 4.
-  ByteWriter& Str(const std::string& s) { U32(static_cast<uint32_t>(s.size())); Text(s); return Align(4); }
+  ByteWriter& Str(const std::string& s) {
+    U32(static_cast<uint32_t>(s.size()));
+    Text(s);
+    return Align(4);
+  }
   size_t Size() const { return bytes_.size(); }
   void Patch32(size_t at, uint32_t v);
   const Bytes& Data() const { return bytes_; }

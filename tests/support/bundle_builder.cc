@@ -115,7 +115,11 @@ BuiltBundle BuildBundleV3(const BundleV3Spec& desc) {
   }
   const int levels = std::max(desc.levels, 1);
   ByteWriter h(true);
-  h.CText(desc.signature).U32(3).CText(desc.player_version).CText(desc.engine_version);
+  h.CText(desc.signature).U32(desc.version).CText(desc.player_version).CText(desc.engine_version);
+  if (desc.version >= 4) {
+    for (int i = 0; i < 16; ++i) h.U8(static_cast<uint8_t>(0x30 + i));  // hash
+    h.U32(0x12345678);                                                  // CRC
+  }
   const size_t file_size_pos = h.Size();
   h.U32(0).U32(0).U32(static_cast<uint32_t>(levels)).U32(static_cast<uint32_t>(levels));
   const size_t first_level = h.Size();
@@ -128,8 +132,11 @@ BuiltBundle BuildBundleV3(const BundleV3Spec& desc) {
       packed = plain;
     h.U32(packed).U32(plain);
   }
+  // The complete-file size (version 2 on) and the file-info header size (version 3 on).
   const size_t complete_pos = h.Size();
-  h.U32(0).U32(static_cast<uint32_t>(4 + desc.files.size() * 8)).Align(4);
+  if (desc.version >= 2) h.U32(0);
+  if (desc.version >= 3) h.U32(static_cast<uint32_t>(4 + desc.files.size() * 8));
+  h.Align(4);
   Bytes header = h.Take();
   const uint32_t header_size = static_cast<uint32_t>(header.size());
   Put32At(header, file_size_pos + 4, header_size);
@@ -138,7 +145,7 @@ BuiltBundle BuildBundleV3(const BundleV3Spec& desc) {
   Bytes file = header;
   file.insert(file.end(), stream.begin(), stream.end());
   Put32At(file, file_size_pos, static_cast<uint32_t>(file.size()));
-  Put32At(file, complete_pos, static_cast<uint32_t>(file.size()));
+  if (desc.version >= 2) Put32At(file, complete_pos, static_cast<uint32_t>(file.size()));
   built.bytes = file;
   if (lzma) {
     Bytes temp = header;
@@ -150,7 +157,7 @@ BuiltBundle BuildBundleV3(const BundleV3Spec& desc) {
     // The other level records stay as the bundle had them.
     for (int i = 0; i + 1 < levels; ++i)
       for (int k = 0; k < 8; ++k) temp[first_level + 8 * i + k] = file[first_level + 8 * i + k];
-    Put32At(temp, complete_pos, length);
+    if (desc.version >= 2) Put32At(temp, complete_pos, length);
     built.unpacked = temp;
   }
   return built;
@@ -202,29 +209,49 @@ BuiltBundle BuildBundleV6(const BundleV6Spec& desc) {
     if (data.empty()) break;
   }
   const Bytes info = Version6Info(plain, packed, flags, desc.files, built.offsets);
+  const bool v7 = desc.version >= 7;
   const uint8_t low = static_cast<uint8_t>(desc.flags);
-  const bool lz4_info = low == 0x42 || low == 0x43;
-  const bool info_at_end = low == 0xC0;
-  const Bytes stored_info = lz4_info ? Lz4Encode(info, low == 0x43) : info;
+  const uint32_t info_coding = v7 ? desc.flags & 0x3F : (low == 0x42 || low == 0x43 ? 3 : 0);
+  const bool info_at_end = v7 ? (desc.flags & 0x80) != 0 : low == 0xC0;
+  const bool padded = v7 && (desc.flags & 0x200) != 0;
+  Bytes stored_info = info;
+  if (info_coding == 2 || info_coding == 3) {
+    stored_info = Lz4Encode(info, v7 ? info_coding == 3 : low == 0x43);
+  } else if (info_coding == 1) {
+    uint8_t props[5];
+    Bytes raw = LzmaEncodeRaw(info, 1u << 16, false, props);
+    stored_info.assign(props, props + 5);
+    stored_info.insert(stored_info.end(), raw.begin(), raw.end());
+  }
 
   ByteWriter h(true);
-  h.CText("UnityFS").U32(6).CText(desc.player_version).CText(desc.engine_version);
+  h.CText(desc.signature).U32(desc.version).CText(desc.player_version).CText(desc.engine_version);
   const size_t total_pos = h.Size();
   h.U64(0).U32(static_cast<uint32_t>(stored_info.size())).U32(static_cast<uint32_t>(info.size()));
-  h.U32(desc.flags).Zeros((desc.flags >> 8) & 0xFF);
+  h.U32(desc.flags);
+  if (v7)
+    h.Align(16);
+  else
+    h.Zeros((desc.flags >> 8) & 0xFF);
   const Bytes header = h.Take();
+  auto pad = [padded](Bytes& b) {
+    if (padded) b.resize((b.size() + 15) & ~size_t{15}, 0);
+  };
 
   Bytes file = header;
   if (!info_at_end) file.insert(file.end(), stored_info.begin(), stored_info.end());
+  pad(file);
+  const uint64_t data_start = file.size();
   file.insert(file.end(), blocks.begin(), blocks.end());
   if (info_at_end) file.insert(file.end(), stored_info.begin(), stored_info.end());
   Put64At(file, total_pos, file.size());
   built.bytes = file;
 
-  const bool unpack = std::any_of(flags.begin(), flags.end(),
-                                  [](uint16_t f) { return (f & 0xFF) != 0 && (f & 0xFF) != 0x40; });
-  if (!(lz4_info || info_at_end || unpack)) {
-    built.data_start = header.size() + stored_info.size();
+  const bool unpack = std::any_of(flags.begin(), flags.end(), [v7](uint16_t f) {
+    return v7 ? (f & 0x3F) != 0 : (f & 0xFF) != 0 && (f & 0xFF) != 0x40;
+  });
+  if (!(info_coding != 0 || info_at_end || unpack)) {
+    built.data_start = data_start;
     return built;
   }
   // One stored block holding all data; names as stored; the flags' low byte 0x40 when the info
@@ -233,12 +260,18 @@ BuiltBundle BuildBundleV6(const BundleV6Spec& desc) {
   const Bytes one = Version6Info({length}, {length}, {0x40}, desc.files, built.offsets);
   Bytes temp = header;
   temp.insert(temp.end(), one.begin(), one.end());
+  pad(temp);
   built.data_start = temp.size();
   temp.insert(temp.end(), data.begin(), data.end());
   Put64At(temp, total_pos, temp.size());
   Put32At(temp, total_pos + 8, static_cast<uint32_t>(one.size()));
   Put32At(temp, total_pos + 12, static_cast<uint32_t>(one.size()));
-  if (lz4_info || info_at_end) temp[total_pos + 19] = 0x40;
+  if (v7) {
+    // The flags stay but for the compression and the place of the info.
+    Put32At(temp, total_pos + 16, desc.flags & ~uint32_t{0xBF});
+  } else if (info_coding != 0 || info_at_end) {
+    temp[total_pos + 19] = 0x40;
+  }
   built.unpacked = temp;
   return built;
 }

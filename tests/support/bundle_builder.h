@@ -18,6 +18,9 @@ struct BundleEntry {
 
 struct BundleV3Spec {
   std::string signature = "UnityWeb";  // any of "UnityRaw", "UnityWeb", "UnityFS"
+  // 1 to 5: version 1 has no complete-file size, versions 1 and 2 no file-info header size,
+  // versions 4 and 5 a hash and CRC before the file size.
+  uint32_t version = 3;
   std::string player_version = "5.x.x";
   std::string engine_version = "5.0.1f1";
   bool lzma = true;         // one LZMA stream after the header (never for "UnityRaw")
@@ -32,11 +35,16 @@ struct BundleV3Spec {
 enum class BlockCodec { kStored, kLz4, kLz4Hc, kLzma };
 
 struct BundleV6Spec {
+  std::string signature = "UnityFS";
+  uint32_t version = 6;  // 6 to 8
   std::string player_version = "5.x.x";
   std::string engine_version = "5.6.7f1";
-  // Header flags as a big-endian 32-bit value. Low byte 0x42/0x43: info LZ4 after the header;
-  // 0xC0: info stored at the end of the file; anything else: info stored after the header.
-  // Bits 8-15 give the number of zero bytes between the flags and the info.
+  // Header flags as a big-endian 32-bit value.
+  // Version 6: low byte 0x42/0x43: info LZ4 after the header; 0xC0: info stored at the end of
+  // the file; anything else: info stored after the header. Bits 8-15 give the number of zero
+  // bytes between the flags and the info.
+  // Versions 7 and 8 (the header is padded to 16): bits 0-5 compress the info (1 LZMA, 2 LZ4,
+  // 3 LZ4HC), 0x80 puts it at the end of the file, 0x200 pads the block data start to 16.
   uint32_t flags = 0x43;
   BlockCodec codec = BlockCodec::kLz4Hc;
   uint32_t block_size = 128 * 1024;  // uncompressed bytes per block; 0 = one block

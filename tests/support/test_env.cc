@@ -71,9 +71,25 @@ std::vector<CorpusRow> CorpusManifest() {
 }
 
 bool IsHandledPlainFile(const CorpusRow& row) {
-  if (row.container != "plain" || row.serialized_format.empty()) return false;
-  int format = std::stoi(row.serialized_format);
-  return format >= 9 && format <= 17;
+  return row.container == "plain" && FormatsWithin(row);
+}
+
+bool IsReadableBundle(const CorpusRow& row) {
+  for (const char* signature : {"UnityRaw-v", "UnityWeb-v", "UnityFS-v"})
+    if (row.container.rfind(signature, 0) == 0) return true;
+  return false;
+}
+
+bool FormatsWithin(const CorpusRow& row, int lowest, int highest) {
+  if (row.serialized_format.empty()) return false;
+  for (size_t start = 0; start <= row.serialized_format.size();) {
+    size_t comma = row.serialized_format.find(',', start);
+    if (comma == std::string::npos) comma = row.serialized_format.size();
+    const int format = std::stoi(row.serialized_format.substr(start, comma - start));
+    if (format < lowest || format > highest) return false;
+    start = comma + 1;
+  }
+  return true;
 }
 
 std::string CorpusArchiveToOpen(const CorpusRow& row, const TempDir& tmp) {

@@ -37,8 +37,12 @@ struct CorpusRow {
   std::string classes_present, notes;
 };
 std::vector<CorpusRow> CorpusManifest();
-// A plain serialized file (not a bundle, not a resource) of formats 9 to 17.
+// A plain serialized file (not a bundle, not a resource) of formats 6 to 22.
 bool IsHandledPlainFile(const CorpusRow& row);
+// A bundle of any signature and version the container stage reads (versions 1 to 8).
+bool IsReadableBundle(const CorpusRow& row);
+// Every serialized format the row lists ("15,15,17") lies from `lowest` to `highest`.
+bool FormatsWithin(const CorpusRow& row, int lowest = 6, int highest = 22);
 // The path to open for a corpus row. Split pieces are joined beside the first one, so they are
 // copied into `tmp` first and the copy's ".split0" is returned.
 std::string CorpusArchiveToOpen(const CorpusRow& row, const TempDir& tmp);
