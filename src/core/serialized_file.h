@@ -113,7 +113,11 @@ struct SerializedFile {
     Objects[i].Offset = offset;
     Objects[i].Size = size;
   }
-  void SetAssetFileSize(uint64_t size) { AssetFileSize = size; }
+  void SetAssetFileSize(uint64_t size) {
+    // Metadata at the end of the file moves with its length.
+    if (MetadataAtEnd) ObjectTableStart = ObjectTableStart - AssetFileSize + size;
+    AssetFileSize = size;
+  }
 };
 
 }  // namespace kestrix

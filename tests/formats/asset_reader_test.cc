@@ -7,6 +7,7 @@
 #include "core/session.h"
 #include "formats/archive_open.h"
 #include "support/asset_builder.h"
+#include "support/bundle_builder.h"
 #include "support/test_env.h"
 
 namespace kestrix {
@@ -42,7 +43,7 @@ AssetSpec MixedSpec(uint32_t format, bool big, bool trees) {
   desc.format = format;
   desc.big_endian = big;
   desc.type_trees = trees;
-  desc.unity_version = format <= 9 ? "4.3.2f1" : "5.2.1f1";
+  desc.unity_version = format <= 8 ? "3.4.2f1" : format <= 9 ? "4.3.2f1" : "5.2.1f1";
   desc.objects.push_back({1, Bytes(40, 0xAB)});
   desc.objects.push_back({28, TextureData("Hero", 10, big)});
   desc.objects.push_back({-3, Bytes(12, 0x01)});
@@ -63,9 +64,28 @@ TEST_P(EveryFormat, ReadsRecordsOfItsLayout) {
   ASSERT_EQ(s.Asset.ObjectCount, desc.objects.size());
   EXPECT_EQ(s.Asset.FormatVersion, format);
   EXPECT_EQ(s.Asset.BigEndian, big ? 1u : 0u);
-  EXPECT_EQ(s.Asset.Platform, 5);
-  EXPECT_EQ(s.Asset.Engine.Major, s.Asset.MajorVersion);
+  // Format 6 states neither platform nor version, format 7 no platform.
+  EXPECT_EQ(s.Asset.Platform, format >= 8 ? 5 : 0);
+  EXPECT_EQ(s.Asset.Engine.Major, format == 6 ? 0 : s.Asset.MajorVersion);
+  EXPECT_EQ(s.Asset.MajorVersion, format <= 8 ? 3 : format <= 9 ? 4 : 5);
+  EXPECT_EQ(s.Asset.MetadataAtEnd, format <= 8);
+  EXPECT_EQ(s.Asset.FileSizeFieldPos, format >= 22 ? 24u : 4u);
+  EXPECT_EQ(s.Asset.AssetFileSize, testing::BuildAssetFile(desc).size());
   EXPECT_EQ(s.Asset.TypeIndex.size(), format >= 16 ? desc.objects.size() : 0u);
+  // The type trees as stored: two nodes, with reference hashes from format 19 and the
+  // type's dependencies from format 21.
+  if (trees && format >= 16) {
+    ASSERT_EQ(s.Asset.Types.size(), 4u);
+    for (const SerializedType& t : s.Asset.Types) {
+      ASSERT_EQ(t.Tree.Nodes.size(), 2u);
+      EXPECT_EQ(t.Tree.Strings, std::string("Base\0m_Name\0", 12));
+      EXPECT_EQ(t.Tree.Nodes[1].FieldNameOffset, 0u);
+      EXPECT_EQ(t.Tree.Nodes[1].TypeNameOffset, 5u);
+      EXPECT_EQ(t.Tree.Nodes[1].Level, 1);
+      EXPECT_EQ(t.Tree.Nodes[1].RefTypeHash, format >= 19 ? 0x1122334455667789ull : 0u);
+      EXPECT_EQ(t.Dependencies, format >= 21 ? std::vector<int32_t>{0} : std::vector<int32_t>{});
+    }
+  }
   uint64_t offset = 0;
   for (size_t i = 0; i < desc.objects.size(); ++i) {
     EXPECT_EQ(s.EntryClass(i), desc.objects[i].class_id) << "entry " << i;
@@ -85,7 +105,8 @@ TEST_P(EveryFormat, ReadsRecordsOfItsLayout) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
-                         ::testing::Combine(::testing::Values(9u, 14u, 15u, 16u, 17u),
+                         ::testing::Combine(::testing::Values(6u, 7u, 8u, 9u, 14u, 15u, 16u, 17u,
+                                                              18u, 19u, 20u, 21u, 22u),
                                             ::testing::Bool(), ::testing::Bool()));
 
 TEST(RecordLayout, FieldsPerFormat) {
@@ -140,6 +161,52 @@ TEST(AssetReader, EmptyVersionTextStillReadsFormat17) {
   OpenBytes(testing::BuildAssetFile(desc), o);
   EXPECT_EQ(o.session.Asset.MajorVersion, 5);
   EXPECT_EQ(o.session.Asset.ObjectCount, 5u);
+}
+
+// A newer format is refused by name when the file otherwise looks like an asset file; data
+// that does not (a resource file whose third word happens to be large) stays a raw file.
+TEST(AssetReader, NewerFormatsAreRefusedByName) {
+  AssetSpec desc = MixedSpec(22, false, true);
+  desc.unity_version = "2023.2.1f1";
+  Bytes file = testing::BuildAssetFile(desc);
+  file[11] = 23;
+  Opened o;
+  try {
+    OpenBytes(file, o);
+    ADD_FAILURE() << "format 23 opened";
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(),
+                 "Unsupported asset file: serialized format 23 is not supported yet (engine "
+                 "2023.2.1f1).");
+  }
+  std::fill(file.begin() + 48, file.begin() + 60, 0xEE);
+  Opened raw;
+  OpenBytes(file, raw, "data.resS");
+  EXPECT_TRUE(raw.session.Asset.RawSingleFile);
+}
+
+// An asset file in a bundle whose version text is stripped to "0.0.0" takes the bundle's.
+TEST(AssetReader, StrippedVersionTakesTheBundlesEngine) {
+  for (uint32_t format : {17u, 22u}) {
+    SCOPED_TRACE(format);
+    AssetSpec desc = MixedSpec(format, false, true);
+    desc.unity_version = "0.0.0";
+    testing::BundleV6Spec bundle;
+    bundle.version = 7;
+    bundle.engine_version = "2020.3.18f1";
+    bundle.files = {{"CAB-a", testing::BuildAssetFile(desc)}};
+    TempDir dir;
+    testing::WriteFileBytes(dir.File("b.bundle"), testing::BuildBundleV6(bundle).bytes);
+    Session s;
+    RecordingFrontend fe;
+    OpenArchive(s, fe, dir.File("b.bundle"));
+    EXPECT_FALSE(s.Asset.RawSingleFile);
+    EXPECT_EQ(s.Asset.ObjectCount, desc.objects.size());
+    EXPECT_EQ(s.Asset.MajorVersion, 2020);
+    EXPECT_EQ(s.Asset.Engine.Minor, 3);
+    EXPECT_EQ(s.Asset.UnityVersion, "0.0.0");
+    CloseArchive(s);
+  }
 }
 
 TEST(AssetReader, ScriptTypeIndexBecomesNegativeClass) {

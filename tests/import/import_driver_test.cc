@@ -125,7 +125,7 @@ TEST(ImportAll, RebuildIsTheFileBuiltFromTheEditedObjects) {
        5,
        false},
   };
-  for (uint32_t format : {9u, 14u, 15u, 16u, 17u}) {
+  for (uint32_t format : {6u, 7u, 8u, 9u, 14u, 15u, 16u, 17u, 18u, 19u, 20u, 21u, 22u}) {
     for (bool big : {false, true}) {
       for (const Case& c : cases) {
         const std::string what =
