@@ -226,8 +226,9 @@ struct Variant {
 std::vector<Variant> Variants() {
   std::vector<Variant> out;
   auto v3 = [&](const char* label, const char* signature, bool lzma, int levels, int index,
-                bool copy) {
+                bool copy, uint32_t version = 3) {
     Variant v{label, 3, {}, {}, index, copy};
+    v.v3.version = version;
     v.v3.signature = signature;
     v.v3.lzma = lzma;
     v.v3.levels = levels;
@@ -239,9 +240,15 @@ std::vector<Variant> Variants() {
   v3("UnityWeb one level", "UnityWeb", true, 1, 1, false);
   v3("UnityWeb three levels, first file", "UnityWeb", true, 3, 0, false);
   v3("UnityFS signature, version 3, rebuilt copy", "UnityFS", true, 1, 2, true);
+  v3("UnityWeb version 1", "UnityWeb", true, 1, 1, false, 1);
+  v3("UnityRaw version 2, three levels", "UnityRaw", false, 3, 2, false, 2);
+  v3("UnityWeb version 4, two levels", "UnityWeb", true, 2, 0, true, 4);
+  v3("UnityWeb version 5", "UnityWeb", true, 1, 1, false, 5);
   auto v6 = [&](const char* label, uint32_t flags, BlockCodec codec, uint32_t block, bool copy,
-                uint8_t header_flags, uint8_t block_flags) {
+                uint8_t header_flags, uint8_t block_flags, uint32_t version = 6) {
     Variant v{label, 6, {}, {}, 1, copy, header_flags, block_flags};
+    v.v6.version = version;
+    if (version >= 7) v.v6.engine_version = "2022.3.18f1";
     v.v6.flags = flags;
     v.v6.codec = codec;
     v.v6.block_size = block;
@@ -255,6 +262,16 @@ std::vector<Variant> Variants() {
   v6("stored blocks, LZ4 info", 0x43, BlockCodec::kStored, 8192, false, 0x43, 0x40);
   v6("stored one block read in place", 0x40, BlockCodec::kStored, 0, false, 0x40, 0x40);
   v6("stored blocks read in place", 0x40, BlockCodec::kStored, 8192, false, 0x40, 0x40);
+  v6("version 7, LZ4HC info, LZ4HC blocks", 0x43, BlockCodec::kLz4Hc, 4096, false, 0x43, 3, 7);
+  v6("version 7, LZMA info, LZMA blocks", 0x41, BlockCodec::kLzma, 8192, false, 0x41, 0x41, 7);
+  v6("version 7, LZ4 info at the end, rebuilt copy", 0xC2, BlockCodec::kLz4, 8192, true, 0xC2, 2,
+     7);
+  v6("version 8, padded, LZ4HC", 0x243, BlockCodec::kLz4Hc, 8192, false, 0x43, 3, 8);
+  v6("version 8, padded, LZMA info at the end", 0x2C1, BlockCodec::kLzma, 0, false, 0xC1, 0x41, 8);
+  v6("version 8, padded, stored read in place", 0x240, BlockCodec::kStored, 8192, false, 0x40, 0x40,
+     8);
+  v6("version 8, padded, stored info at the end", 0x2C0, BlockCodec::kStored, 0, true, 0xC0, 0x40,
+     8);
   return out;
 }
 
@@ -333,7 +350,8 @@ TEST(RepackBundle, TwoImportsIntoOneOpenArchiveInEveryVariant) {
           EXPECT_EQ(Get32(bundle.data() + h.FileSizePos, ByteOrder::Big), bundle.size());
           const uint64_t last = h.FirstLevelPos + 8 * (h.Levels.size() - 1);
           EXPECT_EQ(Get32(bundle.data() + last, ByteOrder::Big), bundle.size() - h.HeaderSize);
-          EXPECT_EQ(Get32(bundle.data() + last + 8, ByteOrder::Big), bundle.size());
+          if (h.HasCompleteSize)
+            EXPECT_EQ(Get32(bundle.data() + last + 8, ByteOrder::Big), bundle.size());
           Bytes data(working.begin() + h.HeaderSize, working.end());
           EXPECT_EQ(ExpectToolsDecode(bundle, h.HeaderSize, data), 1);
         }
@@ -343,6 +361,11 @@ TEST(RepackBundle, TwoImportsIntoOneOpenArchiveInEveryVariant) {
         const RawVersion6 raw = ParseVersion6(bundle);
         EXPECT_EQ(raw.total, bundle.size());
         EXPECT_EQ(raw.flags, v.header_flags);
+        // Versions 7 and 8 keep every header flag, the padding among them.
+        if (v.v6.version >= 7) {
+          EXPECT_EQ(raw.flag_word, v.v6.flags);
+          if (v.v6.flags & 0x200) EXPECT_EQ(raw.data_start % 16, 0u);
+        }
         uint64_t data = 0;
         for (const BundleBlock& b : raw.blocks) {
           EXPECT_EQ(b.Flags & 0xFF, v.block_flags);

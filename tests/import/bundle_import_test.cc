@@ -9,10 +9,13 @@
 #include "formats/archive_open.h"
 #include "import/import_driver.h"
 #include "import/standard_converters.h"
+#include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "support/asset_builder.h"
+#include "support/bundle_builder.h"
+#include "support/payloads.h"
 #include "support/test_env.h"
 #include "types/class_ids.h"
 
@@ -31,6 +34,59 @@ std::vector<testing::Bytes> Payloads(const Session& s) {
     if (!out[i].empty()) source.ReadAt(s.PayloadOffset(i), out[i].data(), out[i].size());
   }
   return out;
+}
+
+// A format 22 asset file in a version 8 bundle with padded block data (flag 0x200), LZ4HC info
+// and blocks: a longer text goes in, and the bundle written back keeps its version and flags and
+// opens with the new text and the other objects as they were.
+TEST(BundleImport, FormatTwentyTwoInAPaddedVersionEightBundle) {
+  testing::AssetSpec asset;
+  asset.format = 22;
+  asset.unity_version = "2022.3.18f1";
+  asset.type_trees = true;
+  asset.objects = {{kClassTextAsset, testing::TextObject("readme", "hello")},
+                   {21, testing::NamedObject("Mat", testing::Bytes(64, 0x21))},
+                   {1, testing::Bytes(40, 0x31)}};
+  testing::BundleV6Spec desc;
+  desc.version = 8;
+  desc.engine_version = "2022.3.18f1";
+  desc.flags = 0x243;
+  desc.codec = testing::BlockCodec::kLz4Hc;
+  desc.files = {{"CAB-a", testing::BuildAssetFile(asset)},
+                {"CAB-a.resS", testing::Bytes(5000, 7), 0}};
+  testing::TempDir tmp;
+  const std::string path = tmp.File("scene.bundle");
+  testing::WriteFileBytes(path, testing::BuildBundleV6(desc).bytes);
+
+  Session s;
+  testing::RecordingFrontend fe;
+  ASSERT_NO_THROW(OpenArchive(s, fe, path));
+  ASSERT_EQ(s.EntryCount(), 3u);
+  const std::vector<testing::Bytes> before = Payloads(s);
+  const std::string folder = ExportFolder(s.Archive);
+  CreateFolders(folder);
+  const testing::Bytes longer = {'h', 'e', 'l', 'l', 'o', ',', ' ', 'w', 'o', 'r', 'l', 'd', '!'};
+  testing::WriteFileBytes(folder + std::string(s.EntryName(0)), longer);
+  ImportRequest request;
+  request.RepackBundle = WriteBackContainer;
+  ASSERT_NO_THROW(ImportAll(s, request, fe, StandardImportConverters()));
+  CloseArchive(s);
+
+  const testing::Bytes bundle = testing::ReadFileBytes(path);
+  EXPECT_EQ(Get32(bundle.data() + 8, ByteOrder::Big), 8u);
+  Session again;
+  testing::RecordingFrontend fe2;
+  ASSERT_NO_THROW(OpenArchive(again, fe2, path));
+  EXPECT_EQ(again.Archive.Bundle.V6.FlagWord(), 0x243u);
+  EXPECT_EQ(again.Archive.Bundle.BlockDataStart % 16, 0u);
+  EXPECT_EQ(again.Asset.FormatVersion, 22u);
+  EXPECT_EQ(again.Asset.AssetFileSize, again.Archive.Bundle.ContainedFiles[0].Size);
+  const std::vector<testing::Bytes> after = Payloads(again);
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_EQ(after[0], longer);
+  EXPECT_EQ(after[1], before[1]);
+  EXPECT_EQ(after[2], before[2]);
+  CloseArchive(again);
 }
 
 TEST(BundleImport, ALongerObjectGoesBackIntoEveryCorpusBundle) {
