@@ -25,10 +25,10 @@ using namespace kestrix;
 using testing::Bytes;
 
 Bytes Archive(uint8_t choice) {
-  static const uint32_t kFormats[] = {9, 14, 15, 16, 17};
+  static const uint32_t kFormats[] = {9, 14, 15, 16, 17, 7, 8, 19, 21, 22};
   const bool big = choice & 0x80;
   testing::AssetSpec desc;
-  desc.format = kFormats[(choice & 0x7F) % 5];
+  desc.format = kFormats[(choice & 0x7F) % (sizeof kFormats / sizeof kFormats[0])];
   desc.big_endian = big;
   desc.unity_version = desc.format <= 9 ? "4.3.2f1" : "5.6.3f1";
   desc.objects = {{49, testing::TextObject("readme", "hello", big)},

@@ -103,6 +103,36 @@ void BundleSeeds() {
     Seed("fuzz_bundle", "v3_" + std::to_string(k), bytes);
     Seed("fuzz_open", "v3_" + std::to_string(k++), bytes);
   }
+  // The other level-table versions: no complete size (1), no file-info size (2), hash and CRC
+  // (4 and 5).
+  for (uint32_t version : {1u, 2u, 4u, 5u}) {
+    BundleV3Spec v3;
+    v3.version = version;
+    v3.levels = 2;
+    v3.files = files;
+    Bytes bytes = BuildBundleV3(v3).bytes;
+    Seed("fuzz_bundle", "v" + std::to_string(version) + "_" + std::to_string(k), bytes);
+    Seed("fuzz_open", "v" + std::to_string(version) + "_" + std::to_string(k++), bytes);
+  }
+  // Versions 7 and 8: every info compression, at the end or not, padded or not.
+  for (uint32_t version : {7u, 8u}) {
+    for (uint32_t flags : {0x40u, 0x41u, 0x43u, 0xC2u, 0x240u, 0x243u, 0x2C1u, 0x2C0u}) {
+      BundleV6Spec v6;
+      v6.version = version;
+      v6.engine_version = "2022.3.18f1";
+      v6.codec = flags & 0x80 ? BlockCodec::kLzma
+                 : flags & 2  ? BlockCodec::kLz4Hc
+                              : BlockCodec::kStored;
+      v6.flags = flags;
+      v6.block_size = v6.codec == BlockCodec::kLzma ? 0 : 512;
+      v6.files = files;
+      Bytes bytes = BuildBundleV6(v6).bytes;
+      Seed("fuzz_bundle", "v" + std::to_string(version) + "_" + std::to_string(k), bytes);
+      if (flags == 0x243 || flags == 0x41)
+        Seed("fuzz_open", "v" + std::to_string(version) + "_" + std::to_string(k), bytes);
+      ++k;
+    }
+  }
   for (BlockCodec codec :
        {BlockCodec::kStored, BlockCodec::kLz4, BlockCodec::kLz4Hc, BlockCodec::kLzma}) {
     for (uint32_t flags : {0x43u, 0x40u, 0xC0u, 0x142u}) {
@@ -117,12 +147,12 @@ void BundleSeeds() {
       ++k;
     }
   }
-  for (uint32_t format : {9u, 14u, 15u, 16u, 17u}) {
+  for (uint32_t format : {6u, 7u, 8u, 9u, 14u, 15u, 16u, 17u, 19u, 20u, 21u, 22u}) {
     for (bool big : {false, true}) {
       AssetSpec desc = asset;
       desc.format = format;
       desc.big_endian = big;
-      desc.unity_version = format < 14 ? "3.5.6f4" : "4.7.2f1";
+      desc.unity_version = format < 14 ? "3.5.6f4" : format < 19 ? "4.7.2f1" : "2020.3.18f1";
       desc.type_trees = format >= 17;
       Seed("fuzz_open", "asset_" + std::to_string(format) + (big ? "_be" : ""),
            BuildAssetFile(desc));
