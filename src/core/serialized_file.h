@@ -50,6 +50,8 @@ struct SerializedType {
   int32_t ClassId = 0;                // scripts: 114 for index 0, else the negated script index
   TypeTree Tree;                      // empty when the file carries no type trees
   std::vector<int32_t> Dependencies;  // format 21 and later: the types this one refers to
+  // Reference types of format 21 and later: the managed class they describe.
+  std::string ClassName, Namespace, AssemblyName;
 };
 
 // One object record. For formats before 16 the class is the record's type id word; from 16 on
@@ -94,7 +96,10 @@ struct SerializedFile {
   uint32_t TypeCount = 0;
   std::vector<SerializedType> Types;  // formats 16 and later (and 14-15 read without the search)
   std::vector<int32_t> TypeClassIds;  // formats 16 and later: class per type index
-  uint64_t ObjectCount = 0;           // records read; stays 0 in raw single-file mode
+  // Formats 20 and later with type trees: the types of managed references, stored after the
+  // object table.
+  std::vector<SerializedType> ReferenceTypes;
+  uint64_t ObjectCount = 0;  // records read; stays 0 in raw single-file mode
   uint64_t ObjectTableStart = 0;
   RecordLayout Layout;
   FillLaterVector<ObjectRecord> Objects;

@@ -256,6 +256,56 @@ bool SearchObjectTable(SerializedFile& s, uint64_t asset_base, Reader& r) {
   return true;
 }
 
+// Formats 20 and later: after the object table, the script types and the external files come
+// the reference types (the types of managed references), each a type record with its tree and,
+// from format 21, its class, namespace and assembly names. Nothing else here depends on them,
+// so a tail that does not read leaves the list empty rather than refusing the file.
+void ReadReferenceTypes(SerializedFile& s, uint64_t asset_base, Reader& r) {
+  try {
+    const uint32_t scripts = r.U32();
+    CheckCount(r, scripts, 12, "script type count");
+    for (uint32_t i = 0; i < scripts; ++i) {
+      r.I32();  // file index
+      const uint64_t rel = r.Tell() - asset_base;
+      r.Seek(asset_base + ((rel + 3) & ~uint64_t{3}));
+      r.U64();  // path id
+    }
+    const uint32_t externals = r.U32();
+    CheckCount(r, externals, 22, "external file count");
+    for (uint32_t i = 0; i < externals; ++i) {
+      r.CString(256);
+      r.Require(20);
+      r.Skip(20);  // GUID and type
+      r.CString(1024);
+    }
+    const uint32_t count = r.U32();
+    CheckCount(r, count, 31, "reference type count");
+    std::vector<SerializedType> types;
+    types.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+      SerializedType type;
+      type.StoredClassId = type.ClassId = r.I32();
+      r.Require(3);
+      r.Skip(1);  // stripped
+      const int16_t script_index = static_cast<int16_t>(r.U16());
+      const uint64_t hashes =
+          script_index >= 0 || type.StoredClassId == kClassMonoBehaviour ? 32 : 16;
+      r.Require(hashes);
+      r.Skip(hashes);
+      type.Tree = ReadBinaryTypeTree(r, s.FormatVersion);
+      if (s.FormatVersion >= 21) {
+        type.ClassName = r.CString(1024);
+        type.Namespace = r.CString(1024);
+        type.AssemblyName = r.CString(1024);
+      }
+      types.push_back(std::move(type));
+    }
+    s.ReferenceTypes = std::move(types);
+  } catch (const std::exception&) {
+    s.ReferenceTypes.clear();
+  }
+}
+
 void BuildRawSingleFile(SerializedFile& s, const OpenedArchive& a, Reader& r) {
   s.RawSingleFile = true;
   s.AssetFileSize = 0;
@@ -443,6 +493,7 @@ void ReadAssetFile(SerializedFile& s, const OpenedArchive& a, Frontend& frontend
                 " is more than the file can hold.");
   s.ObjectTableStart = r.Tell();
   ReadObjectRecords(s, r);
+  if (s.FormatVersion >= 20 && s.TypeTreeFlag) ReadReferenceTypes(s, a.AssetBase, r);
 }
 
 }  // namespace kestrix

@@ -86,6 +86,16 @@ TEST_P(EveryFormat, ReadsRecordsOfItsLayout) {
       EXPECT_EQ(t.Dependencies, format >= 21 ? std::vector<int32_t>{0} : std::vector<int32_t>{});
     }
   }
+  // Reference types after the object table, from format 20 on.
+  ASSERT_EQ(s.Asset.ReferenceTypes.size(), trees && format >= 20 ? 1u : 0u);
+  if (!s.Asset.ReferenceTypes.empty()) {
+    const SerializedType& ref = s.Asset.ReferenceTypes[0];
+    EXPECT_EQ(ref.StoredClassId, 114);
+    EXPECT_EQ(ref.Tree.Nodes.size(), 2u);
+    EXPECT_EQ(ref.ClassName, format >= 21 ? "Node" : "");
+    EXPECT_EQ(ref.Namespace, format >= 21 ? "Game.Data" : "");
+    EXPECT_EQ(ref.AssemblyName, format >= 21 ? "Assembly-CSharp" : "");
+  }
   uint64_t offset = 0;
   for (size_t i = 0; i < desc.objects.size(); ++i) {
     EXPECT_EQ(s.EntryClass(i), desc.objects[i].class_id) << "entry " << i;

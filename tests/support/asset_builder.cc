@@ -93,7 +93,7 @@ void OldTypeTree(ByteWriter& w, bool with_child) {
 // The binary type tree of formats 12 and later: node count, string buffer size, nodes, strings.
 // Nodes carry a reference type hash from format 19 on; from format 21 the type's dependencies
 // (here one: type 0) follow the tree.
-void BlobTypeTree(ByteWriter& w, uint32_t format) {
+void BlobTypeTree(ByteWriter& w, uint32_t format, bool reference = false) {
   const std::string strings = std::string("Base\0m_Name\0", 12);
   w.U32(2).U32(static_cast<uint32_t>(strings.size()));
   for (int i = 0; i < 2; ++i) {
@@ -101,7 +101,9 @@ void BlobTypeTree(ByteWriter& w, uint32_t format) {
     if (format >= 19) w.U64(0x1122334455667788ull + static_cast<uint64_t>(i));
   }
   w.Text(strings);
-  if (format >= 21) w.U32(1).I32(0);
+  // A reference type names its managed class instead.
+  if (format >= 21 && reference) w.CText("Node").CText("Game.Data").CText("Assembly-CSharp");
+  if (format >= 21 && !reference) w.U32(1).I32(0);
 }
 
 }  // namespace
@@ -219,7 +221,14 @@ Bytes BuildAssetFile(const AssetSpec& desc) {
   // Script types and externals (and from format 20 reference types): none.
   meta.U32(0);
   if (f >= 14) meta.U32(0);
-  if (f >= 20) meta.U32(0);
+  if (f >= 20) {
+    // With type trees, one reference type: a script class of script index 0.
+    meta.U32(desc.type_trees ? 1 : 0);
+    if (desc.type_trees) {
+      meta.I32(114).U8(0).U16(0).Zeros(32);
+      BlobTypeTree(meta, f, true);
+    }
+  }
 
   auto put_be = [](Bytes& file, size_t at, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) file[at + i] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - i)));
