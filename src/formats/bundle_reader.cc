@@ -232,8 +232,8 @@ uint64_t AlignTo16(uint64_t pos) { return (pos + 15) & ~uint64_t{15}; }
 [[noreturn]] void LooksEncrypted(const std::string& what, uint32_t flags) {
   char hex[16];
   std::snprintf(hex, sizeof hex, "0x%X", flags);
-  throw Error("Unsupported bundle: this bundle looks encrypted (" + what + " " + hex +
-              " has bits that mark neither compression nor layout).");
+  throw Error("Unsupported bundle: this bundle looks encrypted: " + what + " " + hex +
+              " set bits that mean neither compression nor layout.");
 }
 
 // Engines before 2020.3.34, 2021.3.2 and 2022.1.1 used header flag 0x200 for encryption; later
