@@ -7,6 +7,7 @@
 #include "core/session.h"
 #include "export/converter.h"
 #include "export/pixels.h"
+#include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -208,6 +209,18 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
   CommandsDisabled disabled(frontend);
   // The folder name of a bundle carries a contained file's name, which comes from the archive.
   if (HasParentStep(s.Archive.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
+  // An archive read in place is held for reading while the export runs, and must still be the
+  // file this session read: the offsets of another version of it would cut the wrong bytes.
+  ArchiveLock reading;
+  if (s.Archive.ArchivePath == s.Archive.GivenPath) {
+    reading = ArchiveLock(s.Archive.GivenPath, LockKind::kRead,
+                          [&frontend](const std::string& note) { frontend.Note(note); });
+    if (StampOf(s.Archive.GivenPath) != s.Archive.GivenStamp)
+      throw Error("Cannot export from " + s.Archive.GivenPath +
+                      ": another run changed it after it was opened here. Open it again, then "
+                      "export.",
+                  ErrorKind::kFileSystem);
+  }
   FileSource source(s.Archive.ArchivePath);
   Reader data(source);
   const std::string folder = ExportFolder(s.Archive);

@@ -485,6 +485,11 @@ TEST_F(WindowTest, ImportAllFilesRebuildsAndRefreshesTheRowsInTheirOrder) {
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_NE(errors_[0].find("another run changed it"), std::string::npos) << errors_[0];
   EXPECT_EQ(testing::ReadFileBytes(path), by_other);
+  // So does its export: the offsets it holds are those of the file it read.
+  errors_.clear();
+  QTest::mouseClick(form().Button2, Qt::LeftButton);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_NE(errors_[0].find("another run changed it"), std::string::npos) << errors_[0];
 }
 
 TEST_F(WindowTest, RawOggFileEmptyAssetFileAndFailedOpen) {
