@@ -18,6 +18,18 @@ namespace {
 
 // A packed bit vector: item count, for float vectors a range and start, the packed bytes, the
 // bit size, then the padding.
+// The channel table of engine 4 on: a count, then stream, offset, format and dimension bytes.
+void ReadChannelTable(ObjectCursor& in, std::vector<MeshChannel>& channels) {
+  channels.resize(in.Count(4));
+  for (MeshChannel& c : channels) {
+    c.stream = in.U8();
+    c.offset = in.U8();
+    c.format = in.U8();
+    c.dimension = in.U8();
+  }
+  in.Align();
+}
+
 // The blend shapes and the bone tables between the sub-meshes and the vertex data (engine 5 on).
 void SkipShapesAndBones(ObjectCursor& in) {
   in.SkipArray(40);  // blend-shape vertices
@@ -170,15 +182,7 @@ void TMeshBase::DecodeLayout(Reader& stream, int32_t version, Early4 early) {
         in.U32();
       }
     } else {
-      uint32_t count = in.Count(4);
-      channels_.resize(count);
-      for (MeshChannel& c : channels_) {
-        c.stream = in.U8();
-        c.offset = in.U8();
-        c.format = in.U8();
-        c.dimension = in.U8();
-      }
-      in.Align();
+      ReadChannelTable(in, channels_);
       if (v4) in.SkipArray(12);  // streams
     }
     vertex_data_ = in.ByteArray();
@@ -316,14 +320,7 @@ void TMeshBase::DecodeFieldsLayout(Reader& stream, const Features& f) {
     if (f.skin_after_indices) in.SkipArray(32);
     if (f.current_channels) current_channels_ = in.U32();
     vertex_count_ = in.U32();
-    channels_.resize(in.Count(4));
-    for (MeshChannel& c : channels_) {
-      c.stream = in.U8();
-      c.offset = in.U8();
-      c.format = in.U8();
-      c.dimension = in.U8();
-    }
-    in.Align();
+    ReadChannelTable(in, channels_);
     vertex_data_ = in.ByteArray();
     for (int k = 0; k < 4; ++k) SkipPackedBitVector(in, true);   // vertices, UV, normals, tangents
     for (int k = 0; k < 3; ++k) SkipPackedBitVector(in, false);  // weights, normal/tangent signs
