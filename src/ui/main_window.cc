@@ -890,8 +890,16 @@ void TForm1::ShowPreview(int generation, const EntryPreview& preview) {
     const RgbaImage& p = preview.picture;
     QImage image(p.pixels.data(), p.width, p.height, p.width * 4, QImage::Format_RGBA8888);
     QPixmap pixmap = QPixmap::fromImage(image.copy());
-    if (pixmap.width() > PreviewPicture->width() || pixmap.height() > PreviewPicture->height())
+    const int across = PreviewPicture->width(), down = PreviewPicture->height();
+    if (pixmap.width() > across || pixmap.height() > down) {
       pixmap = pixmap.scaled(PreviewPicture->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    } else {
+      // A small texture is enlarged by a whole factor, each texel a sharp square.
+      const int factor =
+          std::min(across / std::max(1, pixmap.width()), down / std::max(1, pixmap.height()));
+      if (factor > 1)
+        pixmap = pixmap.scaled(pixmap.size() * factor, Qt::KeepAspectRatio, Qt::FastTransformation);
+    }
     PreviewPicture->setPixmap(pixmap);
     PreviewPicture->setProperty("pictureSize", QSize(p.width, p.height));
     PreviewText->hide();

@@ -1,9 +1,10 @@
 // Opens an archive in the main window, lets the progress frame fade, and saves a picture of the
 // window as the X server shows it (for docs/window.png, run under xvfb-run):
-//   window_screenshot <archive> <picture.png> [column to sort by]
+//   window_screenshot <archive> <picture.png> [column to sort by] [row to select and preview]
 #include <QApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QTableView>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: window_screenshot <archive> <picture.png> [sort column]\n");
+    std::fprintf(stderr, "usage: window_screenshot <archive> <picture.png> [sort column] [row]\n");
     return 2;
   }
   kestrix::InitLocalization(kestrix::SystemLanguageId());
@@ -24,7 +25,12 @@ int main(int argc, char** argv) {
   window.move(0, 0);
   window.show();
   window.OpenPath(argv[1]);
-  if (argc > 3) window.ListView1ColumnClick(std::atoi(argv[3]));
+  if (argc > 3 && std::atoi(argv[3]) >= 0) window.ListView1ColumnClick(std::atoi(argv[3]));
+  if (argc > 4) {
+    window.resize(1100, 600);
+    window.ListView1->selectRow(std::atoi(argv[4]));
+    window.WaitForPreview();
+  }
   int status = 1;
   // The frame fades for a second after the open.
   QTimer::singleShot(1500, [&] {
