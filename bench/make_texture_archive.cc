@@ -22,22 +22,24 @@ int main(int argc, char** argv) {
   while ((side >> (levels - 1)) > 1) ++levels;
   kestrix::testing::AssetSpec desc;
   for (int t = 0; t < count; ++t) {
-    kestrix::testing::TextureSpec spec;
-    spec.width = spec.height = side;
-    spec.format = 12;
-    spec.mip = static_cast<uint32_t>(levels);
-    spec.images = kestrix::testing::EncodeDxt(12, side, side, levels, [t](int x, int y, int level) {
-      uint32_t h = static_cast<uint32_t>(x * 73856093 ^ y * 19349663 ^ (level + t) * 83492791);
-      h ^= h >> 13;
-      return Rgba{static_cast<uint8_t>(x / 4 + (h & 15)),
-                  static_cast<uint8_t>(y / 4 + (h >> 4 & 15)), static_cast<uint8_t>(h >> 8),
-                  static_cast<uint8_t>(200 + (h >> 16 & 55))};
-    });
+    kestrix::testing::TextureSpec texture;
+    texture.width = texture.height = side;
+    texture.format = 12;
+    texture.mip = static_cast<uint32_t>(levels);
+    texture.images =
+        kestrix::testing::EncodeDxt(12, side, side, levels, [t](int x, int y, int level) {
+          uint32_t h = static_cast<uint32_t>(x * 73856093 ^ y * 19349663 ^ (level + t) * 83492791);
+          h ^= h >> 13;
+          return Rgba{static_cast<uint8_t>(x / 4 + (h & 15)),
+                      static_cast<uint8_t>(y / 4 + (h >> 4 & 15)), static_cast<uint8_t>(h >> 8),
+                      static_cast<uint8_t>(200 + (h >> 16 & 55))};
+        });
     if (t == 0 && argc == 5)
       kestrix::testing::WriteFileBytes(
           argv[4],
-          Bytes(spec.images.begin(), spec.images.begin() + static_cast<long>(side) * side));
-    desc.objects.push_back({28, kestrix::testing::TextureObject("tex" + std::to_string(t), spec)});
+          Bytes(texture.images.begin(), texture.images.begin() + static_cast<long>(side) * side));
+    desc.objects.push_back(
+        {28, kestrix::testing::TextureObject("tex" + std::to_string(t), texture)});
   }
   kestrix::testing::WriteFileBytes(argv[1], kestrix::testing::BuildAssetFile(desc));
   return 0;

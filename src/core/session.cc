@@ -1,5 +1,7 @@
 #include "core/session.h"
 
+#include "platform/error.h"
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "types/class_ids.h"
 
@@ -42,6 +44,18 @@ std::string StreamFileName(const OpenedArchive& a) {
 std::string ResourceFolder(const OpenedArchive& a) {
   std::string folder = FolderOf(a.GivenPath.empty() ? a.ArchivePath : a.GivenPath);
   return folder.empty() ? std::string(".") + kSep : folder;
+}
+
+ArchiveLock HoldOpenedArchive(const OpenedArchive& a, LockKind kind, Frontend& frontend,
+                              const std::string& cannot, const std::string& task) {
+  ArchiveLock lock(a.GivenPath, kind,
+                   [&frontend](const std::string& note) { frontend.Note(note); });
+  if (StampOf(a.GivenPath) != a.GivenStamp)
+    throw Error("Cannot " + cannot + " " + a.GivenPath +
+                    ": another run changed it after it was opened here. Open it again, then " +
+                    task + ".",
+                ErrorKind::kFileSystem);
+  return lock;
 }
 
 }  // namespace kestrix

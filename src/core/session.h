@@ -8,7 +8,9 @@
 
 #include "core/archive.h"
 #include "core/entries.h"
+#include "core/frontend.h"
 #include "core/serialized_file.h"
+#include "platform/archive_lock.h"
 
 namespace kestrix {
 
@@ -43,5 +45,12 @@ std::string BundleFolder(const OpenedArchive& archive);
 std::string StreamFileName(const OpenedArchive& archive);
 // Where resource files (".resS", ".resource") are looked for: the folder of the given archive.
 std::string ResourceFolder(const OpenedArchive& archive);
+
+// Locks the archive the user named for an operation on this open (`kind`: reading or writing),
+// and checks that it is still the file the open read: the offsets of a file another run has
+// rewritten since would cut the wrong bytes, and writing over it would lose that run's edit.
+// Throws Error "Cannot <cannot> <path>: another run changed it ..., then <task>."
+ArchiveLock HoldOpenedArchive(const OpenedArchive& archive, LockKind kind, Frontend& frontend,
+                              const std::string& cannot, const std::string& task);
 
 }  // namespace kestrix

@@ -212,15 +212,8 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
   // An archive read in place is held for reading while the export runs, and must still be the
   // file this session read: the offsets of another version of it would cut the wrong bytes.
   ArchiveLock reading;
-  if (s.Archive.ArchivePath == s.Archive.GivenPath) {
-    reading = ArchiveLock(s.Archive.GivenPath, LockKind::kRead,
-                          [&frontend](const std::string& note) { frontend.Note(note); });
-    if (StampOf(s.Archive.GivenPath) != s.Archive.GivenStamp)
-      throw Error("Cannot export from " + s.Archive.GivenPath +
-                      ": another run changed it after it was opened here. Open it again, then "
-                      "export.",
-                  ErrorKind::kFileSystem);
-  }
+  if (s.Archive.ArchivePath == s.Archive.GivenPath)
+    reading = HoldOpenedArchive(s.Archive, LockKind::kRead, frontend, "export from", "export");
   FileSource source(s.Archive.ArchivePath);
   Reader data(source);
   const std::string folder = ExportFolder(s.Archive);

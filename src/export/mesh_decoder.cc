@@ -16,8 +16,6 @@ namespace kestrix {
 
 namespace {
 
-// A packed bit vector: item count, for float vectors a range and start, the packed bytes, the
-// bit size, then the padding.
 // The channel table of engine 4 on: a count, then stream, offset, format and dimension bytes.
 void ReadChannelTable(ObjectCursor& in, std::vector<MeshChannel>& channels) {
   channels.resize(in.Count(4));
@@ -45,6 +43,8 @@ void SkipShapesAndBones(ObjectCursor& in) {
   in.U32();          // root bone name hash
 }
 
+// A packed bit vector: item count, for float vectors a range and start, the packed bytes, the
+// bit size, then the padding.
 void SkipPackedBitVector(ObjectCursor& in, bool with_range) {
   in.U32();  // item count
   if (with_range) in.Skip(8);

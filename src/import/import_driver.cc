@@ -327,13 +327,8 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
   // The archive is held alone while it is written (the command line holds it so from before the
   // open), and it must still be the file this session read: an edit another run made since
   // would otherwise be written over.
-  ArchiveLock writing(s.Archive.GivenPath, LockKind::kWrite,
-                      [&frontend](const std::string& note) { frontend.Note(note); });
-  if (StampOf(s.Archive.GivenPath) != s.Archive.GivenStamp)
-    throw Error("Cannot import into " + s.Archive.GivenPath +
-                    ": another run changed it after it was opened here. Open it again, then "
-                    "import.",
-                ErrorKind::kFileSystem);
+  const ArchiveLock writing =
+      HoldOpenedArchive(s.Archive, LockKind::kWrite, frontend, "import into", "import");
 
   // The rebuilt file is renamed into place, which a folder's permissions allow even where the
   // file's own do not: a file nobody may write is refused, also for the superuser.
