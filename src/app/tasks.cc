@@ -35,21 +35,7 @@ int ExportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
 int ListTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
              const std::string& archive, const ImportConverters&) {
   OpenArchive(s, frontend, archive, cl.open);
-  constexpr size_t kBlock = 1 << 20;
-  std::vector<char> block(kBlock);
-  char* p = block.data();
-  ListLineWriter lines(s);
-  for (size_t i = 0; i < s.EntryCount(); ++i) {
-    const size_t bound = lines.Bound(i);
-    if (static_cast<size_t>(block.data() + block.size() - p) < bound) {
-      std::fwrite(block.data(), 1, static_cast<size_t>(p - block.data()), stdout);
-      p = block.data();
-      if (block.size() < bound) block.resize(bound);
-      p = block.data();
-    }
-    p = lines.Put(i, p);
-  }
-  std::fwrite(block.data(), 1, static_cast<size_t>(p - block.data()), stdout);
+  WriteListLines(s, stdout);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 

@@ -32,6 +32,17 @@ uint32_t NameBuffer::Commit(size_t length) {
   return ref;
 }
 
+uint32_t NameBuffer::Append(NameBuffer&& other) {
+  if (other.blocks_.empty()) return 0;
+  if (blocks_.size() + other.blocks_.size() > (size_t{1} << (32 - kBlockBits)))
+    throw Error("The entry names take more than 4 GiB.");
+  const uint32_t shift = static_cast<uint32_t>(blocks_.size() << kBlockBits);
+  for (auto& block : other.blocks_) blocks_.push_back(std::move(block));
+  used_ = other.used_;
+  other.Clear();
+  return shift;
+}
+
 uint32_t NameBuffer::Add(std::string_view text) {
   char* at = Reserve(text.size());
   if (!text.empty()) std::memcpy(at, text.data(), text.size());
@@ -48,8 +59,7 @@ uint32_t EntryList::DuplicateNumber(size_t i) const {
 void EntryList::Reset(size_t count) {
   ResizeLarge(entries_, count);
   names_.Clear();
-  types_.clear();
-  type_index_.clear();
+  types_.Clear();
   duplicates_.clear();
   PrefixSkip = 0;
   InternType(std::string(), 0);  // id 0: no type text
@@ -61,12 +71,22 @@ void EntryList::SetName(size_t i, std::string_view name) {
   e.NameLength = static_cast<uint16_t>(name.size());
 }
 
-uint32_t EntryList::InternType(const std::string& text, int32_t texture_format) {
+uint32_t TypeTexts::Intern(const std::string& text, int32_t texture_format) {
   std::string key = text;
   key.append(reinterpret_cast<const char*>(&texture_format), sizeof texture_format);
-  auto [it, added] = type_index_.try_emplace(std::move(key), static_cast<uint32_t>(types_.size()));
+  auto [it, added] = index_.try_emplace(std::move(key), static_cast<uint32_t>(types_.size()));
   if (added) types_.push_back({text, texture_format});
   return it->second;
+}
+
+void EntryList::AdoptPart(size_t begin, size_t end, NameBuffer&& names, const TypeTexts& types) {
+  const uint32_t shift = names_.Append(std::move(names));
+  std::vector<uint32_t> ids(types.Count());
+  for (uint32_t k = 0; k < ids.size(); ++k) ids[k] = InternType(types[k].Text, types[k].TextureFormat);
+  for (size_t i = begin; i < end; ++i) {
+    entries_[i].NameRef += shift;
+    entries_[i].TypeTextId = ids[entries_[i].TypeTextId];
+  }
 }
 
 }  // namespace kestrix

@@ -26,6 +26,9 @@ class NameBuffer {
   char* Reserve(size_t n);
   // Keeps the `length` bytes written at the reserved place; returns their reference.
   uint32_t Commit(size_t length);
+  // Takes over the texts of `other`, which is left empty. Returns what is added to the references
+  // `other` gave to make them references of this buffer.
+  uint32_t Append(NameBuffer&& other);
   std::string_view Get(uint32_t ref, uint32_t length) const {
     return {blocks_[ref >> kBlockBits].get() + (ref & kBlockMask), length};
   }
@@ -36,7 +39,7 @@ class NameBuffer {
   static constexpr size_t kMaxText = 4096;
 
  private:
-  // 4 MiB blocks on huge-page boundaries: a million names fill a few, at a few page faults.
+  // Blocks of one huge page each: a million names fill a few, at a few page faults.
   static constexpr uint32_t kBlockBits = 22;
   static constexpr size_t kBlockSize = size_t{1} << kBlockBits;
   static constexpr uint32_t kBlockMask = kBlockSize - 1;
@@ -51,6 +54,22 @@ class NameBuffer {
 struct TypeTextInfo {
   std::string Text;
   int32_t TextureFormat = 0;
+};
+
+// Type texts, each kept once under its number.
+class TypeTexts {
+ public:
+  uint32_t Intern(const std::string& text, int32_t texture_format);
+  const TypeTextInfo& operator[](uint32_t id) const { return types_[id]; }
+  size_t Count() const { return types_.size(); }
+  void Clear() {
+    types_.clear();
+    index_.clear();
+  }
+
+ private:
+  std::vector<TypeTextInfo> types_;
+  std::unordered_map<std::string, uint32_t> index_;
 };
 
 // Plain fields without initialisers: the naming pass sets every field of every entry.
@@ -80,18 +99,21 @@ class EntryList {
   int32_t TextureFormat(size_t i) const { return types_[entries_[i].TypeTextId].TextureFormat; }
   // The number a duplicate name got (0: the name was not taken before).
   uint32_t DuplicateNumber(size_t i) const;
+  // (entry, number) of the entries whose names got a number, in entry order.
+  const std::vector<std::pair<uint32_t, uint32_t>>& Duplicates() const { return duplicates_; }
 
   // For the naming pass.
   void Reset(size_t count);
   void SetName(size_t i, std::string_view name);
-  // A name built in place: NameSpace gives room for at most `n` bytes, CommitName keeps the
-  // `length` written there as entry i's name.
-  char* NameSpace(size_t n) { return names_.Reserve(n); }
-  void CommitName(size_t i, size_t length) {
-    entries_[i].NameRef = names_.Commit(length);
-    entries_[i].NameLength = static_cast<uint16_t>(length);
+  // The stores names and type texts are written to in place.
+  NameBuffer& NameStore() { return names_; }
+  TypeTexts& TypeStore() { return types_; }
+  // Entries [begin, end) were named into stores of their own: their texts join this list's and
+  // the entries are pointed at them.
+  void AdoptPart(size_t begin, size_t end, NameBuffer&& names, const TypeTexts& types);
+  uint32_t InternType(const std::string& text, int32_t texture_format) {
+    return types_.Intern(text, texture_format);
   }
-  uint32_t InternType(const std::string& text, int32_t texture_format);
   // Numbers are given in entry order, each entry at most once.
   void SetDuplicateNumber(size_t i, uint32_t number) {
     duplicates_.push_back({static_cast<uint32_t>(i), number});
@@ -108,8 +130,7 @@ class EntryList {
  private:
   FillLaterVector<Entry> entries_;
   NameBuffer names_;
-  std::vector<TypeTextInfo> types_;
-  std::unordered_map<std::string, uint32_t> type_index_;
+  TypeTexts types_;
   // (entry, number) of the numbered entries, in entry order: few entries have one.
   std::vector<std::pair<uint32_t, uint32_t>> duplicates_;
 };

@@ -1,8 +1,14 @@
 #include "core/list_row.h"
 
+#include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 #include "core/session.h"
 
@@ -165,6 +171,132 @@ char* ListLineWriter::Put(size_t i, char* p) {
   p = PutOffset(p, s.PayloadOffset(i));
   *p++ = '\n';
   return p;
+}
+
+namespace {
+
+// Room for text that is written over whole each time: grows without keeping what it held.
+class TextSpace {
+ public:
+  char* Room(size_t n) {
+    if (n > size_) {
+      data_.reset(new char[n]);
+      size_ = n;
+    }
+    return data_.get();
+  }
+  const char* Data() const { return data_.get(); }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0;
+};
+
+// The lines of entries [begin, end) into `text`; returns their length.
+size_t FormatRun(ListLineWriter& lines, size_t begin, size_t end, TextSpace& text) {
+  size_t bound = 0;
+  for (size_t i = begin; i < end; ++i) bound += lines.Bound(i);
+  char* const start = text.Room(bound);
+  char* p = start;
+  for (size_t i = begin; i < end; ++i) p = lines.Put(i, p);
+  return static_cast<size_t>(p - start);
+}
+
+// Runs formatted on the second thread, handed to the writing thread through two slots: run
+// 2k + 1 goes to slot k % 2, so the formatter works on one while the other is written.
+class RunHandover {
+ public:
+  struct Slot {
+    TextSpace text;
+    size_t length = 0;
+    bool full = false;
+  };
+  // Waits until slot k has been written, or the writer gave up.
+  Slot* Empty(int k) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return !slots_[k].full || stopped_; });
+    return stopped_ ? nullptr : &slots_[k];
+  }
+  void Fill(int k) { Set(k, true); }
+  // Waits until slot k holds a run; rethrows what stopped the formatter.
+  Slot& Full(int k) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return slots_[k].full || error_; });
+    if (!slots_[k].full) std::rethrow_exception(error_);
+    return slots_[k];
+  }
+  void Written(int k) { Set(k, false); }
+  void Fail(std::exception_ptr error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ = error;
+    changed_.notify_all();
+  }
+  void Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  void Set(int k, bool full) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    slots_[k].full = full;
+    changed_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Slot slots_[2];
+  std::exception_ptr error_;
+  bool stopped_ = false;
+};
+
+}  // namespace
+
+void WriteListLines(const Session& session, std::FILE* out, size_t run) {
+  const size_t n = session.EntryCount();
+  if (run == 0) run = 1;
+  const size_t runs = (n + run - 1) / run;
+  auto run_end = [&](size_t r) { return std::min(n, (r + 1) * run); };
+  ListLineWriter lines(session);
+  TextSpace text;
+  if (runs < 2) {
+    const size_t length = FormatRun(lines, 0, n, text);
+    std::fwrite(text.Data(), 1, length, out);
+    return;
+  }
+  RunHandover handover;
+  std::thread second([&] {
+    try {
+      ListLineWriter second_lines(session);
+      for (size_t r = 1; r < runs; r += 2) {
+        const int k = static_cast<int>((r / 2) % 2);
+        RunHandover::Slot* slot = handover.Empty(k);
+        if (slot == nullptr) return;
+        slot->length = FormatRun(second_lines, r * run, run_end(r), slot->text);
+        handover.Fill(k);
+      }
+    } catch (...) {
+      handover.Fail(std::current_exception());
+    }
+  });
+  try {
+    for (size_t r = 0; r < runs; ++r) {
+      if (r % 2 == 0) {
+        const size_t length = FormatRun(lines, r * run, run_end(r), text);
+        std::fwrite(text.Data(), 1, length, out);
+      } else {
+        const int k = static_cast<int>((r / 2) % 2);
+        RunHandover::Slot& slot = handover.Full(k);
+        std::fwrite(slot.text.Data(), 1, slot.length, out);
+        handover.Written(k);
+      }
+    }
+  } catch (...) {
+    handover.Stop();
+    second.join();
+    throw;
+  }
+  second.join();
 }
 
 std::string ListLineText(const ListRow& row) {

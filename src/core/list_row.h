@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,11 @@ class ListLineWriter {
   std::vector<std::string> cells_;
   std::vector<int32_t> cell_classes_;
 };
+
+// Writes the "list" line of every entry, with its line break, to `out` in table order. A long
+// list is cut into runs of `run` entries; a second thread formats every other run while the
+// caller formats and writes the others.
+constexpr size_t kListLinesRun = 8192;
+void WriteListLines(const Session& session, std::FILE* out, size_t run = kListLinesRun);
 
 }  // namespace kestrix

@@ -103,7 +103,7 @@ struct SerializedFile {
   uint64_t ObjectTableStart = 0;
   RecordLayout Layout;
   FillLaterVector<ObjectRecord> Objects;
-  std::vector<int32_t> TypeIndex;  // per object, formats 16 and later only
+  FillLaterVector<int32_t> TypeIndex;  // per object, formats 16 and later only
   // Notes for the user that did not stop the read ("Error: Not find offsets."), in order; the
   // open shows them.
   std::vector<std::string> Warnings;

@@ -10,6 +10,7 @@
 #include "core/serialized_file.h"
 #include "platform/memory.h"
 #include "platform/reader.h"
+#include "platform/two_threads.h"
 #include "types/class_ids.h"
 
 namespace kestrix {
@@ -333,16 +334,14 @@ void BuildRawSingleFile(SerializedFile& s, const OpenedArchive& a, Reader& r) {
   s.ShownKind = audio ? (mp3 ? "MP3" : four) : "unknown";
 }
 
-// The object table: ObjectCount records of the format's layout, each word in the file's byte
-// order. From format 16 on the class comes from the record's type index.
-void ReadObjectRecords(SerializedFile& s, Reader& r) {
+// Records [begin, end) of the object table, which starts at `table`.
+void ReadRecordRange(SerializedFile& s, Reader& r, uint64_t table, size_t begin, size_t end) {
   const RecordLayout& l = s.Layout;
   const ByteOrder order = r.Order();
   const bool typed = s.FormatVersion >= 16;
-  ResizeLarge(s.Objects, s.ObjectCount);
-  if (typed) ResizeLarge(s.TypeIndex, s.ObjectCount);
+  r.Seek(table + begin * uint64_t{l.RecordBytes});
   uint8_t record[64];
-  for (uint64_t i = 0; i < s.ObjectCount; ++i) {
+  for (size_t i = begin; i < end; ++i) {
     r.Read(record, l.RecordBytes);
     ObjectRecord& o = s.Objects[i];
     o.PathId = l.PathIdBytes == 8 ? static_cast<int64_t>(Get64(record, order))
@@ -361,6 +360,28 @@ void ReadObjectRecords(SerializedFile& s, Reader& r) {
     s.TypeIndex[i] = type;
     o.ClassId = s.TypeClassIds[static_cast<size_t>(type)];
   }
+}
+
+// The object table: ObjectCount records of the format's layout, each word in the file's byte
+// order. From format 16 on the class comes from the record's type index. A big table is read in
+// two halves at once.
+void ReadObjectRecords(SerializedFile& s, Reader& r) {
+  constexpr size_t kSplitAt = 65536;
+  const size_t count = s.ObjectCount;
+  const uint64_t table = r.Tell();
+  ResizeLarge(s.Objects, count);
+  if (s.FormatVersion >= 16) ResizeLarge(s.TypeIndex, count);
+  if (count < kSplitAt) {
+    ReadRecordRange(s, r, table, 0, count);
+    return;
+  }
+  RunBoth([&] { ReadRecordRange(s, r, table, 0, count / 2); },
+          [&] {
+            Reader second(r.Source());
+            second.SetOrder(r.Order());
+            ReadRecordRange(s, second, table, count / 2, count);
+          });
+  r.Seek(table + count * uint64_t{s.Layout.RecordBytes});
 }
 
 }  // namespace

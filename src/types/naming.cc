@@ -1,6 +1,7 @@
 #include "types/naming.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "platform/two_threads.h"
 #include "types/class_ids.h"
 #include "types/object_layouts.h"
 #include "types/type_info.h"
@@ -114,19 +116,28 @@ inline uint64_t MixWord(uint64_t h, uint64_t word) {
   return h ^ (h >> 32);
 }
 
-uint64_t FoldedHash(const char* text, size_t length) {
-  uint64_t h = length * 0x9E3779B97F4A7C15ull;
+// The last 1 to 7 bytes of a text as the low bytes of a word, in the order a little-endian load
+// gives, read with loads that stay inside the text.
+inline uint64_t TailWord(const char* p, size_t r) {
+  if (r >= 4) {
+    uint32_t low, high;
+    std::memcpy(&low, p, 4);
+    std::memcpy(&high, p + r - 4, 4);
+    return low | static_cast<uint64_t>(high) << (8 * (r - 4));
+  }
+  const auto byte = [p](size_t k) { return static_cast<uint64_t>(static_cast<unsigned char>(p[k])); };
+  return byte(0) | byte(r / 2) << (8 * (r / 2)) | byte(r - 1) << (8 * (r - 1));
+}
+
+uint64_t FoldedHash(std::string_view text) {
+  uint64_t h = text.size() * 0x9E3779B97F4A7C15ull;
   size_t k = 0;
-  for (; k + 8 <= length; k += 8) {
+  for (; k + 8 <= text.size(); k += 8) {
     uint64_t word;
-    std::memcpy(&word, text + k, 8);
+    std::memcpy(&word, text.data() + k, 8);
     h = MixWord(h, FoldWord(word));
   }
-  if (k < length) {
-    uint64_t word = 0;
-    std::memcpy(&word, text + k, length - k);
-    h = MixWord(h, FoldWord(word));
-  }
+  if (k < text.size()) h = MixWord(h, FoldWord(TailWord(text.data() + k, text.size() - k)));
   h *= 0xC4CEB9FE1A85EC53ull;
   return h ^ (h >> 29);
 }
@@ -138,6 +149,7 @@ uint64_t FoldedHash(const char* text, size_t length) {
 // names themselves.
 class DuplicateTable {
  public:
+  // At most `expected` names are added, so the table never fills past two thirds.
   explicit DuplicateTable(size_t expected) {
     size_t capacity = 16;
     while (capacity < expected + expected / 2) capacity *= 2;
@@ -147,12 +159,11 @@ class DuplicateTable {
   // The table is far larger than the caches on big files: a slot is fetched a few names before
   // it is needed.
   void Prefetch(uint64_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
-  // The number entry `entry` gets for its name (0 when the name is new). `number_of` gives the
-  // number an earlier holder got.
+  // The number entry `entry` gets for its name (0 when the name is new). `name_of` gives an
+  // earlier holder's name, `number_of` the number it got.
   template <typename NameOf, typename NumberOf>
   uint32_t Add(uint32_t entry, std::string_view name, uint64_t hash, const NameOf& name_of,
                const NumberOf& number_of) {
-    if ((count_ + 1) * 4 > slots_.size() * 3) Grow(name_of);
     const uint32_t tag = static_cast<uint32_t>(hash >> 32);
     size_t at = hash & mask_;
     while (slots_[at].holder_plus_one != 0 &&
@@ -160,12 +171,7 @@ class DuplicateTable {
             !AsciiEqualFolded(name_of(slots_[at].holder_plus_one - 1), name)))
       at = (at + 1) & mask_;
     Slot& slot = slots_[at];
-    uint32_t number = 0;
-    if (slot.holder_plus_one != 0) {
-      number = number_of(slot.holder_plus_one - 1) + 1;
-    } else {
-      ++count_;
-    }
+    const uint32_t number = slot.holder_plus_one != 0 ? number_of(slot.holder_plus_one - 1) + 1 : 0;
     slot.hash = tag;
     slot.holder_plus_one = entry + 1;
     return number;
@@ -176,23 +182,8 @@ class DuplicateTable {
     uint32_t hash = 0;
     uint32_t holder_plus_one = 0;  // 0: empty
   };
-  template <typename NameOf>
-  void Grow(const NameOf& name_of) {
-    std::vector<Slot> old;
-    old.swap(slots_);
-    ResizeLarge(slots_, old.size() * 2);
-    mask_ = slots_.size() - 1;
-    for (const Slot& s : old) {
-      if (s.holder_plus_one == 0) continue;
-      const std::string_view name = name_of(s.holder_plus_one - 1);
-      size_t at = FoldedHash(name.data(), name.size()) & mask_;
-      while (slots_[at].holder_plus_one != 0) at = (at + 1) & mask_;
-      slots_[at] = s;
-    }
-  }
-  std::vector<Slot> slots_;
+  FillLaterVector<Slot> slots_;  // zeros all the same: Slot initialises its fields
   size_t mask_ = 0;
-  size_t count_ = 0;
 };
 
 // The bytes that a name loses: NUL, the control characters and \ / : * ? " < > |.
@@ -287,6 +278,238 @@ char* PutOrdinal(char* out, int32_t value) {
   return out + n;
 }
 
+// An entry with a name of its own (not made from the asset's name) takes part in duplicate
+// numbering; the naming pass marks it by the object name's field, which holds at least one byte.
+bool HasOwnName(const Entry& e) { return e.NameFieldSize > 4; }
+
+// Makes the `length` bytes written at the place `names` reserved last the entry's name.
+void KeepName(Entry& e, NameBuffer& names, size_t length) {
+  e.NameRef = names.Commit(length);
+  e.NameLength = static_cast<uint16_t>(length);
+}
+
+// Gives duplicate numbers to the entries with names of their own, which arrive in index order,
+// and renames the numbered ones once every equal name has been seen: "a.tex" -> "a_00001.tex".
+class DuplicateNumbering {
+ public:
+  DuplicateNumbering(EntryList& entries, size_t expected) : entries_(entries), table_(expected) {}
+
+  void Add(uint32_t entry) {
+    const uint64_t hash = FoldedHash(entries_.Name(entry));
+    // Entries wait a few names in a queue while their slots are fetched.
+    table_.Prefetch(hash);
+    if (waiting_ == kAhead) NumberOldest();
+    queue_[(first_ + waiting_) % kAhead] = {entry, hash};
+    ++waiting_;
+  }
+
+  void Finish() {
+    while (waiting_ != 0) NumberOldest();
+    NameBuffer& names = entries_.NameStore();
+    for (const auto& [i, number] : entries_.Duplicates()) {
+      const std::string_view name = entries_.Name(i);
+      size_t dot = name.rfind('.');
+      if (dot == std::string_view::npos) dot = name.size();
+      // Earlier names stay where they are while the buffer grows.
+      char* at = names.Reserve(name.size() + 11);
+      std::memcpy(at, name.data(), dot);
+      char* p = at + dot;
+      *p++ = '_';
+      p = PutOrdinal(p, static_cast<int32_t>(number));
+      std::memcpy(p, name.data() + dot, name.size() - dot);
+      p += name.size() - dot;
+      KeepName(entries_[i], names, static_cast<size_t>(p - at));
+    }
+  }
+
+ private:
+  void NumberOldest() {
+    const Waiting& w = queue_[first_];
+    auto name_of = [this](uint32_t e) { return entries_.Name(e); };
+    auto number_of = [this](uint32_t e) { return entries_.DuplicateNumber(e); };
+    const uint32_t number = table_.Add(w.entry, entries_.Name(w.entry), w.hash, name_of, number_of);
+    if (number != 0) entries_.SetDuplicateNumber(w.entry, number);
+    first_ = (first_ + 1) % kAhead;
+    --waiting_;
+  }
+
+  struct Waiting {
+    uint32_t entry;
+    uint64_t hash;
+  };
+  static constexpr size_t kAhead = 16;
+  EntryList& entries_;
+  DuplicateTable table_;
+  Waiting queue_[kAhead];
+  size_t first_ = 0, waiting_ = 0;
+};
+
+// Names the entries of a range of objects: file name, type text, texture format and payload
+// location, with names and type texts kept in the stores it is given. It reads only what stays
+// unchanged while it runs and writes only its own entries, so two halves can be named at once.
+class RangeNamer {
+ public:
+  RangeNamer(const Session& s, EntryList& entries, ByteSource& source, bool font_container,
+             NameBuffer& names, TypeTexts& types)
+      : f_(s.Asset),
+        asset_(s.Archive.AssetBaseName),
+        entries_(entries),
+        data_(source),
+        font_container_(font_container),
+        order_(f_.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little),
+        prefix_(entries.PrefixSkip),
+        names_(names),
+        types_(types),
+        format_suffixes_(f_.Engine) {}
+
+  // Ordinals count on from the objects before `begin`.
+  void CountObjectsBefore(size_t begin) {
+    for (size_t i = 0; i < begin; ++i) ++class_counters_.For(f_.Objects[i].ClassId).count;
+  }
+
+  void Name(size_t i);
+
+ private:
+  const SerializedFile& f_;
+  const std::string& asset_;
+  EntryList& entries_;
+  Reader data_;
+  const bool font_container_;
+  const ByteOrder order_;
+  const uint32_t prefix_;
+  NameBuffer& names_;
+  TypeTexts& types_;
+  // Type texts of textures, one per class and format code: (class << 32 | format) -> number.
+  std::unordered_map<uint64_t, uint32_t> texture_type_ids_;
+  ClassCounters class_counters_;
+  FormatSuffixes format_suffixes_;
+  TextureFormatOffsets format_offsets_;
+};
+
+void RangeNamer::Name(size_t i) {
+  Entry& entry = entries_[i];
+  entry = Entry{};
+  const ObjectRecord& object = f_.Objects[i];
+  const int32_t cls = object.ClassId;
+  ClassCounter& counter = class_counters_.For(cls);
+  const int32_t ordinal = ++counter.count;
+  const char* extension = counter.extension;
+  if (counter.type_id == kNoTypeId) counter.type_id = types_.Intern(counter.name, 0);
+  entry.TypeTextId = counter.type_id;
+
+  bool named = false;
+  uint32_t name_length = 0;
+  char name[256];  // the object's name as stored (shorter than 256 bytes)
+  if (*extension != '\0') {
+    const uint64_t object_start = f_.DataStart + object.Offset;
+    const uint64_t object_end = object_start + object.Size;
+    ObjectCursor win(data_, object_start, object_end, order_);
+    if (win.TryU32At(object_start + prefix_, order_, &name_length) && name_length < 256 &&
+        win.Fits(object_start + prefix_ + 4, name_length)) {
+      if (name_length) win.TryBytesAt(object_start + prefix_ + 4, name, name_length);
+      named = true;
+    }
+    if (named) {
+      const uint32_t name_field = 4 + ((name_length + 3) & ~3u);
+      entry.NameFieldSize = static_cast<uint16_t>(name_field);
+      const uint64_t base = object_start + prefix_ + name_field;
+      ProbeResult probe;
+      switch (cls) {
+        case kClassFont:
+          ProbeFont(win, base, font_container_, order_, &probe);
+          break;
+        case kClassShader:
+        case kClassTextAsset:
+          ProbeText(win, base, order_, &probe);
+          break;
+        case kClassMovieTexture:
+          ProbeMovie(win, base, order_, &probe);
+          break;
+        case kClassTexture2D:
+        case kClassCubemap: {
+          if (f_.Platform < 0) probe.payload_skip = 16;
+          uint32_t format = 0;
+          const int64_t at = format_offsets_.For(f_, i);
+          if (at >= 0)
+            win.TryU32At(base + probe.payload_skip + static_cast<uint64_t>(at), order_, &format);
+          probe.texture_format = static_cast<int32_t>(format);
+          break;
+        }
+        case kClassProceduralTexture: {
+          uint32_t format = 0;
+          // A procedural texture smaller than its trailer keeps format 0 rather than reading
+          // the object before it.
+          if (object_end >= 12) win.TryU32At(object_end - 12, order_, &format);
+          probe.texture_format = static_cast<int32_t>(format);
+          break;
+        }
+        default:
+          break;
+      }
+      if (HasTextureFormat(cls)) {
+        const uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(cls)) << 32 |
+                             static_cast<uint32_t>(probe.texture_format);
+        auto found = texture_type_ids_.find(key);
+        if (found == texture_type_ids_.end()) {
+          const uint32_t id = types_.Intern(
+              counter.name + format_suffixes_.For(probe.texture_format), probe.texture_format);
+          found = texture_type_ids_.emplace(key, id).first;
+        }
+        entry.TypeTextId = found->second;
+      }
+      entry.PayloadSkip = probe.payload_skip;
+      entry.PayloadLength = probe.payload_length;
+      if (probe.extension) extension = probe.extension;
+    }
+  }
+  size_t length = 0;
+  char* at;
+  if (named && name_length > 0) {
+    // Cleaned and extended straight into the name store.
+    constexpr size_t kRoom = 256 + 32;
+    at = names_.Reserve(kRoom);
+    for (uint32_t k = 0; k < name_length; ++k)
+      if (!kRemoved.removed[static_cast<unsigned char>(name[k])]) at[length++] = name[k];
+    for (const char* e = extension; *e && length < kRoom; ++e) at[length++] = *e;
+  } else {
+    // <asset>_<ordinal><extension>, or <asset>_<ordinal>.<class> for classes without one,
+    // written in place.
+    at = names_.Reserve(asset_.size() + 48);
+    char* p = at;
+    std::memcpy(p, asset_.data(), asset_.size());
+    p += asset_.size();
+    *p++ = '_';
+    p = PutOrdinal(p, ordinal);
+    if (*extension == '\0') {
+      *p++ = '.';
+      p = std::to_chars(p, p + 12, cls).ptr;
+    } else {
+      for (const char* e = extension; *e; ++e) *p++ = *e;
+    }
+    length = static_cast<size_t>(p - at);
+  }
+  KeepName(entry, names_, length);
+}
+
+// Moves the progress when the next whole percent of `total` is reached, without a division
+// per object.
+class PercentSteps {
+ public:
+  PercentSteps(Frontend& frontend, size_t total) : frontend_(frontend), total_(total) {}
+  void Reached(size_t done) {
+    if (done < next_at_) return;
+    const int percent = static_cast<int>(done * 100 / total_);
+    next_at_ = (static_cast<size_t>(percent + 1) * total_ + 99) / 100;
+    frontend_.ShowProgress(percent);
+    frontend_.ProcessMessages();
+  }
+
+ private:
+  Frontend& frontend_;
+  size_t total_;
+  size_t next_at_ = 0;
+};
+
 }  // namespace
 
 const char* ExtensionForClass(int32_t class_id) {
@@ -365,7 +588,8 @@ std::string CleanName(const std::string& name) {
   return out;
 }
 
-void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_container) {
+void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_container,
+                size_t split_at) {
   const SerializedFile& f = s.Asset;
   EntryList& entries = s.Entries;
   const size_t n = f.Objects.size();
@@ -378,11 +602,8 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
     entries[0].TypeTextId = entries.InternType(audio ? "AudioClip" : "unknown", 0);
     return;
   }
-  const ByteOrder order = f.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little;
-  const uint32_t prefix = f.Platform < 0 ? 28 : 0;
-  entries.PrefixSkip = prefix;
+  entries.PrefixSkip = f.Platform < 0 ? 28 : 0;
 
-  Reader data(source);
   // Only entries whose class has an extension can have a name of their own.
   size_t nameable = 0;
   int32_t last_class = 0;
@@ -394,167 +615,41 @@ void NamingPass(Session& s, Frontend& frontend, ByteSource& source, bool font_co
     }
     nameable += last_nameable;
   }
-  DuplicateTable duplicates(nameable);
-  std::vector<uint32_t> numbered;  // entries whose names get a number, in index order
-  auto name_of = [&entries](uint32_t e) { return entries.Name(e); };
-  auto number_of = [&entries](uint32_t e) { return entries.DuplicateNumber(e); };
-  // Named entries wait a few names in a queue, in index order, while their slots are fetched.
-  struct Pending {
-    uint32_t entry;
-    uint64_t hash;
+  DuplicateNumbering numbering(entries, nameable);
+  PercentSteps progress(frontend, n);
+  RangeNamer namer(s, entries, source, font_container, entries.NameStore(), entries.TypeStore());
+  // Big files: the second half is named on another thread, into stores of its own that join the
+  // entries' afterwards. This thread numbers its half's duplicates as it goes and the second
+  // half's once that is done, in index order.
+  const size_t split = n >= split_at && n >= 2 ? n / 2 : n;
+  auto name_first_part = [&](const std::atomic<size_t>* second_done) {
+    for (size_t i = 0; i < split; ++i) {
+      namer.Name(i);
+      if (HasOwnName(entries[i])) numbering.Add(static_cast<uint32_t>(i));
+      progress.Reached(i + 1 + (second_done ? second_done->load(std::memory_order_relaxed) : 0));
+    }
   };
-  constexpr size_t kAhead = 16;
-  Pending pending[kAhead];
-  size_t pending_first = 0, pending_count = 0;
-  auto number_oldest = [&] {
-    const Pending& p = pending[pending_first];
-    const uint32_t number =
-        duplicates.Add(p.entry, entries.Name(p.entry), p.hash, name_of, number_of);
-    if (number != 0) {
-      entries.SetDuplicateNumber(p.entry, number);
-      numbered.push_back(p.entry);
-    }
-    pending_first = (pending_first + 1) % kAhead;
-    --pending_count;
-  };
-  // Type texts of textures, one per class and format code: (class << 32 | format) -> number.
-  std::unordered_map<uint64_t, uint32_t> texture_type_ids;
-  ClassCounters class_counters;
-  FormatSuffixes format_suffixes(f.Engine);
-  TextureFormatOffsets format_offsets;
-  char name[256];          // the object's name as stored (shorter than 256 bytes)
-  std::string entry_name;  // reused: its buffer outlives the entries
-  // The progress moves when the next whole percent is reached, without a division per object.
-  int percent = 0;
-  size_t next_percent_at = 0;  // entries done when `percent` + 1 is reached
-
-  for (size_t i = 0; i < n; ++i) {
-    Entry& entry = entries[i];
-    entry = Entry{};
-    const ObjectRecord& object = f.Objects[i];
-    const int32_t cls = object.ClassId;
-    ClassCounter& counter = class_counters.For(cls);
-    const int32_t ordinal = ++counter.count;
-    const char* extension = counter.extension;
-
-    const uint32_t class_type_id = counter.type_id != kNoTypeId
-                                       ? counter.type_id
-                                       : (counter.type_id = entries.InternType(counter.name, 0));
-    entry.TypeTextId = class_type_id;
-    bool named = false;
-    uint32_t name_length = 0;
-    if (*extension != '\0') {
-      const uint64_t object_start = f.DataStart + object.Offset;
-      const uint64_t object_end = object_start + object.Size;
-      ObjectCursor win(data, object_start, object_end, order);
-      if (win.TryU32At(object_start + prefix, order, &name_length) && name_length < 256 &&
-          win.Fits(object_start + prefix + 4, name_length)) {
-        if (name_length) win.TryBytesAt(object_start + prefix + 4, name, name_length);
-        named = true;
-      }
-      if (named) {
-        const uint32_t name_field = 4 + ((name_length + 3) & ~3u);
-        entry.NameFieldSize = static_cast<uint16_t>(name_field);
-        const uint64_t base = object_start + prefix + name_field;
-        ProbeResult probe;
-        switch (cls) {
-          case kClassFont:
-            ProbeFont(win, base, font_container, order, &probe);
-            break;
-          case kClassShader:
-          case kClassTextAsset:
-            ProbeText(win, base, order, &probe);
-            break;
-          case kClassMovieTexture:
-            ProbeMovie(win, base, order, &probe);
-            break;
-          case kClassTexture2D:
-          case kClassCubemap: {
-            if (f.Platform < 0) probe.payload_skip = 16;
-            uint32_t format = 0;
-            const int64_t at = format_offsets.For(f, i);
-            if (at >= 0)
-              win.TryU32At(base + probe.payload_skip + static_cast<uint64_t>(at), order, &format);
-            probe.texture_format = static_cast<int32_t>(format);
-            break;
-          }
-          case kClassProceduralTexture: {
-            uint32_t format = 0;
-            // A procedural texture smaller than its trailer keeps format 0 rather than
-            // reading the object before it.
-            if (object_end >= 12) win.TryU32At(object_end - 12, order, &format);
-            probe.texture_format = static_cast<int32_t>(format);
-            break;
-          }
-          default:
-            break;
-        }
-        if (HasTextureFormat(cls)) {
-          const uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(cls)) << 32 |
-                               static_cast<uint32_t>(probe.texture_format);
-          auto found = texture_type_ids.find(key);
-          if (found == texture_type_ids.end()) {
-            const uint32_t id = entries.InternType(
-                counter.name + format_suffixes.For(probe.texture_format), probe.texture_format);
-            found = texture_type_ids.emplace(key, id).first;
-          }
-          entry.TypeTextId = found->second;
-        }
-        entry.PayloadSkip = probe.payload_skip;
-        entry.PayloadLength = probe.payload_length;
-        if (probe.extension) extension = probe.extension;
-      }
-    }
-    if (named && name_length > 0) {
-      // Cleaned and extended straight into the name buffer, and hashed while the bytes are at
-      // hand.
-      constexpr size_t kRoom = 256 + 32;
-      char* cleaned = entries.NameSpace(kRoom);
-      size_t length = 0;
-      for (uint32_t k = 0; k < name_length; ++k)
-        if (!kRemoved.removed[static_cast<unsigned char>(name[k])]) cleaned[length++] = name[k];
-      for (const char* e = extension; *e && length < kRoom; ++e) cleaned[length++] = *e;
-      entries.CommitName(i, length);
-      const uint64_t hash = FoldedHash(cleaned, length);
-      duplicates.Prefetch(hash);
-      if (pending_count == kAhead) number_oldest();
-      pending[(pending_first + pending_count) % kAhead] = {static_cast<uint32_t>(i), hash};
-      ++pending_count;
-    } else {
-      // <asset>_<ordinal><extension>, or <asset>_<ordinal>.<class> for classes without one,
-      // written in place.
-      const std::string& asset = s.Archive.AssetBaseName;
-      char* at = entries.NameSpace(asset.size() + 48);
-      char* p = at;
-      std::memcpy(p, asset.data(), asset.size());
-      p += asset.size();
-      *p++ = '_';
-      p = PutOrdinal(p, ordinal);
-      if (*extension == '\0') {
-        *p++ = '.';
-        p = std::to_chars(p, p + 12, cls).ptr;
-      } else {
-        for (const char* e = extension; *e; ++e) *p++ = *e;
-      }
-      entries.CommitName(i, static_cast<size_t>(p - at));
-    }
-    if (i + 1 >= next_percent_at) {
-      percent = static_cast<int>((i + 1) * 100 / n);
-      next_percent_at = (static_cast<size_t>(percent + 1) * n + 99) / 100;
-      frontend.ShowProgress(percent);
-      frontend.ProcessMessages();
-    }
+  if (split == n) {
+    name_first_part(nullptr);
+  } else {
+    NameBuffer second_names;
+    TypeTexts second_types;
+    std::atomic<size_t> second_done{0};
+    RunBoth([&] { name_first_part(&second_done); },
+            [&] {
+              RangeNamer second(s, entries, source, font_container, second_names, second_types);
+              second.CountObjectsBefore(split);
+              for (size_t i = split; i < n; ++i) {
+                second.Name(i);
+                if ((i & 4095) == 0) second_done.store(i - split, std::memory_order_relaxed);
+              }
+            });
+    entries.AdoptPart(split, n, std::move(second_names), second_types);
+    for (size_t i = split; i < n; ++i)
+      if (HasOwnName(entries[i])) numbering.Add(static_cast<uint32_t>(i));
+    progress.Reached(n);
   }
-
-  while (pending_count != 0) number_oldest();
-  // Numbered names are rewritten once every equal name has been seen: "a.tex" -> "a_00001.tex".
-  for (uint32_t i : numbered) {
-    entry_name = entries.Name(i);
-    size_t dot = entry_name.rfind('.');
-    if (dot == std::string::npos) dot = entry_name.size();
-    entry_name.insert(dot, "_" + OrdinalText(static_cast<int32_t>(entries.DuplicateNumber(i))));
-    entries.SetName(i, entry_name);
-  }
+  numbering.Finish();
 }
 
 }  // namespace kestrix
