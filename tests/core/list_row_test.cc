@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "core/session.h"
 #include "formats/archive_open.h"
 #include "support/samples.h"
@@ -19,6 +22,7 @@ TEST(ListRow, RowsAndListLinesAgreeForEveryDemoEntry) {
     testing::RecordingFrontend fe;
     OpenArchive(s, fe, dir.File(name));
     ListLineWriter writer(s);
+    std::string all_lines;
     for (size_t i = 0; i < s.EntryCount(); ++i) {
       const ListRow row = BuildListRow(s, i);
       EXPECT_EQ(row.Number, static_cast<int32_t>(i + 1));
@@ -32,6 +36,18 @@ TEST(ListRow, RowsAndListLinesAgreeForEveryDemoEntry) {
       std::string written(writer.Bound(i), '\0');
       written.resize(static_cast<size_t>(writer.Put(i, written.data()) - written.data()));
       EXPECT_EQ(written, direct + "\n") << name << " entry " << i;
+      all_lines += written;
+    }
+    // The whole listing, cut into runs of every length a second thread may format.
+    for (size_t run : {size_t{1}, size_t{2}, size_t{3}, kListLinesRun}) {
+      char* text = nullptr;
+      size_t length = 0;
+      std::FILE* out = open_memstream(&text, &length);
+      ASSERT_NE(out, nullptr);
+      WriteListLines(s, out, run);
+      std::fclose(out);
+      EXPECT_EQ(std::string(text, length), all_lines) << name << " in runs of " << run;
+      std::free(text);
     }
     CloseArchive(s);
   }

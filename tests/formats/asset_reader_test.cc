@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
+#include "core/error.h"
 #include "core/session.h"
 #include "formats/archive_open.h"
 #include "support/asset_builder.h"
@@ -118,6 +121,52 @@ INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
                          ::testing::Combine(::testing::Values(6u, 7u, 8u, 9u, 14u, 15u, 16u, 17u,
                                                               18u, 19u, 20u, 21u, 22u),
                                             ::testing::Bool(), ::testing::Bool()));
+
+// Tables long enough to be read by two threads come out as one read would give them, and a bad
+// record is reported by the first one in the table.
+TEST(AssetReader, LongTablesReadWholeAndNameTheirFirstBadRecord) {
+  for (uint32_t format : {9u, 17u, 22u}) {
+    AssetSpec desc;
+    desc.format = format;
+    desc.data_alignment = 4;
+    const size_t count = 70001;
+    const int32_t classes[] = {1, 4, 21, 114};
+    for (size_t i = 0; i < count; ++i)
+      desc.objects.push_back({classes[i % 4], Bytes(4 + i % 7, static_cast<uint8_t>(i))});
+    Bytes file = testing::BuildAssetFile(desc);
+    Opened o;
+    OpenBytes(file, o);
+    const Session& s = o.session;
+    ASSERT_EQ(s.EntryCount(), count);
+    for (size_t i = 0; i < count; ++i) {
+      ASSERT_EQ(s.EntryClass(i), classes[i % 4]) << format << " entry " << i;
+      ASSERT_EQ(s.Object(i).PathId, static_cast<int64_t>(i + 1)) << format << " entry " << i;
+      ASSERT_EQ(s.EntrySize(i), 4 + i % 7) << format << " entry " << i;
+      ASSERT_EQ(file[s.Asset.DataStart + s.EntryOffset(i)], static_cast<uint8_t>(i)) << i;
+    }
+    if (format < 16) continue;
+    // Type indexes past the type list, in one half or in both.
+    const uint64_t table = s.Asset.ObjectTableStart;
+    const RecordLayout layout = s.Asset.Layout;
+    for (const auto& [bad, first] : {std::pair{std::vector<size_t>{100, 60000}, 101},
+                                     std::pair{std::vector<size_t>{60000, 69999}, 60001}}) {
+      Bytes damaged = file;
+      for (size_t k : bad) {
+        const uint64_t at = table + k * layout.RecordBytes + layout.TypePos;
+        std::memset(&damaged[at], 0x7F, 4);
+      }
+      Opened d;
+      try {
+        OpenBytes(damaged, d);
+        ADD_FAILURE() << "opened a table with bad type indexes";
+      } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("object " + std::to_string(first) + " names type"),
+                  std::string::npos)
+            << e.what();
+      }
+    }
+  }
+}
 
 TEST(RecordLayout, FieldsPerFormat) {
   struct Row {

@@ -1,11 +1,14 @@
 // Real archives from games: every plain serialized file of the handled formats opens with the
-// object count its manifest row states.
+// object count its manifest row states, and names its entries alike on one thread or two.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "core/list_row.h"
 #include "core/session.h"
 #include "formats/archive_open.h"
+#include "platform/byte_source.h"
+#include "types/naming.h"
 #include "support/test_env.h"
 
 namespace kestrix {
@@ -26,6 +29,15 @@ TEST(Corpus, PlainFilesOpenWithTheirObjectCount) {
     EXPECT_EQ(static_cast<long>(s.EntryCount()), row.object_count) << row.relpath;
     EXPECT_TRUE(fe.messages.empty())
         << row.relpath << ": " << (fe.messages.empty() ? "" : fe.messages[0]);
+    // Named again by two threads, every entry comes out the same.
+    Session two;
+    two.Archive.AssetBaseName = s.Archive.AssetBaseName;
+    two.Asset = s.Asset;
+    FileSource source(s.Archive.ArchivePath);
+    NamingPass(two, fe, source, false, 2);
+    for (size_t i = 0; i < s.EntryCount(); ++i)
+      ASSERT_EQ(ListLineText(BuildListRow(two, i)), ListLineText(BuildListRow(s, i)))
+          << row.relpath << " entry " << i;
     CloseArchive(s);
     ++opened;
   }

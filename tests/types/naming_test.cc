@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "core/list_row.h"
 #include "core/session.h"
 #include "formats/asset_reader.h"
@@ -25,14 +28,14 @@ struct Named {
 };
 
 void Name(const AssetSpec& desc, Named& n, const std::string& base = "level0",
-          bool font_container = false, size_t cut = 0) {
+          bool font_container = false, size_t cut = 0, size_t split_at = kNamingSplitAt) {
   n.file = BuildAssetFile(desc);
   n.file.resize(n.file.size() - cut);
   n.s.Archive.AssetBaseName = base;
   MemorySource source(n.file);
   Reader reader(source);
   ReadAssetFile(n.s.Asset, n.s.Archive, n.fe, reader);
-  NamingPass(n.s, n.fe, source, font_container);
+  NamingPass(n.s, n.fe, source, font_container, split_at);
 }
 
 // The bytes the session says are entry i's payload.
@@ -295,6 +298,73 @@ TEST(Naming, WindowModeMovesProgressAndListRowsFollowTheEntries) {
   EXPECT_EQ(rows[2].Number, 3);
   EXPECT_EQ(rows[2].Name, "m_00002.mat");
   EXPECT_EQ(rows[2].TypeSuffix, " (Material)");
+}
+
+// Objects of every kind the pass names differently: names from a small alphabet that repeat
+// but for case, unnamed and script objects, empty names, textures of several formats, texts,
+// fonts and movies, in an order drawn from `seed`.
+AssetSpec MixedObjects(size_t count, uint32_t seed) {
+  AssetSpec desc;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  const char* names[] = {"a", "A", "ab", "AB", "Tree", "tree", "x.old"};
+  for (size_t i = 0; i < count; ++i) {
+    const std::string name = names[next() % 7];
+    switch (next() % 9) {
+      case 0:
+        desc.objects.push_back({114, Bytes(12, 7)});
+        break;
+      case 1:
+        desc.objects.push_back({-3, Bytes(12, 7)});
+        break;
+      case 2:
+        desc.objects.push_back({43, NamedObject("", Bytes(16, 2))});
+        break;
+      case 3:
+        desc.objects.push_back({28, TextureObject(name, next() % 2 ? 10 : 12345)});
+        break;
+      case 4:
+        desc.objects.push_back({49, TextObject(name, "<?xml?>")});
+        break;
+      case 5:
+        desc.objects.push_back({128, FontObject(name, FontLayout::kMarker)});
+        break;
+      case 6:
+        desc.objects.push_back({152, MovieObject(name, 16)});
+        break;
+      default:
+        desc.objects.push_back({21, NamedObject(name, Bytes(4, 0))});
+        break;
+    }
+  }
+  return desc;
+}
+
+TEST(Naming, TwoThreadsNameEveryEntryAsOneDoes) {
+  for (size_t count : {2, 3, 10, 301}) {
+    const AssetSpec desc = MixedObjects(count, static_cast<uint32_t>(count));
+    Named one, two;
+    one.fe.window = two.fe.window = true;
+    Name(desc, one, "level0", false, 0, static_cast<size_t>(-1));
+    Name(desc, two, "level0", false, 0, 2);
+    ASSERT_EQ(two.s.EntryCount(), count);
+    for (size_t i = 0; i < count; ++i) {
+      const Entry& a = one.s.Entries[i];
+      const Entry& b = two.s.Entries[i];
+      EXPECT_EQ(ListLineText(BuildListRow(two.s, i)), ListLineText(BuildListRow(one.s, i)))
+          << count << " objects, entry " << i;
+      EXPECT_EQ(two.s.Entries.DuplicateNumber(i), one.s.Entries.DuplicateNumber(i)) << i;
+      EXPECT_EQ(two.s.Entries.TextureFormat(i), one.s.Entries.TextureFormat(i)) << i;
+      EXPECT_EQ(std::make_tuple(b.NameFieldSize, b.PayloadSkip, b.PayloadLength),
+                std::make_tuple(a.NameFieldSize, a.PayloadSkip, a.PayloadLength))
+          << i;
+    }
+    ASSERT_FALSE(two.fe.progress.empty());
+    EXPECT_TRUE(std::is_sorted(two.fe.progress.begin(), two.fe.progress.end()));
+    EXPECT_EQ(two.fe.progress.back(), 100);
+  }
 }
 
 }  // namespace
