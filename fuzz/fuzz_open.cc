@@ -1,11 +1,14 @@
-// The whole open on one file: container stage, asset reader and naming pass.
+// The whole open on one file: container stage, asset reader and naming pass, whose entries must
+// not depend on whether one thread or two named them.
 #include <string>
 
 #include "core/error.h"
 #include "core/list_row.h"
 #include "core/session.h"
 #include "formats/archive_open.h"
+#include "platform/byte_source.h"
 #include "platform/io_error.h"
+#include "types/naming.h"
 #include "support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -27,6 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       line.clear();
       AppendListLine(row, line);
     }
+    // Named again by two threads, every entry must come out the same.
+    Session two;
+    two.Archive.AssetBaseName = session.Archive.AssetBaseName;
+    two.Asset = session.Asset;
+    FileSource source(session.Archive.ArchivePath);
+    NamingPass(two, frontend, source, false, 2);
+    for (size_t i = 0; i < session.EntryCount(); ++i)
+      if (ListLineText(BuildListRow(two, i)) != ListLineText(BuildListRow(session, i)))
+        __builtin_trap();
   } catch (const Error&) {
   }
   CloseArchive(session);
