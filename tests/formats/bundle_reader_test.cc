@@ -208,7 +208,9 @@ TEST_P(Version6, OpensAndUnpacksExactly) {
   ExpectOpenedFirstFile(o, built);
   const Session& s = o.session;
   EXPECT_EQ(s.Archive.Bundle.BundleVersion, c.version);
-  if (c.version >= 7 && (c.flags & 0x200)) EXPECT_EQ(s.Archive.Bundle.BlockDataStart % 16, 0u);
+  if (c.version >= 7 && (c.flags & 0x200)) {
+    EXPECT_EQ(s.Archive.Bundle.BlockDataStart % 16, 0u);
+  }
   EXPECT_EQ(s.Archive.Bundle.BlockDataStart, built.data_start);
   if (!built.unpacked.empty()) {
     // The session describes the working file: one block whose flags are the archive's.
