@@ -8,9 +8,9 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
-#include <thread>
 
 #include "core/session.h"
+#include "platform/two_threads.h"
 
 namespace kestrix {
 
@@ -265,38 +265,39 @@ void WriteListLines(const Session& session, std::FILE* out, size_t run) {
     return;
   }
   RunHandover handover;
-  std::thread second([&] {
-    try {
-      ListLineWriter second_lines(session);
-      for (size_t r = 1; r < runs; r += 2) {
-        const int k = static_cast<int>((r / 2) % 2);
-        RunHandover::Slot* slot = handover.Empty(k);
-        if (slot == nullptr) return;
-        slot->length = FormatRun(second_lines, r * run, run_end(r), slot->text);
-        handover.Fill(k);
-      }
-    } catch (...) {
-      handover.Fail(std::current_exception());
-    }
-  });
-  try {
-    for (size_t r = 0; r < runs; ++r) {
-      if (r % 2 == 0) {
-        const size_t length = FormatRun(lines, r * run, run_end(r), text);
-        std::fwrite(text.Data(), 1, length, out);
-      } else {
-        const int k = static_cast<int>((r / 2) % 2);
-        RunHandover::Slot& slot = handover.Full(k);
-        std::fwrite(slot.text.Data(), 1, slot.length, out);
-        handover.Written(k);
-      }
-    }
-  } catch (...) {
-    handover.Stop();
-    second.join();
-    throw;
-  }
-  second.join();
+  RunBoth(
+      [&] {
+        try {
+          for (size_t r = 0; r < runs; ++r) {
+            if (r % 2 == 0) {
+              const size_t length = FormatRun(lines, r * run, run_end(r), text);
+              std::fwrite(text.Data(), 1, length, out);
+            } else {
+              const int k = static_cast<int>((r / 2) % 2);
+              RunHandover::Slot& slot = handover.Full(k);
+              std::fwrite(slot.text.Data(), 1, slot.length, out);
+              handover.Written(k);
+            }
+          }
+        } catch (...) {
+          handover.Stop();  // the formatter would wait for a slot forever
+          throw;
+        }
+      },
+      [&] {
+        try {
+          ListLineWriter second_lines(session);
+          for (size_t r = 1; r < runs; r += 2) {
+            const int k = static_cast<int>((r / 2) % 2);
+            RunHandover::Slot* slot = handover.Empty(k);
+            if (slot == nullptr) return;
+            slot->length = FormatRun(second_lines, r * run, run_end(r), slot->text);
+            handover.Fill(k);
+          }
+        } catch (...) {
+          handover.Fail(std::current_exception());
+        }
+      });
 }
 
 std::string ListLineText(const ListRow& row) {
