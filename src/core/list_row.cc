@@ -1,6 +1,7 @@
 #include "core/list_row.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <condition_variable>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "core/session.h"
+#include "platform/io_error.h"
 #include "platform/two_threads.h"
 
 namespace kestrix {
@@ -192,6 +194,18 @@ class TextSpace {
   size_t size_ = 0;
 };
 
+// A short write (a full disk, a closed pipe) ends the listing with an error: a listing cut short
+// must not pass for the whole.
+void WriteOut(std::FILE* out, const char* text, size_t length) {
+  if (length != 0 && std::fwrite(text, 1, length, out) != length)
+    throw IoError(std::string("Cannot write the list: ") + std::strerror(errno) + ".");
+}
+
+void FlushOut(std::FILE* out) {
+  if (std::fflush(out) != 0)
+    throw IoError(std::string("Cannot write the list: ") + std::strerror(errno) + ".");
+}
+
 // The lines of entries [begin, end) into `text`; returns their length.
 size_t FormatRun(ListLineWriter& lines, size_t begin, size_t end, TextSpace& text) {
   size_t bound = 0;
@@ -261,7 +275,8 @@ void WriteListLines(const Session& session, std::FILE* out, size_t run) {
   TextSpace text;
   if (runs < 2) {
     const size_t length = FormatRun(lines, 0, n, text);
-    std::fwrite(text.Data(), 1, length, out);
+    WriteOut(out, text.Data(), length);
+    FlushOut(out);
     return;
   }
   RunHandover handover;
@@ -271,11 +286,11 @@ void WriteListLines(const Session& session, std::FILE* out, size_t run) {
           for (size_t r = 0; r < runs; ++r) {
             if (r % 2 == 0) {
               const size_t length = FormatRun(lines, r * run, run_end(r), text);
-              std::fwrite(text.Data(), 1, length, out);
+              WriteOut(out, text.Data(), length);
             } else {
               const int k = static_cast<int>((r / 2) % 2);
               RunHandover::Slot& slot = handover.Full(k);
-              std::fwrite(slot.text.Data(), 1, slot.length, out);
+              WriteOut(out, slot.text.Data(), slot.length);
               handover.Written(k);
             }
           }
@@ -298,6 +313,7 @@ void WriteListLines(const Session& session, std::FILE* out, size_t run) {
           handover.Fail(std::current_exception());
         }
       });
+  FlushOut(out);
 }
 
 std::string ListLineText(const ListRow& row) {

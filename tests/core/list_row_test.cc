@@ -8,6 +8,7 @@
 
 #include "core/session.h"
 #include "formats/archive_open.h"
+#include "platform/io_error.h"
 #include "support/samples.h"
 #include "support/test_env.h"
 
@@ -48,6 +49,11 @@ TEST(ListRow, RowsAndListLinesAgreeForEveryDemoEntry) {
       std::fclose(out);
       EXPECT_EQ(std::string(text, length), all_lines) << name << " in runs of " << run;
       std::free(text);
+      // A listing that cannot be written whole is an error, not a shorter listing.
+      std::FILE* full = std::fopen("/dev/full", "w");
+      ASSERT_NE(full, nullptr);
+      EXPECT_THROW(WriteListLines(s, full, run), IoError) << name << " in runs of " << run;
+      std::fclose(full);
     }
     CloseArchive(s);
   }
