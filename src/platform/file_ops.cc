@@ -216,10 +216,28 @@ void ReplacementFile::Commit() {
 OutputFile::OutputFile(const std::string& path) : path_(path) {
   file_ = std::fopen(path.c_str(), "wb");
   if (!file_) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+  struct stat st {};
+  if (::fstat(::fileno(file_), &st) == 0 && S_ISREG(st.st_mode)) {
+    regular_ = true;
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+  }
 }
 
 OutputFile::~OutputFile() {
-  if (file_) std::fclose(file_);
+  if (!file_) return;
+  // Not closed: the writer gave up part-way (a failed write, a converter's error). The file is
+  // not left cut short, where a later import would take it for the user's edit.
+  std::fclose(file_);
+  RemovePartFile();
+}
+
+void OutputFile::RemovePartFile() {
+  // Only the regular file this object wrote, while the path still names it: never a device or
+  // a file another program put in its place.
+  struct stat st {};
+  if (regular_ && ::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_)
+    ::unlink(path_.c_str());
 }
 
 void OutputFile::Write(const void* data, size_t n) {
@@ -251,8 +269,12 @@ void OutputFile::Close() {
   if (!file_) return;
   int bad = std::ferror(file_);
   int closed = std::fclose(file_);
+  const int error = errno;
   file_ = nullptr;
-  if (bad || closed != 0) throw IoError("Cannot write file " + path_ + ".");
+  if (bad || closed != 0) {
+    RemovePartFile();
+    throw IoError("Cannot write file " + path_ + ": " + std::strerror(error));
+  }
 }
 
 WholeFileWriter::WholeFileWriter(const std::string& path)

@@ -102,7 +102,8 @@ class ReplacementFile {
   bool committed_ = false;
 };
 
-// A file created anew (or overwritten) for writing.
+// A file created anew (or overwritten) for writing. Unless Close succeeds, the file is removed:
+// a file that could not be written whole does not stay behind.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path);
@@ -123,9 +124,13 @@ class OutputFile {
   const std::string& Path() const { return path_; }
 
  private:
+  void RemovePartFile();
+
   std::string path_;
   std::FILE* file_ = nullptr;
   uint64_t written_ = 0;
+  bool regular_ = false;  // the file as opened: only such a file is ever removed
+  uint64_t device_ = 0, inode_ = 0;
 };
 
 // A ReplacementFile written through an OutputFile: the file appears whole or not at all.

@@ -91,8 +91,9 @@ TEST(ConcurrentRuns, ReadersOfOneBundleAllSucceedAndLeaveNoWorkingFile) {
       Replace(r.out, dir.File("out" + std::to_string(i)), dir.File("lone"));
       EXPECT_EQ(r.out, alone.out);
       EXPECT_EQ(r.err, alone.err);
-      if (i % kinds.size() == 2)
+      if (i % kinds.size() == 2) {
         EXPECT_EQ(Tree(dir.File("out" + std::to_string(i))), Tree(dir.File("lone")));
+      }
     }
     // The bundle and the output folders: no working file of any run is left.
     for (const std::string& f : ListFiles(dir.Path()))

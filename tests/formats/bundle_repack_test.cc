@@ -350,8 +350,9 @@ TEST(RepackBundle, TwoImportsIntoOneOpenArchiveInEveryVariant) {
           EXPECT_EQ(Get32(bundle.data() + h.FileSizePos, ByteOrder::Big), bundle.size());
           const uint64_t last = h.FirstLevelPos + 8 * (h.Levels.size() - 1);
           EXPECT_EQ(Get32(bundle.data() + last, ByteOrder::Big), bundle.size() - h.HeaderSize);
-          if (h.HasCompleteSize)
+          if (h.HasCompleteSize) {
             EXPECT_EQ(Get32(bundle.data() + last + 8, ByteOrder::Big), bundle.size());
+          }
           Bytes data(working.begin() + h.HeaderSize, working.end());
           EXPECT_EQ(ExpectToolsDecode(bundle, h.HeaderSize, data), 1);
         }
@@ -364,7 +365,9 @@ TEST(RepackBundle, TwoImportsIntoOneOpenArchiveInEveryVariant) {
         // Versions 7 and 8 keep every header flag, the padding among them.
         if (v.v6.version >= 7) {
           EXPECT_EQ(raw.flag_word, v.v6.flags);
-          if (v.v6.flags & 0x200) EXPECT_EQ(raw.data_start % 16, 0u);
+          if (v.v6.flags & 0x200) {
+            EXPECT_EQ(raw.data_start % 16, 0u);
+          }
         }
         uint64_t data = 0;
         for (const BundleBlock& b : raw.blocks) {

@@ -1,13 +1,15 @@
-// The crash-safe writers: a file replaced only when it is complete, and a file that only grows
-// and loses what an unfinished append wrote.
+// The crash-safe writers: a file replaced only when it is complete, an output file that does not
+// stay cut short, and a file that only grows and loses what an unfinished append wrote.
 #include "platform/file_ops.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "platform/byte_source.h"
+#include "platform/io_error.h"
 #include "support/asset_builder.h"
 #include "support/test_env.h"
 
@@ -33,6 +35,31 @@ TEST(WholeFileWriter, TargetChangesOnlyOnCommitAndNoTemporaryFileStays) {
   }
   EXPECT_EQ(testing::ReadFileBytes(target), (Bytes{7, 8}));
   EXPECT_EQ(testing::ListFiles(tmp.Path()), std::vector<std::string>{"raw"});
+}
+
+// An output file stays only when it was written whole: a copy that fails half-way, or a write
+// the disk refuses, removes it, but never a file that is not the regular file it wrote.
+TEST(OutputFile, StaysOnlyWhenClosedWhole) {
+  testing::TempDir tmp;
+  const std::string path = tmp.File("raw.tex");
+  {
+    OutputFile kept(path);
+    kept.Write(Bytes{1, 2, 3});
+    kept.Close();
+  }
+  EXPECT_EQ(testing::ReadFileBytes(path), (Bytes{1, 2, 3}));
+  try {
+    OutputFile cut(path);  // overwrites the earlier export
+    cut.Write(Bytes(5000, 9));
+    throw std::runtime_error("the converter failed");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_TRUE(testing::ListFiles(tmp.Path()).empty());
+  // The disk refuses the bytes: the error is reported, and the device is not removed.
+  OutputFile full("/dev/full");
+  full.Write(Bytes(100, 1));
+  EXPECT_THROW(full.Close(), IoError);
+  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
 }
 
 // Hands out its bytes, then fails, as a disk error half-way through a copy would.
