@@ -6,13 +6,13 @@
 #   bash bench/list_vs_cat.sh [build folder] [object count]
 #
 # The file is made once by build/bench/make_many_objects in a temporary folder. Both commands
-# run several times, alternating, with the file in the page cache; the best time of each
+# run 11 times (RUNS), alternating, with the file in the page cache; the best time of each
 # counts, which keeps the figure steady on a busy machine.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 build=${1:-build}
 count=${2:-1000000}
-runs=${RUNS:-7}
+runs=${RUNS:-11}
 kestrix="$build/kestrix"
 maker="$build/bench/make_many_objects"
 need_tools "$kestrix" "$maker"
