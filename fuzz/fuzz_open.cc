@@ -8,8 +8,8 @@
 #include "formats/archive_open.h"
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
-#include "types/naming.h"
 #include "support.h"
+#include "types/naming.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kestrix;

@@ -82,7 +82,8 @@ uint32_t TypeTexts::Intern(const std::string& text, int32_t texture_format) {
 void EntryList::AdoptPart(size_t begin, size_t end, NameBuffer&& names, const TypeTexts& types) {
   const uint32_t shift = names_.Append(std::move(names));
   std::vector<uint32_t> ids(types.Count());
-  for (uint32_t k = 0; k < ids.size(); ++k) ids[k] = InternType(types[k].Text, types[k].TextureFormat);
+  for (uint32_t k = 0; k < ids.size(); ++k)
+    ids[k] = InternType(types[k].Text, types[k].TextureFormat);
   for (size_t i = begin; i < end; ++i) {
     entries_[i].NameRef += shift;
     entries_[i].TypeTextId = ids[entries_[i].TypeTextId];

@@ -39,7 +39,7 @@ class NameBuffer {
   static constexpr size_t kMaxText = 4096;
 
  private:
-  // Blocks of one huge page each: a million names fill a few, at a few page faults.
+  // 4 MiB blocks on huge-page boundaries: a million names fill a few, at a few page faults.
   static constexpr uint32_t kBlockBits = 22;
   static constexpr size_t kBlockSize = size_t{1} << kBlockBits;
   static constexpr uint32_t kBlockMask = kBlockSize - 1;

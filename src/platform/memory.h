@@ -14,8 +14,8 @@ namespace kestrix {
 void AdviseHugePages(void* data, size_t bytes);
 
 // Memory for a large array: from 4 MiB on it starts on a huge-page boundary and is advised as
-// huge pages up to its last whole one, so a big array takes few 4 KiB page faults. FreeArray takes the
-// size that was asked for.
+// huge pages up to its last whole one, so a big array takes few 4 KiB page faults. FreeArray takes
+// the size that was asked for.
 void* AllocateArray(size_t bytes);
 void FreeArray(void* data, size_t bytes) noexcept;
 

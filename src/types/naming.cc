@@ -125,7 +125,9 @@ inline uint64_t TailWord(const char* p, size_t r) {
     std::memcpy(&high, p + r - 4, 4);
     return low | static_cast<uint64_t>(high) << (8 * (r - 4));
   }
-  const auto byte = [p](size_t k) { return static_cast<uint64_t>(static_cast<unsigned char>(p[k])); };
+  const auto byte = [p](size_t k) {
+    return static_cast<uint64_t>(static_cast<unsigned char>(p[k]));
+  };
   return byte(0) | byte(r / 2) << (8 * (r / 2)) | byte(r - 1) << (8 * (r - 1));
 }
 

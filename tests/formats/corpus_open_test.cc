@@ -8,8 +8,8 @@
 #include "core/session.h"
 #include "formats/archive_open.h"
 #include "platform/byte_source.h"
-#include "types/naming.h"
 #include "support/test_env.h"
+#include "types/naming.h"
 
 namespace kestrix {
 namespace {
