@@ -499,7 +499,7 @@ class PercentSteps {
  public:
   PercentSteps(Frontend& frontend, size_t total) : frontend_(frontend), total_(total) {}
   void Reached(size_t done) {
-    if (done < next_at_) return;
+    if (done < next_at_ || total_ == 0) return;
     const int percent = static_cast<int>(done * 100 / total_);
     next_at_ = (static_cast<size_t>(percent + 1) * total_ + 99) / 100;
     frontend_.ShowProgress(percent);
