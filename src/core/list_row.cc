@@ -273,46 +273,48 @@ void WriteListLines(const Session& session, std::FILE* out, size_t run) {
   auto run_end = [&](size_t r) { return std::min(n, (r + 1) * run); };
   ListLineWriter lines(session);
   TextSpace text;
-  if (runs < 2) {
-    const size_t length = FormatRun(lines, 0, n, text);
+  auto write_run = [&](size_t r) {
+    const size_t length = FormatRun(lines, r * run, run_end(r), text);
     WriteOut(out, text.Data(), length);
-    FlushOut(out);
-    return;
-  }
+  };
   RunHandover handover;
-  RunBoth(
-      [&] {
-        try {
-          for (size_t r = 0; r < runs; ++r) {
-            if (r % 2 == 0) {
-              const size_t length = FormatRun(lines, r * run, run_end(r), text);
-              WriteOut(out, text.Data(), length);
-            } else {
-              const int k = static_cast<int>((r / 2) % 2);
-              RunHandover::Slot& slot = handover.Full(k);
-              WriteOut(out, slot.text.Data(), slot.length);
-              handover.Written(k);
-            }
-          }
-        } catch (...) {
-          handover.Stop();  // the formatter would wait for a slot forever
-          throw;
+  // This thread writes every run in order and formats the even ones.
+  auto write_in_order = [&] {
+    try {
+      for (size_t r = 0; r < runs; ++r) {
+        if (r % 2 == 0) {
+          write_run(r);
+          continue;
         }
-      },
-      [&] {
-        try {
-          ListLineWriter second_lines(session);
-          for (size_t r = 1; r < runs; r += 2) {
-            const int k = static_cast<int>((r / 2) % 2);
-            RunHandover::Slot* slot = handover.Empty(k);
-            if (slot == nullptr) return;
-            slot->length = FormatRun(second_lines, r * run, run_end(r), slot->text);
-            handover.Fill(k);
-          }
-        } catch (...) {
-          handover.Fail(std::current_exception());
-        }
-      });
+        const int k = static_cast<int>((r / 2) % 2);
+        RunHandover::Slot& slot = handover.Full(k);
+        WriteOut(out, slot.text.Data(), slot.length);
+        handover.Written(k);
+      }
+    } catch (...) {
+      handover.Stop();  // the formatter would wait for a slot forever
+      throw;
+    }
+  };
+  // The other formats the odd ones.
+  auto format_odd_runs = [&] {
+    try {
+      ListLineWriter second_lines(session);
+      for (size_t r = 1; r < runs; r += 2) {
+        const int k = static_cast<int>((r / 2) % 2);
+        RunHandover::Slot* slot = handover.Empty(k);
+        if (slot == nullptr) return;
+        slot->length = FormatRun(second_lines, r * run, run_end(r), slot->text);
+        handover.Fill(k);
+      }
+    } catch (...) {
+      handover.Fail(std::current_exception());
+    }
+  };
+  const bool together = runs >= 2 && TryRunBoth(write_in_order, format_odd_runs);
+  // A short list, or no second thread to be had: every run is formatted here.
+  if (!together)
+    for (size_t r = 0; r < runs; ++r) write_run(r);
   FlushOut(out);
 }
 
