@@ -6,12 +6,12 @@
 #include <condition_variable>
 #include <cstring>
 #include <exception>
-#include <memory>
 #include <mutex>
 #include <string_view>
 
 #include "core/session.h"
 #include "platform/io_error.h"
+#include "platform/memory.h"
 #include "platform/two_threads.h"
 
 namespace kestrix {
@@ -177,40 +177,30 @@ char* ListLineWriter::Put(size_t i, char* p) {
 
 namespace {
 
-// Room for text that is written over whole each time: grows without keeping what it held.
-class TextSpace {
- public:
-  char* Room(size_t n) {
-    if (n > size_) {
-      data_.reset(new char[n]);
-      size_ = n;
-    }
-    return data_.get();
-  }
-  const char* Data() const { return data_.get(); }
-
- private:
-  std::unique_ptr<char[]> data_;
-  size_t size_ = 0;
-};
-
 // A short write (a full disk, a closed pipe) ends the listing with an error: a listing cut short
 // must not pass for the whole.
+[[noreturn]] void CannotWrite() {
+  throw IoError(std::string("Cannot write the list: ") + std::strerror(errno) + ".");
+}
+
 void WriteOut(std::FILE* out, const char* text, size_t length) {
-  if (length != 0 && std::fwrite(text, 1, length, out) != length)
-    throw IoError(std::string("Cannot write the list: ") + std::strerror(errno) + ".");
+  if (length != 0 && std::fwrite(text, 1, length, out) != length) CannotWrite();
 }
 
 void FlushOut(std::FILE* out) {
-  if (std::fflush(out) != 0)
-    throw IoError(std::string("Cannot write the list: ") + std::strerror(errno) + ".");
+  if (std::fflush(out) != 0) CannotWrite();
 }
 
-// The lines of entries [begin, end) into `text`; returns their length.
-size_t FormatRun(ListLineWriter& lines, size_t begin, size_t end, TextSpace& text) {
+// The lines of entries [begin, end) into `text`, which is written over whole; returns their
+// length.
+size_t FormatRun(ListLineWriter& lines, size_t begin, size_t end, FillLaterVector<char>& text) {
   size_t bound = 0;
   for (size_t i = begin; i < end; ++i) bound += lines.Bound(i);
-  char* const start = text.Room(bound);
+  if (text.size() < bound) {
+    text.clear();  // nothing to keep when it grows
+    text.resize(bound);
+  }
+  char* const start = text.data();
   char* p = start;
   for (size_t i = begin; i < end; ++i) p = lines.Put(i, p);
   return static_cast<size_t>(p - start);
@@ -221,7 +211,7 @@ size_t FormatRun(ListLineWriter& lines, size_t begin, size_t end, TextSpace& tex
 class RunHandover {
  public:
   struct Slot {
-    TextSpace text;
+    FillLaterVector<char> text;
     size_t length = 0;
     bool full = false;
   };
@@ -272,10 +262,10 @@ void WriteListLines(const Session& session, std::FILE* out, size_t run) {
   const size_t runs = (n + run - 1) / run;
   auto run_end = [&](size_t r) { return std::min(n, (r + 1) * run); };
   ListLineWriter lines(session);
-  TextSpace text;
+  FillLaterVector<char> text;
   auto write_run = [&](size_t r) {
     const size_t length = FormatRun(lines, r * run, run_end(r), text);
-    WriteOut(out, text.Data(), length);
+    WriteOut(out, text.data(), length);
   };
   RunHandover handover;
   // This thread writes every run in order and formats the even ones.
@@ -288,7 +278,7 @@ void WriteListLines(const Session& session, std::FILE* out, size_t run) {
         }
         const int k = static_cast<int>((r / 2) % 2);
         RunHandover::Slot& slot = handover.Full(k);
-        WriteOut(out, slot.text.Data(), slot.length);
+        WriteOut(out, slot.text.data(), slot.length);
         handover.Written(k);
       }
     } catch (...) {
