@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <unordered_map>
@@ -577,9 +576,7 @@ const char* ExtensionForClass(int32_t class_id) {
 
 std::string OrdinalText(int32_t value) {
   char buf[16];
-  std::snprintf(buf, sizeof(buf), "%5d", value);
-  for (char* p = buf; *p == ' '; ++p) *p = '0';
-  return buf;
+  return std::string(buf, PutOrdinal(buf, value));
 }
 
 std::string CleanName(const std::string& name) {

@@ -15,7 +15,7 @@ class ByteSource;
 
 // Extension of a class in the export tree ("" for classes without one).
 const char* ExtensionForClass(int32_t class_id);
-// A number in a field of five characters, padding zeros in front: 7 -> "00007".
+// A positive number in a field of five characters, padding zeros in front: 7 -> "00007".
 std::string OrdinalText(int32_t value);
 // Deletes NUL, the control characters 1 to 31 and \ / : * ? " < > |.
 std::string CleanName(const std::string& name);
