@@ -366,12 +366,11 @@ void ReadRecordRange(SerializedFile& s, Reader& r, uint64_t table, size_t begin,
 // order. From format 16 on the class comes from the record's type index. A big table is read in
 // two halves at once.
 void ReadObjectRecords(SerializedFile& s, Reader& r) {
-  constexpr size_t kSplitAt = 65536;
   const size_t count = s.ObjectCount;
   const uint64_t table = r.Tell();
   ResizeLarge(s.Objects, count);
   if (s.FormatVersion >= 16) ResizeLarge(s.TypeIndex, count);
-  if (count < kSplitAt) {
+  if (count < kSecondThreadFrom) {
     ReadRecordRange(s, r, table, 0, count);
     return;
   }

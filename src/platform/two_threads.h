@@ -2,12 +2,16 @@
 // machines with a second core.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 namespace kestrix {
+
+// Walks over at least this many objects are worth a second thread; shorter ones stay on one.
+constexpr size_t kSecondThreadFrom = 65536;
 
 // Runs `second` on another thread while `first` runs on this one, and returns true when both
 // are done. What `first` threw is thrown on, else what `second` threw: when both parts hold one

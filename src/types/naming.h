@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/two_threads.h"
+
 namespace kestrix {
 
 struct Session;
@@ -20,13 +22,11 @@ std::string OrdinalText(int32_t value);
 // Deletes NUL, the control characters 1 to 31 and \ / : * ? " < > |.
 std::string CleanName(const std::string& name);
 
-// Files of at least this many objects are named by two threads, a half each.
-constexpr size_t kNamingSplitAt = 65536;
-
 // Names every object of the session's serialized file: file name, type text, texture format,
 // payload location and duplicate number. Object names are read from `source` (the stream at
-// ArchivePath). With `font_container` fonts are kept whole and named ".fnt".
+// ArchivePath). With `font_container` fonts are kept whole and named ".fnt". From `split_at`
+// objects on, two threads name a half each.
 void NamingPass(Session& session, Frontend& frontend, ByteSource& source, bool font_container,
-                size_t split_at = kNamingSplitAt);
+                size_t split_at = kSecondThreadFrom);
 
 }  // namespace kestrix

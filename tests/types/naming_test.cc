@@ -28,7 +28,7 @@ struct Named {
 };
 
 void Name(const AssetSpec& desc, Named& n, const std::string& base = "level0",
-          bool font_container = false, size_t cut = 0, size_t split_at = kNamingSplitAt) {
+          bool font_container = false, size_t cut = 0, size_t split_at = kSecondThreadFrom) {
   n.file = BuildAssetFile(desc);
   n.file.resize(n.file.size() - cut);
   n.s.Archive.AssetBaseName = base;
