@@ -53,7 +53,6 @@ int ImportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
   frontend.ConsoleLine("");
   ImportRequest request;
   request.NoTextureFlip = cl.export_request.NoTextureFlip;
-  request.RepackBundle = WriteBackContainer;
   request.TypeFilterGiven = cl.TypeFilterGiven;
   request.TypeWords = cl.TypeWords;
   ImportAll(s, request, frontend, converters);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrix {
@@ -43,17 +44,9 @@ struct ImportRequest {
   bool NoTextureFlip = false;  // -nft: the DDS files were exported unflipped
   bool TypeFilterGiven = false;
   std::vector<std::string> TypeWords;
-  // Writing the container back: called once the asset has been rebuilt, for a bundle (to update
-  // its tables, recompress it into the bundle file and re-split it) and for an archive joined
-  // from pieces (to cut the pieces again), with the signed change of the asset's size and the
-  // asset's file size before the import. When the working file is the user's own bundle file,
-  // it is called before the rebuilt file takes its place, with `rebuilt_path` naming the rebuilt
-  // file, so that the new asset never stands under the old tables; otherwise `rebuilt_path` is
-  // "" and the rebuilt file is in place. An import that needs it is refused before anything is
-  // written when it is not set: the container would keep tables or pieces that no longer fit.
-  std::function<void(OpenedArchive& archive, int64_t net_change, uint64_t old_asset_file_size,
-                     const std::string& rebuilt_path)>
-      RepackBundle;
+  // Told each write step of the commit once it is on the disk (see import/commit.h); tests stop
+  // the process there to show that a kill at any step leaves the old archive or the new one.
+  std::function<void(std::string_view step)> StepDone;
 };
 
 }  // namespace kestrix

@@ -6,12 +6,14 @@
 #include "core/frontend.h"
 #include "core/session.h"
 #include "export/converter.h"
+#include "export/export_record.h"
 #include "export/pixels.h"
 #include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "platform/written_files.h"
 #include "types/class_ids.h"
 #include "types/object_layouts.h"
 #include "types/type_info.h"
@@ -203,6 +205,22 @@ bool ExportEntry(const Session& s, const ExportRequest& request, size_t index, R
   }
 }
 
+namespace {
+
+// Notes in the record what the entry's converters and raw copy wrote, and the object's bytes as
+// they stand, so that a later import can tell the user's edits from files left as exported.
+void RecordEntry(const Session& s, size_t i, FileSource& source, const std::string& folder,
+                 std::vector<std::string> written, ExportRecord& record) {
+  const int64_t id = s.Object(i).PathId;
+  for (const std::string& path : written) {
+    if (path.compare(0, folder.size(), folder) != 0) continue;
+    record.NoteFile(path.substr(folder.size()), id, HashFile(path));
+  }
+  record.NoteObject(id, HashBytes(source, s.Asset.DataStart + s.EntryOffset(i), s.EntrySize(i)));
+}
+
+}  // namespace
+
 ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Frontend& frontend,
                               const std::vector<size_t>& entries, bool process_messages) {
   ExportRunResult result;
@@ -217,25 +235,39 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
   FileSource source(s.Archive.ArchivePath);
   Reader data(source);
   const std::string folder = ExportFolder(s.Archive);
+  ExportRecord record = ExportRecord::Load(folder);
   int shown = -1;
-  for (size_t p = 0; p < entries.size(); ++p) {
-    const size_t i = entries[p];
-    if (i < s.EntryCount()) {
-      std::string line = folder;
-      line += s.EntryName(i);
-      frontend.ConsoleLine(line);
+  {
+    WrittenFiles written;
+    for (size_t p = 0; p < entries.size(); ++p) {
+      const size_t i = entries[p];
+      if (i < s.EntryCount()) {
+        std::string line = folder;
+        line += s.EntryName(i);
+        frontend.ConsoleLine(line);
+      }
+      if (ExportEntry(s, request, i, data, frontend)) {
+        ++result.exported;
+        RecordEntry(s, i, source, folder, written.Take(), record);
+      } else {
+        ++result.failed;
+        written.Take();
+      }
+      const int percent = static_cast<int>((p + 1) * 100 / entries.size());
+      if (percent != shown) {
+        shown = percent;
+        frontend.ShowProgress(percent);
+      }
+      if (process_messages) frontend.ProcessMessages();
     }
-    if (ExportEntry(s, request, i, data, frontend)) {
-      ++result.exported;
-    } else {
+  }
+  if (result.exported > 0) {
+    try {
+      record.Save(folder);
+    } catch (const std::exception& e) {
+      frontend.ErrorBox(e.what());
       ++result.failed;
     }
-    const int percent = static_cast<int>((p + 1) * 100 / entries.size());
-    if (percent != shown) {
-      shown = percent;
-      frontend.ShowProgress(percent);
-    }
-    if (process_messages) frontend.ProcessMessages();
   }
   return result;
 }

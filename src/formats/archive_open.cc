@@ -58,12 +58,19 @@ void SettleContainer(OpenedArchive& a, Frontend& frontend) {
 
 // Pieces are joined into a file of a name this run chose and checked was free, beside them,
 // so that a file the user keeps under the joined name is neither overwritten nor deleted.
-void JoinPieces(OpenedArchive& a, const std::string& path) {
+void JoinPieces(OpenedArchive& a, Frontend& frontend, const std::string& path) {
   const std::string base = WithoutExtension(path);
   std::string folder = FolderOf(base);
   a.JoinedFile = MakeRunFile(folder, "." + FileNameOf(base) + ".joined-", "");
   a.JoinedPath = a.ArchivePath = a.JoinedFile->Path();
   const std::string& joined = a.JoinedPath;
+  // Pieces a killed import left half renamed are completed first, holding them alone.
+  if (PendingPiecesExist(base)) {
+    ArchiveLock writing(path, LockKind::kWrite, Waiting(frontend));
+    if (FinishPendingPieces(base))
+      frontend.MessageBox("An interrupted import of " + path +
+                          " was completed: its pieces are the new ones.");
+  }
   a.SplitCount = JoinSplitPieces(base, joined);
 }
 
@@ -91,7 +98,7 @@ void StartOpen(OpenedArchive& a, Frontend& frontend, const std::string& path,
   }
   a.ArchiveBaseName = UpToFirstDot(FileNameOf(path));
   a.ArchiveFolderName = a.AssetBaseName = a.ArchiveBaseName;
-  if (AsciiLower(ExtensionOf(path)) == ".split0") JoinPieces(a, path);
+  if (AsciiLower(ExtensionOf(path)) == ".split0") JoinPieces(a, frontend, path);
   frontend.FillChooser({}, 0);
   ReadSignature(a);
 }

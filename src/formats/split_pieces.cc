@@ -38,15 +38,73 @@ std::string FindPendingList(const std::string& base) {
 
 }  // namespace
 
+namespace {
+
+// One line of the pending list: "<new name>\t<piece name>" or "remove\t<piece name>".
+struct PendingRename {
+  std::string from;  // "" for a removal
+  std::string to;
+};
+
+// The list names files of the pieces' folder only: a new piece's hidden name made from a piece
+// name, and the piece names of this set. Anything else is not a list this program wrote.
+std::vector<PendingRename> ReadPendingList(const std::string& list, const std::string& base) {
+  const std::vector<uint8_t> bytes = ReadWholeFile(list);
+  const std::string text(bytes.begin(), bytes.end());
+  const std::string piece_stem = FileNameOf(base) + ".split";
+  auto is_piece = [&](const std::string& name) {
+    if (name.compare(0, piece_stem.size(), piece_stem) != 0 || name.size() == piece_stem.size())
+      return false;
+    return name.find_first_not_of("0123456789", piece_stem.size()) == std::string::npos;
+  };
+  std::vector<PendingRename> renames;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = text.find('\n', at);
+    const std::string line = text.substr(at, end == std::string::npos ? end : end - at);
+    at = end == std::string::npos ? text.size() : end + 1;
+    const size_t tab = line.find('\t');
+    PendingRename r;
+    if (tab != std::string::npos) {
+      r.from = line.substr(0, tab);
+      r.to = line.substr(tab + 1);
+    }
+    if (r.from == "remove") r.from.clear();
+    const bool from_ok =
+        r.from.empty() || (r.from[0] == '.' && r.from.find(".new-") != std::string::npos &&
+                           r.from.find(kSep) == std::string::npos);
+    if (tab == std::string::npos || !is_piece(r.to) || !from_ok)
+      throw Error("The pieces of " + base + " have a list of pending renames, " + list +
+                  ", that names files which are not its pieces; it was left as it is.");
+    renames.push_back(std::move(r));
+  }
+  return renames;
+}
+
+}  // namespace
+
+bool FinishPendingPieces(const std::string& base) {
+  const std::string list = FindPendingList(base);
+  if (list.empty()) return false;
+  const std::string folder = FolderOf(base);
+  const std::vector<PendingRename> renames = ReadPendingList(list, base);
+  for (const PendingRename& r : renames)
+    if (r.from.empty()) RemoveFileQuietly(folder + r.to);
+  for (const PendingRename& r : renames) {
+    // A new piece no longer under its hidden name has taken its place already.
+    if (r.from.empty() || !FileExists(folder + r.from)) continue;
+    ReplaceFile(folder + r.from, folder + r.to);
+  }
+  SyncFolder(folder.empty() ? std::string(".") + kSep : folder);
+  RemoveFileQuietly(list);
+  SyncFolder(folder.empty() ? std::string(".") + kSep : folder);
+  return true;
+}
+
+bool PendingPiecesExist(const std::string& base) { return !FindPendingList(base).empty(); }
+
 int JoinSplitPieces(const std::string& base, const std::string& joined) {
-  const std::string pending = FindPendingList(base);
-  if (!pending.empty())
-    throw Error("The pieces of " + base +
-                " were being replaced when an earlier run stopped, so they may mix old and new "
-                "pieces. " +
-                pending +
-                " lists each new piece and the name it takes (and old pieces to remove): finish "
-                "those renames, then delete the list, before opening the pieces.");
+  FinishPendingPieces(base);
   OutputFile out(joined);
   int count = 0;
   while (true) {
@@ -60,14 +118,14 @@ int JoinSplitPieces(const std::string& base, const std::string& joined) {
   return count;
 }
 
-void ResplitPieces(OpenedArchive& archive, const StepHook& step_done) {
+void ResplitPieces(OpenedArchive& archive, const StepHook& step_done, const std::string& source) {
   if (archive.SplitCount <= 0) return;
   auto step = [&step_done](std::string_view s) {
     if (step_done) step_done(s);
   };
   const std::string base = WithoutExtension(archive.GivenPath);
   const std::string folder = FolderOf(base);
-  FileSource working(archive.ArchivePath);
+  FileSource working(source.empty() ? archive.ArchivePath : source);
   const uint64_t size = working.Size();
   // An empty file still takes one (empty) piece, so that the set can be opened again.
   const uint64_t count = std::max<uint64_t>(1, (size + kPieceSize - 1) / kPieceSize);

@@ -14,10 +14,18 @@ struct OpenedArchive;
 inline constexpr uint64_t kPieceSize = 1 << 20;
 
 // Appends base + ".split0", ".split1", ... (while the next exists) into the file `joined`, which
-// is written anew. Returns the number of pieces joined. Throws Error, before joining anything,
-// when a list of pending renames left by an interrupted ResplitPieces lies beside the pieces:
-// the set may then mix old and new pieces, which would join into garbage.
+// is written anew. Returns the number of pieces joined. A list of pending renames left by an
+// interrupted ResplitPieces is finished first (FinishPendingPieces).
 int JoinSplitPieces(const std::string& base, const std::string& joined);
+
+// Settles a list of pending renames beside the pieces of `base` (a run cut the pieces again
+// and stopped during the renames): the list is written only once every new piece is on the
+// disk, so the set is completed forward: each new piece still under its hidden name takes its
+// place, old pieces past the new count go, and the list goes last. Returns whether a list was
+// found. The caller holds the pieces alone (a write lock on the first piece). Throws Error,
+// leaving everything as it is, when the list names files that are not pieces of this set.
+bool FinishPendingPieces(const std::string& base);
+bool PendingPiecesExist(const std::string& base);
 
 // Reports each step of a write-back once it is done and on the disk. Progress for the curious,
 // and the place where tests stop the process to show that a kill at any step leaves files that
@@ -43,7 +51,9 @@ inline constexpr std::string_view kStepPiecesReplaced = "pieces replaced";
 // kill before the list exists leaves the old pieces whole (plus unused hidden files); a kill
 // after it leaves the list, and JoinSplitPieces then refuses the set with a message naming it.
 // A failure before the list exists removes the new pieces; one during the renames leaves the
-// list, as a kill does.
-void ResplitPieces(OpenedArchive& archive, const StepHook& step_done = {});
+// list, as a kill does. `source`, when given, is the file to cut instead of ArchivePath (a
+// rebuilt working file not yet in place).
+void ResplitPieces(OpenedArchive& archive, const StepHook& step_done = {},
+                   const std::string& source = "");
 
 }  // namespace kestrix

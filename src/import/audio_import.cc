@@ -1,5 +1,6 @@
 #include "import/audio_import.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -29,6 +30,32 @@ void SaveRawFile(const std::string& path, const std::vector<uint8_t>& payload) {
   WholeFileWriter raw(path);
   raw.Out().Write(payload);
   raw.Commit();
+}
+
+// Whether the resource file holds exactly the sound's bytes where the clip points now.
+bool AlreadyInResource(const std::string& resource_path, FileSource& sound,
+                       const std::vector<uint8_t>& payload, ClipShape shape, size_t offset_at,
+                       ByteOrder order) {
+  uint64_t at = 0, size = 0;
+  if (shape == ClipShape::LegacyResource) {
+    size = Get32(payload.data() + kClipLengthAt, order);
+    at = Get32(payload.data() + kClipSoundAt, order);
+  } else {
+    at = Get64(payload.data() + offset_at, order);
+    size = Get64(payload.data() + offset_at + 8, order);
+  }
+  if (size != sound.Size()) return false;
+  FileSource resource(resource_path);
+  if (at > resource.Size() || resource.Size() - at < size) return false;
+  std::vector<uint8_t> mine(1 << 16), theirs(1 << 16);
+  for (uint64_t done = 0; done < size;) {
+    const size_t step = static_cast<size_t>(std::min<uint64_t>(size - done, mine.size()));
+    sound.ReadAt(done, mine.data(), step);
+    resource.ReadAt(at + done, theirs.data(), step);
+    if (!std::equal(mine.begin(), mine.begin() + step, theirs.begin())) return false;
+    done += step;
+  }
+  return true;
 }
 
 }  // namespace
@@ -88,6 +115,13 @@ void ImportAudio(const ImporterCall& call, ImporterContext& ctx,
     return;
   }
 
+  // A sound that is already where the clip points (an unchanged file imported again) stays
+  // there: appending it once more on every import would only grow the resource file.
+  if (AlreadyInResource(resource_path, sound, payload, shape, offset_at, order)) {
+    SaveRawFile(raw_path, payload);
+    return;
+  }
+  CreateFolders(FolderOf(raw_path));
   // The sound always goes after the file's last byte, even when the old sound's place would
   // hold it: until the new archive is in place the old one still points at the old bytes.
   AppendOnlyFile resource(resource_path);
@@ -107,7 +141,6 @@ void ImportAudio(const ImporterCall& call, ImporterContext& ctx,
 
   // The raw file is written under a temporary name first and renamed only after the resource
   // file holds the sound on the disk, so a raw file never points at bytes that are not there.
-  CreateFolders(FolderOf(raw_path));
   WholeFileWriter raw(raw_path);
   raw.Out().Write(payload);
   resource.AppendFrom(sound, 0, n);

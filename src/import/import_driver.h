@@ -1,14 +1,16 @@
 // The import driver: puts the edited files of the export folder back into the open archive.
 //
-// The converted sources (textures, sounds) are first turned into raw object files by the
-// importers; then every raw file named like an entry replaces that entry's payload. The result
-// is byte for byte what replacing the payloads in place and moving the data behind them would
-// give: the same object table, header file size, embedded length fields and padding. It is built
-// as a new file beside the working file and renamed over it only when complete, so an import
-// that fails or is killed leaves the archive as it was, and the session with it. When every
-// object keeps its stored size nothing moves, and only the changed bytes are written, over the
-// old ones, behind a rollback journal (platform/rollback_journal.h): a failure puts the old bytes
-// back at once, a kill leaves them to the next open.
+//   converters      edited pictures and sounds -> raw object files in the export folder
+//   candidates      the raw files the run looks at (all, or those the type words name)
+//   take changed    files export recorded with the bytes they still have are left out; a
+//                   changed file whose object changed in the archive since is a conflict;
+//                   every other file is checked against its entry (import/import_plan.h)
+//   plan            the new layout, worked out without writing
+//   commit          the one write, old archive or new, session last (import/commit.h)
+//   record          the export record notes what went in
+//
+// A file that is refused (a conflict, a file that is not what it claims, a link leading out of
+// the folder) is reported and counted; the others still go in.
 #pragma once
 
 #include <cstddef>
@@ -25,18 +27,20 @@ class Frontend;
 struct ImportResult {
   size_t candidates = 0;   // raw files listed
   size_t not_found = 0;    // listed files that name no entry
+  size_t unchanged = 0;    // files left out: they still have the bytes export wrote
+  size_t refused = 0;      // files reported and left out: conflicts, files that do not fit
   size_t replaced = 0;     // entries whose payload was replaced
   bool rebuilt = false;    // the working file was replaced by the rebuilt one
   bool in_place = false;   // nothing moved: the new bytes were written over the old ones
-  int64_t net_change = 0;  // signed change of the asset's size (what bundle repacking needs)
+  int64_t net_change = 0;  // signed change of the asset's size
   uint64_t file_size = 0;  // the working file's length afterwards
 };
 
-// Runs the converters (a null importer leaves its run out), lists the candidates and writes
-// the working file anew. The main commands are disabled meanwhile. Throws Error or IoError when
-// something cannot be imported; nothing has been written into the archive then. A file that
-// names no entry is shown ("File not found in archive: ...") and passed over. With
-// request.RepackBundle set and a bundle open, repacking runs after the rebuild.
+// Runs the converters (a null importer leaves its run out), lists the candidates and commits
+// what changed. The main commands are disabled meanwhile. A refused file is shown with
+// frontend.ErrorBox and passed over; a file that names no entry is shown ("File not found in
+// archive: ...") and passed over. Throws Error or IoError when the import as a whole cannot be
+// done; nothing has been written into the archive then.
 ImportResult ImportAll(Session& session, const ImportRequest& request, Frontend& frontend,
                        const ImportConverters& converters);
 

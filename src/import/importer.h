@@ -14,6 +14,7 @@ namespace kestrix {
 
 class ByteSource;
 class Frontend;
+class ExportRecord;
 
 struct ImporterCall {
   ByteSource& working;         // the working file (the stream at ArchivePath), read only
@@ -35,6 +36,9 @@ struct ImporterContext {
   std::string resource_folder;  // where resource files lie: beside the archive
   // NoTextureFlip of the run: files exported without the vertical flip come back without it.
   bool no_texture_flip = false;
+  // What export wrote into the folder, when it left a record: sources it notes unchanged are
+  // not converted again.
+  const ExportRecord* record = nullptr;
 };
 
 // One importer: reads the source file, builds the raw object file, writes it. Throws Error

@@ -7,7 +7,9 @@
 #include "core/error.h"
 #include "core/frontend.h"
 #include "core/session.h"
+#include "export/export_record.h"
 #include "platform/byte_source.h"
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "types/class_ids.h"
 #include "types/object_layouts.h"
@@ -112,16 +114,32 @@ long long EntryNameIndex::First(std::string_view name) const {
   return found ? static_cast<long long>(found->front()) : -1;
 }
 
+namespace {
+
+// A source file whose bytes still have the hash export recorded is the picture or sound as it
+// was written out: converting it again would only bring an old state back.
+bool UnchangedSinceExport(const ExportRecord* record, const std::string& folder,
+                          const std::string& path) {
+  if (!record || path.compare(0, folder.size(), folder) != 0) return false;
+  const RecordedFile* noted = record->File(path.substr(folder.size()));
+  return noted && noted->hash == HashFile(path);
+}
+
+}  // namespace
+
 void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& working,
                   const std::string& subfolder, const std::string& extension, Importer importer,
-                  AudioImporter audio, ImporterContext& ctx) {
+                  AudioImporter audio, ImporterContext& ctx,
+                  std::vector<ConvertedSource>* converted) {
   std::vector<std::string> found;
-  FindFilesRecursive(ExportFolder(s.Archive) + subfolder + kSep, extension, found);
+  const std::string folder = ExportFolder(s.Archive);
+  FindFilesRecursive(folder + subfolder + kSep, extension, found);
   const std::string relative_folder =
       std::string("Unity_Assets_Files") + kSep + s.Archive.ArchiveFolderName + kSep;
   for (const std::string& path : found) {
     const long long first = names.First(WithoutExtension(FileNameOf(path)));
     if (first < 0) continue;
+    if (UnchangedSinceExport(ctx.record, folder, path)) continue;
     const size_t i = static_cast<size_t>(first);
     const std::string name(s.EntryName(i));
     if (s.HeaderSkip(i) > s.EntrySize(i))
@@ -138,18 +156,26 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
                       s.Entries.TextureFormat(i)};
     if (IsTextureClass(s.EntryClass(i))) call.texture_fields = TextureLayoutFor(s.Asset, i);
     call.engine = s.Asset.Engine;
+    // What the importer wrote is seen by the raw file's stamp: an importer that passes over a
+    // source says why itself and writes nothing.
+    const std::string raw = folder + name;
+    const FileStamp before = StampOf(raw);
     if (audio) {
       audio(call, ctx, s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
     } else {
       importer(call, ctx);
     }
+    if (converted && StampOf(raw) != before && FileExists(raw)) converted->push_back({path, name});
     ctx.frontend.ProcessMessages();
   }
 }
 
-void RunConverters(const Session& s, const EntryNameIndex& names, ByteSource& working,
-                   const ImportConverters& c, Frontend& frontend, bool no_texture_flip) {
-  ImporterContext ctx{frontend, ResourceFolder(s.Archive), no_texture_flip};
+std::vector<ConvertedSource> RunConverters(const Session& s, const EntryNameIndex& names,
+                                           ByteSource& working, const ImportConverters& c,
+                                           Frontend& frontend, bool no_texture_flip,
+                                           const ExportRecord* record) {
+  ImporterContext ctx{frontend, ResourceFolder(s.Archive), no_texture_flip, record};
+  std::vector<ConvertedSource> converted;
   const std::string folder = ExportFolder(s.Archive);
   struct Run {
     const char* subfolder;
@@ -171,8 +197,10 @@ void RunConverters(const Session& s, const EntryNameIndex& names, ByteSource& wo
     if (!run.importer && !run.audio) continue;
     std::error_code ec;
     if (!fs::is_directory(fs::path(folder + run.subfolder), ec)) continue;
-    RunConverter(s, names, working, run.subfolder, run.extension, run.importer, run.audio, ctx);
+    RunConverter(s, names, working, run.subfolder, run.extension, run.importer, run.audio, ctx,
+                 &converted);
   }
+  return converted;
 }
 
 }  // namespace kestrix

@@ -17,6 +17,7 @@ namespace kestrix {
 struct Session;
 class ByteSource;
 class Frontend;
+class ExportRecord;
 
 // Appends the full paths of the files below `folder` (which ends in a separator) whose
 // extension, ASCII-lower-cased, is "." + `extension`; an empty extension takes every file.
@@ -50,19 +51,30 @@ class EntryNameIndex {
   std::unordered_map<std::string_view, std::vector<size_t>> index_;
 };
 
+// A source file a converter turned into the raw file `raw_name` of the export folder.
+struct ConvertedSource {
+  std::string source_path;
+  std::string raw_name;
+};
+
 // One converter run: every file below export folder + `subfolder` with the extension is matched
 // by its name without the last extension against the entry names; each match goes to the
 // importer (a texture importer, or with `audio` set the audio importer), reading the entry's
-// payload from `working` as it stands. Files that match no entry are passed over silently.
+// payload from `working` as it stands. Files that match no entry are passed over silently, and
+// so are files the export record (ctx.record) notes with the bytes they still have. Each raw
+// file an importer wrote is appended to `converted`.
 void RunConverter(const Session& session, const EntryNameIndex& names, ByteSource& working,
                   const std::string& subfolder, const std::string& extension, Importer importer,
-                  AudioImporter audio, ImporterContext& ctx);
+                  AudioImporter audio, ImporterContext& ctx,
+                  std::vector<ConvertedSource>* converted = nullptr);
 
 // The runs an import starts before anything else, in their order: Textures (DDS, CRN, KTX, PVR,
-// PNG), Cubemap (DDS, PNG), ProceduralTextures (DDS), Sounds (any file). A run whose subfolder does not
-// exist or whose importer is not given is left out.
-void RunConverters(const Session& session, const EntryNameIndex& names, ByteSource& working,
-                   const ImportConverters& converters, Frontend& frontend,
-                   bool no_texture_flip = false);
+// PNG), Cubemap (DDS, PNG), ProceduralTextures (DDS), Sounds (any file). A run whose subfolder
+// does not exist or whose importer is not given is left out. Returns the raw files written, in
+// the order they were written (a raw file written twice appears twice).
+std::vector<ConvertedSource> RunConverters(const Session& session, const EntryNameIndex& names,
+                                           ByteSource& working, const ImportConverters& converters,
+                                           Frontend& frontend, bool no_texture_flip = false,
+                                           const ExportRecord* record = nullptr);
 
 }  // namespace kestrix

@@ -10,13 +10,6 @@
 
 namespace kestrix {
 
-struct OpenedArchive;
-
 ImportConverters StandardImportConverters();
-
-// The container write-back of a real import (ImportRequest::RepackBundle): the bundle's tables,
-// recompression and the bundle file, then the ".split" pieces.
-void WriteBackContainer(OpenedArchive& archive, int64_t net_change, uint64_t old_asset_file_size,
-                        const std::string& rebuilt_path);
 
 }  // namespace kestrix

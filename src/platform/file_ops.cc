@@ -16,6 +16,7 @@
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
 #include "platform/paths.h"
+#include "platform/written_files.h"
 
 namespace kestrix {
 
@@ -275,6 +276,7 @@ void OutputFile::Close() {
     RemovePartFile();
     throw IoError("Cannot write file " + path_ + ": " + std::strerror(error));
   }
+  WrittenFiles::Note(path_);
 }
 
 WholeFileWriter::WholeFileWriter(const std::string& path)

@@ -656,7 +656,6 @@ void TForm1::Button3Click() {
     BusyScope busy(*this);
     try {
       ImportRequest request;
-      request.RepackBundle = WriteBackContainer;
       WaitForPreview();
       ImportAll(session_, request, frontend_, import_converters_);
       finished = true;

@@ -247,8 +247,9 @@ TEST_F(AudioImport, MalformedClipsAndOversizedFilesThrowBeforeWriting) {
   EXPECT_TRUE(frontend_.messages.empty());
 }
 
-// Export a clip with the real exporter, import the exported file unchanged, then export the
-// rebuilt payload again: import and export must agree on where the sound is.
+// Export a clip with the real exporter, import the exported file unchanged (the sound stays
+// where it is), then an edited one, then export the rebuilt payload again: import and export
+// must agree on where the sound is.
 TEST_F(AudioImport, RoundTripsThroughExport) {
   Session session;
   session.Archive.ArchivePath = GameFolder() + "game.assets";
@@ -294,20 +295,27 @@ TEST_F(AudioImport, RoundTripsThroughExport) {
       const Bytes before = c.resource.empty() ? Bytes{} : testing::ReadFileBytes(resource);
 
       ImportFile(c.payload, exported, big, name);
-      const Bytes raw = testing::ReadFileBytes(RawPath(name));
       if (c.resource.empty()) {
-        EXPECT_EQ(raw, c.payload);
+        EXPECT_EQ(testing::ReadFileBytes(RawPath(name)), c.payload);
         continue;
       }
+      EXPECT_EQ(testing::ReadFileBytes(RawPath(name)), c.payload);
+      EXPECT_EQ(testing::ReadFileBytes(resource), before);  // nothing appended
+
+      Bytes edited = sound;
+      edited.back() ^= 0x5A;
+      testing::WriteFileBytes(exported, edited);
+      ImportFile(c.payload, exported, big, name);
+      const Bytes raw = testing::ReadFileBytes(RawPath(name));
       const Bytes after = testing::ReadFileBytes(resource);
-      ASSERT_EQ(after.size(), before.size() + sound.size());
+      ASSERT_EQ(after.size(), before.size() + edited.size());
       EXPECT_EQ(Bytes(after.begin(), after.begin() + before.size()), before);
-      EXPECT_EQ(Bytes(after.begin() + before.size(), after.end()), sound);
+      EXPECT_EQ(Bytes(after.begin() + before.size(), after.end()), edited);
       EXPECT_NE(raw, c.payload);  // it points at the appended copy now
 
       const std::string again = name + ".again";
       export_clip(raw, big, again);
-      EXPECT_EQ(testing::ReadFileBytes(sounds + c.exported + again + ".wav"), sound);
+      EXPECT_EQ(testing::ReadFileBytes(sounds + c.exported + again + ".wav"), edited);
     }
   }
   EXPECT_TRUE(export_frontend.messages.empty());

@@ -68,7 +68,6 @@ TEST(BundleImport, FormatTwentyTwoInAPaddedVersionEightBundle) {
   const testing::Bytes longer = {'h', 'e', 'l', 'l', 'o', ',', ' ', 'w', 'o', 'r', 'l', 'd', '!'};
   testing::WriteFileBytes(folder + std::string(s.EntryName(0)), longer);
   ImportRequest request;
-  request.RepackBundle = WriteBackContainer;
   ASSERT_NO_THROW(ImportAll(s, request, fe, StandardImportConverters()));
   CloseArchive(s);
 
@@ -130,7 +129,6 @@ TEST(BundleImport, ALongerObjectGoesBackIntoEveryCorpusBundle) {
     testing::WriteFileBytes(folder + std::string(s.EntryName(edited)), longer);
 
     ImportRequest request;
-    request.RepackBundle = WriteBackContainer;
     try {
       ImportAll(s, request, fe, StandardImportConverters());
     } catch (const std::exception& e) {

@@ -1,0 +1,170 @@
+#include "export/export_record.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xxhash.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+#include "platform/byte_source.h"
+#include "platform/file_ops.h"
+#include "platform/io_error.h"
+
+namespace kestrix {
+
+namespace {
+
+constexpr char kHeading[] = "kestrix-export-record 1";
+// A record this long is not one export wrote (a line is under 100 bytes plus a name).
+constexpr off_t kLargestRecord = off_t{256} << 20;
+
+std::string HashText(const ContentHash& h) {
+  char text[33];
+  std::snprintf(text, sizeof text, "%016" PRIx64 "%016" PRIx64, h.high, h.low);
+  return text;
+}
+
+bool ParseHash(const std::string& text, ContentHash* h) {
+  if (text.size() != 32 || text.find_first_not_of("0123456789abcdef") != std::string::npos)
+    return false;
+  h->high = std::stoull(text.substr(0, 16), nullptr, 16);
+  h->low = std::stoull(text.substr(16), nullptr, 16);
+  return true;
+}
+
+bool ParsePathId(const std::string& text, int64_t* id) {
+  if (text.empty() || text.size() > 20 ||
+      text.find_first_not_of("-0123456789", 0) != std::string::npos)
+    return false;
+  try {
+    *id = std::stoll(text);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line, size_t fields) {
+  std::vector<std::string> out;
+  size_t at = 0;
+  while (out.size() + 1 < fields) {
+    const size_t tab = line.find('\t', at);
+    if (tab == std::string::npos) return {};
+    out.push_back(line.substr(at, tab - at));
+    at = tab + 1;
+  }
+  out.push_back(line.substr(at));
+  return out;
+}
+
+// The record as text, read without following a link and without waiting on a pipe: it lies in
+// a folder that may come from someone else.
+bool ReadRecordText(const std::string& path, std::string* text) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kLargestRecord;
+  if (ok) {
+    text->resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (ok && done < text->size()) {
+      const ssize_t n = ::read(fd, text->data() + done, text->size() - done);
+      ok = n > 0;
+      if (ok) done += static_cast<size_t>(n);
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+ContentHash HashBytes(ByteSource& source, uint64_t pos, uint64_t n) {
+  XXH3_state_t* state = XXH3_createState();
+  XXH3_128bits_reset(state);
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(n, 1 << 20)));
+  try {
+    while (n > 0) {
+      const size_t step = static_cast<size_t>(std::min<uint64_t>(n, buffer.size()));
+      source.ReadAt(pos, buffer.data(), step);
+      XXH3_128bits_update(state, buffer.data(), step);
+      pos += step;
+      n -= step;
+    }
+  } catch (...) {
+    XXH3_freeState(state);
+    throw;
+  }
+  const XXH128_hash_t h = XXH3_128bits_digest(state);
+  XXH3_freeState(state);
+  return {h.high64, h.low64};
+}
+
+ContentHash HashFile(const std::string& path) {
+  FileSource source(path);
+  return HashBytes(source, 0, source.Size());
+}
+
+ExportRecord ExportRecord::Load(const std::string& folder) {
+  ExportRecord record;
+  std::string text;
+  if (!ReadRecordText(folder + kExportRecordName, &text)) return record;
+  size_t at = 0;
+  bool first = true;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (first) {
+      if (line != kHeading) return record;
+      first = false;
+      continue;
+    }
+    ContentHash hash;
+    int64_t id = 0;
+    if (line.rfind("o\t", 0) == 0) {
+      const std::vector<std::string> f = SplitTabs(line, 3);
+      if (f.size() == 3 && ParsePathId(f[1], &id) && ParseHash(f[2], &hash))
+        record.objects_[id] = hash;
+    } else if (line.rfind("f\t", 0) == 0) {
+      const std::vector<std::string> f = SplitTabs(line, 4);
+      if (f.size() == 4 && ParseHash(f[1], &hash) && ParsePathId(f[2], &id) && !f[3].empty())
+        record.files_[f[3]] = {hash, id};
+    }
+  }
+  return record;
+}
+
+void ExportRecord::Save(const std::string& folder) const {
+  std::string text = std::string(kHeading) + "\n";
+  for (const auto& [id, hash] : objects_)
+    text += "o\t" + std::to_string(id) + "\t" + HashText(hash) + "\n";
+  for (const auto& [name, file] : files_)
+    text += "f\t" + HashText(file.hash) + "\t" + std::to_string(file.path_id) + "\t" + name + "\n";
+  WholeFileWriter out(folder + kExportRecordName);
+  out.Out().Write(text);
+  out.Commit();
+}
+
+void ExportRecord::NoteFile(const std::string& relative, int64_t path_id, const ContentHash& hash) {
+  // A name that would break the line cannot be recorded; its file is then taken as unrecorded.
+  if (relative.empty() || relative.find('\n') != std::string::npos) return;
+  files_[relative] = {hash, path_id};
+}
+
+const RecordedFile* ExportRecord::File(const std::string& relative) const {
+  auto it = files_.find(relative);
+  return it == files_.end() ? nullptr : &it->second;
+}
+
+const ContentHash* ExportRecord::Object(int64_t path_id) const {
+  auto it = objects_.find(path_id);
+  return it == objects_.end() ? nullptr : &it->second;
+}
+
+}  // namespace kestrix

@@ -1,0 +1,66 @@
+// The export record: what export wrote into an export folder, so that a later import takes only
+// what the user changed there. One small file in the folder, ".kestrix-export", notes per file
+// (its path in the folder) a hash of the bytes written and the object it came from, and per
+// object a hash of the object's bytes in the archive when they were written out.
+//
+// Import then skips files whose bytes still have their recorded hash (an unchanged file of an
+// old export folder cannot undo a newer edit), and refuses a changed file whose object changed
+// in the archive since (a conflict: two people edited one object). After an import the record
+// notes the new bytes, so that importing the same folder again changes nothing.
+//
+// The folder may come from someone else: the record is only ever a reason to skip a file or
+// to refuse one, never to write anything it names. Lines it cannot read are left out.
+//
+// The file is text, one note per line, fields separated by tabs:
+//   kestrix-export-record 1
+//   o <path id> <object hash>
+//   f <file hash> <path id> <path in the folder, '/' between folders>
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace kestrix {
+
+class ByteSource;
+
+struct ContentHash {
+  uint64_t high = 0, low = 0;
+  bool operator==(const ContentHash& o) const { return high == o.high && low == o.low; }
+  bool operator!=(const ContentHash& o) const { return !(*this == o); }
+};
+
+ContentHash HashBytes(ByteSource& source, uint64_t pos, uint64_t n);
+// Hashes a whole file; throws IoError when it cannot be read.
+ContentHash HashFile(const std::string& path);
+
+inline constexpr char kExportRecordName[] = ".kestrix-export";
+
+struct RecordedFile {
+  ContentHash hash;
+  int64_t path_id = 0;
+};
+
+class ExportRecord {
+ public:
+  // The record of `folder` (ending in a separator); empty when there is none or it cannot be
+  // read.
+  static ExportRecord Load(const std::string& folder);
+  // Writes the record anew, whole or not at all. Throws IoError.
+  void Save(const std::string& folder) const;
+
+  void NoteObject(int64_t path_id, const ContentHash& hash) { objects_[path_id] = hash; }
+  // `relative` is the file's path below the folder.
+  void NoteFile(const std::string& relative, int64_t path_id, const ContentHash& hash);
+
+  const RecordedFile* File(const std::string& relative) const;
+  const ContentHash* Object(int64_t path_id) const;
+  bool Empty() const { return files_.empty() && objects_.empty(); }
+
+ private:
+  std::map<std::string, RecordedFile> files_;
+  std::map<int64_t, ContentHash> objects_;
+};
+
+}  // namespace kestrix
