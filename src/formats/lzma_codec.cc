@@ -43,14 +43,8 @@ static_assert(kLzmaEncodedProps[0] == (2 * 5 + 0) * 9 + 3 &&
                    kLzmaEncodedProps[4] << 24) == kEncodeDictionary,
               "the property bytes must describe the encoder's settings");
 
-}  // namespace
-
-bool LzmaSizesPossible(uint64_t compressed, uint64_t uncompressed) {
-  return compressed >= UINT64_MAX / kMaxExpansion || uncompressed <= compressed * kMaxExpansion;
-}
-
-void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64_t length,
-                uint64_t out_size, const ByteSink& sink) {
+// A raw decoder for the stream whose property bytes are `props`, told its size.
+void StartDecoder(lzma_stream& stream, const uint8_t props[5], uint64_t length, uint64_t out_size) {
   lzma_options_lzma options{};
   unsigned byte = props[0];
   if (byte >= 9 * 5 * 5) throw Error("Incorrect stream properties lzma.");
@@ -68,10 +62,20 @@ void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64
   options.ext_size_low = static_cast<uint32_t>(out_size);
   options.ext_size_high = static_cast<uint32_t>(out_size >> 32);
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-
-  lzma_stream stream = LZMA_STREAM_INIT;
   if (lzma_raw_decoder(&stream, filters) != LZMA_OK)
     throw Error("Incorrect stream properties lzma.");
+}
+
+}  // namespace
+
+bool LzmaSizesPossible(uint64_t compressed, uint64_t uncompressed) {
+  return compressed >= UINT64_MAX / kMaxExpansion || uncompressed <= compressed * kMaxExpansion;
+}
+
+void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64_t length,
+                uint64_t out_size, const ByteSink& sink) {
+  lzma_stream stream = LZMA_STREAM_INIT;
+  StartDecoder(stream, props, length, out_size);
   std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
   if (out_size == 0) return;
 
@@ -99,6 +103,46 @@ void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64
     if (out_left == 0) break;
   }
   if (out_left != 0) DataError();
+}
+
+std::vector<LzmaCheckpoint> LzmaCheckpoints(const uint8_t props[5], ByteSource& source,
+                                            uint64_t pos, uint64_t length, uint64_t out_size,
+                                            const std::vector<uint64_t>& ends) {
+  lzma_stream stream = LZMA_STREAM_INIT;
+  StartDecoder(stream, props, length, out_size);
+  std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
+  // Small input steps: the decoder takes input only as its symbols need it, so what it has
+  // taken when its output reaches an end is what that end needs.
+  std::vector<uint8_t> in(64 * 1024), out(kChunk);
+  uint64_t in_left = length;
+  auto run = [&](uint64_t room) {
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<size_t>(std::min<uint64_t>(out.size(), room));
+    const uint64_t before = stream.total_out;
+    const lzma_ret ret = lzma_code(&stream, LZMA_RUN);
+    if (ret != LZMA_OK && ret != LZMA_STREAM_END && ret != LZMA_BUF_ERROR) DataError();
+    return stream.total_out - before;
+  };
+  std::vector<LzmaCheckpoint> points;
+  for (uint64_t end : ends) {
+    if (end > out_size) DataError();
+    while (stream.total_out < end) {
+      Refill(stream, source, pos, in_left, in);
+      if (run(end - stream.total_out) == 0 && stream.avail_in == 0 && in_left == 0) DataError();
+    }
+    LzmaCheckpoint point{stream.total_in, 0};
+    // Whatever the taken bytes decode to without another one.
+    const uint8_t* next_in = stream.next_in;
+    const size_t avail_in = stream.avail_in;
+    stream.avail_in = 0;
+    while (stream.total_out < out_size && run(out_size - stream.total_out) > 0) {
+    }
+    point.decoded = stream.total_out;
+    stream.next_in = next_in;
+    stream.avail_in = avail_in;
+    points.push_back(point);
+  }
+  return points;
 }
 
 uint64_t LzmaEncode(ByteSource& source, uint64_t pos, uint64_t length, LzmaSizeField size_field,
