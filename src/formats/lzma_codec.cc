@@ -108,14 +108,10 @@ void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64
 std::vector<LzmaCheckpoint> LzmaCheckpoints(const uint8_t props[5], ByteSource& source,
                                             uint64_t pos, uint64_t length, uint64_t out_size,
                                             const std::vector<uint64_t>& ends) {
-  lzma_stream stream = LZMA_STREAM_INIT;
-  StartDecoder(stream, props, length, out_size);
-  std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
-  // Small input steps: the decoder takes input only as its symbols need it, so what it has
-  // taken when its output reaches an end is what that end needs.
   std::vector<uint8_t> in(64 * 1024), out(kChunk);
-  uint64_t in_left = length;
-  auto run = [&](uint64_t room) {
+  // Runs the decoder on what it has been given, with room for at most `room` more bytes;
+  // returns the bytes it made.
+  auto run = [&out](lzma_stream& stream, uint64_t room) {
     stream.next_out = out.data();
     stream.avail_out = static_cast<size_t>(std::min<uint64_t>(out.size(), room));
     const uint64_t before = stream.total_out;
@@ -123,24 +119,53 @@ std::vector<LzmaCheckpoint> LzmaCheckpoints(const uint8_t props[5], ByteSource& 
     if (ret != LZMA_OK && ret != LZMA_STREAM_END && ret != LZMA_BUF_ERROR) DataError();
     return stream.total_out - before;
   };
+
+  // First, roughly: the coded bytes the decoder has taken when its output reaches each end. It
+  // may have taken a byte or so ahead for the next symbol.
+  std::vector<uint64_t> taken;
+  {
+    lzma_stream stream = LZMA_STREAM_INIT;
+    StartDecoder(stream, props, length, out_size);
+    std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
+    uint64_t at = pos, in_left = length;
+    for (uint64_t end : ends) {
+      if (end > out_size) DataError();
+      while (stream.total_out < end) {
+        Refill(stream, source, at, in_left, in);
+        if (run(stream, end - stream.total_out) == 0 && stream.avail_in == 0 && in_left == 0)
+          DataError();
+      }
+      taken.push_back(stream.total_in);
+    }
+  }
+
+  // Then exactly: a second decoder is given the stream up to a little before each of those
+  // places, then one byte at a time, everything decodable made each time, until its output
+  // reaches the end.
+  lzma_stream stream = LZMA_STREAM_INIT;
+  StartDecoder(stream, props, length, out_size);
+  std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
+  auto give_up_to = [&](uint64_t target) {
+    while (stream.total_in < target) {
+      const size_t step = static_cast<size_t>(std::min<uint64_t>(in.size(), target - stream.total_in));
+      source.ReadAt(pos + stream.total_in, in.data(), step);
+      stream.next_in = in.data();
+      stream.avail_in = step;
+      while (stream.total_out < out_size &&
+             (run(stream, out_size - stream.total_out) > 0 || stream.avail_in > 0)) {
+      }
+      if (stream.avail_in > 0) return;  // the stream ended before the input
+    }
+  };
+  constexpr uint64_t kAhead = 64;
   std::vector<LzmaCheckpoint> points;
-  for (uint64_t end : ends) {
-    if (end > out_size) DataError();
-    while (stream.total_out < end) {
-      Refill(stream, source, pos, in_left, in);
-      if (run(end - stream.total_out) == 0 && stream.avail_in == 0 && in_left == 0) DataError();
+  for (size_t i = 0; i < ends.size(); ++i) {
+    if (taken[i] > kAhead) give_up_to(taken[i] - kAhead);
+    while (stream.total_out < ends[i]) {
+      if (stream.total_in >= length) DataError();
+      give_up_to(stream.total_in + 1);
     }
-    LzmaCheckpoint point{stream.total_in, 0};
-    // Whatever the taken bytes decode to without another one.
-    const uint8_t* next_in = stream.next_in;
-    const size_t avail_in = stream.avail_in;
-    stream.avail_in = 0;
-    while (stream.total_out < out_size && run(out_size - stream.total_out) > 0) {
-    }
-    point.decoded = stream.total_out;
-    stream.next_in = next_in;
-    stream.avail_in = avail_in;
-    points.push_back(point);
+    points.push_back({stream.total_in, stream.total_out});
   }
   return points;
 }
