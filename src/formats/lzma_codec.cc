@@ -147,7 +147,8 @@ std::vector<LzmaCheckpoint> LzmaCheckpoints(const uint8_t props[5], ByteSource& 
   std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
   auto give_up_to = [&](uint64_t target) {
     while (stream.total_in < target) {
-      const size_t step = static_cast<size_t>(std::min<uint64_t>(in.size(), target - stream.total_in));
+      const size_t step =
+          static_cast<size_t>(std::min<uint64_t>(in.size(), target - stream.total_in));
       source.ReadAt(pos + stream.total_in, in.data(), step);
       stream.next_in = in.data();
       stream.avail_in = step;

@@ -6,7 +6,6 @@
 #include "formats/bundle_repack.h"
 
 #include <gtest/gtest.h>
-
 #include <lzma.h>
 
 #include <csignal>
