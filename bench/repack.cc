@@ -1,13 +1,16 @@
 // Repacks a bundle as an import's write-back does, for the repack benchmark:
-//   repack <bundle> <data out>
+//   repack <bundle> <data out> [blocks]
 // Opens the bundle (unpacking it into its ".TEMP" file), writes the block data of that working
 // file to <data out> for the reference compressors, then rewrites the bundle with no size change
-// and prints the seconds RepackBundle took and where the data starts in the working file. The
-// process's peak memory covers open and repack.
+// and prints the seconds RepackBundle took and where the data starts in the working file; with
+// "blocks", also the block count and the largest block of the bundle as it was opened (version
+// 6). The process's peak memory covers open and repack.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "core/archive.h"
 #include "core/frontend.h"
@@ -32,8 +35,8 @@ class QuietFrontend : public kestrix::Frontend {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: repack <bundle> <data out>\n");
+  if (argc != 3 && !(argc == 4 && std::string(argv[3]) == "blocks")) {
+    std::fprintf(stderr, "usage: repack <bundle> <data out> [blocks]\n");
     return 2;
   }
   try {
@@ -48,10 +51,19 @@ int main(int argc, char** argv) {
       out.CopyFrom(working, start, working.Size() - start);
       out.Close();
     }
+    // The blocks as the archive stored them (before the open unpacked them).
+    const std::vector<kestrix::BundleBlock>& blocks = archive.Bundle.V6.ArchiveBlocks.empty()
+                                                          ? archive.Bundle.V6.Blocks
+                                                          : archive.Bundle.V6.ArchiveBlocks;
+    uint32_t largest = 0;
+    for (const kestrix::BundleBlock& b : blocks) largest = std::max(largest, b.UncompressedSize);
+    const size_t count = blocks.size();
     const auto begin = std::chrono::steady_clock::now();
     kestrix::RepackBundle(archive, 0, 0);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
-    std::printf("%.3f %llu\n", took.count(), static_cast<unsigned long long>(start));
+    std::printf("%.3f %llu", took.count(), static_cast<unsigned long long>(start));
+    if (argc == 4) std::printf(" %zu %u", count, largest);
+    std::printf("\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -54,6 +54,10 @@ struct Version6Header {
   uint8_t Flags[4] = {0, 0, 0, 0};  // as stored (big-endian)
   uint8_t Hash[16] = {};
   std::vector<BundleBlock> Blocks;
+  // The block records as the archive stored them, kept when the open unpacks them into one
+  // stored block: repacking writes blocks of the same size and compression again, so that the
+  // engine still reads a chunked bundle block by block. Empty when nothing was unpacked.
+  std::vector<BundleBlock> ArchiveBlocks;
   uint64_t HeaderEnd = 0;  // where the info begins when it follows the header
   uint64_t DataStart = 0;
   uint64_t TotalSizePos = 0;

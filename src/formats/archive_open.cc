@@ -1,5 +1,6 @@
 #include "formats/archive_open.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -167,6 +168,13 @@ void ReopenWithSelection(Session& s, Frontend& frontend, int selected_index,
     reading = ArchiveLock(a.GivenPath, LockKind::kRead, Waiting(frontend));
   ReadSignature(a);
   ReadSelected(s, frontend, options);
+  // The working file holds its data stored; how the archive itself was compressed is known only
+  // from the first open, and writing the bundle back needs it.
+  if (!a.WorkingPath.empty() && a.Bundle.HasBlocks() && kept.Bundle.HasBlocks()) {
+    std::copy(kept.Bundle.V6.Flags, kept.Bundle.V6.Flags + 4, a.Bundle.V6.Flags);
+    a.Bundle.V6.ArchiveBlocks = kept.Bundle.V6.ArchiveBlocks;
+    a.Bundle.V6.Blocks.front().Flags = kept.Bundle.V6.Blocks.front().Flags;
+  }
 }
 
 void CloseArchive(Session& s) { s = Session(); }

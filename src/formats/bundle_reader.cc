@@ -516,6 +516,7 @@ void UnpackVersion6(OpenedArchive& s, ByteSource& source, const Version6Image& i
   s.Bundle.V6.TotalSize = file_length;
   s.Bundle.V6.CompressedInfoSize = s.Bundle.V6.UncompressedInfoSize = info_length;
   uint16_t first_flags = s.Bundle.V6.Blocks.front().Flags;
+  s.Bundle.V6.ArchiveBlocks = std::move(s.Bundle.V6.Blocks);
   s.Bundle.V6.Blocks.assign(1, BundleBlock{data, data, first_flags});
   s.Bundle.V6.DataStart = data_start;
 }

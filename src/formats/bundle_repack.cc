@@ -14,6 +14,7 @@
 #include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "platform/two_threads.h"
 
 namespace kestrix {
 
@@ -21,6 +22,8 @@ namespace {
 
 constexpr size_t kNameWindow = 255;
 constexpr uint64_t kBlockRecord = 10;
+// Packed block data up to this size stays in memory until the info before it is written.
+constexpr uint64_t kHeldData = 64 << 20;
 
 // One big-endian field to write over the working file.
 struct FieldPatch {
@@ -119,17 +122,28 @@ TablePlan PlanVersion3(const OpenedArchive& a, ByteSource& working, const std::s
 
   h.FileSize = file_length;
   plan.Put32(h.FileSizePos, file_length);
-  // Levels that end after the asset file contain it, so they grow and shrink with it.
-  const uint64_t asset_end = a.AssetBase - header + old_asset_file_size;
+  const uint64_t asset_start = a.AssetBase - header;
+  const uint64_t asset_end = asset_start + old_asset_file_size;
+  const uint64_t new_asset_end = Moved(asset_end, n, UINT32_MAX, "the end of the asset file");
   for (size_t i = 0; i + 1 < h.Levels.size(); ++i) {
     BundleLevel& level = h.Levels[i];
-    if (level.UncompressedSize > asset_end) {
-      const std::string what = "level record " + std::to_string(i);
-      level.CompressedSize =
-          static_cast<uint32_t>(Moved(level.CompressedSize, n, UINT32_MAX, what));
-      level.UncompressedSize =
-          static_cast<uint32_t>(Moved(level.UncompressedSize, n, UINT32_MAX, what));
-    }
+    const uint32_t end = level.UncompressedSize;
+    // A level that ends where the asset file ended, or later, holds all of it and moves with
+    // it. One that ends inside it stops short of it (a level's end is where its stream could
+    // stop, a little past its own files), and stays, but not past the asset's new end.
+    const uint32_t moved = static_cast<uint32_t>(
+        end >= asset_end ? Moved(end, n, UINT32_MAX, "level record " + std::to_string(i))
+                         : std::min<uint64_t>(end, new_asset_end));
+    // The working file of an unpacked bundle holds its data stored, so each level's compressed
+    // end is its uncompressed end; the recompressed bundle gets its own. A bundle read in place
+    // keeps whatever difference it had.
+    level.CompressedSize =
+        !a.WorkingPath.empty()
+            ? moved
+            : static_cast<uint32_t>(Moved(level.CompressedSize,
+                                          static_cast<int64_t>(moved) - static_cast<int64_t>(end),
+                                          UINT32_MAX, "level record " + std::to_string(i)));
+    level.UncompressedSize = moved;
     plan.Put32(h.FirstLevelPos + 8 * i, level.CompressedSize);
     plan.Put32(h.FirstLevelPos + 8 * i + 4, level.UncompressedSize);
   }
@@ -159,14 +173,19 @@ TablePlan PlanVersion3(const OpenedArchive& a, ByteSource& working, const std::s
 
 // The block records of a bundle read in place: all blocks are stored, so only their sizes have
 // to add up to the new data length. Keeping their count keeps the info's length, so the data
-// does not move and the file can be patched. The last block takes the change when it can,
-// which leaves every other record as it was; otherwise the data is spread evenly.
+// does not move and the file can be patched. The last block takes the change when it stays
+// within the bundle's block size (its largest block), which leaves every other record as it
+// was; otherwise the data is spread evenly, the smallest largest block the count allows.
 std::vector<uint32_t> StoredBlockSizes(const std::vector<BundleBlock>& blocks, uint64_t data) {
   uint64_t before_last = 0;
   for (size_t i = 0; i + 1 < blocks.size(); ++i) before_last += blocks[i].UncompressedSize;
   std::vector<uint32_t> sizes;
-  for (const BundleBlock& b : blocks) sizes.push_back(b.UncompressedSize);
-  if (data >= before_last && data - before_last <= kMaxBlockSize) {
+  uint32_t largest = 0;
+  for (const BundleBlock& b : blocks) {
+    sizes.push_back(b.UncompressedSize);
+    largest = std::max(largest, b.UncompressedSize);
+  }
+  if (data >= before_last && data - before_last <= std::min(largest, kMaxBlockSize)) {
     sizes.back() = static_cast<uint32_t>(data - before_last);
     return sizes;
   }
@@ -281,6 +300,33 @@ void PatchBig32(OutputFile& out, uint64_t pos, uint32_t v) {
   out.PatchAt(pos, b, 4);
 }
 
+// The level records before the last one in a recompressed version 3 bundle. A level record
+// says where a reader that streams the bundle can stop to load that level: its compressed end,
+// counted from the header size, is the fewest stream bytes whose decoding covers the level's
+// data, and its uncompressed end is all those bytes decode to (which may run a few bytes past
+// the level's data, as in the engine's own bundles). So every level ends inside the new stream,
+// and each record is true of the bytes written.
+void PatchEarlierLevels(const Version3Header& h, const std::string& path, uint64_t data) {
+  if (h.Levels.size() < 2) return;
+  FileSource bundle(path);
+  constexpr uint64_t kStreamHead = 13;  // properties and size
+  uint8_t props[5];
+  bundle.ReadAt(h.HeaderSize, props, 5);
+  std::vector<uint64_t> ends;
+  for (size_t i = 0; i + 1 < h.Levels.size(); ++i)
+    ends.push_back(std::min<uint64_t>(
+        std::max<uint64_t>(h.Levels[i].UncompressedSize, ends.empty() ? 0 : ends.back()), data));
+  const uint64_t coded = bundle.Size() - h.HeaderSize - kStreamHead;
+  const std::vector<LzmaCheckpoint> points =
+      LzmaCheckpoints(props, bundle, h.HeaderSize + kStreamHead, coded, data, ends);
+  for (size_t i = 0; i < points.size(); ++i) {
+    uint8_t record[8];
+    Put32(record, static_cast<uint32_t>(kStreamHead + points[i].coded), ByteOrder::Big);
+    Put32(record + 4, static_cast<uint32_t>(points[i].decoded), ByteOrder::Big);
+    PatchFile(path, h.FirstLevelPos + 8 * i, record, sizeof record);
+  }
+}
+
 // Version 3: the header as the working file has it, then one LZMA stream with its size.
 void RecompressVersion3(const Container& c, const std::string& working_path,
                         const std::string& target, const StepHook& hook) {
@@ -288,51 +334,191 @@ void RecompressVersion3(const Container& c, const std::string& working_path,
   FileSource working(working_path);
   const uint64_t length = working.Size();
   ReplacementFile bundle(target);
-  OutputFile out(bundle.Path());
-  out.CopyFrom(working, 0, h.HeaderSize);
-  LzmaEncode(working, h.HeaderSize, length - h.HeaderSize, LzmaSizeField::kWrite, SinkTo(out));
-  if (out.Tell() > UINT32_MAX)
-    CannotRepack("the compressed bundle is larger than the 4 GiB its header can describe.");
-  const uint32_t packed_length = static_cast<uint32_t>(out.Tell());
-  const uint64_t last = h.FirstLevelPos + 8 * (h.Levels.size() - 1);
-  PatchBig32(out, h.FileSizePos, packed_length);
-  PatchBig32(out, last, packed_length - h.HeaderSize);
-  PatchBig32(out, last + 4, static_cast<uint32_t>(length - h.HeaderSize));
-  if (h.HasCompleteSize) PatchBig32(out, last + 8, packed_length);
-  out.Close();
+  {
+    OutputFile out(bundle.Path());
+    out.CopyFrom(working, 0, h.HeaderSize);
+    LzmaEncode(working, h.HeaderSize, length - h.HeaderSize, LzmaSizeField::kWrite, SinkTo(out));
+    if (out.Tell() > UINT32_MAX)
+      CannotRepack("the compressed bundle is larger than the 4 GiB its header can describe.");
+    const uint32_t packed_length = static_cast<uint32_t>(out.Tell());
+    const uint64_t last = h.FirstLevelPos + 8 * (h.Levels.size() - 1);
+    PatchBig32(out, h.FileSizePos, packed_length);
+    PatchBig32(out, last, packed_length - h.HeaderSize);
+    PatchBig32(out, last + 4, static_cast<uint32_t>(length - h.HeaderSize));
+    if (h.HasCompleteSize) PatchBig32(out, last + 8, packed_length);
+    out.Close();
+  }
+  PatchEarlierLevels(h, bundle.Path(), length - h.HeaderSize);
   CommitReplacement(bundle, hook);
 }
 
 // The compression bits (0-5) cleared, the others (such as 0x40) kept.
 uint16_t StoredFlags(uint16_t flags) { return static_cast<uint16_t>(flags & ~0x3F); }
 
-// Compresses the block data of the working file into `out`, block by block; returns the block
-// records. LZMA streams through; LZ4 holds one block and its packed form.
-std::vector<BundleBlock> EncodeBlocks(ByteSource& working, uint64_t pos, uint64_t data,
-                                      uint16_t flags, BlockCoding coding, uint32_t max_block,
-                                      OutputFile& out) {
-  std::vector<BundleBlock> records;
-  std::vector<uint8_t> plain, packed;
-  for (uint32_t size : PlanBlocks(data, max_block)) {
-    BundleBlock b{size, size, flags};
-    if (coding == BlockCoding::kLz4) {
-      plain.resize(size);
-      working.ReadAt(pos, plain.data(), size);
-      if (Lz4EncodeBlock(plain.data(), size, packed)) {
-        out.Write(packed);
-        b.CompressedSize = static_cast<uint32_t>(packed.size());
-      } else {
-        out.Write(plain.data(), size);
-        b.Flags = StoredFlags(flags);
-      }
-    } else {
-      // A planned block is at most 1 GiB, and LZMA grows data by a few percent at worst.
-      b.CompressedSize =
-          static_cast<uint32_t>(LzmaEncode(working, pos, size, LzmaSizeField::kOmit, SinkTo(out)));
-    }
-    records.push_back(b);
-    pos += size;
+// How the written bundle cuts its data, and what each block is compressed as.
+struct BlockPlan {
+  std::vector<uint32_t> sizes;
+  std::vector<uint16_t> flags;
+};
+
+// Blocks of the archive's own size (its largest block), the last one taking what is left: the
+// engine reads a chunked bundle block by block, and one block of everything would make it
+// unpack the whole bundle to read any of it. An archive of one block gets one block again (cut
+// only past max_block). Each block keeps the flags of the archive's block at its place (LZ4
+// and LZ4HC codes stay); a block the archive stored because it did not shrink, or one past the
+// archive's count, takes the flags of the archive's first compressed block.
+BlockPlan PlanArchiveBlocks(const Version6Header& h, uint32_t version, uint64_t data,
+                            uint32_t max_block) {
+  const std::vector<BundleBlock>& was = h.ArchiveBlocks.empty() ? h.Blocks : h.ArchiveBlocks;
+  BlockPlan plan;
+  if (was.size() <= 1) {
+    plan.sizes = PlanBlocks(data, max_block);
+  } else {
+    uint32_t block = 1;
+    for (const BundleBlock& b : was) block = std::max(block, b.UncompressedSize);
+    block = std::min({block, std::max<uint32_t>(max_block, 1), kMaxBlockSize});
+    plan.sizes.assign(static_cast<size_t>(data / block), block);
+    if (data % block != 0 || plan.sizes.empty())
+      plan.sizes.push_back(static_cast<uint32_t>(data % block));
   }
+  uint16_t packed = was.front().Flags;
+  for (const BundleBlock& b : was) {
+    if (BlockCodingOf(version, b.Flags) != BlockCoding::kStored) {
+      packed = b.Flags;
+      break;
+    }
+  }
+  for (size_t i = 0; i < plan.sizes.size(); ++i) {
+    const uint16_t own = was[std::min(i, was.size() - 1)].Flags;
+    plan.flags.push_back(BlockCodingOf(version, own) != BlockCoding::kStored ? own : packed);
+  }
+  return plan;
+}
+
+// Appends one block as it is stored to `out` and returns its record: compressed as its flags
+// say, or stored, with the stored flag, when LZ4 would not make it smaller (readers refuse an
+// LZ4 block that is not smaller than its data).
+BundleBlock PackBlock(uint32_t version, const uint8_t* plain, uint32_t size, uint16_t flags,
+                      FillLaterVector<uint8_t>& out) {
+  BundleBlock b{size, size, flags};
+  const size_t at = out.size();
+  switch (BlockCodingOf(version, flags)) {
+    case BlockCoding::kLz4: {
+      out.resize(at + Lz4PackedRoom(size));
+      const size_t packed = Lz4EncodeInto(plain, size, out.data() + at, out.size() - at);
+      if (packed < size) {
+        out.resize(at + packed);
+        b.CompressedSize = static_cast<uint32_t>(packed);
+        return b;
+      }
+      out.resize(at);
+      b.Flags = StoredFlags(flags);
+      break;
+    }
+    case BlockCoding::kLzma: {
+      MemorySource source(plain, size);
+      // A planned block is at most 1 GiB, and LZMA grows data by a few percent at worst.
+      b.CompressedSize = static_cast<uint32_t>(
+          LzmaEncode(source, 0, size, LzmaSizeField::kOmit,
+                     [&out](const uint8_t* d, size_t n) { out.insert(out.end(), d, d + n); }));
+      return b;
+    }
+    case BlockCoding::kStored:
+      break;
+  }
+  out.insert(out.end(), plain, plain + size);
+  return b;
+}
+
+// Blocks are independent, so they are packed two runs at a time, one on each core, in runs of
+// about this many bytes; a batch is written while the next one is packed.
+constexpr uint64_t kRunBytes = 4 << 20;
+
+// A run of consecutive small blocks, packed by one thread.
+struct BlockRun {
+  size_t first = 0, count = 0;
+  uint64_t pos = 0;  // of its first block in the working file
+  FillLaterVector<uint8_t> plain, packed;
+  std::vector<BundleBlock> records;
+};
+
+void PackRun(ByteSource& working, const BlockPlan& plan, uint32_t version, BlockRun& run) {
+  run.packed.clear();
+  run.records.clear();
+  uint64_t pos = run.pos;
+  for (size_t i = run.first; i < run.first + run.count; ++i) {
+    run.plain.resize(plan.sizes[i]);
+    working.ReadAt(pos, run.plain.data(), plan.sizes[i]);
+    run.records.push_back(
+        PackBlock(version, run.plain.data(), plan.sizes[i], plan.flags[i], run.packed));
+    pos += plan.sizes[i];
+  }
+}
+
+// A block too large for a run, on this thread: LZMA streams from the working file; LZ4 holds
+// the block and its packed form.
+BundleBlock PackLargeBlock(ByteSource& working, uint64_t pos, uint32_t size, uint16_t flags,
+                           uint32_t version, const ByteSink& sink) {
+  if (BlockCodingOf(version, flags) == BlockCoding::kLzma) {
+    return {size, static_cast<uint32_t>(LzmaEncode(working, pos, size, LzmaSizeField::kOmit, sink)),
+            flags};
+  }
+  FillLaterVector<uint8_t> plain(size), packed;
+  working.ReadAt(pos, plain.data(), size);
+  const BundleBlock b = PackBlock(version, plain.data(), size, flags, packed);
+  sink(packed.data(), packed.size());
+  return b;
+}
+
+// Packs the block data of the working file as planned, handing the packed bytes to `sink` in
+// order; returns the block records.
+std::vector<BundleBlock> PackBlocks(ByteSource& working, uint64_t pos, const BlockPlan& plan,
+                                    uint32_t version, const ByteSink& sink) {
+  std::vector<BundleBlock> records;
+  BlockRun runs[2][2];  // the batch being packed and the one being written
+  bool pending = false;
+  int current = 0;
+  auto write = [&](BlockRun* batch) {
+    for (int k = 0; k < 2; ++k) {
+      sink(batch[k].packed.data(), batch[k].packed.size());
+      records.insert(records.end(), batch[k].records.begin(), batch[k].records.end());
+    }
+  };
+  size_t next = 0;
+  auto take = [&](BlockRun& run) {
+    run.first = next;
+    run.count = 0;
+    run.pos = pos;
+    uint64_t bytes = 0;
+    while (next < plan.sizes.size() && bytes + plan.sizes[next] <= kRunBytes) {
+      bytes += plan.sizes[next];
+      pos += plan.sizes[next++];
+      ++run.count;
+    }
+  };
+  while (next < plan.sizes.size()) {
+    if (plan.sizes[next] > kRunBytes) {
+      if (pending) write(runs[current ^ 1]);
+      pending = false;
+      records.push_back(
+          PackLargeBlock(working, pos, plan.sizes[next], plan.flags[next], version, sink));
+      pos += plan.sizes[next++];
+      continue;
+    }
+    BlockRun* batch = runs[current];
+    take(batch[0]);
+    take(batch[1]);
+    BlockRun* previous = pending ? runs[current ^ 1] : nullptr;
+    RunBoth(
+        [&] {
+          if (previous) write(previous);
+          PackRun(working, plan, version, batch[0]);
+        },
+        [&] { PackRun(working, plan, version, batch[1]); });
+    pending = true;
+    current ^= 1;
+  }
+  if (pending) write(runs[current ^ 1]);
   return records;
 }
 
@@ -366,46 +552,39 @@ std::vector<uint8_t> PackInfo(uint32_t version, const std::vector<uint8_t>& info
 }
 
 // Versions 6 to 8: the header, the info with the new block records (compressed again as the
-// archive had it), then the block data compressed as the archive's first block was. Versions 7
-// and 8 keep the padding to 16 before the block data (flag 0x200) and the info at the end
-// (0x80). The info comes first but depends on the packed sizes, so packed blocks go to a side
-// file first, unless they are one LZ4 block, which is in memory anyway.
+// archive had it), then the block data cut and compressed as the archive's blocks were.
+// Versions 7 and 8 keep the padding to 16 before the block data (flag 0x200) and the info at
+// the end (0x80). The info comes first but depends on the packed sizes, so packed blocks are
+// held in memory when they are few, else go to a side file first.
 void RecompressVersion6(const Container& c, const std::string& working_path,
                         const std::string& target, uint32_t max_block, const StepHook& hook) {
   const Version6Header& h = c.V6;
   FileSource working(working_path);
   const uint64_t data_start = c.BlockDataStart;
   const uint64_t data = working.Size() - data_start;
-  const uint16_t flags = h.Blocks.front().Flags;
-  const BlockCoding coding = BlockCodingOf(c.BundleVersion, flags);
-  const bool packed = coding != BlockCoding::kStored;
+  const BlockPlan plan = PlanArchiveBlocks(h, c.BundleVersion, data, max_block);
+  const bool packed = std::any_of(plan.flags.begin(), plan.flags.end(), [&c](uint16_t f) {
+    return BlockCodingOf(c.BundleVersion, f) != BlockCoding::kStored;
+  });
 
   std::vector<BundleBlock> records;
   std::unique_ptr<TemporaryFile> side;
-  // LZ4 data that is one block is held anyway, so it goes straight into the bundle.
-  const std::vector<uint32_t> plan = PlanBlocks(data, max_block);
-  const bool held = coding == BlockCoding::kLz4 && plan.size() == 1;
-  // Both buffers are filled right away: nothing is gained by zeroing them first.
-  FillLaterVector<uint8_t> held_block;
+  const bool held = packed && data <= kHeldData;
+  FillLaterVector<uint8_t> held_blocks;
   if (held) {
-    FillLaterVector<uint8_t> plain(plan.front());
-    working.ReadAt(data_start, plain.data(), plain.size());
-    BundleBlock b{plan.front(), plan.front(), flags};
-    if (Lz4EncodeBlock(plain.data(), plain.size(), held_block)) {
-      b.CompressedSize = static_cast<uint32_t>(held_block.size());
-    } else {
-      held_block.swap(plain);
-      b.Flags = StoredFlags(flags);
-    }
-    records.push_back(b);
+    records = PackBlocks(working, data_start, plan, c.BundleVersion,
+                         [&held_blocks](const uint8_t* d, size_t n) {
+                           held_blocks.insert(held_blocks.end(), d, d + n);
+                         });
   } else if (packed) {
     side = std::make_unique<TemporaryFile>(
         CreateFreeFile(FolderOf(target), "." + FileNameOf(target) + ".blocks-", ""));
     OutputFile out(side->Path());
-    records = EncodeBlocks(working, data_start, data, flags, coding, max_block, out);
+    records = PackBlocks(working, data_start, plan, c.BundleVersion, SinkTo(out));
     out.Close();
   } else {
-    for (uint32_t size : plan) records.push_back({size, size, flags});
+    for (size_t i = 0; i < plan.sizes.size(); ++i)
+      records.push_back({plan.sizes[i], plan.sizes[i], plan.flags[i]});
   }
 
   // The info: hash, the new block table, then the directory as the working file holds it.
@@ -452,7 +631,7 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
     const uint8_t zeros[16] = {};
     out.Write(zeros, static_cast<size_t>(padding));
     if (held) {
-      out.Write(held_block.data(), held_block.size());
+      out.Write(held_blocks.data(), held_blocks.size());
     } else if (packed) {
       FileSource blocks(side->Path());
       out.CopyFrom(blocks, 0, blocks.Size());

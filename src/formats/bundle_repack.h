@@ -25,7 +25,7 @@ struct RepackOptions {
   // under old tables.
   std::string RebuiltPath;
   // The largest unpacked block of recompressed version 6 data; larger data becomes several
-  // blocks of the same compression. Only tests set it lower.
+  // blocks. Only tests set it lower.
   uint32_t MaxBlockSize = kMaxBlockSize;
   StepHook StepDone;
 };
@@ -33,8 +33,8 @@ struct RepackOptions {
 // Brings the bundle around the imported asset file up to date after an import that changed
 // the working file's length by `net_change` bytes (the signed sum of every size change; the
 // contained file SelectedFileIndex is the one that changed). `old_asset_file_size` is the
-// asset's AssetFileSize from before the import: version 3 level records that end after the
-// asset move with it. Does nothing for an archive that is not a bundle.
+// asset's AssetFileSize from before the import: version 3 level records that end where the
+// asset ended, or later, move with it. Does nothing for an archive that is not a bundle.
 //
 // 1. The tables of the working file (ArchivePath, or options.RebuiltPath) are patched:
 //    version 3: file size, level records, complete file size, contained-file offsets and sizes;
@@ -44,23 +44,28 @@ struct RepackOptions {
 //    joined pieces, the caller's rebuilt copy) are patched in place.
 // 2. When the bundle had been unpacked into a ".TEMP" file and did not come in pieces, the
 //    bundle the user named is written again from the working file, compressed as it was:
-//    version 3 as one LZMA stream with its size (properties 5D 00 00 08 00); version 6 by the
-//    first block's flags as the archive had them: LZ4 (2, 3), LZMA without size (0x41) or
-//    stored, in as few blocks as MaxBlockSize allows, an LZ4 block that does not shrink going
-//    stored; its info LZ4-compressed again for header flags 0x42/0x43 (stored, with flags
-//    0x40, when LZ4 would not make it smaller). It is written under a free name beside the
-//    bundle, flushed, and renamed over it.
+//    version 3 as one LZMA stream with its size (properties 5D 00 00 08 00), every level record
+//    before the last saying where the new stream can stop for that level (the fewest stream
+//    bytes whose decoding covers the level, and all they decode to); version 6 cut into blocks
+//    of the archive's own block size (its largest block; one block where it had one, cut only
+//    past MaxBlockSize), each compressed as the archive's block at its place was: LZ4 (2, 3),
+//    LZMA without size (0x41) or stored, an LZ4 block that does not shrink going stored; its
+//    info LZ4-compressed again for header flags 0x42/0x43 (stored, with flags 0x40, when LZ4
+//    would not make it smaller). Blocks are packed two at a time on machines with a second
+//    core. It is written under a free name beside the bundle, flushed, and renamed over it.
 //    An archive that came in ".split" pieces is written back by ResplitPieces instead, which
 //    cuts the working file (unpacked, so it opens without unpacking) into new pieces; the
 //    joined file is ours and no longer read, so it is not recompressed.
 // 3. A version 6 bundle read in place with several stored blocks keeps its block count; the
 //    block records are recomputed: the last block takes the change, or, when it cannot (it
-//    would fall below 0 or above kMaxBlockSize), the data is spread evenly over the blocks.
-//    The info keeps its length, so the data does not move.
+//    would fall below 0 or grow past the largest block), the data is spread evenly over the
+//    blocks, which keeps the largest block as small as the count allows. The info keeps its
+//    length, so the data does not move.
 //
 // Afterwards the archive's container values describe the patched working file, so a second
-// import into the same open archive starts from them. Memory: LZMA and stored data stream
-// through files; LZ4 holds one block and its packed form.
+// import into the same open archive starts from them. Memory: packed block data up to 64 MiB is
+// held, more goes through a side file; blocks are packed in runs of a few MiB, and a block
+// larger than that is held with its packed form (LZ4) or streams (LZMA).
 //
 // Throws Error before anything is written when the change does not fit the tables (a size
 // below 0, a 32-bit field overflowing, a contained file past the end of the working file, or

@@ -43,14 +43,8 @@ static_assert(kLzmaEncodedProps[0] == (2 * 5 + 0) * 9 + 3 &&
                    kLzmaEncodedProps[4] << 24) == kEncodeDictionary,
               "the property bytes must describe the encoder's settings");
 
-}  // namespace
-
-bool LzmaSizesPossible(uint64_t compressed, uint64_t uncompressed) {
-  return compressed >= UINT64_MAX / kMaxExpansion || uncompressed <= compressed * kMaxExpansion;
-}
-
-void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64_t length,
-                uint64_t out_size, const ByteSink& sink) {
+// A raw decoder for the stream whose property bytes are `props`, told its size.
+void StartDecoder(lzma_stream& stream, const uint8_t props[5], uint64_t length, uint64_t out_size) {
   lzma_options_lzma options{};
   unsigned byte = props[0];
   if (byte >= 9 * 5 * 5) throw Error("Incorrect stream properties lzma.");
@@ -68,10 +62,20 @@ void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64
   options.ext_size_low = static_cast<uint32_t>(out_size);
   options.ext_size_high = static_cast<uint32_t>(out_size >> 32);
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
-
-  lzma_stream stream = LZMA_STREAM_INIT;
   if (lzma_raw_decoder(&stream, filters) != LZMA_OK)
     throw Error("Incorrect stream properties lzma.");
+}
+
+}  // namespace
+
+bool LzmaSizesPossible(uint64_t compressed, uint64_t uncompressed) {
+  return compressed >= UINT64_MAX / kMaxExpansion || uncompressed <= compressed * kMaxExpansion;
+}
+
+void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64_t length,
+                uint64_t out_size, const ByteSink& sink) {
+  lzma_stream stream = LZMA_STREAM_INIT;
+  StartDecoder(stream, props, length, out_size);
   std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
   if (out_size == 0) return;
 
@@ -99,6 +103,72 @@ void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64
     if (out_left == 0) break;
   }
   if (out_left != 0) DataError();
+}
+
+std::vector<LzmaCheckpoint> LzmaCheckpoints(const uint8_t props[5], ByteSource& source,
+                                            uint64_t pos, uint64_t length, uint64_t out_size,
+                                            const std::vector<uint64_t>& ends) {
+  std::vector<uint8_t> in(64 * 1024), out(kChunk);
+  // Runs the decoder on what it has been given, with room for at most `room` more bytes;
+  // returns the bytes it made.
+  auto run = [&out](lzma_stream& stream, uint64_t room) {
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<size_t>(std::min<uint64_t>(out.size(), room));
+    const uint64_t before = stream.total_out;
+    const lzma_ret ret = lzma_code(&stream, LZMA_RUN);
+    if (ret != LZMA_OK && ret != LZMA_STREAM_END && ret != LZMA_BUF_ERROR) DataError();
+    return stream.total_out - before;
+  };
+
+  // First, roughly: the coded bytes the decoder has taken when its output reaches each end. It
+  // may have taken a byte or so ahead for the next symbol.
+  std::vector<uint64_t> taken;
+  {
+    lzma_stream stream = LZMA_STREAM_INIT;
+    StartDecoder(stream, props, length, out_size);
+    std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
+    uint64_t at = pos, in_left = length;
+    for (uint64_t end : ends) {
+      if (end > out_size) DataError();
+      while (stream.total_out < end) {
+        Refill(stream, source, at, in_left, in);
+        if (run(stream, end - stream.total_out) == 0 && stream.avail_in == 0 && in_left == 0)
+          DataError();
+      }
+      taken.push_back(stream.total_in);
+    }
+  }
+
+  // Then exactly: a second decoder is given the stream up to a little before each of those
+  // places, then one byte at a time, everything decodable made each time, until its output
+  // reaches the end.
+  lzma_stream stream = LZMA_STREAM_INIT;
+  StartDecoder(stream, props, length, out_size);
+  std::unique_ptr<lzma_stream, StreamCloser> closer(&stream);
+  auto give_up_to = [&](uint64_t target) {
+    while (stream.total_in < target) {
+      const size_t step =
+          static_cast<size_t>(std::min<uint64_t>(in.size(), target - stream.total_in));
+      source.ReadAt(pos + stream.total_in, in.data(), step);
+      stream.next_in = in.data();
+      stream.avail_in = step;
+      while (stream.total_out < out_size &&
+             (run(stream, out_size - stream.total_out) > 0 || stream.avail_in > 0)) {
+      }
+      if (stream.avail_in > 0) return;  // the stream ended before the input
+    }
+  };
+  constexpr uint64_t kAhead = 64;
+  std::vector<LzmaCheckpoint> points;
+  for (size_t i = 0; i < ends.size(); ++i) {
+    if (taken[i] > kAhead) give_up_to(taken[i] - kAhead);
+    while (stream.total_out < ends[i]) {
+      if (stream.total_in >= length) DataError();
+      give_up_to(stream.total_in + 1);
+    }
+    points.push_back({stream.total_in, stream.total_out});
+  }
+  return points;
 }
 
 uint64_t LzmaEncode(ByteSource& source, uint64_t pos, uint64_t length, LzmaSizeField size_field,

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace kestrix {
 
@@ -28,6 +29,21 @@ bool LzmaSizesPossible(uint64_t compressed, uint64_t uncompressed);
 // Throws Error "Incorrect stream properties lzma." or "Error lzma in data stream.".
 void LzmaDecode(const uint8_t props[5], ByteSource& source, uint64_t pos, uint64_t length,
                 uint64_t out_size, const ByteSink& sink);
+
+// A place where a reader that streams coded data can stop: the first `coded` bytes of the coded
+// data (after the properties and any size field) decode to the first `decoded` bytes.
+struct LzmaCheckpoint {
+  uint64_t coded = 0;
+  uint64_t decoded = 0;
+};
+
+// For each of the increasing `ends` (each at most `out_size`), the fewest coded bytes whose
+// decoding reaches that end, and all that those bytes decode to (at least the end, a little more
+// when the last symbol they hold runs past it). The stream is given as for LzmaDecode; what it
+// decodes to is not kept. Throws as LzmaDecode does.
+std::vector<LzmaCheckpoint> LzmaCheckpoints(const uint8_t props[5], ByteSource& source,
+                                            uint64_t pos, uint64_t length, uint64_t out_size,
+                                            const std::vector<uint64_t>& ends);
 
 // The property bytes of every stream Kestrix writes: lc 3, lp 0, pb 2 (0x5D) and a 512 KiB
 // dictionary, the settings bundles usually carry, so that a reader which plans its memory for

@@ -6,6 +6,7 @@
 #include "formats/bundle_repack.h"
 
 #include <gtest/gtest.h>
+#include <lzma.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "core/archive.h"
 #include "core/error.h"
+#include "core/session.h"
 #include "formats/archive_open.h"
 #include "formats/lz4_codec.h"
 #include "formats/lzma_codec.h"
@@ -162,6 +164,57 @@ RawVersion6 ParseVersion6(const Bytes& b) {
 }
 
 std::string Sh(const std::string& path) { return "'" + path + "'"; }
+
+// All that the first `coded` bytes of a raw LZMA1 stream (after its properties and size) decode
+// to, as a reader that has received no more would find.
+uint64_t DecodedFromPrefix(const uint8_t props[5], const uint8_t* coded_data, size_t coded) {
+  lzma_options_lzma options{};
+  options.lc = props[0] % 9;
+  options.lp = props[0] / 9 % 5;
+  options.pb = props[0] / 45;
+  options.dict_size = Get32(props + 1, ByteOrder::Little);
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream stream = LZMA_STREAM_INIT;
+  EXPECT_EQ(lzma_raw_decoder(&stream, filters), LZMA_OK);
+  Bytes out(1 << 20);
+  stream.next_in = coded_data;
+  stream.avail_in = coded;
+  lzma_ret ret = LZMA_OK;
+  while (ret == LZMA_OK) {
+    stream.next_out = out.data();
+    stream.avail_out = out.size();
+    ret = lzma_code(&stream, LZMA_RUN);
+    if (stream.avail_out == out.size()) break;
+  }
+  const uint64_t decoded = stream.total_out;
+  lzma_end(&stream);
+  return decoded;
+}
+
+// Each level record of a version 3 bundle's LZMA data but the last says where a streaming
+// reader can stop: its first compressed-end bytes (from the header size) decode to exactly its
+// uncompressed end, one byte fewer does not reach `needed[i]`, and the ends grow level by level.
+void ExpectLevelsStopInStream(const Bytes& bundle, const Version3Header& h,
+                              const std::vector<uint64_t>& needed) {
+  const uint8_t* stream = bundle.data() + h.HeaderSize;
+  uint32_t last_packed = 0, last_plain = 0;
+  for (size_t i = 0; i + 1 < h.Levels.size(); ++i) {
+    SCOPED_TRACE("level " + std::to_string(i));
+    const uint32_t packed = Get32(bundle.data() + h.FirstLevelPos + 8 * i, ByteOrder::Big);
+    const uint32_t plain = Get32(bundle.data() + h.FirstLevelPos + 8 * i + 4, ByteOrder::Big);
+    ASSERT_GE(packed, 13u);
+    ASSERT_LE(packed, bundle.size() - h.HeaderSize);
+    EXPECT_EQ(DecodedFromPrefix(stream, stream + 13, packed - 13), plain);
+    EXPECT_GE(plain, needed[i]);
+    if (packed > 13) {
+      EXPECT_LT(DecodedFromPrefix(stream, stream + 13, packed - 14), needed[i]);
+    }
+    EXPECT_GE(packed, last_packed);
+    EXPECT_GE(plain, last_plain);
+    last_packed = packed;
+    last_plain = plain;
+  }
+}
 
 // Decodes the compressed data of a written bundle with the reference tools and compares it with
 // `plain`, the data part of the working file: a version 3 stream is a ".lzma" file as it stands;
@@ -332,14 +385,28 @@ TEST(RepackBundle, TwoImportsIntoOneOpenArchiveInEveryVariant) {
         const Version3Header& h = a.Bundle.V3;
         EXPECT_EQ(h.FileSize, working.size());
         ASSERT_EQ(h.Levels.size(), w.bundle.V3.Levels.size());
-        // Levels that end after the imported file moved with it; the others stayed.
+        // Levels that end where the imported file ended, or later, moved with it; the others
+        // stayed, but not past its new end. The working file holds its data stored, so there
+        // a level's compressed end is its uncompressed end.
         const uint64_t asset_end = built.offsets[v.index] + entries[v.index].data.size();
+        std::vector<uint64_t> needed;
         for (size_t i = 0; i + 1 < h.Levels.size(); ++i) {
           const BundleLevel& was = opened.V3.Levels[i];
-          const int64_t moved = was.UncompressedSize > asset_end ? net : 0;
-          EXPECT_EQ(h.Levels[i].UncompressedSize, was.UncompressedSize + moved) << i;
-          EXPECT_EQ(h.Levels[i].CompressedSize, was.CompressedSize + moved) << i;
-          EXPECT_EQ(r.bundle.V3.Levels[i].UncompressedSize, h.Levels[i].UncompressedSize);
+          const uint64_t end = was.UncompressedSize >= asset_end
+                                   ? was.UncompressedSize + net
+                                   : std::min<uint64_t>(was.UncompressedSize, asset_end + net);
+          EXPECT_EQ(h.Levels[i].UncompressedSize, end) << i;
+          EXPECT_EQ(h.Levels[i].CompressedSize,
+                    unpacked ? end : was.CompressedSize + (end - was.UncompressedSize))
+              << i;
+          EXPECT_EQ(w.bundle.V3.Levels[i].CompressedSize, h.Levels[i].CompressedSize);
+          needed.push_back(end);
+        }
+        if (unpacked) {
+          ExpectLevelsStopInStream(bundle, h, needed);
+        } else {
+          for (size_t i = 0; i + 1 < h.Levels.size(); ++i)
+            EXPECT_EQ(r.bundle.V3.Levels[i].UncompressedSize, h.Levels[i].UncompressedSize);
         }
         EXPECT_EQ(h.Levels.back().UncompressedSize, working.size() - h.HeaderSize);
         if (unpacked) {
@@ -376,13 +443,18 @@ TEST(RepackBundle, TwoImportsIntoOneOpenArchiveInEveryVariant) {
         }
         EXPECT_EQ(data, working.size() - a.Bundle.BlockDataStart);
         if (unpacked) {
-          EXPECT_EQ(raw.blocks.size(), 1u);
+          // The archive's own block size: all blocks but the last hold that much.
+          const uint64_t block = v.v6.block_size == 0 ? data : v.v6.block_size;
+          EXPECT_EQ(raw.blocks.size(), std::max<uint64_t>(1, (data + block - 1) / block));
+          for (size_t i = 0; i + 1 < raw.blocks.size(); ++i)
+            EXPECT_EQ(raw.blocks[i].UncompressedSize, block) << i;
           if (v.block_flags == 0x41) {
             EXPECT_TRUE(std::equal(kLzmaEncodedProps, kLzmaEncodedProps + 5,
                                    bundle.begin() + static_cast<long>(raw.data_start)));
           }
           Bytes plain(working.begin() + static_cast<long>(a.Bundle.BlockDataStart), working.end());
-          EXPECT_EQ(ExpectToolsDecode(bundle, 0, plain), v.block_flags == 0x40 ? 0 : 1);
+          EXPECT_EQ(ExpectToolsDecode(bundle, 0, plain),
+                    v.block_flags == 0x40 ? 0 : static_cast<int>(raw.blocks.size()));
         } else {
           // Read in place: the block count stays, every block but the last as it was.
           ASSERT_EQ(raw.blocks.size(), opened.V6.Blocks.size());
@@ -446,6 +518,73 @@ TEST(RepackBundle, LargeDataIsCutIntoBlocksAndIncompressibleLz4BlocksAreStored) 
     const Bytes working = testing::ReadFileBytes(a.ArchivePath);
     const Bytes plain(working.begin() + static_cast<long>(a.Bundle.BlockDataStart), working.end());
     ExpectToolsDecode(bundle, 0, plain);
+  }
+}
+
+// A chunked bundle keeps its block size through imports that grow it past block boundaries and
+// shrink it back: every block but the last holds the archive's block size, there are as many
+// as the data needs (as many as before once the size is back), each compressed as the archive's
+// were, and the bundle opens with the changed contents. That holds too after the window's
+// chooser reopened the working file, which by itself no longer says how the archive was packed.
+TEST(RepackBundle, ChunkedBundleKeepsItsBlockSize) {
+  struct Case {
+    const char* label;
+    uint32_t version, flags;
+    BlockCodec codec;
+    uint32_t block;
+    uint8_t block_flags;  // the low byte of every written block
+    bool chooser_reopened;
+  } cases[] = {
+      {"LZ4, 128 KiB blocks", 6, 0x43, BlockCodec::kLz4, 128 * 1024, 2, false},
+      {"LZ4HC, version 8, padded", 8, 0x243, BlockCodec::kLz4Hc, 64 * 1024, 3, false},
+      {"LZMA, 64 KiB blocks", 6, 0x43, BlockCodec::kLzma, 64 * 1024, 0x41, false},
+      {"stored, LZ4 info", 7, 0x43, BlockCodec::kStored, 64 * 1024, 0x40, false},
+      {"LZ4HC after the chooser reopened it", 6, 0x43, BlockCodec::kLz4Hc, 64 * 1024, 3, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    BundleV6Spec desc;
+    desc.version = c.version;
+    if (c.version >= 7) desc.engine_version = "2022.3.18f1";
+    desc.flags = c.flags;
+    desc.codec = c.codec;
+    desc.block_size = c.block;
+    desc.files = {{"CAB-a", AssetWith(6, 4000, 5)}, {"CAB-a.resS", AssetWith(40, 10000, 7), 0}};
+    TempDir dir;
+    const std::string path = dir.File("b");
+    testing::WriteFileBytes(path, testing::BuildBundleV6(desc).bytes);
+    Session s;
+    RecordingFrontend fe;
+    OpenArchive(s, fe, path);
+    if (c.chooser_reopened) ReopenWithSelection(s, fe, 0);
+    OpenedArchive& a = s.Archive;
+    const size_t count = ParseVersion6(testing::ReadFileBytes(path)).blocks.size();
+    ASSERT_GE(count, 4u);
+
+    int64_t net = 0;
+    for (int64_t change : {int64_t{150000}, int64_t{-149900}, int64_t{-100}}) {
+      SCOPED_TRACE(change);
+      RepackBundle(a, change, testing::SimulateImport(a, change));
+      net += change;
+      const Bytes bundle = testing::ReadFileBytes(path);
+      const RawVersion6 raw = ParseVersion6(bundle);
+      const uint64_t data = FileSizeOf(a.ArchivePath) - a.Bundle.BlockDataStart;
+      ASSERT_EQ(raw.blocks.size(), (data + c.block - 1) / c.block);
+      for (size_t i = 0; i < raw.blocks.size(); ++i) {
+        EXPECT_EQ(raw.blocks[i].UncompressedSize,
+                  i + 1 < raw.blocks.size() ? c.block : data - c.block * i)
+            << i;
+        EXPECT_EQ(raw.blocks[i].Flags & 0xFF, c.block_flags) << i;
+      }
+      EXPECT_EQ(raw.flag_word, c.flags);
+      if (c.flags & 0x200) {
+        EXPECT_EQ(raw.data_start % 16, 0u);
+      }
+      const Reopened r = Reopen(path);
+      EXPECT_TRUE(r.files[0] == Changed(desc.files[0].data, net));
+      EXPECT_TRUE(r.files[1] == desc.files[1].data);
+    }
+    EXPECT_EQ(ParseVersion6(testing::ReadFileBytes(path)).blocks.size(), count);
   }
 }
 
@@ -675,6 +814,116 @@ TEST(CorpusRepack, EveryBundleSurvivesARepackUnchanged) {
   }
   EXPECT_GE(bundles, 20);
   EXPECT_GE(decoded, 15);
+}
+
+// An import into a real bundle that this test does not parse: `n` bytes inserted at the end of
+// the chosen contained file of the working file. Returns that file's size before.
+uint64_t GrowChosenFile(const OpenedArchive& a, size_t n) {
+  Bytes bytes = testing::ReadFileBytes(a.ArchivePath);
+  const uint64_t size = a.Bundle.ContainedFiles[static_cast<size_t>(a.SelectedFileIndex)].Size;
+  Bytes inserted(n);
+  for (size_t k = 0; k < n; ++k) inserted[k] = testing::InsertedByte(k);
+  bytes.insert(bytes.begin() + static_cast<long>(a.AssetBase + size), inserted.begin(),
+               inserted.end());
+  testing::WriteFileBytes(a.ArchivePath, bytes);
+  return size;
+}
+
+// Every real bundle after an import that grows its first contained file opens with that file
+// grown and the others as they were. Chunked ones keep their block size and as many blocks as
+// the data needs, each compressed as the archive's block at its place (or stored when it no
+// longer shrinks), and the padding before the block data; version 3 bundles of several levels
+// get level records that say where the new stream can stop.
+TEST(CorpusRepack, BundlesKeepTheirLayoutAfterAnImport) {
+  if (testing::CorpusDir().empty()) GTEST_SKIP() << "no corpus";
+  int chunked = 0, levelled = 0;
+  for (const testing::CorpusRow& row : testing::CorpusManifest()) {
+    if (!ReadableBundle(row)) continue;
+    SCOPED_TRACE(row.relpath);
+    TempDir dir;
+    const std::string path = dir.File(FileNameOf(row.relpath));
+    testing::CopyFile(testing::CorpusDir() + "/" + row.relpath, path);
+    const Bytes original = testing::ReadFileBytes(path);
+    const Reopened before = Reopen(path);
+    OpenedArchive a;
+    RecordingFrontend fe;
+    ASSERT_NO_THROW(OpenContainer(a, fe, path));
+    ASSERT_NO_THROW(RepackBundle(a, 100, GrowChosenFile(a, 100)));
+    const Reopened after = Reopen(path);
+    ASSERT_EQ(after.files.size(), before.files.size());
+    Bytes grown = before.files[0];
+    for (size_t k = 0; k < 100; ++k) grown.push_back(testing::InsertedByte(k));
+    EXPECT_TRUE(after.files[0] == grown);
+    for (size_t i = 1; i < after.files.size(); ++i) EXPECT_TRUE(after.files[i] == before.files[i]);
+    if (a.WorkingPath.empty()) continue;
+    const Bytes bundle = testing::ReadFileBytes(path);
+    if (a.Bundle.HasBlocks()) {
+      const RawVersion6 was = ParseVersion6(original), now = ParseVersion6(bundle);
+      uint64_t block = 0;
+      for (const BundleBlock& b : was.blocks) block = std::max<uint64_t>(block, b.UncompressedSize);
+      const uint64_t data = FileSizeOf(a.ArchivePath) - a.Bundle.BlockDataStart;
+      if (was.blocks.size() == 1) {
+        EXPECT_EQ(now.blocks.size(), 1u);
+      } else {
+        EXPECT_EQ(now.blocks.size(), (data + block - 1) / block);
+        for (size_t i = 0; i + 1 < now.blocks.size(); ++i)
+          EXPECT_EQ(now.blocks[i].UncompressedSize, block) << i;
+        ++chunked;
+      }
+      for (size_t i = 0; i < now.blocks.size(); ++i) {
+        const uint16_t want = was.blocks[std::min(i, was.blocks.size() - 1)].Flags;
+        EXPECT_TRUE(now.blocks[i].Flags == want || now.blocks[i].Flags == (want & ~0x3F)) << i;
+      }
+      EXPECT_EQ(now.flag_word & 0x200, was.flag_word & 0x200);
+      if (was.flag_word & 0x200) {
+        EXPECT_EQ(now.data_start % 16, 0u);
+      }
+    } else if (a.Bundle.V3.Levels.size() > 1) {
+      std::vector<uint64_t> needed;
+      for (size_t i = 0; i + 1 < a.Bundle.V3.Levels.size(); ++i)
+        needed.push_back(a.Bundle.V3.Levels[i].UncompressedSize);
+      ExpectLevelsStopInStream(bundle, a.Bundle.V3, needed);
+      ++levelled;
+    }
+  }
+  EXPECT_GE(chunked, 2);
+  EXPECT_GE(levelled, 1);
+}
+
+// The engine's own level records are stream checkpoints as LzmaCheckpoints finds them: for each
+// level's uncompressed end, its compressed end is the fewest stream bytes that reach it (after
+// the 13 bytes of properties and size), and those bytes decode to exactly that end. The
+// write-back fills the records of a new stream by that rule.
+TEST(CorpusRepack, EngineLevelRecordsAreStreamCheckpoints) {
+  if (testing::CorpusDir().empty()) GTEST_SKIP() << "no corpus";
+  int levelled = 0;
+  for (const testing::CorpusRow& row : testing::CorpusManifest()) {
+    if (row.container.rfind("UnityWeb-v", 0) != 0) continue;
+    SCOPED_TRACE(row.relpath);
+    TempDir dir;
+    const std::string path = dir.File(FileNameOf(row.relpath));
+    testing::CopyFile(testing::CorpusDir() + "/" + row.relpath, path);
+    OpenedArchive a;
+    RecordingFrontend fe;
+    ASSERT_NO_THROW(OpenContainer(a, fe, path));
+    // The open patched only the last record, in the working file.
+    const Version3Header& h = a.Bundle.V3;
+    if (h.Levels.size() < 2) continue;
+    FileSource source(path);
+    uint8_t head[13];
+    source.ReadAt(h.HeaderSize, head, sizeof head);
+    std::vector<uint64_t> ends;
+    for (size_t i = 0; i + 1 < h.Levels.size(); ++i) ends.push_back(h.Levels[i].UncompressedSize);
+    const std::vector<LzmaCheckpoint> points =
+        LzmaCheckpoints(head, source, h.HeaderSize + 13, source.Size() - h.HeaderSize - 13,
+                        Get64(head + 5, ByteOrder::Little), ends);
+    for (size_t i = 0; i < points.size(); ++i) {
+      EXPECT_EQ(points[i].coded + 13, h.Levels[i].CompressedSize) << i;
+      EXPECT_EQ(points[i].decoded, h.Levels[i].UncompressedSize) << i;
+    }
+    ++levelled;
+  }
+  EXPECT_GE(levelled, 1);
 }
 
 // Pieces cut again from an unchanged joined file are the pieces that came in.
