@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 
@@ -69,6 +70,19 @@ void WritePngFile(const std::string& path, const RgbaImage& image) {
     RemoveFileQuietly(path);
     throw;
   }
+}
+
+bool ReadPngSize(const std::vector<uint8_t>& head, PngSize* size) {
+  static const uint8_t kStart[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',
+                                     0,    0,   0,   13,  'I',  'H',  'D',  'R'};
+  if (head.size() < kPngSizeBytes || !std::equal(kStart, kStart + 16, head.begin())) return false;
+  auto be = [&](size_t at) {
+    return uint32_t{head[at]} << 24 | uint32_t{head[at + 1]} << 16 | uint32_t{head[at + 2]} << 8 |
+           head[at + 3];
+  };
+  size->width = be(16);
+  size->height = be(20);
+  return true;
 }
 
 RgbaImage DecodePng(const std::vector<uint8_t>& file, const std::string& path) {

@@ -9,6 +9,7 @@
 #include "import/texture_import.h"
 #include "platform/byte_order.h"
 #include "platform/file_ops.h"
+#include "types/type_info.h"
 
 namespace kestrix {
 
@@ -32,21 +33,65 @@ struct DdsSource {
   }
 };
 
-DdsSource ReadDdsSource(const std::string& path, const std::vector<uint8_t>& file) {
-  if (file.size() < kDdsHeaderBytes)
-    SourceTooShort(path, "the DDS header", kDdsHeaderBytes, file.size());
+// Reads the fields from the file's first bytes (`head`, the whole header when the file has one)
+// and checks the data start against the file's `length`.
+DdsSource ReadDdsSource(const std::string& path, const std::vector<uint8_t>& head,
+                        uint64_t length) {
+  if (head.size() < kDdsHeaderBytes)
+    SourceTooShort(path, "the DDS header", kDdsHeaderBytes, head.size());
   DdsSource d;
-  d.data_start = uint64_t{GetLe32(file.data() + 4)} + 4;
+  d.data_start = uint64_t{GetLe32(head.data() + 4)} + 4;
+  // The fields read lie in the first 128 bytes: a smaller header would put image data there.
+  if (d.data_start < kDdsHeaderBytes)
+    RefuseSource(path, "the DDS gives a header size of " +
+                           std::to_string(GetLe32(head.data() + 4)) +
+                           " bytes; a DDS header has 124.");
   // The DX10 extension follows the header; the pixel format match reads it.
-  if ((GetLe32(file.data() + 80) & 0x4) && GetLe32(file.data() + 84) == kFourCcDx10) {
-    if (d.data_start < kDdsHeaderBytes) d.data_start = kDdsHeaderBytes;
+  if ((GetLe32(head.data() + 80) & 0x4) && GetLe32(head.data() + 84) == kFourCcDx10) {
     d.data_start += kDx10Bytes;
+    if (head.size() < kDdsHeaderBytes + kDx10Bytes)
+      SourceTooShort(path, "the DDS header", kDdsHeaderBytes + kDx10Bytes, head.size());
   }
-  if (d.data_start > file.size()) SourceTooShort(path, "the DDS header", d.data_start, file.size());
-  d.height = static_cast<int32_t>(GetLe32(file.data() + 12));
-  d.width = static_cast<int32_t>(GetLe32(file.data() + 16));
-  d.mip_map_count = GetLe32(file.data() + 28);
+  if (d.data_start > length) SourceTooShort(path, "the DDS header", d.data_start, length);
+  d.height = static_cast<int32_t>(GetLe32(head.data() + 12));
+  d.width = static_cast<int32_t>(GetLe32(head.data() + 16));
+  d.mip_map_count = GetLe32(head.data() + 28);
   return d;
+}
+
+// Refuses a DDS whose sides, level count or image size do not fit what its header claims, before
+// any of its image data is read.
+void CheckDdsImage(const std::string& path, const std::vector<uint8_t>& head, const DdsSource& dds,
+                   const DdsFormatMatch& format, const std::string& format_name,
+                   uint64_t image_bytes) {
+  CheckSides(path, "DDS", GetLe32(head.data() + 16), GetLe32(head.data() + 12));
+  const uint64_t levels = dds.mip_map_count == 0 ? 1 : dds.mip_map_count;
+  CheckLevelCount(path, "DDS", levels, dds.width, dds.height);
+  const DdsPixelFormat* row = FindDdsPixelFormat(format.code);
+  const uint64_t block = row ? row->block_bytes : 0;
+  // Rows of whole bytes as the flip walks them; block formats count whole blocks.
+  const LevelBytes level_bytes = [&](int64_t w, int64_t h) {
+    return block ? BlockLevelSize(w, h, block)
+                 : RoundSize(static_cast<double>(w) * format.bytes_per_pixel) *
+                       static_cast<uint64_t>(h);
+  };
+  CheckImageBytes(path, "DDS", image_bytes,
+                  ChainSizes(dds.width, dds.height, static_cast<uint32_t>(levels), level_bytes),
+                  DescribeClaim(dds.width, dds.height, format_name, levels));
+}
+
+// Later images (name_2 ...) are read past the first file's header: each must claim what the
+// first does.
+void CheckSameHeader(const std::string& path, const std::vector<uint8_t>& file,
+                     const std::vector<uint8_t>& first_head, const DdsSource& dds) {
+  const size_t header = std::min<uint64_t>(dds.data_start, kDdsHeaderBytes + kDx10Bytes);
+  if (file.size() < header ||
+      !std::equal(file.begin() + 4, file.begin() + 32, first_head.begin() + 4) ||
+      !std::equal(file.begin() + 76, file.begin() + static_cast<ptrdiff_t>(header),
+                  first_head.begin() + 76))
+    RefuseSource(path,
+                 "its DDS header differs from the first image file's; every image of a "
+                 "texture has the same header and size.");
 }
 
 // Export writes the engine's 32-bit orders with one pixel format; the description brings them
@@ -99,13 +144,15 @@ DdsFormatMatch RecognizeDdsFormat(const uint8_t* dds_header, int32_t current_cod
 void ImportDds(const ImporterCall& call, ImporterContext& ctx) {
   const CurrentTexture current = ReadCurrentTexture(call);
   const TextureHeader& h = current.header;
-  const std::vector<uint8_t> first = ReadWholeFile(call.source_path);
-  const DdsSource dds = ReadDdsSource(call.source_path, first);
-  const DdsFormatMatch format = RecognizeDdsFormat(first.data(), call.entry_texture_format);
+  const SourceHead head = ReadSourceHead(call.source_path, kDdsHeaderBytes + kDx10Bytes);
+  const DdsSource dds = ReadDdsSource(call.source_path, head.bytes, head.length);
+  const DdsFormatMatch format = RecognizeDdsFormat(head.bytes.data(), call.entry_texture_format);
   // Code 0 would make a texture the engine cannot read; the entry keeps what it has.
   if (format.code == 0) return ReportUnsupported(ctx);
 
-  const uint64_t per_image = first.size() - dds.data_start;
+  const uint64_t per_image = head.length - dds.data_start;
+  CheckDdsImage(call.source_path, head.bytes, dds, format, FormatLabel(format.code, call.engine),
+                per_image);
   const int32_t count = h.ImageCount();
   CheckImageTotal(per_image, count);
   const bool flip = !ctx.no_texture_flip && DdsFlipsFormat(format.code);
@@ -120,10 +167,12 @@ void ImportDds(const ImporterCall& call, ImporterContext& ctx) {
   // Later faces (name_2 ... name_6) are read past the first file's header size, each giving the
   // first file's image size.
   t.data =
-      LoadImages(call.source_path, count, per_image, [&](std::vector<uint8_t> file, int32_t index) {
-        return EngineImage(ImageFileName(call.source_path, index), file, dds.data_start, per_image,
-                           dds, format, flip);
-      });
+      LoadImages(call.source_path, count, per_image, head.length,
+                 [&](std::vector<uint8_t> file, int32_t index) {
+                   const std::string path = ImageFileName(call.source_path, index);
+                   if (index > 0) CheckSameHeader(path, file, head.bytes, dds);
+                   return EngineImage(path, file, dds.data_start, per_image, dds, format, flip);
+                 });
   SaveRawFile(call, RebuildTexturePayload(h, t, call.big_endian));
   ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
 }
@@ -141,12 +190,15 @@ void ImportProceduralDds(const ImporterCall& call, ImporterContext& ctx) {
   const uint8_t* trailer = payload.data() + 64 + length;  // width, height, mip, format, 2 more
   const int32_t current_code = static_cast<int32_t>(Get32(trailer + 12, order));
 
-  const std::vector<uint8_t> file = ReadWholeFile(call.source_path);
-  const DdsSource dds = ReadDdsSource(call.source_path, file);
-  const DdsFormatMatch format = RecognizeDdsFormat(file.data(), current_code);
+  const SourceHead head = ReadSourceHead(call.source_path, kDdsHeaderBytes + kDx10Bytes);
+  const DdsSource dds = ReadDdsSource(call.source_path, head.bytes, head.length);
+  const DdsFormatMatch format = RecognizeDdsFormat(head.bytes.data(), current_code);
   if (format.code == 0) return ReportUnsupported(ctx);
-  const uint64_t new_length = file.size() - dds.data_start;
+  const uint64_t new_length = head.length - dds.data_start;
+  CheckDdsImage(call.source_path, head.bytes, dds, format, FormatLabel(format.code, call.engine),
+                new_length);
   CheckImageTotal(new_length, 1);
+  const std::vector<uint8_t> file = ReadCheckedSource(call.source_path, head.length);
 
   // ATC is flipped here too, as procedural export does.
   const std::vector<uint8_t> image = EngineImage(call.source_path, file, dds.data_start, new_length,

@@ -64,12 +64,33 @@ void ImportPng(const ImporterCall& call, ImporterContext& ctx) {
                   " bytes per image are no level chain of " + Size(h.width, h.height) + " " +
                   TextureFormatName(format) + "; it needs a DDS file instead.");
 
-  const RgbaImage picture = ReadPngFile(call.source_path);
+  // The size comes from the file's header and must be the texture's before anything is decoded,
+  // so the decoded picture takes the memory of the texture it replaces, whatever the file says.
+  const SourceHead head = ReadSourceHead(call.source_path, kPngSizeBytes);
+  PngSize size;
+  if (!ReadPngSize(head.bytes, &size))
+    RefuseSource(call.source_path, "it is not a PNG file (no PNG signature and header).");
   const int64_t want_width = static_cast<int64_t>(h.width) * count;
+  if (size.width != want_width || size.height != static_cast<uint32_t>(h.height))
+    RefuseSource(call.source_path,
+                 "the PNG claims " + Size(size.width, size.height) + " pixels; the texture needs " +
+                     Size(want_width, h.height) +
+                     (count > 1 ? " (" + std::to_string(count) + " images side by side)" : "") +
+                     ".");
+  // Even stored without compression, 16-bit RGBA with a filter byte a row, a PNG of that picture
+  // is smaller than this; more is something besides the picture.
+  const uint64_t most =
+      2 * static_cast<uint64_t>(h.height) * (1 + static_cast<uint64_t>(want_width) * 8) +
+      kMaxSourceMetadata;
+  if (head.length > most)
+    RefuseSource(call.source_path, "it has " + std::to_string(head.length) + " bytes, more than " +
+                                       "any PNG of " + Size(want_width, h.height) +
+                                       " pixels needs (" + std::to_string(most) + ").");
+  const RgbaImage picture =
+      DecodePng(ReadCheckedSource(call.source_path, head.length), call.source_path);
   if (picture.width != want_width || picture.height != h.height)
-    return refuse("the picture is " + Size(picture.width, picture.height) +
-                  " pixels; the texture needs " + Size(want_width, h.height) +
-                  (count > 1 ? " (" + std::to_string(count) + " images side by side)" : "") + ".");
+    RefuseSource(call.source_path, "the picture decoded is " + Size(picture.width, picture.height) +
+                                       " pixels, not the size its header gives.");
 
   ImportedTexture t;
   t.width = h.width;

@@ -1,11 +1,13 @@
 #include "import/texture_import.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 
 #include "core/error.h"
+#include "export/ktx_pvr_formats.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -19,6 +21,122 @@ void SourceTooShort(const std::string& path, const std::string& what, uint64_t n
                     uint64_t have) {
   throw Error("File " + path + " is shorter than its header claims: " + what + " needs " +
               std::to_string(need) + " bytes, " + std::to_string(have) + " are there.");
+}
+
+void RefuseSource(const std::string& path, const std::string& why) {
+  throw Error("Cannot import " + path + ": " + why);
+}
+
+SourceHead ReadSourceHead(const std::string& path, size_t n) {
+  FileSource file(path);
+  SourceHead head;
+  head.length = file.Size();
+  head.bytes.resize(static_cast<size_t>(std::min<uint64_t>(n, head.length)));
+  file.ReadAt(0, head.bytes.data(), head.bytes.size());
+  return head;
+}
+
+std::vector<uint8_t> ReadCheckedSource(const std::string& path, uint64_t length) {
+  // Checked before the read too: a file grown since its header was checked is not loaded.
+  if (FileSizeOf(path) != length) RefuseSource(path, "it changed while the import ran.");
+  std::vector<uint8_t> bytes = ReadWholeFile(path);
+  if (bytes.size() != length) RefuseSource(path, "it changed while the import ran.");
+  return bytes;
+}
+
+void CheckSides(const std::string& path, const std::string& kind, uint64_t width, uint64_t height) {
+  const std::string claim = "the " + kind + " claims " + std::to_string(width) + "x" +
+                            std::to_string(height) + " pixels, ";
+  if (width == 0 || height == 0) RefuseSource(path, claim + "a texture has at least 1 a side.");
+  if (width > kMaxTextureSide || height > kMaxTextureSide)
+    RefuseSource(path, claim + "more than " + std::to_string(kMaxTextureSide) + " a side.");
+}
+
+uint32_t FullChainLevels(int64_t width, int64_t height) {
+  uint32_t levels = 1;
+  for (int64_t side = std::max(width, height); side > 1; side /= 2) ++levels;
+  return levels;
+}
+
+void CheckLevelCount(const std::string& path, const std::string& kind, uint64_t levels,
+                     int64_t width, int64_t height) {
+  const uint32_t full = FullChainLevels(width, height);
+  if (levels > full)
+    RefuseSource(path, "the " + kind + " claims " + std::to_string(levels) + " mip levels; a " +
+                           std::to_string(width) + "x" + std::to_string(height) +
+                           " picture has at most " + std::to_string(full) + ".");
+}
+
+std::vector<uint64_t> ChainSizes(int64_t width, int64_t height, uint32_t levels,
+                                 const LevelBytes& level_bytes) {
+  const uint32_t full = FullChainLevels(width, height);
+  std::vector<uint64_t> sizes;
+  uint64_t sum = 0;
+  int64_t w = width, h = height;
+  for (uint32_t level = 0; level < std::max(levels, full); ++level) {
+    sum += level_bytes(w, h);
+    if (level + 1 >= levels) sizes.push_back(sum);
+    w = std::max<int64_t>(w / 2, 1);
+    h = std::max<int64_t>(h / 2, 1);
+  }
+  return sizes;
+}
+
+namespace {
+
+struct SmallestLevel {
+  int64_t width, height;
+};
+
+std::vector<SmallestLevel> SmallestLevels(const MobileFormat& format) {
+  std::vector<SmallestLevel> out = {{1, 1}, {4, 4}, {8, 8}};
+  // PVRTC 2 bits per pixel: 16x8 pixels at least (4 bits per pixel: 8x8, in the list already).
+  if (format.bits_per_pixel == 2 && !format.four_by_four) out.push_back({16, 8});
+  return out;
+}
+
+}  // namespace
+
+std::vector<uint64_t> MobileChainSizes(const MobileFormat& format, int64_t width, int64_t height,
+                                       uint32_t levels) {
+  std::vector<uint64_t> out;
+  for (const SmallestLevel& least : SmallestLevels(format)) {
+    const std::vector<uint64_t> sizes =
+        ChainSizes(width, height, levels, [&](int64_t w, int64_t h) {
+          return MobileLevelSize(format, std::max(w, least.width), std::max(h, least.height), true);
+        });
+    out.insert(out.end(), sizes.begin(), sizes.end());
+  }
+  return out;
+}
+
+std::vector<uint64_t> MobileLevelSizes(const MobileFormat& format, int64_t width, int64_t height) {
+  std::vector<uint64_t> out;
+  for (const SmallestLevel& least : SmallestLevels(format))
+    out.push_back(MobileLevelSize(format, std::max(width, least.width),
+                                  std::max(height, least.height), true));
+  return out;
+}
+
+std::string FormatLabel(int32_t code, const EngineVersion& engine) {
+  const std::string name = TextureFormatName(code, engine);  // "id: 12 - DXT5"
+  const size_t dash = name.find(" - ");
+  return dash == std::string::npos ? name : name.substr(dash + 3);
+}
+
+std::string DescribeClaim(int64_t width, int64_t height, const std::string& format,
+                          uint64_t levels) {
+  return std::to_string(width) + "x" + std::to_string(height) + " " + format + " with " +
+         std::to_string(levels) + (levels == 1 ? " level" : " levels");
+}
+
+void CheckImageBytes(const std::string& path, const std::string& kind, uint64_t have,
+                     const std::vector<uint64_t>& accepted, const std::string& what) {
+  if (std::find(accepted.begin(), accepted.end(), have) != accepted.end()) return;
+  const uint64_t need = accepted.empty() ? 0 : accepted.front();
+  RefuseSource(path, "the " + kind + " holds " + std::to_string(have) + " bytes of image data; " +
+                         what + " needs " + std::to_string(need) +
+                         (have < need ? "." : ", so the file is longer than its header says."));
 }
 
 std::vector<uint8_t> ReadCurrentPayload(const ImporterCall& call) {
@@ -146,18 +264,26 @@ std::string ImageFileName(const std::string& source, int32_t index) {
 }
 
 std::vector<uint8_t> LoadImages(
-    const std::string& source, int32_t count, uint64_t per_image,
+    const std::string& source, int32_t count, uint64_t per_image, uint64_t file_length,
     const std::function<std::vector<uint8_t>(std::vector<uint8_t> file, int32_t index)>& extract) {
   CheckImageTotal(per_image, count);
-  // Every image file must be there before anything is loaded: a cubemap with a face missing
-  // fails at once instead of after five faces' worth of reading.
-  for (int32_t i = 1; i < count; ++i) FileSizeOf(ImageFileName(source, i));
+  // Every image file must be there, as long as the first, before anything is loaded: a cubemap
+  // with a face missing fails at once instead of after five faces' worth of reading, and a face
+  // of another length cannot make the import load more than the first file promised.
+  for (int32_t i = 1; i < count; ++i) {
+    const std::string path = ImageFileName(source, i);
+    const uint64_t length = FileSizeOf(path);
+    if (length != file_length)
+      RefuseSource(path, "it has " + std::to_string(length) + " bytes, the first image file " +
+                             std::to_string(file_length) + "; every image of a texture has the " +
+                             "same header and size.");
+  }
   // No room is reserved for all images up front: the count comes from the archive, and memory
   // should follow the bytes the files really hold.
   std::vector<uint8_t> data;
   for (int32_t i = 0; i < count; ++i) {
     const std::string path = ImageFileName(source, i);
-    std::vector<uint8_t> image = extract(ReadWholeFile(path), i);
+    std::vector<uint8_t> image = extract(ReadCheckedSource(path, file_length), i);
     if (image.size() < per_image) SourceTooShort(path, "the image", per_image, image.size());
     data.insert(data.end(), image.begin(), image.begin() + static_cast<ptrdiff_t>(per_image));
   }

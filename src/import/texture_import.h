@@ -15,6 +15,8 @@
 
 namespace kestrix {
 
+struct MobileFormat;
+
 // The importers, one per converter run.
 void ImportDds(const ImporterCall& call, ImporterContext& ctx);            // Texture2D, Cubemap
 void ImportProceduralDds(const ImporterCall& call, ImporterContext& ctx);  // ProceduralTexture
@@ -87,9 +89,10 @@ std::string ImageFileName(const std::string& source, int32_t index);
 
 // Loads `count` images of `per_image` bytes, one per image file. `extract` turns a loaded file
 // into its image data and returns it; each must give at least `per_image` bytes, of which the
-// first `per_image` are taken. Every file's size is checked before any is read.
+// first `per_image` are taken. Every file must be `file_length` bytes long, the first file's
+// length, and is checked for it before any is read.
 std::vector<uint8_t> LoadImages(
-    const std::string& source, int32_t count, uint64_t per_image,
+    const std::string& source, int32_t count, uint64_t per_image, uint64_t file_length,
     const std::function<std::vector<uint8_t>(std::vector<uint8_t> file, int32_t index)>& extract);
 
 // Writes the raw object file to output_root + relative_path under a temporary name first, so
@@ -99,5 +102,63 @@ void SaveRawFile(const ImporterCall& call, const std::vector<uint8_t>& bytes);
 // Throws Error naming the source file when it is shorter than a field it must hold.
 [[noreturn]] void SourceTooShort(const std::string& path, const std::string& what, uint64_t need,
                                  uint64_t have);
+
+// ---- Checks of a source file against what its header claims ----
+// A replacement file comes from a folder anyone may write into: its header is checked against
+// the engine's limits and against its own length before anything is decoded or allocated, so
+// memory follows the file's real bytes and the entry, not the claim.
+
+// The engine's largest texture side.
+inline constexpr uint32_t kMaxTextureSide = 16384;
+
+// Throws Error "Cannot import <path>: <why>", which ends the import with nothing written.
+[[noreturn]] void RefuseSource(const std::string& path, const std::string& why);
+
+// The first `n` bytes of a source file (all of it when shorter) and its length.
+struct SourceHead {
+  std::vector<uint8_t> bytes;
+  uint64_t length = 0;
+};
+SourceHead ReadSourceHead(const std::string& path, size_t n);
+// The whole source file, refused when it no longer has the length its head was checked with.
+std::vector<uint8_t> ReadCheckedSource(const std::string& path, uint64_t length);
+
+// Refuses a picture whose sides are not from 1 to kMaxTextureSide; `kind` names the file type
+// in the message ("DDS").
+void CheckSides(const std::string& path, const std::string& kind, uint64_t width, uint64_t height);
+// Levels of the whole chain of a w x h picture down to 1x1 (each side halved, not below 1).
+uint32_t FullChainLevels(int64_t width, int64_t height);
+// Refuses a level count above the whole chain of the picture.
+void CheckLevelCount(const std::string& path, const std::string& kind, uint64_t levels,
+                     int64_t width, int64_t height);
+
+// Bytes of one level of w x h pixels under some size rule.
+using LevelBytes = std::function<uint64_t(int64_t width, int64_t height)>;
+// The byte counts an image of `levels` levels (sides halved down to 1) may have: the chain of
+// `levels` levels first, then each longer chain up to 1x1, because export counts the levels of
+// some textures short of the data they hold (a chain whose side reaches 0 before the sizes add
+// up) and writes the rest behind them.
+std::vector<uint64_t> ChainSizes(int64_t width, int64_t height, uint32_t levels,
+                                 const LevelBytes& level_bytes);
+// Refuses an image of `have` bytes unless it is one of `accepted` (whose first entry the message
+// names); `what` describes the claim ("16x16 DXT5 with 5 levels").
+void CheckImageBytes(const std::string& path, const std::string& kind, uint64_t have,
+                     const std::vector<uint64_t>& accepted, const std::string& what);
+// The byte counts an image of a KTX/PVR format may have (as ChainSizes, first the chain of
+// `levels` levels with no smallest level), under each smallest level that writers keep: none,
+// export's 4 or 8 pixels, PVRTC's hardware minimum.
+std::vector<uint64_t> MobileChainSizes(const MobileFormat& format, int64_t width, int64_t height,
+                                       uint32_t levels);
+// The byte counts one level of w x h pixels may have under the same rules.
+std::vector<uint64_t> MobileLevelSizes(const MobileFormat& format, int64_t width, int64_t height);
+// Metadata that KTX and PVR files carry beside the image (key/value data, metadata blocks) is
+// small; more is refused rather than loaded.
+inline constexpr uint64_t kMaxSourceMetadata = 1 << 20;
+
+// The format's name without its code ("DXT5"), for messages.
+std::string FormatLabel(int32_t code, const EngineVersion& engine);
+// "16x16 DXT5 with 1 level"
+std::string DescribeClaim(int64_t width, int64_t height, const std::string& format,
+                          uint64_t levels);
 
 }  // namespace kestrix

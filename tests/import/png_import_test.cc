@@ -147,10 +147,18 @@ TEST(PngImport, OtherSizesAndFormatsWithoutEncoderAreRefused) {
     picture.pixels.assign(static_cast<size_t>(c.png_width) * 16 * 4, 200);
     const std::string png = rig.dir.File("Hero.tex.png");
     testing::WriteFileBytes(png, EncodePng(picture));
-    RunImport(rig, testing::Texture2DPayload(desc), png, c.engine);
-    ASSERT_EQ(rig.frontend.messages.size(), 1u);
-    EXPECT_NE(rig.frontend.messages[0].find(png), std::string::npos);
-    EXPECT_NE(rig.frontend.messages[0].find(c.says), std::string::npos) << rig.frontend.messages[0];
+    // A picture of another size ends the import; a format without an encoder is passed over.
+    std::vector<std::string> said;
+    try {
+      RunImport(rig, testing::Texture2DPayload(desc), png, c.engine);
+      said = rig.frontend.messages;
+    } catch (const std::exception& e) {
+      said.push_back(e.what());
+      EXPECT_EQ(c.png_width, 8);
+    }
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_NE(said[0].find(png), std::string::npos);
+    EXPECT_NE(said[0].find(c.says), std::string::npos) << said[0];
     EXPECT_FALSE(FileExists(rig.Base() + kRaw));
   }
   // A file that is not a PNG ends the import with a message naming it.

@@ -11,6 +11,7 @@
 
 #include "core/error.h"
 #include "export/converter.h"
+#include "export/ktx_pvr_formats.h"
 #include "platform/byte_order.h"
 #include "platform/file_ops.h"
 #include "platform/io_error.h"
@@ -226,7 +227,7 @@ TEST(DdsImport, ProceduralTexturesComeBack) {
     int w, h, levels;
   };
   for (Case c : {Case{5, 16, 8, 1}, Case{3, 7, 5, 1}, Case{12, 16, 12, 3}, Case{13, 8, 8, 4},
-                 Case{4, 8, 4, 1}, Case{35, 8, 8, 1}}) {
+                 Case{4, 8, 4, 1}, Case{36, 8, 8, 1}}) {
     for (bool be : {false, true}) {
       SCOPED_TRACE("format " + std::to_string(c.format) + (be ? " big-endian" : ""));
       ConverterRig rig;
@@ -237,7 +238,8 @@ TEST(DdsImport, ProceduralTexturesComeBack) {
       s.height = c.h;
       s.format = c.format;
       s.mip = c.levels >= 2 ? static_cast<uint32_t>(c.levels) : 0;
-      s.image = c.format == 35 ? Ramp(64) : Picture(c.format, c.w, c.h, c.levels, 0);
+      // ATC RGBA: 16 bytes a block, one a pixel, as the flip walks it.
+      s.image = c.format == 36 ? Ramp(64) : Picture(c.format, c.w, c.h, c.levels, 0);
       const Bytes payload = testing::ProceduralTexturePayload(s);
       rig.Run(ExportProceduralDds, payload, "Hero.tex", be);
       RunImport(rig, ImportProceduralDds, payload, rig.Out("Hero.tex.dds"), be);
@@ -316,12 +318,13 @@ TEST(KtxPvrImport, ExportedFilesComeBackAsTheirPayload) {
     bool big_endian;
   };
   // KTX and PVR: PVRTC with its levels counted from the sizes (and the 8-pixel trial), ETC2,
-  // ASTC RGB and RGBA sharing a GL format, EAC with PVR channel types, YUY2 (PVR only), bytes
-  // past the last level, cubemaps of one file per face, streamed data.
+  // ASTC RGB and RGBA sharing a GL format, EAC with PVR channel types, YUY2 (PVR only), levels
+  // past the mip count (written after the last level), cubemaps of one file per face, streamed
+  // data.
   const std::vector<Case> cases = {
       {33, 256, 256, 1, 1, 43704, 1, true}, {33, 16, 16, 2, 5, 256, 1, false},
-      {45, 64, 64, 3, 4, 2800, 1, false},   {50, 100, 100, 2, 1, 4624, 1, true},
-      {56, 100, 100, 3, 2, 6000, 1, false}, {41, 32, 32, 2, 3, 680, 1, false},
+      {45, 64, 64, 3, 4, 2744, 1, false},   {50, 100, 100, 2, 1, 4624, 1, true},
+      {56, 100, 100, 3, 2, 5920, 1, false}, {41, 32, 32, 2, 3, 680, 1, false},
       {42, 32, 32, 1, 0, 512, 1, true},     {47, 8, 8, 2, 1, 64, 6, false},
       {34, 16, 16, 3, 2, 160, 6, true},     {21, 16, 16, 1, 0, 512, 1, false},
   };
@@ -375,7 +378,7 @@ TEST(KtxPvrImport, HeadersOfOtherToolsAreRead) {
     s.format = c.current;
     s.mip = 1;
     s.images = Ramp(32);
-    const Bytes image = Ramp(48, 3);
+    const Bytes image = Ramp(MobileLevelSize(*FindMobileFormat(c.expected), 12, 8, true), 3);
     Bytes file(c.ktx ? 64 : 52, 0);
     if (c.ktx) {
       PutLe(file, 28, c.a);
@@ -386,7 +389,7 @@ TEST(KtxPvrImport, HeadersOfOtherToolsAreRead) {
       PutLe(file, 56, 1);
       PutLe(file, 60, c.extra);
       file.resize(64 + (c.extra + 3) / 4 * 4, 0xAA);
-      file.insert(file.end(), {48, 0, 0, 0});
+      file.insert(file.end(), {static_cast<uint8_t>(image.size()), 0, 0, 0});
     } else {
       PutLe(file, 8, c.a);
       PutLe(file, 20, c.b);
@@ -404,9 +407,38 @@ TEST(KtxPvrImport, HeadersOfOtherToolsAreRead) {
     EXPECT_EQ(t.format, c.expected);
     EXPECT_EQ(t.width, 12);
     EXPECT_EQ(t.height, 8);
-    EXPECT_EQ(t.complete, 48);
+    EXPECT_EQ(t.complete, static_cast<int32_t>(image.size()));
     EXPECT_EQ(t.data, image);
   }
+}
+
+// A crunched file of one level of w x h: the header with both checksums (CRC-16 of polynomial
+// 0x1021, all bits set before and after), then `data`.
+Bytes CrnFile(int w, int h, const Bytes& data) {
+  auto crc16 = [](const uint8_t* p, size_t n) {
+    uint32_t crc = 0xFFFF;
+    for (size_t i = 0; i < n; ++i) {
+      crc ^= uint32_t{p[i]} << 8;
+      for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+    return ~crc & 0xFFFF;
+  };
+  auto put_be = [](Bytes& b, size_t at, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - i)));
+  };
+  Bytes file(74, 0);
+  file[0] = 'H', file[1] = 'x';
+  put_be(file, 2, 74, 2);
+  put_be(file, 6, static_cast<uint32_t>(74 + data.size()), 4);
+  put_be(file, 12, static_cast<uint32_t>(w), 2);
+  put_be(file, 14, static_cast<uint32_t>(h), 2);
+  file[16] = 1;
+  file[17] = 1;
+  put_be(file, 70, 74, 4);
+  file.insert(file.end(), data.begin(), data.end());
+  put_be(file, 10, crc16(file.data() + 74, data.size()), 2);
+  put_be(file, 4, crc16(file.data() + 6, 74 - 6), 2);
+  return file;
 }
 
 // A stand-in for the crunch tool: records its arguments and copies -file to -out.
@@ -431,7 +463,7 @@ TEST(CrnImport, TheToolRebuildsTheCrnFromTheEditedDdsWhenBothAreThere) {
       s.mip = 7;
       s.images = Ramp(37);
       const std::string crn = rig.dir.File("Hero.tex.crn");
-      const Bytes old_crn = Ramp(41, 1), new_crn = Ramp(23, 2);
+      const Bytes old_crn = CrnFile(64, 64, Ramp(41, 1)), new_crn = CrnFile(64, 64, Ramp(23, 2));
       testing::WriteFileBytes(crn, old_crn);
       if (edited) testing::WriteFileBytes(crn + ".dds", new_crn);
       RunImport(
