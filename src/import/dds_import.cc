@@ -99,7 +99,7 @@ DdsFormatMatch RecognizeDdsFormat(const uint8_t* dds_header, int32_t current_cod
 void ImportDds(const ImporterCall& call, ImporterContext& ctx) {
   const CurrentTexture current = ReadCurrentTexture(call);
   const TextureHeader& h = current.header;
-  const std::vector<uint8_t> first = ReadWholeFile(call.source_path);
+  const std::vector<uint8_t> first = ReadSourceFile(call, call.source_path);
   const DdsSource dds = ReadDdsSource(call.source_path, first);
   const DdsFormatMatch format = RecognizeDdsFormat(first.data(), call.entry_texture_format);
   // Code 0 would make a texture the engine cannot read; the entry keeps what it has.
@@ -120,7 +120,7 @@ void ImportDds(const ImporterCall& call, ImporterContext& ctx) {
   // Later faces (name_2 ... name_6) are read past the first file's header size, each giving the
   // first file's image size.
   t.data =
-      LoadImages(call.source_path, count, per_image, [&](std::vector<uint8_t> file, int32_t index) {
+      LoadImages(call, count, per_image, [&](std::vector<uint8_t> file, int32_t index) {
         return EngineImage(ImageFileName(call.source_path, index), file, dds.data_start, per_image,
                            dds, format, flip);
       });
@@ -141,7 +141,7 @@ void ImportProceduralDds(const ImporterCall& call, ImporterContext& ctx) {
   const uint8_t* trailer = payload.data() + 64 + length;  // width, height, mip, format, 2 more
   const int32_t current_code = static_cast<int32_t>(Get32(trailer + 12, order));
 
-  const std::vector<uint8_t> file = ReadWholeFile(call.source_path);
+  const std::vector<uint8_t> file = ReadSourceFile(call, call.source_path);
   const DdsSource dds = ReadDdsSource(call.source_path, file);
   const DdsFormatMatch format = RecognizeDdsFormat(file.data(), current_code);
   if (format.code == 0) return ReportUnsupported(ctx);

@@ -53,8 +53,6 @@ struct Replacement {
   std::string type_text;
 };
 
-std::string Reason() { return std::strerror(errno); }
-
 std::vector<std::string> Candidates(const std::string& folder, const ImportRequest& request) {
   std::vector<std::string> listed;
   if (!request.TypeFilterGiven) {
@@ -78,11 +76,7 @@ Replacement Prepare(const Session& s, size_t i, const std::string& path, uint64_
   Replacement rep;
   rep.entry = i;
   rep.path = path;
-  struct stat st {};
-  // Not opened before it is known to be a plain file: opening a pipe would wait for a writer.
-  if (::stat(path.c_str(), &st) != 0) throw IoError("Cannot read file " + path + ": " + Reason());
-  if (!S_ISREG(st.st_mode)) throw Error("Cannot import " + path + ": it is not a plain file.");
-  FileSource raw(path);
+  FileSource raw(OpenImportFile(FolderOf(path), path));
   rep.length = raw.Size();
 
   const std::string name(s.EntryName(i));
@@ -167,7 +161,7 @@ class ProgressBar {
 // file.
 template <class Out>
 void WriteReplacement(Out& out, FileSource& working, const Replacement& rep, bool big_endian) {
-  FileSource raw(rep.path);
+  FileSource raw(OpenImportFile(FolderOf(rep.path), rep.path));
   // The file was checked before the writing began; it must still be that file.
   if (raw.Size() != rep.length)
     throw Error("Cannot import " + rep.path + ": it changed while the import ran.");

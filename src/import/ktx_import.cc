@@ -97,7 +97,7 @@ std::vector<uint8_t> KtxImage(const std::string& path, const std::vector<uint8_t
 void ImportKtx(const ImporterCall& call, ImporterContext& ctx) {
   const CurrentTexture current = ReadCurrentTexture(call);
   const TextureHeader& h = current.header;
-  const std::vector<uint8_t> first = ReadWholeFile(call.source_path);
+  const std::vector<uint8_t> first = ReadSourceFile(call, call.source_path);
   const KtxSource k = ReadKtxSource(call.source_path, first);
   const uint64_t per_image = KtxImage(call.source_path, first).size();
   // Export writes one file per face, each header giving the face count, so a cubemap comes
@@ -114,7 +114,7 @@ void ImportKtx(const ImporterCall& call, ImporterContext& ctx) {
   t.mip_field = MipFieldAfterImport(h, k.mip_levels);
   t.image_count = static_cast<int32_t>(faces);
   t.complete_image_size = static_cast<uint32_t>(per_image);
-  t.data = LoadImages(call.source_path, t.image_count, per_image,
+  t.data = LoadImages(call, t.image_count, per_image,
                       [&](std::vector<uint8_t> file, int32_t index) {
                         return KtxImage(ImageFileName(call.source_path, index), file);
                       });

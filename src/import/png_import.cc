@@ -64,7 +64,7 @@ void ImportPng(const ImporterCall& call, ImporterContext& ctx) {
                   " bytes per image are no level chain of " + Size(h.width, h.height) + " " +
                   TextureFormatName(format) + "; it needs a DDS file instead.");
 
-  const RgbaImage picture = ReadPngFile(call.source_path);
+  const RgbaImage picture = DecodePng(ReadSourceFile(call, call.source_path), call.source_path);
   const int64_t want_width = static_cast<int64_t>(h.width) * count;
   if (picture.width != want_width || picture.height != h.height)
     return refuse("the picture is " + Size(picture.width, picture.height) +

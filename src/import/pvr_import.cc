@@ -53,7 +53,7 @@ uint64_t PvrDataStart(const std::string& path, const std::vector<uint8_t>& file)
 void ImportPvr(const ImporterCall& call, ImporterContext& ctx) {
   const CurrentTexture current = ReadCurrentTexture(call);
   const TextureHeader& h = current.header;
-  const std::vector<uint8_t> first = ReadWholeFile(call.source_path);
+  const std::vector<uint8_t> first = ReadSourceFile(call, call.source_path);
   const uint8_t* p = first.data();
   const uint64_t per_image = first.size() - PvrDataStart(call.source_path, first);
   // Export writes one file per face, each header giving the face count.
@@ -70,7 +70,7 @@ void ImportPvr(const ImporterCall& call, ImporterContext& ctx) {
   t.image_count = static_cast<int32_t>(faces);
   t.complete_image_size = static_cast<uint32_t>(per_image);
   t.data = LoadImages(
-      call.source_path, t.image_count, per_image, [&](std::vector<uint8_t> file, int32_t index) {
+      call, t.image_count, per_image, [&](std::vector<uint8_t> file, int32_t index) {
         const uint64_t start = PvrDataStart(ImageFileName(call.source_path, index), file);
         return std::vector<uint8_t>(file.begin() + static_cast<ptrdiff_t>(start), file.end());
       });

@@ -70,6 +70,25 @@ bool WildcardMatch(std::string_view text, std::string_view pattern) {
 
 }  // namespace
 
+OpenedFile OpenImportFile(const std::string& folder, const std::string& path) {
+  try {
+    return OpenInsideFolder(folder, path);
+  } catch (const RefusedFile& e) {
+    throw RefusedFile(path, e.Reason(), "import");
+  }
+}
+
+OpenedFile OpenSourceFile(const ImporterCall& call, const std::string& path) {
+  return OpenImportFile(call.source_folder.empty() ? FolderOf(path) : call.source_folder, path);
+}
+
+std::vector<uint8_t> ReadSourceFile(const ImporterCall& call, const std::string& path) {
+  FileSource source(OpenSourceFile(call, path));
+  std::vector<uint8_t> bytes(static_cast<size_t>(source.Size()));
+  source.ReadAt(0, bytes.data(), bytes.size());
+  return bytes;
+}
+
 void FindFilesRecursive(const std::string& folder, const std::string& extension,
                         std::vector<std::string>& list) {
   const std::string wanted = extension.empty() ? std::string() : "." + extension;
@@ -116,12 +135,21 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
                   const std::string& subfolder, const std::string& extension, Importer importer,
                   AudioImporter audio, ImporterContext& ctx) {
   std::vector<std::string> found;
-  FindFilesRecursive(ExportFolder(s.Archive) + subfolder + kSep, extension, found);
+  const std::string folder = ExportFolder(s.Archive);
+  FindFilesRecursive(folder + subfolder + kSep, extension, found);
   const std::string relative_folder =
       std::string("Unity_Assets_Files") + kSep + s.Archive.ArchiveFolderName + kSep;
   for (const std::string& path : found) {
     const long long first = names.First(WithoutExtension(FileNameOf(path)));
     if (first < 0) continue;
+    // A source planted as a link out of the folder, a pipe or a device is named and passed
+    // over; the other sources still go.
+    try {
+      OpenImportFile(folder, path);
+    } catch (const RefusedFile& e) {
+      ctx.frontend.MessageBox(e.what());
+      continue;
+    }
     const size_t i = static_cast<size_t>(first);
     const std::string name(s.EntryName(i));
     if (s.HeaderSkip(i) > s.EntrySize(i))
@@ -138,6 +166,7 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
                       s.Entries.TextureFormat(i)};
     if (IsTextureClass(s.EntryClass(i))) call.texture_fields = TextureLayoutFor(s.Asset, i);
     call.engine = s.Asset.Engine;
+    call.source_folder = folder;
     if (audio) {
       audio(call, ctx, s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
     } else {

@@ -146,8 +146,9 @@ std::string ImageFileName(const std::string& source, int32_t index) {
 }
 
 std::vector<uint8_t> LoadImages(
-    const std::string& source, int32_t count, uint64_t per_image,
+    const ImporterCall& call, int32_t count, uint64_t per_image,
     const std::function<std::vector<uint8_t>(std::vector<uint8_t> file, int32_t index)>& extract) {
+  const std::string& source = call.source_path;
   CheckImageTotal(per_image, count);
   // Every image file must be there before anything is loaded: a cubemap with a face missing
   // fails at once instead of after five faces' worth of reading.
@@ -157,7 +158,7 @@ std::vector<uint8_t> LoadImages(
   std::vector<uint8_t> data;
   for (int32_t i = 0; i < count; ++i) {
     const std::string path = ImageFileName(source, i);
-    std::vector<uint8_t> image = extract(ReadWholeFile(path), i);
+    std::vector<uint8_t> image = extract(ReadSourceFile(call, path), i);
     if (image.size() < per_image) SourceTooShort(path, "the image", per_image, image.size());
     data.insert(data.end(), image.begin(), image.begin() + static_cast<ptrdiff_t>(per_image));
   }

@@ -89,7 +89,7 @@ std::string ImageFileName(const std::string& source, int32_t index);
 // into its image data and returns it; each must give at least `per_image` bytes, of which the
 // first `per_image` are taken. Every file's size is checked before any is read.
 std::vector<uint8_t> LoadImages(
-    const std::string& source, int32_t count, uint64_t per_image,
+    const ImporterCall& call, int32_t count, uint64_t per_image,
     const std::function<std::vector<uint8_t>(std::vector<uint8_t> file, int32_t index)>& extract);
 
 // Writes the raw object file to output_root + relative_path under a temporary name first, so
