@@ -333,13 +333,17 @@ void WholeFileWriter::Commit() {
 }
 
 AppendOnlyFile::AppendOnlyFile(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  // Resource files may lie in an export tree: a link planted at the name is not written
+  // through, a pipe is not waited on.
+  fd_ = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
-    int error = errno;
+  const bool opened = fd_ >= 0 && ::fstat(fd_, &st) == 0;
+  const int error = errno;
+  if (!opened || !S_ISREG(st.st_mode)) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    throw IoError("Cannot open file " + path + " for writing: " + std::strerror(error));
+    throw IoError("Cannot open file " + path + " for writing: " +
+                  (opened ? std::string("it is not a regular file.") : std::strerror(error)));
   }
   start_size_ = size_ = static_cast<uint64_t>(st.st_size);
 }

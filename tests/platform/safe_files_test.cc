@@ -165,7 +165,8 @@ TEST(OutputFile, ReplacesWhatStandsAtTheNameAndKeepsRunFilesInPlace) {
   EXPECT_THROW(OutputFile(p.Folder() + "pipe"), RefusedFile);
   EXPECT_EQ(p.OutsideState(), before);
   EXPECT_EQ(testing::ListFiles(p.Folder()),
-            (std::vector<std::string>{"dangling", "pipe", "plain", "raw"}));
+            (std::vector<std::string>{"dangling", "plain", "raw"}));  // no part file stays
+  EXPECT_TRUE(fs::is_fifo(p.Folder() + "pipe"));
 
   // A run file: its inode, and so another run's view of its in-use mark, stays.
   auto run_file = MakeRunFile(p.Folder(), ".work.", ".TEMP");
