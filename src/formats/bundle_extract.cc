@@ -36,8 +36,8 @@ int ExtractBundleFiles(const OpenedArchive& s, Frontend& frontend, const std::st
       out.Close();
     } catch (const RefusedFile& e) {
       // Something planted in the output folder; the other contained files still go out.
-      frontend.MessageBox(std::string("Skipped the contained file \"") + f.StoredName + "\": " +
-                          e.what());
+      frontend.MessageBox(std::string("Skipped the contained file \"") + f.StoredName +
+                          "\": " + e.what());
       continue;
     }
     ++written;

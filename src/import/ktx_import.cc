@@ -114,10 +114,10 @@ void ImportKtx(const ImporterCall& call, ImporterContext& ctx) {
   t.mip_field = MipFieldAfterImport(h, k.mip_levels);
   t.image_count = static_cast<int32_t>(faces);
   t.complete_image_size = static_cast<uint32_t>(per_image);
-  t.data = LoadImages(call, t.image_count, per_image,
-                      [&](std::vector<uint8_t> file, int32_t index) {
-                        return KtxImage(ImageFileName(call.source_path, index), file);
-                      });
+  t.data =
+      LoadImages(call, t.image_count, per_image, [&](std::vector<uint8_t> file, int32_t index) {
+        return KtxImage(ImageFileName(call.source_path, index), file);
+      });
   SaveRawFile(call, RebuildTexturePayload(h, t, call.big_endian));
   ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
 }

@@ -69,8 +69,8 @@ void ImportPvr(const ImporterCall& call, ImporterContext& ctx) {
   t.mip_field = MipFieldAfterImport(h, GetLe32(p + 44));
   t.image_count = static_cast<int32_t>(faces);
   t.complete_image_size = static_cast<uint32_t>(per_image);
-  t.data = LoadImages(
-      call, t.image_count, per_image, [&](std::vector<uint8_t> file, int32_t index) {
+  t.data =
+      LoadImages(call, t.image_count, per_image, [&](std::vector<uint8_t> file, int32_t index) {
         const uint64_t start = PvrDataStart(ImageFileName(call.source_path, index), file);
         return std::vector<uint8_t>(file.begin() + static_cast<ptrdiff_t>(start), file.end());
       });

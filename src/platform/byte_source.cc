@@ -34,8 +34,7 @@ FileSource::FileSource(const std::string& path) : path_(path) {
   size_ = static_cast<uint64_t>(st.st_size);
 }
 
-FileSource::FileSource(OpenedFile&& file)
-    : path_(file.Path()), size_(file.Size()) {
+FileSource::FileSource(OpenedFile&& file) : path_(file.Path()), size_(file.Size()) {
   fd_ = file.Release();
 }
 

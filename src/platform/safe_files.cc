@@ -62,7 +62,8 @@ OpenedFile OpenInsideFolder(const std::string& folder, const std::string& path) 
   const std::string root = RealFolder(folder);
   // Looked at without opening: opening a pipe waits for a writer, opening a device may act.
   struct stat seen {};
-  if (::lstat(path.c_str(), &seen) != 0) throw IoError("Cannot read file " + path + ": " + Reason());
+  if (::lstat(path.c_str(), &seen) != 0)
+    throw IoError("Cannot read file " + path + ": " + Reason());
   const bool link = S_ISLNK(seen.st_mode);
   if (link && ::stat(path.c_str(), &seen) != 0)
     throw IoError("Cannot read file " + path + ": " + Reason());
@@ -118,7 +119,8 @@ void CreateFoldersBelow(const std::string& root, const std::string& folder) {
       const std::string real = RealPath(at);
       if (real.empty() || !Inside(real_root, real))
         throw RefusedFile(at, "it is a link leading out of " + root, "create folder");
-      if (::stat(at.c_str(), &st) != 0) throw IoError("Cannot create folder " + at + ": " + Reason());
+      if (::stat(at.c_str(), &st) != 0)
+        throw IoError("Cannot create folder " + at + ": " + Reason());
     }
     if (!S_ISDIR(st.st_mode)) throw RefusedFile(at, "it is not a folder", "create folder");
     at += kSep;

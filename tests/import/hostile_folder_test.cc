@@ -25,8 +25,8 @@ struct Hostile {
   std::string Folder() const { return dir.File("Unity_Assets_Files/level0/"); }
   std::string Outside() const { return dir.File("private/"); }
   RunResult Run(const std::string& task) const {
-    return RunKestrixUntil({task, Archive()}, {}, [](int) { return false; },
-                           std::chrono::seconds(30));
+    return RunKestrixUntil(
+        {task, Archive()}, {}, [](int) { return false; }, std::chrono::seconds(30));
   }
   // The raw file of Zeta with one byte changed: an edit of the same length, written in place.
   void EditZeta(const std::string& path) const {
@@ -67,7 +67,9 @@ TEST(HostileExportFolder, PlantedLinksAndPipesAreNeverFollowedOutOrWaitedOn) {
   };
   const std::vector<Case> cases = {
       {"a raw output that is a link out", "export",
-       [](const Hostile& h) { fs::create_symlink(h.Outside() + "secret", h.Folder() + "Zeta.mat"); },
+       [](const Hostile& h) {
+         fs::create_symlink(h.Outside() + "secret", h.Folder() + "Zeta.mat");
+       },
        "", false, 0},
       {"a DDS output that is a link out", "export",
        [](const Hostile& h) {

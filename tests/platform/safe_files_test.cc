@@ -193,10 +193,11 @@ TEST(OutputFile, AWriteTheDiskRefusesKeepsTheEarlierVersion) {
   testing::TempDir tmp;
   const std::string path = tmp.File("raw.tex");
   testing::WriteFileBytes(path, Bytes{4, 5, 6});
-  struct sigaction ignore {}, old_action {};
+  struct sigaction ignore {
+  }, old_action{};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGXFSZ, &ignore, &old_action);
-  rlimit old_limit {};
+  rlimit old_limit{};
   ::getrlimit(RLIMIT_FSIZE, &old_limit);
   rlimit small = old_limit;
   small.rlim_cur = 1000;
