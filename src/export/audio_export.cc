@@ -11,6 +11,7 @@
 #include "export/audio_clip.h"
 #include "export/audio_detect.h"
 #include "export/converter.h"
+#include "export/texture_source.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -81,9 +82,8 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
       return;
   }
 
-  const std::string out_folder = call.base_folder + call.relative_folder + source.subfolder;
   if (source.resource_path.empty()) {
-    CreateFolders(out_folder);
+    const std::string out_folder = MakeOutputFolder(call, source.subfolder);
     OutputFile out(out_folder + call.file_name + extension);
     out.Write(p + source.offset, static_cast<size_t>(source.length));
     out.Close();
@@ -98,7 +98,7 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
     head.Seek(source.offset);
     std::string found = DetectAudioExtension(head);
     if (!found.empty()) extension = found;
-    CreateFolders(out_folder);
+    const std::string out_folder = MakeOutputFolder(call, source.subfolder);
     OutputFile out(out_folder + call.file_name + extension);
     out.CopyFrom(resource, source.offset, source.length);
     out.Close();

@@ -20,6 +20,7 @@
 #include "platform/io_error.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "platform/safe_files.h"
 
 namespace kestrix {
 
@@ -259,11 +260,11 @@ void ExportObj(const ConverterCall& call, ConverterContext& ctx, int32_t major_v
     throw Error(name + " " + Str(kStrMeshConvert));
   }
   try {
-    const std::string folder = call.base_folder + call.relative_folder;
-    CreateFolders(folder);
-    OutputFile out(folder + name + ".obj");
+    OutputFile out(MakeOutputFolder(call, "") + name + ".obj");
     out.Write(obj);
     out.Close();
+  } catch (const RefusedFile&) {
+    throw;  // its own message names the planted file
   } catch (const std::exception&) {
     throw Error(name + " " + Str(kStrMeshConvert));
   }

@@ -7,6 +7,7 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "platform/safe_files.h"
 
 namespace kestrix {
 
@@ -102,8 +103,10 @@ bool IsSafeResourcePath(const std::string& resource_path) {
 }
 
 std::string MakeOutputFolder(const ConverterCall& call, const std::string& subfolder) {
+  std::string relative = call.relative_folder;
+  if (!relative.empty() && relative.back() == kSep) relative.pop_back();
   std::string folder = call.base_folder + call.relative_folder + subfolder;
-  CreateFolders(folder);
+  CreateFoldersBelow(call.base_folder + FolderOf(relative), folder);
   return folder;
 }
 

@@ -45,7 +45,9 @@ std::string FieldResourceFile(const ConverterCall& call, ConverterContext& ctx,
 // A resource path from archive data may be looked up when it is relative and has no ".." part.
 bool IsSafeResourcePath(const std::string& resource_path);
 
-// base folder + relative folder + subfolder, created when missing.
+// base folder + relative folder + subfolder, created when missing. The export folder (relative
+// folder less its last part) is shared between users: a folder below it that is a link leading
+// out of it, or that is not a folder, is refused (CreateFoldersBelow).
 std::string MakeOutputFolder(const ConverterCall& call, const std::string& subfolder);
 // "" for the first image, "_2" ... for the later ones.
 std::string ImageSuffix(int32_t index);

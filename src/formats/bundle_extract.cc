@@ -7,6 +7,7 @@
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/safe_files.h"
 
 namespace kestrix {
 
@@ -28,10 +29,17 @@ int ExtractBundleFiles(const OpenedArchive& s, Frontend& frontend, const std::st
       throw Error("The contained file \"" + f.StoredName + "\" reaches past the end of " +
                   s.ArchivePath + ".");
     std::string target = folder + f.Name;
-    CreateFolders(FolderOf(target));
-    OutputFile out(target);
-    out.CopyFrom(source, base + f.Offset, f.Size);
-    out.Close();
+    try {
+      CreateFoldersBelow(folder, FolderOf(target));
+      OutputFile out(target);
+      out.CopyFrom(source, base + f.Offset, f.Size);
+      out.Close();
+    } catch (const RefusedFile& e) {
+      // Something planted in the output folder; the other contained files still go out.
+      frontend.MessageBox(std::string("Skipped the contained file \"") + f.StoredName +
+                          "\": " + e.what());
+      continue;
+    }
     ++written;
     frontend.ConsoleLine("Export archive: " + folder + f.Name);
   }

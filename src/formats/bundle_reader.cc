@@ -55,7 +55,7 @@ class WorkingFileWriter {
   }
   explicit WorkingFileWriter(const std::string& name)
       : file_(MakeRunFile(FolderOf(name), "." + FileNameOf(name).substr(0, 64) + ".", ".TEMP")),
-        out_(file_->Path()) {}
+        out_(file_->Path(), OutputFile::Target::kRunFile) {}
 
   std::shared_ptr<TemporaryFile> file_;
   OutputFile out_;

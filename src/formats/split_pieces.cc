@@ -105,7 +105,7 @@ bool PendingPiecesExist(const std::string& base) { return !FindPendingList(base)
 
 int JoinSplitPieces(const std::string& base, const std::string& joined) {
   FinishPendingPieces(base);
-  OutputFile out(joined);
+  OutputFile out(joined, OutputFile::Target::kRunFile);
   int count = 0;
   while (true) {
     std::string piece = PieceName(base, count);
@@ -134,7 +134,7 @@ void ResplitPieces(OpenedArchive& archive, const StepHook& step_done, const std:
   std::vector<std::unique_ptr<ReplacementFile>> pieces;
   for (uint64_t i = 0; i < count; ++i) {
     auto piece = std::make_unique<ReplacementFile>(PieceName(base, static_cast<int>(i)));
-    OutputFile out(piece->Path());
+    OutputFile out(piece->Path(), OutputFile::Target::kRunFile);
     const uint64_t at = i * kPieceSize;
     out.CopyFrom(working, at, std::min(kPieceSize, size - at));
     out.Close();
@@ -150,7 +150,7 @@ void ResplitPieces(OpenedArchive& archive, const StepHook& step_done, const std:
     if (FileExists(PieceName(base, i))) removed.push_back(PieceName(base, i));
   const std::string list = CreateFreeFile(folder, PendingListStem(base), "");
   try {
-    OutputFile out(list);
+    OutputFile out(list, OutputFile::Target::kRunFile);
     for (const auto& piece : pieces)
       out.Write(FileNameOf(piece->Path()) + "\t" + FileNameOf(piece->Target()) + "\n");
     for (const std::string& old : removed) out.Write("remove\t" + FileNameOf(old) + "\n");

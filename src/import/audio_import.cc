@@ -76,7 +76,7 @@ void ImportAudio(const ImporterCall& call, ImporterContext& ctx,
     return;
   }
 
-  FileSource sound(call.source_path);
+  FileSource sound(OpenSourceFile(call, call.source_path));
   const uint64_t n = sound.Size();
   const std::string raw_path = call.output_root + call.relative_path;
 

@@ -10,6 +10,7 @@
 #include "core/frontend.h"
 #include "core/session.h"
 #include "formats/bundle_repack.h"
+#include "import/replacement_discovery.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -55,7 +56,7 @@ class ProgressBar {
 // file.
 template <class Out>
 void WriteReplacement(Out& out, FileSource& working, const Replacement& rep, bool big_endian) {
-  FileSource raw(rep.path);
+  FileSource raw(OpenImportFile(FolderOf(rep.path), rep.path));
   // The file was checked when the plan was made; it must still be that file.
   if (raw.Size() != rep.length)
     throw Error("Cannot import " + rep.path + ": it changed while the import ran.");

@@ -99,6 +99,7 @@ void ImportCrnWithTool(const ImporterCall& call, ImporterContext& ctx,
   const std::string tool = CrunchToolPath(tool_folder);
   const std::string edited = call.source_path + ".dds";
   if (!tool.empty() && FileExists(edited)) {
+    OpenSourceFile(call, edited);  // the tool reads it: the same rule as for the source
     ctx.frontend.ConsoleLine(call.relative_path + ".crn.dds -> CRN");
     // Neither the exit status nor the output is checked: a failed run leaves the old .crn.
     RunAndWait(tool, {"-out", call.source_path, "-file", edited});

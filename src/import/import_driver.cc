@@ -1,7 +1,5 @@
 #include "import/import_driver.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <unordered_set>
 #include <vector>
@@ -60,9 +58,15 @@ std::vector<std::string> Candidates(const std::string& folder, const ImportReque
   return out;
 }
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+// Whether the file still has the bytes the record notes. A file the rule for files Kestrix did
+// not make refuses is left to the plan, which names it.
+bool StillAsRecorded(const std::string& folder, const std::string& path, const ContentHash& noted) {
+  try {
+    FileSource file(OpenImportFile(folder, path));
+    return HashBytes(file, 0, file.Size()) == noted;
+  } catch (const Error&) {
+    return false;
+  }
 }
 
 // What the run knows of one candidate: the export record, the open working file, the folder.
@@ -90,8 +94,15 @@ void TakeCandidate(const TakeContext& t, const std::string& name,
                    const std::vector<size_t>& entries, std::vector<Replacement>& out) {
   const std::string path = t.folder + name;
   const RecordedFile* noted = t.record.File(name);
-  if (noted && IsRegularFile(path) && HashFile(path) == noted->hash) {
+  if (noted && StillAsRecorded(t.folder, path, noted->hash)) {
     ++t.result.unchanged;
+    // Left out all the same: writing it would undo whatever changed the object since (another
+    // folder's import, a new version of the game). Said, so that a user who restored the old
+    // archive knows why the edit did not go in again.
+    for (size_t i : entries)
+      if (ChangedSinceExport(t, i))
+        t.frontend.Note(path + " was left out: it still has the bytes this folder notes, and its "
+                        "object changed in the archive since. Edit or export it again to import it.");
     return;
   }
   for (size_t i : entries) {

@@ -1,17 +1,15 @@
 #include "import/import_plan.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstring>
 
 #include "core/error.h"
 #include "core/session.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
+#include "platform/paths.h"
+#include "import/replacement_discovery.h"
 #include "types/class_ids.h"
 #include "types/object_layouts.h"
 #include "types/type_info.h"
@@ -91,12 +89,9 @@ Replacement PrepareReplacement(const Session& s, size_t i, const std::string& pa
   Replacement rep;
   rep.entry = i;
   rep.path = path;
-  struct stat st {};
-  // Not opened before it is known to be a plain file: opening a pipe would wait for a writer.
-  if (::stat(path.c_str(), &st) != 0)
-    throw IoError("Cannot read file " + path + ": " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) Refuse(path, "it is not a plain file.");
-  FileSource raw(path);
+  // The export folder may come from someone else: a link out of it, a pipe or a device is
+  // refused, never followed or waited on.
+  FileSource raw(OpenImportFile(FolderOf(path), path));
   rep.length = raw.Size();
   PlaceRegion(s, rep, working_size);
   ReadTextureFormat(s, rep, raw);

@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/field_layout.h"
+#include "platform/safe_files.h"
 
 namespace kestrix {
 
@@ -28,7 +30,16 @@ struct ImporterCall {
   // Textures of engines read field by field: the payload's fields; empty for the fixed layouts.
   FieldLayout texture_fields = {};
   EngineVersion engine = {};        // the asset's engine version
+  // The export folder the source was found in: every file read for this call must lie inside
+  // it (ReadSourceFile). Empty: the source's own folder.
+  std::string source_folder = {};
 };
+
+// A file read for `call` (its source, or a later face beside it), opened by the rule for files
+// of export folders (platform/safe_files.h): a link leading out of the folder, a pipe or a
+// device is refused with RefusedFile, "Cannot import <path>: <reason>.", and never read.
+OpenedFile OpenSourceFile(const ImporterCall& call, const std::string& path);
+std::vector<uint8_t> ReadSourceFile(const ImporterCall& call, const std::string& path);
 
 // How importers reach the user and the files beside the archive.
 struct ImporterContext {

@@ -72,6 +72,25 @@ bool WildcardMatch(std::string_view text, std::string_view pattern) {
 
 }  // namespace
 
+OpenedFile OpenImportFile(const std::string& folder, const std::string& path) {
+  try {
+    return OpenInsideFolder(folder, path);
+  } catch (const RefusedFile& e) {
+    throw RefusedFile(path, e.Reason(), "import");
+  }
+}
+
+OpenedFile OpenSourceFile(const ImporterCall& call, const std::string& path) {
+  return OpenImportFile(call.source_folder.empty() ? FolderOf(path) : call.source_folder, path);
+}
+
+std::vector<uint8_t> ReadSourceFile(const ImporterCall& call, const std::string& path) {
+  FileSource source(OpenSourceFile(call, path));
+  std::vector<uint8_t> bytes(static_cast<size_t>(source.Size()));
+  source.ReadAt(0, bytes.data(), bytes.size());
+  return bytes;
+}
+
 void FindFilesRecursive(const std::string& folder, const std::string& extension,
                         std::vector<std::string>& list) {
   const std::string wanted = extension.empty() ? std::string() : "." + extension;
@@ -122,7 +141,35 @@ bool UnchangedSinceExport(const ExportRecord* record, const std::string& folder,
                           const std::string& path) {
   if (!record || path.compare(0, folder.size(), folder) != 0) return false;
   const RecordedFile* noted = record->File(path.substr(folder.size()));
-  return noted && noted->hash == HashFile(path);
+  if (!noted) return false;
+  FileSource source(OpenImportFile(folder, path));
+  return noted->hash == HashBytes(source, 0, source.Size());
+}
+
+}  // namespace
+
+namespace {
+
+ImporterCall CallFor(const Session& s, ByteSource& working, size_t i, const std::string& path,
+                     const std::string& folder) {
+  const std::string name(s.EntryName(i));
+  if (s.HeaderSkip(i) > s.EntrySize(i))
+    throw Error("Cannot import " + path + ": the object " + name + " (" +
+                std::to_string(s.EntrySize(i)) + " bytes) is smaller than its name and header " +
+                "fields (" + std::to_string(s.HeaderSkip(i)) + " bytes).");
+  ImporterCall call{working,
+                    s.PayloadOffset(i),
+                    s.EntrySize(i) - s.HeaderSkip(i),
+                    s.Asset.IsBigEndian(),
+                    s.Archive.OutputRoot,
+                    path,
+                    std::string("Unity_Assets_Files") + kSep + s.Archive.ArchiveFolderName + kSep +
+                        name,
+                    s.Entries.TextureFormat(i)};
+  if (IsTextureClass(s.EntryClass(i))) call.texture_fields = TextureLayoutFor(s.Asset, i);
+  call.engine = s.Asset.Engine;
+  call.source_folder = folder;
+  return call;
 }
 
 }  // namespace
@@ -134,38 +181,29 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
   std::vector<std::string> found;
   const std::string folder = ExportFolder(s.Archive);
   FindFilesRecursive(folder + subfolder + kSep, extension, found);
-  const std::string relative_folder =
-      std::string("Unity_Assets_Files") + kSep + s.Archive.ArchiveFolderName + kSep;
   for (const std::string& path : found) {
     const long long first = names.First(WithoutExtension(FileNameOf(path)));
     if (first < 0) continue;
-    if (UnchangedSinceExport(ctx.record, folder, path)) continue;
     const size_t i = static_cast<size_t>(first);
-    const std::string name(s.EntryName(i));
-    if (s.HeaderSkip(i) > s.EntrySize(i))
-      throw Error("Cannot import " + path + ": the object " + name + " (" +
-                  std::to_string(s.EntrySize(i)) + " bytes) is smaller than its name and header " +
-                  "fields (" + std::to_string(s.HeaderSkip(i)) + " bytes).");
-    ImporterCall call{working,
-                      s.PayloadOffset(i),
-                      s.EntrySize(i) - s.HeaderSkip(i),
-                      s.Asset.IsBigEndian(),
-                      s.Archive.OutputRoot,
-                      path,
-                      relative_folder + name,
-                      s.Entries.TextureFormat(i)};
-    if (IsTextureClass(s.EntryClass(i))) call.texture_fields = TextureLayoutFor(s.Asset, i);
-    call.engine = s.Asset.Engine;
-    // What the importer wrote is seen by the raw file's stamp: an importer that passes over a
-    // source says why itself and writes nothing.
-    const std::string raw = folder + name;
-    const FileStamp before = StampOf(raw);
-    if (audio) {
-      audio(call, ctx, s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
-    } else {
-      importer(call, ctx);
+    // A source that is refused (planted as a link out of the folder, a pipe, a file that is not
+    // what it claims) is a failure of its own: it is named and the other sources still go.
+    try {
+      if (UnchangedSinceExport(ctx.record, folder, path)) continue;
+      const ImporterCall call = CallFor(s, working, i, path, folder);
+      // What the importer wrote is seen by the raw file's stamp: an importer that passes over a
+      // source says why itself and writes nothing.
+      const std::string raw = folder + std::string(s.EntryName(i));
+      const FileStamp before = StampOf(raw);
+      if (audio) {
+        audio(call, ctx, s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
+      } else {
+        importer(call, ctx);
+      }
+      if (converted && StampOf(raw) != before && FileExists(raw))
+        converted->push_back({path, std::string(s.EntryName(i))});
+    } catch (const Error& e) {
+      ctx.frontend.ErrorBox(e.what());
     }
-    if (converted && StampOf(raw) != before && FileExists(raw)) converted->push_back({path, name});
     ctx.frontend.ProcessMessages();
   }
 }

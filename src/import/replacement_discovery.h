@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "import/importer.h"
+#include "platform/safe_files.h"
 
 namespace kestrix {
 
@@ -18,6 +19,10 @@ struct Session;
 class ByteSource;
 class Frontend;
 class ExportRecord;
+
+// Opens `path`, a file of the export folder `folder`, by the rule for files Kestrix did not make
+// (OpenInsideFolder); a refusal is a RefusedFile saying "Cannot import <path>: <reason>.".
+OpenedFile OpenImportFile(const std::string& folder, const std::string& path);
 
 // Appends the full paths of the files below `folder` (which ends in a separator) whose
 // extension, ASCII-lower-cased, is "." + `extension`; an empty extension takes every file.

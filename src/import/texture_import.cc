@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "core/error.h"
+#include "import/replacement_discovery.h"
 #include "export/ktx_pvr_formats.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
@@ -27,8 +28,12 @@ void RefuseSource(const std::string& path, const std::string& why) {
   throw Error("Cannot import " + path + ": " + why);
 }
 
+// Sources lie in export folders, which may come from someone else: each is opened by the rule
+// for files Kestrix did not make, inside its own folder.
+FileSource OpenSource(const std::string& path) { return FileSource(OpenImportFile(FolderOf(path), path)); }
+
 SourceHead ReadSourceHead(const std::string& path, size_t n) {
-  FileSource file(path);
+  FileSource file = OpenSource(path);
   SourceHead head;
   head.length = file.Size();
   head.bytes.resize(static_cast<size_t>(std::min<uint64_t>(n, head.length)));
@@ -38,9 +43,10 @@ SourceHead ReadSourceHead(const std::string& path, size_t n) {
 
 std::vector<uint8_t> ReadCheckedSource(const std::string& path, uint64_t length) {
   // Checked before the read too: a file grown since its header was checked is not loaded.
-  if (FileSizeOf(path) != length) RefuseSource(path, "it changed while the import ran.");
-  std::vector<uint8_t> bytes = ReadWholeFile(path);
-  if (bytes.size() != length) RefuseSource(path, "it changed while the import ran.");
+  FileSource file = OpenSource(path);
+  if (file.Size() != length) RefuseSource(path, "it changed while the import ran.");
+  std::vector<uint8_t> bytes(static_cast<size_t>(length));
+  file.ReadAt(0, bytes.data(), bytes.size());
   return bytes;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/io_error.h"
+#include "platform/safe_files.h"
 
 namespace kestrix {
 
@@ -31,6 +32,10 @@ FileSource::FileSource(const std::string& path) : path_(path) {
     throw IoError("Not a regular file: " + path);
   }
   size_ = static_cast<uint64_t>(st.st_size);
+}
+
+FileSource::FileSource(OpenedFile&& file) : path_(file.Path()), size_(file.Size()) {
+  fd_ = file.Release();
 }
 
 FileSource::~FileSource() {

@@ -8,6 +8,8 @@
 
 namespace kestrix {
 
+class OpenedFile;
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
@@ -20,6 +22,9 @@ class ByteSource {
 class FileSource : public ByteSource {
  public:
   explicit FileSource(const std::string& path);
+  // A file of a folder Kestrix did not make, opened and checked by OpenInsideFolder
+  // (platform/safe_files.h).
+  explicit FileSource(OpenedFile&& file);
   ~FileSource() override;
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;

@@ -17,6 +17,7 @@
 #include "platform/io_error.h"
 #include "platform/paths.h"
 #include "platform/written_files.h"
+#include "platform/safe_files.h"
 
 namespace kestrix {
 
@@ -47,23 +48,33 @@ void RemoveFileQuietly(const std::string& path) {
 
 namespace {
 
-bool TryCreateFree(const std::string& folder, const std::string& stem, const std::string& suffix,
-                   std::string* out) {
+// Creates a file under a name nothing had, not even a dangling link (O_EXCL, O_NOFOLLOW): a
+// link planted at the name cannot make it land elsewhere. Returns the descriptor, or -1 with
+// errno set.
+int CreateFreeName(const std::string& folder, const std::string& stem, const std::string& suffix,
+                   mode_t mode, std::string* out) {
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::random_device random;
   for (int attempt = 0; attempt < 64; ++attempt) {
     std::string name = stem;
     for (int k = 0; k < 8; ++k) name += kChars[random() % (sizeof(kChars) - 1)];
     std::string path = folder + name + suffix;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
-      ::close(fd);
       *out = path;
-      return true;
+      return fd;
     }
-    if (errno != EEXIST) return false;
+    if (errno != EEXIST) return -1;
   }
-  return false;
+  return -1;
+}
+
+bool TryCreateFree(const std::string& folder, const std::string& stem, const std::string& suffix,
+                   std::string* out) {
+  const int fd = CreateFreeName(folder, stem, suffix, 0644, out);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 }  // namespace
@@ -75,7 +86,7 @@ TemporaryFile::~TemporaryFile() {
 
 void TemporaryFile::MarkInUse() {
   if (in_use_fd_ >= 0) return;
-  in_use_fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  in_use_fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (in_use_fd_ >= 0) ::flock(in_use_fd_, LOCK_SH);
 }
 
@@ -200,9 +211,11 @@ ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
     RemoveFileQuietly(path_);
     throw IoError("Cannot create file " + target + ": its folder cannot be written.");
   }
-  // The new version keeps the permissions the user gave the old one.
+  // The new version keeps the permissions the user gave the old one (a link's target is not
+  // the old version).
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) ::chmod(path_.c_str(), st.st_mode & 07777);
+  if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    ::chmod(path_.c_str(), st.st_mode & 07777);
 }
 
 ReplacementFile::~ReplacementFile() {
@@ -214,14 +227,39 @@ void ReplacementFile::Commit() {
   committed_ = true;
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path) {
-  file_ = std::fopen(path.c_str(), "wb");
-  if (!file_) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+OutputFile::OutputFile(const std::string& path, Target target) : path_(path) {
+  int fd = -1;
+  if (target == Target::kRunFile) {
+    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+    part_ = path;
+  } else {
+    // A folder, pipe or device at the name is not an earlier output: it is refused rather than
+    // replaced. A link is replaced by the rename, as a regular file is.
+    struct stat old {};
+    const bool exists = ::lstat(path.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode))
+      throw RefusedFile(path, "it is not a regular file", "create file");
+    std::string folder = FolderOf(path);
+    if (folder.empty()) folder = std::string(".") + kSep;
+    fd = CreateFreeName(folder, "." + FileNameOf(path).substr(0, 64) + ".new-", "", 0666, &part_);
+    if (fd < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+    // A new version keeps the permissions of the old one.
+    if (exists && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+  }
   struct stat st {};
-  if (::fstat(::fileno(file_), &st) == 0 && S_ISREG(st.st_mode)) {
-    regular_ = true;
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw IoError("Cannot create file " + path + ": it is not a regular file.");
+  }
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+  file_ = ::fdopen(fd, "wb");
+  if (!file_) {
+    const int error = errno;
+    ::close(fd);
+    RemovePartFile();
+    throw IoError("Cannot create file " + path + ": " + std::strerror(error));
   }
 }
 
@@ -234,11 +272,12 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::RemovePartFile() {
-  // Only the regular file this object wrote, while the path still names it: never a device or
-  // a file another program put in its place.
+  // Only the file this object wrote, while the name still leads to it: never a file another
+  // program put in its place.
   struct stat st {};
-  if (regular_ && ::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_)
-    ::unlink(path_.c_str());
+  if (::lstat(part_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == device_ &&
+      st.st_ino == inode_)
+    ::unlink(part_.c_str());
 }
 
 void OutputFile::Write(const void* data, size_t n) {
@@ -276,11 +315,17 @@ void OutputFile::Close() {
     RemovePartFile();
     throw IoError("Cannot write file " + path_ + ": " + std::strerror(error));
   }
+  if (part_ != path_ && ::rename(part_.c_str(), path_.c_str()) != 0) {
+    const int error = errno;
+    RemovePartFile();
+    throw IoError("Cannot create file " + path_ + ": " + std::strerror(error));
+  }
   WrittenFiles::Note(path_);
 }
 
 WholeFileWriter::WholeFileWriter(const std::string& path)
-    : replacement_(path), out_(std::make_unique<OutputFile>(replacement_.Path())) {}
+    : replacement_(path),
+      out_(std::make_unique<OutputFile>(replacement_.Path(), OutputFile::Target::kRunFile)) {}
 
 WholeFileWriter::~WholeFileWriter() { out_.reset(); }
 
@@ -290,13 +335,17 @@ void WholeFileWriter::Commit() {
 }
 
 AppendOnlyFile::AppendOnlyFile(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  // Resource files may lie in an export tree: a link planted at the name is not written
+  // through, a pipe is not waited on.
+  fd_ = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
-    int error = errno;
+  const bool opened = fd_ >= 0 && ::fstat(fd_, &st) == 0;
+  const int error = errno;
+  if (!opened || !S_ISREG(st.st_mode)) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    throw IoError("Cannot open file " + path + " for writing: " + std::strerror(error));
+    throw IoError("Cannot open file " + path + " for writing: " +
+                  (opened ? std::string("it is not a regular file.") : std::strerror(error)));
   }
   start_size_ = size_ = static_cast<uint64_t>(st.st_size);
 }

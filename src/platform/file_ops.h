@@ -102,11 +102,21 @@ class ReplacementFile {
   bool committed_ = false;
 };
 
-// A file created anew (or overwritten) for writing. Unless Close succeeds, the file is removed:
-// a file that could not be written whole does not stay behind.
+// A file written whole or not at all. Unless Close succeeds, what was written is removed: a
+// file that could not be written whole does not stay behind.
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& path);
+  enum class Target {
+    // A new file under a free name beside `path` (O_EXCL, O_NOFOLLOW), renamed over `path` by
+    // Close: an earlier version or a link planted at the name (export folders are shared) is
+    // replaced, never written through. A folder, pipe or device at the name is refused.
+    kNew,
+    // A file this run just created under a free name (CreateFreeFile, MakeRunFile,
+    // ReplacementFile), written where it is: it keeps its inode and so the in-use mark on it.
+    // It must still be a regular file; a link put there since is not followed.
+    kRunFile,
+  };
+  explicit OutputFile(const std::string& path, Target target = Target::kNew);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -127,10 +137,10 @@ class OutputFile {
   void RemovePartFile();
 
   std::string path_;
+  std::string part_;  // where the bytes go until Close: path_ itself for kRunFile
   std::FILE* file_ = nullptr;
   uint64_t written_ = 0;
-  bool regular_ = false;  // the file as opened: only such a file is ever removed
-  uint64_t device_ = 0, inode_ = 0;
+  uint64_t device_ = 0, inode_ = 0;  // the file as opened: only it is ever removed
 };
 
 // A ReplacementFile written through an OutputFile: the file appears whole or not at all.

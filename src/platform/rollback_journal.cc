@@ -180,7 +180,11 @@ RollbackJournal::RollbackJournal(const std::string& file, std::vector<JournalReg
         throw IoError("Cannot write file " + file_ + ": the regions to write do not fit it.");
     }
 
-    Fd out(::open(journal_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    // Whatever stands at the name goes first (a link only loses itself), and the journal is
+    // created new, so that nothing planted there can make it land elsewhere.
+    if (::unlink(journal_.c_str()) != 0 && errno != ENOENT)
+      throw IoError("Cannot create file " + journal_ + ": " + Reason());
+    Fd out(::open(journal_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.get() < 0) throw IoError("Cannot create file " + journal_ + ": " + Reason());
     try {
       Fnv1a sum;
@@ -271,7 +275,7 @@ void RollbackJournal::Finish() {
 }
 
 void RollbackJournal::RollBack() {
-  Fd in(::open(journal_.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd in(::open(journal_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (in.get() < 0) throw IoError("Cannot read file " + journal_ + ": " + Reason());
   const ReadJournal journal = Parse(in.get(), journal_);
   if (!journal.complete) throw IoError("The journal " + journal_ + " changed while in use.");
@@ -281,11 +285,25 @@ void RollbackJournal::RollBack() {
 
 JournalRecovery RecoverInterruptedWrite(const std::string& file) {
   const std::string journal_path = JournalPathFor(file);
-  Fd in(::open(journal_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (in.get() < 0) {
+  struct stat st {};
+  if (::lstat(journal_path.c_str(), &st) != 0) {
     if (errno == ENOENT) return JournalRecovery::kNone;
     throw IoError("Cannot read file " + journal_path + ": " + Reason());
   }
+  // Journals are only ever created as regular files (never through a link), so a link at the
+  // name is none: it is removed, never followed, whether it leads anywhere or not.
+  if (S_ISLNK(st.st_mode)) {
+    RemoveJournal(journal_path);
+    return JournalRecovery::kNone;
+  }
+  if (!S_ISREG(st.st_mode))
+    throw Error("Cannot open " + file + ": " + journal_path +
+                " stands where an interrupted import keeps its journal, but it is not a regular "
+                "file. Remove it to open the file.");
+  Fd in(::open(journal_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (in.get() < 0) throw IoError("Cannot read file " + journal_path + ": " + Reason());
+  if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    throw IoError("Cannot read file " + journal_path + ": it is not a regular file.");
   const ReadJournal journal = Parse(in.get(), journal_path);
   if (!journal.complete) {
     // Cut short while it was written: the file was not touched before it was whole.

@@ -37,7 +37,7 @@ class RollbackJournal {
   // overlapping another) in the journal and flushes it and the folder. Throws IoError; then
   // the file is untouched and no journal is left. A journal already there is left over from a
   // working file of a killed run (the user's own files are recovered when opened) and is
-  // replaced.
+  // replaced; so is a link at the name, which is removed, never written through.
   RollbackJournal(const std::string& file, std::vector<JournalRegion> regions);
   // Not finished: the old bytes are put back and the journal removed. Should that fail too, the
   // journal stays, and the next open puts them back.
@@ -65,7 +65,7 @@ class RollbackJournal {
 };
 
 enum class JournalRecovery {
-  kNone,        // no journal beside the file
+  kNone,        // no journal beside the file (a link at its name, never one, is removed)
   kRolledBack,  // a complete journal: the old bytes were put back
   kDiscarded,   // a journal cut short: the file was never touched, the journal is gone
 };

@@ -102,7 +102,10 @@ std::string CorpusArchiveToOpen(const CorpusRow& row, const TempDir& tmp) {
     std::string piece = path.substr(0, path.size() - 1) + std::to_string(i);
     std::error_code ec;
     if (!fs::exists(piece, ec)) break;
+    // The user's own copy of the pieces, which an import may rewrite (the corpus is read-only).
     CopyFile(piece, tmp.File(base + std::to_string(i)));
+    fs::permissions(tmp.File(base + std::to_string(i)), fs::perms::owner_write,
+                    fs::perm_options::add);
   }
   return tmp.File(base + "0");
 }
