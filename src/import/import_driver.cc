@@ -21,6 +21,7 @@
 #include "platform/paths.h"
 #include "platform/replacing_file.h"
 #include "platform/rollback_journal.h"
+#include "platform/temporaries.h"
 #include "types/class_ids.h"
 #include "types/object_layouts.h"
 #include "types/type_info.h"
@@ -329,6 +330,7 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
   // would otherwise be written over.
   const ArchiveLock writing =
       HoldOpenedArchive(s.Archive, LockKind::kWrite, frontend, "import into", "import");
+  RemoveAbandonedTemporaries(s.Archive.GivenPath, ExportFolder(s.Archive));
 
   // The rebuilt file is renamed into place, which a folder's permissions allow even where the
   // file's own do not: a file nobody may write is refused, also for the superuser.

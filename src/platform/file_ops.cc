@@ -7,15 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
 #include "platform/paths.h"
+#include "platform/temporaries.h"
 
 namespace kestrix {
 
@@ -44,72 +43,34 @@ void RemoveFileQuietly(const std::string& path) {
   fs::remove(fs::path(path), ec);
 }
 
-namespace {
+TemporaryFile::~TemporaryFile() { RemoveTemporary(path_); }
 
-bool TryCreateFree(const std::string& folder, const std::string& stem, const std::string& suffix,
-                   std::string* out) {
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device random;
-  for (int attempt = 0; attempt < 64; ++attempt) {
-    std::string name = stem;
-    for (int k = 0; k < 8; ++k) name += kChars[random() % (sizeof(kChars) - 1)];
-    std::string path = folder + name + suffix;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      ::close(fd);
-      *out = path;
-      return true;
-    }
-    if (errno != EEXIST) return false;
-  }
-  return false;
-}
-
-}  // namespace
-
-TemporaryFile::~TemporaryFile() {
-  RemoveFileQuietly(path_);
-  if (in_use_fd_ >= 0) ::close(in_use_fd_);
-}
-
-void TemporaryFile::MarkInUse() {
-  if (in_use_fd_ >= 0) return;
-  in_use_fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in_use_fd_ >= 0) ::flock(in_use_fd_, LOCK_SH);
-}
+void TemporaryFile::MarkInUse() { AdoptTemporary(path_); }
 
 void RemoveAbandonedFiles(const std::string& folder, const std::string& stem,
                           const std::string& suffix) {
   std::error_code ec;
-  const fs::path where = folder.empty() ? fs::path(".") : fs::path(folder);
-  fs::directory_iterator it(where, ec), end;
-  const auto now = fs::file_time_type::clock::now();
+  fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec), end;
+  std::vector<std::string> names;
   for (; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() != stem.size() + 8 + suffix.size() || name.compare(0, stem.size(), stem) != 0 ||
-        name.compare(stem.size() + 8, suffix.size(), suffix) != 0)
-      continue;
-    std::error_code e2;
-    if (!it->is_regular_file(e2) || now - it->last_write_time(e2) < std::chrono::minutes(1) || e2)
-      continue;
-    const std::string path = folder + name;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) continue;
-    // Nobody marks it in use: its run is gone.
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(path.c_str());
-    ::close(fd);
+    std::string name = it->path().filename().string();
+    if (name.size() == stem.size() + 8 + suffix.size() && name.compare(0, stem.size(), stem) == 0 &&
+        name.compare(stem.size() + 8, suffix.size(), suffix) == 0)
+      names.push_back(std::move(name));
   }
+  for (const std::string& name : names) RemoveIfAbandoned(folder + name);
 }
 
 std::string CreateFreeFile(const std::string& folder, const std::string& stem,
                            const std::string& suffix) {
-  std::string path;
-  if (TryCreateFree(folder, stem, suffix, &path)) return path;
+  std::string path = CreateTemporaryIn(folder, stem, suffix);
+  if (!path.empty()) return path;
   std::error_code ec;
   std::string temp = fs::temp_directory_path(ec).string();
   if (!ec && !temp.empty()) {
     if (temp.back() != '/') temp += '/';
-    if (TryCreateFree(temp, stem, suffix, &path)) return path;
+    path = CreateTemporaryIn(temp, stem, suffix);
+    if (!path.empty()) return path;
   }
   throw IoError("Cannot create a working file for " + folder + stem + ": " + std::strerror(errno));
 }
@@ -117,9 +78,7 @@ std::string CreateFreeFile(const std::string& folder, const std::string& stem,
 std::shared_ptr<TemporaryFile> MakeRunFile(const std::string& folder, const std::string& stem,
                                            const std::string& suffix) {
   RemoveAbandonedFiles(folder, stem, suffix);
-  auto file = std::make_shared<TemporaryFile>(CreateFreeFile(folder, stem, suffix));
-  file->MarkInUse();
-  return file;
+  return std::make_shared<TemporaryFile>(CreateFreeFile(folder, stem, suffix));
 }
 
 uint64_t FileSizeOf(const std::string& path) {
@@ -196,7 +155,7 @@ ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
   // target name still leaves room for the random part.
   path_ = CreateFreeFile(folder, "." + FileNameOf(target).substr(0, 64) + ".new-", "");
   if (FolderOf(path_) != folder) {
-    RemoveFileQuietly(path_);
+    RemoveTemporary(path_);
     throw IoError("Cannot create file " + target + ": its folder cannot be written.");
   }
   // The new version keeps the permissions the user gave the old one.
@@ -205,12 +164,16 @@ ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
 }
 
 ReplacementFile::~ReplacementFile() {
-  if (!committed_) RemoveFileQuietly(path_);
+  if (!committed_) RemoveTemporary(path_);
 }
 
 void ReplacementFile::Commit() {
+  // The mark would hold the file the rename hands the target's lock to (HandOverArchiveLock).
+  UnmarkTemporary(path_);
   ReplaceFile(path_, target_);
   committed_ = true;
+  ForgetTemporary(path_);
+  RenewTemporaryMark(target_);
 }
 
 OutputFile::OutputFile(const std::string& path) : path_(path) {
