@@ -341,6 +341,11 @@ void RenewTemporaryMark(const std::string& path) {
   it->second.mark = mark;
 }
 
+bool IsTemporary(const std::string& path) {
+  std::lock_guard<std::mutex> guard(registry_mutex);
+  return Registry().count(path) > 0;
+}
+
 void RemoveTemporariesOnSignals() {
   struct sigaction action {};
   action.sa_handler = OnSignal;

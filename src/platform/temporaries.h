@@ -34,6 +34,9 @@ void ForgetTemporary(const std::string& path);
 // import rebuilt), the mark moves to the new file, since the old one held the replaced file.
 void RenewTemporaryMark(const std::string& path);
 
+// True when `path` is a listed temporary of this run.
+bool IsTemporary(const std::string& path);
+
 // Installs the handler of SIGINT and SIGTERM that removes the listed temporaries and then ends
 // the run as the signal would have (so the exit status says which signal). Called once, before
 // a second thread starts.
