@@ -256,8 +256,8 @@ void RemoveAbandonedOf(const ArchiveNames& archive, const std::string& folder) {
   const std::string pending = "." + archive.base + ".split-pending-";
   bool renames_pending = false;
   for (const std::string& name : names)
-    renames_pending = renames_pending ||
-                      (!archive.base.empty() && name.compare(0, pending.size(), pending) == 0);
+    renames_pending =
+        renames_pending || (!archive.base.empty() && name.compare(0, pending.size(), pending) == 0);
   const std::string journal_mark = ".kestrix-journal";
   for (const std::string& name : names) {
     if (!archive.IsTemporary(name)) continue;
@@ -305,9 +305,7 @@ std::string CreateTemporaryIn(const std::string& folder, const std::string& stem
   return std::string();
 }
 
-void AdoptTemporary(const std::string& path, bool mark) {
-  List(path, mark ? OpenMark(path) : -1);
-}
+void AdoptTemporary(const std::string& path, bool mark) { List(path, mark ? OpenMark(path) : -1); }
 
 void RemoveTemporary(const std::string& path) {
   // Removed while still marked, so that no cleanup of another run races for it.
@@ -373,7 +371,8 @@ bool RemoveIfAbandoned(const std::string& path) {
   // Neither a link nor a FIFO is followed or waited on.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
-  struct stat st {}, now {};
+  struct stat st {};
+  struct stat now {};
   bool removed = false;
   // Removed holding the exclusive lock: a run that created the file and waits for its mark then
   // finds it gone and takes another name (CreateTemporaryIn).
@@ -384,8 +383,7 @@ bool RemoveIfAbandoned(const std::string& path) {
   return removed;
 }
 
-void RemoveAbandonedTemporaries(const std::string& archive_path,
-                                const std::string& export_folder) {
+void RemoveAbandonedTemporaries(const std::string& archive_path, const std::string& export_folder) {
   ArchiveNames archive;
   archive.file = FileNameOf(archive_path);
   if (AsciiLower(ExtensionOf(archive_path)) == ".split0")

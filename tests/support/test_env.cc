@@ -200,8 +200,8 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 }
 
 RunResult RunKestrixUntil(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                          const std::function<bool(int pid)>& stop,
-                          std::chrono::milliseconds limit, int signal) {
+                          const std::function<bool(int pid)>& stop, std::chrono::milliseconds limit,
+                          int signal) {
   return Run(KESTRIX_BINARY, args, env, "", stop, limit, signal);
 }
 

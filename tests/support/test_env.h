@@ -97,8 +97,8 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 // the program gets `signal` (SIGTERM unless given), after `limit` SIGKILL (result.signal tells
 // which ended it).
 RunResult RunKestrixUntil(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                          const std::function<bool(int pid)>& stop,
-                          std::chrono::milliseconds limit, int signal = SIGTERM);
+                          const std::function<bool(int pid)>& stop, std::chrono::milliseconds limit,
+                          int signal = SIGTERM);
 
 // Every file below a folder, relative paths, sorted.
 std::vector<std::string> ListFiles(const std::string& folder);
