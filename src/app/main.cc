@@ -7,6 +7,7 @@
 #include "import/standard_converters.h"
 #include "platform/console.h"
 #include "platform/language.h"
+#include "platform/temporaries.h"
 
 #ifdef KESTRIX_WINDOW_MODULE
 #include <dlfcn.h>
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
     return kestrix::kExitFailed;
 #endif
   }
+  // Before any second thread starts; the window module installs its own (it has its own list).
+  kestrix::RemoveTemporariesOnSignals();
   std::vector<std::string> args(argv + 1, argv + argc);
   return kestrix::RunCommandLine(args, kestrix::StandardImportConverters());
 }

@@ -11,6 +11,7 @@
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/temporaries.h"
 
 namespace kestrix {
 
@@ -148,6 +149,9 @@ void ResplitPieces(OpenedArchive& archive, const StepHook& step_done, const std:
   std::vector<std::string> removed;
   for (int i = static_cast<int>(count); i < archive.SplitCount; ++i)
     if (FileExists(PieceName(base, i))) removed.push_back(PieceName(base, i));
+  // From the list on, a signal waits until the renames are done and the list is gone: a list
+  // left behind refuses the pieces until the user finishes the renames by hand.
+  SignalsHeld held;
   const std::string list = CreateFreeFile(folder, PendingListStem(base), "");
   try {
     OutputFile out(list, OutputFile::Target::kRunFile);
@@ -158,9 +162,11 @@ void ResplitPieces(OpenedArchive& archive, const StepHook& step_done, const std:
     SyncFile(list);
     SyncFolder(folder);
   } catch (...) {
-    RemoveFileQuietly(list);
+    RemoveTemporary(list);
     throw;
   }
+  // Not a temporary: after a kill it is what tells the next run that the renames were cut.
+  ForgetTemporary(list);
   // From here on a failure leaves the list: the renames may have begun.
   step(kStepPiecesListed);
 

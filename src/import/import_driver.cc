@@ -15,6 +15,7 @@
 #include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/paths.h"
+#include "platform/temporaries.h"
 
 namespace kestrix {
 
@@ -190,8 +191,10 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
   const ArchiveLock writing =
       HoldOpenedArchive(s.Archive, LockKind::kWrite, frontend, "import into", "import");
   RefuseReadOnlyArchive(s);
-
   const std::string folder = ExportFolder(s.Archive);
+  // Left by runs that were killed: removed while this run holds the archive alone.
+  RemoveAbandonedTemporaries(s.Archive.GivenPath, folder);
+
   ExportRecord record = ExportRecord::Load(folder);
   FileSource working(s.Archive.ArchivePath);
   const EntryNameIndex names(s);

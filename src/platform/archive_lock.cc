@@ -104,18 +104,30 @@ int LockPath(const std::string& path, LockKind kind,
 
 std::chrono::milliseconds ArchiveLock::DefaultWriteWait() {
   const char* text = std::getenv("KESTRIX_LOCK_WAIT");
-  if (text && *text) {
-    char* end = nullptr;
-    double seconds = std::strtod(text, &end);
-    if (end && *end == '\0' && seconds >= 0 && seconds < 86400)
-      return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
-  }
-  return std::chrono::seconds(5);
+  if (!text) return std::chrono::seconds(5);
+  // Plain digits only: strtod would also take "inf", "nan", "1e3", "0x10" and leading blanks,
+  // and a wait the user did not mean is worse than a clear refusal.
+  const std::string value = text;
+  const size_t point = value.find('.');
+  const std::string whole = value.substr(0, point);
+  const std::string fraction = point == std::string::npos ? "" : value.substr(point + 1);
+  auto digits = [](const std::string& s) {
+    return s.find_first_not_of("0123456789") == std::string::npos;
+  };
+  const bool number = digits(whole) && digits(fraction) && !(whole.empty() && fraction.empty());
+  const double seconds = number ? std::strtod(value.c_str(), nullptr) : -1;
+  if (!number || seconds > 86400)
+    throw IoError("KESTRIX_LOCK_WAIT is \"" + value +
+                  "\": it must be the seconds a writer waits for other runs, a number from 0 to "
+                  "86400 such as 5 or 0.5.");
+  return std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
 }
 
 ArchiveLock::ArchiveLock(const std::string& path, LockKind kind,
                          const std::function<void(const std::string&)>& waiting,
                          std::chrono::milliseconds write_wait) {
+  // A reader never waits on the setting, so a bad one fails writes alone.
+  if (kind == LockKind::kWrite && write_wait.count() < 0) write_wait = DefaultWriteWait();
   const auto deadline = std::chrono::steady_clock::now() + write_wait;
   std::unique_lock<std::mutex> guard(held_mutex);
   FileKey key;

@@ -28,9 +28,10 @@ class ArchiveLock {
   // Locks `path`. A read lock waits as long as a writer holds the file, telling `waiting` once
   // whom it waits for. A write lock waits at most `write_wait` for the others and then throws
   // IoError naming the run that holds the file. Throws IoError when the file cannot be opened.
+  // A negative `write_wait` means DefaultWriteWait(), asked only for a write lock.
   ArchiveLock(const std::string& path, LockKind kind,
               const std::function<void(const std::string&)>& waiting = nullptr,
-              std::chrono::milliseconds write_wait = DefaultWriteWait());
+              std::chrono::milliseconds write_wait = std::chrono::milliseconds(-1));
   ~ArchiveLock();
   ArchiveLock(ArchiveLock&& other) noexcept;
   ArchiveLock& operator=(ArchiveLock&& other) noexcept;
@@ -40,8 +41,9 @@ class ArchiveLock {
   bool Held() const { return slot_ >= 0; }
   void Release();
 
-  // How long a writer waits for other runs: KESTRIX_LOCK_WAIT (seconds, may be fractional)
-  // when set, else 5 seconds.
+  // How long a writer waits for other runs: KESTRIX_LOCK_WAIT (seconds, digits with an
+  // optional fraction such as "2.5", at most a day) when set, else 5 seconds. Throws IoError
+  // naming the variable and its value when it is set to anything else.
   static std::chrono::milliseconds DefaultWriteWait();
 
  private:

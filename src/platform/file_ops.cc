@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -18,6 +17,7 @@
 #include "platform/paths.h"
 #include "platform/written_files.h"
 #include "platform/safe_files.h"
+#include "platform/temporaries.h"
 
 namespace kestrix {
 
@@ -46,82 +46,34 @@ void RemoveFileQuietly(const std::string& path) {
   fs::remove(fs::path(path), ec);
 }
 
-namespace {
+TemporaryFile::~TemporaryFile() { RemoveTemporary(path_); }
 
-// Creates a file under a name nothing had, not even a dangling link (O_EXCL, O_NOFOLLOW): a
-// link planted at the name cannot make it land elsewhere. Returns the descriptor, or -1 with
-// errno set.
-int CreateFreeName(const std::string& folder, const std::string& stem, const std::string& suffix,
-                   mode_t mode, std::string* out) {
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device random;
-  for (int attempt = 0; attempt < 64; ++attempt) {
-    std::string name = stem;
-    for (int k = 0; k < 8; ++k) name += kChars[random() % (sizeof(kChars) - 1)];
-    std::string path = folder + name + suffix;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd >= 0) {
-      *out = path;
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  return -1;
-}
-
-bool TryCreateFree(const std::string& folder, const std::string& stem, const std::string& suffix,
-                   std::string* out) {
-  const int fd = CreateFreeName(folder, stem, suffix, 0644, out);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
-}
-
-}  // namespace
-
-TemporaryFile::~TemporaryFile() {
-  RemoveFileQuietly(path_);
-  if (in_use_fd_ >= 0) ::close(in_use_fd_);
-}
-
-void TemporaryFile::MarkInUse() {
-  if (in_use_fd_ >= 0) return;
-  in_use_fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (in_use_fd_ >= 0) ::flock(in_use_fd_, LOCK_SH);
-}
+void TemporaryFile::MarkInUse() { AdoptTemporary(path_); }
 
 void RemoveAbandonedFiles(const std::string& folder, const std::string& stem,
                           const std::string& suffix) {
   std::error_code ec;
-  const fs::path where = folder.empty() ? fs::path(".") : fs::path(folder);
-  fs::directory_iterator it(where, ec), end;
-  const auto now = fs::file_time_type::clock::now();
+  fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec), end;
+  std::vector<std::string> names;
   for (; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() != stem.size() + 8 + suffix.size() || name.compare(0, stem.size(), stem) != 0 ||
-        name.compare(stem.size() + 8, suffix.size(), suffix) != 0)
-      continue;
-    std::error_code e2;
-    if (!it->is_regular_file(e2) || now - it->last_write_time(e2) < std::chrono::minutes(1) || e2)
-      continue;
-    const std::string path = folder + name;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) continue;
-    // Nobody marks it in use: its run is gone.
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(path.c_str());
-    ::close(fd);
+    std::string name = it->path().filename().string();
+    if (name.size() == stem.size() + 8 + suffix.size() && name.compare(0, stem.size(), stem) == 0 &&
+        name.compare(stem.size() + 8, suffix.size(), suffix) == 0)
+      names.push_back(std::move(name));
   }
+  for (const std::string& name : names) RemoveIfAbandoned(folder + name);
 }
 
 std::string CreateFreeFile(const std::string& folder, const std::string& stem,
                            const std::string& suffix) {
-  std::string path;
-  if (TryCreateFree(folder, stem, suffix, &path)) return path;
+  std::string path = CreateTemporaryIn(folder, stem, suffix);
+  if (!path.empty()) return path;
   std::error_code ec;
   std::string temp = fs::temp_directory_path(ec).string();
   if (!ec && !temp.empty()) {
     if (temp.back() != '/') temp += '/';
-    if (TryCreateFree(temp, stem, suffix, &path)) return path;
+    path = CreateTemporaryIn(temp, stem, suffix);
+    if (!path.empty()) return path;
   }
   throw IoError("Cannot create a working file for " + folder + stem + ": " + std::strerror(errno));
 }
@@ -129,9 +81,7 @@ std::string CreateFreeFile(const std::string& folder, const std::string& stem,
 std::shared_ptr<TemporaryFile> MakeRunFile(const std::string& folder, const std::string& stem,
                                            const std::string& suffix) {
   RemoveAbandonedFiles(folder, stem, suffix);
-  auto file = std::make_shared<TemporaryFile>(CreateFreeFile(folder, stem, suffix));
-  file->MarkInUse();
-  return file;
+  return std::make_shared<TemporaryFile>(CreateFreeFile(folder, stem, suffix));
 }
 
 uint64_t FileSizeOf(const std::string& path) {
@@ -208,7 +158,7 @@ ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
   // target name still leaves room for the random part.
   path_ = CreateFreeFile(folder, "." + FileNameOf(target).substr(0, 64) + ".new-", "");
   if (FolderOf(path_) != folder) {
-    RemoveFileQuietly(path_);
+    RemoveTemporary(path_);
     throw IoError("Cannot create file " + target + ": its folder cannot be written.");
   }
   // The new version keeps the permissions the user gave the old one (a link's target is not
@@ -219,13 +169,42 @@ ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
 }
 
 ReplacementFile::~ReplacementFile() {
-  if (!committed_) RemoveFileQuietly(path_);
+  if (!committed_) RemoveTemporary(path_);
 }
 
 void ReplacementFile::Commit() {
+  // The mark would hold the file the rename hands the target's lock to (HandOverArchiveLock).
+  UnmarkTemporary(path_);
   ReplaceFile(path_, target_);
   committed_ = true;
+  ForgetTemporary(path_);
+  RenewTemporaryMark(target_);
 }
+
+namespace {
+
+// Creates a file under a name nothing had, not even a dangling link (O_EXCL, O_NOFOLLOW): a
+// link planted at the name cannot make it land elsewhere. Returns the descriptor, or -1 with
+// errno set.
+int CreateFreeName(const std::string& folder, const std::string& stem, const std::string& suffix,
+                   mode_t mode, std::string* out) {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    std::string name = stem;
+    for (int k = 0; k < 8; ++k) name += kChars[random() % (sizeof(kChars) - 1)];
+    std::string path = folder + name + suffix;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      *out = path;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+}  // namespace
 
 OutputFile::OutputFile(const std::string& path, Target target) : path_(path) {
   int fd = -1;
@@ -242,8 +221,13 @@ OutputFile::OutputFile(const std::string& path, Target target) : path_(path) {
       throw RefusedFile(path, "it is not a regular file", "create file");
     std::string folder = FolderOf(path);
     if (folder.empty()) folder = std::string(".") + kSep;
-    fd = CreateFreeName(folder, "." + FileNameOf(path).substr(0, 64) + ".new-", "", 0666, &part_);
-    if (fd < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+    {
+      // Listed at once, so that SIGINT or SIGTERM removes it with the run's other temporaries.
+      SignalsHeld held;
+      fd = CreateFreeName(folder, "." + FileNameOf(path).substr(0, 64) + ".new-", "", 0666, &part_);
+      if (fd < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+      AdoptTemporary(part_, false);
+    }
     // A new version keeps the permissions of the old one.
     if (exists && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
   }
@@ -278,6 +262,7 @@ void OutputFile::RemovePartFile() {
   if (::lstat(part_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == device_ &&
       st.st_ino == inode_)
     ::unlink(part_.c_str());
+  if (part_ != path_) ForgetTemporary(part_);
 }
 
 void OutputFile::Write(const void* data, size_t n) {
@@ -320,6 +305,7 @@ void OutputFile::Close() {
     RemovePartFile();
     throw IoError("Cannot create file " + path_ + ": " + std::strerror(error));
   }
+  if (part_ != path_) ForgetTemporary(part_);
   WrittenFiles::Note(path_);
 }
 

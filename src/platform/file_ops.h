@@ -42,29 +42,30 @@ class TemporaryFile {
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   const std::string& Path() const { return path_; }
-  // Marks the file as in use by this run (a shared lock held until the file goes), so that
-  // RemoveAbandonedFiles of another run leaves it alone.
+  // Marks the file as in use by this run and lists it for the signal handler (see
+  // platform/temporaries.h); files from CreateFreeFile already are.
   void MarkInUse();
 
  private:
   std::string path_;
-  int in_use_fd_ = -1;
 };
 
 // Removes the files `folder` + `stem` + 8 random characters + `suffix` (CreateFreeFile's names)
-// that a run which was killed left behind: none marked in use, none written in the last minute.
+// that a run which was killed left behind: those no living run marks in use.
 void RemoveAbandonedFiles(const std::string& folder, const std::string& stem,
                           const std::string& suffix);
 
-// Creates a new empty file named `folder` + `stem` + a few random characters + `suffix`, with a
+// Creates a new empty file named `folder` + `stem` + 8 random characters + `suffix`, with a
 // name that no file had (O_EXCL), and returns its path. When `folder` cannot be written, the
-// system's temporary folder is used instead. Throws IoError when neither works.
+// system's temporary folder is used instead. Throws IoError when neither works. The file is a
+// temporary of this run (platform/temporaries.h): marked in use and removed by SIGINT and
+// SIGTERM until its owner removes it (RemoveTemporary) or keeps it (ForgetTemporary).
 std::string CreateFreeFile(const std::string& folder, const std::string& stem,
                            const std::string& suffix);
 
 // A file a run keeps for as long as it has an archive open (an unpacked or joined archive):
 // files of the same stem and suffix left by killed runs are removed first (RemoveAbandonedFiles),
-// then a free name is created (CreateFreeFile) and marked in use.
+// then a free name is created (CreateFreeFile).
 std::shared_ptr<TemporaryFile> MakeRunFile(const std::string& folder, const std::string& stem,
                                            const std::string& suffix);
 

@@ -15,6 +15,7 @@
 #include "platform/file_ops.h"
 #include "platform/io_error.h"
 #include "platform/paths.h"
+#include "platform/temporaries.h"
 
 namespace kestrix {
 
@@ -42,7 +43,7 @@ bool LinkUnderFreeName(int fd, const std::string& base, std::string* out) {
 
 }  // namespace
 
-ReplacingFile::ReplacingFile(const std::string& target) {
+ReplacingFile::ReplacingFile(const std::string& target) : given_(target) {
   std::error_code ec;
   std::filesystem::path resolved = std::filesystem::canonical(std::filesystem::path(target), ec);
   if (ec) throw IoError("Cannot open file " + target + ": " + ec.message());
@@ -58,13 +59,13 @@ ReplacingFile::ReplacingFile(const std::string& target) {
     // The file system cannot make unnamed files: a named one, removed on every failure path.
     named_ = CreateFreeFile(folder_, FileNameOf(target_) + ".import-", "");
     if (FolderOf(named_) != folder_) {
-      RemoveFileQuietly(named_);
+      RemoveTemporary(named_);
       throw IoError("Cannot write a new file beside " + target_ + ".");
     }
     fd_ = ::open(named_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd_ < 0) {
       const std::string why = Reason();
-      RemoveFileQuietly(named_);
+      RemoveTemporary(named_);
       throw IoError("Cannot write file " + named_ + ": " + why);
     }
   }
@@ -73,7 +74,7 @@ ReplacingFile::ReplacingFile(const std::string& target) {
     const std::string why = Reason();
     ::close(fd_);
     fd_ = -1;
-    if (!named_.empty()) RemoveFileQuietly(named_);
+    if (!named_.empty()) RemoveTemporary(named_);
     throw IoError("Cannot write a new file beside " + target_ + ": " + why);
   }
 }
@@ -85,7 +86,7 @@ std::string ReplacingFile::Path() const {
 
 ReplacingFile::~ReplacingFile() {
   if (fd_ >= 0) ::close(fd_);
-  if (!committed_ && !named_.empty()) RemoveFileQuietly(named_);
+  if (!committed_ && !named_.empty()) RemoveTemporary(named_);
 }
 
 void ReplacingFile::Write(const void* data, size_t n) {
@@ -134,13 +135,23 @@ void ReplacingFile::Commit() {
   if (::fsync(fd_) != 0)
     throw IoError("Cannot write a new file beside " + target_ + ": " + Reason());
   std::string name = named_;
-  if (unnamed_ && !LinkUnderFreeName(fd_, target_, &name))
-    throw IoError("Cannot name the new file beside " + target_ + ": " + Reason());
+  if (unnamed_) {
+    SignalsHeld held;  // from the link to the listing
+    if (!LinkUnderFreeName(fd_, target_, &name))
+      throw IoError("Cannot name the new file beside " + target_ + ": " + Reason());
+    // Listed for the signal handler but not marked: the rename follows at once, and the lock
+    // handed over below must be the only one this run holds on it.
+    AdoptTemporary(name, false);
+  }
   named_ = name;  // removed by the destructor if the rename fails
+  UnmarkTemporary(name);
   HandOverArchiveLock(name, target_);
   if (::rename(name.c_str(), target_.c_str()) != 0)
     throw IoError("Cannot replace " + target_ + ": " + Reason());
   committed_ = true;
+  ForgetTemporary(name);
+  // A working file this run rebuilt stays marked as in use.
+  RenewTemporaryMark(given_);
   // The rename itself reaches the disk with the folder.
   int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder >= 0) {

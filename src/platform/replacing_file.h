@@ -32,6 +32,7 @@ class ReplacingFile {
   void Commit();
 
  private:
+  std::string given_;   // the target as the caller named it
   std::string target_;  // the file it replaces, links resolved
   std::string folder_;
   std::string named_;  // the name the file has while written ("" while it has none)

@@ -13,6 +13,7 @@
 #include "platform/file_ops.h"
 #include "platform/io_error.h"
 #include "platform/paths.h"
+#include "platform/temporaries.h"
 
 namespace kestrix {
 
@@ -89,6 +90,7 @@ uint64_t LengthOf(int fd, const std::string& path) {
 void RemoveJournal(const std::string& journal) {
   if (::unlink(journal.c_str()) != 0 && errno != ENOENT)
     throw IoError("Cannot remove " + journal + ": " + Reason());
+  ForgetTemporary(journal);
   SyncFolder(FolderOf(journal));
 }
 
@@ -219,6 +221,9 @@ RollbackJournal::RollbackJournal(const std::string& file, std::vector<JournalReg
       // The journal's name must be on the disk before the file changes, or a crash could lose
       // the journal and keep half-written bytes.
       SyncFolder(FolderOf(journal_));
+      // The journal of a working file goes with it when a signal ends the run: the file it
+      // would put right is removed too. Any other journal stays for the next open.
+      if (IsTemporary(file_)) AdoptTemporary(journal_, false);
     } catch (...) {
       ::unlink(journal_.c_str());
       throw;

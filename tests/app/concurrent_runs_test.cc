@@ -13,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "formats/bundle_repack.h"
+#include "formats/split_pieces.h"
 #include "platform/archive_lock.h"
 #include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "support/asset_builder.h"
 #include "support/bundle_builder.h"
 #include "support/test_env.h"
@@ -101,8 +104,9 @@ TEST(ConcurrentRuns, ReadersOfOneBundleAllSucceedAndLeaveNoWorkingFile) {
   }
 }
 
-// Working files of killed runs go with the next run on that archive; those of living runs, new
-// ones and files of other names stay.
+// Working files of killed runs go with the next run on that archive, however new they are (a
+// run marks its files from their first moment); those of living runs and files of other names
+// stay.
 TEST(ConcurrentRuns, WorkingFilesOfKilledRunsAreRemovedByTheNext) {
   TempDir dir;
   BundleV6Spec lz4;
@@ -122,9 +126,7 @@ TEST(ConcurrentRuns, WorkingFilesOfKilledRunsAreRemovedByTheNext) {
   living.MarkInUse();
   RunResult r = RunKestrix({"list", path});
   EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> left = names;
-  left.erase(left.begin());
-  left.push_back("b.unity3d");
+  std::vector<std::string> left = {names[1], names[3], names[4], "b.unity3d"};
   std::sort(left.begin(), left.end());
   EXPECT_EQ(ListFiles(dir.Path()), left);
 }
@@ -232,6 +234,128 @@ TEST(ConcurrentRuns, AHeldArchiveMakesWritersRefuseAndReadersWaitUntilItsHolderD
   EXPECT_EQ(ObjectNow(dir, archive, 2), e.object);
   close(ready[0]);
   close(ready[1]);
+}
+
+// The files a run leaves below `folder` that have a temporary's form (a name starting with a
+// dot, as every temporary and journal of Kestrix has).
+std::vector<std::string> Hidden(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const std::string& f : ListFiles(folder))
+    if (fs::path(f).filename().string()[0] == '.') out.push_back(f);
+  return out;
+}
+
+// A write-back killed outright leaves its temporaries; the next import on that archive removes
+// them before it writes, and the archive opens.
+TEST(ConcurrentRuns, TemporariesOfAKilledWriteBackGoWithTheNextImport) {
+  BundleV6Spec lz4;
+  lz4.codec = BlockCodec::kLz4;
+  lz4.files = TwoAssets();
+  const Bytes bundle = BuildBundleV6(lz4).bytes;
+  struct Kill {
+    const char* label;
+    bool pieces;
+    std::string_view step;
+  };
+  for (const Kill& k : {Kill{"bundle written", false, kStepBundleWritten},
+                        Kill{"pieces written", true, kStepPiecesWritten}}) {
+    SCOPED_TRACE(k.label);
+    TempDir dir;
+    std::string path = dir.File("b.unity3d");
+    if (k.pieces) {
+      WriteSplitPieces(dir.File("b"), bundle, 200 * 1024);
+      path = dir.File("b.split0");
+    } else {
+      WriteFileBytes(path, bundle);
+    }
+    ASSERT_EQ(RunKestrix({"export", path, "-p", dir.File("out")}).status, 0);
+    const std::vector<std::string> before = ListFiles(dir.Path());
+    const RunResult killed =
+        RunProgram(KESTRIX_REPACK_CHILD, {path, "0", "100", std::string(k.step)});
+    ASSERT_EQ(killed.signal, SIGKILL) << killed.err;
+    ASSERT_FALSE(Hidden(dir.Path()).empty()) << "the killed run left no temporary";
+    const RunResult next = RunKestrix({"import", path, "-p", dir.File("out")});
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_EQ(ListFiles(dir.Path()), before);
+    const RunResult listed = RunKestrix({"list", path});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+  }
+}
+
+// SIGINT or SIGTERM in the middle of an import ends it as the signal does, with every temporary
+// of the run removed and the bundle as it was or as the import makes it, never half-written.
+TEST(ConcurrentRuns, AnImportEndedBySigintOrSigtermLeavesNoTemporaryAndAWholeArchive) {
+  BundleV6Spec lz4;
+  lz4.codec = BlockCodec::kLz4;
+  // Large enough that the run is still working when the signal comes.
+  lz4.files = {{"archive:/CAB-1/CAB-1", Asset(24, 5, 2 << 20)}};
+  const Bytes old_bundle = BuildBundleV6(lz4).bytes;
+  auto prepare = [&](const TempDir& dir) {
+    WriteFileBytes(dir.File("b.unity3d"), old_bundle);
+    const RunResult exported = RunKestrix({"export", dir.File("b.unity3d"), "-p", dir.File("out")});
+    EXPECT_EQ(exported.status, 0) << exported.err;
+    for (const std::string& f : ListFiles(dir.File("out")))
+      if (fs::path(f).filename() == "Obj3.mat")
+        WriteFileBytes(dir.File("out/" + f), Pattern(3 << 20, 0x33));
+    return std::vector<std::string>{"import", dir.File("b.unity3d"), "-p", dir.File("out")};
+  };
+  TempDir whole;
+  const RunResult done = RunKestrix(prepare(whole));
+  ASSERT_EQ(done.status, 0) << done.err;
+  const Bytes new_bundle = ReadFileBytes(whole.File("b.unity3d"));
+  ASSERT_NE(new_bundle, old_bundle);
+
+  struct Stop {
+    int signal;
+    int polls;  // how many polls after the working file appeared
+  };
+  for (const Stop& stop : {Stop{SIGINT, 0}, Stop{SIGTERM, 3}}) {
+    SCOPED_TRACE(strsignal(stop.signal));
+    TempDir dir;
+    const std::vector<std::string> import = prepare(dir);
+    int seen = 0;
+    const RunResult r = RunKestrixUntil(
+        import, {},
+        [&](int) {
+          for (const std::string& f : ListFiles(dir.Path()))
+            if (EndsWith(f, ".TEMP")) return seen++ >= stop.polls;
+          return false;
+        },
+        std::chrono::seconds(60), stop.signal);
+    EXPECT_EQ(r.signal, stop.signal) << "status " << r.status << ": " << r.err;
+    EXPECT_EQ(Hidden(dir.Path()), std::vector<std::string>());
+    const Bytes now = ReadFileBytes(dir.File("b.unity3d"));
+    EXPECT_TRUE(now == old_bundle || now == new_bundle);
+    const RunResult listed = RunKestrix({"list", dir.File("b.unity3d")});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+  }
+}
+
+// A wait that is no plain number of seconds is refused by name and value, before anything is
+// written; readers, which never wait on it, are not stopped by it.
+TEST(ConcurrentRuns, ALockWaitThatIsNoNumberIsRefusedByWriters) {
+  TempDir dir;
+  const std::string archive = dir.File("level0");
+  const Bytes old_file = Asset(5, 4);
+  WriteFileBytes(archive, old_file);
+  const Edit e = EditObject(dir, "a", 2, 5000, 0x50);
+  for (const char* bad : {"", "-1", "5s", "nan", "inf", "1e3", " 5", "0x10", "1.2.3", "86401"}) {
+    SCOPED_TRACE(std::string("\"") + bad + "\"");
+    const RunResult r =
+        RunKestrix({"import", archive, "-p", e.root}, {std::string("KESTRIX_LOCK_WAIT=") + bad});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(std::string("KESTRIX_LOCK_WAIT is \"") + bad + "\""), std::string::npos)
+        << r.err;
+    EXPECT_EQ(ReadFileBytes(archive), old_file);
+  }
+  EXPECT_EQ(RunKestrix({"list", archive}, {"KESTRIX_LOCK_WAIT=5s"}).status, 0);
+  for (const char* good : {"0", "2.5", ".5", "86400"}) {
+    SCOPED_TRACE(good);
+    const RunResult r =
+        RunKestrix({"import", archive, "-p", e.root}, {std::string("KESTRIX_LOCK_WAIT=") + good});
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  EXPECT_EQ(ObjectNow(dir, archive, 2), e.object);
 }
 
 }  // namespace

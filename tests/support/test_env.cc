@@ -121,11 +121,12 @@ std::string Slurp(const std::string& path) {
 
 namespace {
 
-// Runs program to its end, or while `stop` is given, until stop(pid) answers true (SIGTERM) or
-// `limit` passes (SIGKILL).
+// Runs program to its end, or while `stop` is given, until stop(pid) answers true (then
+// `stop_signal`) or `limit` passes (SIGKILL).
 RunResult Run(std::string program, const std::vector<std::string>& args,
               const std::vector<std::string>& env, const std::string& cwd,
-              const std::function<bool(int)>& stop, std::chrono::milliseconds limit) {
+              const std::function<bool(int)>& stop, std::chrono::milliseconds limit,
+              int stop_signal = SIGTERM) {
   TempDir io;
   std::string out_path = io.File("out"), err_path = io.File("err");
   // A shell would add its own quoting problems; posix_spawn with file actions keeps the
@@ -168,7 +169,7 @@ RunResult Run(std::string program, const std::vector<std::string>& args,
       if (std::chrono::steady_clock::now() > deadline) {
         kill(pid, SIGKILL);
       } else if (stop(pid)) {
-        kill(pid, SIGTERM);
+        kill(pid, stop_signal);
       } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         continue;
@@ -202,9 +203,9 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 }
 
 RunResult RunKestrixUntil(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                          const std::function<bool(int pid)>& stop,
-                          std::chrono::milliseconds limit) {
-  return Run(KESTRIX_BINARY, args, env, "", stop, limit);
+                          const std::function<bool(int pid)>& stop, std::chrono::milliseconds limit,
+                          int signal) {
+  return Run(KESTRIX_BINARY, args, env, "", stop, limit, signal);
 }
 
 std::vector<std::string> ListFiles(const std::string& folder) {

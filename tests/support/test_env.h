@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
@@ -93,10 +94,11 @@ RunResult RunKestrix(const std::vector<std::string>& args, const std::vector<std
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::vector<std::string>& env = {});
 // Runs the kestrix binary and asks stop(pid) every 50 ms while it runs: once that answers true
-// the program gets SIGTERM, after `limit` SIGKILL (result.signal tells which ended it).
+// the program gets `signal` (SIGTERM unless given), after `limit` SIGKILL (result.signal tells
+// which ended it).
 RunResult RunKestrixUntil(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                          const std::function<bool(int pid)>& stop,
-                          std::chrono::milliseconds limit);
+                          const std::function<bool(int pid)>& stop, std::chrono::milliseconds limit,
+                          int signal = SIGTERM);
 
 // Every file below a folder, relative paths, sorted.
 std::vector<std::string> ListFiles(const std::string& folder);
