@@ -77,7 +77,7 @@ struct Entry {
   uint32_t NameRef;
   uint16_t NameLength;
   uint16_t NameFieldSize;  // the length-prefixed object name, padded (0 when not read)
-  uint32_t PayloadSkip;    // bytes between the name field and the payload
+  uint32_t PayloadSkip;    // bytes between the name field and the payload (texts: 4)
   uint32_t PayloadLength;  // embedded files: the length their field states
   uint32_t TypeTextId;
 };

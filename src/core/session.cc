@@ -14,7 +14,10 @@ uint32_t Session::HeaderSkip(size_t i) const {
 
 bool Session::HasEmbeddedPayload(size_t i) const {
   const int32_t cls = EntryClass(i);
-  if (cls == kClassShader || cls == kClassTextAsset) return true;
+  if (cls == kClassTextAsset) return true;
+  // The naming pass gives a shader that holds its text the text's length field as payload skip;
+  // the parsed form of later engines has none and is written and read back raw.
+  if (cls == kClassShader) return Entries[i].PayloadSkip != 0;
   return (cls == kClassFont || cls == kClassMovieTexture) && Entries[i].PayloadLength != 0;
 }
 

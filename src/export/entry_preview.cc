@@ -105,8 +105,9 @@ EntryPreview MakeEntryPreview(const Session& s, size_t index) {
       p.kind = EntryPreview::Kind::kPicture;
       return p;
     }
-    // A text's payload is the text itself: its length field is part of the header skip.
-    if (cls == kClassTextAsset || cls == kClassShader) {
+    // A text's payload is the text itself: its length field is part of the header skip. A
+    // parsed shader holds no text and shows as hex like other objects.
+    if (cls == kClassTextAsset || (cls == kClassShader && s.HasEmbeddedPayload(index))) {
       reader.Seek(start);
       const std::vector<uint8_t> text = reader.ReadBytes(std::min(size, kMaxText));
       p.kind = EntryPreview::Kind::kText;

@@ -1,5 +1,5 @@
 // What the window's preview pane shows for one entry: a texture's picture with its format, size
-// and level count; a text asset's or shader's text; the first bytes of anything else as hex.
+// and level count; a text asset's or text shader's text; the first bytes of anything else as hex.
 // Made on demand, off the window's thread, so it reads the archive through its own stream.
 #pragma once
 

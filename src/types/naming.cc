@@ -420,6 +420,9 @@ void RangeNamer::Name(size_t i) {
           ProbeFont(win, base, font_container_, order_, &probe);
           break;
         case kClassShader:
+          // The parsed form of later engines begins with a count, which is no text length.
+          if (ShaderHoldsText(f_, i)) ProbeText(win, base, order_, &probe);
+          break;
         case kClassTextAsset:
           ProbeText(win, base, order_, &probe);
           break;

@@ -120,6 +120,35 @@ int64_t TextureFormatOffsetFor(const SerializedFile& file, size_t index) {
   return TextureFormatOffset(TextureFieldsForVersion(probe));
 }
 
+namespace {
+
+// The first two fields below a tree's root: the name and the field that follows it.
+bool TreeHoldsScriptText(const TypeTree& tree) {
+  const std::vector<TypeTreeNode>& nodes = tree.Nodes;
+  const uint8_t level = static_cast<uint8_t>(nodes[0].Level + 1);
+  size_t found = 0;
+  for (size_t k = 1; k < nodes.size() && nodes[k].Level >= level; ++k) {
+    if (nodes[k].Level != level) continue;
+    const std::string field = TreeText(tree, nodes[k].FieldNameOffset);
+    if (found == 0 && field != "m_Name") return false;
+    if (found == 1)
+      return field == "m_Script" && TreeText(tree, nodes[k].TypeNameOffset) == "string";
+    ++found;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ShaderHoldsText(const SerializedFile& file, size_t index) {
+  if (const TypeTree* tree = ObjectTypeTree(file, index)) return TreeHoldsScriptText(*tree);
+  // Only 5.5 and later wrote format 17 and later, which also settles files whose version text
+  // was stripped to "0.0.0". Formats before 9 come from engines 1 to 3, and format 6 states no
+  // version at all.
+  if (file.FormatVersion >= 17) return false;
+  return !(file.Engine.Known && file.Engine.AtLeast(5, 5));
+}
+
 int64_t TextureFormatOffset(const FieldLayout& layout) {
   if (layout.empty()) return 12;
   int64_t pos = 0;

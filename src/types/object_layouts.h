@@ -39,6 +39,11 @@ int64_t TextureFormatOffset(const FieldLayout& layout);
 // is probed with the newest table, so that the list still shows a format.
 int64_t TextureFormatOffsetFor(const SerializedFile& file, size_t index);
 
+// True when Shader object `index` keeps its source as a text (a string m_Script right after
+// m_Name), as engines before 5.5 store it; from 5.5 on a shader holds its parsed form and no
+// text. The object's type tree decides when the file carries one, else the engine version.
+bool ShaderHoldsText(const SerializedFile& file, size_t index);
+
 // The newest engine the version tables describe, for messages.
 std::string NewestKnownLayoutVersion();
 

@@ -91,13 +91,41 @@ void OldTypeTree(ByteWriter& w, bool with_child) {
 }
 
 // The binary type tree of formats 12 and later: node count, string buffer size, nodes, strings.
-// Nodes carry a reference type hash from format 19 on; from format 21 the type's dependencies
-// (here one: type 0) follow the tree.
-void BlobTypeTree(ByteWriter& w, uint32_t format, bool reference = false) {
-  const std::string strings = std::string("Base\0m_Name\0", 12);
-  w.U32(2).U32(static_cast<uint32_t>(strings.size()));
-  for (int i = 0; i < 2; ++i) {
-    w.U16(1).U8(static_cast<uint8_t>(i)).U8(0).U32(i == 0 ? 0 : 5).U32(0).I32(-1).I32(i).U32(0);
+// Below the root `fields`, or without them one node that stands for the name. Nodes carry a
+// reference type hash from format 19 on; from format 21 the type's dependencies (here one:
+// type 0) follow the tree.
+void BlobTypeTree(ByteWriter& w, uint32_t format, bool reference = false,
+                  const std::vector<TreeField>* fields = nullptr) {
+  struct Node {
+    uint8_t level, flags;
+    uint32_t type, name;
+    int32_t size;
+  };
+  std::string strings = std::string("Base\0m_Name\0", 12);
+  std::vector<Node> nodes = {{0, 0, 0, 0, -1}};
+  auto text = [&strings](const std::string& t) {
+    for (size_t at = 0; at < strings.size(); at = strings.find('\0', at) + 1)
+      if (strings.compare(at, t.size() + 1, t + '\0') == 0) return static_cast<uint32_t>(at);
+    strings += t + '\0';
+    return static_cast<uint32_t>(strings.size() - t.size() - 1);
+  };
+  if (!fields) nodes.push_back({1, 0, 5, 0, -1});
+  for (const TreeField& f : fields ? *fields : std::vector<TreeField>()) {
+    if (f.type != "string") {
+      nodes.push_back({1, 0, text(f.type), text(f.name), 4});
+      continue;
+    }
+    nodes.push_back({1, 0, text("string"), text(f.name), -1});
+    nodes.push_back({2, 1, text("Array"), text("Array"), -1});
+    nodes.push_back({3, 0, text("int"), text("size"), 4});
+    nodes.push_back({3, 0, text("char"), text("data"), 1});
+  }
+  w.U32(static_cast<uint32_t>(nodes.size())).U32(static_cast<uint32_t>(strings.size()));
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    const Node& n = nodes[i];
+    w.U16(1).U8(n.level).U8(n.flags).U32(n.type).U32(n.name).I32(n.size);
+    // Strings ask for padding after them.
+    w.I32(static_cast<int32_t>(i)).U32(fields && n.level == 1 && n.size < 0 ? 0x4000 : 0);
     if (format >= 19) w.U64(0x1122334455667788ull + static_cast<uint64_t>(i));
   }
   w.Text(strings);
@@ -134,6 +162,11 @@ Bytes BuildAssetFile(const AssetSpec& desc) {
   // Distinct types in order of first use.
   std::vector<TypeKey> types;
   std::map<TypeKey, int32_t> type_index;
+  auto tree_of = [&desc](const TypeKey& t) -> const std::vector<TreeField>* {
+    for (const AssetSpec::ClassTree& c : desc.class_trees)
+      if (c.class_id == t.class_id && t.class_id != 114) return &c.fields;
+    return nullptr;
+  };
   for (const BuilderObject& o : desc.objects) {
     TypeKey k = KeyOf(o.class_id);
     if (!type_index.count(k)) {
@@ -162,11 +195,11 @@ Bytes BuildAssetFile(const AssetSpec& desc) {
         int32_t id = script && t.script_index ? -t.script_index : t.class_id;
         meta.I32(id);
         meta.Zeros(id < 0 ? 32 : 16);
-        if (desc.type_trees) BlobTypeTree(meta, f);
+        if (desc.type_trees) BlobTypeTree(meta, f, false, tree_of(t));
       } else {
         meta.I32(t.class_id).U8(0).U16(static_cast<uint16_t>(script ? t.script_index : -1));
         meta.Zeros(script ? 32 : 16);
-        if (desc.type_trees) BlobTypeTree(meta, f);
+        if (desc.type_trees) BlobTypeTree(meta, f, false, tree_of(t));
       }
     }
   }

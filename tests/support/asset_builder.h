@@ -18,12 +18,24 @@ struct BuilderObject {
   Bytes data;
 };
 
+// A field below a type tree's root: a "string" is written with its array of chars below it,
+// anything else as a 4-byte field.
+struct TreeField {
+  std::string type, name;
+};
+
 struct AssetSpec {
   uint32_t format = 17;
   bool big_endian = false;
   std::string unity_version = "5.6.3f1";
   int32_t platform = 5;
   bool type_trees = false;
+  // With type_trees (formats 12 and later): the fields of a class's tree, instead of m_Name alone.
+  struct ClassTree {
+    int32_t class_id = 0;
+    std::vector<TreeField> fields;
+  };
+  std::vector<ClassTree> class_trees;
   uint32_t data_alignment = 16;  // object data starts at a multiple of this
   std::vector<BuilderObject> objects;
   // What the object table states instead of the truth, for damaged files: object `index` is

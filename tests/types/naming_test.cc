@@ -189,6 +189,9 @@ TEST(Naming, NegativePlatformSkipsThePrefixAndTheTextureHeader) {
 
 TEST(Naming, TextsAndShadersBecomeXmlOnlyWithLowerCaseMarker) {
   AssetSpec desc;
+  // Shaders hold their text up to engine 5.4.
+  desc.format = 15;
+  desc.unity_version = "5.4.6f3";
   desc.objects.push_back({49, TextObject("a", "<?xml version=\"1.0\"?><r/>")});
   desc.objects.push_back({49, TextObject("b", "<?XML version=\"1.0\"?><r/>")});
   desc.objects.push_back({48, TextObject("c", "<?xml?>")});
