@@ -234,6 +234,7 @@ MeshLayoutFeatures MeshLayoutFeatures::ForVersion(const EngineVersion& v) {
   f.mesh_metrics = v.AtLeast(2018, 2);
   f.stream_data = v.AtLeast(2019, 3);
   f.stream_offset_64 = v.AtLeast(2020, 1);
+  f.cooking_options = v.AtLeast(2022, 1);
   return f;
 }
 
@@ -253,6 +254,7 @@ bool MeshLayoutFeatures::FromTree(const TypeTree& tree, MeshLayoutFeatures* out)
   const FieldStep* offset = find("m_StreamData.offset");
   f.stream_data = offset != nullptr;
   f.stream_offset_64 = offset && offset->kind == FieldKind::kFixed && offset->size == 8;
+  f.cooking_options = find("m_CookingOptions") != nullptr;
   *out = f;
   return true;
 }
@@ -269,7 +271,7 @@ void TMeshBase::Decode(Reader& stream, const EngineVersion& v, const TypeTree* t
   if (!by_tree)
     for (bool Features::*flag :
          {&Features::bones_aabb, &Features::stream_data, &Features::mesh_metrics,
-          &Features::skin_after_indices, &Features::stream_offset_64}) {
+          &Features::skin_after_indices, &Features::stream_offset_64, &Features::cooking_options}) {
       Features f = primary;
       f.*flag = !(f.*flag);
       candidates.push_back(f);
@@ -331,8 +333,9 @@ void TMeshBase::DecodeFieldsLayout(Reader& stream, const Features& f) {
     in.U32();                                                    // UV info
     in.Skip(24);                                                 // local bounding box
     in.U32();                                                    // mesh usage flags
-    in.SkipArray(1);                                             // baked convex collision mesh
-    in.SkipArray(1);                                             // baked triangle collision mesh
+    if (f.cooking_options) in.U32();
+    in.SkipArray(1);  // baked convex collision mesh
+    in.SkipArray(1);  // baked triangle collision mesh
     if (f.mesh_metrics) in.Skip(8);
     if (f.stream_data) {
       in.Align();

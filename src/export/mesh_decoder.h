@@ -66,6 +66,7 @@ struct MeshLayoutFeatures {
   bool mesh_metrics = false;       // 2018.2 and later
   bool stream_data = false;        // 2019.3 and later
   bool stream_offset_64 = false;   // 2020.1 and later
+  bool cooking_options = false;    // 2022.1 and later
   bool operator==(const MeshLayoutFeatures&) const = default;
 
   static MeshLayoutFeatures ForVersion(const EngineVersion& engine);
