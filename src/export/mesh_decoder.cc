@@ -333,9 +333,9 @@ void TMeshBase::DecodeFieldsLayout(Reader& stream, const Features& f) {
     in.U32();                                                    // UV info
     in.Skip(24);                                                 // local bounding box
     in.U32();                                                    // mesh usage flags
-    if (f.cooking_options) in.U32();
-    in.SkipArray(1);  // baked convex collision mesh
-    in.SkipArray(1);  // baked triangle collision mesh
+    if (f.cooking_options) in.U32();                             // cooking options
+    in.SkipArray(1);                                             // baked convex collision mesh
+    in.SkipArray(1);                                             // baked triangle collision mesh
     if (f.mesh_metrics) in.Skip(8);
     if (f.stream_data) {
       in.Align();
