@@ -234,6 +234,7 @@ MeshLayoutFeatures MeshLayoutFeatures::ForVersion(const EngineVersion& v) {
   f.mesh_metrics = v.AtLeast(2018, 2);
   f.stream_data = v.AtLeast(2019, 3);
   f.stream_offset_64 = v.AtLeast(2020, 1);
+  f.cooking_options = v.AtLeast(2022, 1);
   return f;
 }
 
@@ -253,11 +254,13 @@ bool MeshLayoutFeatures::FromTree(const TypeTree& tree, MeshLayoutFeatures* out)
   const FieldStep* offset = find("m_StreamData.offset");
   f.stream_data = offset != nullptr;
   f.stream_offset_64 = offset && offset->kind == FieldKind::kFixed && offset->size == 8;
+  f.cooking_options = find("m_CookingOptions") != nullptr;
   *out = f;
   return true;
 }
 
 void TMeshBase::Decode(Reader& stream, const EngineVersion& v, const TypeTree* tree) {
+  if (v.AtLeast(3, 0) && !v.AtLeast(3, 5)) return DecodeArraysLayout(stream);
   if (!v.AtLeast(2017, 3)) return Decode(stream, v.Major);
   Features primary = Features::ForVersion(v);
   const bool by_tree = tree && Features::FromTree(*tree, &primary);
@@ -268,7 +271,7 @@ void TMeshBase::Decode(Reader& stream, const EngineVersion& v, const TypeTree* t
   if (!by_tree)
     for (bool Features::*flag :
          {&Features::bones_aabb, &Features::stream_data, &Features::mesh_metrics,
-          &Features::skin_after_indices, &Features::stream_offset_64}) {
+          &Features::skin_after_indices, &Features::stream_offset_64, &Features::cooking_options}) {
       Features f = primary;
       f.*flag = !(f.*flag);
       candidates.push_back(f);
@@ -330,6 +333,7 @@ void TMeshBase::DecodeFieldsLayout(Reader& stream, const Features& f) {
     in.U32();                                                    // UV info
     in.Skip(24);                                                 // local bounding box
     in.U32();                                                    // mesh usage flags
+    if (f.cooking_options) in.U32();                             // cooking options
     in.SkipArray(1);                                             // baked convex collision mesh
     in.SkipArray(1);                                             // baked triangle collision mesh
     if (f.mesh_metrics) in.Skip(8);
@@ -356,6 +360,76 @@ void TMeshBase::DecodeFieldsLayout(Reader& stream, const Features& f) {
   if (!streamed_) ComputeVertexTable();
 }
 
+void TMeshBase::DecodeArraysLayout(Reader& stream) {
+  *this = TMeshBase();
+  version_ = 3;
+  separate_arrays_ = true;
+  std::vector<uint8_t> positions, normals, uvs;
+  try {
+    ObjectCursor in(stream, ByteOrder::Little);
+    index_bytes_ = in.U32() != 0 ? 2 : 4;  // 16-bit indices or 32-bit ones
+    sub_meshes_.resize(in.Count(48));
+    for (MeshSubMesh& s : sub_meshes_) {
+      s.first_byte = in.U32();
+      s.index_count = in.U32();
+      s.strip_flag = in.U32();
+      s.triangle_count = in.U32();
+      s.first_vertex = in.U32();
+      s.vertex_count = in.U32();
+      in.Skip(24);  // bounding box
+    }
+    if (in.U8() != 0) throw MeshDecodeError(MeshDecodeError::kCompressed, "compressed mesh");
+    in.Align();
+    index_buffer_ = in.ByteArray();
+    vertex_count_ = in.Count(12);
+    positions = in.Bytes(size_t{vertex_count_} * 12);
+    in.SkipArray(32);  // skin
+    in.SkipArray(64);  // bind poses
+    // An attribute the mesh has covers every vertex; a mesh without normals or texture
+    // coordinates stores an empty array.
+    auto attribute_array = [&](uint64_t element, const char* what) {
+      const uint32_t count = in.Count(element);
+      if (count != 0 && count != vertex_count_)
+        Undecodable(std::to_string(count) + " " + what + " for " + std::to_string(vertex_count_) +
+                    " vertices");
+      return in.Bytes(count * element);
+    };
+    uvs = attribute_array(8, "texture coordinates");
+    in.SkipArray(8);   // second texture coordinate set
+    in.SkipArray(16);  // tangents
+    normals = attribute_array(12, "normals");
+    // The compressed-mesh block of these releases: no colours and no UV info yet.
+    for (int k = 0; k < 5; ++k) SkipPackedBitVector(in, true);   // vertices to tangents
+    for (int k = 0; k < 5; ++k) SkipPackedBitVector(in, false);  // weights to triangles
+    in.Skip(24);                                                 // local bounding box
+    in.SkipArray(4);                                             // colours
+    in.SkipArray(4);                                             // collision triangles
+    in.U32();                                                    // collision vertex count
+    in.U32();                                                    // mesh usage flags
+    if (in.Remaining() != 0)
+      Undecodable(std::to_string(in.Remaining()) + " bytes left after the last field");
+  } catch (const MeshDecodeError&) {
+    throw;
+  } catch (const Error& e) {
+    Undecodable(e.what());
+  } catch (const std::bad_alloc&) {
+    Undecodable("out of memory");
+  }
+  if (index_buffer_.size() % index_bytes_ != 0)
+    Undecodable("index buffer of " + std::to_string(index_buffer_.size()) + " bytes");
+  // The arrays follow each other in the vertex data, one stream each.
+  const uint64_t n = vertex_count_;
+  stream_strides_ = {12, normals.empty() ? 0u : 12u, uvs.empty() ? 0u : 8u};
+  stream_starts_ = {0, 12 * n, 12 * n + normals.size()};
+  position_ = {stream_starts_[0], 12};
+  normal_ = {stream_starts_[1], 12, false, normals.empty()};
+  texcoord_ = {stream_starts_[2], 8, false, uvs.empty()};
+  vertex_data_ = std::move(positions);
+  vertex_data_.insert(vertex_data_.end(), normals.begin(), normals.end());
+  vertex_data_.insert(vertex_data_.end(), uvs.begin(), uvs.end());
+  ComputeVertexTable();
+}
+
 void TMeshBase::SetStreamedVertexData(std::vector<uint8_t> data) {
   if (!streamed_) Undecodable("the mesh keeps its vertex data in the object");
   if (data.size() != stream_data_.size) Undecodable("resource data of the wrong size");
@@ -365,7 +439,9 @@ void TMeshBase::SetStreamedVertexData(std::vector<uint8_t> data) {
 }
 
 void TMeshBase::ComputeVertexTable() {
-  if (version_ <= 3) {
+  if (separate_arrays_) {
+    // The attributes were placed as their arrays were read.
+  } else if (version_ <= 3) {
     uint32_t stride = 0;
     for (uint32_t s : legacy_strides_) stride += s;
     stride %= 256;
@@ -436,11 +512,11 @@ void TMeshBase::ComputeVertexTable() {
   if (vertex_count_ == 0) return;
   const uint64_t last = vertex_count_ - 1;
   const uint64_t size = vertex_data_.size();
-  if (position_.start + last * position_.stride + position_.Bytes(3) > size ||
-      normal_.start + last * normal_.stride + normal_.Bytes(3) > size ||
-      texcoord_.start + last * texcoord_.stride + texcoord_.Bytes(2) > size) {
+  auto past_end = [&](const Attribute& a, int components) {
+    return !a.absent && a.start + last * a.stride + a.Bytes(components) > size;
+  };
+  if (past_end(position_, 3) || past_end(normal_, 3) || past_end(texcoord_, 2))
     Undecodable("vertex table past the vertex data");
-  }
 }
 
 uint32_t TMeshBase::FaceCount(size_t k) const {
@@ -458,6 +534,7 @@ uint32_t TMeshBase::Index(uint64_t position, uint32_t base_vertex) const {
 }
 
 float TMeshBase::ComponentAt(const Attribute& a, uint32_t i, int component) const {
+  if (a.absent) return 0;
   const uint8_t* p = vertex_data_.data() + a.start + uint64_t{i} * a.stride + a.Bytes(component);
   return a.half ? HalfAt(p) : FloatAt(p);
 }

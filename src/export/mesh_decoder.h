@@ -1,5 +1,6 @@
 // A Mesh payload as the engine serializes it, decoded for the OBJ writer. Three generations of
-// the layout are told apart by the engine major version: up to 3, 4, and 5 or later.
+// the layout are told apart by the engine major version: up to 3, 4, and 5 or later. Engines
+// 3.0 to 3.4 and those from 2017.3 on need the minor release as well.
 #pragma once
 
 #include <cstdint>
@@ -65,6 +66,7 @@ struct MeshLayoutFeatures {
   bool mesh_metrics = false;       // 2018.2 and later
   bool stream_data = false;        // 2019.3 and later
   bool stream_offset_64 = false;   // 2020.1 and later
+  bool cooking_options = false;    // 2022.1 and later
   bool operator==(const MeshLayoutFeatures&) const = default;
 
   static MeshLayoutFeatures ForVersion(const EngineVersion& engine);
@@ -83,7 +85,9 @@ class TMeshBase {
   // vertex data lies in a resource file is decoded up to that data: StreamedData() then says
   // where it is, and SetStreamedVertexData completes the decode.
   // With the file's type tree for the mesh, its fields decide the layout; without one the
-  // version's layout is tried first and its neighbours after it.
+  // version's layout is tried first and its neighbours after it. Engines 3.0 to 3.4 keep each
+  // vertex attribute in an array of its own; other engines before 2017.3 go to the overload
+  // above.
   void Decode(Reader& stream, const EngineVersion& engine, const TypeTree* tree = nullptr);
   const MeshStreamData* StreamedData() const { return streamed_ ? &stream_data_ : nullptr; }
   void SetStreamedVertexData(std::vector<uint8_t> data);
@@ -122,6 +126,7 @@ class TMeshBase {
     uint64_t start = 0;
     uint64_t stride = 0;
     bool half = false;
+    bool absent = false;  // the mesh stores none: every component reads as 0
     uint64_t Bytes(int components) const { return uint64_t(components) * (half ? 2 : 4); }
   };
 
@@ -131,6 +136,7 @@ class TMeshBase {
   void DecodeLayout(Reader& stream, int32_t version, Early4 early);
   using Features = MeshLayoutFeatures;
   void DecodeFieldsLayout(Reader& stream, const Features& f);
+  void DecodeArraysLayout(Reader& stream);
   void ComputeVertexTable();
   MeshVector3 Vector3At(const Attribute& a, uint32_t i) const;
   float ComponentAt(const Attribute& a, uint32_t i, int component) const;
@@ -138,6 +144,7 @@ class TMeshBase {
   int32_t version_ = 0;
   uint32_t index_bytes_ = 2;
   bool by_fields_ = false;
+  bool separate_arrays_ = false;   // engines 3.0 to 3.4: one array per vertex attribute
   uint32_t texcoord_channel_ = 3;  // 4 from 2018 on, where tangents come before the colours
   bool streamed_ = false;
   MeshStreamData stream_data_;

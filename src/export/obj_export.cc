@@ -69,7 +69,7 @@ void ObjText::SubMesh(size_t k, const std::string& group) {
           std::to_string(uint64_t{first_face} + faces) + ")" + kLineEnd;
   // The fixed layouts hold 16-bit indices, and their block end wraps as one.
   block_end_ = static_cast<int64_t>(uint64_t{s.first_vertex} + s.vertex_count);
-  if (!mesh_.ReadByFields()) block_end_ %= 65536;
+  if (!mesh_.ReadByFields() && mesh_.IndexBytes() == 2) block_end_ %= 65536;
   base_vertex_ = s.base_vertex;
   if (mesh_.IsStrip(k)) {
     Strip(k);
@@ -239,7 +239,7 @@ void ExportObj(const ConverterCall& call, ConverterContext& ctx, int32_t major_v
     Reader in(memory);
     TMeshBase mesh;
     const EngineVersion& engine = ctx.session().Asset.Engine;
-    if (engine.Known && engine.Major == major_version && engine.AtLeast(2017, 3)) {
+    if (engine.Known && engine.Major == major_version) {
       mesh.Decode(in, engine, call.type_tree);
     } else {
       mesh.Decode(in, major_version);

@@ -109,11 +109,19 @@ TextureHeader ReadTextureFields(const std::vector<uint8_t>& payload, bool big_en
   h.height = f.I("m_Height");
   h.complete_image_size = f.I("m_CompleteImageSize");
   h.format = f.I("m_TextureFormat");
-  h.mip_field = static_cast<uint32_t>(f.U("m_MipCount"));
+  // Engines before 5.2 store a has-mips flag where later ones store the level count; the flag
+  // means what layout 1's flag byte means.
+  const std::string mip_name = f.Has("m_MipCount") ? "m_MipCount" : "m_MipMap";
+  const FieldSpot& mip = f.At(mip_name);
+  h.mip_field = static_cast<uint32_t>(f.U(mip_name));
+  h.mip_field_bytes = static_cast<uint8_t>(mip.size);
   h.settings[0] = f.I("m_ImageCount");
-  h.positions = {
-      f.At("m_Width").pos,         f.At("m_Height").pos,   f.At("m_CompleteImageSize").pos,
-      f.At("m_TextureFormat").pos, f.At("m_MipCount").pos, f.At("m_ImageCount").pos};
+  h.positions = {f.At("m_Width").pos,
+                 f.At("m_Height").pos,
+                 f.At("m_CompleteImageSize").pos,
+                 f.At("m_TextureFormat").pos,
+                 mip.pos,
+                 f.At("m_ImageCount").pos};
   const FieldSpot& data = f.At("image data");
   h.image_data_size = static_cast<uint32_t>(data.count);
   h.image_start = data.pos + 4;

@@ -15,8 +15,8 @@ namespace kestrix {
 
 // Layout 1 stores a 1-byte has-mips flag and 3 flag bytes; layouts 2 and 3 a 4-byte mip count and
 // 4 flag bytes. Layout 3 keeps its image data in a separate resource file. Layout 4 is read
-// field by field (engines from 2017.1 on), its image data in the payload or, when it names a
-// resource path, in that resource file.
+// field by field (engines 3.0 to 3.4 and from 2017.1 on), its image data in the payload or, when it
+// names a resource path, in that resource file.
 struct TextureHeader {
   int layout = 1;
   int32_t width = 0;
@@ -43,6 +43,7 @@ struct TextureHeader {
   std::vector<uint8_t> before_data;
   std::vector<uint8_t> between_data_and_stream;
   uint8_t stream_offset_bytes = 4;  // 8 from engine 2020.1 on
+  uint8_t mip_field_bytes = 4;      // 1 where the field is the has-mips flag (engines 3.0 to 3.4)
   bool has_stream_fields = false;
 
   int32_t ImageCount() const { return settings[0]; }

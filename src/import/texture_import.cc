@@ -164,7 +164,7 @@ CurrentTexture ReadCurrentTexture(const ImporterCall& call) {
 }
 
 uint32_t MipFieldAfterImport(const TextureHeader& h, uint32_t levels) {
-  if (h.layout == 1) return levels >= 2 ? 1 : 0;
+  if (h.layout == 1 || (h.layout == 4 && h.mip_field_bytes == 1)) return levels >= 2 ? 1 : 0;
   if (h.layout == 4) return levels >= 2 ? levels : 1;  // a whole 32-bit count
   const uint32_t low = levels >= 2 ? (levels & 0xFF) : 1;
   return (h.mip_field & ~uint32_t{0xFF}) | low;
@@ -192,15 +192,18 @@ namespace {
 std::vector<uint8_t> RebuildTextureFields(const TextureHeader& old, const ImportedTexture& t,
                                           uint64_t data_size, ByteOrder order) {
   std::vector<uint8_t> out = old.before_data;
-  auto patch = [&](uint64_t at, uint32_t v) {
-    if (at + 4 > out.size()) throw Error("The texture's fields lie past its image data.");
-    Put32(out.data() + at, v, order);
+  auto patch = [&](uint64_t at, uint32_t v, uint64_t bytes = 4) {
+    if (at + bytes > out.size()) throw Error("The texture's fields lie past its image data.");
+    if (bytes == 1)
+      out[at] = static_cast<uint8_t>(v);
+    else
+      Put32(out.data() + at, v, order);
   };
   patch(old.positions.width, static_cast<uint32_t>(t.width));
   patch(old.positions.height, static_cast<uint32_t>(t.height));
   patch(old.positions.complete_image_size, t.complete_image_size);
   patch(old.positions.format, static_cast<uint32_t>(t.format));
-  patch(old.positions.mip_count, t.mip_field);
+  patch(old.positions.mip_count, t.mip_field, old.mip_field_bytes);
   patch(old.positions.image_count, static_cast<uint32_t>(t.image_count));
   auto put = [&](uint32_t v) {
     uint8_t b[4];

@@ -7,7 +7,7 @@ namespace kestrix {
 namespace {
 
 // The newest engine generation the tables were checked against.
-constexpr int32_t kNewestMajor = 2022;
+constexpr int32_t kNewestMajor = 6000;
 
 std::string VersionText(const EngineVersion& v) {
   return std::to_string(v.Major) + "." + std::to_string(v.Minor) + "." + std::to_string(v.Patch);
@@ -44,10 +44,32 @@ FieldLayout PayloadFieldsOfTree(const TypeTree& tree) {
   return fields;
 }
 
+namespace {
+
+// Engines 3.0 to 3.4 store one texture setting fewer than the fixed layouts (no colour space),
+// so a fixed layout would take the image data's size from the settings.
+bool EarlyTextureEngine(const EngineVersion& v) { return v.AtLeast(3, 0) && !v.AtLeast(3, 5); }
+
+FieldLayout EarlyTextureFields() {
+  FieldLayout f = {Int("m_Width"),           Int("m_Height"),  Int("m_CompleteImageSize"),
+                   Int("m_TextureFormat"),   Bool("m_MipMap"), Bool("m_IsReadable"),
+                   Bool("m_ReadAllowed"),    AlignStep(),      Int("m_ImageCount"),
+                   Int("m_TextureDimension")};
+  for (const char* s : {"m_TextureSettings.m_FilterMode", "m_TextureSettings.m_Aniso",
+                        "m_TextureSettings.m_MipBias", "m_TextureSettings.m_WrapMode"})
+    f.push_back(Int(s));
+  f.push_back(Int("m_LightmapFormat"));
+  f.push_back(Blob("image data"));
+  f.push_back(AlignStep());
+  return f;
+}
+
+}  // namespace
+
 bool UsesTextureFields(const EngineVersion& engine) {
   // 2017.1 gave the texture settings one wrap mode per axis, which the fixed layouts do not
   // have room for.
-  return engine.Known && engine.AtLeast(2017, 1);
+  return engine.Known && (engine.AtLeast(2017, 1) || EarlyTextureEngine(engine));
 }
 
 std::string NewestKnownLayoutVersion() { return std::to_string(kNewestMajor) + ".x"; }
@@ -58,10 +80,14 @@ FieldLayout TextureFieldsForVersion(const EngineVersion& v) {
                     " is not known (the tables go up to " + NewestKnownLayoutVersion() +
                     ") and the file carries no type tree for it.",
                 ErrorKind::kNotSupported);
+  if (EarlyTextureEngine(v)) return EarlyTextureFields();
   FieldLayout f;
   if (v.AtLeast(2017, 3)) {
-    f.push_back(Int("m_ForcedFallbackFormat"));
-    f.push_back(Bool("m_DownscaleFallback"));
+    // 2023.2 dropped the fallback format and its downscale flag and kept the alpha flag.
+    if (!v.AtLeast(2023, 2)) {
+      f.push_back(Int("m_ForcedFallbackFormat"));
+      f.push_back(Bool("m_DownscaleFallback"));
+    }
     if (v.AtLeast(2020, 2)) f.push_back(Bool("m_IsAlphaChannelOptional"));
     f.push_back(AlignStep());
   }

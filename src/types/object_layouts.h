@@ -1,7 +1,8 @@
 // Which fields the Texture2D, Cubemap and Mesh objects of an engine version hold. Files of
-// engines before 2017.1 keep the layouts read by the fixed readers (the texture header's three
-// layouts, the mesh decoder's engine generations); later engines are read field by field, from
-// the file's type tree when it has one, else from the tables here.
+// engines 3.5 to 5.x keep the layouts read by the fixed readers (the texture header's three
+// layouts, the mesh decoder's engine generations); textures of engines 3.0 to 3.4 and from
+// 2017.1 on are read field by field, from the file's type tree when it has one, else from the
+// tables here.
 #pragma once
 
 #include <cstddef>
@@ -19,16 +20,16 @@ const TypeTree* ObjectTypeTree(const SerializedFile& file, size_t index);
 // A tree's fields after the object's name (the payload the converters are given).
 FieldLayout PayloadFieldsOfTree(const TypeTree& tree);
 
-// Texture2D and Cubemap payload fields (after the name) of an engine version from 2017.1 on.
-// Throws Error naming the version when it is newer than the table knows.
+// Texture2D and Cubemap payload fields (after the name) of an engine version for which
+// UsesTextureFields holds. Throws Error naming the version when it is newer than the table knows.
 FieldLayout TextureFieldsForVersion(const EngineVersion& engine);
 
 // True when textures of this engine are read field by field rather than by the fixed layouts.
 bool UsesTextureFields(const EngineVersion& engine);
 
-// The layout to read texture object `index` with: empty for the fixed layouts (engines before
-// 2017.1 and unknown versions), else the tree's fields or the version table's. Throws Error
-// for a version newer than the table knows when the file has no tree for the object.
+// The layout to read texture object `index` with: empty for the fixed layouts (engines 3.5 to
+// 5.x, those before 3.0 and unknown versions), else the tree's fields or the version table's.
+// Throws Error for a version newer than the table knows when the file has no tree for the object.
 FieldLayout TextureLayoutFor(const SerializedFile& file, size_t index);
 
 // Where the format code lies in a texture payload, for the naming pass: 12 for the fixed

@@ -223,7 +223,7 @@ TEST(ExportDriver, DamagedEntriesFailAloneAndWriteNothing) {
 // failure names the version, and the raw copy the user asked for is still written. The same
 // texture in a release the tables know converts.
 TEST(ExportDriver, TexturesOfUnknownNewerEnginesAreNamedAndStillWrittenRaw) {
-  for (const char* engine : {"6000.0.23f1", "2022.3.18f1"}) {
+  for (const char* engine : {"7000.0.23f1", "2022.3.18f1"}) {
     SCOPED_TRACE(engine);
     TextureSpec tex;
     tex.engine = "2022.3.18f1";
@@ -247,7 +247,7 @@ TEST(ExportDriver, TexturesOfUnknownNewerEnginesAreNamedAndStillWrittenRaw) {
     if (!known) {
       ASSERT_EQ(r.fe.errors.size(), 1u);
       EXPECT_NE(r.fe.errors[0].find("Hero.tex"), std::string::npos) << r.fe.errors[0];
-      EXPECT_NE(r.fe.errors[0].find("6000.0.23"), std::string::npos) << r.fe.errors[0];
+      EXPECT_NE(r.fe.errors[0].find("7000.0.23"), std::string::npos) << r.fe.errors[0];
     }
   }
 }

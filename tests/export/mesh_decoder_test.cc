@@ -289,6 +289,57 @@ TEST(MeshDecoder, LayoutsOfOtherEngineReleases) {
   }
 }
 
+// Engines 3.0 to 3.4 keep one array per vertex attribute, told apart from 3.5 by the minor
+// release: normals or texture coordinates may be missing (they read as 0), indices may be 32-bit,
+// and an attribute array that covers other vertices than the positions is refused.
+TEST(MeshDecoder, ReadsTheSeparateArraysOfEngines30To34) {
+  struct Case {
+    const char* what;
+    bool without_normals, without_uvs, wide;
+    int64_t positions;  // -1: one for each vertex
+    bool decodes;
+  };
+  for (const Case& c : {Case{"all arrays", false, false, false, -1, true},
+                        Case{"no normals", true, false, false, -1, true},
+                        Case{"no texture coordinates", false, true, false, -1, true},
+                        Case{"32-bit indices", false, false, true, -1, true},
+                        Case{"fewer positions than normals", false, false, false, 2, false}}) {
+    SCOPED_TRACE(c.what);
+    MeshSpec desc = Busy(3);
+    desc.variant = MeshSpec::kSeparateArrays;
+    desc.without_normals = c.without_normals;
+    desc.without_uvs = c.without_uvs;
+    desc.vertex_count_override = c.positions;
+    if (c.wide) desc.indices32 = {0, 1, 2};
+    desc.sub_meshes[0].strip = 2;
+    desc.sub_meshes[0].triangle_count = 1;
+    const Bytes payload = testing::BuildMeshPayload(desc);
+    MemorySource source(payload);
+    Reader in(source);
+    TMeshBase mesh;
+    if (!c.decodes) {
+      EXPECT_THROW(mesh.Decode(in, ParseEngineVersion("3.4.1f5")), MeshDecodeError);
+      continue;
+    }
+    mesh.Decode(in, ParseEngineVersion("3.4.1f5"));
+    ASSERT_EQ(mesh.VertexCount(), 3u);
+    EXPECT_TRUE(mesh.IsStrip(0));
+    EXPECT_EQ(mesh.FaceCount(0), 1u);
+    EXPECT_EQ(mesh.IndexBytes(), c.wide ? 4u : 2u);
+    EXPECT_EQ(mesh.Index(2), 2u);
+    for (uint32_t i = 0; i < 3; ++i) {
+      const testing::MeshVertexSpec& v = desc.vertices[i];
+      EXPECT_EQ(mesh.Position(i).x, v.px);
+      EXPECT_EQ(mesh.Position(i).z, v.pz);
+      EXPECT_EQ(mesh.Normal(i).y, c.without_normals ? 0 : v.ny);
+      EXPECT_EQ(mesh.TexCoord(i).u, c.without_uvs ? 0 : v.u);
+      EXPECT_EQ(mesh.TexCoord(i).v, c.without_uvs ? 0 : v.v);
+    }
+    // The 3.5 layout does not account for these bytes.
+    EXPECT_EQ(FailureOf(payload, 3), MeshDecodeError::kUndecodable);
+  }
+}
+
 // Releases from 2017.3 on, each written row by row as it stands: base vertices, 32-bit indices,
 // the 2018 channel table with its second stream, the skin moved out, bone bounds, mesh metrics,
 // and vertex data in a resource file.

@@ -201,6 +201,7 @@ Bytes BuildFieldsMeshPayload(const MeshSpec& desc) {
   w.U32(0);                                       // UV info
   for (int i = 0; i < 6; ++i) w.F32(1.0f);        // local bounding box
   w.U32(0);                                       // mesh usage flags
+  if (v.AtLeast(2022, 1)) w.U32(0x1E);            // cooking options
   Array(w, 3, 1);                                 // baked convex collision mesh
   Array(w, 5, 1);                                 // baked triangle collision mesh
   if (v.AtLeast(2018, 2)) w.F32(1.0f).F32(2.0f);  // mesh metrics
@@ -218,10 +219,57 @@ Bytes BuildFieldsMeshPayload(const MeshSpec& desc) {
   return w.Take();
 }
 
+Bytes BuildArraysMeshPayload(const MeshSpec& desc) {
+  ByteWriter w;
+  const bool wide = !desc.indices32.empty();
+  w.U32(wide ? 0 : 1);  // 16-bit indices
+  w.U32(static_cast<uint32_t>(desc.sub_meshes.size()));
+  for (const SubMeshSpec& s : desc.sub_meshes) {
+    w.U32(s.first_byte).U32(s.index_count).U32(s.strip).U32(s.triangle_count);
+    w.U32(s.first_vertex).U32(s.vertex_count);
+    for (int i = 0; i < 6; ++i) w.F32(0.25f * i);  // bounding box
+  }
+  w.U8(desc.mesh_compression).Align(4);
+  ByteWriter ib;
+  if (wide) {
+    for (uint32_t i : desc.indices32) ib.U32(i);
+  } else {
+    for (uint16_t i : desc.indices) ib.U16(i);
+  }
+  w.U32(static_cast<uint32_t>(ib.Size())).Raw(ib.Data()).Align(4);
+  const auto n = static_cast<uint32_t>(desc.vertices.size());
+  const uint32_t positions =
+      desc.vertex_count_override >= 0 ? static_cast<uint32_t>(desc.vertex_count_override) : n;
+  w.U32(positions);
+  for (uint32_t i = 0; i < positions; ++i)
+    w.F32(desc.vertices[i].px).F32(desc.vertices[i].py).F32(desc.vertices[i].pz);
+  Array(w, desc.skin, 32);
+  Array(w, desc.bind_poses, 64);
+  w.U32(desc.without_uvs ? 0 : n);
+  if (!desc.without_uvs)
+    for (const MeshVertexSpec& v : desc.vertices) w.F32(v.u).F32(v.v);
+  Array(w, n, 8);   // second texture coordinate set
+  Array(w, n, 16);  // tangents
+  w.U32(desc.without_normals ? 0 : n);
+  if (!desc.without_normals)
+    for (const MeshVertexSpec& v : desc.vertices) w.F32(v.nx).F32(v.ny).F32(v.nz);
+  uint32_t salt = 0;
+  for (bool range : {true, true, true, true, true, false, false, false, false, false})
+    BitVector(w, desc, range, salt++);
+  for (int i = 0; i < 6; ++i) w.F32(1.0f);  // local bounding box
+  Array(w, n, 4);                           // colours
+  Array(w, 3, 4);                           // collision triangles
+  w.U32(7);                                 // collision vertex count
+  w.U32(0);                                 // mesh usage flags
+  w.Raw(desc.trailer);
+  return w.Data();
+}
+
 }  // namespace
 
 Bytes BuildMeshPayload(const MeshSpec& desc) {
   if (!desc.engine.empty()) return BuildFieldsMeshPayload(desc);
+  if (desc.variant == MeshSpec::kSeparateArrays) return BuildArraysMeshPayload(desc);
   const bool v3 = desc.version <= 3, v4 = desc.version == 4, v5 = desc.version >= 5;
   ByteWriter w;
   w.U32(static_cast<uint32_t>(desc.sub_meshes.size()));

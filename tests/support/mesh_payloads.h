@@ -62,10 +62,15 @@ struct MeshSpec {
     kEngine4Early,
     // Engines 2017.3 and later: a 32-bit index format between the flags and the index buffer.
     kIndexFormat,
+    // Engines 3.0 to 3.4 (version 3): a 16-bit index flag first, and one array per vertex
+    // attribute instead of the vertex data; 32-bit indices when `indices32` is not empty, and
+    // `vertex_count_override` positions (of no more than the vertices) when it is not -1.
+    kSeparateArrays,
   };
   Variant variant = kAsDescribed;
-  uint8_t keep_flags = 1;  // readable, keep vertices, keep indices
-  Bytes trailer;           // appended after the last row
+  uint8_t keep_flags = 1;                             // readable, keep vertices, keep indices
+  bool without_normals = false, without_uvs = false;  // kSeparateArrays: empty arrays
+  Bytes trailer;                                      // appended after the last row
 
   // Engines 2017.3 and later ("2018.2.1f1", ...): the layout of that release, written row by
   // row as it stands. Their meshes take 32-bit indices when `indices32` is not empty, and from

@@ -102,15 +102,19 @@ TEST(ObjectLayouts, MeshTablesAgreeWithTheTypeTreesOfTheCorpus) {
 
 TEST(ObjectLayouts, EnginesNewerThanTheTablesAreNamed) {
   EXPECT_FALSE(UsesTextureFields(ParseEngineVersion("2017.0.0")));
+  EXPECT_FALSE(UsesTextureFields(ParseEngineVersion("3.5.0f1")));
+  EXPECT_FALSE(UsesTextureFields(ParseEngineVersion("2.6.1f1")));
   EXPECT_FALSE(UsesTextureFields(EngineVersion{}));
+  EXPECT_TRUE(UsesTextureFields(ParseEngineVersion("3.4.1f5")));
   EXPECT_TRUE(UsesTextureFields(ParseEngineVersion("2017.1.0f3")));
   EXPECT_NO_THROW(TextureFieldsForVersion(ParseEngineVersion("2022.3.18f1")));
+  EXPECT_NO_THROW(TextureFieldsForVersion(ParseEngineVersion("6000.3.19f1")));
   try {
-    TextureFieldsForVersion(ParseEngineVersion("6000.0.23f1"));
+    TextureFieldsForVersion(ParseEngineVersion("7000.0.23f1"));
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(e.Kind(), ErrorKind::kNotSupported);
-    EXPECT_NE(std::string(e.what()).find("6000.0.23"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("7000.0.23"), std::string::npos) << e.what();
   }
   // Where the format code lies for the naming pass, release by release.
   struct Case {
@@ -118,7 +122,8 @@ TEST(ObjectLayouts, EnginesNewerThanTheTablesAreNamed) {
     int64_t offset;
   };
   for (const Case& c : {Case{"2017.1.0f1", 12}, Case{"2017.3.0f1", 20}, Case{"2019.4.0f1", 20},
-                        Case{"2020.1.0f1", 24}, Case{"2022.3.0f1", 24}})
+                        Case{"2020.1.0f1", 24}, Case{"2022.3.0f1", 24}, Case{"3.4.1f5", 12},
+                        Case{"2023.2.0f1", 20}, Case{"6000.3.19f1", 20}})
     EXPECT_EQ(TextureFormatOffset(TextureFieldsForVersion(ParseEngineVersion(c.engine))), c.offset)
         << c.engine;
 }
