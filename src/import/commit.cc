@@ -69,9 +69,9 @@ void WriteReplacement(Out& out, FileSource& working, const Replacement& rep, boo
   out.CopyFrom(raw, 0, rep.length);
   if (!rep.embedded) return;
   // Zero padding, except that where the padded size stays, bytes past the old payload keep
-  // their values: an unchanged import must not destroy data that a count read as a length
-  // happened to cover. (In place they are read before anything is written over them: they lie
-  // behind the bytes written so far.)
+  // their values, so that an unchanged import gives the old bytes back whatever the padding
+  // held. (In place they are read before anything is written over them: they lie behind the
+  // bytes written so far.)
   const uint64_t pad = Round4(rep.length) - rep.length;
   uint8_t bytes[4] = {0, 0, 0, 0};
   if (rep.change == 0 && pad > 0) {

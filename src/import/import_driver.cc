@@ -102,8 +102,10 @@ void TakeCandidate(const TakeContext& t, const std::string& name,
     // archive knows why the edit did not go in again.
     for (size_t i : entries)
       if (ChangedSinceExport(t, i))
-        t.frontend.Note(path + " was left out: it still has the bytes this folder notes, and its "
-                        "object changed in the archive since. Edit or export it again to import it.");
+        t.frontend.Note(
+            path +
+            " was left out: it still has the bytes this folder notes, and its "
+            "object changed in the archive since. Edit or export it again to import it.");
     return;
   }
   for (size_t i : entries) {

@@ -5,11 +5,11 @@
 
 #include "core/error.h"
 #include "core/session.h"
+#include "import/replacement_discovery.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
 #include "platform/paths.h"
-#include "import/replacement_discovery.h"
 #include "types/class_ids.h"
 #include "types/object_layouts.h"
 #include "types/type_info.h"

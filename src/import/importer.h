@@ -29,7 +29,7 @@ struct ImporterCall {
   int32_t entry_texture_format = 0;  // the entry's current texture format code (textures)
   // Textures of engines read field by field: the payload's fields; empty for the fixed layouts.
   FieldLayout texture_fields = {};
-  EngineVersion engine = {};        // the asset's engine version
+  EngineVersion engine = {};  // the asset's engine version
   // The export folder the source was found in: every file read for this call must lie inside
   // it (ReadSourceFile). Empty: the source's own folder.
   std::string source_folder = {};

@@ -95,11 +95,11 @@ bool IsSquishFormat(int32_t f) {
 
 // DXT1/3/5, and BC4 and BC5 from the red (and green) channel.
 std::vector<uint8_t> EncodeDxt(int32_t format, const RgbaImage& image) {
-  const int kind = format == 10           ? squish::kDxt1
-                   : format == 11         ? squish::kDxt3
-                   : format == 12         ? squish::kDxt5
+  const int kind = format == 10                     ? squish::kDxt1
+                   : format == 11                   ? squish::kDxt3
+                   : format == 12                   ? squish::kDxt5
                    : format == texture_format::kBC4 ? squish::kBc4
-                                          : squish::kBc5;
+                                                    : squish::kBc5;
   const int flags = kind | squish::kColourClusterFit;
   std::vector<uint8_t> out(PictureLevelBytes(format, image.width, image.height));
   squish::CompressImage(image.pixels.data(), image.width, image.height, out.data(), flags);

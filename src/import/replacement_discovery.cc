@@ -157,15 +157,15 @@ ImporterCall CallFor(const Session& s, ByteSource& working, size_t i, const std:
     throw Error("Cannot import " + path + ": the object " + name + " (" +
                 std::to_string(s.EntrySize(i)) + " bytes) is smaller than its name and header " +
                 "fields (" + std::to_string(s.HeaderSkip(i)) + " bytes).");
-  ImporterCall call{working,
-                    s.PayloadOffset(i),
-                    s.EntrySize(i) - s.HeaderSkip(i),
-                    s.Asset.IsBigEndian(),
-                    s.Archive.OutputRoot,
-                    path,
-                    std::string("Unity_Assets_Files") + kSep + s.Archive.ArchiveFolderName + kSep +
-                        name,
-                    s.Entries.TextureFormat(i)};
+  ImporterCall call{
+      working,
+      s.PayloadOffset(i),
+      s.EntrySize(i) - s.HeaderSkip(i),
+      s.Asset.IsBigEndian(),
+      s.Archive.OutputRoot,
+      path,
+      std::string("Unity_Assets_Files") + kSep + s.Archive.ArchiveFolderName + kSep + name,
+      s.Entries.TextureFormat(i)};
   if (IsTextureClass(s.EntryClass(i))) call.texture_fields = TextureLayoutFor(s.Asset, i);
   call.engine = s.Asset.Engine;
   call.source_folder = folder;

@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "core/error.h"
-#include "import/replacement_discovery.h"
 #include "export/ktx_pvr_formats.h"
+#include "import/replacement_discovery.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -30,7 +30,9 @@ void RefuseSource(const std::string& path, const std::string& why) {
 
 // Sources lie in export folders, which may come from someone else: each is opened by the rule
 // for files Kestrix did not make, inside its own folder.
-FileSource OpenSource(const std::string& path) { return FileSource(OpenImportFile(FolderOf(path), path)); }
+FileSource OpenSource(const std::string& path) {
+  return FileSource(OpenImportFile(FolderOf(path), path));
+}
 
 SourceHead ReadSourceHead(const std::string& path, size_t n) {
   FileSource file = OpenSource(path);

@@ -15,9 +15,9 @@
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
 #include "platform/paths.h"
-#include "platform/written_files.h"
 #include "platform/safe_files.h"
 #include "platform/temporaries.h"
+#include "platform/written_files.h"
 
 namespace kestrix {
 

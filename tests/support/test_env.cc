@@ -212,8 +212,11 @@ std::vector<std::string> ListFiles(const std::string& folder) {
   std::vector<std::string> out;
   std::error_code ec;
   if (!fs::exists(folder, ec)) return out;
+  // Export's record of what it wrote is its own note beside the user's files, not one of them;
+  // the tests of the record look for it by name.
   for (const auto& e : fs::recursive_directory_iterator(folder)) {
-    if (e.is_regular_file()) out.push_back(fs::relative(e.path(), folder).string());
+    if (e.is_regular_file() && e.path().filename() != ".kestrix-export")
+      out.push_back(fs::relative(e.path(), folder).string());
   }
   std::sort(out.begin(), out.end());
   return out;

@@ -100,7 +100,7 @@ RunResult RunKestrixUntil(const std::vector<std::string>& args, const std::vecto
                           const std::function<bool(int pid)>& stop, std::chrono::milliseconds limit,
                           int signal = SIGTERM);
 
-// Every file below a folder, relative paths, sorted.
+// Every file below a folder but export's record (".kestrix-export"), relative paths, sorted.
 std::vector<std::string> ListFiles(const std::string& folder);
 void CopyFile(const std::string& from, const std::string& to);
 
