@@ -41,6 +41,8 @@ best_cp=
 peak=
 for ((i = 0; i < runs; i++)); do
   cp "$pristine" "$file"
+  # Each run imports the edit afresh: the record of the run before would say it went in.
+  rm -f "$folder/.kestrix-export"
   sync
   t0=$(now); cp "$file" "$work/copy.assets"; sync; t1=$(now)
   rm -f "$work/copy.assets"
@@ -64,6 +66,7 @@ head -c "$size" /dev/zero | tr '\0' 's' > "$folder/$name"
 best_same=
 for ((i = 0; i < runs; i++)); do
   cp "$pristine" "$file"
+  rm -f "$folder/.kestrix-export"
   sync
   inode=$(stat -c %i "$file")
   t0=$(now)
