@@ -1,8 +1,5 @@
 #include "export/export_record.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <xxhash.h>
 
 #include <algorithm>
@@ -13,6 +10,7 @@
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/io_error.h"
+#include "platform/safe_files.h"
 
 namespace kestrix {
 
@@ -20,7 +18,7 @@ namespace {
 
 constexpr char kHeading[] = "kestrix-export-record 1";
 // A record this long is not one export wrote (a line is under 100 bytes plus a name).
-constexpr off_t kLargestRecord = off_t{256} << 20;
+constexpr uint64_t kLargestRecord = uint64_t{256} << 20;
 
 std::string HashText(const ContentHash& h) {
   char text[33];
@@ -61,24 +59,18 @@ std::vector<std::string> SplitTabs(const std::string& line, size_t fields) {
   return out;
 }
 
-// The record as text, read without following a link and without waiting on a pipe: it lies in
-// a folder that may come from someone else.
-bool ReadRecordText(const std::string& path, std::string* text) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kLargestRecord;
-  if (ok) {
-    text->resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (ok && done < text->size()) {
-      const ssize_t n = ::read(fd, text->data() + done, text->size() - done);
-      ok = n > 0;
-      if (ok) done += static_cast<size_t>(n);
-    }
+// The record as text, read by the rule for files Kestrix did not make: it lies in a folder
+// that may come from someone else.
+bool ReadRecordText(const std::string& folder, std::string* text) {
+  try {
+    FileSource file(OpenInsideFolder(folder, folder + kExportRecordName));
+    if (file.Size() > kLargestRecord) return false;
+    text->resize(static_cast<size_t>(file.Size()));
+    file.ReadAt(0, text->data(), text->size());
+    return true;
+  } catch (const Error&) {
+    return false;
   }
-  ::close(fd);
-  return ok;
 }
 
 }  // namespace
@@ -112,7 +104,7 @@ ContentHash HashFile(const std::string& path) {
 ExportRecord ExportRecord::Load(const std::string& folder) {
   ExportRecord record;
   std::string text;
-  if (!ReadRecordText(folder + kExportRecordName, &text)) return record;
+  if (!ReadRecordText(folder, &text)) return record;
   size_t at = 0;
   bool first = true;
   while (at < text.size()) {

@@ -26,8 +26,6 @@ namespace {
 // Unchanged data is copied in pieces of this size, so that the window's progress moves.
 constexpr uint64_t kCopyPiece = uint64_t{64} << 20;
 
-uint64_t Round4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
-
 void Announce(const StepHook& hook, std::string_view step) {
   if (hook) hook(step);
 }

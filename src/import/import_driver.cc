@@ -59,17 +59,6 @@ std::vector<std::string> Candidates(const std::string& folder, const ImportReque
   return out;
 }
 
-// Whether the file still has the bytes the record notes. A file the rule for files Kestrix did
-// not make refuses is left to the plan, which names it.
-bool StillAsRecorded(const std::string& folder, const std::string& path, const ContentHash& noted) {
-  try {
-    FileSource file(OpenImportFile(folder, path));
-    return HashBytes(file, 0, file.Size()) == noted;
-  } catch (const Error&) {
-    return false;
-  }
-}
-
 // What the run knows of one candidate: the export record, the open working file, the folder.
 struct TakeContext {
   const Session& s;
@@ -94,8 +83,13 @@ bool ChangedSinceExport(const TakeContext& t, size_t i) {
 void TakeCandidate(const TakeContext& t, const std::string& name,
                    const std::vector<size_t>& entries, std::vector<Replacement>& out) {
   const std::string path = t.folder + name;
-  const RecordedFile* noted = t.record.File(name);
-  if (noted && StillAsRecorded(t.folder, path, noted->hash)) {
+  bool unchanged = false;
+  try {
+    unchanged = UnchangedSinceExport(&t.record, t.folder, path);
+  } catch (const Error&) {
+    // A file the rule refuses is named by the check against its entry below.
+  }
+  if (unchanged) {
     ++t.result.unchanged;
     // Left out all the same: writing it would undo whatever changed the object since (another
     // folder's import, a new version of the game). Said, so that a user who restored the old

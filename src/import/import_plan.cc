@@ -22,8 +22,6 @@ constexpr uint64_t kMax32 = 0xFFFFFFFFu;
 // Objects follow each other at multiples of this many bytes.
 constexpr uint64_t kObjectAlignment = 8;
 
-uint64_t Round4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
-
 [[noreturn]] void Refuse(const std::string& path, const std::string& why) {
   throw Error("Cannot import " + path + ": " + why);
 }

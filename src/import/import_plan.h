@@ -67,6 +67,9 @@ Replacement PrepareReplacement(const Session& session, size_t entry, const std::
 ImportPlan PlanImport(const Session& session, FileSource& working,
                       std::vector<Replacement> replacements);
 
+// An embedded file's length rounded up to the 4-byte boundary its padding reaches.
+inline uint64_t Round4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }
+
 // Whether the plan writes anything: an empty file of the old length has nothing to write.
 inline bool PlanChangesNothing(const ImportPlan& plan) { return plan.replacements.empty(); }
 

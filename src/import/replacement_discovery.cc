@@ -133,10 +133,6 @@ long long EntryNameIndex::First(std::string_view name) const {
   return found ? static_cast<long long>(found->front()) : -1;
 }
 
-namespace {
-
-// A source file whose bytes still have the hash export recorded is the picture or sound as it
-// was written out: converting it again would only bring an old state back.
 bool UnchangedSinceExport(const ExportRecord* record, const std::string& folder,
                           const std::string& path) {
   if (!record || path.compare(0, folder.size(), folder) != 0) return false;
@@ -145,8 +141,6 @@ bool UnchangedSinceExport(const ExportRecord* record, const std::string& folder,
   FileSource source(OpenImportFile(folder, path));
   return noted->hash == HashBytes(source, 0, source.Size());
 }
-
-}  // namespace
 
 namespace {
 

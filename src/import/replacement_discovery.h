@@ -56,6 +56,13 @@ class EntryNameIndex {
   std::unordered_map<std::string_view, std::vector<size_t>> index_;
 };
 
+// Whether the file at `path` below the export folder `folder` still has the bytes the export
+// record notes for it: the file as export (or the last import) left it, which taking again would
+// only bring an old state back. False without a record or a note of the file. Throws
+// RefusedFile for a file the rule for files Kestrix did not make refuses.
+bool UnchangedSinceExport(const ExportRecord* record, const std::string& folder,
+                          const std::string& path);
+
 // A source file a converter turned into the raw file `raw_name` of the export folder.
 struct ConvertedSource {
   std::string source_path;
