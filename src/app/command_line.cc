@@ -18,6 +18,13 @@ namespace kestrix {
 
 namespace {
 
+struct OptionRule {
+  const char* name;        // lower case, as matched
+  const char* value_name;  // what the value is, for messages; nullptr for a switch
+  // Takes the option (and its value) into the command line; returns what is wrong, or "".
+  std::string (*take)(CommandLine& cl, const std::string& value);
+};
+
 struct TypeWord {
   const char* word;
   const char* classes;
@@ -98,13 +105,6 @@ std::string AbsolutePath(const std::string& path) {
   return ec ? path : abs.lexically_normal().string();
 }
 
-// The value of -i: a decimal index, or -1 (which open refuses) for anything else.
-int ParseIndex(const std::string& text) {
-  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
-    return -1;
-  return std::stoi(text);
-}
-
 std::vector<std::string> SplitAtCommas(const std::string& text) {
   std::vector<std::string> words;
   size_t start = 0;
@@ -115,6 +115,112 @@ std::vector<std::string> SplitAtCommas(const std::string& text) {
     start = comma + 1;
   }
   return words;
+}
+
+bool IsClassNumber(const std::string& word) {
+  const size_t digits = !word.empty() && word[0] == '-' ? 1 : 0;
+  return word.size() > digits && word.size() - digits <= 9 &&
+         word.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
+bool IsTypeWord(const std::string& word) {
+  for (const TypeWord& t : TypeWords())
+    if (word == t.word) return true;
+  return false;
+}
+
+// A word that is neither would select nothing on export (no class has that number) and, on
+// import, only files whose extension happens to be that word: almost always a typing mistake,
+// so it is refused rather than silently exporting nothing.
+std::string TakeTypes(CommandLine& cl, const std::string& value) {
+  const std::string lower = AsciiLower(value);
+  for (const std::string& word : SplitAtCommas(lower)) {
+    if (word.empty())
+      return "-t \"" + value + "\" has an empty type word (words are separated by single commas).";
+    if (!IsTypeWord(word) && !IsClassNumber(word))
+      return "-t \"" + word + "\" is neither a type word (tex, dds, snd, txt ...) nor a class " +
+             "number (28, 114, -3 ...).";
+  }
+  // Several -t options add up, as one list would.
+  cl.TypeFilterGiven = true;
+  for (std::string& word : SplitAtCommas(lower)) cl.TypeWords.push_back(std::move(word));
+  return "";
+}
+
+std::string TakeFolder(CommandLine& cl, const std::string& value) {
+  if (value.empty()) return "-p needs a folder, not an empty text.";
+  cl.open.OutputRootGiven = true;
+  cl.open.OutputRootOption = value;
+  return "";
+}
+
+// Only the form is checked here: whether the bundle has that many files is known once it is open.
+std::string TakeIndex(CommandLine& cl, const std::string& value) {
+  if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
+    return "-i needs the index of a contained file, a whole number from 0 on, not \"" + value +
+           "\".";
+  cl.open.SelectedFileIndex = std::stoi(value);
+  return "";
+}
+
+// Options in any order, before or after the archive; an option's value is the next argument.
+// A new option is one row here and one line in help_text.cc.
+const OptionRule kOptions[] = {
+    {"-t", "types", TakeTypes},
+    {"-p", "folder", TakeFolder},
+    {"-i", "index", TakeIndex},
+    {"-f", nullptr, [](CommandLine& cl, const std::string&) -> std::string {
+       cl.open.FontContainer = true;
+       return "";
+     }},
+    {"-nft", nullptr, [](CommandLine& cl, const std::string&) -> std::string {
+       cl.export_request.NoTextureFlip = true;
+       return "";
+     }},
+    {"-ndc", nullptr, [](CommandLine& cl, const std::string&) -> std::string {
+       cl.NoConsoleDetect = true;
+       return "";
+     }},
+};
+
+const OptionRule* FindOption(const std::string& word) {
+  for (const OptionRule& o : kOptions)
+    if (word == o.name) return &o;
+  return nullptr;
+}
+
+bool LooksLikeOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
+
+// Reads the arguments after the task word into `cl`; returns the first problem, or "".
+std::string ReadArguments(const std::vector<std::string>& args, CommandLine& cl) {
+  bool options_end = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!options_end && arg == "--") {
+      options_end = true;
+      continue;
+    }
+    if (options_end || !LooksLikeOption(arg)) {
+      if (!cl.archive.empty())
+        return "Two archives given (\"" + cl.archive + "\" and \"" + arg +
+               "\"): a task takes one archive.";
+      cl.archive = arg;
+      continue;
+    }
+    const OptionRule* option = FindOption(AsciiLower(arg));
+    if (!option) return "Unknown option \"" + arg + "\".";
+    std::string value;
+    if (option->value_name) {
+      // "-p -nft": the value was forgotten, and the next option is not a folder.
+      if (i + 1 >= args.size() || FindOption(AsciiLower(args[i + 1])))
+        return std::string(option->name) + " needs a value (" + option->value_name + ").";
+      value = args[++i];
+    }
+    std::string problem = option->take(cl, value);
+    if (!problem.empty()) return problem;
+  }
+  if (cl.archive.empty()) return "No archive given.";
+  return "";
 }
 
 }  // namespace
@@ -161,30 +267,22 @@ std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwit
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
-  if (!args.empty()) cl.task = AsciiLower(args[0]);
-  if (args.size() >= 2) cl.archive = args[1];
-  ExportSwitches& w = cl.export_request.Switches;
-  // Positions are 1-based as the user counts them: options start at the third argument; an
-  // option with a value is the argument before the value.
-  const size_t count = args.size();
-  for (size_t i = 3; i <= count; ++i) {
-    std::string prev = AsciiLower(args[i - 2]);
-    std::string cur = AsciiLower(args[i - 1]);
-    if (prev == "-t") {
-      cl.TypeFilterGiven = true;
-      cl.TypeFilter = TranslateTypeWords(cur, w);
-      cl.TypeWords = SplitAtCommas(cur);
-    } else if (prev == "-p") {
-      cl.open.OutputRootGiven = true;
-      cl.open.OutputRootOption = args[i - 1];
-    } else if (prev == "-i") {
-      cl.open.SelectedFileIndex = ParseIndex(cur);
-    }
-    if (cur == "-f") cl.open.FontContainer = true;
-    if (cur == "-nft") cl.export_request.NoTextureFlip = true;
-    if (cur == "-ndc") cl.NoConsoleDetect = true;
+  if (args.empty()) {
+    cl.Problem = "No task given.";
+    return cl;
   }
-  if (!cl.TypeFilterGiven) {
+  cl.task = AsciiLower(args[0]);
+  if (!FindTask(cl.task)) {
+    cl.Problem = "Unknown task \"" + args[0] + "\".";
+    return cl;
+  }
+  cl.Problem = ReadArguments(args, cl);
+  ExportSwitches& w = cl.export_request.Switches;
+  if (cl.TypeFilterGiven) {
+    std::string joined;
+    for (const std::string& word : cl.TypeWords) joined += (joined.empty() ? "" : ",") + word;
+    cl.TypeFilter = TranslateTypeWords(joined, w);
+  } else {
     w.ExportSource = w.ExportRawTextures = w.ExportDds = w.ExportCrn = w.ExportPvr = true;
     w.ExportRawAudio = w.ExportRawMeshes = w.ExportObj = true;
     w.ExportKtx = false;
@@ -193,31 +291,38 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   return cl;
 }
 
+std::vector<std::string> OptionNames() {
+  std::vector<std::string> names;
+  for (const OptionRule& o : kOptions) names.push_back(o.name);
+  return names;
+}
+
 int RunCommandLine(const std::vector<std::string>& args, const ImportConverters& converters) {
-  if (!args.empty()) {
-    std::string first = AsciiLower(args[0]);
-    if (first == "-h" || first == "--help" || first == "help") {
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    const std::string word = AsciiLower(arg);
+    if (word == "-h" || word == "--help" || (word == "help" && &arg == &args.front())) {
       std::string help = HelpText(InterfaceIsRussian());
       std::fwrite(help.data(), 1, help.size(), stdout);
       return kExitOk;
     }
-    if (first == "--version") {
+    if (word == "--version") {
       PrintLine(std::string("Kestrix ") + KESTRIX_VERSION);
       return kExitOk;
     }
   }
   Session session;
   const CommandLine cl = ParseCommandLine(args);
-  ConsoleFrontend frontend(cl.ConsoleOutput);
-  const Task* task = FindTask(cl.task);
-  if (!task) {
-    if (cl.ConsoleOutput) {
-      std::string help = HelpText(InterfaceIsRussian());
-      std::fwrite(help.data(), 1, help.size(), stdout);
-    }
+  if (!cl.Problem.empty()) {
+    // Standard error, whatever -ndc says: a run that did nothing must say why.
+    PrintErrorLine(cl.Problem);
+    std::string usage = UsageText(InterfaceIsRussian());
+    std::fwrite(usage.data(), 1, usage.size(), stderr);
     return kExitUsage;
   }
-  if (cl.archive.empty() || !FileExists(cl.archive)) {
+  ConsoleFrontend frontend(cl.ConsoleOutput);
+  const Task* task = FindTask(cl.task);
+  if (!FileExists(cl.archive)) {
     // Without a console the message still reaches standard error, as a box would.
     PrintErrorLine(Str(kStrArchiveNotFound) + cl.archive);
     return kExitFailed;

@@ -13,61 +13,108 @@ void Lines(std::string& out, std::initializer_list<const char*> lines) {
   }
 }
 
-}  // namespace
-
-std::string HelpText(bool russian) {
-  std::string out;
-  Lines(out, {"Kestrix", ""});
+void Tasks(std::string& out, bool russian) {
   if (russian) {
     Lines(out, {
-        "Использование:",
-        "               Kestrix задача <архив unity> [настройки]",
+        "Задачи (регистр букв не важен):",
+        "  list          Вывести по строке на объект: номер, имя, класс (и формат текстуры),",
+        "                размер, смещение.",
+        "  export        Записать все объекты в <каталог>/Unity_Assets_Files/<имя архива>/:",
+        "                как они хранятся (.tex, .snd, .mesh ...) и преобразованными",
+        "                (DDS, KTX, PVR, CRN, PNG, OBJ, звуки, тексты).",
+        "  import        Вернуть в архив файлы этого каталога, изменённые после экспорта.",
+        "                Архив заменяется, только когда новый записан целиком.",
+        "  exportbundle  Записать файлы, содержащиеся в бандле, в",
+        "                <каталог>/Unity_Assets_Files/<имя архива>/Bundle/.",
         "",
-        "задача:",
-        "  export",
-        "  Распаковать все файлы из архива в каталог /Unity_Assets_Files/имя_архива/",
-        "  import",
-        "  Запаковать все файлы в архив из каталога /Unity_Assets_Files/имя_архива/",
-        "  exportbundle",
-        "  Распаковать bundle из архива в каталог /Unity_Assets_Files/имя_архива/Bundle",
-        "",
-        "настройки:",
-        "  -t <тип> экспорт импорт файлов по типу (-t ttf,txt,114,tex,dds,crn,ktx,pvr,png,obj...)",
-        "  -f экспорт шрифтов в контейнере типом fnt.",
-        "  -p выбранный путь для операций с файлами (-p \"PATH\"). По умолчанию где находится архив.",
-        "  -nft отключение переворачивания текстур dds.",
-        "  -ndc отключение захвата консольного, с захватом возможна ошибка на x64ОС.",
-        "",
-        "  При запуске без параметров запускается графический интерфейс.",
-        "  Все MonoBehaviour могут быть извлечены через настройку (-t 114), типы файлов с отрицательным числом.",
-        "  Схемы конвертации.",
     });
   } else {
     Lines(out, {
-        "Uses:",
-        "               Kestrix task <archive unity> [options]",
+        "Tasks (any case):",
+        "  list          Print one line per object: number, name, class (and texture",
+        "                format), size, offset.",
+        "  export        Write every object into <folder>/Unity_Assets_Files/<archive name>/:",
+        "                as stored (.tex, .snd, .mesh ...) and converted (DDS, KTX, PVR,",
+        "                CRN, PNG, OBJ, sounds, texts).",
+        "  import        Put the files of that folder that changed since the export back",
+        "                into the archive. The archive is replaced only once the new one",
+        "                is complete.",
+        "  exportbundle  Write the files a bundle contains into",
+        "                <folder>/Unity_Assets_Files/<archive name>/Bundle/.",
         "",
-        "task:",
-        "  export",
-        "  Export all files from archive in directory /Unity_Assets_Files/name_archive/",
-        "  import",
-        "  Import all files in archive from directory /Unity_Assets_Files/name_archive/",
-        "",
-        "  exportbundle",
-        "  Export bundle from archive in directory /Unity_Assets_Files/name_archive/Bundle",
-        "options:",
-        "  -t <type> export import files by type (-t ttf,txt,114,tex,dds,crn,ktx,pvr,png,obj...)",
-        "  -f export fonts in container with type fnt.",
-        "",
-        "  -p selected path for operations with files (-p \"PATH\"). Default where there is archive.",
-        "  -nft disabled flip texture dds.",
-        "  -ndc disabled detect console.",
-        "",
-        "  Used without parameters, run graphical interface.",
-        "  All MonoBehaviour can be exported through option (-t 114), type files with a negative number.",
-        "  Shemes convertation.",
     });
   }
+}
+
+void Options(std::string& out, bool russian) {
+  if (russian) {
+    Lines(out, {
+        "Настройки (до или после архива, в любом порядке):",
+        "  -t <типы>     Только эти типы, через запятую: слова типов (ниже) или номера",
+        "                классов (28, 114, -3 ...). 114 берёт все объекты скриптов",
+        "                (MonoBehaviour, их номера отрицательны).",
+        "  -p <каталог>  Каталог, в котором лежит Unity_Assets_Files (по умолчанию каталог",
+        "                архива).",
+        "  -i <номер>    Какой файл бандла открыть, считая от 0 (по умолчанию первый",
+        "                сериализованный файл).",
+        "  -f            Шрифты целиком, файлами .fnt.",
+        "  -nft          Не переворачивать текстуры DDS: строки в порядке хранения, при",
+        "                экспорте и импорте.",
+        "  -ndc          Без строк хода работы на стандартном выводе (список и ошибки",
+        "                выводятся всё равно).",
+        "  -h, --help    Эта справка.",
+        "  --version     Версия программы.",
+        "  --            Конец настроек (для архива, имя которого начинается с \"-\").",
+        "",
+        "Слова типов для -t:",
+        "  текстуры      tex (как хранятся), dds, crn, ktx, pvr, png; cbm (кубические",
+        "                карты), ptex, rtex",
+        "  сетки         mesh (как хранятся), obj",
+        "  звуки         snd (как хранятся), ogg, wav, aif, fsb, mp3",
+        "  тексты        txt, xml; шрифты ttf, otf, fnt",
+        "  прочее        mat, shader, ani, avatar, amtc, amc, amgc, amsc, cgp, script,",
+        "                flr, physmat, physmat2d, ogm, ter, sbam, pmat, tes, sprite",
+        "",
+        "Код выхода: 0 задача выполнена; 1 что-то не удалось прочитать или записать (каждая",
+        "ошибка выводится на стандартный поток ошибок); 2 командная строка не принята.",
+        "",
+    });
+  } else {
+    Lines(out, {
+        "Options (before or after the archive, in any order):",
+        "  -t <types>    Only these types, separated by commas: type words (below) or",
+        "                class numbers (28, 114, -3 ...). 114 takes every script object",
+        "                (MonoBehaviour, whose class numbers are negative).",
+        "  -p <folder>   The folder that holds Unity_Assets_Files (default: the archive's",
+        "                folder).",
+        "  -i <index>    The contained file of a bundle to open, counted from 0 (default:",
+        "                the first serialized file).",
+        "  -f            Keep fonts whole, as .fnt files.",
+        "  -nft          Do not flip DDS textures: rows stay in stored order, on export",
+        "                and import.",
+        "  -ndc          No progress lines on standard output (the list and the errors",
+        "                are still printed).",
+        "  -h, --help    This text.",
+        "  --version     The program's version.",
+        "  --            Ends the options (for an archive whose name begins with \"-\").",
+        "",
+        "Type words for -t:",
+        "  textures      tex (as stored), dds, crn, ktx, pvr, png; cbm (cubemaps), ptex,",
+        "                rtex",
+        "  meshes        mesh (as stored), obj",
+        "  sounds        snd (as stored), ogg, wav, aif, fsb, mp3",
+        "  texts         txt, xml; fonts ttf, otf, fnt",
+        "  others        mat, shader, ani, avatar, amtc, amc, amgc, amsc, cgp, script,",
+        "                flr, physmat, physmat2d, ogm, ter, sbam, pmat, tes, sprite",
+        "",
+        "Exit status: 0 the task ran; 1 something could not be read or written (each",
+        "failure is named on standard error); 2 the command line was refused.",
+        "",
+    });
+  }
+}
+
+void Diagrams(std::string& out, bool russian) {
   // Texture containers.
   Lines(out, {
       "  ┌───┐              ┌──────┐",
@@ -77,39 +124,45 @@ std::string HelpText(bool russian) {
       "  └───┘    └───┘     └──────┘",
   });
   if (russian) {
-    Lines(out, {"  Текстуры iOS ktx экспортируется только через настройку -t ktx.",
-                "  По умолчанию конвертируются в pvr.",
-                "  Картинки png (верхний уровень, кубические карты полосой из шести граней)",
-                "  экспортируются и импортируются через настройку -t png.", ""});
+    Lines(out, {
+        "  Мобильные форматы (PVRTC, ETC, EAC, ASTC) записываются в PVR, в KTX только",
+        "  с -t ktx. Грани кубической карты: отдельные файлы <имя>_px.dds, _nx, _py, _ny,",
+        "  _pz, _nz. Текстуры ATC записываются сжатыми DDS (ATC_RGB4, ATC_RGBA8).",
+        "  Картинки PNG (верхний уровень; кубическая карта полосой из шести граней)",
+        "  экспортируются и импортируются с -t png.",
+        "",
+    });
   } else {
-    Lines(out, {"  Textures iOS ktx exporder only through option -t ktx", "  Default converted in pvr.",
-                "  PNG pictures (top level, cubemaps as a strip of six faces) are exported",
-                "  and imported through option -t png.", ""});
+    Lines(out, {
+        "  Mobile formats (PVRTC, ETC, EAC, ASTC) are written as PVR, as KTX only with",
+        "  -t ktx. Cubemap faces are files of their own: <name>_px.dds, _nx, _py, _ny,",
+        "  _pz, _nz. ATC textures are written as compressed DDS (ATC_RGB4, ATC_RGBA8).",
+        "  PNG pictures (the top level; a cubemap as a strip of its six faces) are",
+        "  exported and imported with -t png.",
+        "",
+    });
   }
-  // Compressed DDS.
-  Lines(out, {
-      "  ┌─────────┐                                    ┌──────────┐   ",
-      "  │   DDS   │     ┌────────────────────────┐     │compressed│ <═",
-      "  │ARGB-8888│ <═> │The Compressonator - AMD│ <═> │   DDS    │   ",
-      "  └─────────┘     └────────────────────────┘     │ATC_RGB4  │   ",
-      "                                                 │ATC_RGBA8 │ ═>",
-      "                                                 └──────────┘   ",
-      "",
-  });
   // Crunch.
   Lines(out, {
-      "  ┌───┐    ┌──────────┐    ┌───┐              ┌──────┐",
-      "  │   │ <═ │          │ <═ │   │ <═══════════ │      │",
-      "  │dds│ ═> │crunch.exe│ ═> │crn│    ┌───┐     │assets│",
-      "  └───┘    └──────────┘    │   │ ═> │tex│ <═> │      │",
-      "                           └───┘    └───┘     └──────┘",
+      "  ┌───┐    ┌──────┐    ┌───┐              ┌──────┐",
+      "  │   │ <═ │      │ <═ │   │ <═══════════ │      │",
+      "  │dds│ ═> │crunch│ ═> │crn│    ┌───┐     │assets│",
+      "  └───┘    └──────┘    │   │ ═> │tex│ <═> │      │",
+      "                       └───┘    └───┘     └──────┘",
   });
   if (russian) {
-    Lines(out, {"  CRN конвертируется через crunch.exe автоматически, если crunch.exe находится к корне с Kestrix."});
+    Lines(out, {
+        "  Сжатые crunch текстуры записываются файлом .crn; если рядом с kestrix лежит",
+        "  программа crunch, из него делается и .crn.dds, а при импорте обратно.",
+        "",
+    });
   } else {
-    Lines(out, {"  CRN converted through crunch.exe automatically, if crunch.exe is at the root with Kestrix.", ""});
+    Lines(out, {
+        "  Crunched textures are written as .crn files; when the crunch tool sits beside",
+        "  kestrix, it also makes a .crn.dds of each, and turns an edited one back.",
+        "",
+    });
   }
-  Lines(out, {""});
   // Text assets.
   Lines(out, {
       "  ┌───┐    ┌──────┐",
@@ -128,13 +181,70 @@ std::string HelpText(bool russian) {
       "  └───┘    └────┘     └──────┘",
       "",
   });
-  // Archive.
+  // Bundles.
   Lines(out, {
       "     ┌──────────────┐    ┌──────────┐",
-      "  <═ │ ARCHIVE.TEMP │ <═ │ UNINY3D  │",
+      "  <═ │  .TEMP file  │ <═ │  bundle  │",
       "  ═> │not compressed│ ═> │compressed│",
       "     └──────────────┘    └──────────┘",
   });
+  if (russian) {
+    Lines(out, {
+        "  Сжатый бандл распаковывается во временный файл .TEMP рядом с ним; файл",
+        "  удаляется по окончании задачи, а импорт снова сжимает бандл.",
+    });
+  } else {
+    Lines(out, {
+        "  A compressed bundle is unpacked into a .TEMP file beside it, which is removed",
+        "  when the task ends; import compresses the bundle again.",
+    });
+  }
+}
+
+}  // namespace
+
+std::string UsageText(bool russian) {
+  std::string out;
+  if (russian) {
+    Lines(out, {
+        "Использование:",
+        "  kestrix <задача> <архив> [настройки]",
+        "  kestrix --help | --version",
+        "Без аргументов kestrix открывает окно.",
+    });
+  } else {
+    Lines(out, {
+        "Usage:",
+        "  kestrix <task> <archive> [options]",
+        "  kestrix --help | --version",
+        "Without arguments kestrix opens its window.",
+    });
+  }
+  return out;
+}
+
+std::string HelpText(bool russian) {
+  std::string out;
+  if (russian) {
+    Lines(out, {
+        "Kestrix открывает, экспортирует и импортирует архивы ресурсов игр на движке Unity:",
+        "сериализованные файлы (.assets, файлы уровней), бандлы (UnityFS, UnityWeb,",
+        "UnityRaw) и части .split0.",
+        "",
+    });
+  } else {
+    Lines(out, {
+        "Kestrix opens, exports and imports the asset archives of games made with the",
+        "Unity engine: serialized files (.assets, level files), bundles (UnityFS,",
+        "UnityWeb, UnityRaw) and .split0 pieces.",
+        "",
+    });
+  }
+  out += UsageText(russian);
+  out += '\n';
+  Tasks(out, russian);
+  Options(out, russian);
+  Diagrams(out, russian);
   return out;
 }
 

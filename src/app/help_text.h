@@ -6,5 +6,7 @@
 namespace kestrix {
 
 std::string HelpText(bool russian);
+// The part of the help that says how a task is typed, shown after a refused command line.
+std::string UsageText(bool russian);
 
 }  // namespace kestrix

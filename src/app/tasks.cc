@@ -102,4 +102,10 @@ const Task* FindTask(const std::string& word) {
   return nullptr;
 }
 
+std::vector<std::string> TaskNames() {
+  std::vector<std::string> names;
+  for (const Task& t : kTasks) names.push_back(t.name);
+  return names;
+}
+
 }  // namespace kestrix

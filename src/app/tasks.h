@@ -29,5 +29,7 @@ std::vector<size_t> EntriesToExport(const Session& session, const CommandLine& c
 
 // The task for a lower-case task word, or nullptr.
 const Task* FindTask(const std::string& word);
+// Every task word, in table order.
+std::vector<std::string> TaskNames();
 
 }  // namespace kestrix

@@ -11,7 +11,9 @@
 namespace kestrix {
 
 std::string CrunchToolPath(const std::string& folder) {
-  for (const char* name : {"crunch.exe", "crunch_x64.exe"}) {
+  // "crunch" is the tool built for this system; the other two are the names it has on Windows,
+  // kept for folders set up that way (a wrapper script under either name works).
+  for (const char* name : {"crunch", "crunch.exe", "crunch_x64.exe"}) {
     std::string path = folder + name;
     if (FileExists(path)) return path;
   }

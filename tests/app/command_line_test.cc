@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/help_text.h"
+#include "app/tasks.h"
 #include "core/session.h"
 #include "support/asset_builder.h"
 #include "support/test_env.h"
@@ -35,10 +36,11 @@ TEST(TypeWords, TranslateAndTurnOnSwitches) {
   EXPECT_FALSE(sw2.ExportDds || sw2.ExportCrn);
 }
 
-TEST(ParseCommandLine, OptionsFromTheThirdArgumentOn) {
+TEST(ParseCommandLine, OptionsBeforeOrAfterTheArchive) {
   {
     CommandLine cl =
         ParseCommandLine({"EXPORT", "Level0.assets", "-t", "dds", "-P", "/Out/Dir", "-nft"});
+    EXPECT_EQ(cl.Problem, "");
     EXPECT_EQ(cl.task, "export");
     EXPECT_EQ(cl.archive, "Level0.assets");
     EXPECT_EQ(cl.TypeFilter, (std::vector<std::string>{"28", "89", "186"}));
@@ -50,22 +52,62 @@ TEST(ParseCommandLine, OptionsFromTheThirdArgumentOn) {
     EXPECT_FALSE(cl.export_request.Switches.ExportRawTextures);
   }
   {
-    // Options before the archive are not options; -t as the last argument has no value.
-    CommandLine cl = ParseCommandLine({"export", "-f", "a.assets", "-t"});
+    // Two -t options add up; "--" lets an archive's name begin with "-".
+    CommandLine cl = ParseCommandLine({"list", "-t", "tex", "-F", "-T", "-3", "--", "-a.assets"});
+    EXPECT_EQ(cl.Problem, "");
+    EXPECT_EQ(cl.archive, "-a.assets");
+    EXPECT_TRUE(cl.open.FontContainer);
+    EXPECT_EQ(cl.TypeFilter, (std::vector<std::string>{"28", "-3"}));
+    EXPECT_EQ(cl.TypeWords, (std::vector<std::string>{"tex", "-3"}));
+  }
+  {
+    CommandLine cl = ParseCommandLine({"export", "-ndc", "a", "-i", "12"});
     const ExportSwitches& w = cl.export_request.Switches;
-    EXPECT_EQ(cl.archive, "-f");
-    EXPECT_FALSE(cl.open.FontContainer);
-    EXPECT_FALSE(cl.TypeFilterGiven);
+    EXPECT_EQ(cl.open.SelectedFileIndex, 12);
+    EXPECT_TRUE(cl.NoConsoleDetect);
+    EXPECT_FALSE(cl.ConsoleOutput);
     // Without -t every switch but KTX is on.
     EXPECT_TRUE(w.ExportSource && w.ExportRawTextures && w.ExportDds && w.ExportCrn &&
                 w.ExportPvr && w.ExportRawAudio && w.ExportRawMeshes && w.ExportObj);
     EXPECT_FALSE(w.ExportKtx);
   }
-  {
-    CommandLine cl = ParseCommandLine({"export", "a", "-f", "-ndc"});
-    EXPECT_TRUE(cl.open.FontContainer);
-    EXPECT_TRUE(cl.NoConsoleDetect);
-    EXPECT_FALSE(cl.ConsoleOutput);
+}
+
+// Every refused line: status 2 before any file is looked at, nothing on standard output, and on
+// standard error one line that names the problem, then the usage in the interface language.
+TEST(Program, RefusedCommandLines) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string problem;  // part of the one message line
+    bool russian = false;
+  };
+  const Case cases[] = {
+      {{"frobnicate", "a.assets"}, "Unknown task \"frobnicate\""},
+      {{"frobnicate", "a.assets", "-ndc"}, "Unknown task \"frobnicate\""},
+      {{"export", "a.assets", "-x"}, "Unknown option \"-x\""},
+      {{"list", "--types", "tex", "a.assets"}, "Unknown option \"--types\""},
+      {{"export", "a.assets", "-p"}, "-p needs a value (folder)"},
+      {{"export", "a.assets", "-p", "-NFT"}, "-p needs a value (folder)"},
+      {{"export", "a.assets", "-t"}, "-t needs a value (types)"},
+      {{"export", "a.assets", "-i", "two"}, "-i needs the index of a contained file"},
+      {{"export", "a.assets", "-i", "-3"}, "not \"-3\""},
+      {{"export", "a.assets", "-i", ""}, "-i needs the index of a contained file"},
+      {{"export", "a.assets", "-t", "tex,textures"}, "\"textures\" is neither a type word"},
+      {{"import", "a.assets", "-t", "tex,,dds"}, "has an empty type word"},
+      {{"export", "a.assets", "-p", ""}, "-p needs a folder"},
+      {{"export", "a.assets", "b.assets"}, "Two archives given (\"a.assets\" and \"b.assets\")"},
+      {{"export", "-t", "tex"}, "No archive given."},
+      {{"list", "a.assets", "-x"}, "Unknown option \"-x\"", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    auto r = RunKestrix(c.args, {c.russian ? "LC_ALL=ru_RU.UTF-8" : "LC_ALL=C"});
+    EXPECT_EQ(r.status, kExitUsage);
+    EXPECT_EQ(r.out, "");
+    const size_t line_end = r.err.find('\n');
+    ASSERT_NE(line_end, std::string::npos) << r.err;
+    EXPECT_NE(r.err.substr(0, line_end).find(c.problem), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.substr(line_end + 1), UsageText(c.russian));
   }
 }
 
@@ -80,7 +122,21 @@ TEST(HelpText, ByteForByteInBothLanguages) {
   EXPECT_EQ(HelpText(true), Golden("help_ru.txt"));
 }
 
-TEST(Program, HelpVersionAndUnknownTasks) {
+// The help is what a user reads to learn the program: it must name every task and option, and
+// only what this program runs (no tool of another system).
+TEST(HelpText, NamesEveryTaskAndOption) {
+  for (bool russian : {false, true}) {
+    const std::string help = HelpText(russian);
+    for (const std::string& task : TaskNames())
+      EXPECT_NE(help.find("  " + task + " "), std::string::npos) << task;
+    for (const std::string& option : OptionNames())
+      EXPECT_NE(help.find("  " + option + " "), std::string::npos) << option;
+    EXPECT_EQ(help.find(".exe"), std::string::npos);
+    EXPECT_EQ(help.find(UsageText(russian)), help.find(russian ? "Использование" : "Usage"));
+  }
+}
+
+TEST(Program, HelpAndVersion) {
   auto en = RunKestrix({"--help"}, {"LC_ALL=C", "LANG=C"});
   EXPECT_EQ(en.status, 0);
   EXPECT_EQ(en.out, HelpText(false));
@@ -89,12 +145,10 @@ TEST(Program, HelpVersionAndUnknownTasks) {
   EXPECT_EQ(ru.out, HelpText(true));
   auto h = RunKestrix({"-h"}, {"LC_ALL=uk_UA.UTF-8"});
   EXPECT_EQ(h.out, HelpText(false));
-  auto unknown = RunKestrix({"frobnicate", "x"}, {"LC_ALL=C"});
-  EXPECT_EQ(unknown.status, 2);
-  EXPECT_EQ(unknown.out, HelpText(false));
-  auto quiet = RunKestrix({"frobnicate", "x", "-ndc"}, {"LC_ALL=C"});
-  EXPECT_EQ(quiet.status, 2);
-  EXPECT_EQ(quiet.out, "");
+  // Asking for help anywhere on a line gets it, whatever else the line holds.
+  auto late = RunKestrix({"export", "x", "-t", "nonsense", "--HELP"}, {"LC_ALL=C"});
+  EXPECT_EQ(late.status, 0);
+  EXPECT_EQ(late.out, HelpText(false));
   auto version = RunKestrix({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("Kestrix ", 0), 0u);

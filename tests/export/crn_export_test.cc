@@ -87,6 +87,13 @@ TEST(CrnExport, TheSixtyFourBitToolIsTheFallback) {
   EXPECT_EQ(Slurp(tools.File("ran.txt")), "crunch_x64.exe\n");
 }
 
+TEST(CrnExport, TheToolBuiltForThisSystemComesFirst) {
+  testing::TempDir tools;
+  InstallFakeTool(tools.Path(), "crunch.exe");
+  InstallFakeTool(tools.Path(), "crunch");
+  EXPECT_EQ(CrunchToolPath(tools.Path() + "/"), tools.Path() + "/crunch");
+}
+
 TEST(CrnExport, WithoutDdsOrWithoutToolOnlyTheCrnFileIsWritten) {
   testing::TempDir tools;
   InstallFakeTool(tools.Path(), "crunch.exe");
@@ -122,7 +129,7 @@ TEST(CrnExport, StreamedDataAndMissingResources) {
 
   testing::WriteFileBytes(rig.dir.File(desc.resource_path), testing::TextureResourceFile(desc));
   RunCrn(rig, testing::Texture2DPayload(desc), "/nonexistent/");
-  EXPECT_EQ(testing::ReadFileBytes(rig.Out("res_sharedassets1./rock.tex.crn")), desc.images);
+  EXPECT_EQ(testing::ReadFileBytes(rig.Out("res_sharedassets1/rock.tex.crn")), desc.images);
 }
 
 // The program looks for the tool beside its own executable: a copy of this test binary in a
