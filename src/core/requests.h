@@ -12,11 +12,15 @@ namespace kestrix {
 
 struct OpenedArchive;
 
+// The contained file a bundle opens on when none is chosen: the first that is a serialized file
+// (web player bundles list their code, ".dll" files, first), else the first.
+inline constexpr int kFirstSerializedFile = -1;
+
 struct OpenOptions {
   bool OutputRootGiven = false;
   std::string OutputRootOption;  // the -p folder as given
   bool FontContainer = false;    // -f: fonts are kept whole and named ".fnt"
-  int SelectedFileIndex = 0;     // -i: the contained file of a bundle; -1 when not a number
+  int SelectedFileIndex = kFirstSerializedFile;  // -i: the contained file of a bundle
 };
 
 struct ExportSwitches {

@@ -50,6 +50,7 @@ void SettleContainer(OpenedArchive& a, Frontend& frontend) {
     OpenBundle(a, frontend);
   } else {
     // A plain file is its own only contained file.
+    if (a.SelectedFileIndex == kFirstSerializedFile) a.SelectedFileIndex = 0;
     if (a.SelectedFileIndex != 0)
       throw Error("Contained file index " + std::to_string(a.SelectedFileIndex) +
                   " given, but the archive is not a bundle: only index 0 exists.");
@@ -104,11 +105,20 @@ void StartOpen(OpenedArchive& a, Frontend& frontend, const std::string& path,
   ReadSignature(a);
 }
 
+// Any file opens, as one object of its whole bytes, but the user should know that is all it is.
+std::string RawFileNote(const OpenedArchive& a) {
+  if (a.Bundle.IsBundle())
+    return a.Bundle.ContainedFiles[static_cast<size_t>(a.SelectedFileIndex)].Name +
+           " in the bundle is not a serialized file: it is opened as one raw object.";
+  return FileNameOf(a.GivenPath) + " is not a Unity archive: it is opened as one raw object.";
+}
+
 void ReadSelected(Session& s, Frontend& frontend, const OpenOptions& options) {
   SettleContainer(s.Archive, frontend);
   FileSource source(s.Archive.ArchivePath);
   Reader reader(source);
   ReadAssetFile(s.Asset, s.Archive, frontend, reader);
+  if (s.Asset.RawSingleFile) frontend.MessageBox(RawFileNote(s.Archive));
   for (const std::string& warning : s.Asset.Warnings) frontend.MessageBox(warning);
   NamingPass(s, frontend, source, options.FontContainer);
 }

@@ -385,6 +385,28 @@ void ReadObjectRecords(SerializedFile& s, Reader& r) {
 
 }  // namespace
 
+bool LooksLikeAssetFile(Reader& r, uint64_t base, uint64_t size) {
+  // Formats before 6 were never written by the engines bundles come from; past 64 is data.
+  constexpr uint32_t kFirstFormat = 6, kLastPlausibleFormat = 64;
+  if (size < 20 || base > r.Size() || r.Size() - base < 20) return false;
+  r.Seek(base);
+  const uint32_t metadata_size = r.U32(ByteOrder::Big);
+  uint64_t file_size = r.U32(ByteOrder::Big);
+  const uint32_t format = r.U32(ByteOrder::Big);
+  uint64_t data_offset = r.U32(ByteOrder::Big);
+  if (format < kFirstFormat || format > kLastPlausibleFormat) return false;
+  if (format >= kFirstWideHeaderFormat) {
+    if (size < kWideHeaderBytes || r.Size() - base < kWideHeaderBytes) return false;
+    if (r.U32(ByteOrder::Little) > 1) return false;  // the endianness word
+    r.U32(ByteOrder::Big);
+    file_size = r.U64(ByteOrder::Big);
+    data_offset = r.U64(ByteOrder::Big);
+  } else if (format < kFirstLeadingMetadataFormat && metadata_size > file_size) {
+    return false;
+  }
+  return file_size >= 20 && file_size <= size && data_offset <= file_size;
+}
+
 int32_t MajorVersionOf(const std::string& unity_version, uint32_t format_version) {
   std::string head = unity_version.substr(0, unity_version.find('.'));
   bool numeric = !head.empty() && head.size() <= 9 &&

@@ -11,6 +11,8 @@
 #include "core/error.h"
 #include "core/frontend.h"
 #include "core/serialized_file.h"
+#include "core/requests.h"
+#include "formats/asset_reader.h"
 #include "formats/lz4_codec.h"
 #include "formats/lzma_codec.h"
 #include "platform/byte_order.h"
@@ -85,6 +87,18 @@ ContainedFile ReadContainedName(Reader& r) {
   return f;
 }
 
+// Without a choice the bundle opens on its first serialized file; -i still picks any.
+int FirstSerializedFile(const OpenedArchive& s, uint64_t base) {
+  FileSource source(s.ArchivePath);
+  Reader r(source);
+  for (size_t i = 0; i < s.Bundle.ContainedFiles.size() && i < INT32_MAX; ++i) {
+    const ContainedFile& f = s.Bundle.ContainedFiles[i];
+    if (f.Offset <= UINT64_MAX - base && LooksLikeAssetFile(r, base + f.Offset, f.Size))
+      return static_cast<int>(i);
+  }
+  return 0;
+}
+
 void CheckSelection(const OpenedArchive& s) {
   if (s.Bundle.ContainedFiles.empty()) throw Error("The bundle holds no contained files.");
   int count = static_cast<int>(std::min<size_t>(s.Bundle.ContainedFiles.size(), INT32_MAX));
@@ -100,6 +114,8 @@ void CheckSelection(const OpenedArchive& s) {
 
 // Settles the chosen contained file once the stream at ArchivePath holds the unpacked data.
 void ChooseContainedFile(OpenedArchive& s, Frontend& frontend, uint64_t base) {
+  if (s.SelectedFileIndex == kFirstSerializedFile && !s.Bundle.ContainedFiles.empty())
+    s.SelectedFileIndex = FirstSerializedFile(s, base);
   CheckSelection(s);
   const ContainedFile& chosen = s.Bundle.ContainedFiles[static_cast<size_t>(s.SelectedFileIndex)];
   uint64_t size = FileSizeOf(s.ArchivePath);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/command_line.h"
 #include "core/session.h"
 #include "formats/archive_open.h"
@@ -132,14 +134,14 @@ TEST(BundleExtract, PlainAssetFileWritesNothing) {
   EXPECT_FALSE(FolderExists(x.dir.File("out")));
 }
 
-TEST(BundleCommand, IndexOptionIsParsedFromTheThirdArgumentOn) {
+TEST(BundleCommand, IndexOptionIsParsedAnywhere) {
   auto index = [](std::vector<std::string> args) {
     return ParseCommandLine(args).open.SelectedFileIndex;
   };
-  EXPECT_EQ(index({"export", "a.unity3d"}), 0);
+  EXPECT_EQ(index({"export", "a.unity3d"}), kFirstSerializedFile);
   EXPECT_EQ(index({"export", "a.unity3d", "-t", "tex", "-I", "12"}), 12);
-  EXPECT_EQ(index({"list", "a.unity3d", "-i", "x1"}), -1);
-  EXPECT_EQ(index({"export", "a.unity3d", "-i", "-3"}), -1);
+  EXPECT_EQ(index({"export", "-i", "3", "a.unity3d"}), 3);
+  EXPECT_NE(ParseCommandLine({"list", "a.unity3d", "-i", "x1"}).Problem, "");
 }
 
 TEST(BundleCommand, ExportBundleWritesIntoTheBundleFolder) {
@@ -172,9 +174,7 @@ TEST(BundleCommand, IndexOptionChoosesAndIsChecked) {
   EXPECT_NE(past.err.find("Contained file index 5 is not in the bundle: it holds 5 files"),
             std::string::npos)
       << past.err;
-  auto word = RunKestrix({"export", dir.File("web.unity3d"), "-i", "two"});
-  EXPECT_EQ(word.status, 1);
-  EXPECT_NE(word.err.find("whole number from 0 to 4"), std::string::npos) << word.err;
+  EXPECT_EQ(RunKestrix({"export", dir.File("web.unity3d"), "-i", "two"}).status, kExitUsage);
   EXPECT_EQ(RunKestrix({"export", dir.File("plain.assets"), "-i", "0"}).status, 0);
   auto plain = RunKestrix({"export", dir.File("plain.assets"), "-i", "1"});
   EXPECT_EQ(plain.status, 1);
@@ -184,6 +184,43 @@ TEST(BundleCommand, IndexOptionChoosesAndIsChecked) {
   for (const std::string& f : testing::ListFiles(dir.Path()))
     if (f.rfind("Unity_Assets_Files/", 0) != 0) left.push_back(f);
   EXPECT_EQ(left, (std::vector<std::string>{"plain.assets", "web.unity3d"}));
+}
+
+// Web player bundles list their code first: without -i a bundle opens on its first serialized
+// file, -i still opens any (a file that is not serialized as one raw object, with a note), and so
+// does a file that is no Unity archive at all.
+TEST(BundleCommand, OpensOnTheFirstSerializedFileAndAnythingElseAsOneRawObject) {
+  TempDir dir;
+  testing::BundleV3Spec web;
+  web.files = {{"Assembly-CSharp.dll", Pattern(999, 5)},
+               {"Assembly-UnityScript.dll", Pattern(500, 7)},
+               {"mainData", SmallAsset()}};
+  testing::WriteFileBytes(dir.File("web.unity3d"), testing::BuildBundleV3(web).bytes);
+  testing::WriteFileBytes(dir.File("notes.bin"), Pattern(300, 9));
+  struct Case {
+    std::vector<std::string> args;
+    size_t rows;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"list", dir.File("web.unity3d")}, 2, ""},
+      {{"list", dir.File("web.unity3d"), "-i", "1"},
+       1,
+       "Assembly-UnityScript.dll in the bundle is not a serialized file: it is opened as one raw "
+       "object.\n"},
+      {{"list", dir.File("notes.bin")},
+       1,
+       "notes.bin is not a Unity archive: it is opened as one raw object.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    auto r = RunKestrix(c.args, {"LC_ALL=C"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n')), c.rows) << r.out;
+  }
+  auto first = RunKestrix({"list", dir.File("web.unity3d")});
+  EXPECT_NE(first.out.find("Wood"), std::string::npos) << first.out;
 }
 
 }  // namespace
