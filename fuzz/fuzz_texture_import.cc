@@ -35,8 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string name = "src/Hero.tex.src";
   fuzz::WriteScratchFile(name, source, source_size);
   if (flags & 4) {
-    for (int face = 2; face <= 6; ++face)
-      fuzz::WriteScratchFile(name + "_" + std::to_string(face), source, source_size);
+    // Later images under both of export's namings: a cubemap's faces and numbered images.
+    for (int32_t image = 1; image < kCubemapFaces; ++image) {
+      fuzz::WriteScratchFile(ImageFileName(name, image, kCubemapFaces), source, source_size);
+      fuzz::WriteScratchFile(ImageFileName(name, image, 1), source, source_size);
+    }
   }
 
   // The payload sits between other bytes of the archive, so importers must start at its

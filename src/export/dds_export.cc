@@ -50,7 +50,7 @@ void ExportDds(const ConverterCall& call, ConverterContext& ctx) {
     for (int32_t i = 0; i < count; ++i) {
       std::vector<uint8_t> body = DdsBody(images.Image(i), dds, h.width, h.height, h.format, flip);
       std::string folder = MakeOutputFolder(call, images.subfolder);
-      WriteDds(folder + call.file_name + ".dds" + ImageSuffix(i), dds, body);
+      WriteDds(folder + call.file_name + ImageSuffix(i, count) + ".dds", dds, body);
     }
   }
   ctx.Done(call.file_name + " -> DDS");

@@ -37,7 +37,7 @@ void ExportKtx(const ConverterCall& call, ConverterContext& ctx) {
   for (int32_t i = 0; i < count; ++i) {
     const std::vector<uint8_t> image = images.Image(i);
     std::string folder = MakeOutputFolder(call, images.subfolder);
-    OutputFile out(folder + call.file_name + ".ktx" + ImageSuffix(i));
+    OutputFile out(folder + call.file_name + ImageSuffix(i, count) + ".ktx");
     out.Write(header, sizeof(header));
     uint64_t pos = 0;
     LevelWalk walk(*format, plan, h.width, h.height);

@@ -33,7 +33,7 @@ void ExportPvr(const ConverterCall& call, ConverterContext& ctx) {
   for (int32_t i = 0; i < count; ++i) {
     const std::vector<uint8_t> image = images.Image(i);
     std::string folder = MakeOutputFolder(call, images.subfolder);
-    OutputFile out(folder + call.file_name + ".pvr" + ImageSuffix(i));
+    OutputFile out(folder + call.file_name + ImageSuffix(i, count) + ".pvr");
     out.Write(header, sizeof(header));
     out.Write(image);
     out.Close();

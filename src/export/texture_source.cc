@@ -88,7 +88,7 @@ std::string FieldResourceFile(const ConverterCall& call, ConverterContext& ctx,
 
 std::string ResourceSubfolder(const std::string& resource_path) {
   size_t dot = resource_path.find('.');
-  std::string stem = dot == std::string::npos ? resource_path : resource_path.substr(0, dot + 1);
+  std::string stem = dot == std::string::npos ? resource_path : resource_path.substr(0, dot);
   return "res_" + NativeSeparators(stem) + kSep;
 }
 
@@ -110,7 +110,9 @@ std::string MakeOutputFolder(const ConverterCall& call, const std::string& subfo
   return folder;
 }
 
-std::string ImageSuffix(int32_t index) {
+std::string ImageSuffix(int32_t index, int32_t count) {
+  static const char* const kFaces[kCubemapFaces] = {"_px", "_nx", "_py", "_ny", "_pz", "_nz"};
+  if (count == kCubemapFaces && index >= 0 && index < kCubemapFaces) return kFaces[index];
   return index == 0 ? std::string() : "_" + std::to_string(index + 1);
 }
 

@@ -18,7 +18,7 @@ class ConverterContext;
 struct TextureImages {
   TextureHeader header;
   std::vector<uint8_t> payload;
-  std::string subfolder;  // "" or "res_" + resource name up to and including its first "." + "/"
+  std::string subfolder;  // "" or "res_" + resource name up to its first "." + "/"
   std::unique_ptr<FileSource> resource;
 
   // Throws Error unless `count` images of the complete image size are there to read; a negative
@@ -33,7 +33,7 @@ struct TextureImages {
 // path would leave the archive's folder; nothing has been written then.
 bool OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, TextureImages* out);
 
-// "res_" + the path up to and including its first "." (the whole path without one) + separator.
+// "res_" + the path up to its first "." (the whole path without one) + separator.
 std::string ResourceSubfolder(const std::string& resource_path);
 
 // Where the resource file of an object read field by field lies: beside the archive, or for a
@@ -49,7 +49,11 @@ bool IsSafeResourcePath(const std::string& resource_path);
 // folder less its last part) is shared between users: a folder below it that is a link leading
 // out of it, or that is not a folder, is refused (CreateFoldersBelow).
 std::string MakeOutputFolder(const ConverterCall& call, const std::string& subfolder);
-// "" for the first image, "_2" ... for the later ones.
-std::string ImageSuffix(int32_t index);
+inline constexpr int32_t kCubemapFaces = 6;
+// What image `index` (from 0) of a texture of `count` images adds to its file's name before the
+// container's extension. A cubemap's faces say which face they are, in the engine's order +X,
+// -X, +Y, -Y, +Z, -Z: "_px", "_nx", "_py", "_ny", "_pz", "_nz" (as most tools that take six
+// face pictures name them). Any other count: "" for the first image, "_2" ... for later ones.
+std::string ImageSuffix(int32_t index, int32_t count);
 
 }  // namespace kestrix

@@ -164,12 +164,12 @@ void ImportDds(const ImporterCall& call, ImporterContext& ctx) {
   t.mip_field = MipFieldAfterImport(h, dds.mip_map_count);
   t.image_count = count;
   t.complete_image_size = static_cast<uint32_t>(per_image);
-  // Later faces (name_2 ... name_6) are read past the first file's header size, each giving the
+  // Later faces (name_nx ... name_nz) are read past the first file's header size, each giving the
   // first file's image size.
   t.data =
       LoadImages(call.source_path, count, per_image, head.length,
                  [&](std::vector<uint8_t> file, int32_t index) {
-                   const std::string path = ImageFileName(call.source_path, index);
+                   const std::string path = ImageFileName(call.source_path, index, count);
                    if (index > 0) CheckSameHeader(path, file, head.bytes, dds);
                    return EngineImage(path, file, dds.data_start, per_image, dds, format, flip);
                  });

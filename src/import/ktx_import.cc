@@ -165,7 +165,7 @@ void ImportKtx(const ImporterCall& call, ImporterContext& ctx) {
   const std::vector<uint8_t> first = ReadCheckedSource(call.source_path, head.length);
   const uint64_t per_image = KtxImage(call.source_path, first, format, format_name).size();
   // Export writes one file per face, each header giving the face count, so a cubemap comes
-  // back from name.ktx, name.ktx_2, ... like a DDS one.
+  // back from name_px.ktx ... name_nz.ktx like a DDS one.
   const uint64_t faces = k.Faces();
   CheckImageTotal(per_image, static_cast<int64_t>(faces));
 
@@ -179,7 +179,7 @@ void ImportKtx(const ImporterCall& call, ImporterContext& ctx) {
   t.data = LoadImages(
       call.source_path, t.image_count, per_image, head.length,
       [&](std::vector<uint8_t> file, int32_t index) {
-        const std::string path = ImageFileName(call.source_path, index);
+        const std::string path = ImageFileName(call.source_path, index, t.image_count);
         if (!std::equal(file.begin(), file.begin() + kKtxHeaderBytes, head.bytes.begin()))
           RefuseSource(path,
                        "its KTX header differs from the first image "

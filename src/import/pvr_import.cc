@@ -105,7 +105,7 @@ void ImportPvr(const ImporterCall& call, ImporterContext& ctx) {
   t.data = LoadImages(
       call.source_path, t.image_count, per_image, head.length,
       [&](std::vector<uint8_t> file, int32_t index) {
-        const std::string path = ImageFileName(call.source_path, index);
+        const std::string path = ImageFileName(call.source_path, index, t.image_count);
         if (!std::equal(file.begin(), file.begin() + kPvrHeaderBytes, head.bytes.begin()))
           RefuseSource(path,
                        "its PVR header differs from the first image file's; every image "

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "core/error.h"
 #include "core/frontend.h"
 #include "core/session.h"
 #include "export/export_record.h"
+#include "export/texture_source.h"
+#include "import/texture_import.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -166,6 +169,36 @@ ImporterCall CallFor(const Session& s, ByteSource& working, size_t i, const std:
   return call;
 }
 
+// A cubemap's first face, "name.cbm_px" (without the container's extension), less its face tag.
+std::optional<std::string> FirstFaceOf(const std::string& stem) {
+  const std::string face = ImageSuffix(0, kCubemapFaces);
+  if (stem.size() <= face.size() || stem.compare(stem.size() - face.size(), face.size(), face) != 0)
+    return std::nullopt;
+  return stem.substr(0, stem.size() - face.size());
+}
+
+// The entry a picture file was made from: "name.tex.dds" is entry "name.tex", and a cubemap's
+// first face "name.cbm_px.dds" stands for entry "name.cbm" with the five faces that follow it
+// (which are read through it, so they name no entry themselves).
+long long EntryOfImageFile(const EntryNameIndex& names, const std::string& path) {
+  const std::string stem = WithoutExtension(FileNameOf(path));
+  const long long entry = names.First(stem);
+  const std::optional<std::string> cubemap = FirstFaceOf(stem);
+  return entry >= 0 || !cubemap ? entry : names.First(*cubemap);
+}
+
+// A cubemap is taken when any of its faces was edited, not only the first.
+bool ImageFilesUnchanged(const ExportRecord* record, const std::string& folder,
+                         const std::string& path) {
+  if (!FirstFaceOf(WithoutExtension(FileNameOf(path))))
+    return UnchangedSinceExport(record, folder, path);
+  for (int32_t i = 0; i < kCubemapFaces; ++i) {
+    const std::string face = ImageFileName(path, i, kCubemapFaces);
+    if (!FileExists(face) || !UnchangedSinceExport(record, folder, face)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& working,
@@ -176,13 +209,13 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
   const std::string folder = ExportFolder(s.Archive);
   FindFilesRecursive(folder + subfolder + kSep, extension, found);
   for (const std::string& path : found) {
-    const long long first = names.First(WithoutExtension(FileNameOf(path)));
+    const long long first = EntryOfImageFile(names, path);
     if (first < 0) continue;
     const size_t i = static_cast<size_t>(first);
     // A source that is refused (planted as a link out of the folder, a pipe, a file that is not
     // what it claims) is a failure of its own: it is named and the other sources still go.
     try {
-      if (UnchangedSinceExport(ctx.record, folder, path)) continue;
+      if (ImageFilesUnchanged(ctx.record, folder, path)) continue;
       const ImporterCall call = CallFor(s, working, i, path, folder);
       // What the importer wrote is seen by the raw file's stamp: an importer that passes over a
       // source says why itself and writes nothing.

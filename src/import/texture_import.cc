@@ -8,6 +8,7 @@
 
 #include "core/error.h"
 #include "export/ktx_pvr_formats.h"
+#include "export/texture_source.h"
 #include "import/replacement_discovery.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
@@ -270,8 +271,14 @@ std::vector<uint8_t> RebuildTexturePayload(const TextureHeader& old, const Impor
   return out;
 }
 
-std::string ImageFileName(const std::string& source, int32_t index) {
-  return index == 0 ? source : source + "_" + std::to_string(index + 1);
+std::string ImageFileName(const std::string& source, int32_t index, int32_t count) {
+  const std::string extension = ExtensionOf(source);
+  std::string stem = source.substr(0, source.size() - extension.size());
+  const std::string first = ImageSuffix(0, count);
+  if (!first.empty() && stem.size() > first.size() &&
+      stem.compare(stem.size() - first.size(), first.size(), first) == 0)
+    stem.resize(stem.size() - first.size());
+  return stem + ImageSuffix(index, count) + extension;
 }
 
 std::vector<uint8_t> LoadImages(
@@ -282,7 +289,7 @@ std::vector<uint8_t> LoadImages(
   // with a face missing fails at once instead of after five faces' worth of reading, and a face
   // of another length cannot make the import load more than the first file promised.
   for (int32_t i = 1; i < count; ++i) {
-    const std::string path = ImageFileName(source, i);
+    const std::string path = ImageFileName(source, i, count);
     const uint64_t length = FileSizeOf(path);
     if (length != file_length)
       RefuseSource(path, "it has " + std::to_string(length) + " bytes, the first image file " +
@@ -293,7 +300,7 @@ std::vector<uint8_t> LoadImages(
   // should follow the bytes the files really hold.
   std::vector<uint8_t> data;
   for (int32_t i = 0; i < count; ++i) {
-    const std::string path = ImageFileName(source, i);
+    const std::string path = ImageFileName(source, i, count);
     std::vector<uint8_t> image = extract(ReadCheckedSource(path, file_length), i);
     if (image.size() < per_image) SourceTooShort(path, "the image", per_image, image.size());
     data.insert(data.end(), image.begin(), image.begin() + static_cast<ptrdiff_t>(per_image));

@@ -84,8 +84,9 @@ bool KeepsAstcCode(int32_t rgb_code, int32_t current_code);
 // Throws Error unless `count` images of `per_image` bytes fit the 32-bit size fields.
 void CheckImageTotal(uint64_t per_image, int64_t count);
 
-// The file of image `index` (from 0): the source itself, then source + "_2", "_3", ...
-std::string ImageFileName(const std::string& source, int32_t index);
+// The file of image `index` (from 0) of `count`, named after the first image's file `source`
+// as export names them (ImageSuffix): a cubemap's "name_px.dds" gives "name_nx.dds" ...
+std::string ImageFileName(const std::string& source, int32_t index, int32_t count);
 
 // Loads `count` images of `per_image` bytes, one per image file. `extract` turns a loaded file
 // into its image data and returns it; each must give at least `per_image` bytes, of which the

@@ -104,10 +104,12 @@ struct FormatRow {
   uint8_t targets;
 };
 
-// Texture formats 1 to 61 and the containers that take each.
+// Texture formats 1 to 61, named as the engine's TextureFormat names them, and the containers
+// that take each. 37 is the code engines 4.x gave BGRA32 (14 from 5.x on, where 37 is unused);
+// 6 and 8 have no public name.
 constexpr FormatRow kFormats[61] = {
     {"Alpha8", kDds},  // 1
-    {"ABGR4444", kDds},  // 2
+    {"ARGB4444", kDds},  // 2
     {"RGB24", kDds},  // 3
     {"RGBA32", kDds},  // 4
     {"ARGB32", kDds},  // 5
@@ -118,8 +120,8 @@ constexpr FormatRow kFormats[61] = {
     {"DXT1", kDds},  // 10
     {"DXT3", kDds},  // 11
     {"DXT5", kDds},  // 12
-    {"ARGB4444", kDds},  // 13
-    {"BGRA32New", kDds},  // 14
+    {"RGBA4444", kDds},  // 13
+    {"BGRA32", kDds},  // 14
     {"RHalf", 0},  // 15
     {"RGHalf", 0},  // 16
     {"RGBAHalf", 0},  // 17

@@ -161,9 +161,9 @@ TEST(DdsExport, CubemapGivesOneFilePerFace) {
     for (int i = 0; i < 16; ++i) desc.images.push_back(static_cast<uint8_t>(face * 16 + i));
   rig.Run(ExportDds, testing::Texture2DPayload(desc), "Sky.cbm");
   EXPECT_EQ(testing::ListFiles(rig.Base() + rig.relative),
-            (std::vector<std::string>{"Sky.cbm.dds", "Sky.cbm.dds_2", "Sky.cbm.dds_3",
-                                      "Sky.cbm.dds_4", "Sky.cbm.dds_5", "Sky.cbm.dds_6"}));
-  Bytes third = testing::ReadFileBytes(rig.Out("Sky.cbm.dds_3"));
+            (std::vector<std::string>{"Sky.cbm_nx.dds", "Sky.cbm_ny.dds", "Sky.cbm_nz.dds",
+                                      "Sky.cbm_px.dds", "Sky.cbm_py.dds", "Sky.cbm_pz.dds"}));
+  Bytes third = testing::ReadFileBytes(rig.Out("Sky.cbm_py.dds"));
   ASSERT_EQ(third.size(), 128u + 16);
   EXPECT_EQ(third[128], 32 + 8);  // face 3, its bottom stored row first
 }
@@ -180,7 +180,7 @@ TEST(DdsExport, StreamedDataComesFromTheResourceFileIntoASubfolder) {
     testing::WriteFileBytes(rig.dir.File(resource), testing::TextureResourceFile(desc));
     rig.output_root = elsewhere.Path() + "/";
     rig.Run(ExportDds, testing::Texture2DPayload(desc));
-    std::string sub = resource == "streamdata" ? "res_streamdata/" : "res_sharedassets0./";
+    std::string sub = resource == "streamdata" ? "res_streamdata/" : "res_sharedassets0/";
     std::string dds = rig.Out(sub + "Hero.tex.dds");
     ASSERT_TRUE(FileExists(dds));
     Bytes bytes = testing::ReadFileBytes(dds);

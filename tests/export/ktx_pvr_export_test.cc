@@ -129,8 +129,9 @@ TEST(KtxExport, CubemapGivesSixFilesThatEachSaySixFaces) {
   rig.Run(ExportKtx, testing::Texture2DPayload(desc), "Sky.cbm");
   std::vector<std::string> files = testing::ListFiles(rig.Base() + rig.relative);
   ASSERT_EQ(files.size(), 6u);
+  const char* const tags[] = {"px", "nx", "py", "ny", "pz", "nz"};
   for (int face = 1; face <= 6; ++face) {
-    std::string name = "Sky.cbm.ktx" + (face == 1 ? std::string() : "_" + std::to_string(face));
+    std::string name = std::string("Sky.cbm_") + tags[face - 1] + ".ktx";
     Bytes ktx = testing::ReadFileBytes(rig.Out(name));
     EXPECT_EQ(Le32(ktx, 52), 6u) << name;
     EXPECT_EQ(KtxLevels(ktx), (std::vector<uint32_t>{16})) << name;
@@ -187,7 +188,7 @@ TEST(PvrExport, StreamedCubemapFacesLandInTheResourceSubfolder) {
   desc.resource_offset = 8;
   testing::WriteFileBytes(rig.dir.File("level0.resS"), testing::TextureResourceFile(desc));
   rig.Run(ExportPvr, testing::Texture2DPayload(desc), "Sky.cbm");
-  Bytes face6 = testing::ReadFileBytes(rig.Out("res_level0./Sky.cbm.pvr_6"));
+  Bytes face6 = testing::ReadFileBytes(rig.Out("res_level0/Sky.cbm_nz.pvr"));
   EXPECT_EQ(Le32(face6, 40), 6u);
   EXPECT_EQ(Bytes(face6.begin() + 52, face6.end()),
             Bytes(desc.images.begin() + 5 * 32, desc.images.end()));

@@ -11,6 +11,7 @@
 #include "export/crn_export.h"
 #include "export/export_driver.h"
 #include "export/texture_header.h"
+#include "export/texture_source.h"
 #include "formats/archive_open.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -105,10 +106,10 @@ TEST(TextureCorpus, ExportsEveryTextureAContainerTakes) {
         reader.Seek(s.PayloadOffset(i));
         std::vector<uint8_t> payload = reader.ReadBytes(s.PayloadSize(i));
         TextureHeader h = ReadTextureHeader(payload, s.Asset.BigEndian != 0, &fields);
-        std::string sub = h.Streamed() ? "res_" + UpToFirstDot(h.resource_path) + "./" : "";
+        std::string sub = h.Streamed() ? "res_" + UpToFirstDot(h.resource_path) + "/" : "";
         for (int32_t image = 0; image < h.ImageCount() && h.complete_image_size > 0; ++image) {
-          std::string path = base + relative + sub + std::string(s.EntryName(i)) + ".dds" +
-                             (image ? "_" + std::to_string(image + 1) : "");
+          std::string path = base + relative + sub + std::string(s.EntryName(i)) +
+                             ImageSuffix(image, h.ImageCount()) + ".dds";
           EXPECT_TRUE(FileExists(path)) << path;
           dds_files[path] = {h.width, h.height, h.format};
         }

@@ -52,6 +52,28 @@ TEST(ImportTask, NeedsTheExportFolderAndPrintsEachWrittenObject) {
   EXPECT_EQ(run.out, "import\n\n" + folder + "Zeta.mat\n");
 }
 
+// A cubemap's faces are files named after the face; an edit of any face, not only the first,
+// goes back in, and the next export writes it under the same name.
+TEST(ImportTask, CubemapFacesGoBackFromTheFilesNamedAfterThem) {
+  TempDir dir;
+  const std::string archive = dir.File("textures.assets");
+  CopyFile(std::string(KESTRIX_SAMPLES_DIR) + "/textures.assets", archive);
+  ASSERT_EQ(RunKestrix({"export", archive, "-t", "dds"}).status, 0);
+  const std::string cubemaps = dir.File("Unity_Assets_Files/textures/Cubemap/");
+  EXPECT_EQ(ListFiles(cubemaps),
+            (std::vector<std::string>{"Sky.cbm_nx.dds", "Sky.cbm_ny.dds", "Sky.cbm_nz.dds",
+                                      "Sky.cbm_px.dds", "Sky.cbm_py.dds", "Sky.cbm_pz.dds"}));
+  Bytes face = ReadFileBytes(cubemaps + "Sky.cbm_nz.dds");
+  for (size_t i = 128; i < face.size(); ++i) face[i] = static_cast<uint8_t>(i);
+  WriteFileBytes(cubemaps + "Sky.cbm_nz.dds", face);
+  RunResult run = RunKestrix({"import", archive, "-t", "dds"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Sky.cbm_px.dds -> TEX"), std::string::npos) << run.out;
+  ASSERT_EQ(RunKestrix({"export", archive, "-t", "dds", "-p", dir.File("again")}).status, 0);
+  EXPECT_EQ(ReadFileBytes(dir.File("again/Unity_Assets_Files/textures/Cubemap/Sky.cbm_nz.dds")),
+            face);
+}
+
 pid_t Spawn(const std::vector<std::string>& args) {
   std::vector<char*> argv;
   std::string program = KESTRIX_BINARY;

@@ -75,7 +75,7 @@ std::string Stream(ConverterRig& rig, TextureSpec& s) {
   s.resource_path = "sharedassets0.assets.resS";
   s.resource_offset = 100;
   testing::WriteFileBytes(rig.dir.File(s.resource_path), testing::TextureResourceFile(s));
-  return "res_sharedassets0./";
+  return "res_sharedassets0/";
 }
 
 // What a texture looks like after an import: a streamed one carries its data inline, with
@@ -133,10 +133,12 @@ TEST(DdsImport, ExportedFilesComeBackAsTheirPayload) {
     const Bytes payload = testing::Texture2DPayload(s);
     rig.Run(ExportDds, payload, "Hero.tex", c.big_endian);
 
-    RunImport(rig, ImportDds, payload, rig.Out(sub + "Hero.tex.dds"), c.big_endian, c.format);
+    // A cubemap's faces come back from the files export named after them.
+    const std::string first = rig.Out(sub + (c.images == 6 ? "Hero.tex_px.dds" : "Hero.tex.dds"));
+    RunImport(rig, ImportDds, payload, first, c.big_endian, c.format);
     EXPECT_EQ(testing::ReadFileBytes(RawPath(rig)), testing::Texture2DPayload(Inline(expected)));
     EXPECT_TRUE(rig.frontend.messages.empty());
-    EXPECT_EQ(rig.frontend.lines.back(), rig.Out(sub + "Hero.tex.dds") + " -> TEX");
+    EXPECT_EQ(rig.frontend.lines.back(), first + " -> TEX");
   }
 }
 
@@ -175,7 +177,7 @@ TEST(DdsImport, LaterReleasesComeBackAsTheirPayload) {
           s.resource_path = "sharedassets0.assets.resS";
           s.resource_offset = 100;
           testing::WriteFileBytes(rig.dir.File(s.resource_path), testing::TextureResourceFile(s));
-          sub = "res_sharedassets0./";
+          sub = "res_sharedassets0/";
         }
         const Bytes payload = testing::Texture2DPayload(s);
         rig.Run(ExportDds, payload);
@@ -349,8 +351,10 @@ TEST(KtxPvrImport, ExportedFilesComeBackAsTheirPayload) {
       const std::string sub = Stream(rig, s);
       const Bytes payload = testing::Texture2DPayload(s);
       rig.Run(ktx ? ExportKtx : ExportPvr, payload, "Hero.tex", c.big_endian);
+      const std::string face = c.images == 6 ? "_px" : "";
       RunImport(rig, ktx ? ImportKtx : ImportPvr, payload,
-                rig.Out(sub + (ktx ? "Hero.tex.ktx" : "Hero.tex.pvr")), c.big_endian, c.format);
+                rig.Out(sub + "Hero.tex" + face + (ktx ? ".ktx" : ".pvr")), c.big_endian,
+                c.format);
       EXPECT_EQ(testing::ReadFileBytes(RawPath(rig)), testing::Texture2DPayload(Inline(s)));
     }
   }

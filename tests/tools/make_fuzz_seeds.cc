@@ -233,7 +233,7 @@ void TextureImportSeeds() {
     if (s.layout == 3) {
       s.resource_path = "level0.assets.resS";
       WriteFileBytes(rig.dir.File(s.resource_path), TextureResourceFile(s));
-      sub = "res_level0./";
+      sub = "res_level0/";
     }
     const Bytes payload = Texture2DPayload(s);
     rig.Run(exporter, payload, "Hero.tex", s.big_endian);

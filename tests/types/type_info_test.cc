@@ -44,7 +44,9 @@ TEST(TextureFormatName, CodeAndName) {
   EXPECT_EQ(TextureFormatName(0), "id: 0 - UNKNOW_FORMAT");
   EXPECT_EQ(TextureFormatName(-3), "id: -3 - UNKNOW_FORMAT");
   EXPECT_EQ(TextureFormatName(62), "id: 62 - UNKNOW_FORMAT");
-  EXPECT_EQ(TextureFormatName(14), "id: 14 - BGRA32New");
+  EXPECT_EQ(TextureFormatName(2), "id: 2 - ARGB4444");
+  EXPECT_EQ(TextureFormatName(13), "id: 13 - RGBA4444");
+  EXPECT_EQ(TextureFormatName(14), "id: 14 - BGRA32");
   EXPECT_EQ(TextureFormatName(37), "id: 37 - BGRA32");
   EXPECT_EQ(TextureFormatName(61), "id: 61 - ETC_RGBA8_3DS");
   EXPECT_EQ(TextureFormatName(1), "id: 1 - Alpha8");
