@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/error.h"
+#include "export/texture_source.h"
 #include "import/texture_import.h"
 #include "platform/byte_source.h"
 #include "platform/io_error.h"

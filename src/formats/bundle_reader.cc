@@ -101,6 +101,7 @@ int FirstSerializedFile(const OpenedArchive& s, uint64_t base) {
 
 void CheckSelection(const OpenedArchive& s) {
   if (s.Bundle.ContainedFiles.empty()) throw Error("The bundle holds no contained files.");
+  if (s.SelectedFileIndex == kFirstSerializedFile) return;  // chosen once the data is unpacked
   int count = static_cast<int>(std::min<size_t>(s.Bundle.ContainedFiles.size(), INT32_MAX));
   if (s.SelectedFileIndex < 0)
     throw Error("The contained file index must be a whole number from 0 to " +
