@@ -85,6 +85,36 @@ struct Container {
   bool HasBlocks() const { return BundleVersion >= 6; }
 };
 
+// A web build's data file ("UnityWebData1.0"): a table of files stored one after the other,
+// the whole often wrapped in gzip or brotli. A block bundle inside it (data.unity3d) is opened
+// through: its files take its place in the numbering of contained files.
+struct WebDataEntry {
+  std::string Name;  // as stored
+  uint64_t Offset = 0;  // from the container's start
+  uint64_t Size = 0;
+  // The contained files of a bundle entry; empty for any other entry.
+  std::vector<ContainedFile> Nested;
+};
+
+// The whole-file compression around a data file (formats/stream_wrappers.h).
+enum class StreamWrapper { kNone, kGzip, kBrotli };
+
+struct WebDataContainer {
+  bool Present = false;
+  StreamWrapper Wrapper = StreamWrapper::kNone;
+  // The container unwrapped: the given file itself when it is not wrapped, else this run's copy.
+  std::string ContainerPath;
+  uint64_t HeaderSize = 0;
+  std::vector<WebDataEntry> Entries;
+  // The chosen file: the entry it is or lies in, and its place in that entry's bundle (-1 for an
+  // entry chosen whole).
+  int SelectedEntry = -1;
+  int SelectedNested = -1;
+  std::shared_ptr<TemporaryFile> UnwrappedFile;
+  // The chosen bundle entry copied out of the container, for the bundle reader and writer.
+  std::shared_ptr<TemporaryFile> BundleFile;
+};
+
 struct OpenedArchive {
   // The three files of an open. GivenPath is what the user named; JoinedPath the file this run
   // joined from ".split" pieces ("" when none); WorkingPath the ".TEMP" file this run unpacked
@@ -107,6 +137,7 @@ struct OpenedArchive {
   int SelectedFileIndex = 0;
 
   Container Bundle;
+  WebDataContainer WebData;
   uint64_t AssetBase = 0;  // where the chosen asset file begins in the stream at ArchivePath
 
   // The temporary files this open made; each removes its file when the archive goes.

@@ -11,6 +11,7 @@
 #include "formats/asset_reader.h"
 #include "formats/bundle_reader.h"
 #include "formats/split_pieces.h"
+#include "formats/webdata_container.h"
 #include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -41,6 +42,10 @@ void ReadSignature(OpenedArchive& a) {
 }
 
 void SettleContainer(OpenedArchive& a, Frontend& frontend) {
+  if (DetectWebData(a)) {
+    OpenWebData(a, frontend, a.SelectedFileIndex);
+    return;
+  }
   if (IsBundleSignature(a.Bundle.Signature) &&
       !IsHandledBundle(a.Bundle.Signature, a.Bundle.BundleVersion))
     throw Error("Unsupported bundle: \"" + a.Bundle.Signature + "\" version " +
@@ -107,20 +112,48 @@ void StartOpen(OpenedArchive& a, Frontend& frontend, const std::string& path,
 
 // Any file opens, as one object of its whole bytes, but the user should know that is all it is.
 std::string RawFileNote(const OpenedArchive& a) {
-  if (a.Bundle.IsBundle())
-    return a.Bundle.ContainedFiles[static_cast<size_t>(a.SelectedFileIndex)].Name +
+  const size_t chosen = static_cast<size_t>(a.SelectedFileIndex);
+  if (a.Bundle.IsBundle() && a.SelectedFileIndex >= 0 && chosen < a.Bundle.ContainedFiles.size())
+    return a.Bundle.ContainedFiles[chosen].Name +
            " in the bundle is not a serialized file: it is opened as one raw object.";
   return FileNameOf(a.GivenPath) + " is not a Unity archive: it is opened as one raw object.";
 }
 
-void ReadSelected(Session& s, Frontend& frontend, const OpenOptions& options) {
-  SettleContainer(s.Archive, frontend);
+void ReadChosen(Session& s, Frontend& frontend, const OpenOptions& options) {
   FileSource source(s.Archive.ArchivePath);
   Reader reader(source);
   ReadAssetFile(s.Asset, s.Archive, frontend, reader);
   if (s.Asset.RawSingleFile) frontend.MessageBox(RawFileNote(s.Archive));
   for (const std::string& warning : s.Asset.Warnings) frontend.MessageBox(warning);
   NamingPass(s, frontend, source, options.FontContainer);
+}
+
+void ReadSelected(Session& s, Frontend& frontend, const OpenOptions& options) {
+  SettleContainer(s.Archive, frontend);
+  ReadChosen(s, frontend, options);
+}
+
+// Another file of an open web data file: the unwrapped container and its table are kept, the
+// chosen file is settled afresh (a file of a bundle inside is unpacked again).
+void ReopenWebData(Session& s, Frontend& frontend, int selected_index,
+                   const OpenOptions& options) {
+  OpenedArchive kept = std::move(s.Archive);
+  s = Session();
+  OpenedArchive& a = s.Archive;
+  a.GivenPath = kept.GivenPath;
+  a.GivenStamp = kept.GivenStamp;
+  a.JoinedPath = kept.JoinedPath;
+  a.JoinedFile = std::move(kept.JoinedFile);
+  a.SplitCount = kept.SplitCount;
+  a.OutputRoot = kept.OutputRoot;
+  a.ArchiveBaseName = kept.ArchiveBaseName;
+  a.ArchiveFolderName = a.AssetBaseName = kept.ArchiveBaseName;
+  a.WebData = std::move(kept.WebData);
+  ArchiveLock reading;
+  if (a.WebData.ContainerPath == a.GivenPath)
+    reading = ArchiveLock(a.GivenPath, LockKind::kRead, Waiting(frontend));
+  ChooseWebDataFile(a, frontend, selected_index);
+  ReadChosen(s, frontend, options);
 }
 
 }  // namespace
@@ -154,6 +187,7 @@ void OpenContainer(OpenedArchive& a, Frontend& frontend, const std::string& path
 
 void ReopenWithSelection(Session& s, Frontend& frontend, int selected_index,
                          const OpenOptions& options) {
+  if (s.Archive.WebData.Present) return ReopenWebData(s, frontend, selected_index, options);
   // The chooser reopens the stream that is read now (the ".TEMP" file of an unpacked bundle);
   // the names and temporary files of the first open are kept.
   OpenedArchive kept = std::move(s.Archive);

@@ -319,7 +319,8 @@ void BuildRawSingleFile(SerializedFile& s, const OpenedArchive& a, Reader& r) {
   std::string four(reinterpret_cast<char*>(head), 4);
   std::string three(reinterpret_cast<char*>(head), 3);
   uint64_t size = a.AssetBase <= r.Size() ? r.Size() - a.AssetBase : 0;
-  if (a.Bundle.IsBundle() &&
+  // A web data file's own entries are contained files too, though it is no bundle.
+  if ((a.Bundle.IsBundle() || a.WebData.Present) &&
       static_cast<size_t>(a.SelectedFileIndex) < a.Bundle.ContainedFiles.size())
     size = a.Bundle.ContainedFiles[static_cast<size_t>(a.SelectedFileIndex)].Size;
   // One object: the whole stream (or the chosen contained file) from AssetBase on.

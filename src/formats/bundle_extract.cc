@@ -4,6 +4,7 @@
 #include "core/error.h"
 #include "core/frontend.h"
 #include "formats/bundle_reader.h"
+#include "formats/webdata_container.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -12,6 +13,7 @@
 namespace kestrix {
 
 int ExtractBundleFiles(const OpenedArchive& s, Frontend& frontend, const std::string& folder) {
+  if (s.WebData.Present) return ExtractWebDataFiles(s, frontend, folder);
   const Container& b = s.Bundle;
   if (!IsHandledBundle(b.Signature, b.BundleVersion)) return 0;
   FileSource source(s.ArchivePath);

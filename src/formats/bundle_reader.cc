@@ -593,6 +593,21 @@ std::string NormaliseContainedName(const std::string& stored) {
   return NativeSeparators(colon == std::string::npos ? stored : stored.substr(colon + 1));
 }
 
+std::vector<ContainedFile> ReadBlockBundleDirectory(ByteSource& source) {
+  OpenedArchive s;
+  Reader r(source, 4096);
+  s.Bundle.Signature = r.CStringToEnd(16);
+  if (!IsBundleSignature(s.Bundle.Signature) || r.Remaining() < 4) return {};
+  s.Bundle.BundleVersion = r.U32(ByteOrder::Big);
+  if (!IsHandledBundle(s.Bundle.Signature, s.Bundle.BundleVersion) || !s.Bundle.HasBlocks())
+    return {};
+  ReadVersion6Header(s, r);
+  Version6Image image = BuildVersion6Image(s, source);
+  ReadVersion6Info(s, image);
+  if (s.Bundle.BundleVersion >= 7) CheckVersion7Blocks(s);
+  return std::move(s.Bundle.ContainedFiles);
+}
+
 void OpenBundle(OpenedArchive& s, Frontend& frontend) {
   const std::string read_path = s.ArchivePath;
   const bool had_working = s.WorkingFile != nullptr;

@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestrix {
 
 struct OpenedArchive;
+struct ContainedFile;
+class ByteSource;
 class Frontend;
 
 // Header flags of versions 7 and 8 (version 6 reads its low byte as a whole, see
@@ -39,5 +42,10 @@ std::string NormaliseContainedName(const std::string& stored);
 // contained file, has no file at SelectedFileIndex, or has flags that mark encryption or a
 // compression this program does not read; no ".TEMP" file is then left behind.
 void OpenBundle(OpenedArchive& archive, Frontend& frontend);
+
+// The contained files of the block bundle (versions 6 to 8) that `source` holds from its start,
+// read from its info alone, its data left packed. Empty when `source` holds no such bundle;
+// throws Error as OpenBundle does when it is one but malformed.
+std::vector<ContainedFile> ReadBlockBundleDirectory(ByteSource& source);
 
 }  // namespace kestrix

@@ -670,10 +670,11 @@ void RepackBundle(OpenedArchive& a, int64_t net_change, uint64_t old_asset_file_
 
   // Split archives are written back as pieces of the working file (ResplitPieces).
   if (!unpacked || a.SplitCount > 0) return;
+  const std::string& target = options.BundlePath.empty() ? a.GivenPath : options.BundlePath;
   if (!a.Bundle.HasBlocks()) {
-    RecompressVersion3(a.Bundle, working_path, a.GivenPath, options.StepDone);
+    RecompressVersion3(a.Bundle, working_path, target, options.StepDone);
   } else {
-    RecompressVersion6(a.Bundle, working_path, a.GivenPath, options.MaxBlockSize, options.StepDone);
+    RecompressVersion6(a.Bundle, working_path, target, options.MaxBlockSize, options.StepDone);
   }
 }
 

@@ -24,6 +24,9 @@ struct RepackOptions {
   // the copy before it is renamed means no moment exists where the archive holds the new asset
   // under old tables.
   std::string RebuiltPath;
+  // Where a recompressed bundle goes; "" = the archive the user named. A bundle that lies inside
+  // another container is recompressed into a file of its own, which that container takes in.
+  std::string BundlePath;
   // The largest unpacked block of recompressed version 6 data; larger data becomes several
   // blocks. Only tests set it lower.
   uint32_t MaxBlockSize = kMaxBlockSize;

@@ -10,6 +10,7 @@
 #include "core/frontend.h"
 #include "core/session.h"
 #include "formats/bundle_repack.h"
+#include "formats/webdata_container.h"
 #include "import/replacement_discovery.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
@@ -189,7 +190,9 @@ void Rebuild(Session& s, const ImportPlan& plan, FileSource& working, Frontend& 
   ReplacingFile out(a.ArchivePath);
   WriteRebuilt(out, working, plan, s.Asset.IsBigEndian(), frontend);
   Announce(hook, kStepWorkingFileWritten);
-  if (a.Bundle.IsBundle()) {
+  if (a.WebData.Present) {
+    CommitWebData(a, plan.net_change, s.Asset.AssetFileSize, out.Path(), hook);
+  } else if (a.Bundle.IsBundle()) {
     RepackOptions options;
     options.RebuiltPath = out.Path();
     options.StepDone = hook;
@@ -243,11 +246,13 @@ CommitResult CommitImport(Session& s, const ImportPlan& plan, FileSource& workin
     InPlaceWrite(working, plan).Apply(s.Asset.IsBigEndian(), frontend, hook);
   } else {
     const Container container = a.Bundle;
+    const std::vector<WebDataEntry> web_entries = a.WebData.Entries;
     const int split_count = a.SplitCount;
     try {
       Rebuild(s, plan, working, frontend, hook);
     } catch (...) {
       s.Archive.Bundle = container;
+      s.Archive.WebData.Entries = web_entries;
       s.Archive.SplitCount = split_count;
       throw;
     }

@@ -271,10 +271,12 @@ void TForm1::CreateControls() {
   OpenDialog1->setObjectName("OpenDialog1");
   OpenDialog1->setFileMode(QFileDialog::ExistingFile);
   OpenDialog1->setDirectory(".");
-  // The last pattern is any name of exactly 32 characters (the hashed names of bundles).
+  // The last pattern is any name of exactly 32 characters (the hashed names of bundles). Web
+  // builds' data files may be named after the build alone ("Game.unityweb").
   OpenDialog1->setNameFilters(
       {"UnityArchive (*.asset* level* mainData globalgamemanagers *.unity3d *AssetBundle* "
-       "*.bundle* *.assetbundle *.dat *data* *.TEMP *.split0 *CAB* " +
+       "*.bundle* *.assetbundle *.dat *data* *.data.gz *.data.br *.unityweb *.TEMP *.split0 "
+       "*CAB* " +
            QString(32, QChar('?')) + ")",
        "ALL (*)"});
 
