@@ -3,6 +3,9 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/tasks.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "core/localization.h"
 #include "import/standard_converters.h"
 #include "platform/console.h"
@@ -36,7 +39,10 @@ int OpenWindowModule(int argc, char** argv) {
     return kestrix::kExitFailed;
   }
   // RTLD_NOW: a missing Qt symbol fails here with a message, not later in the middle of the window.
-  void* module = dlopen((folder + KESTRIX_WINDOW_MODULE).c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Beside the executable in a build, in lib/kestrix once installed.
+  std::string path = folder + KESTRIX_WINDOW_MODULE;
+  if (!kestrix::FileExists(path)) path = folder + "../lib/kestrix/" + KESTRIX_WINDOW_MODULE;
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) {
     kestrix::PrintErrorLine("Kestrix: cannot open the window: " + LastLoadError() + hint);
     return kestrix::kExitFailed;
@@ -53,9 +59,23 @@ int OpenWindowModule(int argc, char** argv) {
 
 }  // namespace
 
+namespace {
+
+// "kestrix <archive or folder>", as a file manager runs it: the window, opened with it. A task
+// word or an option keeps its meaning even when a file of that name exists.
+bool OpensInWindow(int argc, char** argv) {
+  if (argc <= 1) return true;
+  if (argc != 2) return false;
+  const std::string arg = argv[1];
+  if (arg.empty() || arg[0] == '-' || kestrix::FindTask(kestrix::AsciiLower(arg))) return false;
+  return kestrix::FileExists(arg) || kestrix::FolderExists(arg);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   kestrix::InitLocalization(kestrix::SystemLanguageId());
-  if (argc <= 1) {
+  if (OpensInWindow(argc, argv)) {
 #ifdef KESTRIX_WINDOW_MODULE
     return OpenWindowModule(argc, argv);
 #else

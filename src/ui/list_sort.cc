@@ -1,5 +1,6 @@
 #include "ui/list_sort.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -122,10 +123,13 @@ void QuickSortKeys(std::vector<KeyedRow>& items) {
   QuickSort(items, [](const KeyedRow& a, const KeyedRow& b) { return a.key < b.key; });
 }
 
-void SortListRows(std::vector<ListRow>& rows, const Session& s, int column) {
+namespace {
+
+void SortListRowsAscending(std::vector<ListRow>& rows, const Session& s, int column) {
   const size_t n = rows.size();
   if (n == 0) return;
   if (column == kColumnNumber) {
+    // Table order: the row of entry r is rebuilt in place r (rows hold every entry here).
     const size_t entries = s.EntryCount();
     for (size_t r = 0; r < n && r < entries; ++r) FillListRow(s, r, rows[r]);
     return;
@@ -143,6 +147,13 @@ void SortListRows(std::vector<ListRow>& rows, const Session& s, int column) {
     for (size_t r = 0; r < n; ++r) order[r] = items[r].row;
   }
   Reorder(rows, order);
+}
+
+}  // namespace
+
+void SortListRows(std::vector<ListRow>& rows, const Session& s, int column, bool descending) {
+  SortListRowsAscending(rows, s, column);
+  if (descending) std::reverse(rows.begin(), rows.end());
 }
 
 }  // namespace kestrix

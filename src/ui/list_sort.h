@@ -19,11 +19,13 @@ enum ListColumn : int {
   kListColumnCount = 5,
 };
 
-// Reorders the window's list rows by a column, ascending, starting from the current row order.
+// Reorders the window's list rows by a column, ascending (or descending: the ascending order
+// reversed), starting from the current row order.
 // The "#" column restores the order of the entry table. Names compare with the ASCII letters
 // folded; class and size compare as unsigned 32-bit numbers, offsets as 64-bit ones. Equal keys
 // may change their relative order on every call (the sort is not stable).
-void SortListRows(std::vector<ListRow>& rows, const Session& session, int column);
+void SortListRows(std::vector<ListRow>& rows, const Session& session, int column,
+                  bool descending = false);
 
 // The quicksort behind it (middle element as pivot), on keys with their row numbers; exposed
 // for tests.

@@ -12,6 +12,7 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -47,13 +48,20 @@
 #include "types/detect_platform.h"
 #include "ui/list_model.h"
 #include "ui/list_sort.h"
+#include "ui/message_pane.h"
 #include "ui/search.h"
 
 namespace kestrix {
 
 namespace {
 
-constexpr int kBarHeight = 45;  // TabControl1
+constexpr int kBarHeight = 45;  // TabControl1, one row
+constexpr int kBarSecondRow = 44;  // the second row of a narrow window's search bar
+constexpr int kMessagePaneHeight = 96;
+constexpr int kFilterWidth = 170;
+// The smallest window in which every control keeps its size: the buttons, a chooser and a
+// filter wide enough to read, and the search bar in two rows.
+constexpr QSize kMinimumSize(780, 380);
 const QColor kWindowColor(157, 185, 235);
 
 QString Q(const std::string& text) {
@@ -70,7 +78,7 @@ struct ColumnLimits {
 };
 // Column 1 ("Name") fills what the others leave.
 constexpr ColumnLimits kColumns[kListColumnCount] = {
-    {41, 30, 50}, {0, 70, INT_MAX}, {200, 55, 256}, {73, 73, 100}, {100, 100, 100}};
+    {41, 30, 90}, {0, 70, INT_MAX}, {200, 55, 900}, {73, 73, 100}, {100, 100, 100}};
 
 void SetExportAllSwitches(ExportSwitches& sw) {
   sw.ExportSource = sw.ExportRawTextures = sw.ExportDds = sw.ExportCrn = sw.ExportPvr = true;
@@ -244,6 +252,14 @@ void TForm1::CreateControls() {
   BtnExportPng = PopupMenu1->addAction(QString());
   BtnExportPng->setObjectName("BtnExportPng");
   BtnExportPng->setCheckable(true);
+  CreateActions();
+
+  TypeFilter = new QComboBox(this);
+  TypeFilter->setObjectName("TypeFilter");
+  connect(TypeFilter, &QComboBox::activated, this, &TForm1::TypeFilterChanged);
+  Messages = new MessagePane(this);
+  Messages->hide();
+  connect(Messages, &MessagePane::ContentChanged, this, [this] { LayoutControls(); });
 
   PreviewPane = new QFrame(this);
   PreviewPane->setObjectName("PreviewPane");
@@ -272,13 +288,14 @@ void TForm1::CreateControls() {
   OpenDialog1->setFileMode(QFileDialog::ExistingFile);
   OpenDialog1->setDirectory(".");
   // The last pattern is any name of exactly 32 characters (the hashed names of bundles). Web
-  // builds' data files may be named after the build alone ("Game.unityweb").
+  // builds' data files may be named after the build alone ("Game.unityweb"). Bundles often have
+  // no extension at all, so every file is offered unless the user narrows it.
   OpenDialog1->setNameFilters(
-      {"UnityArchive (*.asset* level* mainData globalgamemanagers *.unity3d *AssetBundle* "
-       "*.bundle* *.assetbundle *.dat *data* *.data.gz *.data.br *.unityweb *.TEMP *.split0 "
-       "*CAB* " +
-           QString(32, QChar('?')) + ")",
-       "ALL (*)"});
+      {"All files (*)",
+       "Unity archives (*.asset* level* mainData globalgamemanagers *.unity3d *AssetBundle* "
+       "*.bundle* *.assetbundle *.ab *.dat *data* *.data.gz *.data.br *.unityweb *.TEMP "
+       "*.split0 *CAB* " +
+           QString(32, QChar('?')) + ")"});
 
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
@@ -288,9 +305,48 @@ void TForm1::CreateControls() {
   connect(BtnSelAll, &QAction::triggered, this, &TForm1::BtnSelAllClick);
   connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { PreviewSelection(); });
+  connect(ListView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this] { PreviewSelection(); });
   connect(Find_Next, &QPushButton::clicked, this, &TForm1::Find_NextClick);
   connect(Find_Pred, &QPushButton::clicked, this, &TForm1::Find_PredClick);
   connect(Items_Select, &QPushButton::clicked, this, &TForm1::Items_SelectClick);
+}
+
+void TForm1::CreateActions() {
+  auto action = [this](QAction*& a, const char* name, const QKeySequence& key) {
+    a = new QAction(this);
+    a->setObjectName(name);
+    a->setShortcut(key);
+    a->setShortcutVisibleInContextMenu(true);
+    addAction(a);  // the key works anywhere in the window, not only while the menu is open
+  };
+  action(ActOpen, "ActOpen", QKeySequence(Qt::CTRL | Qt::Key_O));
+  action(ActFind, "ActFind", QKeySequence(Qt::CTRL | Qt::Key_F));
+  action(ActFindNext, "ActFindNext", QKeySequence(Qt::Key_F3));
+  action(ActFindPrev, "ActFindPrev", QKeySequence(Qt::SHIFT | Qt::Key_F3));
+  action(ActExportAll, "ActExportAll", QKeySequence(Qt::CTRL | Qt::Key_E));
+  action(ActImportAll, "ActImportAll", QKeySequence(Qt::CTRL | Qt::Key_I));
+  for (QAction* a : {BtnExportSelOriginal, BtnExportSelSource, BtnSelAll}) {
+    a->setShortcutVisibleInContextMenu(true);
+    addAction(a);
+  }
+  BtnExportSelOriginal->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
+  BtnSelAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+  // The list's own Ctrl+A would otherwise take the key first while the list has the focus.
+  BtnSelAll->setShortcutContext(Qt::WindowShortcut);
+  PopupMenu1->addSeparator();
+  PopupMenu1->addActions({ActOpen, ActExportAll, ActImportAll});
+  PopupMenu1->addSeparator();
+  PopupMenu1->addActions({ActFind, ActFindNext, ActFindPrev});
+  connect(ActOpen, &QAction::triggered, this, &TForm1::Button1Click);
+  connect(ActExportAll, &QAction::triggered, this, &TForm1::Button2Click);
+  connect(ActImportAll, &QAction::triggered, this, &TForm1::Button3Click);
+  connect(ActFindNext, &QAction::triggered, this, &TForm1::Find_NextClick);
+  connect(ActFindPrev, &QAction::triggered, this, &TForm1::Find_PredClick);
+  connect(ActFind, &QAction::triggered, this, [this] {
+    Find_Text->setFocus(Qt::ShortcutFocusReason);
+    Find_Text->selectAll();
+  });
 }
 
 void TForm1::FormCreate() {
@@ -304,6 +360,8 @@ void TForm1::FormCreate() {
   setPalette(window_palette);
   setAutoFillBackground(true);
   setAcceptDrops(true);
+  setMinimumSize(kMinimumSize);
+  FillTypeFilter();
   UpdateCommands();
   UpdateTitle();
 }
@@ -327,6 +385,21 @@ void TForm1::SetCaptions() {
   BtnExportSelOriginal->setText(Caption(kStrExportSelected));
   BtnExportSelSource->setText(Caption(kStrExportSource));
   BtnSelAll->setText(Caption(kStrSelectAll));
+  const bool ru = InterfaceIsRussian();
+  ActOpen->setText(Caption(kStrOpenArchive));
+  ActExportAll->setText(Caption(kStrExportAll));
+  ActImportAll->setText(Caption(kStrImportAll));
+  ActFind->setText(ru ? QString::fromUtf8("Найти…") : QString("Find…"));
+  ActFindNext->setText(Caption(kStrFindNext));
+  ActFindPrev->setText(Caption(kStrFindPred));
+  // The buttons name their keys, as the menu does.
+  Button1->setToolTip(ActOpen->shortcut().toString(QKeySequence::NativeText));
+  Button2->setToolTip(ActExportAll->shortcut().toString(QKeySequence::NativeText));
+  Button3->setToolTip(ActImportAll->shortcut().toString(QKeySequence::NativeText));
+  Find_Next->setToolTip(ActFindNext->shortcut().toString(QKeySequence::NativeText));
+  Find_Pred->setToolTip(ActFindPrev->shortcut().toString(QKeySequence::NativeText));
+  TypeFilter->setToolTip(ru ? QString::fromUtf8("Показывать объекты одного класса")
+                            : QString("Show the objects of one class"));
   BtnExportPng->setText(InterfaceIsRussian() ? QString::fromUtf8("Текстуры также картинками PNG")
                                              : QString("Textures also as PNG pictures"));
   FitTopButtons();
@@ -335,16 +408,17 @@ void TForm1::SetCaptions() {
 }
 
 void TForm1::FitTopButtons() {
-  // The three buttons keep their designed width (the progress bar and the labels line up with
-  // them); a caption that does not fit gets a smaller font instead.
+  // The three buttons share one width, the designed one unless a caption needs more (the
+  // Russian ones do); the progress bar spans them, and the labels start after them. Every
+  // caption keeps the window's font.
+  int width = 129;
+  for (QPushButton* b : {Button1, Button2, Button3}) width = std::max(width, b->sizeHint().width());
+  int x = 8;
   for (QPushButton* b : {Button1, Button2, Button3}) {
-    QFont f = font();
-    b->setFont(f);
-    while (b->sizeHint().width() > b->width() && f.pointSize() > 6) {
-      f.setPointSize(f.pointSize() - 1);
-      b->setFont(f);
-    }
+    b->setGeometry(x, 5, width, 25);
+    x += width + 7;
   }
+  ProgressBar1->setGeometry(7, 37, Button3->x() + width - 7, 17);
 }
 
 void TForm1::PlaceSearchBar() {
@@ -357,12 +431,22 @@ void TForm1::PlaceSearchBar() {
                                                     Items_Select, Match_Case, Loop_Search})
     widen(w);
   auto right = [](QWidget* w) { return w->x() + w->width(); };
-  Find_Text->move(std::max(104, std::max(right(ModeSN), right(ModeST)) + 7), Find_Text->y());
-  Find_Next->move(std::max(265, right(Find_Text) + 8), Find_Next->y());
-  Find_Pred->move(std::max(401, right(Find_Next) + 7), Find_Pred->y());
-  Items_Select->move(std::max(536, right(Find_Pred) + 6), Items_Select->y());
-  Match_Case->move(std::max(673, right(Items_Select) + 7), Match_Case->y());
-  Loop_Search->move(std::max(672, right(Items_Select) + 6), Loop_Search->y());
+  Find_Text->move(std::max(104, std::max(right(ModeSN), right(ModeST)) + 7), 12);
+  Find_Next->move(std::max(265, right(Find_Text) + 8), 10);
+  Find_Pred->move(std::max(401, right(Find_Next) + 7), 10);
+  Items_Select->move(std::max(536, right(Find_Pred) + 6), 10);
+  Match_Case->move(std::max(673, right(Items_Select) + 7), 4);
+  Loop_Search->move(std::max(672, right(Items_Select) + 6), 24);
+  one_row_width_ = std::max(right(Match_Case), right(Loop_Search)) + 8;
+  // A window narrower than that row takes the selection commands into a second row.
+  if (width() >= one_row_width_) return;
+  Items_Select->move(8, kBarSecondRow + 10);
+  Match_Case->move(right(Items_Select) + 7, kBarSecondRow + 4);
+  Loop_Search->move(right(Items_Select) + 6, kBarSecondRow + 24);
+}
+
+int TForm1::SearchBarHeight() const {
+  return width() >= one_row_width_ ? kBarHeight : kBarHeight + kBarSecondRow;
 }
 
 void TForm1::ApplySizeRules(const QSize& screen) {
@@ -371,16 +455,22 @@ void TForm1::ApplySizeRules(const QSize& screen) {
   int height = 768;
   if (screen.width() <= 800 && width > 800) width = button3_right + 15;
   if (screen.height() <= 768 && height > 600) height = screen.height() - 168;
-  resize(width, height);
+  // Never below the size at which the controls stay whole.
+  resize(std::max(width, kMinimumSize.width()), std::max(height, kMinimumSize.height()));
   LayoutControls();
 }
 
 void TForm1::LayoutControls() {
   const int w = width();
   const int h = height();
-  TabControl1->setGeometry(0, h - kBarHeight, w, kBarHeight);
+  PlaceSearchBar();
+  const int bar = SearchBarHeight();
+  TabControl1->setGeometry(0, h - bar, w, bar);
+  const int pane_height = Messages->HasContent() ? kMessagePaneHeight : 0;
+  Messages->setVisible(pane_height > 0);
+  Messages->setGeometry(0, h - bar - pane_height, w, pane_height);
   const int list_top = ProgressBar1->y() + ProgressBar1->height() + 9;
-  const int list_height = std::max(0, TabControl1->y() - list_top);
+  const int list_height = std::max(0, h - bar - pane_height - list_top);
   // Small windows keep the whole width for the list; the pane shows from 640 pixels on.
   const int pane = w >= 640 ? std::min(360, w / 3) : 0;
   PreviewPane->setVisible(pane > 0);
@@ -389,17 +479,42 @@ void TForm1::LayoutControls() {
   PreviewCaption->setGeometry(6, 4, pane - 12, 18);
   PreviewPicture->setGeometry(4, 26, pane - 8, std::max(0, list_height - 30));
   PreviewText->setGeometry(4, 26, pane - 8, std::max(0, list_height - 30));
-  // A caption wider than the designed label pushes the chooser right instead of under it.
+  // A caption wider than the designed label pushes the chooser right instead of under it; the
+  // class filter takes the end of the row.
+  Label1->move(std::max(424, Button3->x() + Button3->width() + 15), 0);
   const int chooser_left = std::max(464, Label1->x() + Label1->sizeHint().width() + 2);
-  ComboBox1->setGeometry(chooser_left, 6, std::max(0, w - chooser_left - 8), 22);
+  const int filter_left = w - kFilterWidth - 8;
+  TypeFilter->setGeometry(filter_left, 6, kFilterWidth, 22);
+  ComboBox1->setGeometry(chooser_left, 6, std::max(0, filter_left - chooser_left - 6), 22);
+  FitColumns();
+}
+
+void TForm1::FitColumns() {
+  QHeaderView* header = ListView1->horizontalHeader();
+  const QFontMetrics metrics = ListView1->fontMetrics();
+  // Seven digits of "#", and the longest type text whole while the name keeps a third.
+  header->resizeSection(kColumnNumber,
+                        std::max(kColumns[kColumnNumber].width,
+                                 metrics.horizontalAdvance(QString(7, QChar('9'))) + 14));
+  int type = kColumns[kColumnType].width;
+  for (const QString& text : type_texts_) type = std::max(type, metrics.horizontalAdvance(text) + 14);
+  const int room = ListView1->width() - header->sectionSize(kColumnNumber) -
+                   header->sectionSize(kColumnSize) - header->sectionSize(kColumnOffset) -
+                   ListView1->width() / 3;
+  header->resizeSection(kColumnType,
+                        std::clamp(type, kColumns[kColumnType].width,
+                                   std::max(kColumns[kColumnType].width,
+                                            std::min(room, kColumns[kColumnType].max))));
 }
 
 void TForm1::PlaceLabels() {
   Label1->resize(std::max(36, Label1->sizeHint().width()), 33);
   for (QLabel* l : {Label2, Label3, Label4}) l->adjustSize();
   // Designed places, unless the text before would run into the next label.
-  Label3->move(std::max(528, Label2->x() + Label2->width() + 12), 39);
-  Label4->move(std::max(704, Label3->x() + Label3->width() + 12), 39);
+  const int first = std::max(424, Button3->x() + Button3->width() + 15);
+  Label2->move(first, 39);
+  Label3->move(std::max(first + 104, Label2->x() + Label2->width() + 12), 39);
+  Label4->move(std::max(first + 280, Label3->x() + Label3->width() + 12), 39);
   LayoutControls();
 }
 
@@ -425,6 +540,10 @@ void TForm1::UpdateCommands() {
   Button2->setEnabled(idle && has_objects);
   Button3->setEnabled(idle && archive_open_ && s.Asset.ObjectCount != 0 && !s.Asset.RawSingleFile);
   ComboBox1->setEnabled(idle);
+  TypeFilter->setEnabled(idle && archive_open_);
+  ActOpen->setEnabled(idle);
+  ActExportAll->setEnabled(Button2->isEnabled());
+  ActImportAll->setEnabled(Button3->isEnabled());
   Find_Next->setEnabled(idle);
   Find_Pred->setEnabled(idle);
   Items_Select->setEnabled(idle);
@@ -451,13 +570,8 @@ void TForm1::FillChooser(const std::vector<std::string>& names, int selected) {
 }
 
 void TForm1::ShowBox(bool error, const std::string& text) {
-  if (box_sink_) {
-    box_sink_(error, text);
-  } else if (error) {
-    QMessageBox::critical(this, "Kestrix", Q(text));
-  } else {
-    QMessageBox::information(this, "Kestrix", Q(text));
-  }
+  if (box_sink_) box_sink_(error, text);
+  Messages->Add(error, text);
 }
 
 void TForm1::UpdateTitle() {
@@ -497,6 +611,8 @@ void TForm1::ComboBox1Click(int index) {
 
 void TForm1::RunOpen(const std::function<void()>& open) {
   WaitForPreview();  // the session is about to change under it
+  ClearPreview();
+  Messages->Clear();
   // The naming pass empties the row cache while the window still paints, so the list lets go
   // of its rows first.
   if (model_->rowCount() > 0) {
@@ -519,6 +635,7 @@ void TForm1::RunOpen(const std::function<void()>& open) {
   // and no temporary files of its own.
   CloseArchive(session_);
   FillChooser({}, 0);
+  FillTypeFilter();
   Label1->setText(Caption(kStrArchive));
   Label2->setText(Caption(kStrSize));
   Label3->setText(Caption(kStrVersion));
@@ -530,6 +647,8 @@ void TForm1::ShowOpenedArchive() {
   const Session& s = session_;
   const SerializedFile& f = s.Asset;
   model_->SetRows(BuildListRows(s));
+  ListView1->horizontalHeader()->setSortIndicatorShown(false);
+  FillTypeFilter();
   if (f.RawSingleFile) {
     Label2->setText(Caption(kStrSize) + QString::number(s.PayloadSize(0)));
     Label3->setText(Caption(kStrVersion) + Q(f.ShownKind));
@@ -554,8 +673,79 @@ void TForm1::ShowOpenedArchive() {
 
 void TForm1::ListView1ColumnClick(int column) {
   if (!CanUseList()) return;
-  SortListRows(model_->Rows(), session_, column);
-  model_->RowsChanged();
+  // A second click on the same column turns the order round.
+  const bool descending = column == model_->SortColumn() && !model_->SortDescending();
+  const SelectedEntries selected = RememberSelection();
+  model_->SortBy(session_, column, descending);
+  QHeaderView* header = ListView1->horizontalHeader();
+  header->setSortIndicatorShown(true);
+  header->setSortIndicator(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+  RestoreSelection(selected);
+}
+
+void TForm1::FillTypeFilter() {
+  const QSignalBlocker blocker(TypeFilter);
+  TypeFilter->clear();
+  type_texts_.clear();
+  TypeFilter->addItem(InterfaceIsRussian() ? QString::fromUtf8("Все") : QString("All"),
+                      QVariant::fromValue<qlonglong>(ListModel::kAllClasses));
+  if (!archive_open_) return;
+  for (const auto& [name, id] : model_->ClassesPresent())
+    TypeFilter->addItem(Q(name), QVariant::fromValue<qlonglong>(id));
+  // The few distinct type texts size the type column.
+  std::vector<std::string> texts;
+  model_->ForEachRow([&texts](const ListRow& r) {
+    if (texts.empty() || texts.back() != r.TypeSuffix) texts.push_back(r.TypeSuffix);
+  });
+  std::sort(texts.begin(), texts.end());
+  texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
+  for (const std::string& t : texts) {
+    ListRow probe;
+    probe.ClassId = 0;
+    probe.TypeSuffix = t;
+    type_texts_.push_back(Q(TypeCellText(probe)) + "0000");  // room for the class number
+  }
+  FitColumns();
+}
+
+void TForm1::TypeFilterChanged(int index) {
+  if (Busy() || !archive_open_ || index < 0) return;
+  const SelectedEntries selected = RememberSelection();
+  model_->FilterClass(session_, TypeFilter->itemData(index).toLongLong());
+  RestoreSelection(selected);
+}
+
+TForm1::SelectedEntries TForm1::RememberSelection() const {
+  SelectedEntries out;
+  const auto& rows = model_->Rows();
+  for (int r : SelectedRows())
+    if (static_cast<size_t>(r) < rows.size()) out.numbers.push_back(rows[static_cast<size_t>(r)].Number);
+  const int focused = FocusedRow();
+  if (focused >= 0 && static_cast<size_t>(focused) < rows.size())
+    out.focused = rows[static_cast<size_t>(focused)].Number;
+  return out;
+}
+
+void TForm1::RestoreSelection(const SelectedEntries& selected) {
+  const auto& rows = model_->Rows();
+  std::vector<int> row_of(session_.EntryCount() + 1, -1);
+  for (size_t r = 0; r < rows.size(); ++r)
+    if (rows[r].Number > 0 && static_cast<size_t>(rows[r].Number) < row_of.size())
+      row_of[static_cast<size_t>(rows[r].Number)] = static_cast<int>(r);
+  QItemSelection selection;
+  for (int32_t number : selected.numbers) {
+    const int r = number > 0 && static_cast<size_t>(number) < row_of.size()
+                      ? row_of[static_cast<size_t>(number)]
+                      : -1;
+    if (r >= 0) selection.select(model_->index(r, 0), model_->index(r, kListColumnCount - 1));
+  }
+  const int focused = selected.focused > 0 && static_cast<size_t>(selected.focused) < row_of.size()
+                          ? row_of[static_cast<size_t>(selected.focused)]
+                          : -1;
+  if (focused >= 0) SetFocusedRow(focused);
+  // The selection changes once, so the preview is made again for what is selected now.
+  ListView1->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+  if (selection.isEmpty()) PreviewSelection();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -607,11 +797,19 @@ void TForm1::SelectRow(int row) {
 
 void TForm1::Button2Click() {
   if (Busy() || !Button2->isEnabled()) return;
-  std::vector<size_t> entries(session_.EntryCount());
-  std::iota(entries.begin(), entries.end(), size_t{0});
+  std::vector<size_t> entries;
+  std::string what;
+  if (model_->Filtered()) {
+    // A filtered list exports what it shows.
+    for (const ListRow& row : model_->Rows()) entries.push_back(static_cast<size_t>(row.Number - 1));
+    what = TypeFilter->currentText().toStdString();
+  } else {
+    entries.resize(session_.EntryCount());
+    std::iota(entries.begin(), entries.end(), size_t{0});
+  }
   ExportRequest request;
   SetExportAllSwitches(request.Switches);
-  RunExport(request, entries, true);
+  RunExport(request, entries, true, what);
 }
 
 void TForm1::BtnExportSelOriginalClick() { ExportSelection(SetSelectedOriginalSwitches); }
@@ -632,19 +830,36 @@ void TForm1::ExportSelection(void (*set_switches)(ExportSwitches&)) {
   if (set_switches == SetSelectedSourceSwitches && BtnExportPng->isChecked())
     request.Switches.ExportPng = true;
   // The selection runs do not let the window handle events; they are short.
-  RunExport(request, entries, false);
+  RunExport(request, entries, false, "");
 }
 
 void TForm1::RunExport(const ExportRequest& request, const std::vector<size_t>& entries,
-                       bool process_messages) {
+                       bool process_messages, const std::string& what) {
   BusyScope busy(*this);
+  Messages->Clear();
   bool finished = false;
+  ExportRunResult result;
   try {
-    ExportEntries(session_, request, frontend_, entries, process_messages);
+    result = ExportEntries(session_, request, frontend_, entries, process_messages);
     finished = true;
   } catch (const std::exception& e) {
     ShowBox(true, e.what());
   }
+  const bool ru = InterfaceIsRussian();
+  std::string status;
+  if (ru) {
+    status = "Извлечено объектов: " + std::to_string(result.exported) +
+             (what.empty() ? "" : " (показанные " + what + ")");
+    if (result.failed) status += ", с ошибками: " + std::to_string(result.failed);
+    if (!finished) status += ", извлечение прервано";
+  } else {
+    status = "Exported " + std::to_string(result.exported) +
+             (result.exported == 1 ? " object" : " objects") +
+             (what.empty() ? "" : " (the " + what + " objects shown)");
+    if (result.failed) status += "; " + std::to_string(result.failed) + " failed";
+    if (!finished) status += "; the export stopped";
+  }
+  Messages->SetStatus(status, ExportFolder(session_.Archive));
   if (finished) Timer1->start();
 }
 
@@ -654,12 +869,14 @@ void TForm1::RunExport(const ExportRequest& request, const std::vector<size_t>& 
 void TForm1::Button3Click() {
   if (Busy() || !Button3->isEnabled()) return;
   bool finished = false;
+  ImportResult result;
   {
     BusyScope busy(*this);
+    Messages->Clear();
     try {
       ImportRequest request;
       WaitForPreview();
-      ImportAll(session_, request, frontend_, import_converters_);
+      result = ImportAll(session_, request, frontend_, import_converters_);
       finished = true;
     } catch (const std::exception& e) {
       // The archive and the session are as they were; the message says what failed.
@@ -668,9 +885,12 @@ void TForm1::Button3Click() {
   }
   // Every row again from its entry, in the order the list shows: offsets, sizes and texture
   // formats may have changed.
-  for (ListRow& row : model_->Rows())
-    FillListRow(session_, static_cast<size_t>(row.Number - 1), row);
+  model_->ForEachRow(
+      [this](ListRow& row) { FillListRow(session_, static_cast<size_t>(row.Number - 1), row); });
   model_->RowsChanged();
+  ReportImport(result, finished);
+  ClearPreview();
+  PreviewSelection();
   try {
     Label2->setText(Caption(kStrSize) + QString::number(FileSizeOf(session_.Archive.ArchivePath)));
   } catch (const std::exception&) {
@@ -678,6 +898,28 @@ void TForm1::Button3Click() {
   }
   PlaceLabels();
   if (finished) Timer1->start();
+}
+
+void TForm1::ReportImport(const ImportResult& result, bool finished) {
+  const bool ru = InterfaceIsRussian();
+  const std::string folder = ExportFolder(session_.Archive);
+  std::string status;
+  if (!finished) {
+    status = ru ? "Импорт не выполнен: архив не изменён" : "Nothing was imported: the archive is as it was";
+  } else if (result.replaced == 0) {
+    status = FolderExists(folder)
+                 ? (ru ? "Нечего импортировать: файлы папки не изменились после извлечения"
+                       : "Nothing to import: no file in the export folder changed since export")
+                 : (ru ? "Нечего импортировать: папки нет (сначала извлеките архив)"
+                       : "Nothing to import: the export folder does not exist (export first)");
+  } else {
+    status = ru ? "Импортировано объектов: " + std::to_string(result.replaced)
+                : "Imported " + std::to_string(result.replaced) +
+                      (result.replaced == 1 ? " object" : " objects");
+  }
+  const size_t failed = result.refused + result.not_found;
+  if (failed) status += (ru ? ", не принято: " : "; not taken: ") + std::to_string(failed);
+  Messages->SetStatus(status, FolderExists(folder) ? folder : std::string());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -863,13 +1105,32 @@ void TForm1::WaitForPreview() {
   QCoreApplication::sendPostedEvents(this);
 }
 
+void TForm1::ClearPreview() {
+  ++preview_generation_;
+  PreviewCaption->clear();
+  PreviewCaption->setToolTip(QString());
+  PreviewPicture->clear();
+  PreviewPicture->setProperty("pictureSize", QSize());
+  PreviewText->clear();
+  preview_entry_ = -1;
+}
+
 void TForm1::PreviewSelection() {
   const std::vector<int> rows = SelectedRows();
-  const int generation = ++preview_generation_;
-  if (rows.size() != 1 || !archive_open_ || PreviewPane->isHidden() ||
-      static_cast<size_t>(rows[0]) >= model_->Rows().size())
+  // One selected row is shown; of several, the focused one if it is selected.
+  int row = rows.size() == 1 ? rows[0] : -1;
+  const int focused = FocusedRow();
+  if (rows.size() > 1 && std::binary_search(rows.begin(), rows.end(), focused)) row = focused;
+  if (!archive_open_ || row < 0 || static_cast<size_t>(row) >= model_->Rows().size()) {
+    ClearPreview();
     return;
-  const size_t entry = static_cast<size_t>(model_->Rows()[static_cast<size_t>(rows[0])].Number - 1);
+  }
+  const size_t entry = static_cast<size_t>(model_->Rows()[static_cast<size_t>(row)].Number - 1);
+  // Sorting or filtering keeps the selection: the object shown (or on its way) stays.
+  if (preview_entry_ == static_cast<int64_t>(entry)) return;
+  const int generation = ++preview_generation_;
+  preview_entry_ = static_cast<int64_t>(entry);
+  if (PreviewPane->isHidden()) return;
   PreviewCaption->setText("...");
   // Decoding a large texture takes a while; the window stays responsive, and a preview that a
   // newer selection has outdated is dropped when it arrives.

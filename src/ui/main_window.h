@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "core/requests.h"
 #include "core/session.h"
 #include "export/entry_preview.h"
+#include "import/import_driver.h"
 #include "import/importer.h"
 
 class QAction;
@@ -36,6 +38,7 @@ class QTimer;
 namespace kestrix {
 
 class FileSource;
+class MessagePane;
 
 class ListModel;
 class TForm1;
@@ -94,8 +97,19 @@ class TForm1 : public QWidget {
   QLabel* PreviewCaption = nullptr;
   QLabel* PreviewPicture = nullptr;
   QPlainTextEdit* PreviewText = nullptr;
-  // "Export source files" also writes PNG pictures of textures when checked.
+  // "Export converted files" also writes PNG pictures of textures when checked.
   QAction* BtnExportPng = nullptr;
+  // Commands with their keys, in the list's popup menu and working anywhere in the window.
+  QAction* ActOpen = nullptr;
+  QAction* ActFind = nullptr;
+  QAction* ActFindNext = nullptr;
+  QAction* ActFindPrev = nullptr;
+  QAction* ActExportAll = nullptr;
+  QAction* ActImportAll = nullptr;
+  // The class filter above the list ("All", "AudioClip", "Texture2D", ...).
+  QComboBox* TypeFilter = nullptr;
+  // Status of the last export or import, and the messages of every operation.
+  MessagePane* Messages = nullptr;
 
   Session& session() { return session_; }
   // The importers "Import all files" runs (the program gives the standard set).
@@ -115,7 +129,7 @@ class TForm1 : public QWidget {
   void EnableCommands(bool enabled);
   void FillChooser(const std::vector<std::string>& names, int selected);
 
-  // Message and error boxes go here instead of modal boxes when set (tests record them).
+  // Messages and errors go to the message pane, and also here when set (tests record them).
   using BoxSink = std::function<void(bool error, const std::string& text)>;
   void SetBoxSink(BoxSink sink) { box_sink_ = std::move(sink); }
   void ShowBox(bool error, const std::string& text);
@@ -130,6 +144,8 @@ class TForm1 : public QWidget {
   // changes). The preview counter counts the previews shown.
   void WaitForPreview();
   int PreviewsShown() const { return previews_shown_; }
+  // The entry the preview shows or is being made for (-1: none).
+  int64_t PreviewEntry() const { return preview_entry_; }
   // The archive name shown in the title ("" when nothing is open).
   const std::string& OpenArchiveName() const { return open_name_; }
 
@@ -148,6 +164,7 @@ class TForm1 : public QWidget {
   void Items_SelectClick();
   void ModeSNClick();
   void ModeSTClick();
+  void TypeFilterChanged(int index);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -165,10 +182,13 @@ class TForm1 : public QWidget {
 
   void FormCreate();
   void CreateControls();
+  void CreateActions();
   void SetCaptions();
   void LayoutControls();
   void PlaceLabels();
   void PlaceSearchBar();
+  int SearchBarHeight() const;
+  void FitColumns();
   void FitTopButtons();
   void UpdateCommands();
   bool CanUseList() const;
@@ -180,7 +200,18 @@ class TForm1 : public QWidget {
   void UpdateTitle();
   void ExportSelection(void (*set_switches)(ExportSwitches&));
   void RunExport(const ExportRequest& request, const std::vector<size_t>& entries,
-                 bool process_messages);
+                 bool process_messages, const std::string& what);
+  void ReportImport(const ImportResult& result, bool finished);
+  void FillTypeFilter();
+  // The entries of the selected rows and of the focused row, and the same selection again
+  // after the rows were reordered or filtered.
+  struct SelectedEntries {
+    std::vector<int32_t> numbers;
+    int32_t focused = 0;
+  };
+  SelectedEntries RememberSelection() const;
+  void RestoreSelection(const SelectedEntries& selected);
+  void ClearPreview();
 
   void FindStep(int start, bool backward);
   void SetFocusedRow(int row);
@@ -198,6 +229,9 @@ class TForm1 : public QWidget {
   BoxSink box_sink_;
   int busy_depth_ = 0;
   bool archive_open_ = false;
+  int one_row_width_ = 0;
+  int64_t preview_entry_ = -1;
+  QStringList type_texts_;
   std::string open_name_;
   QColor frame_color_;
   int fade_counter_ = 100;

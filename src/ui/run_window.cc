@@ -1,7 +1,9 @@
 #include "ui/run_window.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <cstdlib>
+#include <string>
 
 #include "import/standard_converters.h"
 #include "platform/console.h"
@@ -31,6 +33,11 @@ int RunWindow(int argc, char** argv) {
   TForm1 window;
   window.SetImportConverters(StandardImportConverters());
   window.show();
+  // An archive or folder named on the command line opens once the window is up.
+  if (argc >= 2) {
+    const std::string path = argv[1];
+    QTimer::singleShot(0, &window, [&window, path] { window.OpenPath(path); });
+  }
   return app.exec();
 }
 

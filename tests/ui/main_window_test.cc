@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDropEvent>
@@ -34,6 +36,7 @@
 #include "support/test_env.h"
 #include "support/texture_payloads.h"
 #include "types/detect_platform.h"
+#include "ui/message_pane.h"
 #include "ui/list_model.h"
 #include "ui/list_sort.h"
 
@@ -596,6 +599,153 @@ TEST_F(WindowTest, ProgressFrameColourAndFade) {
   EXPECT_EQ(form().FrameColor(), QColor(155, 185, 235));
 }
 
+// The preview and the selection stay with the object, not the row position: after sorting
+// (twice: descending, with the header's arrow), filtering, a search, and opening another archive.
+TEST_F(WindowTest, PreviewFollowsTheSelectedObject) {
+  form().ApplySizeRules(QSize(1920, 1080));
+  form().OpenPath(WriteRichArchive(dir_));
+  Select({7});  // HERO.txt, entry 8
+  form().WaitForPreview();
+  ASSERT_EQ(form().PreviewEntry(), 7);
+  QHeaderView* header = form().ListView1->horizontalHeader();
+  struct Step {
+    int column;
+    Qt::SortOrder order;
+  };
+  for (const Step& step : {Step{kColumnName, Qt::AscendingOrder},
+                           Step{kColumnName, Qt::DescendingOrder}, Step{kColumnSize, Qt::AscendingOrder}}) {
+    ClickHeader(step.column);
+    form().WaitForPreview();
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorOrder(), step.order);
+    ASSERT_EQ(form().SelectedRows().size(), 1u);
+    EXPECT_EQ(Row(form().SelectedRows()[0]).Number, 8);
+    EXPECT_EQ(Row(form().FocusedRow()).Number, 8);
+    EXPECT_EQ(form().PreviewEntry(), 7);
+    EXPECT_EQ(S(form().PreviewText->toPlainText()), "the needle is here");
+  }
+  ClickHeader(kColumnName);
+  ClickHeader(kColumnName);
+  EXPECT_EQ(Cell(0, kColumnName), "Zeta.mat");  // descending
+  EXPECT_EQ(Cell(9, kColumnName), "alpha.tex");
+
+  Search("readme");
+  form().WaitForPreview();
+  EXPECT_EQ(FocusedName(), "readme.txt");
+  EXPECT_EQ(S(form().PreviewText->toPlainText()), "plain words");
+
+  const std::string other = dir_.File("demo.assets");
+  testing::CopyFile(std::string(KESTRIX_SAMPLES_DIR) + "/demo.assets", other);
+  form().OpenPath(other);
+  form().WaitForPreview();
+  EXPECT_EQ(form().PreviewEntry(), -1);
+  EXPECT_TRUE(form().PreviewText->toPlainText().isEmpty());
+  EXPECT_FALSE(header->isSortIndicatorShown());
+}
+
+// The class filter lists the classes present, shows only the chosen one (sorted as the list
+// is), keeps the selection that stays visible, and "Export all files" then writes what it shows.
+TEST_F(WindowTest, TypeFilterShowsOneClassAndExportsWhatItShows) {
+  form().OpenPath(WriteRichArchive(dir_));
+  std::vector<std::string> choices;
+  for (int i = 0; i < form().TypeFilter->count(); ++i)
+    choices.push_back(S(form().TypeFilter->itemText(i)));
+  EXPECT_EQ(choices, (std::vector<std::string>{"All", "GameObject", "Material", "MonoScript",
+                                               "TextAsset", "Texture2D"}));
+  ClickHeader(kColumnName);
+  Select({4});  // HERO.txt
+  auto choose = [this](const std::string& name) {
+    const int i = form().TypeFilter->findText(QString::fromStdString(name));
+    ASSERT_GE(i, 0);
+    form().TypeFilter->setCurrentIndex(i);
+    form().TypeFilterChanged(i);
+  };
+  choose("TextAsset");
+  ASSERT_EQ(Rows(), 2);
+  EXPECT_EQ(Cell(0, kColumnName), "HERO.txt");
+  EXPECT_EQ(Cell(1, kColumnName), "readme.txt");
+  ASSERT_EQ(form().SelectedRows(), std::vector<int>{0});
+
+  QTest::mouseClick(form().Button2, Qt::LeftButton);
+  EXPECT_EQ(testing::ListFiles(dir_.File("Unity_Assets_Files/rich")),
+            (std::vector<std::string>{"HERO.txt", "readme.txt"}));
+  EXPECT_NE(form().Messages->Status().find("Exported 2 objects (the TextAsset objects shown)"),
+            std::string::npos)
+      << form().Messages->Status();
+  EXPECT_EQ(form().Messages->StatusFolder(), dir_.File("Unity_Assets_Files/rich"));
+
+  // Back to all rows, in the sort in force; sorting while filtered sorts the hidden rows too.
+  ClickHeader(kColumnName);  // descending
+  choose("All");
+  ASSERT_EQ(Rows(), 10);
+  EXPECT_EQ(Cell(0, kColumnName), "Zeta.mat");
+  EXPECT_EQ(Cell(9, kColumnName), "alpha.tex");
+  ASSERT_EQ(form().SelectedRows().size(), 1u);
+  EXPECT_EQ(Row(form().SelectedRows()[0]).Name, "HERO.txt");
+}
+
+// Failures of a run are lines of the message pane with one status line, never a box each.
+TEST_F(WindowTest, ExportFailuresGoToTheMessagePaneWithOneStatus) {
+  AssetSpec desc;
+  for (int i = 0; i < 30; ++i) desc.objects.push_back({49, TextObject("t" + std::to_string(i), "x")});
+  desc.objects.push_back({49, TextObject("fine", "y")});
+  const std::string path = dir_.File("fails.assets");
+  testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
+  // A folder where each of the 30 files would go: none of them can be written.
+  for (int i = 0; i < 30; ++i)
+    std::filesystem::create_directories(dir_.File("Unity_Assets_Files/fails/t" + std::to_string(i) + ".txt/x"));
+  form().OpenPath(path);
+  QTest::mouseClick(form().Button2, Qt::LeftButton);
+  EXPECT_EQ(form().Messages->ErrorCount(), 30);
+  EXPECT_TRUE(form().Messages->isVisible());
+  EXPECT_NE(form().Messages->Status().find("Exported 1 object; 30 failed"), std::string::npos)
+      << form().Messages->Status();
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  // The close button empties the pane and gives its room back to the list.
+  const int list_height = form().ListView1->height();
+  QTest::mouseClick(form().Messages->findChild<QWidget*>("MessageClose"), Qt::LeftButton);
+  EXPECT_FALSE(form().Messages->isVisible());
+  EXPECT_GT(form().ListView1->height(), list_height);
+
+  // An import with nothing changed says so.
+  QTest::mouseClick(form().Button3, Qt::LeftButton);
+  EXPECT_NE(form().Messages->Status().find("Nothing to import"), std::string::npos)
+      << form().Messages->Status();
+}
+
+// Every command has its key, named in the list's menu, and the keys work in the window.
+TEST_F(WindowTest, KeysForEveryCommand) {
+  struct Key {
+    QAction* action;
+    const char* keys;
+  };
+  for (const Key& k : {Key{form().ActOpen, "Ctrl+O"}, Key{form().ActFind, "Ctrl+F"},
+                       Key{form().ActFindNext, "F3"}, Key{form().ActFindPrev, "Shift+F3"},
+                       Key{form().BtnSelAll, "Ctrl+A"}, Key{form().ActExportAll, "Ctrl+E"},
+                       Key{form().BtnExportSelOriginal, "Ctrl+Shift+E"},
+                       Key{form().ActImportAll, "Ctrl+I"}}) {
+    EXPECT_EQ(S(k.action->shortcut().toString()), k.keys) << S(k.action->objectName());
+    EXPECT_TRUE(form().PopupMenu1->actions().contains(k.action)) << S(k.action->objectName());
+  }
+  form().OpenPath(WriteRichArchive(dir_));
+  form().ListView1->setFocus();
+  QTest::keyClick(&form(), Qt::Key_F, Qt::ControlModifier);
+  EXPECT_TRUE(form().Find_Text->hasFocus());
+  form().Find_Text->setText("ta.");
+  form().ListView1->setFocus();
+  QTest::keyClick(&form(), Qt::Key_F3);
+  EXPECT_EQ(FocusedName(), "Zeta.mat");
+  QTest::keyClick(&form(), Qt::Key_F3);
+  EXPECT_EQ(FocusedName(), "beta.mat");
+  QTest::keyClick(&form(), Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_EQ(FocusedName(), "Zeta.mat");
+  QTest::keyClick(&form(), Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(form().SelectedRows().size(), 10u);
+  QTest::keyClick(&form(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_NE(form().Messages->Status().find("Exported "), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("Unity_Assets_Files/rich/Zeta.mat")));
+}
+
 TEST_F(WindowTest, SmallScreensGetASmallerWindow) {
   form().ApplySizeRules(QSize(1920, 1080));
   EXPECT_EQ(form().height(), 768);
@@ -605,12 +755,39 @@ TEST_F(WindowTest, SmallScreensGetASmallerWindow) {
   EXPECT_EQ(form().height(), 600);
   EXPECT_EQ(form().ListView1->geometry().bottom() + 1, form().TabControl1->y());
   EXPECT_EQ(form().TabControl1->geometry().bottom() + 1, form().height());
+  // A small screen gets the smallest window whose controls stay whole.
   form().ApplySizeRules(QSize(800, 600));
-  if (designed_width > 800) {
-    EXPECT_EQ(form().width(), 409 + 15);
-    EXPECT_EQ(form().ListView1->width(), form().width());
-  }
+  EXPECT_EQ(form().width(), std::min(designed_width, form().minimumWidth()));
   EXPECT_EQ(form().height(), 432);
+}
+
+// At the minimum size (asked for smaller), every control is whole and inside the window: the
+// buttons keep their captions' width, the chooser and the filter stay wide enough to read.
+TEST_F(WindowTest, MinimumSizeKeepsEveryControlUsable) {
+  form().resize(500, 380);
+  QTest::qWait(1);
+  EXPECT_GE(form().width(), 500);
+  const QRect window(QPoint(0, 0), form().size());
+  form().resize(form().minimumSize());
+  const QRect inside(QPoint(0, 0), form().size());
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           form().Button1, form().Button2, form().Button3, form().ComboBox1, form().TypeFilter,
+           form().ListView1, form().TabControl1}) {
+    EXPECT_TRUE(inside.contains(w->geometry())) << S(w->objectName());
+  }
+  for (QWidget* w : std::initializer_list<QWidget*>{form().Find_Text, form().Find_Next,
+                                                   form().Find_Pred, form().Items_Select,
+                                                   form().Match_Case, form().Loop_Search}) {
+    EXPECT_TRUE(QRect(QPoint(0, 0), form().TabControl1->size()).contains(w->geometry()))
+        << S(w->objectName());
+  }
+  for (QPushButton* b : {form().Button1, form().Button2, form().Button3, form().Find_Next,
+                         form().Find_Pred, form().Items_Select})
+    EXPECT_GE(b->width(), b->sizeHint().width()) << S(b->objectName());
+  EXPECT_GE(form().ComboBox1->width(), 150);
+  EXPECT_GE(form().TypeFilter->width(), 150);
+  // The Russian caption of the third button keeps the font of the others.
+  EXPECT_EQ(form().Button3->font(), form().Button1->font());
 }
 
 TEST(WindowLanguage, RussianCaptions) {
@@ -632,10 +809,15 @@ TEST(WindowLanguage, RussianCaptions) {
     EXPECT_EQ(S(form.Label1->text()), "Архив: ");
     EXPECT_EQ(S(form.Label3->text()), "Версия: 5.6.3f1 id: 17 " + PlatformName(5));
     EXPECT_EQ(S(form.Label4->text()), "Файлов: 20");
+    EXPECT_EQ(form.Button3->font(), form.Button1->font());
+    EXPECT_GE(form.Button3->width(), form.Button3->sizeHint().width());
   }
   InitLocalization(kLangEnglish);
   TForm1 english;
-  EXPECT_EQ(S(english.Button1->text()), "Open archive Unity");
+  EXPECT_EQ(S(english.Button1->text()), "Open archive…");
+  EXPECT_EQ(S(english.Find_Pred->text()), "Find previous");
+  EXPECT_EQ(S(english.Items_Select->text()), "Select matches");
+  EXPECT_EQ(S(english.BtnExportSelSource->text()), "Export converted files");
 }
 
 }  // namespace
