@@ -137,7 +137,10 @@ std::string TakeTypes(CommandLine& cl, const std::string& value) {
   for (const std::string& word : SplitAtCommas(lower)) {
     if (word.empty())
       return "-t \"" + value + "\" has an empty type word (words are separated by single commas).";
-    if (!IsTypeWord(word) && !IsClassNumber(word))
+    // Import lists the files of the export folder by each word as a name pattern ("t*" takes
+    // .tex and .txt files alike); only there is a wildcard a meaningful word.
+    const bool pattern = cl.task == "import" && word.find_first_of("*?") != std::string::npos;
+    if (!IsTypeWord(word) && !IsClassNumber(word) && !pattern)
       return "-t \"" + word + "\" is neither a type word (tex, dds, snd, txt ...) nor a class " +
              "number (28, 114, -3 ...).";
   }

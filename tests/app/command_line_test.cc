@@ -94,6 +94,7 @@ TEST(Program, RefusedCommandLines) {
       {{"export", "a.assets", "-i", ""}, "-i needs the index of a contained file"},
       {{"export", "a.assets", "-t", "tex,textures"}, "\"textures\" is neither a type word"},
       {{"import", "a.assets", "-t", "tex,,dds"}, "has an empty type word"},
+      {{"export", "a.assets", "-t", "t*"}, "\"t*\" is neither a type word"},
       {{"export", "a.assets", "-p", ""}, "-p needs a folder"},
       {{"export", "a.assets", "b.assets"}, "Two archives given (\"a.assets\" and \"b.assets\")"},
       {{"export", "-t", "tex"}, "No archive given."},
@@ -109,6 +110,20 @@ TEST(Program, RefusedCommandLines) {
     EXPECT_NE(r.err.substr(0, line_end).find(c.problem), std::string::npos) << r.err;
     EXPECT_EQ(r.err.substr(line_end + 1), UsageText(c.russian));
   }
+}
+
+// One existing file or folder and no task is what a file manager runs: the window, opened with
+// it (here without a display, so it says why it cannot open), never the usage.
+TEST(Program, ArchiveAloneOpensTheWindow) {
+  TempDir dir;
+  const std::string archive = dir.File("level0");
+  testing::WriteFileBytes(archive, testing::Bytes(64, 1));
+  for (const std::string& target : {archive, dir.Path()}) {
+    auto r = RunKestrix({target}, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+    EXPECT_EQ(r.status, kExitFailed) << r.err;
+    EXPECT_NE(r.err.find("window"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(RunKestrix({dir.File("missing")}).status, kExitUsage);
 }
 
 std::string Golden(const char* name) {
