@@ -68,8 +68,7 @@ WindowSource::WindowSource(const std::string& path, uint64_t start, uint64_t siz
 void WindowSource::ReadAt(uint64_t pos, void* dst, size_t n) {
   if (pos > size_ || n > size_ - pos)
     throw IoError("Read of " + std::to_string(n) + " bytes at " + std::to_string(pos) +
-                  " runs past the end of a contained file of " + std::to_string(size_) +
-                  " bytes.");
+                  " runs past the end of a contained file of " + std::to_string(size_) + " bytes.");
   file_.ReadAt(start_ + pos, dst, n);
 }
 

@@ -207,7 +207,8 @@ void LoadStreamedVertices(const ConverterCall& call, ConverterContext& ctx,
   std::unique_ptr<ByteSource> source;
   std::string name;
   if (!OpenBundleResource(ctx, streamed.path, &source, &name))
-    source = OpenResourceFile(ctx, streamed.path, FieldResourceFile(call, ctx, streamed.path, &name));
+    source =
+        OpenResourceFile(ctx, streamed.path, FieldResourceFile(call, ctx, streamed.path, &name));
   if (streamed.offset > source->Size() || streamed.size > source->Size() - streamed.offset)
     throw MeshDecodeError(MeshDecodeError::kUndecodable, "vertex data past the resource file");
   std::vector<uint8_t> data(streamed.size);

@@ -182,8 +182,8 @@ TablePlan PlanVersion3(const OpenedArchive& a, ByteSource& working, const std::s
   for (size_t i = 0; i + 1 < h.Levels.size(); ++i) {
     BundleLevel& level = h.Levels[i];
     const uint32_t end = level.UncompressedSize;
-    const uint32_t moved = static_cast<uint32_t>(
-        MovedLevelEnd(end, changes, "level record " + std::to_string(i)));
+    const uint32_t moved =
+        static_cast<uint32_t>(MovedLevelEnd(end, changes, "level record " + std::to_string(i)));
     // The working file of an unpacked bundle holds its data stored, so each level's compressed
     // end is its uncompressed end; the recompressed bundle gets its own. A bundle read in place
     // keeps whatever difference it had.

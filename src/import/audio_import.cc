@@ -8,8 +8,8 @@
 
 #include "core/bundle_resource.h"
 #include "core/error.h"
-#include "core/localization.h"
 #include "core/frontend.h"
+#include "core/localization.h"
 #include "export/audio_clip.h"
 #include "import/resource_edits.h"
 #include "platform/byte_order.h"

@@ -343,9 +343,9 @@ ImportPlan PlanImport(const Session& s, FileSource& working, std::vector<Replace
       throw Error("Cannot import: the rewritten object table overlaps the object data.");
   plan.new_length = static_cast<uint64_t>(static_cast<int64_t>(working.Size()) + plan.net_change +
                                           plan.resource_change);
-  plan.same_size =
-      shifts.empty() && plan.resource_change == 0 && std::all_of(plan.replacements.begin(), plan.replacements.end(),
-                                    [](const Replacement& rep) { return rep.change == 0; });
+  plan.same_size = shifts.empty() && plan.resource_change == 0 &&
+                   std::all_of(plan.replacements.begin(), plan.replacements.end(),
+                               [](const Replacement& rep) { return rep.change == 0; });
   return plan;
 }
 

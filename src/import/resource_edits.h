@@ -18,9 +18,9 @@ namespace kestrix {
 struct OpenedArchive;
 
 struct ResourceWrite {
-  size_t entry = 0;     // the object whose raw file points at the bytes
-  int contained = -1;   // the contained file they go into
-  uint64_t offset = 0;  // in the contained file
+  size_t entry = 0;       // the object whose raw file points at the bytes
+  int contained = -1;     // the contained file they go into
+  uint64_t offset = 0;    // in the contained file
   bool appended = false;  // past the contained file's end (it grows); else over old bytes
   std::vector<uint8_t> bytes;
   ContentHash raw_hash;  // of the raw file that points at them

@@ -369,8 +369,7 @@ void SaveTexture(const ImporterCall& call, ImporterContext& ctx, const TextureHe
     throw Error("Cannot import " + call.source_path + ": its data would lie at " +
                 std::to_string(write.offset) + " in " + resource.name +
                 ", past what the texture's 32-bit offset field can state.");
-  const StreamedPlace place{write.offset, static_cast<uint32_t>(t.data.size()),
-                            old.resource_path};
+  const StreamedPlace place{write.offset, static_cast<uint32_t>(t.data.size()), old.resource_path};
   const std::vector<uint8_t> payload = RebuildTexturePayload(old, t, call.big_endian, &place);
   write.bytes = t.data;
   SaveRawFile(call, payload);

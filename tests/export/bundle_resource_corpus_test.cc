@@ -32,8 +32,8 @@ TEST(Corpus, BundleResourcesExportWithoutAnEarlierStep) {
   if (testing::CorpusDir().empty()) GTEST_SKIP() << "no corpus";
   int bundles = 0, with_resources = 0;
   for (const testing::CorpusRow& row : testing::CorpusManifest()) {
-    const bool first_piece = row.relpath.rfind("split/", 0) == 0 &&
-                             AsciiLower(ExtensionOf(row.relpath)) == ".split0";
+    const bool first_piece =
+        row.relpath.rfind("split/", 0) == 0 && AsciiLower(ExtensionOf(row.relpath)) == ".split0";
     if (!testing::IsReadableBundle(row) && !first_piece) continue;
     testing::TempDir tmp;
     const std::string path = testing::CorpusArchiveToOpen(row, tmp);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ namespace kestrix {
 namespace {
 
 struct Snapshot {
-  std::vector<testing::Bytes> objects;   // per entry, the whole object
+  std::vector<testing::Bytes> objects;    // per entry, the whole object
   std::vector<testing::Bytes> contained;  // per contained file
 };
 
@@ -59,9 +60,9 @@ TEST(BundleResourceImport, EditedDataGoesIntoTheResourceEntry) {
     size_t grow;      // bytes appended to the edited file (0: same length, written over)
   };
   const Case cases[] = {
-      {"bundles/unityfs/unitypy_xinzexi_2_n_tex", 1, 0},         // texture, UnityFS LZMA
-      {"bundles/unityfs/ab2020_3_sound_bundle", 1, 1000},         // sound, UnityFS LZMA
-      {"bundles/unityweb/ab50_kiyoaki_bgm_02", 1, 333},           // sound, version 3 LZMA
+      {"bundles/unityfs/unitypy_xinzexi_2_n_tex", 1, 0},   // texture, UnityFS LZMA
+      {"bundles/unityfs/ab2020_3_sound_bundle", 1, 1000},  // sound, UnityFS LZMA
+      {"bundles/unityweb/ab50_kiyoaki_bgm_02", 1, 333},    // sound, version 3 LZMA
       {"bundles/unityfs/unitypack_audio-2019.3.13f1-no-compression", 1, 4096},  // read in place
   };
   for (const Case& c : cases) {
@@ -69,12 +70,15 @@ TEST(BundleResourceImport, EditedDataGoesIntoTheResourceEntry) {
     testing::TempDir tmp;
     const std::string path = tmp.File(FileNameOf(c.bundle));
     testing::CopyFile(testing::CorpusDir() + "/" + c.bundle, path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
     const Snapshot before = Take(path);
     ASSERT_EQ(testing::RunKestrix({"export", path, "-p", tmp.File("out")}).status, 0);
     Session s;
     testing::RecordingFrontend fe;
     OpenArchive(s, fe, path);
-    const std::string folder = tmp.File("out") + "/Unity_Assets_Files/" + s.Archive.ArchiveFolderName;
+    const std::string folder =
+        tmp.File("out") + "/Unity_Assets_Files/" + s.Archive.ArchiveFolderName;
     ASSERT_EQ(s.Archive.Bundle.ContainedFiles.size(), before.contained.size());
     CloseArchive(s);
     const std::string edited = StreamedFile(folder);
@@ -120,7 +124,8 @@ TEST(BundleResourceImport, EditedDataGoesIntoTheResourceEntry) {
     }
     // One object changed at most (the one whose offset and size now point at the new data).
     size_t changed = 0;
-    for (size_t i = 0; i < before.objects.size(); ++i) changed += after.objects[i] != before.objects[i];
+    for (size_t i = 0; i < before.objects.size(); ++i)
+      changed += after.objects[i] != before.objects[i];
     EXPECT_EQ(changed, c.grow == 0 ? 0u : 1u);
   }
 }
