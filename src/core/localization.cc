@@ -37,6 +37,7 @@ const char* const kRussian[kStringCount] = {
     "Сжатые mesh не поддерживаются.",
     "Ошибка памяти: Этот формат mesh не поддерживаются!!!",
     "Ошибка конвертации mesh!!!",
+    "Отсутствует файл: ",
 };
 
 const char* const kEnglish[kStringCount] = {
@@ -70,6 +71,7 @@ const char* const kEnglish[kStringCount] = {
     "Compression meshes are not supported.",
     "Error memory: This format meshes not supported!!!",
     "Error: Convertanion mesh!!!",
+    "Missing file: ",
 };
 
 struct Table {

@@ -37,7 +37,8 @@ enum StringKey : int {
   kStrMeshCompressed = 27,
   kStrMeshMemory = 28,
   kStrMeshConvert = 29,
-  kStringCount = 30,
+  kStrMissingFile = 30,
+  kStringCount = 31,
 };
 
 // Fills the table in Russian when language_id is 0x0419, else in English.

@@ -2,6 +2,7 @@
 // 24-byte legacy record pointing into the archive's ".resS" file, or a streamed-resource record
 // naming its file with a 64-bit offset and length. The sound is written unchanged, named by the
 // container its first bytes reveal.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct SoundSource {
   std::string subfolder;      // resource subfolder of the output, with its separator
   uint64_t offset = 0;        // in the payload copy or in the resource file
   uint64_t length = 0;
+  std::unique_ptr<ByteSource> resource;  // a contained file of the bundle, read in place
 };
 
 // Throws unless [offset, offset + length) lies within `size` bytes.
@@ -67,6 +69,12 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
       const ClipResourceRecord record = ReadClipResourceRecord(p, size, order);
       source.offset = record.offset;
       source.length = record.length;
+      std::string name;
+      if (OpenBundleResource(ctx, record.source, &source.resource, &name)) {
+        source.resource_path = name;
+        source.subfolder = "res_" + name + kSep;
+        break;
+      }
       source.resource_path = ClipResourcePath(
           record.source, archive_name, ctx.ResourceFolder(call.base_folder), call.base_folder);
       if (source.resource_path.empty()) {
@@ -88,11 +96,8 @@ void ExportAudio(const ConverterCall& call, ConverterContext& ctx, const std::st
     out.Write(p + source.offset, static_cast<size_t>(source.length));
     out.Close();
   } else {
-    if (!FileExists(source.resource_path)) {
-      ctx.MissingResource("Отсутствует файл: " + source.resource_path);
-      return;
-    }
-    FileSource resource(source.resource_path);
+    if (!source.resource) source.resource = OpenResourceFile(ctx, "", source.resource_path);
+    ByteSource& resource = *source.resource;
     RequireRange(source.offset, source.length, resource.Size(), source.resource_path);
     Reader head(resource, 64);
     head.Seek(source.offset);

@@ -1,5 +1,6 @@
 #include "export/converter.h"
 
+#include "core/error.h"
 #include "core/session.h"
 
 namespace kestrix {
@@ -9,5 +10,7 @@ std::string ConverterContext::ResourceFolder(const std::string& base_folder) con
   if (a.GivenPath.empty() && a.ArchivePath.empty()) return base_folder;
   return kestrix::ResourceFolder(a);
 }
+
+void ConverterContext::MissingResource(const std::string& text) const { throw MissingResourceError(text); }
 
 }  // namespace kestrix

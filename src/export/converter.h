@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/field_layout.h"
+#include "core/error.h"
 #include "core/frontend.h"
 #include "core/requests.h"
 
@@ -30,6 +31,12 @@ struct ConverterCall {
   const TypeTree* type_tree = nullptr;
 };
 
+// A resource file that is not there, or whose path is refused.
+class MissingResourceError : public Error {
+ public:
+  explicit MissingResourceError(const std::string& text) : Error(text, ErrorKind::kFileSystem) {}
+};
+
 // How converters reach the user, the open archive and what the run asks for.
 class ConverterContext {
  public:
@@ -42,8 +49,9 @@ class ConverterContext {
   void Report(const std::string& text) { frontend_.Note(text); }
   // A completion line such as "Hero.tex -> DDS".
   void Done(const std::string& text) { frontend_.ConsoleLine(text); }
-  // A missing resource file ("Отсутствует файл: ..."): a message box everywhere.
-  void MissingResource(const std::string& text) { frontend_.MessageBox(text); }
+  // A resource file that is missing, or whose path is refused, fails the entry like any other
+  // failure: thrown, so that the run counts it.
+  [[noreturn]] void MissingResource(const std::string& text) const;
   // Where resource files are looked for: beside the archive, so that an output folder given
   // with -p does not hide them. Without an open archive (tests) the base folder stands in.
   std::string ResourceFolder(const std::string& base_folder) const;

@@ -23,7 +23,7 @@ std::string CrunchToolPath(const std::string& folder) {
 void ExportCrnWithTool(const ConverterCall& call, ConverterContext& ctx,
                        const std::string& tool_folder) {
   TextureImages images;
-  if (!OpenTextureImages(call, ctx, &images)) return;
+  OpenTextureImages(call, ctx, &images);
   // The crunched stream is one file whatever the image count says.
   const std::vector<uint8_t> crn = images.Image(0);
   const std::string target = MakeOutputFolder(call, images.subfolder) + call.file_name;

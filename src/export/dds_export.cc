@@ -39,7 +39,7 @@ void WriteDds(const std::string& path, const DdsHeader& header, const std::vecto
 
 void ExportDds(const ConverterCall& call, ConverterContext& ctx) {
   TextureImages images;
-  if (!OpenTextureImages(call, ctx, &images)) return;
+  OpenTextureImages(call, ctx, &images);
   const TextureHeader& h = images.header;
   const DdsHeader dds =
       BuildDdsHeader(h.format, h.complete_image_size, h.width, h.height, h.MipByte());

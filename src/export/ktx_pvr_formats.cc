@@ -143,7 +143,7 @@ uint64_t RequireLevels(const MobileFormat& format, const LevelPlan& plan, int32_
 
 bool PrepareMobileImages(const ConverterCall& call, ConverterContext& ctx, bool for_ktx,
                          MobileImages* out) {
-  if (!OpenTextureImages(call, ctx, &out->images)) return false;
+  OpenTextureImages(call, ctx, &out->images);
   const TextureHeader& h = out->images.header;
   out->format = FindMobileFormat(h.format);
   if (!out->format) return false;

@@ -199,28 +199,21 @@ std::string BuildObjText(const TMeshBase& mesh, const std::string& file_name) {
 
 namespace {
 
-// Vertex data kept in a resource file beside the archive, found as streamed textures find
-// theirs. False (after telling the user) when the file is missing or its path would leave the
-// archive's folder.
-bool LoadStreamedVertices(const ConverterCall& call, ConverterContext& ctx,
+// Vertex data kept in a resource (a contained file of the bundle, or a file beside the
+// archive), found as streamed textures find theirs. Throws the missing-file failure when the
+// file is missing or its path would leave the archive's folder.
+void LoadStreamedVertices(const ConverterCall& call, ConverterContext& ctx,
                           const MeshStreamData& streamed, TMeshBase& mesh) {
-  std::string subfolder;
-  const std::string file = FieldResourceFile(call, ctx, streamed.path, &subfolder);
-  if (file.empty()) {
-    ctx.MissingResource("Resource path refused, it leaves the archive's folder: " + streamed.path);
-    return false;
-  }
-  if (!FileExists(file)) {
-    ctx.MissingResource("Отсутствует файл: " + file);
-    return false;
-  }
-  FileSource source(file);
-  if (streamed.offset > source.Size() || streamed.size > source.Size() - streamed.offset)
+  std::unique_ptr<ByteSource> source;
+  std::string name;
+  if (!OpenBundleResource(ctx, streamed.path, &source, &name))
+    source =
+        OpenResourceFile(ctx, streamed.path, FieldResourceFile(call, ctx, streamed.path, &name));
+  if (streamed.offset > source->Size() || streamed.size > source->Size() - streamed.offset)
     throw MeshDecodeError(MeshDecodeError::kUndecodable, "vertex data past the resource file");
   std::vector<uint8_t> data(streamed.size);
-  source.ReadAt(streamed.offset, data.data(), data.size());
+  source->ReadAt(streamed.offset, data.data(), data.size());
   mesh.SetStreamedVertexData(std::move(data));
-  return true;
 }
 
 }  // namespace
@@ -244,10 +237,11 @@ void ExportObj(const ConverterCall& call, ConverterContext& ctx, int32_t major_v
     } else {
       mesh.Decode(in, major_version);
     }
-    if (const MeshStreamData* streamed = mesh.StreamedData()) {
-      if (!LoadStreamedVertices(call, ctx, *streamed, mesh)) return;
-    }
+    if (const MeshStreamData* streamed = mesh.StreamedData())
+      LoadStreamedVertices(call, ctx, *streamed, mesh);
     obj = BuildObjText(mesh, name);
+  } catch (const MissingResourceError&) {
+    throw;  // says which file is missing
   } catch (const MeshDecodeError& e) {
     int key = e.kind() == MeshDecodeError::kCompressed ? kStrMeshCompressed : kStrMeshMemory;
     throw Error(name + " " + Str(key));

@@ -44,7 +44,7 @@ RgbaImage TexturePicture(const TextureImages& images, const EngineVersion& engin
 
 void ExportPng(const ConverterCall& call, ConverterContext& ctx) {
   TextureImages images;
-  if (!OpenTextureImages(call, ctx, &images)) return;
+  OpenTextureImages(call, ctx, &images);
   const TextureHeader& h = images.header;
   if (h.complete_image_size <= 0 || h.ImageCount() <= 0) {
     ctx.Done(call.file_name + " -> PNG");

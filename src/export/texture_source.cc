@@ -1,6 +1,8 @@
 #include "export/texture_source.h"
 
+#include "core/bundle_resource.h"
 #include "core/error.h"
+#include "core/localization.h"
 #include "core/session.h"
 #include "export/audio_clip.h"
 #include "export/converter.h"
@@ -44,38 +46,47 @@ std::vector<uint8_t> TextureImages::Image(int32_t index) const {
   return std::vector<uint8_t>(first, first + static_cast<ptrdiff_t>(n));
 }
 
-bool OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, TextureImages* out) {
+void OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, TextureImages* out) {
   out->payload = call.stream.ReadBytes(call.payload_size);
   out->header = ReadTextureHeader(out->payload, call.big_endian, call.texture_fields);
-  if (!out->header.Streamed()) return true;
+  if (!out->header.Streamed()) return;
 
   const std::string& path = out->header.resource_path;
+  if (OpenBundleResource(ctx, path, &out->resource, &out->subfolder)) {
+    out->subfolder = ResourceSubfolder(out->subfolder);
+    return;
+  }
   if (out->header.layout == 4) {
     const std::string file = FieldResourceFile(call, ctx, path, &out->subfolder);
-    if (file.empty()) {
-      ctx.MissingResource("Resource path refused, it leaves the archive's folder: " + path);
-      return false;
-    }
-    if (!FileExists(file)) {
-      ctx.MissingResource("Отсутствует файл: " + file);
-      return false;
-    }
-    out->resource = std::make_unique<FileSource>(file);
-    return true;
+    out->resource = OpenResourceFile(ctx, path, file);
+    return;
   }
-  if (!IsSafeResourcePath(path)) {
-    ctx.MissingResource("Resource path refused, it leaves the archive's folder: " + path);
-    return false;
-  }
+  if (!IsSafeResourcePath(path)) ctx.MissingResource(RefusedPathMessage(path));
   const std::string native = NativeSeparators(path);
-  const std::string file = ctx.ResourceFolder(call.base_folder) + native;
-  if (!FileExists(file)) {
-    ctx.MissingResource("Отсутствует файл: " + file);
-    return false;
-  }
+  out->resource = OpenResourceFile(ctx, path, ctx.ResourceFolder(call.base_folder) + native);
   out->subfolder = ResourceSubfolder(native);
-  out->resource = std::make_unique<FileSource>(file);
+}
+
+bool OpenBundleResource(ConverterContext& ctx, const std::string& resource_path,
+                        std::unique_ptr<ByteSource>* source, std::string* name) {
+  const OpenedArchive& archive = ctx.session().Archive;
+  const ContainedResource found = FindContainedResource(archive, resource_path);
+  if (!found.Found()) return false;
+  *source = OpenContainedResource(archive, found);
+  *name = found.name;
   return true;
+}
+
+std::unique_ptr<ByteSource> OpenResourceFile(ConverterContext& ctx,
+                                             const std::string& resource_path,
+                                             const std::string& file) {
+  if (file.empty()) ctx.MissingResource(RefusedPathMessage(resource_path));
+  if (!FileExists(file)) ctx.MissingResource(Str(kStrMissingFile) + file);
+  return std::make_unique<FileSource>(file);
+}
+
+std::string RefusedPathMessage(const std::string& resource_path) {
+  return "Resource path refused, it leaves the archive's folder: " + resource_path;
 }
 
 std::string FieldResourceFile(const ConverterCall& call, ConverterContext& ctx,

@@ -19,7 +19,7 @@ struct TextureImages {
   TextureHeader header;
   std::vector<uint8_t> payload;
   std::string subfolder;  // "" or "res_" + resource name up to its first "." + "/"
-  std::unique_ptr<FileSource> resource;
+  std::unique_ptr<ByteSource> resource;  // a resource file, or a contained file of the bundle
 
   // Throws Error unless `count` images of the complete image size are there to read; a negative
   // count or size is refused the same way, so nothing loops over or allocates for garbage.
@@ -28,10 +28,23 @@ struct TextureImages {
   std::vector<uint8_t> Image(int32_t index) const;
 };
 
-// Copies the payload from the stream, reads its header and, for a streamed texture, opens the
-// resource file. Returns false (after telling the user) when the resource file is missing or its
-// path would leave the archive's folder; nothing has been written then.
-bool OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, TextureImages* out);
+// Copies the payload from the stream, reads its header and, for a streamed texture, opens its
+// resource: the contained file of the open bundle the path names, else the file on disk. Throws
+// Error (ConverterContext::MissingResource) when the resource file is missing or its path would
+// leave the archive's folder; nothing has been written then.
+void OpenTextureImages(const ConverterCall& call, ConverterContext& ctx, TextureImages* out);
+
+// Streamed data that the open bundle holds as a contained file of the name `resource_path`
+// gives: read from the working file, `name` set to the contained file's name. False when the
+// bundle holds no such file (or the archive is no bundle): the resource is looked for on disk.
+bool OpenBundleResource(ConverterContext& ctx, const std::string& resource_path,
+                        std::unique_ptr<ByteSource>* source, std::string* name);
+// The resource file `file` on disk that `resource_path` leads to ("" when the path was refused);
+// throws the missing-file failure, in the user's language, when it is not there.
+std::unique_ptr<ByteSource> OpenResourceFile(ConverterContext& ctx,
+                                             const std::string& resource_path,
+                                             const std::string& file);
+std::string RefusedPathMessage(const std::string& resource_path);
 
 // "res_" + the path up to its first "." (the whole path without one) + separator.
 std::string ResourceSubfolder(const std::string& resource_path);

@@ -66,13 +66,59 @@ uint64_t Moved(uint64_t v, int64_t n, uint64_t limit, const std::string& what) {
   return n < 0 ? v - magnitude : v + magnitude;
 }
 
-// The imported file changed size; every file after it in table order moved.
-void MoveContainedFiles(std::vector<ContainedFile>& files, int selected, int64_t n,
+// The imported file and the resource entries it writes changed size; every file after each in
+// table order moved.
+void MoveContainedFiles(std::vector<ContainedFile>& files, const std::vector<ContainedChange>& all,
                         uint64_t limit) {
-  const size_t chosen = static_cast<size_t>(selected);
-  files[chosen].Size = Moved(files[chosen].Size, n, limit, "the size of " + files[chosen].Name);
-  for (size_t i = chosen + 1; i < files.size(); ++i)
-    files[i].Offset = Moved(files[i].Offset, n, limit, "the offset of " + files[i].Name);
+  for (const ContainedChange& c : all) {
+    const size_t chosen = static_cast<size_t>(c.index);
+    files[chosen].Size =
+        Moved(files[chosen].Size, c.change, limit, "the size of " + files[chosen].Name);
+    for (size_t i = chosen + 1; i < files.size(); ++i)
+      files[i].Offset = Moved(files[i].Offset, c.change, limit, "the offset of " + files[i].Name);
+  }
+}
+
+// The asset file's change is what the others leave of the working file's.
+std::vector<ContainedChange> AllChanges(const OpenedArchive& a, int64_t n,
+                                        const std::vector<ContainedChange>& others) {
+  std::vector<ContainedChange> all;
+  int64_t asset = n;
+  for (const ContainedChange& c : others) {
+    if (c.index < 0 || static_cast<size_t>(c.index) >= a.Bundle.ContainedFiles.size() ||
+        c.index == a.SelectedFileIndex)
+      CannotRepack("a changed contained file " + std::to_string(c.index) + " is not in it.");
+    asset -= c.change;
+    all.push_back(c);
+  }
+  all.push_back({a.SelectedFileIndex, asset});
+  return all;
+}
+
+// A changed file's old extent in the data (after the header) and its change.
+struct DataChange {
+  uint64_t start = 0, end = 0;
+  int64_t change = 0;
+};
+
+// A version 3 level that ends where a changed file ended, or later, holds all of it and moves
+// with it. One that ends inside it stops short of it (a level's end is where its stream could
+// stop, a little past its own files), and moves with the files before it, but not past the
+// changed file's new end.
+uint64_t MovedLevelEnd(uint64_t end, const std::vector<DataChange>& changes,
+                       const std::string& what) {
+  int64_t shift = 0;
+  for (const DataChange& c : changes) {
+    if (end >= c.end) {
+      shift += c.change;
+      continue;
+    }
+    if (end > c.start)
+      return std::min(Moved(end, shift, UINT32_MAX, what),
+                      Moved(c.end, shift + c.change, UINT32_MAX, what));
+    break;
+  }
+  return Moved(end, shift, UINT32_MAX, what);
 }
 
 // A net change that does not match the working file shows here, before anything is written.
@@ -103,7 +149,8 @@ uint64_t CheckRecordName(Reader& r, const ContainedFile& f, const std::string& p
 // ---- Version 3 ----
 
 TablePlan PlanVersion3(const OpenedArchive& a, ByteSource& working, const std::string& path,
-                       int64_t n, uint64_t old_asset_file_size) {
+                       int64_t n, uint64_t old_asset_file_size,
+                       const std::vector<ContainedChange>& all) {
   TablePlan plan{{}, a.Bundle};
   Version3Header& h = plan.updated.V3;
   const uint64_t length = working.Size();
@@ -122,18 +169,21 @@ TablePlan PlanVersion3(const OpenedArchive& a, ByteSource& working, const std::s
 
   h.FileSize = file_length;
   plan.Put32(h.FileSizePos, file_length);
-  const uint64_t asset_start = a.AssetBase - header;
-  const uint64_t asset_end = asset_start + old_asset_file_size;
-  const uint64_t new_asset_end = Moved(asset_end, n, UINT32_MAX, "the end of the asset file");
+  std::vector<DataChange> changes;
+  for (const ContainedChange& c : all) {
+    const ContainedFile& f = a.Bundle.ContainedFiles[static_cast<size_t>(c.index)];
+    // The asset file's extent is the one its own header gave.
+    const uint64_t start = c.index == a.SelectedFileIndex ? a.AssetBase - header : f.Offset;
+    const uint64_t size = c.index == a.SelectedFileIndex ? old_asset_file_size : f.Size;
+    changes.push_back({start, start + size, c.change});
+  }
+  std::sort(changes.begin(), changes.end(),
+            [](const DataChange& x, const DataChange& y) { return x.start < y.start; });
   for (size_t i = 0; i + 1 < h.Levels.size(); ++i) {
     BundleLevel& level = h.Levels[i];
     const uint32_t end = level.UncompressedSize;
-    // A level that ends where the asset file ended, or later, holds all of it and moves with
-    // it. One that ends inside it stops short of it (a level's end is where its stream could
-    // stop, a little past its own files), and stays, but not past the asset's new end.
-    const uint32_t moved = static_cast<uint32_t>(
-        end >= asset_end ? Moved(end, n, UINT32_MAX, "level record " + std::to_string(i))
-                         : std::min<uint64_t>(end, new_asset_end));
+    const uint32_t moved =
+        static_cast<uint32_t>(MovedLevelEnd(end, changes, "level record " + std::to_string(i)));
     // The working file of an unpacked bundle holds its data stored, so each level's compressed
     // end is its uncompressed end; the recompressed bundle gets its own. A bundle read in place
     // keeps whatever difference it had.
@@ -157,7 +207,7 @@ TablePlan PlanVersion3(const OpenedArchive& a, ByteSource& working, const std::s
   r.Seek(header);
   if (r.U32(ByteOrder::Big) != files.size()) TablesDiffer(path);
   const std::vector<ContainedFile> before = files;
-  MoveContainedFiles(files, a.SelectedFileIndex, n, UINT32_MAX);
+  MoveContainedFiles(files, all, UINT32_MAX);
   for (size_t i = 0; i < files.size(); ++i) {
     const uint64_t pos = CheckRecordName(r, before[i], path);
     if (r.U32(ByteOrder::Big) != before[i].Offset || r.U32(ByteOrder::Big) != before[i].Size)
@@ -199,7 +249,7 @@ std::vector<uint32_t> StoredBlockSizes(const std::vector<BundleBlock>& blocks, u
 }
 
 TablePlan PlanVersion6(const OpenedArchive& a, ByteSource& working, const std::string& path,
-                       int64_t n, bool unpacked) {
+                       int64_t n, bool unpacked, const std::vector<ContainedChange>& all) {
   TablePlan plan{{}, a.Bundle};
   Version6Header& h = plan.updated.V6;
   const uint64_t length = working.Size();
@@ -239,7 +289,7 @@ TablePlan PlanVersion6(const OpenedArchive& a, ByteSource& working, const std::s
   std::vector<ContainedFile>& files = plan.updated.ContainedFiles;
   if (r.U32(ByteOrder::Big) != files.size()) TablesDiffer(path);
   const std::vector<ContainedFile> before = files;
-  MoveContainedFiles(files, a.SelectedFileIndex, n, UINT64_MAX);
+  MoveContainedFiles(files, all, UINT64_MAX);
   for (size_t i = 0; i < files.size(); ++i) {
     const uint64_t pos = r.Tell();
     if (r.U64(ByteOrder::Big) != before[i].Offset || r.U64(ByteOrder::Big) != before[i].Size)
@@ -654,10 +704,11 @@ void RepackBundle(OpenedArchive& a, int64_t net_change, uint64_t old_asset_file_
   const bool unpacked = !a.WorkingPath.empty();
   TablePlan plan;
   {
+    const std::vector<ContainedChange> all = AllChanges(a, net_change, options.OtherChanges);
     FileSource working(working_path);
     plan = !a.Bundle.HasBlocks()
-               ? PlanVersion3(a, working, working_path, net_change, old_asset_file_size)
-               : PlanVersion6(a, working, working_path, net_change, unpacked);
+               ? PlanVersion3(a, working, working_path, net_change, old_asset_file_size, all)
+               : PlanVersion6(a, working, working_path, net_change, unpacked, all);
   }
   // The bundle the user named is never written in place; our own files are.
   if (working_path == a.GivenPath) {

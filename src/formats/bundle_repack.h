@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "formats/lz4_codec.h"
 #include "formats/split_pieces.h"
@@ -17,6 +18,13 @@ struct OpenedArchive;
 inline constexpr std::string_view kStepTablesUpdated = "tables updated";
 inline constexpr std::string_view kStepBundleWritten = "bundle written";  // not yet renamed
 inline constexpr std::string_view kStepBundleReplaced = "bundle replaced";
+
+// A contained file other than the imported asset file that changed size (a resource entry that
+// new data was appended to).
+struct ContainedChange {
+  int index = -1;
+  int64_t change = 0;
+};
 
 struct RepackOptions {
   // The rebuilt working file when the caller has not yet put it at ArchivePath (a copy beside
@@ -31,11 +39,15 @@ struct RepackOptions {
   // blocks. Only tests set it lower.
   uint32_t MaxBlockSize = kMaxBlockSize;
   StepHook StepDone;
+  // Contained files besides SelectedFileIndex that changed size; their changes are part of
+  // net_change.
+  std::vector<ContainedChange> OtherChanges;
 };
 
 // Brings the bundle around the imported asset file up to date after an import that changed
 // the working file's length by `net_change` bytes (the signed sum of every size change; the
-// contained file SelectedFileIndex is the one that changed). `old_asset_file_size` is the
+// contained file SelectedFileIndex changed by what options.OtherChanges, the resource entries
+// that grew, leave of it). `old_asset_file_size` is the
 // asset's AssetFileSize from before the import: version 3 level records that end where the
 // asset ended, or later, move with it. Does nothing for an archive that is not a bundle.
 //

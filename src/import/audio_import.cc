@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
+#include "core/bundle_resource.h"
 #include "core/error.h"
 #include "core/frontend.h"
+#include "core/localization.h"
 #include "export/audio_clip.h"
+#include "import/resource_edits.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -32,10 +36,9 @@ void SaveRawFile(const std::string& path, const std::vector<uint8_t>& payload) {
   raw.Commit();
 }
 
-// Whether the resource file holds exactly the sound's bytes where the clip points now.
-bool AlreadyInResource(const std::string& resource_path, FileSource& sound,
-                       const std::vector<uint8_t>& payload, ClipShape shape, size_t offset_at,
-                       ByteOrder order) {
+// Whether the resource holds exactly the sound's bytes where the clip points now.
+bool AlreadyInResource(ByteSource& resource, FileSource& sound, const std::vector<uint8_t>& payload,
+                       ClipShape shape, size_t offset_at, ByteOrder order) {
   uint64_t at = 0, size = 0;
   if (shape == ClipShape::LegacyResource) {
     size = Get32(payload.data() + kClipLengthAt, order);
@@ -45,7 +48,6 @@ bool AlreadyInResource(const std::string& resource_path, FileSource& sound,
     size = Get64(payload.data() + offset_at + 8, order);
   }
   if (size != sound.Size()) return false;
-  FileSource resource(resource_path);
   if (at > resource.Size() || resource.Size() - at < size) return false;
   std::vector<uint8_t> mine(1 << 16), theirs(1 << 16);
   for (uint64_t done = 0; done < size;) {
@@ -55,6 +57,34 @@ bool AlreadyInResource(const std::string& resource_path, FileSource& sound,
     if (!std::equal(mine.begin(), mine.begin() + step, theirs.begin())) return false;
     done += step;
   }
+  return true;
+}
+
+// A clip whose sound lives in a resource entry of the open bundle keeps it there: the new sound
+// goes to the resource edits, and the clip's record points at where it will lie.
+bool ImportIntoBundleResource(const ImporterCall& call, ImporterContext& ctx,
+                              const ClipResourceRecord& record, std::vector<uint8_t>& payload,
+                              FileSource& sound, const std::string& raw_path) {
+  if (!ctx.resource_edits) return false;
+  const OpenedArchive& archive = ctx.resource_edits->Archive();
+  const ContainedResource resource = FindContainedResource(archive, record.source);
+  if (!resource.Found()) return false;
+  const ByteOrder order = call.big_endian ? ByteOrder::Big : ByteOrder::Little;
+  std::unique_ptr<ByteSource> held = OpenContainedResource(archive, resource);
+  if (AlreadyInResource(*held, sound, payload, ClipShape::ResourceRecord, record.fields_at,
+                        order)) {
+    SaveRawFile(raw_path, payload);
+    return true;
+  }
+  const uint64_t n = sound.Size();
+  ResourceWrite write =
+      ctx.resource_edits->Place(call.entry, resource, record.offset, record.length, n);
+  write.bytes.resize(static_cast<size_t>(n));
+  sound.ReadAt(0, write.bytes.data(), write.bytes.size());
+  Put64(payload.data() + record.fields_at, write.offset, order);
+  Put64(payload.data() + record.fields_at + 8, n, order);
+  SaveRawFile(raw_path, payload);
+  ctx.resource_edits->Add(std::move(write), payload);
   return true;
 }
 
@@ -102,6 +132,7 @@ void ImportAudio(const ImporterCall& call, ImporterContext& ctx,
     resource_path = folder + resource_name;
   } else {
     const ClipResourceRecord record = ReadClipResourceRecord(payload.data(), payload.size(), order);
+    if (ImportIntoBundleResource(call, ctx, record, payload, sound, raw_path)) return;
     resource_path = ClipResourcePath(record.source, archive_folder_name, folder, call.output_root);
     if (resource_path.empty()) {
       ctx.frontend.MessageBox("Refused resource path outside the archive folder: " + record.source +
@@ -110,14 +141,13 @@ void ImportAudio(const ImporterCall& call, ImporterContext& ctx,
     }
     offset_at = record.fields_at;
   }
-  if (!FileExists(resource_path)) {
-    ctx.frontend.MessageBox("Отсутствует файл: " + resource_path);
-    return;
-  }
+  // A failure like any other: the run counts it.
+  if (!FileExists(resource_path)) throw Error(Str(kStrMissingFile) + resource_path);
 
   // A sound that is already where the clip points (an unchanged file imported again) stays
   // there: appending it once more on every import would only grow the resource file.
-  if (AlreadyInResource(resource_path, sound, payload, shape, offset_at, order)) {
+  FileSource resource_file(resource_path);
+  if (AlreadyInResource(resource_file, sound, payload, shape, offset_at, order)) {
     SaveRawFile(raw_path, payload);
     return;
   }

@@ -196,7 +196,8 @@ void Rebuild(Session& s, const ImportPlan& plan, FileSource& working, Frontend& 
     RepackOptions options;
     options.RebuiltPath = out.Path();
     options.StepDone = hook;
-    RepackBundle(a, plan.net_change, s.Asset.AssetFileSize, options);
+    options.OtherChanges = plan.contained_changes;
+    RepackBundle(a, plan.net_change + plan.resource_change, s.Asset.AssetFileSize, options);
   }
   if (a.SplitCount > 0) ResplitPieces(a, hook, out.Path());
   out.Commit();

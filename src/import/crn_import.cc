@@ -88,7 +88,7 @@ void ImportCrnWithTool(const ImporterCall& call, ImporterContext& ctx,
   const TextureHeader& h = current.header;
   // Export writes a crunched texture's first image only, so one file cannot stand for more.
   if (h.ImageCount() != 1) {
-    ctx.frontend.MessageBox("Crunched texture of " + std::to_string(h.ImageCount()) +
+    ctx.frontend.ErrorBox("Crunched texture of " + std::to_string(h.ImageCount()) +
                             " images not supported!");
     return;
   }
@@ -120,7 +120,7 @@ void ImportCrnWithTool(const ImporterCall& call, ImporterContext& ctx,
   t.image_count = 1;
   t.complete_image_size = static_cast<uint32_t>(crn.size());
   t.data = crn;
-  SaveRawFile(call, RebuildTexturePayload(h, t, call.big_endian));
+  SaveTexture(call, ctx, h, t);
   ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
 }
 

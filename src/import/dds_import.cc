@@ -125,8 +125,9 @@ std::vector<uint8_t> EngineImage(const std::string& path, const std::vector<uint
   return out;
 }
 
+// A failure of the run, though the other files still go in.
 void ReportUnsupported(ImporterContext& ctx) {
-  ctx.frontend.MessageBox("Format dds not supported!");
+  ctx.frontend.ErrorBox("Format dds not supported!");
 }
 
 }  // namespace
@@ -173,7 +174,7 @@ void ImportDds(const ImporterCall& call, ImporterContext& ctx) {
                    if (index > 0) CheckSameHeader(path, file, head.bytes, dds);
                    return EngineImage(path, file, dds.data_start, per_image, dds, format, flip);
                  });
-  SaveRawFile(call, RebuildTexturePayload(h, t, call.big_endian));
+  SaveTexture(call, ctx, h, t);
   ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
 }
 

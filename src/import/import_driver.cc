@@ -1,6 +1,7 @@
 #include "import/import_driver.h"
 
 #include <algorithm>
+#include <set>
 #include <unordered_set>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "import/commit.h"
 #include "import/import_plan.h"
 #include "import/replacement_discovery.h"
+#include "import/resource_edits.h"
 #include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/paths.h"
@@ -67,6 +69,9 @@ struct TakeContext {
   const std::string& folder;
   Frontend& frontend;
   ImportResult& result;
+  // Entries whose new data goes into a resource entry: their raw files go in even when their
+  // bytes are those export wrote (new data of the old length leaves the object as it was).
+  std::set<size_t> writes_resource;
 };
 
 // An object the record notes with other bytes than it has now was changed in the archive after
@@ -89,7 +94,8 @@ void TakeCandidate(const TakeContext& t, const std::string& name,
   } catch (const Error&) {
     // A file the rule refuses is named by the check against its entry below.
   }
-  if (unchanged) {
+  if (unchanged && std::none_of(entries.begin(), entries.end(),
+                                [&](size_t i) { return t.writes_resource.count(i) != 0; })) {
     ++t.result.unchanged;
     // Left out all the same: writing it would undo whatever changed the object since (another
     // folder's import, a new version of the game). Said, so that a user who restored the old
@@ -194,16 +200,19 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
   ExportRecord record = ExportRecord::Load(folder);
   FileSource working(s.Archive.ArchivePath);
   const EntryNameIndex names(s);
-  const std::vector<ConvertedSource> converted =
-      RunConverters(s, names, working, converters, frontend, request.NoTextureFlip, &record);
+  // New data of objects whose data lives in a resource entry of the bundle goes back there.
+  ResourceEdits edits(s.Archive);
+  const std::vector<ConvertedSource> converted = RunConverters(
+      s, names, working, converters, frontend, request.NoTextureFlip, &record, &edits);
   const std::vector<std::string> candidates = Candidates(folder, request, converted);
   result.candidates = candidates.size();
   result.file_size = working.Size();
   if (candidates.empty()) return result;
   CommandsDisabled disabled(frontend);
 
-  const TakeContext take{s, record, working, folder, frontend, result};
-  ImportPlan plan = PlanImport(s, working, TakeChanged(take, names, candidates));
+  TakeContext take{s, record, working, folder, frontend, result, {}};
+  for (const ResourceWrite& w : edits.Writes()) take.writes_resource.insert(w.entry);
+  ImportPlan plan = PlanImport(s, working, TakeChanged(take, names, candidates), edits.Writes());
   if (PlanChangesNothing(plan)) {
     frontend.ShowProgress(100);
     return result;

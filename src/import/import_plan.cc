@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
+#include <set>
 
+#include "core/bundle_resource.h"
 #include "core/error.h"
 #include "core/session.h"
+#include "export/export_record.h"
 #include "import/replacement_discovery.h"
+#include "import/resource_edits.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/io_error.h"
@@ -227,10 +232,83 @@ void PlanTables(const Session& s, FileSource& working, ImportPlan& plan, uint64_
   plan.splices.push_back(std::move(table));
 }
 
+// The resource writes that stand: for each replaced entry the last write made for it, when the
+// replacement is still the raw file that write was made with.
+std::vector<bool> StandingWrites(const ImportPlan& plan, const std::vector<ResourceWrite>& writes) {
+  std::map<size_t, const Replacement*> replaced;
+  for (const Replacement& rep : plan.replacements) replaced[rep.entry] = &rep;
+  std::vector<bool> stands(writes.size(), false);
+  std::set<size_t> decided;
+  for (size_t k = writes.size(); k-- > 0;) {
+    const ResourceWrite& w = writes[k];
+    auto found = replaced.find(w.entry);
+    if (found == replaced.end() || !decided.insert(w.entry).second) continue;
+    stands[k] = HashFile(found->second->path) == w.raw_hash;
+  }
+  return stands;
+}
+
+// New data for the resource entries: over the old bytes where it has their length, else after
+// the entry's end, each contained file growing by one insert. Appended bytes whose raw file did
+// not go in are zeros, so that the later ones keep the offsets their raw files name.
+void PlanResourceWrites(const Session& s, ImportPlan& plan,
+                        const std::vector<ResourceWrite>& writes) {
+  if (writes.empty()) return;
+  const std::vector<bool> stands = StandingWrites(plan, writes);
+  const OpenedArchive& a = s.Archive;
+  const uint64_t base = ContainedFilesBase(a.Bundle);
+  const uint64_t asset_end = s.Archive.AssetBase + s.Asset.AssetFileSize;
+  std::map<int, Splice> appends;
+  std::set<int> grown;
+  for (size_t k = 0; k < writes.size(); ++k) {
+    const ResourceWrite& w = writes[k];
+    if (w.contained < 0 || static_cast<size_t>(w.contained) >= a.Bundle.ContainedFiles.size() ||
+        w.contained == a.SelectedFileIndex)
+      throw Error("Cannot import: new resource data names no resource entry of the bundle.");
+    const ContainedFile& f = a.Bundle.ContainedFiles[static_cast<size_t>(w.contained)];
+    const uint64_t start = base + f.Offset;
+    if (!w.appended) {
+      if (!stands[k]) continue;
+      if (w.offset > f.Size || w.bytes.size() > f.Size - w.offset)
+        throw Error("Cannot import: new data for " + s.Entries.NameText(w.entry) +
+                    " runs past the end of " + f.Name + ".");
+      Splice splice;
+      splice.start = start + w.offset;
+      splice.end = splice.start + w.bytes.size();
+      splice.bytes = w.bytes;
+      plan.splices.push_back(std::move(splice));
+      continue;
+    }
+    if (w.offset < f.Size)
+      throw Error("Cannot import: appended data for " + s.Entries.NameText(w.entry) +
+                  " would lie inside " + f.Name + ".");
+    Splice& splice = appends[w.contained];
+    splice.start = splice.end = start + f.Size;
+    const uint64_t at = w.offset - f.Size;
+    if (splice.bytes.size() < at + w.bytes.size()) splice.bytes.resize(at + w.bytes.size(), 0);
+    if (!stands[k]) continue;
+    std::copy(w.bytes.begin(), w.bytes.end(), splice.bytes.begin() + static_cast<ptrdiff_t>(at));
+    grown.insert(w.contained);
+  }
+  for (auto& [index, splice] : appends) {
+    if (!grown.count(index)) continue;
+    const ContainedFile& f = a.Bundle.ContainedFiles[static_cast<size_t>(index)];
+    // Growing an entry moves everything after it; the asset file being written must not move.
+    if (splice.start < asset_end)
+      throw Error("Cannot import: the resource entry " + f.Name +
+                  " lies before the asset file in the bundle, so it cannot grow; import data of "
+                  "the length the object has now.");
+    const int64_t change = static_cast<int64_t>(splice.bytes.size());
+    plan.contained_changes.push_back({index, change});
+    plan.resource_change += change;
+    plan.splices.push_back(std::move(splice));
+  }
+}
+
 }  // namespace
 
-ImportPlan PlanImport(const Session& s, FileSource& working,
-                      std::vector<Replacement> replacements) {
+ImportPlan PlanImport(const Session& s, FileSource& working, std::vector<Replacement> replacements,
+                      const std::vector<ResourceWrite>& resource_writes) {
   ImportPlan plan;
   for (Replacement& rep : replacements)
     if (rep.length != 0 || rep.change != 0) plan.replacements.push_back(std::move(rep));
@@ -257,15 +335,17 @@ ImportPlan PlanImport(const Session& s, FileSource& working,
   PlaceObjects(s, plan, shifts);
   PlanTables(s, working, plan, plan.replacements[by_place.front()].region_start,
              plan.replacements[by_place.back()].region_end);
+  PlanResourceWrites(s, plan, resource_writes);
   std::stable_sort(plan.splices.begin(), plan.splices.end(),
                    [](const Splice& a, const Splice& b) { return a.start < b.start; });
   for (size_t k = 1; k < plan.splices.size(); ++k)
     if (plan.splices[k].start < plan.splices[k - 1].end)
       throw Error("Cannot import: the rewritten object table overlaps the object data.");
-  plan.new_length = static_cast<uint64_t>(static_cast<int64_t>(working.Size()) + plan.net_change);
-  plan.same_size =
-      shifts.empty() && std::all_of(plan.replacements.begin(), plan.replacements.end(),
-                                    [](const Replacement& rep) { return rep.change == 0; });
+  plan.new_length = static_cast<uint64_t>(static_cast<int64_t>(working.Size()) + plan.net_change +
+                                          plan.resource_change);
+  plan.same_size = shifts.empty() && plan.resource_change == 0 &&
+                   std::all_of(plan.replacements.begin(), plan.replacements.end(),
+                               [](const Replacement& rep) { return rep.change == 0; });
   return plan;
 }
 

@@ -14,10 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "formats/bundle_repack.h"
+
 namespace kestrix {
 
 struct Session;
 class FileSource;
+struct ResourceWrite;
 
 // One entry's payload replaced by one raw file. The bytes [region_start, region_end) of the
 // working file give way to the new ones: for an embedded file its length field, the file and the
@@ -50,9 +53,13 @@ struct ImportPlan {
   std::vector<uint64_t> new_offset;       // per object, from DataStart
   std::vector<uint32_t> new_size;         // per object
   uint64_t new_asset_file_size = 0;
-  int64_t net_change = 0;   // of the asset's (and the working file's) length
+  int64_t net_change = 0;   // of the asset's length
+  // Resource entries of the bundle that grew (new data appended to them), and by how much in
+  // all: the working file changes by net_change + resource_change.
+  std::vector<ContainedChange> contained_changes;
+  int64_t resource_change = 0;
   uint64_t new_length = 0;  // of the working file
-  bool same_size = false;   // no object moves: every new payload fills its old region exactly
+  bool same_size = false;   // nothing moves: every new payload fills its old region exactly
 };
 
 // Checks the raw file at `path` for entry `entry` and works out what it replaces. Throws Error
@@ -64,8 +71,13 @@ Replacement PrepareReplacement(const Session& session, size_t entry, const std::
 // Works out the plan for the checked replacements (an empty raw file of the old length has
 // nothing to write and is left out). Throws Error when they do not fit together (overlapping
 // objects, a table that does not lie where it is rewritten, an offset past its field).
+// `resource_writes` (import/resource_edits.h) go in with the raw file they belong to: the last
+// one made for an entry whose replacement is the very file it was made with; the bytes of
+// appended writes left out become zeros, so that later ones keep their offsets. A resource entry
+// that grows must lie after the asset file in the working file.
 ImportPlan PlanImport(const Session& session, FileSource& working,
-                      std::vector<Replacement> replacements);
+                      std::vector<Replacement> replacements,
+                      const std::vector<ResourceWrite>& resource_writes = {});
 
 // An embedded file's length rounded up to the 4-byte boundary its padding reaches.
 inline uint64_t Round4(uint64_t v) { return (v + 3) & ~uint64_t{3}; }

@@ -17,6 +17,7 @@ namespace kestrix {
 class ByteSource;
 class Frontend;
 class ExportRecord;
+class ResourceEdits;
 
 struct ImporterCall {
   ByteSource& working;         // the working file (the stream at ArchivePath), read only
@@ -33,6 +34,7 @@ struct ImporterCall {
   // The export folder the source was found in: every file read for this call must lie inside
   // it (ReadSourceFile). Empty: the source's own folder.
   std::string source_folder = {};
+  size_t entry = 0;  // the entry's index
 };
 
 // A file read for `call` (its source, or a later face beside it), opened by the rule for files
@@ -50,6 +52,9 @@ struct ImporterContext {
   // What export wrote into the folder, when it left a record: sources it notes unchanged are
   // not converted again.
   const ExportRecord* record = nullptr;
+  // Where data that lives in a resource entry of the open bundle goes; null: such data goes into
+  // the object as data beside the archive does.
+  ResourceEdits* resource_edits = nullptr;
 };
 
 // One importer: reads the source file, builds the raw object file, writes it. Throws Error

@@ -187,7 +187,7 @@ void ImportKtx(const ImporterCall& call, ImporterContext& ctx) {
                        "header and size.");
         return KtxImage(path, file, format, format_name);
       });
-  SaveRawFile(call, RebuildTexturePayload(h, t, call.big_endian));
+  SaveTexture(call, ctx, h, t);
   ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
 }
 

@@ -48,8 +48,9 @@ void ImportPng(const ImporterCall& call, ImporterContext& ctx) {
   const TextureHeader& h = current.header;
   const int32_t format = h.format;
   const int32_t count = h.ImageCount();
+  // A refused picture is a failure of the run; the other files still go in.
   auto refuse = [&](const std::string& why) {
-    ctx.frontend.MessageBox("Cannot import " + call.source_path + ": " + why);
+    ctx.frontend.ErrorBox("Cannot import " + call.source_path + ": " + why);
   };
   // Codes 24 to 27 of engines before 5 are console formats, whatever BC format they are later.
   if (!HasPictureEncoder(format) || !PictureRefusal(format, call.engine).empty())
@@ -109,7 +110,7 @@ void ImportPng(const ImporterCall& call, ImporterContext& ctx) {
       t.data.insert(t.data.end(), bytes.begin(), bytes.end());
     }
   }
-  SaveRawFile(call, RebuildTexturePayload(h, t, call.big_endian));
+  SaveTexture(call, ctx, h, t);
   ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
 }
 

@@ -113,7 +113,7 @@ void ImportPvr(const ImporterCall& call, ImporterContext& ctx) {
         const uint64_t start = PvrDataStart(path, file, file.size());
         return std::vector<uint8_t>(file.begin() + static_cast<ptrdiff_t>(start), file.end());
       });
-  SaveRawFile(call, RebuildTexturePayload(h, t, call.big_endian));
+  SaveTexture(call, ctx, h, t);
   ctx.frontend.ConsoleLine(call.source_path + " -> TEX");
 }
 

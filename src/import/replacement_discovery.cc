@@ -166,6 +166,7 @@ ImporterCall CallFor(const Session& s, ByteSource& working, size_t i, const std:
   if (IsTextureClass(s.EntryClass(i))) call.texture_fields = TextureLayoutFor(s.Asset, i);
   call.engine = s.Asset.Engine;
   call.source_folder = folder;
+  call.entry = i;
   return call;
 }
 
@@ -238,8 +239,8 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
 std::vector<ConvertedSource> RunConverters(const Session& s, const EntryNameIndex& names,
                                            ByteSource& working, const ImportConverters& c,
                                            Frontend& frontend, bool no_texture_flip,
-                                           const ExportRecord* record) {
-  ImporterContext ctx{frontend, ResourceFolder(s.Archive), no_texture_flip, record};
+                                           const ExportRecord* record, ResourceEdits* edits) {
+  ImporterContext ctx{frontend, ResourceFolder(s.Archive), no_texture_flip, record, edits};
   std::vector<ConvertedSource> converted;
   const std::string folder = ExportFolder(s.Archive);
   struct Run {

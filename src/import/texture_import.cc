@@ -10,6 +10,7 @@
 #include "export/ktx_pvr_formats.h"
 #include "export/texture_source.h"
 #include "import/replacement_discovery.h"
+#include "import/resource_edits.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -190,10 +191,22 @@ void CheckImageTotal(uint64_t per_image, int64_t count) {
 
 namespace {
 
+// The stream fields after the offset: size, then the path with its length, padded to 4.
+void PutStreamedPath(std::vector<uint8_t>& out, const StreamedPlace& streamed, ByteOrder order) {
+  uint8_t b[4];
+  Put32(b, streamed.size, order);
+  out.insert(out.end(), b, b + 4);
+  Put32(b, static_cast<uint32_t>(streamed.path.size()), order);
+  out.insert(out.end(), b, b + 4);
+  out.insert(out.end(), streamed.path.begin(), streamed.path.end());
+  while (out.size() % 4 != 0) out.push_back(0);
+}
+
 // Layout 4: the old payload with the rewritten fields patched in place, the new data inline and
 // the stream fields pointing at no resource; whatever else the object holds stays as it was.
 std::vector<uint8_t> RebuildTextureFields(const TextureHeader& old, const ImportedTexture& t,
-                                          uint64_t data_size, ByteOrder order) {
+                                          uint64_t data_size, ByteOrder order,
+                                          const StreamedPlace* streamed) {
   std::vector<uint8_t> out = old.before_data;
   auto patch = [&](uint64_t at, uint32_t v, uint64_t bytes = 4) {
     if (at + bytes > out.size()) throw Error("The texture's fields lie past its image data.");
@@ -213,11 +226,25 @@ std::vector<uint8_t> RebuildTextureFields(const TextureHeader& old, const Import
     Put32(b, v, order);
     out.insert(out.end(), b, b + 4);
   };
-  put(static_cast<uint32_t>(data_size));
-  out.insert(out.end(), t.data.begin(), t.data.end());
+  if (streamed) {
+    if (!old.has_stream_fields) throw Error("The texture has no fields that name a resource.");
+    put(0);
+  } else {
+    put(static_cast<uint32_t>(data_size));
+    out.insert(out.end(), t.data.begin(), t.data.end());
+  }
   while (out.size() % 4 != 0) out.push_back(0);
   out.insert(out.end(), old.between_data_and_stream.begin(), old.between_data_and_stream.end());
-  if (old.has_stream_fields) {
+  if (streamed) {
+    if (old.stream_offset_bytes == 8) {
+      uint8_t b[8];
+      Put64(b, streamed->offset, order);
+      out.insert(out.end(), b, b + 8);
+    } else {
+      put(static_cast<uint32_t>(streamed->offset));
+    }
+    PutStreamedPath(out, *streamed, order);
+  } else if (old.has_stream_fields) {
     out.insert(out.end(), old.stream_offset_bytes + 8u, 0);  // offset, size, empty path
   }
   out.insert(out.end(), old.tail.begin(), old.tail.end());
@@ -227,7 +254,7 @@ std::vector<uint8_t> RebuildTextureFields(const TextureHeader& old, const Import
 }  // namespace
 
 std::vector<uint8_t> RebuildTexturePayload(const TextureHeader& old, const ImportedTexture& t,
-                                           bool big_endian) {
+                                           bool big_endian, const StreamedPlace* streamed) {
   const ByteOrder order = big_endian ? ByteOrder::Big : ByteOrder::Little;
   const uint64_t data_size = static_cast<uint64_t>(t.complete_image_size) *
                              static_cast<uint64_t>(t.image_count > 0 ? t.image_count : 0);
@@ -236,7 +263,8 @@ std::vector<uint8_t> RebuildTexturePayload(const TextureHeader& old, const Impor
     throw Error("Texture data of " + std::to_string(t.data.size()) + " bytes does not match " +
                 std::to_string(t.image_count) + " image(s) of " +
                 std::to_string(t.complete_image_size) + " bytes.");
-  if (old.layout == 4) return RebuildTextureFields(old, t, data_size, order);
+  if (old.layout == 4) return RebuildTextureFields(old, t, data_size, order, streamed);
+  if (streamed && old.layout != 3) throw Error("The texture has no fields that name a resource.");
 
   std::vector<uint8_t> out;
   out.reserve(72 + t.data.size() + 3 + old.tail.size());
@@ -258,6 +286,13 @@ std::vector<uint8_t> RebuildTexturePayload(const TextureHeader& old, const Impor
   }
   put(static_cast<uint32_t>(t.image_count));
   for (int i = 1; i < 8; ++i) put(static_cast<uint32_t>(old.settings[i]));
+  if (streamed) {
+    put(0);
+    put(static_cast<uint32_t>(streamed->offset));
+    PutStreamedPath(out, *streamed, order);
+    out.insert(out.end(), old.tail.begin(), old.tail.end());
+    return out;
+  }
   put(static_cast<uint32_t>(data_size));
   out.insert(out.end(), t.data.begin(), t.data.end());
   while (out.size() % 4 != 0) out.push_back(0);
@@ -321,6 +356,31 @@ void SaveRawFile(const ImporterCall& call, const std::vector<uint8_t>& bytes) {
   WholeFileWriter file(path);
   file.Out().Write(bytes);
   file.Commit();
+}
+
+void SaveTexture(const ImporterCall& call, ImporterContext& ctx, const TextureHeader& old,
+                 const ImportedTexture& t) {
+  const ContainedResource resource =
+      old.Streamed() && ctx.resource_edits
+          ? FindContainedResource(ctx.resource_edits->Archive(), old.resource_path)
+          : ContainedResource();
+  if (!resource.Found()) {
+    SaveRawFile(call, RebuildTexturePayload(old, t, call.big_endian));
+    return;
+  }
+  CheckImageTotal(t.complete_image_size, t.image_count);  // the data fits its 32-bit size field
+  ResourceWrite write = ctx.resource_edits->Place(call.entry, resource, old.resource_offset,
+                                                  old.resource_size, t.data.size());
+  const bool narrow = old.layout == 3 || old.stream_offset_bytes == 4;
+  if (narrow && write.offset > std::numeric_limits<uint32_t>::max())
+    throw Error("Cannot import " + call.source_path + ": its data would lie at " +
+                std::to_string(write.offset) + " in " + resource.name +
+                ", past what the texture's 32-bit offset field can state.");
+  const StreamedPlace place{write.offset, static_cast<uint32_t>(t.data.size()), old.resource_path};
+  const std::vector<uint8_t> payload = RebuildTexturePayload(old, t, call.big_endian, &place);
+  write.bytes = t.data;
+  SaveRawFile(call, payload);
+  ctx.resource_edits->Add(std::move(write), payload);
 }
 
 ImportConverters TextureImportConverters() {

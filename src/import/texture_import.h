@@ -71,11 +71,27 @@ struct ImportedTexture {
   std::vector<uint8_t> data;         // image_count images of complete_image_size bytes
 };
 
+// Where image data kept out of the object lies: offset and size in the resource `path` names.
+struct StreamedPlace {
+  uint64_t offset = 0;
+  uint32_t size = 0;
+  std::string path;
+};
+
 // The payload with the new image data inline, in the asset's byte order: the old header with
 // new sizes, format and mip field, the data, zero padding to a multiple of 4, for a streamed
 // texture (layout 3) three zeros where its resource offset, size and path were, then the tail.
+// With `streamed` (layouts 3 and 4 with stream fields) the data stays out of the object: no data
+// inline, and the stream fields name `streamed`.
 std::vector<uint8_t> RebuildTexturePayload(const TextureHeader& old, const ImportedTexture& t,
-                                           bool big_endian);
+                                           bool big_endian,
+                                           const StreamedPlace* streamed = nullptr);
+
+// Writes the rebuilt payload as the raw object file. A texture whose data lives in a resource
+// entry of the open bundle keeps it there: the new data goes to ctx.resource_edits, and the
+// payload's stream fields point at where it will lie. Any other texture gets its data inline.
+void SaveTexture(const ImporterCall& call, ImporterContext& ctx, const TextureHeader& old,
+                 const ImportedTexture& t);
 
 // ASTC's RGB, RGBA and HDR textures of one block size share their container format: a texture
 // that has the RGB code `rgb_code` (48 to 53) or the HDR code of that block size keeps it.

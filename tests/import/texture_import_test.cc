@@ -605,7 +605,9 @@ TEST(TextureImport, MalformedSourcesChangeNothing) {
     std::vector<std::string> messages;
     if (c.outcome == kUnsupported) messages = {"Format dds not supported!"};
     if (c.outcome == kCrnImages) messages = {"Crunched texture of 6 images not supported!"};
-    EXPECT_EQ(rig.frontend.messages, messages);
+    // A refusal that passes the file over is still a failure of the run.
+    EXPECT_EQ(rig.frontend.errors, messages);
+    EXPECT_TRUE(rig.frontend.messages.empty());
     EXPECT_EQ(testing::ReadFileBytes(RawPath(rig)), old_raw);
     EXPECT_EQ(testing::ListFiles(rig.Base() + "Unity_Assets_Files/demo"),
               std::vector<std::string>{"Hero.tex"});
