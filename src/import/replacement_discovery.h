@@ -81,9 +81,9 @@ void RunConverter(const Session& session, const EntryNameIndex& names, ByteSourc
                   std::vector<ConvertedSource>* converted = nullptr);
 
 // The runs an import starts before anything else, in their order: Textures (DDS, CRN, KTX, PVR,
-// PNG), Cubemap (DDS, PNG), ProceduralTextures (DDS), Sounds (any file). A run whose subfolder
-// does not exist or whose importer is not given is left out. Returns the raw files written, in
-// the order they were written (a raw file written twice appears twice).
+// PNG), Cubemap (DDS, PNG), ProceduralTextures (DDS), Sounds (any file), Json (JSON). A run
+// whose subfolder does not exist or whose importer is not given is left out. Returns the raw
+// files written, in the order they were written (a raw file written twice appears twice).
 std::vector<ConvertedSource> RunConverters(const Session& session, const EntryNameIndex& names,
                                            ByteSource& working, const ImportConverters& converters,
                                            Frontend& frontend, bool no_texture_flip = false,
