@@ -29,9 +29,8 @@ namespace {
 // first words, not by each field's path.
 std::string ReasonKey(const std::string& why) {
   const size_t colon = why.find(": ");
-  return why.rfind("no type tree", 0) == 0 || colon == std::string::npos
-             ? why
-             : why.substr(colon + 2);
+  return why.rfind("no type tree", 0) == 0 || colon == std::string::npos ? why
+                                                                         : why.substr(colon + 2);
 }
 
 }  // namespace

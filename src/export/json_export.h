@@ -40,8 +40,8 @@ struct JsonTally {
 // Writes object `index` as JSON below `folder` (the export folder), or counts it as passed over
 // in `tally` when its layout is not known or its bytes do not fit its tree. Throws only when the
 // file cannot be written.
-void ExportObjectJson(const Session& session, size_t index, Reader& data,
-                      const std::string& folder, JsonTally& tally);
+void ExportObjectJson(const Session& session, size_t index, Reader& data, const std::string& folder,
+                      JsonTally& tally);
 
 // The run's summary lines: how many objects were written and passed over, and why.
 std::string JsonSummary(const JsonTally& tally);

@@ -62,7 +62,8 @@ std::vector<uint8_t> RawFileFor(const Session& s, size_t i, const std::vector<ui
   if (length > new_object.size() - skip || old_end > old_object.size()) throw header_changed;
   std::vector<uint8_t> raw(new_object.begin() + static_cast<ptrdiff_t>(skip),
                            new_object.begin() + static_cast<ptrdiff_t>(skip + length));
-  std::vector<uint8_t> rebuilt(old_object.begin(), old_object.begin() + static_cast<ptrdiff_t>(skip));
+  std::vector<uint8_t> rebuilt(old_object.begin(),
+                               old_object.begin() + static_cast<ptrdiff_t>(skip));
   Put32(rebuilt.data() + skip - 4, static_cast<uint32_t>(length), order);
   rebuilt.insert(rebuilt.end(), raw.begin(), raw.end());
   rebuilt.resize(skip + Round4(length), 0);

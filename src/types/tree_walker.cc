@@ -28,16 +28,16 @@ struct NumberType {
   Shape shape;
 };
 constexpr NumberType kNumberTypes[] = {
-    {"bool", Shape::kBool},           {"SInt8", Shape::kSigned},
-    {"SInt16", Shape::kSigned},       {"short", Shape::kSigned},
-    {"SInt32", Shape::kSigned},       {"int", Shape::kSigned},
-    {"SInt64", Shape::kSigned},       {"long long", Shape::kSigned},
-    {"UInt8", Shape::kUnsigned},      {"char", Shape::kUnsigned},
-    {"UInt16", Shape::kUnsigned},     {"unsigned short", Shape::kUnsigned},
-    {"UInt32", Shape::kUnsigned},     {"unsigned int", Shape::kUnsigned},
-    {"UInt64", Shape::kUnsigned},     {"unsigned long long", Shape::kUnsigned},
-    {"FileSize", Shape::kUnsigned},   {"Type*", Shape::kUnsigned},
-    {"float", Shape::kFloat},         {"double", Shape::kFloat},
+    {"bool", Shape::kBool},         {"SInt8", Shape::kSigned},
+    {"SInt16", Shape::kSigned},     {"short", Shape::kSigned},
+    {"SInt32", Shape::kSigned},     {"int", Shape::kSigned},
+    {"SInt64", Shape::kSigned},     {"long long", Shape::kSigned},
+    {"UInt8", Shape::kUnsigned},    {"char", Shape::kUnsigned},
+    {"UInt16", Shape::kUnsigned},   {"unsigned short", Shape::kUnsigned},
+    {"UInt32", Shape::kUnsigned},   {"unsigned int", Shape::kUnsigned},
+    {"UInt64", Shape::kUnsigned},   {"unsigned long long", Shape::kUnsigned},
+    {"FileSize", Shape::kUnsigned}, {"Type*", Shape::kUnsigned},
+    {"float", Shape::kFloat},       {"double", Shape::kFloat},
 };
 
 bool IsNumber(Shape s) {
@@ -57,6 +57,9 @@ void ClassifyLeaf(Node& n, int32_t byte_size) {
       }
       return;
     }
+  // A managed reference's data has the shape of its class, which the tree leaves out (the file's
+  // reference types describe it): not walked rather than read as nothing.
+  if (n.type == "ReferencedObjectData") return;
   if (byte_size == 0) {
     n.shape = Shape::kStruct;  // a structure without members
   } else if (plain_size && n.type.find("Referenced") == std::string::npos) {
@@ -147,10 +150,9 @@ class JsonReader {
       case Shape::kString:
         return String(out);
       case Shape::kUnwalkable:
-        throw Error("a field of type " + n.type + " is not read here" +
-                    (n.type.find("Referenced") != std::string::npos
-                         ? " (managed references)"
-                         : ""));
+        throw Error(
+            "a field of type " + n.type + " is not read here" +
+            (n.type.find("Referenced") != std::string::npos ? " (managed references)" : ""));
       default:
         return Number(n, out);
     }
@@ -229,10 +231,18 @@ class JsonReader {
   void Number(const Node& n, std::string& out) {
     uint64_t v = 0;
     switch (n.size) {
-      case 1: v = c_.U8(); break;
-      case 2: v = c_.U16(); break;
-      case 4: v = c_.U32(); break;
-      default: v = c_.U64(); break;
+      case 1:
+        v = c_.U8();
+        break;
+      case 2:
+        v = c_.U16();
+        break;
+      case 4:
+        v = c_.U32();
+        break;
+      default:
+        v = c_.U64();
+        break;
     }
     char buf[40];
     std::to_chars_result r{};
@@ -246,8 +256,7 @@ class JsonReader {
         break;
       case Shape::kSigned: {
         const int shift = 64 - 8 * n.size;
-        r = std::to_chars(buf, buf + sizeof buf,
-                          static_cast<int64_t>(v << shift) >> shift);
+        r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v << shift) >> shift);
         break;
       }
       case Shape::kFloat:
@@ -308,8 +317,8 @@ class JsonReader {
 
 class JsonWriter {
  public:
-  JsonWriter(const std::vector<Node>& nodes, ByteOrder order) : nodes_(nodes), w_(order),
-                                                                 order_(order) {}
+  JsonWriter(const std::vector<Node>& nodes, ByteOrder order)
+      : nodes_(nodes), w_(order), order_(order) {}
 
   std::vector<uint8_t> Root(const JsonValue& v) {
     Value(0, v);
@@ -317,18 +326,22 @@ class JsonWriter {
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& why) const {
-    throw Error(path_.Text() + ": " + why);
-  }
+  [[noreturn]] void Fail(const std::string& why) const { throw Error(path_.Text() + ": " + why); }
 
   static const char* KindName(const JsonValue& v) {
     switch (v.kind) {
-      case JsonValue::Kind::kNull: return "null";
-      case JsonValue::Kind::kBool: return "true or false";
-      case JsonValue::Kind::kNumber: return "a number";
-      case JsonValue::Kind::kString: return "a string";
-      case JsonValue::Kind::kArray: return "an array";
-      default: return "an object";
+      case JsonValue::Kind::kNull:
+        return "null";
+      case JsonValue::Kind::kBool:
+        return "true or false";
+      case JsonValue::Kind::kNumber:
+        return "a number";
+      case JsonValue::Kind::kString:
+        return "a string";
+      case JsonValue::Kind::kArray:
+        return "an array";
+      default:
+        return "an object";
     }
   }
 
@@ -385,13 +398,11 @@ class JsonWriter {
   std::vector<uint8_t> Base64Of(const Node& n, const JsonValue& v, const std::string* type) {
     const JsonValue* data = v.Member("$base64");
     const JsonValue* named = v.Member("$type");
-    if (!data || data->kind != JsonValue::Kind::kString ||
-        v.members.size() != (type ? 2u : 1u) ||
+    if (!data || data->kind != JsonValue::Kind::kString || v.members.size() != (type ? 2u : 1u) ||
         (type && (!named || named->kind != JsonValue::Kind::kString)))
       Fail(std::string("an object with only ") + (type ? "\"$type\" and " : "") +
            "\"$base64\" is expected (" + n.type + ")");
-    if (type && named->text != *type)
-      Fail("the elements are " + *type + ", not " + named->text);
+    if (type && named->text != *type) Fail("the elements are " + *type + ", not " + named->text);
     std::vector<uint8_t> bytes;
     if (!DecodeBase64(data->text, bytes)) Fail("\"$base64\" is not base64");
     return bytes;
@@ -439,10 +450,17 @@ class JsonWriter {
 
   void Put(const Node& n, uint64_t v) {
     switch (n.size) {
-      case 1: w_.U8(static_cast<uint8_t>(v)); break;
-      case 2: w_.U16(static_cast<uint16_t>(v)); break;
-      case 4: w_.U32(static_cast<uint32_t>(v)); break;
-      default: w_.U64(v);
+      case 1:
+        w_.U8(static_cast<uint8_t>(v));
+        break;
+      case 2:
+        w_.U16(static_cast<uint16_t>(v));
+        break;
+      case 4:
+        w_.U32(static_cast<uint32_t>(v));
+        break;
+      default:
+        w_.U64(v);
     }
   }
 
@@ -465,8 +483,7 @@ class JsonWriter {
     }
     uint64_t x = 0;
     const auto r = std::from_chars(first, last, x);
-    if (v.text[0] == '-' && v.text.find_first_not_of("-0") != std::string::npos)
-      OutOfRange(n, v);
+    if (v.text[0] == '-' && v.text.find_first_not_of("-0") != std::string::npos) OutOfRange(n, v);
     if (v.text == "-0") return Put(n, 0);
     if (r.ptr != last || r.ec != std::errc()) NotInteger(n, v, r.ec, r.ptr == last);
     if (bits < 64 && x >> bits) OutOfRange(n, v);
@@ -478,8 +495,7 @@ class JsonWriter {
     Fail(v.text + " is not an integer (" + n.type + ")");
   }
   [[noreturn]] void OutOfRange(const Node& n, const JsonValue& v) const {
-    Fail(v.text + " is out of the range of " + n.type + " (" + std::to_string(n.size) +
-         " bytes)");
+    Fail(v.text + " is out of the range of " + n.type + " (" + std::to_string(n.size) + " bytes)");
   }
 
   void Float(const Node& n, const JsonValue& v) {
@@ -491,8 +507,8 @@ class JsonWriter {
           bits->text.size() != digits ||
           std::from_chars(bits->text.data(), bits->text.data() + digits, x, 16).ptr !=
               bits->text.data() + digits)
-        Fail("{\"$bits\": \"<" + std::to_string(digits) + " hex digits>\"} is expected (" +
-             n.type + ")");
+        Fail("{\"$bits\": \"<" + std::to_string(digits) + " hex digits>\"} is expected (" + n.type +
+             ")");
       return Put(n, x);
     }
     if (v.kind != JsonValue::Kind::kNumber) WrongKind(n, "a number", v);
@@ -548,8 +564,10 @@ ObjectTree::ObjectTree(const TypeTree& tree) {
       n.compact = IsNumber(e.shape) && !e.align;
     };
     if (array) {
-      if (c.size() == 2) vector_of(static_cast<uint32_t>(k));
-      else n.shape = Shape::kUnwalkable;
+      if (c.size() == 2)
+        vector_of(static_cast<uint32_t>(k));
+      else
+        n.shape = Shape::kUnwalkable;
     } else if (c.size() == 1 && ((in[c[0]].TypeFlags & 1) || nodes_[c[0]].type == "TypelessData")) {
       // Strings, vectors, maps and sets hold one array: the field is that array.
       if (kids[c[0]].size() != 2) {

@@ -3,6 +3,7 @@
 // archive, and an edited string changes its object alone and shows in the next export.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -24,6 +25,9 @@ namespace {
 std::string CopyIn(const testing::TempDir& tmp, const testing::CorpusRow& row) {
   const std::string name = row.relpath.substr(row.relpath.find_last_of('/') + 1);
   testing::CopyFile(testing::CorpusDir() + "/" + row.relpath, tmp.File(name));
+  // The user's own copy, which the import may rewrite (the corpus is read-only).
+  std::filesystem::permissions(tmp.File(name), std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
   return tmp.File(name);
 }
 
@@ -61,7 +65,9 @@ size_t RoundTripAll(const Session& s, const std::string& where, size_t* checked)
           << where << " " << s.EntryName(i);
       ++*checked;
     } catch (const std::exception& e) {
-      ADD_FAILURE() << where << " " << s.EntryName(i) << ": " << e.what();
+      // Objects holding managed references are refused by name; anything else is a fault.
+      EXPECT_NE(std::string(e.what()).find("(managed references)"), std::string::npos)
+          << where << " " << s.EntryName(i) << ": " << e.what();
     }
   }
   return without;
@@ -82,8 +88,7 @@ TEST(JsonCorpus, EveryObjectOfFilesWithTypeTreesRebuildsByteForByte) {
     for (size_t k = 0; k < contained; ++k) {
       Session s;
       testing::RecordingFrontend fe;
-      ASSERT_NO_THROW(OpenArchive(s, fe, path, testing::Pick(static_cast<int>(k))))
-          << row.relpath;
+      ASSERT_NO_THROW(OpenArchive(s, fe, path, testing::Pick(static_cast<int>(k)))) << row.relpath;
       if (bundle) contained = s.Archive.Bundle.ContainedFiles.size();
       if (s.Asset.RawSingleFile) {
         CloseArchive(s);

@@ -127,7 +127,9 @@ TEST(TreeWalker, JsonKeepsEveryBitAndRebuildsTheBytes) {
     std::vector<std::string> spelled;
   };
   const Case cases[] = {
-      {ByteOrder::Little, "Hero \xC3\xA9\"\n", 3,
+      {ByteOrder::Little,
+       "Hero \xC3\xA9\"\n",
+       3,
        {"\"m_Name\": \"Hero \xC3\xA9\\\"\\n\"", "\"m_Enabled\": true",
         "\"m_Big\": -9223372036854775807", "\"m_Huge\": 18446744073709551615",
         "\"m_Speed\": {\"$bits\": \"7fc00001\"}", "\"m_Tenth\": 0.1",
@@ -135,7 +137,9 @@ TEST(TreeWalker, JsonKeepsEveryBitAndRebuildsTheBytes) {
         "\"m_PathID\": 1311768467463790320", "\"values\": [0, 0.14285715, 0.2857143]"}},
       // Bytes that are not UTF-8; numbers past 64 elements as little-endian base64 in either
       // byte order.
-      {ByteOrder::Big, std::string("\xFF\x00z", 3), 65,
+      {ByteOrder::Big,
+       std::string("\xFF\x00z", 3),
+       65,
        {"\"m_Name\": {\"$base64\": \"/wB6\"}",
         "\"values\": {\"$type\": \"float\", \"$base64\": \"AAAAACVJ"}},
   };
@@ -180,7 +184,8 @@ TEST(TreeWalker, JsonThatDoesNotFitIsRefusedByFieldPath) {
       {"\"m_FileID\": 1", "\"m_FileID\": 2147483648",
        "m_Entries[0].target.m_FileID: 2147483648 is out of the range of int"},
       {"\"key\": \"greeting\"", "\"key\": null", "m_Entries[0].key: a string is expected"},
-      {"\"$type\": \"UInt8\"", "\"$type\": \"SInt8\"", "m_Bytes: the elements are UInt8, not SInt8"},
+      {"\"$type\": \"UInt8\"", "\"$type\": \"SInt8\"",
+       "m_Bytes: the elements are UInt8, not SInt8"},
       {"\"AAEC\"", "\"AAE\"", "m_Bytes: \"$base64\" is not base64"},
       {"\"m_Short\": 7,", "\"m_Short\": 7,,", "Not valid JSON at line"},
   };
@@ -189,8 +194,8 @@ TEST(TreeWalker, JsonThatDoesNotFitIsRefusedByFieldPath) {
       walker.FromJson(ParseJson(Replaced(json, c.from, c.to)), ByteOrder::Little);
       ADD_FAILURE() << c.to << " was taken";
     } catch (const Error& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
-          << c.message << "\n" << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.message << "\n"
+                                                                          << e.what();
     }
   }
 }
@@ -206,7 +211,7 @@ TEST(TreeWalker, BytesThatDoNotFitTheTreeAreRefusedByFieldPath) {
   const std::pair<std::vector<uint8_t>, const char*> cases[] = {
       {padded, "m_Enabled: the padding after it holds data"},
       {longer, "the type tree MonoBehaviour ends after"},
-      {shorter, "m_Entries[0].values[2]: Read past the end of the object"},
+      {shorter, "m_Entries[0].values: An array of 3 elements of 4 bytes runs past the end"},
   };
   for (const auto& [bytes, message] : cases) {
     try {
