@@ -17,10 +17,24 @@
 
 namespace {
 
-const char* const kTypes[] = {"Base",   "int",    "bool",  "float",        "double",
-                              "SInt64", "UInt64", "UInt8", "UInt16",       "SInt16",
-                              "string", "Array",  "vector", "TypelessData", "PPtr<Object>",
-                              "char",   "ReferencedObjectData", "Vector3f"};
+const char* const kTypes[] = {"Base",
+                              "int",
+                              "bool",
+                              "float",
+                              "double",
+                              "SInt64",
+                              "UInt64",
+                              "UInt8",
+                              "UInt16",
+                              "SInt16",
+                              "string",
+                              "Array",
+                              "vector",
+                              "TypelessData",
+                              "PPtr<Object>",
+                              "char",
+                              "ReferencedObjectData",
+                              "Vector3f"};
 constexpr size_t kTypeCount = sizeof(kTypes) / sizeof(kTypes[0]);
 const int32_t kSizes[] = {-1, 0, 1, 2, 4, 8, 12, 4};
 
