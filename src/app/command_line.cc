@@ -82,6 +82,7 @@ const std::vector<TypeWord>& TypeWords() {
       {"amc", "241", {}},
       {"amgc", "241", {}},
       {"amsc", "245", {}},
+      {"json", "*", Sw({&E::ExportJson})},  // every class
   };
   return words;
 }
@@ -97,6 +98,7 @@ void TurnOn(ExportSwitches& to, const ExportSwitches& from) {
   to.ExportRawAudio |= from.ExportRawAudio;
   to.ExportRawMeshes |= from.ExportRawMeshes;
   to.ExportObj |= from.ExportObj;
+  to.ExportJson |= from.ExportJson;
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -84,7 +84,7 @@ const Task kTasks[] = {
 bool PassesTypeFilter(const std::vector<std::string>& words, int32_t class_id) {
   const std::string text = std::to_string(class_id);
   for (const std::string& word : words)
-    if (word == text || (class_id < 0 && word == "114")) return true;
+    if (word == text || word == "*" || (class_id < 0 && word == "114")) return true;
   return false;
 }
 

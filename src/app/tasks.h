@@ -21,8 +21,8 @@ struct Task {
              const std::string& archive, const ImportConverters& converters);
 };
 
-// The -t rule: some word equals the class identifier in decimal, or the class is negative (a
-// script object) and the word is "114".
+// The -t rule: some word equals the class identifier in decimal, or is "*" (json: every class),
+// or the class is negative (a script object) and the word is "114".
 bool PassesTypeFilter(const std::vector<std::string>& words, int32_t class_id);
 // The entries an "export" walks, in table order: all, or those that pass -t.
 std::vector<size_t> EntriesToExport(const Session& session, const CommandLine& cl);

@@ -34,6 +34,9 @@ struct ExportSwitches {
   bool ExportRawAudio = false;
   bool ExportRawMeshes = false;
   bool ExportObj = false;
+  // Every object with a known layout as JSON (export/json_export.h), in place of the raw copy of
+  // the classes that have no raw switch of their own.
+  bool ExportJson = false;
 };
 
 struct ExportRequest {

@@ -7,6 +7,7 @@
 #include "core/session.h"
 #include "export/converter.h"
 #include "export/export_record.h"
+#include "export/json_export.h"
 #include "export/pixels.h"
 #include "platform/archive_lock.h"
 #include "platform/byte_source.h"
@@ -130,12 +131,12 @@ bool WrittenRaw(const ExportSwitches& sw, int32_t cls) {
     case kClassAudioClip:
       return sw.ExportRawAudio;
     default:
-      return true;
+      return !sw.ExportJson;
   }
 }
 
 void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i, Reader& data,
-                        Frontend& frontend) {
+                        Frontend& frontend, JsonTally& json) {
   const std::string name(s.EntryName(i));
   const std::string folder = ExportFolder(s.Archive);
   if (HasParentStep(s.Archive.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
@@ -143,10 +144,12 @@ void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i
   CreateFolders(folder);
   const int32_t cls = s.EntryClass(i);
   const uint64_t start = s.PayloadOffset(i);
+  const ExportSwitches& sw = request.Switches;
+  if (sw.ExportJson) ExportObjectJson(s, i, data, folder, json);
 
   if (s.HasEmbeddedPayload(i)) {
     const uint32_t length = s.PayloadSize(i);
-    if (length == 0) return;
+    if (length == 0 || !WrittenRaw(sw, cls)) return;
     CheckInStream(name, data, start, length);
     CopyToFile(folder + name, data, start, length);
     return;
@@ -159,7 +162,6 @@ void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i
   const uint32_t size = s.PayloadSize(i);
   CheckInStream(name, data, start, size);
 
-  const ExportSwitches& sw = request.Switches;
   ConverterContext ctx(s, request, frontend);
   // A converter that cannot read the object fails the entry, but the raw copy the user asked
   // for is still written: the object as stored is always worth having.
@@ -192,17 +194,27 @@ void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i
 
 }  // namespace
 
-bool ExportEntry(const Session& s, const ExportRequest& request, size_t index, Reader& data,
-                 Frontend& frontend) {
+namespace {
+
+bool ExportOne(const Session& s, const ExportRequest& request, size_t index, Reader& data,
+               Frontend& frontend, JsonTally& json) {
   try {
     if (index >= s.EntryCount())
       throw Error("There is no entry " + std::to_string(index + 1) + " to export.");
-    ExportEntryOrThrow(s, request, index, data, frontend);
+    ExportEntryOrThrow(s, request, index, data, frontend, json);
     return true;
   } catch (const std::exception& e) {
     frontend.ErrorBox(e.what());
     return false;
   }
+}
+
+}  // namespace
+
+bool ExportEntry(const Session& s, const ExportRequest& request, size_t index, Reader& data,
+                 Frontend& frontend) {
+  JsonTally json;
+  return ExportOne(s, request, index, data, frontend, json);
 }
 
 namespace {
@@ -237,6 +249,7 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
   const std::string folder = ExportFolder(s.Archive);
   ExportRecord record = ExportRecord::Load(folder);
   int shown = -1;
+  JsonTally json;
   {
     WrittenFiles written;
     for (size_t p = 0; p < entries.size(); ++p) {
@@ -246,7 +259,7 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
         line += s.EntryName(i);
         frontend.ConsoleLine(line);
       }
-      if (ExportEntry(s, request, i, data, frontend)) {
+      if (ExportOne(s, request, i, data, frontend, json)) {
         ++result.exported;
         RecordEntry(s, i, source, folder, written.Take(), record);
       } else {
@@ -260,6 +273,11 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
       }
       if (process_messages) frontend.ProcessMessages();
     }
+  }
+  if (request.Switches.ExportJson) {
+    result.json_written = json.written;
+    result.json_skipped = json.skipped;
+    frontend.Note(JsonSummary(json));
   }
   if (result.exported > 0) {
     try {

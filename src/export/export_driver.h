@@ -22,6 +22,8 @@ bool ExportEntry(const Session& session, const ExportRequest& request, size_t in
 struct ExportRunResult {
   size_t exported = 0;
   size_t failed = 0;
+  size_t json_written = 0;  // with ExportJson: objects written as JSON
+  size_t json_skipped = 0;  // and those passed over (no known layout), told in the summary
 };
 
 // A run: opens ArchivePath, exports the listed entries in the given order and closes the stream.

@@ -125,6 +125,20 @@ bool WalkTreesInstead(SerializedFile& s, uint64_t asset_base, Reader& r, uint64_
   }
 }
 
+// The search finds the object table without the type list; the trees are read from the list all
+// the same, for what walks objects by their trees (JSON). A list that does not parse leaves
+// them out and changes nothing else.
+void KeepTreesOfHashedList(SerializedFile& s, Reader& r, uint64_t type_list_start) {
+  const uint64_t resume = r.Tell();
+  try {
+    r.Seek(type_list_start);
+    WalkHashedTypeList(s, r, true);
+  } catch (const std::exception&) {
+    s.Types.clear();
+  }
+  r.Seek(resume);
+}
+
 // Formats 16 and later.
 void WalkModernTypeList(SerializedFile& s, Reader& r) {
   CheckCount(r, s.TypeCount, 23, "type count");
@@ -517,6 +531,7 @@ void ReadAssetFile(SerializedFile& s, const OpenedArchive& a, Frontend& frontend
       table_found = SearchObjectTable(s, a.AssetBase, r) ||
                     WalkTreesInstead(s, a.AssetBase, r, type_list_start);
       if (!table_found) s.Warnings.push_back("Error: Not find offsets.");
+      if (table_found && s.Types.empty()) KeepTreesOfHashedList(s, r, type_list_start);
     } else {
       WalkHashedTypeList(s, r, false);
     }

@@ -18,6 +18,7 @@ class ByteSource;
 class Frontend;
 class ExportRecord;
 class ResourceEdits;
+struct Session;
 
 struct ImporterCall {
   ByteSource& working;         // the working file (the stream at ArchivePath), read only
@@ -34,6 +35,9 @@ struct ImporterCall {
   // The export folder the source was found in: every file read for this call must lie inside
   // it (ReadSourceFile). Empty: the source's own folder.
   std::string source_folder = {};
+  // The open archive and the entry, for importers that rebuild the whole object through its
+  // layout (JSON) rather than its payload alone.
+  const Session* session = nullptr;
   size_t entry = 0;  // the entry's index
 };
 
@@ -77,6 +81,7 @@ struct ImportConverters {
   Importer png = nullptr;         // Textures/ and Cubemap/, "png"
   Importer procedural = nullptr;  // ProceduralTextures/, "dds"
   AudioImporter audio = nullptr;  // Sounds/, any extension
+  Importer json = nullptr;        // Json/, "json": any object with a known layout
 };
 
 }  // namespace kestrix

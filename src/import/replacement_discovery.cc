@@ -166,6 +166,7 @@ ImporterCall CallFor(const Session& s, ByteSource& working, size_t i, const std:
   if (IsTextureClass(s.EntryClass(i))) call.texture_fields = TextureLayoutFor(s.Asset, i);
   call.engine = s.Asset.Engine;
   call.source_folder = folder;
+  call.session = &s;
   call.entry = i;
   return call;
 }
@@ -257,7 +258,7 @@ std::vector<ConvertedSource> RunConverters(const Session& s, const EntryNameInde
       {"Textures", "ktx", c.ktx, nullptr}, {"Textures", "pvr", c.pvr, nullptr},
       {"Textures", "png", c.png, nullptr}, {"Cubemap", "dds", c.dds, nullptr},
       {"Cubemap", "png", c.png, nullptr},  {"ProceduralTextures", "dds", c.procedural, nullptr},
-      {"Sounds", "", nullptr, c.audio},
+      {"Sounds", "", nullptr, c.audio},    {"Json", "json", c.json, nullptr},
   };
   for (const Run& run : runs) {
     if (!run.importer && !run.audio) continue;

@@ -81,10 +81,10 @@ void RunConverter(const Session& session, const EntryNameIndex& names, ByteSourc
                   std::vector<ConvertedSource>* converted = nullptr);
 
 // The runs an import starts before anything else, in their order: Textures (DDS, CRN, KTX, PVR,
-// PNG), Cubemap (DDS, PNG), ProceduralTextures (DDS), Sounds (any file). A run whose subfolder
-// does not exist or whose importer is not given is left out. Returns the raw files written, in
-// the order they were written (a raw file written twice appears twice). New data of resource
-// entries of the bundle goes to `edits` when given.
+// PNG), Cubemap (DDS, PNG), ProceduralTextures (DDS), Sounds (any file), Json (JSON). A run
+// whose subfolder does not exist or whose importer is not given is left out. Returns the raw
+// files written, in the order they were written (a raw file written twice appears twice). New
+// data of resource entries of the bundle goes to `edits` when given.
 std::vector<ConvertedSource> RunConverters(const Session& session, const EntryNameIndex& names,
                                            ByteSource& working, const ImportConverters& converters,
                                            Frontend& frontend, bool no_texture_flip = false,
