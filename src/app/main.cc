@@ -41,7 +41,8 @@ int OpenWindowModule(int argc, char** argv) {
   // RTLD_NOW: a missing Qt symbol fails here with a message, not later in the middle of the window.
   // Beside the executable in a build, in lib/kestrix once installed.
   std::string path = folder + KESTRIX_WINDOW_MODULE;
-  if (!kestrix::FileExists(path)) path = folder + "../lib/kestrix/" + KESTRIX_WINDOW_MODULE;
+  const std::string installed = folder + "../lib/kestrix/" + KESTRIX_WINDOW_MODULE;
+  if (!kestrix::FileExists(path) && kestrix::FileExists(installed)) path = installed;
   void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) {
     kestrix::PrintErrorLine("Kestrix: cannot open the window: " + LastLoadError() + hint);

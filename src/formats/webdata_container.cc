@@ -8,6 +8,8 @@
 #include "core/archive.h"
 #include "core/error.h"
 #include "core/frontend.h"
+#include "core/requests.h"
+#include "formats/asset_reader.h"
 #include "formats/bundle_extract.h"
 #include "formats/bundle_reader.h"
 #include "formats/bundle_repack.h"
@@ -244,10 +246,28 @@ void OpenWebData(OpenedArchive& a, Frontend& frontend, int flat_index) {
   ChooseWebDataFile(a, frontend, flat_index);
 }
 
+// Without -i the first serialized file opens, as in a bundle: a container entry by its header,
+// a file of the bundle inside by its node's flag for serialized files (0x4).
+int FirstSerializedFlatFile(const WebDataContainer& w, const std::vector<FlatFile>& files) {
+  FileSource container(w.ContainerPath);
+  Reader r(container);
+  for (size_t i = 0; i < files.size() && i < INT32_MAX; ++i) {
+    const WebDataEntry& e = w.Entries[files[i].entry];
+    const bool serialized =
+        files[i].nested < 0
+            ? LooksLikeAssetFile(r, e.Offset, e.Size)
+            : (e.Nested[static_cast<size_t>(files[i].nested)].Flags & 4u) != 0;
+    if (serialized) return static_cast<int>(i);
+  }
+  return 0;
+}
+
 void ChooseWebDataFile(OpenedArchive& a, Frontend& frontend, int flat_index) {
   WebDataContainer& w = a.WebData;
   const std::vector<FlatFile> files = FlatFiles(w);
   const std::string last = std::to_string(files.size() - 1);
+  if (flat_index == kFirstSerializedFile && !files.empty())
+    flat_index = FirstSerializedFlatFile(w, files);
   if (flat_index < 0)
     throw Error("The contained file index must be a whole number from 0 to " + last + ".");
   if (static_cast<size_t>(flat_index) >= files.size())

@@ -61,7 +61,7 @@ constexpr int kMessagePaneHeight = 96;
 constexpr int kFilterWidth = 170;
 // The smallest window in which every control keeps its size: the buttons, a chooser and a
 // filter wide enough to read, and the search bar in two rows.
-constexpr QSize kMinimumSize(780, 380);
+constexpr QSize kMinimumSize(800, 380);
 const QColor kWindowColor(157, 185, 235);
 
 QString Q(const std::string& text) {
@@ -483,8 +483,9 @@ void TForm1::LayoutControls() {
   // class filter takes the end of the row.
   Label1->move(std::max(424, Button3->x() + Button3->width() + 15), 0);
   const int chooser_left = std::max(464, Label1->x() + Label1->sizeHint().width() + 2);
-  const int filter_left = w - kFilterWidth - 8;
-  TypeFilter->setGeometry(filter_left, 6, kFilterWidth, 22);
+  const int filter_width = std::clamp((w - chooser_left - 14) / 2, 150, kFilterWidth);
+  const int filter_left = w - filter_width - 8;
+  TypeFilter->setGeometry(filter_left, 6, filter_width, 22);
   ComboBox1->setGeometry(chooser_left, 6, std::max(0, filter_left - chooser_left - 6), 22);
   FitColumns();
 }

@@ -604,7 +604,9 @@ TEST_F(WindowTest, ProgressFrameColourAndFade) {
 TEST_F(WindowTest, PreviewFollowsTheSelectedObject) {
   form().ApplySizeRules(QSize(1920, 1080));
   form().OpenPath(WriteRichArchive(dir_));
-  Select({7});  // HERO.txt, entry 8
+  // A click: HERO.txt (entry 8) selected and focused.
+  const QPoint at = form().ListView1->visualRect(form().model().index(7, 0)).center();
+  QTest::mouseClick(form().ListView1->viewport(), Qt::LeftButton, {}, at);
   form().WaitForPreview();
   ASSERT_EQ(form().PreviewEntry(), 7);
   QHeaderView* header = form().ListView1->horizontalHeader();
@@ -629,6 +631,7 @@ TEST_F(WindowTest, PreviewFollowsTheSelectedObject) {
   EXPECT_EQ(Cell(0, kColumnName), "Zeta.mat");  // descending
   EXPECT_EQ(Cell(9, kColumnName), "alpha.tex");
 
+  form().Loop_Search->setChecked(true);
   Search("readme");
   form().WaitForPreview();
   EXPECT_EQ(FocusedName(), "readme.txt");
@@ -672,7 +675,7 @@ TEST_F(WindowTest, TypeFilterShowsOneClassAndExportsWhatItShows) {
   EXPECT_NE(form().Messages->Status().find("Exported 2 objects (the TextAsset objects shown)"),
             std::string::npos)
       << form().Messages->Status();
-  EXPECT_EQ(form().Messages->StatusFolder(), dir_.File("Unity_Assets_Files/rich"));
+  EXPECT_EQ(form().Messages->StatusFolder(), dir_.File("Unity_Assets_Files/rich/"));
 
   // Back to all rows, in the sort in force; sorting while filtered sorts the hidden rows too.
   ClickHeader(kColumnName);  // descending
