@@ -179,6 +179,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       cl.open.OutputRootOption = args[i - 1];
     } else if (prev == "-i") {
       cl.open.SelectedFileIndex = ParseIndex(cur);
+    } else if (prev == "--engine") {
+      cl.open.EngineVersion = args[i - 1];
     }
     if (cur == "-f") cl.open.FontContainer = true;
     if (cur == "-nft") cl.export_request.NoTextureFlip = true;

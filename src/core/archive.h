@@ -105,6 +105,8 @@ struct OpenedArchive {
   std::string ArchiveFolderName;
   std::string AssetBaseName;
   int SelectedFileIndex = 0;
+  // The engine the user named for files whose version text is stripped ("" when none).
+  std::string EngineOption;
 
   Container Bundle;
   uint64_t AssetBase = 0;  // where the chosen asset file begins in the stream at ArchivePath

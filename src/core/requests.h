@@ -17,6 +17,8 @@ struct OpenOptions {
   std::string OutputRootOption;  // the -p folder as given
   bool FontContainer = false;    // -f: fonts are kept whole and named ".fnt"
   int SelectedFileIndex = 0;     // -i: the contained file of a bundle; -1 when not a number
+  // --engine: the engine whose layouts a file with a stripped version ("0.0.0") is read with.
+  std::string EngineVersion;
 };
 
 struct ExportSwitches {
