@@ -174,6 +174,11 @@ const OptionRule kOptions[] = {
     {"-t", "types", TakeTypes},
     {"-p", "folder", TakeFolder},
     {"-i", "index", TakeIndex},
+    {"--engine", "version", [](CommandLine& cl, const std::string& value) -> std::string {
+       if (value.empty()) return "--engine needs an engine version such as 2019.4.1f1.";
+       cl.open.EngineVersion = value;
+       return "";
+     }},
     {"-f", nullptr, [](CommandLine& cl, const std::string&) -> std::string {
        cl.open.FontContainer = true;
        return "";

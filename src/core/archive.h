@@ -135,6 +135,8 @@ struct OpenedArchive {
   std::string ArchiveFolderName;
   std::string AssetBaseName;
   int SelectedFileIndex = 0;
+  // The engine the user named for files whose version text is stripped ("" when none).
+  std::string EngineOption;
 
   Container Bundle;
   WebDataContainer WebData;

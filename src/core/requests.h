@@ -21,6 +21,8 @@ struct OpenOptions {
   std::string OutputRootOption;  // the -p folder as given
   bool FontContainer = false;    // -f: fonts are kept whole and named ".fnt"
   int SelectedFileIndex = kFirstSerializedFile;  // -i: the contained file of a bundle
+  // --engine: the engine whose layouts a file with a stripped version ("0.0.0") is read with.
+  std::string EngineVersion;
 };
 
 struct ExportSwitches {

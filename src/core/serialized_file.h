@@ -2,6 +2,7 @@
 // reader (formats/asset_reader.cc) found them. Positions and sizes are 64-bit.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,6 +50,10 @@ struct SerializedType {
   int32_t StoredClassId = 0;          // as stored
   int32_t ClassId = 0;                // scripts: 114 for index 0, else the negated script index
   TypeTree Tree;                      // empty when the file carries no type trees
+  // Format 23 and later: the content hash of the tree, and whether the tree was extracted from
+  // the file (a size of 0) to a bundle entry or a ".typetreedata" file named by that hash.
+  std::array<uint8_t, 16> TreeHash{};
+  bool TreeExtracted = false;
   std::vector<int32_t> Dependencies;  // format 21 and later: the types this one refers to
   // Reference types of format 21 and later: the managed class they describe.
   std::string ClassName, Namespace, AssemblyName;

@@ -235,6 +235,7 @@ MeshLayoutFeatures MeshLayoutFeatures::ForVersion(const EngineVersion& v) {
   f.stream_data = v.AtLeast(2019, 3);
   f.stream_offset_64 = v.AtLeast(2020, 1);
   f.cooking_options = v.AtLeast(2022, 1);
+  f.lod_info = v.AtLeast(6000, 2);
   return f;
 }
 
@@ -255,6 +256,7 @@ bool MeshLayoutFeatures::FromTree(const TypeTree& tree, MeshLayoutFeatures* out)
   f.stream_data = offset != nullptr;
   f.stream_offset_64 = offset && offset->kind == FieldKind::kFixed && offset->size == 8;
   f.cooking_options = find("m_CookingOptions") != nullptr;
+  f.lod_info = find("m_MeshLodInfo") != nullptr;
   *out = f;
   return true;
 }
@@ -271,7 +273,8 @@ void TMeshBase::Decode(Reader& stream, const EngineVersion& v, const TypeTree* t
   if (!by_tree)
     for (bool Features::*flag :
          {&Features::bones_aabb, &Features::stream_data, &Features::mesh_metrics,
-          &Features::skin_after_indices, &Features::stream_offset_64, &Features::cooking_options}) {
+          &Features::skin_after_indices, &Features::stream_offset_64, &Features::cooking_options,
+          &Features::lod_info}) {
       Features f = primary;
       f.*flag = !(f.*flag);
       candidates.push_back(f);
@@ -344,6 +347,7 @@ void TMeshBase::DecodeFieldsLayout(Reader& stream, const Features& f) {
       stream_data_.path = in.String();
       streamed_ = !stream_data_.path.empty();
     }
+    if (f.lod_info) ReadLodLevels(in);
     if (in.Remaining() != 0)
       Undecodable(std::to_string(in.Remaining()) + " bytes left after the last field");
     if (streamed_ && !vertex_data_.empty())
@@ -358,6 +362,30 @@ void TMeshBase::DecodeFieldsLayout(Reader& stream, const Features& f) {
   if (index_buffer_.size() % index_bytes_ != 0)
     Undecodable("index buffer of " + std::to_string(index_buffer_.size()) + " bytes");
   if (!streamed_) ComputeVertexTable();
+}
+
+// The level-of-detail table of 6000.2 on: a selection curve, the level count, then per sub-mesh
+// the index range of each level. With more than one level a sub-mesh's own range covers all of
+// them; only level 0, the full detail, is exported.
+void TMeshBase::ReadLodLevels(ObjectCursor& in) {
+  in.Skip(8);  // selection curve: slope and bias
+  const uint32_t levels = in.U32();
+  const uint32_t subs = in.Count(4);
+  if (subs != 0 && subs != sub_meshes_.size())
+    Undecodable(std::to_string(subs) + " level tables for " + std::to_string(sub_meshes_.size()) +
+                " sub-meshes");
+  for (uint32_t k = 0; k < subs; ++k) {
+    const uint32_t count = in.Count(8);
+    for (uint32_t level = 0; level < count; ++level) {
+      const uint32_t start = in.U32(), indices = in.U32();
+      if (level != 0 || levels < 2) continue;
+      MeshSubMesh& s = sub_meshes_[k];
+      const uint64_t first_byte = uint64_t{start} * index_bytes_;
+      if (first_byte > UINT32_MAX) Undecodable("level of detail past the index buffer");
+      s.first_byte = static_cast<uint32_t>(first_byte);
+      s.index_count = indices;
+    }
+  }
 }
 
 void TMeshBase::DecodeArraysLayout(Reader& stream) {

@@ -14,6 +14,7 @@
 namespace kestrix {
 
 class Reader;
+class ObjectCursor;
 
 // Why a mesh could not be decoded: compressed meshes are not supported, anything else does not
 // fit the layouts the decoder knows.
@@ -67,6 +68,7 @@ struct MeshLayoutFeatures {
   bool stream_data = false;        // 2019.3 and later
   bool stream_offset_64 = false;   // 2020.1 and later
   bool cooking_options = false;    // 2022.1 and later
+  bool lod_info = false;           // 6000.2 and later: index ranges of each level of detail
   bool operator==(const MeshLayoutFeatures&) const = default;
 
   static MeshLayoutFeatures ForVersion(const EngineVersion& engine);
@@ -137,6 +139,7 @@ class TMeshBase {
   using Features = MeshLayoutFeatures;
   void DecodeFieldsLayout(Reader& stream, const Features& f);
   void DecodeArraysLayout(Reader& stream);
+  void ReadLodLevels(ObjectCursor& in);
   void ComputeVertexTable();
   MeshVector3 Vector3At(const Attribute& a, uint32_t i) const;
   float ComponentAt(const Attribute& a, uint32_t i, int component) const;

@@ -30,11 +30,18 @@ const char kLineEnd[] = "\r\n";
 
 class ObjText {
  public:
-  ObjText(const TMeshBase& mesh, std::string& out) : mesh_(mesh), out_(out) {}
+  // With `points`, the mesh has vertices and no faces: its vertices are written as points,
+  // since tools refuse an OBJ file without elements.
+  ObjText(const TMeshBase& mesh, std::string& out, bool points)
+      : mesh_(mesh), out_(out), points_(points) {}
 
   void SubMesh(size_t k, const std::string& group);
+  // A mesh of points whose sub-meshes name no vertices: one group of all of them.
+  void AllPoints(const std::string& group);
 
  private:
+  void Vertices(uint32_t first, uint32_t count);
+  void Points(uint32_t count);
   void Face(uint32_t a, uint32_t b, uint32_t c);
   void Strip(size_t k);
 
@@ -42,7 +49,36 @@ class ObjText {
   std::string& out_;
   int64_t block_end_ = 0;  // L: indices are written relative to the end of the vertex block
   uint32_t base_vertex_ = 0;
+  bool points_ = false;
 };
+
+void ObjText::Vertices(uint32_t first, uint32_t count) {
+  for (uint32_t i = first; i < first + count; ++i) {
+    MeshVector3 p = mesh_.Position(i);
+    MeshVector2 t = mesh_.TexCoord(i);
+    MeshVector3 n = mesh_.Normal(i);
+    out_ += "v " + FormatObjNumber(-p.x) + " " + FormatObjNumber(p.y) + " " + FormatObjNumber(p.z) +
+            kLineEnd;
+    out_ += "vt " + FormatObjNumber(t.u) + " " + FormatObjNumber(t.v) + kLineEnd;
+    out_ += "vn " + FormatObjNumber(-n.x) + " " + FormatObjNumber(n.y) + " " +
+            FormatObjNumber(n.z) + kLineEnd;
+  }
+}
+
+// The last `count` vertices written, one point each.
+void ObjText::Points(uint32_t count) {
+  out_ += "# Points: " + std::to_string(count) + kLineEnd;
+  for (int64_t i = -static_cast<int64_t>(count); i < 0; ++i)
+    out_ += "p " + std::to_string(i) + kLineEnd;
+}
+
+void ObjText::AllPoints(const std::string& group) {
+  const uint32_t count = mesh_.VertexCount();
+  out_ += "g " + group + "_1" + kLineEnd;
+  out_ += "# Vertices: (1 to " + std::to_string(count) + ")" + kLineEnd;
+  Vertices(0, count);
+  Points(count);
+}
 
 void ObjText::SubMesh(size_t k, const std::string& group) {
   const MeshSubMesh& s = mesh_.SubMesh(k);
@@ -55,15 +91,10 @@ void ObjText::SubMesh(size_t k, const std::string& group) {
           " SubFaces = " + std::to_string(faces) + kLineEnd;
   out_ += "# Vertices: (" + std::to_string(uint64_t{s.first_vertex} + 1) + " to " +
           std::to_string(uint64_t{s.first_vertex} + s.vertex_count) + ")" + kLineEnd;
-  for (uint32_t i = s.first_vertex; i < s.first_vertex + s.vertex_count; ++i) {
-    MeshVector3 p = mesh_.Position(i);
-    MeshVector2 t = mesh_.TexCoord(i);
-    MeshVector3 n = mesh_.Normal(i);
-    out_ += "v " + FormatObjNumber(-p.x) + " " + FormatObjNumber(p.y) + " " + FormatObjNumber(p.z) +
-            kLineEnd;
-    out_ += "vt " + FormatObjNumber(t.u) + " " + FormatObjNumber(t.v) + kLineEnd;
-    out_ += "vn " + FormatObjNumber(-n.x) + " " + FormatObjNumber(n.y) + " " +
-            FormatObjNumber(n.z) + kLineEnd;
+  Vertices(s.first_vertex, s.vertex_count);
+  if (points_) {
+    Points(s.vertex_count);
+    return;
   }
   out_ += "# Faces: (" + std::to_string(uint64_t{first_face} + 1) + " to " +
           std::to_string(uint64_t{first_face} + faces) + ")" + kLineEnd;
@@ -191,9 +222,20 @@ void CheckRepeats(const TMeshBase& mesh) {
 std::string BuildObjText(const TMeshBase& mesh, const std::string& file_name) {
   CheckRepeats(mesh);
   std::string body;
-  ObjText writer(mesh, body);
+  bool faces = false;
+  uint64_t listed = 0;  // vertices the sub-meshes name
+  for (size_t k = 0; k < mesh.SubMeshCount(); ++k) {
+    faces = faces || (mesh.IsStrip(k) ? mesh.SubMesh(k).index_count >= 3 : mesh.FaceCount(k) > 0);
+    listed += mesh.SubMesh(k).vertex_count;
+  }
+  const bool points = !faces && mesh.VertexCount() > 0;
+  ObjText writer(mesh, body, points);
   const std::string group = WithoutExtension(file_name);
-  for (size_t k = 0; k < mesh.SubMeshCount(); ++k) writer.SubMesh(k, group);
+  if (points && listed == 0) {
+    writer.AllPoints(group);
+  } else {
+    for (size_t k = 0; k < mesh.SubMeshCount(); ++k) writer.SubMesh(k, group);
+  }
   return Summary(mesh) + body;
 }
 

@@ -85,6 +85,7 @@ void StartOpen(OpenedArchive& a, Frontend& frontend, const std::string& path,
                const OpenOptions& options) {
   a = OpenedArchive();
   a.SelectedFileIndex = options.SelectedFileIndex;
+  a.EngineOption = options.EngineVersion;
   a.GivenPath = a.ArchivePath = path;
   // An import killed while it wrote over the file left the old bytes beside it: they go back
   // before anything is read, so the file is read as it was before that import. That is a
@@ -206,6 +207,7 @@ void ReopenWithSelection(Session& s, Frontend& frontend, int selected_index,
   a.ArchiveBaseName = kept.ArchiveBaseName;
   a.ArchiveFolderName = a.AssetBaseName = kept.ArchiveBaseName;
   a.SelectedFileIndex = selected_index;
+  a.EngineOption = options.EngineVersion.empty() ? kept.EngineOption : options.EngineVersion;
   // A file of this run's own needs no lock; the archive read in place does.
   ArchiveLock reading;
   if (a.ArchivePath == a.GivenPath)

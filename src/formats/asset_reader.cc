@@ -8,10 +8,12 @@
 #include "core/error.h"
 #include "core/frontend.h"
 #include "core/serialized_file.h"
+#include "formats/extracted_trees.h"
 #include "platform/memory.h"
 #include "platform/reader.h"
 #include "platform/two_threads.h"
 #include "types/class_ids.h"
+#include "types/engine_inference.h"
 
 namespace kestrix {
 
@@ -23,7 +25,10 @@ constexpr uint32_t kFirstTrailingMetadataFormat = 6;
 constexpr uint32_t kFirstLeadingMetadataFormat = 9;
 constexpr uint32_t kFirstWideHeaderFormat = 22;
 constexpr uint64_t kWideHeaderBytes = 48;
-constexpr uint32_t kLatestFormat = 22;
+constexpr uint32_t kLatestFormat = 23;
+// Format 23 puts a content hash and a size before each type tree; a tree of size 0 was extracted
+// from the file.
+constexpr uint32_t kFirstTreeHashFormat = 23;
 
 // The deepest type tree a real file has is a few dozen levels; this bound keeps a hostile file
 // from exhausting the stack.
@@ -86,6 +91,45 @@ TypeTree ReadBinaryTypeTree(Reader& r, uint32_t format) {
   tree.Strings.resize(buffer);
   if (buffer) r.Read(tree.Strings.data(), buffer);
   return tree;
+}
+
+}  // namespace
+
+// The tree as format 23 stores it, inline or extracted: "mhtt", the format it was written for,
+// then the binary tree of that format.
+TypeTree ReadTypeTreeBlob(Reader& r) {
+  constexpr uint32_t kTreeMagic = 0x7474686D;  // "mhtt" as a 32-bit word
+  if (r.U32() != kTreeMagic) throw Error("Malformed asset file: a type tree lacks its header.");
+  const uint32_t format = r.U32();
+  if (format != kFirstTreeHashFormat)
+    throw Error("Unsupported asset file: a type tree of serialized format " +
+                    std::to_string(format) + " is not supported yet.",
+                ErrorKind::kNotSupported);
+  return ReadBinaryTypeTree(r, format);
+}
+
+namespace {
+
+// A type's tree, and from format 23 the hash and size before it. An extracted tree is left
+// empty here and found by its hash once the whole file is read.
+void ReadTypeTreeOf(SerializedType& type, const SerializedFile& s, Reader& r) {
+  if (s.FormatVersion < kFirstTreeHashFormat) {
+    type.Tree = ReadBinaryTypeTree(r, s.FormatVersion);
+    return;
+  }
+  r.Read(type.TreeHash.data(), type.TreeHash.size());
+  const uint32_t size = r.U32();
+  if (size == 0) {
+    type.TreeExtracted = true;
+    return;
+  }
+  r.Require(size);
+  const uint64_t end = r.Tell() + size;
+  type.Tree = ReadTypeTreeBlob(r);
+  if (r.Tell() > end)
+    throw Error("Malformed asset file: a type tree is longer than its stated " +
+                std::to_string(size) + " bytes.");
+  r.Seek(end);
 }
 
 // Formats 14 and 15: per type a class identifier and its hashes, and with type trees the tree
@@ -161,7 +205,7 @@ void WalkModernTypeList(SerializedFile& s, Reader& r) {
       r.Skip(19);
     }
     if (s.TypeTreeFlag) {
-      type.Tree = ReadBinaryTypeTree(r, s.FormatVersion);
+      ReadTypeTreeOf(type, s, r);
       // From format 21 on, the indices of the types this one refers to follow its tree.
       if (s.FormatVersion >= 21) {
         const uint32_t count = r.U32();
@@ -307,7 +351,7 @@ void ReadReferenceTypes(SerializedFile& s, uint64_t asset_base, Reader& r) {
           script_index >= 0 || type.StoredClassId == kClassMonoBehaviour ? 32 : 16;
       r.Require(hashes);
       r.Skip(hashes);
-      type.Tree = ReadBinaryTypeTree(r, s.FormatVersion);
+      ReadTypeTreeOf(type, s, r);
       if (s.FormatVersion >= 21) {
         type.ClassName = r.CString(1024);
         type.Namespace = r.CString(1024);
@@ -396,6 +440,21 @@ void ReadObjectRecords(SerializedFile& s, Reader& r) {
             ReadRecordRange(s, second, table, count / 2, count);
           });
   r.Seek(table + count * uint64_t{s.Layout.RecordBytes});
+}
+
+// Stripped version texts appear from format 14 on; older files keep their version rules.
+constexpr uint32_t kFirstInferredFormat = 14;
+
+EngineVersion NamedEngine(const std::string& option) {
+  if (option.empty()) return EngineVersion();
+  const EngineVersion v = ParseEngineVersion(option);
+  if (!v.Known || v.Major <= 0)
+    throw Error("--engine " + option + " is not an engine version (such as 2022.3.5f1).");
+  return v;
+}
+
+std::string VersionText(const EngineVersion& v) {
+  return std::to_string(v.Major) + "." + std::to_string(v.Minor);
 }
 
 }  // namespace
@@ -500,8 +559,14 @@ void ReadAssetFile(SerializedFile& s, const OpenedArchive& a, Frontend& frontend
   const EngineVersion bundled =
       a.Bundle.IsBundle() ? ParseEngineVersion(a.Bundle.EngineVersion) : EngineVersion();
   const bool stripped = stated.Known && stated.Major == 0;
-  if (s.MajorVersion == 0 && stripped && bundled.Known && bundled.Major > 0)
-    s.MajorVersion = bundled.Major;
+  // A stripped version is the user's to name (--engine), else the bundle's, else inferred once
+  // the type trees are read.
+  const EngineVersion named = NamedEngine(a.EngineOption);
+  const bool infer = stripped && !named.Known && !(bundled.Known && bundled.Major > 0) &&
+                     s.FormatVersion >= kFirstInferredFormat;
+  const EngineVersion assumed = named.Known ? named : infer ? InferEngine(s) : bundled;
+  if (s.MajorVersion == 0 && stripped && assumed.Known && assumed.Major > 0)
+    s.MajorVersion = assumed.Major;
   if (s.MajorVersion == 0 && s.MetadataAtEnd && (s.FormatVersion == 6 || stated.Known))
     s.MajorVersion = stated.Known && stated.Major > 0 ? stated.Major : 3;
   if (s.FormatVersion > kLatestFormat && s.MajorVersion != 0)
@@ -512,7 +577,7 @@ void ReadAssetFile(SerializedFile& s, const OpenedArchive& a, Frontend& frontend
     return;
   }
   s.Engine = stated;
-  if ((!s.Engine.Known || s.Engine.Major == 0) && bundled.Known) s.Engine = bundled;
+  if ((!s.Engine.Known || s.Engine.Major == 0) && assumed.Known) s.Engine = assumed;
   r.SetOrder(s.IsBigEndian() ? ByteOrder::Big : ByteOrder::Little);
   if (!s.MetadataAtEnd || s.FormatVersion >= 8) s.Platform = r.I32();
   frontend.ProcessMessages();
@@ -552,6 +617,16 @@ void ReadAssetFile(SerializedFile& s, const OpenedArchive& a, Frontend& frontend
   s.ObjectTableStart = r.Tell();
   ReadObjectRecords(s, r);
   if (s.FormatVersion >= 20 && s.TypeTreeFlag) ReadReferenceTypes(s, a.AssetBase, r);
+  ResolveExtractedTrees(s, a, r);
+  if (infer) {
+    s.Engine = InferEngine(s);
+    s.MajorVersion = s.Engine.Major;
+    const bool by_trees = !assumed.AtLeast(s.Engine.Major, s.Engine.Minor);
+    s.Warnings.push_back("The file states no engine version (\"" + version +
+                         "\"): it is read as engine " + VersionText(s.Engine) +
+                         " (inferred from its " + (by_trees ? "type trees" : "format") +
+                         "); --engine <version> names another.");
+  }
 }
 
 }  // namespace kestrix

@@ -10,6 +10,7 @@ struct SerializedFile;
 struct OpenedArchive;
 class Frontend;
 class Reader;
+struct TypeTree;
 
 // Engine major version: the number before the first "." of the version text; when that is
 // not a number, formats 9 and 14 give 4, formats 15 and 17 give 5, others 0.
@@ -26,5 +27,9 @@ bool LooksLikeAssetFile(Reader& reader, uint64_t base, uint64_t size);
 // the file's Warnings for the caller to show. The frontend only lets the window breathe.
 void ReadAssetFile(SerializedFile& file, const OpenedArchive& archive, Frontend& frontend,
                    Reader& reader);
+
+// A type tree as format 23 stores it, in the file or extracted beside it: its header ("mhtt"
+// and the format it was written for), then the tree. Throws on anything else.
+TypeTree ReadTypeTreeBlob(Reader& reader);
 
 }  // namespace kestrix

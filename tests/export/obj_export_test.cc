@@ -155,12 +155,36 @@ TEST_F(ObjExport, EachSubMeshIsAGroupWithItsOwnRelativeIndices) {
   }
 }
 
-TEST_F(ObjExport, MeshWithoutSubMeshesIsTheSummaryAlone) {
-  MeshSpec desc = testing::OneTriangleMesh(5);
-  desc.sub_meshes.clear();
-  EXPECT_EQ(Export(testing::BuildMeshPayload(desc), 5),
-            "# Created by Kestrix Meshes = 0 Vertices: total=3/used=0 Indices: total=3/used=0 "
-            "Faces: total=1/used=0 Bytes per Vertex: 36/36\r\n");
+// A mesh with vertices and no faces writes them as points: tools refuse an OBJ file without
+// elements. Sub-meshes that name vertices keep them in their groups; without such, one group
+// holds every vertex.
+TEST_F(ObjExport, MeshesWithoutFacesWriteTheirVerticesAsPoints) {
+  struct Case {
+    const char* name;
+    std::vector<testing::SubMeshSpec> sub_meshes;
+    std::vector<std::string> groups, points;
+  };
+  const std::vector<std::string> three = {"p -3", "p -2", "p -1"};
+  const std::vector<Case> cases = {
+      {"NoSubMeshes.mesh", {}, {"g NoSubMeshes_1"}, three},
+      {"NoIndices.mesh", {{0, 0, 0, 3}}, {"g NoIndices_1"}, three},
+      {"EmptyRanges.mesh", {{0, 0, 0, 0}}, {"g EmptyRanges_1"}, three},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MeshSpec desc = testing::OneTriangleMesh(5);
+    desc.sub_meshes = c.sub_meshes;
+    const std::string text = Export(testing::BuildMeshPayload(desc), 5, c.name);
+    EXPECT_EQ(LinesStartingWith(text, "g "), c.groups);
+    EXPECT_EQ(LinesStartingWith(text, "p "), c.points);
+    EXPECT_EQ(LinesStartingWith(text, "v ").size(), 3u);
+    EXPECT_TRUE(LinesStartingWith(text, "f ").empty());
+    if (!FileExists("/usr/bin/assimp")) continue;
+    testing::ToolReport tool = testing::RunAssimpInfo(MeshFolder() + c.name + ".obj");
+    ASSERT_TRUE(tool.ran);
+    EXPECT_NE(tool.output.find("Importing file ...                   OK"), std::string::npos)
+        << tool.output;
+  }
 }
 
 // A version 3 strip over `indices` with as many vertices as the largest index needs.

@@ -119,7 +119,7 @@ TEST_P(EveryFormat, ReadsRecordsOfItsLayout) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, EveryFormat,
                          ::testing::Combine(::testing::Values(6u, 7u, 8u, 9u, 14u, 15u, 16u, 17u,
-                                                              18u, 19u, 20u, 21u, 22u),
+                                                              18u, 19u, 20u, 21u, 22u, 23u),
                                             ::testing::Bool(), ::testing::Bool()));
 
 // Tables long enough to be read by two threads come out as one read would give them, and a bad
@@ -226,22 +226,126 @@ TEST(AssetReader, EmptyVersionTextStillReadsFormat17) {
 // that does not (a resource file whose third word happens to be large) stays a raw file.
 TEST(AssetReader, NewerFormatsAreRefusedByName) {
   AssetSpec desc = MixedSpec(22, false, true);
-  desc.unity_version = "2023.2.1f1";
+  desc.unity_version = "6000.7.1f1";
   Bytes file = testing::BuildAssetFile(desc);
-  file[11] = 23;
+  file[11] = 24;
   Opened o;
   try {
     OpenBytes(file, o);
-    ADD_FAILURE() << "format 23 opened";
+    ADD_FAILURE() << "format 24 opened";
   } catch (const std::exception& e) {
     EXPECT_STREQ(e.what(),
-                 "Unsupported asset file: serialized format 23 is not supported yet (engine "
-                 "2023.2.1f1).");
+                 "Unsupported asset file: serialized format 24 is not supported yet (engine "
+                 "6000.7.1f1).");
   }
   std::fill(file.begin() + 48, file.begin() + 60, 0xEE);
   Opened raw;
   OpenBytes(file, raw, "data.resS");
   EXPECT_TRUE(raw.session.Asset.RawSingleFile);
+}
+
+// Format 23 keeps each type tree in the file or, extracted, under its hash: in an entry of the
+// bundle the file came in or in a ".typetreedata" archive beside it. A tree found nowhere leaves
+// its objects to the engine's layouts, and the open says so.
+TEST(AssetReader, Format23TreesInlineOrExtracted) {
+  enum class Where { kInline, kBundle, kBeside, kNowhere };
+  for (Where where : {Where::kInline, Where::kBundle, Where::kBeside, Where::kNowhere}) {
+    SCOPED_TRACE(static_cast<int>(where));
+    AssetSpec desc = MixedSpec(23, false, true);
+    desc.unity_version = "6000.5.2f1";
+    std::vector<std::pair<std::string, Bytes>> trees;
+    const Bytes asset = testing::BuildAssetFile(desc, where == Where::kInline ? nullptr : &trees);
+    testing::BundleV6Spec bundle;
+    bundle.version = 8;
+    bundle.engine_version = desc.unity_version;
+    bundle.files = {{"CAB-a", asset}};
+    testing::BundleV6Spec side = bundle;
+    side.files.clear();
+    for (const auto& [name, blob] : trees)
+      (where == Where::kBundle ? bundle : side).files.push_back({name, blob});
+    TempDir dir;
+    testing::WriteFileBytes(dir.File("a.bundle"), testing::BuildBundleV6(bundle).bytes);
+    if (where == Where::kBeside)
+      testing::WriteFileBytes(dir.File("Game.typetreedata"), testing::BuildBundleV6(side).bytes);
+    Session s;
+    RecordingFrontend fe;
+    OpenArchive(s, fe, dir.File("a.bundle"));
+    ASSERT_EQ(s.Asset.ObjectCount, desc.objects.size());
+    ASSERT_EQ(s.Asset.Types.size(), 4u);
+    ASSERT_EQ(s.Asset.ReferenceTypes.size(), 1u);
+    const bool found = where != Where::kNowhere;
+    for (const SerializedType& t : s.Asset.Types) {
+      EXPECT_EQ(t.TreeExtracted, where != Where::kInline);
+      ASSERT_EQ(t.Tree.Nodes.size(), found ? 2u : 0u);
+      if (found) {
+        EXPECT_EQ(t.Tree.Strings, std::string("Base\0m_Name\0", 12));
+      }
+      EXPECT_EQ(t.Dependencies, std::vector<int32_t>{0});
+    }
+    EXPECT_EQ(s.Asset.ReferenceTypes[0].Tree.Nodes.size(), found ? 2u : 0u);
+    EXPECT_EQ(s.Asset.ReferenceTypes[0].ClassName, "Node");
+    EXPECT_EQ(s.EntryName(1), "Hero.tex");
+    if (found) {
+      EXPECT_TRUE(fe.messages.empty()) << fe.messages.front();
+    } else {
+      ASSERT_EQ(fe.messages.size(), 1u);
+      EXPECT_EQ(fe.messages[0].find("5 type trees of this file are kept outside it"), 0u);
+    }
+    CloseArchive(s);
+  }
+}
+
+// A version text stripped to "0.0.0" with no bundle to take one from: --engine names the engine,
+// else the format and the type trees decide, and the open says which engine it took.
+TEST(AssetReader, StrippedVersionIsNamedOrInferred) {
+  struct Case {
+    std::vector<testing::TreeField> texture_fields;
+    std::string option;
+    int32_t major, minor;
+    std::string note;  // "" for none
+  };
+  const std::vector<Case> cases = {
+      {{}, "", 2020, 1, "read as engine 2020.1 (inferred from its format)"},
+      {{{"string", "m_MipmapLimitGroupName"}, {"int", "m_ForcedFallbackFormat"}},
+       "",
+       2022,
+       2,
+       "read as engine 2022.2 (inferred from its type trees)"},
+      {{{"string", "m_MipmapLimitGroupName"}}, "", 2023, 2, "read as engine 2023.2"},
+      {{}, "2021.3.4f1", 2021, 3, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.note + c.option);
+    AssetSpec desc = MixedSpec(22, false, true);
+    desc.unity_version = "0.0.0";
+    if (!c.texture_fields.empty()) desc.class_trees = {{28, c.texture_fields}};
+    TempDir dir;
+    testing::WriteFileBytes(dir.File("level0"), testing::BuildAssetFile(desc));
+    Session s;
+    RecordingFrontend fe;
+    OpenOptions options;
+    options.EngineVersion = c.option;
+    OpenArchive(s, fe, dir.File("level0"), options);
+    EXPECT_FALSE(s.Asset.RawSingleFile);
+    EXPECT_EQ(s.Asset.ObjectCount, desc.objects.size());
+    EXPECT_EQ(s.Asset.Engine.Major, c.major);
+    EXPECT_EQ(s.Asset.Engine.Minor, c.minor);
+    EXPECT_EQ(s.Asset.MajorVersion, c.major);
+    if (c.note.empty()) {
+      EXPECT_TRUE(fe.messages.empty()) << fe.messages.front();
+    } else {
+      ASSERT_EQ(fe.messages.size(), 1u);
+      EXPECT_NE(fe.messages[0].find(c.note), std::string::npos) << fe.messages[0];
+    }
+    CloseArchive(s);
+  }
+  Session s;
+  RecordingFrontend fe;
+  OpenOptions bad;
+  bad.EngineVersion = "latest";
+  TempDir dir;
+  testing::WriteFileBytes(dir.File("level0"), testing::BuildAssetFile(MixedSpec(22, false, false)));
+  EXPECT_THROW(OpenArchive(s, fe, dir.File("level0"), bad), Error);
 }
 
 // An asset file in a bundle whose version text is stripped to "0.0.0" takes the bundle's.

@@ -92,10 +92,8 @@ void OldTypeTree(ByteWriter& w, bool with_child) {
 
 // The binary type tree of formats 12 and later: node count, string buffer size, nodes, strings.
 // Below the root `fields`, or without them one node that stands for the name. Nodes carry a
-// reference type hash from format 19 on; from format 21 the type's dependencies (here one:
-// type 0) follow the tree.
-void BlobTypeTree(ByteWriter& w, uint32_t format, bool reference = false,
-                  const std::vector<TreeField>* fields = nullptr) {
+// reference type hash from format 19 on.
+void BlobTypeTree(ByteWriter& w, uint32_t format, const std::vector<TreeField>* fields) {
   struct Node {
     uint8_t level, flags;
     uint32_t type, name;
@@ -129,14 +127,48 @@ void BlobTypeTree(ByteWriter& w, uint32_t format, bool reference = false,
     if (format >= 19) w.U64(0x1122334455667788ull + static_cast<uint64_t>(i));
   }
   w.Text(strings);
-  // A reference type names its managed class instead.
+}
+
+// What follows a type's tree from format 21 on: a reference type names its managed class, any
+// other lists its dependencies (here one: type 0).
+void TreeTail(ByteWriter& w, uint32_t format, bool reference) {
   if (format >= 21 && reference) w.CText("Node").CText("Game.Data").CText("Assembly-CSharp");
   if (format >= 21 && !reference) w.U32(1).I32(0);
 }
 
+// A type's tree with what precedes and follows it. From format 23 the tree carries a header
+// ("mhtt" and the format) and is preceded by its hash and size; an extracted tree has size 0 and
+// is handed to `extracted` under its hash name instead.
+void TypeTreeRecord(ByteWriter& w, uint32_t format, bool reference,
+                    const std::vector<TreeField>* fields, size_t number,
+                    std::vector<std::pair<std::string, Bytes>>* extracted) {
+  if (format < 23) {
+    BlobTypeTree(w, format, fields);
+    TreeTail(w, format, reference);
+    return;
+  }
+  ByteWriter blob(w.BigEndian());
+  blob.U32(0x7474686D).U32(format);
+  BlobTypeTree(blob, format, fields);
+  Bytes hash(16);
+  for (size_t k = 0; k < hash.size(); ++k) hash[k] = static_cast<uint8_t>(0x31 * (number + 1) + k);
+  w.Raw(hash);
+  if (extracted) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string name;
+    for (uint8_t b : hash) name += {kDigits[b >> 4], kDigits[b & 15]};
+    extracted->emplace_back(name, blob.Data());
+    w.U32(0);
+  } else {
+    w.U32(static_cast<uint32_t>(blob.Size())).Raw(blob.Data());
+  }
+  TreeTail(w, format, reference);
+}
+
 }  // namespace
 
-Bytes BuildAssetFile(const AssetSpec& desc) {
+Bytes BuildAssetFile(const AssetSpec& desc,
+                     std::vector<std::pair<std::string, Bytes>>* extracted_trees) {
   const bool big = desc.big_endian;
   const uint32_t f = desc.format;
   // Formats 6 to 8 put the metadata after the object data; 22 and later have a 48-byte header.
@@ -195,11 +227,15 @@ Bytes BuildAssetFile(const AssetSpec& desc) {
         int32_t id = script && t.script_index ? -t.script_index : t.class_id;
         meta.I32(id);
         meta.Zeros(id < 0 ? 32 : 16);
-        if (desc.type_trees) BlobTypeTree(meta, f, false, tree_of(t));
+        if (desc.type_trees) {
+          BlobTypeTree(meta, f, tree_of(t));
+          TreeTail(meta, f, false);
+        }
       } else {
         meta.I32(t.class_id).U8(0).U16(static_cast<uint16_t>(script ? t.script_index : -1));
         meta.Zeros(script ? 32 : 16);
-        if (desc.type_trees) BlobTypeTree(meta, f, false, tree_of(t));
+        if (desc.type_trees)
+          TypeTreeRecord(meta, f, false, tree_of(t), type_index[t], extracted_trees);
       }
     }
   }
@@ -259,7 +295,7 @@ Bytes BuildAssetFile(const AssetSpec& desc) {
     meta.U32(desc.type_trees ? 1 : 0);
     if (desc.type_trees) {
       meta.I32(114).U8(0).U16(0).Zeros(32);
-      BlobTypeTree(meta, f, true);
+      TypeTreeRecord(meta, f, true, nullptr, types.size(), extracted_trees);
     }
   }
 

@@ -1,10 +1,11 @@
-// Writes serialized asset files of formats 6 to 9 and 14 to 22 in either byte order, so tests
+// Writes serialized asset files of formats 6 to 9 and 14 to 23 in either byte order, so tests
 // state their fixtures in a few lines. Formats 6 to 8 put the metadata after the object data;
 // format 22 has the 48-byte header with 64-bit sizes.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrix::testing {
@@ -87,7 +88,10 @@ class ByteWriter {
 // Object data made of a serialized name followed by `rest`.
 Bytes NamedObject(const std::string& name, const Bytes& rest = {}, bool big_endian = false);
 
-Bytes BuildAssetFile(const AssetSpec& desc);
+// From format 23, with `extracted_trees`, the type trees are left out of the file and handed
+// there instead, each under its hash name (as a bundle entry or ".typetreedata" archive keeps them).
+Bytes BuildAssetFile(const AssetSpec& desc,
+                     std::vector<std::pair<std::string, Bytes>>* extracted_trees = nullptr);
 
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 Bytes ReadFileBytes(const std::string& path);
