@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/console_frontend.h"
+#include "app/folder_tasks.h"
 #include "app/help_text.h"
 #include "app/tasks.h"
 #include "core/localization.h"
@@ -217,6 +218,8 @@ int RunCommandLine(const std::vector<std::string>& args, const ImportConverters&
     }
     return kExitUsage;
   }
+  if (!cl.archive.empty() && FolderExists(cl.archive))
+    return RunFolderTask(*task, cl, cl.archive, converters);
   if (cl.archive.empty() || !FileExists(cl.archive)) {
     // Without a console the message still reaches standard error, as a box would.
     PrintErrorLine(Str(kStrArchiveNotFound) + cl.archive);
