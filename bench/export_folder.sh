@@ -34,7 +34,7 @@ for ((i = 0; i < runs; i++)); do
   rm -rf "$work/all" "$work/one" "$work/untar"
   sync
   t0=$(now)
-  /usr/bin/time -f %M -o "$work/rss" "$kestrix" export "$game" -p "$work/all" > /dev/null || true
+  /usr/bin/time -f %M -o "$work/rss" "$kestrix" export "$game" -p "$work/all" > /dev/null 2>&1 || true
   t1=$(now)
   for a in "${archives[@]}"; do
     sub=$(dirname "$a")
