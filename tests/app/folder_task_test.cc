@@ -84,6 +84,7 @@ Bytes ThreeObjects() {
 
 TEST(FolderTask, AnOutputFolderThatCannotBeMadeIsOneErrorAndListsNothing) {
   TempDir dir;
+  fs::create_directories(dir.File("game/sub"));
   WriteFileBytes(dir.File("game/level0"), ThreeObjects());
   WriteFileBytes(dir.File("game/sub/level1"), ThreeObjects());
   WriteFileBytes(dir.File("blocker"), Bytes(4, 0));  // a file where the folder would go
@@ -103,6 +104,7 @@ TEST(FolderTask, AnOutputFolderThatCannotBeMadeIsOneErrorAndListsNothing) {
 
 TEST(FolderTask, EachTaskPrintsALinePerArchiveAndASummary) {
   TempDir dir;
+  fs::create_directories(dir.File("game/sub"));
   WriteFileBytes(dir.File("game/level0"), ThreeObjects());
   WriteFileBytes(dir.File("game/level0.resS"), Bytes(64, 9));
   WriteFileBytes(dir.File("game/sub/level0"), ThreeObjects());

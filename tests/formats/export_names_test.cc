@@ -48,8 +48,8 @@ TEST(ExportNames, CollidingShortNamesTakeWholeNames) {
        {"resources", "resources.resource"}},
       {{{"sharedassets0.assets", Asset(15)}, {"sharedassets0.assets.resS", fs}},
        {"sharedassets0", "sharedassets0.assets.resS"}},
-      // A neighbour whose content is no archive takes no name.
-      {{{"level0.assets", Asset(9)}, {"level0.txt", kNotArchive}}, {"level0", "level0"}},
+      // A neighbour whose content is no archive takes no name, but makes way for the archive.
+      {{{"level0.assets", Asset(9)}, {"level0.txt", kNotArchive}}, {"level0", "level0.txt"}},
       // Pieces: only the first stands for the archive.
       {{{"data.unity3d", fs}, {"data.split0", fs}, {"data.split1", fs}},
        {"data.unity3d", "data.split0", "data.split1"}},
