@@ -182,7 +182,8 @@ void RecordImported(const Session& s, const ImportPlan& plan,
       record.NoteObject(id, HashBytes(working, s.Asset.DataStart + s.EntryOffset(rep.entry),
                                       s.EntrySize(rep.entry)));
     }
-    record.SetOwner(RecordOwnerName(s.Archive));
+    // The owner stays as export left it: a folder made by hand, without a record naming its
+    // archive, keeps taking every file.
     record.Save(folder);
   } catch (const std::exception& e) {
     // The archive holds the edit; only the record could not follow.
