@@ -36,6 +36,10 @@ for ((i = 0; i < runs; i++)); do
   t0=$(now)
   /usr/bin/time -f %M -o "$work/rss" "$kestrix" export "$game" -p "$work/all" > /dev/null 2>&1 || true
   t1=$(now)
+  # Each side starts from the same state: its output removed and the disk quiet.
+  rm -rf "$work/one"
+  sync
+  t1b=$(now)
   for a in "${archives[@]}"; do
     sub=$(dirname "$a")
     root="$work/one"
@@ -52,7 +56,7 @@ for ((i = 0; i < runs; i++)); do
   mkdir -p "$work/untar"
   sync
   t3=$(now); tar -C "$work/untar" -xf "$work/out.tar"; t4=$(now)
-  f=$((t1 - t0)); s=$((t2 - t1)); x=$((t4 - t3)); r=$(cat "$work/rss")
+  f=$((t1 - t0)); s=$((t2 - t1b)); x=$((t4 - t3)); r=$(cat "$work/rss")
   if [ -z "$best_folder" ] || [ "$f" -lt "$best_folder" ]; then best_folder=$f; fi
   if [ -z "$best_sum" ] || [ "$s" -lt "$best_sum" ]; then best_sum=$s; fi
   if [ -z "$best_tar" ] || [ "$x" -lt "$best_tar" ]; then best_tar=$x; fi
