@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/console_frontend.h"
+#include "app/folder_tasks.h"
 #include "app/help_text.h"
 #include "app/tasks.h"
 #include "core/localization.h"
@@ -330,8 +331,9 @@ int RunCommandLine(const std::vector<std::string>& args, const ImportConverters&
     std::fwrite(usage.data(), 1, usage.size(), stderr);
     return kExitUsage;
   }
-  ConsoleFrontend frontend(cl.ConsoleOutput);
   const Task* task = FindTask(cl.task);
+  if (FolderExists(cl.archive)) return RunFolderTask(*task, cl, cl.archive, converters);
+  ConsoleFrontend frontend(cl.ConsoleOutput);
   if (!FileExists(cl.archive)) {
     // Without a console the message still reaches standard error, as a box would.
     PrintErrorLine(Str(kStrArchiveNotFound) + cl.archive);

@@ -1,5 +1,6 @@
 #include "app/tasks.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -26,7 +27,10 @@ int ExportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
   frontend.ConsoleLine("");
   OpenArchive(s, frontend, archive, cl.open);
   // Every failed entry has been reported on standard error; the others are exported.
-  ExportRunResult result = ExportEntries(s, cl.export_request, frontend, EntriesToExport(s, cl));
+  const std::vector<size_t> entries = EntriesToExport(s, cl);
+  frontend.counts.objects = entries.size();
+  ExportRunResult result = ExportEntries(s, cl.export_request, frontend, entries);
+  frontend.counts.written = result.exported;
   return result.failed || frontend.Errors() ? kExitFailed : kExitOk;
 }
 
@@ -35,7 +39,8 @@ int ExportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
 int ListTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
              const std::string& archive, const ImportConverters&) {
   OpenArchive(s, frontend, archive, cl.open);
-  WriteListLines(s, stdout);
+  frontend.counts.objects = s.EntryCount();
+  if (!frontend.InFolderRun()) WriteListLines(s, stdout);
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
@@ -45,6 +50,8 @@ int ImportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
   OpenArchive(s, frontend, archive, cl.open);
   const std::string folder = ExportFolder(s.Archive);
   if (!FolderExists(folder)) {
+    frontend.counts.not_exported = true;
+    if (frontend.InFolderRun()) return kExitOk;
     frontend.ErrorBox("Nothing to import: the folder " + folder +
                       " does not exist (export the archive first).");
     return kExitFailed;
@@ -55,7 +62,9 @@ int ImportTask(const CommandLine& cl, Session& s, ConsoleFrontend& frontend,
   request.NoTextureFlip = cl.export_request.NoTextureFlip;
   request.TypeFilterGiven = cl.TypeFilterGiven;
   request.TypeWords = cl.TypeWords;
-  ImportAll(s, request, frontend, converters);
+  const ImportResult result = ImportAll(s, request, frontend, converters);
+  frontend.counts.objects = result.candidates;
+  frontend.counts.written = result.replaced;
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 
@@ -68,7 +77,9 @@ int ExportBundleTask(const CommandLine& cl, Session& s, ConsoleFrontend& fronten
   OpenOptions options = cl.open;
   options.SelectedFileIndex = 0;
   OpenContainer(s.Archive, frontend, archive, options);
-  ExtractBundleFiles(s.Archive, frontend, BundleFolder(s.Archive));
+  frontend.counts.objects = s.Archive.Bundle.ContainedFiles.size();
+  frontend.counts.written = static_cast<uint64_t>(
+      std::max(0, ExtractBundleFiles(s.Archive, frontend, BundleFolder(s.Archive))));
   return frontend.Errors() ? kExitFailed : kExitOk;
 }
 

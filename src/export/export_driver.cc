@@ -248,6 +248,12 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
   Reader data(source);
   const std::string folder = ExportFolder(s.Archive);
   ExportRecord record = ExportRecord::Load(folder);
+  const std::string owner = RecordOwnerName(s.Archive);
+  RefuseOthersFolder(record, owner, folder, "export into");
+  record.SetOwner(owner);
+  // A folder nothing can be written into fails every entry for one cause: said once, before
+  // any entry is listed as if it were written.
+  if (!entries.empty()) CreateWritableFolder(folder);
   int shown = -1;
   JsonTally json;
   {

@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/archive.h"
+#include "core/error.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/io_error.h"
+#include "platform/paths.h"
 #include "platform/safe_files.h"
 
 namespace kestrix {
@@ -119,7 +122,9 @@ ExportRecord ExportRecord::Load(const std::string& folder) {
     }
     ContentHash hash;
     int64_t id = 0;
-    if (line.rfind("o\t", 0) == 0) {
+    if (line.rfind("a\t", 0) == 0) {
+      record.owner_ = line.substr(2);
+    } else if (line.rfind("o\t", 0) == 0) {
       const std::vector<std::string> f = SplitTabs(line, 3);
       if (f.size() == 3 && ParsePathId(f[1], &id) && ParseHash(f[2], &hash))
         record.objects_[id] = hash;
@@ -134,6 +139,8 @@ ExportRecord ExportRecord::Load(const std::string& folder) {
 
 void ExportRecord::Save(const std::string& folder) const {
   std::string text = std::string(kHeading) + "\n";
+  // A name that would break the line is left out: the record then reads as an older one.
+  if (!owner_.empty() && owner_.find('\n') == std::string::npos) text += "a\t" + owner_ + "\n";
   for (const auto& [id, hash] : objects_)
     text += "o\t" + std::to_string(id) + "\t" + HashText(hash) + "\n";
   for (const auto& [name, file] : files_)
@@ -157,6 +164,18 @@ const RecordedFile* ExportRecord::File(const std::string& relative) const {
 const ContentHash* ExportRecord::Object(int64_t path_id) const {
   auto it = objects_.find(path_id);
   return it == objects_.end() ? nullptr : &it->second;
+}
+
+std::string RecordOwnerName(const OpenedArchive& a) {
+  return FileNameOf(a.JoinedPath.empty() ? a.GivenPath : WithoutExtension(a.GivenPath));
+}
+
+void RefuseOthersFolder(const ExportRecord& record, const std::string& owner,
+                        const std::string& folder, const std::string& doing) {
+  if (record.Owner().empty() || record.Owner() == owner) return;
+  throw Error("Cannot " + doing + " " + folder + ": it holds the export of " + record.Owner() +
+              ", another archive than " + owner +
+              ". Export into another folder (-p), or remove that folder first.");
 }
 
 }  // namespace kestrix

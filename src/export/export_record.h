@@ -11,8 +11,15 @@
 // The folder may come from someone else: the record is only ever a reason to skip a file or
 // to refuse one, never to write anything it names. Lines it cannot read are left out.
 //
+// The folder belongs to one archive: the record names it, so that an export or import of
+// another archive that lands on the same folder (an older Kestrix named folders that could
+// meet, and -p gathers archives of several folders) is refused instead of mixing the two, and
+// an import takes only files the record lists. Records written before they named their
+// archive have no owner and are read as before.
+//
 // The file is text, one note per line, fields separated by tabs:
 //   kestrix-export-record 1
+//   a <the archive's file name>
 //   o <path id> <object hash>
 //   f <file hash> <path id> <path in the folder, '/' between folders>
 #pragma once
@@ -24,6 +31,7 @@
 namespace kestrix {
 
 class ByteSource;
+struct OpenedArchive;
 
 struct ContentHash {
   uint64_t high = 0, low = 0;
@@ -54,13 +62,26 @@ class ExportRecord {
   // `relative` is the file's path below the folder.
   void NoteFile(const std::string& relative, int64_t path_id, const ContentHash& hash);
 
+  // The archive the folder belongs to; "" for a record of an older Kestrix.
+  const std::string& Owner() const { return owner_; }
+  void SetOwner(const std::string& owner) { owner_ = owner; }
+
   const RecordedFile* File(const std::string& relative) const;
   const ContentHash* Object(int64_t path_id) const;
   bool Empty() const { return files_.empty() && objects_.empty(); }
 
  private:
+  std::string owner_;
   std::map<std::string, RecordedFile> files_;
   std::map<int64_t, ContentHash> objects_;
 };
+
+// The name a record gives the open archive: the file the user named (without ".split0").
+std::string RecordOwnerName(const OpenedArchive& archive);
+
+// Throws Error when `record` belongs to another archive than `owner`; `doing` is "export into"
+// or "import from".
+void RefuseOthersFolder(const ExportRecord& record, const std::string& owner,
+                        const std::string& folder, const std::string& doing);
 
 }  // namespace kestrix

@@ -10,6 +10,7 @@
 #include "core/session.h"
 #include "formats/asset_reader.h"
 #include "formats/bundle_reader.h"
+#include "formats/export_names.h"
 #include "formats/split_pieces.h"
 #include "formats/webdata_container.h"
 #include "platform/archive_lock.h"
@@ -104,8 +105,8 @@ void StartOpen(OpenedArchive& a, Frontend& frontend, const std::string& path,
     a.OutputRoot = FolderOf(path);
     if (a.OutputRoot.empty()) a.OutputRoot = std::string(".") + kSep;
   }
-  a.ArchiveBaseName = UpToFirstDot(FileNameOf(path));
-  a.ArchiveFolderName = a.AssetBaseName = a.ArchiveBaseName;
+  a.ArchiveBaseName = a.ArchiveFolderName = ExportFolderBaseFor(path);
+  a.AssetBaseName = UpToFirstDot(FileNameOf(path));
   if (AsciiLower(ExtensionOf(path)) == ".split0") JoinPieces(a, frontend, path);
   frontend.FillChooser({}, 0);
   ReadSignature(a);
@@ -205,7 +206,8 @@ void ReopenWithSelection(Session& s, Frontend& frontend, int selected_index,
   a.SplitCount = kept.SplitCount;
   a.OutputRoot = kept.OutputRoot;
   a.ArchiveBaseName = kept.ArchiveBaseName;
-  a.ArchiveFolderName = a.AssetBaseName = kept.ArchiveBaseName;
+  a.ArchiveFolderName = kept.ArchiveBaseName;
+  a.AssetBaseName = UpToFirstDot(FileNameOf(kept.GivenPath));
   a.SelectedFileIndex = selected_index;
   a.EngineOption = options.EngineVersion.empty() ? kept.EngineOption : options.EngineVersion;
   // A file of this run's own needs no lock; the archive read in place does.

@@ -61,6 +61,21 @@ std::vector<std::string> Candidates(const std::string& folder, const ImportReque
   return out;
 }
 
+// Candidates the record does not list are not this archive's files: left out, said once.
+std::vector<std::string> OnlyListed(const ExportRecord& record, const std::string& folder,
+                                    std::vector<std::string> candidates, Frontend& frontend) {
+  const size_t before = candidates.size();
+  candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                  [&](const std::string& name) {
+                                    return !ListedInRecord(&record, folder, folder + name);
+                                  }),
+                   candidates.end());
+  if (candidates.size() != before)
+    frontend.Note(std::to_string(before - candidates.size()) + " files of " + folder +
+                  " were left out: the export of " + record.Owner() + " did not write them.");
+  return candidates;
+}
+
 // What the run knows of one candidate: the export record, the open working file, the folder.
 struct TakeContext {
   const Session& s;
@@ -173,6 +188,8 @@ void RecordImported(const Session& s, const ImportPlan& plan,
       record.NoteObject(id, HashBytes(working, s.Asset.DataStart + s.EntryOffset(rep.entry),
                                       s.EntrySize(rep.entry)));
     }
+    // The owner stays as export left it: a folder made by hand, without a record naming its
+    // archive, keeps taking every file.
     record.Save(folder);
   } catch (const std::exception& e) {
     // The archive holds the edit; only the record could not follow.
@@ -198,13 +215,16 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
   RemoveAbandonedTemporaries(s.Archive.GivenPath, folder);
 
   ExportRecord record = ExportRecord::Load(folder);
+  const std::string owner = RecordOwnerName(s.Archive);
+  RefuseOthersFolder(record, owner, folder, "import from");
   FileSource working(s.Archive.ArchivePath);
   const EntryNameIndex names(s);
   // New data of objects whose data lives in a resource entry of the bundle goes back there.
   ResourceEdits edits(s.Archive);
   const std::vector<ConvertedSource> converted = RunConverters(
       s, names, working, converters, frontend, request.NoTextureFlip, &record, &edits);
-  const std::vector<std::string> candidates = Candidates(folder, request, converted);
+  const std::vector<std::string> candidates =
+      OnlyListed(record, folder, Candidates(folder, request, converted), frontend);
   result.candidates = candidates.size();
   result.file_size = working.Size();
   if (candidates.empty()) return result;

@@ -145,6 +145,13 @@ bool UnchangedSinceExport(const ExportRecord* record, const std::string& folder,
   return noted->hash == HashBytes(source, 0, source.Size());
 }
 
+bool ListedInRecord(const ExportRecord* record, const std::string& folder,
+                    const std::string& path) {
+  if (!record || record->Owner().empty()) return true;
+  return path.compare(0, folder.size(), folder) == 0 &&
+         record->File(path.substr(folder.size())) != nullptr;
+}
+
 namespace {
 
 ImporterCall CallFor(const Session& s, ByteSource& working, size_t i, const std::string& path,
@@ -212,7 +219,7 @@ void RunConverter(const Session& s, const EntryNameIndex& names, ByteSource& wor
   FindFilesRecursive(folder + subfolder + kSep, extension, found);
   for (const std::string& path : found) {
     const long long first = EntryOfImageFile(names, path);
-    if (first < 0) continue;
+    if (first < 0 || !ListedInRecord(ctx.record, folder, path)) continue;
     const size_t i = static_cast<size_t>(first);
     // A source that is refused (planted as a link out of the folder, a pipe, a file that is not
     // what it claims) is a failure of its own: it is named and the other sources still go.

@@ -63,6 +63,13 @@ class EntryNameIndex {
 bool UnchangedSinceExport(const ExportRecord* record, const std::string& folder,
                           const std::string& path);
 
+// False for a file below `folder` that a record naming its archive does not list: the folder
+// is that archive's alone, so such a file is not from its export (another archive's leftover,
+// a stray copy) and import leaves it out. Records of older Kestrix name no archive and list
+// every file as before.
+bool ListedInRecord(const ExportRecord* record, const std::string& folder,
+                    const std::string& path);
+
 // A source file a converter turned into the raw file `raw_name` of the export folder.
 struct ConvertedSource {
   std::string source_path;

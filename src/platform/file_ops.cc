@@ -41,6 +41,12 @@ void CreateFolders(const std::string& path) {
     throw IoError("Cannot create folder " + path + ": " + ec.message());
 }
 
+void CreateWritableFolder(const std::string& path) {
+  CreateFolders(path);
+  if (access(path.c_str(), W_OK | X_OK) != 0)
+    throw IoError("Cannot write into folder " + path + ": " + std::strerror(errno));
+}
+
 void RemoveFileQuietly(const std::string& path) {
   std::error_code ec;
   fs::remove(fs::path(path), ec);

@@ -17,6 +17,9 @@ bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 // Creates the folder and every missing parent; throws IoError when that fails.
 void CreateFolders(const std::string& path);
+// Creates the folder like CreateFolders, then throws IoError when no file can be made in it
+// (no write permission, a read-only file system): a run that writes many files says so once.
+void CreateWritableFolder(const std::string& path);
 // Deletes a file when it exists; failures are ignored.
 void RemoveFileQuietly(const std::string& path);
 uint64_t FileSizeOf(const std::string& path);

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Times `kestrix export <game folder>` against the sum of `kestrix export <archive>` run on each
+# of its archives one after another (target: at most 1.2), and against `tar -x` of the same
+# output (target: at most 1.5), in the same run, and prints both ratios and the peak memory of
+# the folder export.
+#
+#   bash bench/export_folder.sh [build folder] [game folder]
+#
+# The game folder is by default every game of the corpus's plain folder, copied side by side into
+# one temporary folder (about 40 archives of formats 8 to 22). Both exports write with -p into
+# fresh folders; the archives of a sub-folder go to the same sub-folder below -p in both, so the
+# outputs are the same files. The tar archive of that output is made once, not timed. Best of
+# the runs.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+build=${1:-build}
+here=$(cd "$(dirname "$0")/.." && pwd)
+source_games=${2:-$here/../shared/corpus/plain}
+runs=${RUNS:-3}
+kestrix="$build/kestrix"
+need_tools "$kestrix"
+
+make_work_folder
+game="$work/game"
+mkdir -p "$game"
+cp -r "$source_games"/. "$game"/
+# The archives, as the folder run finds them: its per-archive lines name them.
+mapfile -t archives < <("$kestrix" list "$game" | sed -n 's/^\(.*\): [0-9]* objects$/\1/p')
+[ "${#archives[@]}" -gt 0 ] || { echo "no archives in $game" >&2; exit 1; }
+
+now() { date +%s%N; }
+best_folder=; best_sum=; best_tar=; peak=
+for ((i = 0; i < runs; i++)); do
+  rm -rf "$work/all" "$work/one" "$work/untar"
+  sync
+  t0=$(now)
+  /usr/bin/time -f %M -o "$work/rss" "$kestrix" export "$game" -p "$work/all" > /dev/null 2>&1 || true
+  t1=$(now)
+  # Each side starts from the same state: its output removed and the disk quiet.
+  rm -rf "$work/one"
+  sync
+  t1b=$(now)
+  for a in "${archives[@]}"; do
+    sub=$(dirname "$a")
+    root="$work/one"
+    [ "$sub" = . ] || root="$work/one/$sub"
+    "$kestrix" export "$game/$a" -p "$root" -ndc > /dev/null 2>&1 || true
+  done
+  t2=$(now)
+  if [ "$i" -eq 0 ]; then
+    if ! diff -r -q "$work/all" "$work/one" > /dev/null; then
+      echo "the folder export and the archives one by one wrote different files" >&2; exit 1
+    fi
+    tar -C "$work/all" -cf "$work/out.tar" .
+  fi
+  mkdir -p "$work/untar"
+  sync
+  t3=$(now); tar -C "$work/untar" -xf "$work/out.tar"; t4=$(now)
+  f=$((t1 - t0)); s=$((t2 - t1b)); x=$((t4 - t3)); r=$(cat "$work/rss")
+  if [ -z "$best_folder" ] || [ "$f" -lt "$best_folder" ]; then best_folder=$f; fi
+  if [ -z "$best_sum" ] || [ "$s" -lt "$best_sum" ]; then best_sum=$s; fi
+  if [ -z "$best_tar" ] || [ "$x" -lt "$best_tar" ]; then best_tar=$x; fi
+  if [ -z "$peak" ] || [ "$r" -gt "$peak" ]; then peak=$r; fi
+done
+
+files=$(find "$work/all" -type f | wc -l)
+bytes=$(du -sb "$work/all" | cut -f1)
+awk -v n="${#archives[@]}" -v files="$files" -v bytes="$bytes" -v f="$best_folder" \
+    -v s="$best_sum" -v x="$best_tar" -v peak="$peak" 'BEGIN {
+  printf "game folder: %d archives; output %d files, %.1f MB\n", n, files, bytes / 1e6
+  printf "export <folder>          : %8.1f ms (best of runs), peak RSS %.1f MB\n", f / 1e6, peak / 1024
+  printf "export <archive>, summed : %8.1f ms (best of runs)\n", s / 1e6
+  printf "tar -x of the output     : %8.1f ms (best of runs)\n", x / 1e6
+  printf "ratio folder/summed      : %8.2f (target: at most 1.2)\n", f / s
+  printf "ratio folder/tar -x      : %8.2f (target: at most 1.5)\n", f / x
+}'
