@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/console_frontend.h"
 #include "app/tasks.h"
+#include "core/requests.h"
 #include "core/session.h"
 #include "formats/archive_detect.h"
 #include "formats/archive_open.h"
@@ -130,7 +131,7 @@ int RunFolderTask(const Task& task, const CommandLine& cl, const std::string& gi
                   const ImportConverters& converters) {
   const std::string folder = EndsWith(given, std::string(1, kSep)) ? given : given + kSep;
   // A contained-file index means one bundle; over a folder it would fail every other archive.
-  if (cl.open.SelectedFileIndex != 0) {
+  if (cl.open.SelectedFileIndex != kFirstSerializedFile) {
     PrintErrorLine("-i chooses a contained file of one bundle: it cannot be given with a folder.");
     return kExitUsage;
   }

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "formats/stream_wrappers.h"
+#include "formats/webdata_container.h"
 #include "platform/byte_order.h"
 #include "platform/byte_source.h"
 #include "platform/paths.h"
@@ -81,8 +85,17 @@ bool LooksLikeArchive(const std::string& path) {
     unsigned char head[kHeadBytes] = {};
     const size_t n = static_cast<size_t>(std::min<uint64_t>(source.Size(), kHeadBytes));
     source.ReadAt(0, head, n);
-    return HeaderLooksLikeArchive(head, n, source.Size(),
-                                  AsciiLower(ExtensionOf(name)) == ".split0");
+    const std::string ext = AsciiLower(ExtensionOf(name));
+    if (HeaderLooksLikeArchive(head, n, source.Size(), ext == ".split0")) return true;
+    // A web build's data file wrapped whole in gzip or brotli: told by what it unwraps to.
+    // Brotli has no magic, so only the names web builds give it are tried.
+    const StreamWrapper kind = LooksGzip(source)                        ? StreamWrapper::kGzip
+                               : ext == ".br" || ext == ".unityweb"     ? StreamWrapper::kBrotli
+                                                                        : StreamWrapper::kNone;
+    if (kind == StreamWrapper::kNone) return false;
+    const std::string signature = kWebDataSignature;
+    const std::vector<uint8_t> start = PeekUnwrapped(source, kind, signature.size());
+    return std::string(start.begin(), start.end()) == signature;
   } catch (const std::exception&) {
     return false;
   }
