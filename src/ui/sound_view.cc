@@ -94,8 +94,10 @@ void SoundView::Stop() {
   ++generation_;
   playing_ = false;
   if (play_) play_->setText("Play");
+#if KESTRIX_HAVE_SOUND
   // The output is stopped before its buffer goes.
   if (output_ && output_->sink) output_->sink->stop();
+#endif
   output_.reset();
 }
 

@@ -329,9 +329,10 @@ TEST_F(PreviewKindsTest, LargeMeshAndTexturePreviewsLeaveTheWindowResponsive) {
       Measure(form(), 1, [&] { return form().PreviewsShown() > shown; });
   EXPECT_EQ(form().PreviewPicture->property("pictureSize").toSize(), QSize(4096, 4096));
   for (const Responsiveness& r : {for_mesh, for_texture}) {
-    // The work takes far longer than any pause of the window.
-    EXPECT_LT(r.longest_stall, 100) << "of " << r.total << " ms";
-    EXPECT_LT(r.longest_stall * 3, r.total) << "of " << r.total << " ms";
+    // The work takes far longer than any pause of the window. Pauses of a busy machine's
+    // scheduler reach 150 ms; scaling the picture on the window's thread paused it 450 ms.
+    EXPECT_LT(r.longest_stall, 250) << "of " << r.total << " ms";
+    EXPECT_LT(r.longest_stall * 4, r.total) << "of " << r.total << " ms";
   }
   std::printf(
       "mesh preview %lld ms (longest stall %lld ms), texture %lld ms (%lld ms)\n",
