@@ -46,10 +46,14 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "types/detect_platform.h"
+#include "ui/font_view.h"
 #include "ui/list_model.h"
 #include "ui/list_sort.h"
+#include "ui/mesh_view.h"
 #include "ui/message_pane.h"
+#include "ui/preview_picture.h"
 #include "ui/search.h"
+#include "ui/sound_view.h"
 
 namespace kestrix {
 
@@ -274,6 +278,9 @@ void TForm1::CreateControls() {
   PreviewText->setReadOnly(true);
   PreviewText->setLineWrapMode(QPlainTextEdit::NoWrap);
   PreviewText->hide();
+  MeshPreview = new MeshView(PreviewPane);
+  FontPreview = new FontView(PreviewPane);
+  SoundPreview = new SoundView(PreviewPane);
   // One preview at a time is made off the window's thread; a newer selection outdates it.
   preview_pool_ = new QThreadPool(this);
   preview_pool_->setMaxThreadCount(1);
@@ -479,6 +486,9 @@ void TForm1::LayoutControls() {
   PreviewCaption->setGeometry(6, 4, pane - 12, 18);
   PreviewPicture->setGeometry(4, 26, pane - 8, std::max(0, list_height - 30));
   PreviewText->setGeometry(4, 26, pane - 8, std::max(0, list_height - 30));
+  for (QWidget* view : {static_cast<QWidget*>(MeshPreview), static_cast<QWidget*>(FontPreview),
+                        static_cast<QWidget*>(SoundPreview)})
+    view->setGeometry(PreviewText->geometry());
   // A caption wider than the designed label pushes the chooser right instead of under it; the
   // class filter takes the end of the row.
   Label1->move(std::max(424, Button3->x() + Button3->width() + 15), 0);
@@ -1113,6 +1123,9 @@ void TForm1::ClearPreview() {
   PreviewPicture->clear();
   PreviewPicture->setProperty("pictureSize", QSize());
   PreviewText->clear();
+  MeshPreview->SetMesh(nullptr);
+  FontPreview->Clear();
+  SoundPreview->Clear();
   preview_entry_ = -1;
 }
 
@@ -1135,35 +1148,32 @@ void TForm1::PreviewSelection() {
   PreviewCaption->setText("...");
   // Decoding a large texture takes a while; the window stays responsive, and a preview that a
   // newer selection has outdated is dropped when it arrives.
-  preview_pool_->start([this, generation, entry] {
+  preview_pool_->start([this, generation, entry, area = PreviewPicture->size()] {
     EntryPreview preview = MakeEntryPreview(session_, entry);
+    QImage fitted;
+    if (preview.kind == EntryPreview::Kind::kPicture) {
+      fitted = FitPicture(preview.picture, area);
+      // Only its size is shown from here on.
+      preview.picture.pixels = std::vector<uint8_t>();
+    }
     QMetaObject::invokeMethod(
         this,
-        [this, generation, preview = std::move(preview)] { ShowPreview(generation, preview); },
+        [this, generation, preview = std::move(preview), fitted] {
+          ShowPreview(generation, preview, fitted);
+        },
         Qt::QueuedConnection);
   });
 }
 
-void TForm1::ShowPreview(int generation, const EntryPreview& preview) {
+void TForm1::ShowPreview(int generation, const EntryPreview& preview, const QImage& fitted) {
   if (generation != preview_generation_) return;
   ++previews_shown_;
   PreviewCaption->setText(QString::fromStdString(preview.caption));
   PreviewCaption->setToolTip(PreviewCaption->text());
+  if (ShowPreviewView(preview)) return;
   if (preview.kind == EntryPreview::Kind::kPicture) {
     const RgbaImage& p = preview.picture;
-    QImage image(p.pixels.data(), p.width, p.height, p.width * 4, QImage::Format_RGBA8888);
-    QPixmap pixmap = QPixmap::fromImage(image.copy());
-    const int across = PreviewPicture->width(), down = PreviewPicture->height();
-    if (pixmap.width() > across || pixmap.height() > down) {
-      pixmap = pixmap.scaled(PreviewPicture->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    } else {
-      // A small texture is enlarged by a whole factor, each texel a sharp square.
-      const int factor =
-          std::min(across / std::max(1, pixmap.width()), down / std::max(1, pixmap.height()));
-      if (factor > 1)
-        pixmap = pixmap.scaled(pixmap.size() * factor, Qt::KeepAspectRatio, Qt::FastTransformation);
-    }
-    PreviewPicture->setPixmap(pixmap);
+    PreviewPicture->setPixmap(QPixmap::fromImage(fitted));
     PreviewPicture->setProperty("pictureSize", QSize(p.width, p.height));
     PreviewText->hide();
     PreviewPicture->show();
@@ -1175,6 +1185,28 @@ void TForm1::ShowPreview(int generation, const EntryPreview& preview) {
     PreviewPicture->hide();
     PreviewText->show();
   }
+}
+
+// Meshes, fonts and sounds have views of their own; the one shown before is cleared (a font
+// given back, a sound stopped). False for the kinds the picture and text show.
+bool TForm1::ShowPreviewView(const EntryPreview& preview) {
+  MeshPreview->SetMesh(nullptr);
+  FontPreview->Clear();
+  SoundPreview->Clear();
+  using Kind = EntryPreview::Kind;
+  if (preview.kind != Kind::kMesh && preview.kind != Kind::kFont && preview.kind != Kind::kSound)
+    return false;
+  PreviewPicture->clear();
+  PreviewPicture->setProperty("pictureSize", QSize());
+  PreviewPicture->hide();
+  PreviewText->hide();
+  if (preview.kind == Kind::kMesh) MeshPreview->SetMesh(preview.mesh);
+  if (preview.kind == Kind::kSound) SoundPreview->SetSound(preview.data, preview.sound);
+  if (preview.kind == Kind::kFont && FontPreview->SetFont(preview.data)) {
+    PreviewCaption->setText(PreviewCaption->text() + ", " + FontPreview->Family());
+    PreviewCaption->setToolTip(PreviewCaption->text());
+  }
+  return true;
 }
 
 }  // namespace kestrix

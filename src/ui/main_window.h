@@ -40,7 +40,10 @@ namespace kestrix {
 class FileSource;
 class MessagePane;
 
+class FontView;
 class ListModel;
+class MeshView;
+class SoundView;
 class TForm1;
 
 // What operations show the user, through the window.
@@ -97,6 +100,9 @@ class TForm1 : public QWidget {
   QLabel* PreviewCaption = nullptr;
   QLabel* PreviewPicture = nullptr;
   QPlainTextEdit* PreviewText = nullptr;
+  MeshView* MeshPreview = nullptr;
+  FontView* FontPreview = nullptr;
+  SoundView* SoundPreview = nullptr;
   // "Export converted files" also writes PNG pictures of textures when checked.
   QAction* BtnExportPng = nullptr;
   // Commands with their keys, in the list's popup menu and working anywhere in the window.
@@ -217,7 +223,9 @@ class TForm1 : public QWidget {
   void SetFocusedRow(int row);
   void SelectRow(int row);
   void PreviewSelection();
-  void ShowPreview(int generation, const EntryPreview& preview);
+  // `fitted`: a picture's pixels as the pane shows them.
+  void ShowPreview(int generation, const EntryPreview& preview, const QImage& fitted);
+  bool ShowPreviewView(const EntryPreview& preview);
 
   void SetFrameColor(double x);
   QRect FrameRect() const;

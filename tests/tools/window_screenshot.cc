@@ -12,6 +12,7 @@
 #include "core/localization.h"
 #include "platform/language.h"
 #include "ui/main_window.h"
+#include "ui/mesh_view.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
     window.resize(1100, 600);
     window.ListView1->selectRow(std::atoi(argv[4]));
     window.WaitForPreview();
+    window.MeshPreview->WaitForPicture();  // a mesh's picture is drawn after its preview
   }
   int status = 1;
   // The frame fades for a second after the open.
