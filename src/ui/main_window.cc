@@ -26,7 +26,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTableView>
+#include <QToolButton>
+#include <QTreeWidget>
 #include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
@@ -34,8 +37,10 @@
 #include <climits>
 #include <cmath>
 #include <exception>
+#include <map>
 #include <numeric>
 
+#include "app/folder_tasks.h"
 #include "core/list_row.h"
 #include "core/localization.h"
 #include "export/export_driver.h"
@@ -258,6 +263,16 @@ void TForm1::CreateControls() {
   BtnExportPng->setCheckable(true);
   CreateActions();
 
+  OpenFolderButton = new QToolButton(this);
+  OpenFolderButton->setObjectName("OpenFolderButton");
+  OpenFolderButton->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  connect(OpenFolderButton, &QToolButton::clicked, this, &TForm1::OpenFolderClick);
+  ArchiveTree = new QTreeWidget(this);
+  ArchiveTree->setObjectName("ArchiveTree");
+  ArchiveTree->setHeaderHidden(true);
+  ArchiveTree->hide();
+  connect(ArchiveTree, &QTreeWidget::itemActivated, this, &TForm1::OpenArchiveOfTree);
+  connect(ArchiveTree, &QTreeWidget::itemClicked, this, &TForm1::OpenArchiveOfTree);
   TypeFilter = new QComboBox(this);
   TypeFilter->setObjectName("TypeFilter");
   connect(TypeFilter, &QComboBox::activated, this, &TForm1::TypeFilterChanged);
@@ -328,6 +343,7 @@ void TForm1::CreateActions() {
     addAction(a);  // the key works anywhere in the window, not only while the menu is open
   };
   action(ActOpen, "ActOpen", QKeySequence(Qt::CTRL | Qt::Key_O));
+  action(ActOpenFolder, "ActOpenFolder", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
   action(ActFind, "ActFind", QKeySequence(Qt::CTRL | Qt::Key_F));
   action(ActFindNext, "ActFindNext", QKeySequence(Qt::Key_F3));
   action(ActFindPrev, "ActFindPrev", QKeySequence(Qt::SHIFT | Qt::Key_F3));
@@ -342,10 +358,11 @@ void TForm1::CreateActions() {
   // The list's own Ctrl+A would otherwise take the key first while the list has the focus.
   BtnSelAll->setShortcutContext(Qt::WindowShortcut);
   PopupMenu1->addSeparator();
-  PopupMenu1->addActions({ActOpen, ActExportAll, ActImportAll});
+  PopupMenu1->addActions({ActOpen, ActOpenFolder, ActExportAll, ActImportAll});
   PopupMenu1->addSeparator();
   PopupMenu1->addActions({ActFind, ActFindNext, ActFindPrev});
   connect(ActOpen, &QAction::triggered, this, &TForm1::Button1Click);
+  connect(ActOpenFolder, &QAction::triggered, this, &TForm1::OpenFolderClick);
   connect(ActExportAll, &QAction::triggered, this, &TForm1::Button2Click);
   connect(ActImportAll, &QAction::triggered, this, &TForm1::Button3Click);
   connect(ActFindNext, &QAction::triggered, this, &TForm1::Find_NextClick);
@@ -394,6 +411,9 @@ void TForm1::SetCaptions() {
   BtnSelAll->setText(Caption(kStrSelectAll));
   const bool ru = InterfaceIsRussian();
   ActOpen->setText(Caption(kStrOpenArchive));
+  ActOpenFolder->setText(ru ? QString::fromUtf8("Открыть папку игры…") : QString("Open game folder…"));
+  OpenFolderButton->setToolTip(ActOpenFolder->text() + " (" +
+                               ActOpenFolder->shortcut().toString(QKeySequence::NativeText) + ")");
   ActExportAll->setText(Caption(kStrExportAll));
   ActImportAll->setText(Caption(kStrImportAll));
   ActFind->setText(ru ? QString::fromUtf8("Найти…") : QString("Find…"));
@@ -426,6 +446,7 @@ void TForm1::FitTopButtons() {
     x += width + 7;
   }
   ProgressBar1->setGeometry(7, 37, Button3->x() + width - 7, 17);
+  OpenFolderButton->setGeometry(Button3->x() + width + 4, 5, 25, 25);
 }
 
 void TForm1::PlaceSearchBar() {
@@ -481,7 +502,11 @@ void TForm1::LayoutControls() {
   // Small windows keep the whole width for the list; the pane shows from 640 pixels on.
   const int pane = w >= 640 ? std::min(360, w / 3) : 0;
   PreviewPane->setVisible(pane > 0);
-  ListView1->setGeometry(0, list_top, w - pane, list_height);
+  // The tree of a game folder's archives takes the left of the list while a folder is open.
+  const int tree = folder_.empty() ? 0 : std::min(240, (w - pane) / 4);
+  ArchiveTree->setVisible(tree > 0);
+  ArchiveTree->setGeometry(0, list_top, tree, list_height);
+  ListView1->setGeometry(tree, list_top, w - pane - tree, list_height);
   PreviewPane->setGeometry(w - pane, list_top, pane, list_height);
   PreviewCaption->setGeometry(6, 4, pane - 12, 18);
   PreviewPicture->setGeometry(4, 26, pane - 8, std::max(0, list_height - 30));
@@ -491,7 +516,7 @@ void TForm1::LayoutControls() {
     view->setGeometry(PreviewText->geometry());
   // A caption wider than the designed label pushes the chooser right instead of under it; the
   // class filter takes the end of the row.
-  Label1->move(std::max(424, Button3->x() + Button3->width() + 15), 0);
+  Label1->move(std::max(424, OpenFolderButton->x() + OpenFolderButton->width() + 15), 0);
   const int chooser_left = std::max(464, Label1->x() + Label1->sizeHint().width() + 2);
   const int filter_width = std::clamp((w - chooser_left - 14) / 2, 150, kFilterWidth);
   const int filter_left = w - filter_width - 8;
@@ -522,7 +547,7 @@ void TForm1::PlaceLabels() {
   Label1->resize(std::max(36, Label1->sizeHint().width()), 33);
   for (QLabel* l : {Label2, Label3, Label4}) l->adjustSize();
   // Designed places, unless the text before would run into the next label.
-  const int first = std::max(424, Button3->x() + Button3->width() + 15);
+  const int first = std::max(424, OpenFolderButton->x() + OpenFolderButton->width() + 15);
   Label2->move(first, 39);
   Label3->move(std::max(first + 104, Label2->x() + Label2->width() + 12), 39);
   Label4->move(std::max(first + 280, Label3->x() + Label3->width() + 12), 39);
@@ -587,6 +612,7 @@ void TForm1::ShowBox(bool error, const std::string& text) {
 
 void TForm1::UpdateTitle() {
   QString title = QString("Kestrix ") + KESTRIX_VERSION;
+  if (!folder_.empty()) title += " - " + Q(FileNameOf(folder_.back() == kSep ? folder_.substr(0, folder_.size() - 1) : folder_)) + "/";
   if (!open_name_.empty()) title += " - " + Q(open_name_);
   setWindowTitle(title);
 }
@@ -602,8 +628,76 @@ void TForm1::Button1Click() {
   OpenPath(LocalPath(files.first()));
 }
 
+void TForm1::OpenFolderClick() {
+  if (Busy()) return;
+  const QString chosen = QFileDialog::getExistingDirectory(this, ActOpenFolder->text());
+  if (!chosen.isEmpty()) OpenFolder(LocalPath(chosen));
+}
+
+void TForm1::OpenFolder(const std::string& folder) {
+  if (Busy()) return;
+  WaitForPreview();
+  ClearPreview();
+  Messages->Clear();
+  std::vector<std::string> archives;
+  try {
+    archives = FindArchivesBelow(folder);
+  } catch (const std::exception& e) {
+    ShowBox(true, e.what());
+    return;
+  }
+  folder_ = folder;
+  ArchiveTree->clear();
+  // One branch per sub-folder, the archives as leaves; a leaf keeps its path.
+  std::map<std::string, QTreeWidgetItem*> branches;
+  const std::string base = EndsWith(folder, std::string(1, kSep)) ? folder : folder + kSep;
+  for (const std::string& path : archives) {
+    const std::string relative = path.compare(0, base.size(), base) == 0 ? path.substr(base.size()) : path;
+    QTreeWidgetItem* parent = nullptr;
+    std::string so_far;
+    size_t start = 0;
+    for (size_t sep = relative.find(kSep); sep != std::string::npos; sep = relative.find(kSep, start)) {
+      so_far = relative.substr(0, sep);
+      QTreeWidgetItem*& branch = branches[so_far];
+      if (!branch) {
+        branch = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(ArchiveTree);
+        branch->setText(0, Q(relative.substr(start, sep - start)));
+        branch->setExpanded(true);
+      }
+      parent = branch;
+      start = sep + 1;
+    }
+    QTreeWidgetItem* leaf = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(ArchiveTree);
+    leaf->setText(0, Q(relative.substr(start)));
+    leaf->setData(0, Qt::UserRole, Q(path));
+    leaf->setToolTip(0, Q(relative));
+  }
+  const bool ru = InterfaceIsRussian();
+  Messages->SetStatus((ru ? "Архивов Unity в папке: " : "Unity archives in the folder: ") +
+                          std::to_string(archives.size()),
+                      folder);
+  LayoutControls();
+  UpdateTitle();
+}
+
+void TForm1::OpenArchiveOfTree(QTreeWidgetItem* item) {
+  if (!item || Busy()) return;
+  const QString path = item->data(0, Qt::UserRole).toString();
+  if (path.isEmpty()) return;
+  const std::string folder = folder_;
+  OpenPath(LocalPath(path));
+  folder_ = folder;  // the tree stays while its archives are opened
+  LayoutControls();
+  UpdateTitle();
+}
+
 void TForm1::OpenPath(const std::string& path) {
   if (Busy()) return;
+  if (FolderExists(path)) {
+    OpenFolder(path);
+    return;
+  }
+  folder_.clear();
   // The archive open until now, with its temporary files, goes when the new one is read (it
   // may be the very file the user opens now).
   BusyScope busy(*this);

@@ -31,6 +31,9 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTableView;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QToolButton;
 class QPlainTextEdit;
 class QThreadPool;
 class QTimer;
@@ -112,6 +115,11 @@ class TForm1 : public QWidget {
   QAction* ActFindPrev = nullptr;
   QAction* ActExportAll = nullptr;
   QAction* ActImportAll = nullptr;
+  QAction* ActOpenFolder = nullptr;
+  // "Open folder": the button beside the others, and the archives of the folder in a tree
+  // beside the list (shown while a folder is open); choosing one opens it.
+  QToolButton* OpenFolderButton = nullptr;
+  QTreeWidget* ArchiveTree = nullptr;
   // The class filter above the list ("All", "AudioClip", "Texture2D", ...).
   QComboBox* TypeFilter = nullptr;
   // Status of the last export or import, and the messages of every operation.
@@ -123,8 +131,12 @@ class TForm1 : public QWidget {
   Frontend& frontend() { return frontend_; }
   ListModel& model() { return *model_; }
 
-  // Opens an archive: what the open dialog, a dropped file and a start-up path all run.
+  // Opens an archive: what the open dialog, a dropped file and a start-up path all run. A
+  // folder opens as a game folder (OpenFolder).
   void OpenPath(const std::string& path);
+  // Lists the archives of a game folder and below in the tree beside the list.
+  void OpenFolder(const std::string& folder);
+  const std::string& OpenFolderPath() const { return folder_; }
   // Progress of open, export and import (0 to 100); the frame takes the matching colour.
   void ShowProgress(int percent);
   QColor FrameColor() const { return frame_color_; }
@@ -202,6 +214,8 @@ class TForm1 : public QWidget {
   void ClampColumn(int column, int width);
 
   void RunOpen(const std::function<void()>& open);
+  void OpenArchiveOfTree(QTreeWidgetItem* item);
+  void OpenFolderClick();
   void ShowOpenedArchive();
   void UpdateTitle();
   void ExportSelection(void (*set_switches)(ExportSwitches&));
@@ -238,6 +252,7 @@ class TForm1 : public QWidget {
   int busy_depth_ = 0;
   bool archive_open_ = false;
   int one_row_width_ = 0;
+  std::string folder_;  // the game folder the tree shows ("" when none)
   int64_t preview_entry_ = -1;
   QStringList type_texts_;
   std::string open_name_;

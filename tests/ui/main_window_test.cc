@@ -23,6 +23,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 #include <filesystem>
 #include <string>
@@ -722,7 +723,8 @@ TEST_F(WindowTest, KeysForEveryCommand) {
     QAction* action;
     const char* keys;
   };
-  for (const Key& k : {Key{form().ActOpen, "Ctrl+O"}, Key{form().ActFind, "Ctrl+F"},
+  for (const Key& k : {Key{form().ActOpen, "Ctrl+O"}, Key{form().ActOpenFolder, "Ctrl+Shift+O"},
+                       Key{form().ActFind, "Ctrl+F"},
                        Key{form().ActFindNext, "F3"}, Key{form().ActFindPrev, "Shift+F3"},
                        Key{form().BtnSelAll, "Ctrl+A"}, Key{form().ActExportAll, "Ctrl+E"},
                        Key{form().BtnExportSelOriginal, "Ctrl+Shift+E"},
@@ -747,6 +749,39 @@ TEST_F(WindowTest, KeysForEveryCommand) {
   QTest::keyClick(&form(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_NE(form().Messages->Status().find("Exported "), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(dir_.File("Unity_Assets_Files/rich/Zeta.mat")));
+}
+
+// A game folder opens as a tree of its archives (found by content, in sub-folders too) beside
+// the list; choosing one opens it and the tree stays. The title names the folder and the archive.
+TEST_F(WindowTest, GameFolderOpensAsATreeOfItsArchives) {
+  std::filesystem::create_directories(dir_.File("Game/Data/sub"));
+  testing::CopyFile(std::string(KESTRIX_SAMPLES_DIR) + "/demo.assets", dir_.File("Game/Data/level0"));
+  testing::WriteFileBytes(dir_.File("Game/Data/sub/rich.assets"), testing::BuildAssetFile(RichSpec()));
+  testing::WriteFileBytes(dir_.File("Game/readme.txt"), Bytes(100, 'x'));
+  form().OpenPath(dir_.File("Game"));
+  ASSERT_TRUE(form().ArchiveTree->isVisible());
+  EXPECT_EQ(form().ArchiveTree->topLevelItemCount(), 1);  // Data
+  QTreeWidgetItem* data = form().ArchiveTree->topLevelItem(0);
+  ASSERT_EQ(data->childCount(), 2);
+  EXPECT_EQ(S(data->child(0)->text(0)), "level0");
+  ASSERT_EQ(data->child(1)->childCount(), 1);
+  QTreeWidgetItem* rich = data->child(1)->child(0);
+  EXPECT_EQ(S(rich->text(0)), "rich.assets");
+  EXPECT_NE(form().Messages->Status().find("2"), std::string::npos) << form().Messages->Status();
+  EXPECT_EQ(S(form().windowTitle()), std::string("Kestrix ") + KESTRIX_VERSION + " - Game/");
+  QTest::mouseClick(form().ArchiveTree->viewport(), Qt::LeftButton, {},
+                    form().ArchiveTree->visualItemRect(rich).center());
+  EXPECT_EQ(Rows(), 10);
+  EXPECT_TRUE(form().ArchiveTree->isVisible());
+  EXPECT_EQ(S(form().windowTitle()),
+            std::string("Kestrix ") + KESTRIX_VERSION + " - Game/ - rich.assets");
+  EXPECT_LE(form().ArchiveTree->geometry().right(), form().ListView1->x());
+  // An archive opened on its own puts the tree away.
+  const std::string alone = dir_.File("demo.assets");
+  testing::CopyFile(std::string(KESTRIX_SAMPLES_DIR) + "/demo.assets", alone);
+  form().OpenPath(alone);
+  EXPECT_FALSE(form().ArchiveTree->isVisible());
+  EXPECT_EQ(form().ListView1->x(), 0);
 }
 
 TEST_F(WindowTest, SmallScreensGetASmallerWindow) {
