@@ -24,9 +24,45 @@ uint64_t ContainedFilesBase(const Container& bundle) {
   return bundle.HasBlocks() ? bundle.BlockDataStart : bundle.V3.HeaderSize;
 }
 
+namespace {
+
+// A web build keeps its ".resource" files as entries of the data file, beside the bundle whose
+// objects name them.
+ContainedResource FindWebDataResource(const OpenedArchive& a, const std::string& wanted) {
+  ContainedResource found;
+  const WebDataContainer& w = a.WebData;
+  if (!w.Present || w.ContainerPath.empty() || !FileExists(w.ContainerPath)) return found;
+  const uint64_t length = FileSizeOf(w.ContainerPath);
+  const std::string wanted_name = FileNameOf(wanted);
+  const WebDataEntry* match = nullptr;
+  int matches = 0;
+  for (const WebDataEntry& e : w.Entries) {
+    if (!e.Nested.empty()) continue;
+    const std::string name = Normalised(e.Name);
+    if (name == wanted) {
+      match = &e;
+      matches = 1;
+      break;
+    }
+    if (FileNameOf(name) == wanted_name) {
+      match = &e;
+      ++matches;
+    }
+  }
+  if (matches != 1 || match->Offset > length || match->Size > length - match->Offset) return found;
+  found.name = FileNameOf(Normalised(match->Name));
+  found.start = match->Offset;
+  found.size = match->Size;
+  found.file = w.ContainerPath;
+  return found;
+}
+
+}  // namespace
+
 ContainedResource FindContainedResource(const OpenedArchive& a, const std::string& resource_path) {
   ContainedResource found;
-  if (!a.Bundle.IsBundle() || resource_path.empty()) return found;
+  if (resource_path.empty()) return found;
+  if (!a.Bundle.IsBundle()) return FindWebDataResource(a, Normalised(resource_path));
   const std::string wanted = Normalised(resource_path);
   const std::string wanted_name = FileNameOf(wanted);
   if (wanted_name.empty()) return found;
@@ -46,12 +82,13 @@ ContainedResource FindContainedResource(const OpenedArchive& a, const std::strin
       ++name_matches;
     }
   }
-  if (name_matches != 1) return found;
+  if (name_matches != 1) return FindWebDataResource(a, wanted);
   const ContainedFile& f = files[static_cast<size_t>(by_name)];
   const uint64_t base = ContainedFilesBase(a.Bundle);
   const uint64_t length = FileExists(a.ArchivePath) ? FileSizeOf(a.ArchivePath) : 0;
   if (base > length || f.Offset > length - base || f.Size > length - base - f.Offset) return found;
   found.index = by_name;
+  found.file = a.ArchivePath;
   found.name = FileNameOf(f.Name);
   found.start = base + f.Offset;
   found.size = f.Size;
@@ -74,7 +111,8 @@ void WindowSource::ReadAt(uint64_t pos, void* dst, size_t n) {
 
 std::unique_ptr<ByteSource> OpenContainedResource(const OpenedArchive& a,
                                                   const ContainedResource& resource) {
-  return std::make_unique<WindowSource>(a.ArchivePath, resource.start, resource.size);
+  return std::make_unique<WindowSource>(resource.file.empty() ? a.ArchivePath : resource.file,
+                                        resource.start, resource.size);
 }
 
 }  // namespace kestrix

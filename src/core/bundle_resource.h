@@ -21,15 +21,22 @@ uint64_t ContainedFilesBase(const Container& bundle);
 struct ContainedResource {
   int index = -1;      // in the bundle's contained files; -1: the bundle holds no such file
   std::string name;    // the contained file's name without folders
-  uint64_t start = 0;  // in the stream at ArchivePath
+  uint64_t start = 0;  // in `file`
   uint64_t size = 0;
+  // The stream at ArchivePath, or for an entry of a web data file beside the bundle being read
+  // (a web build keeps ".resource" files there), the unwrapped container.
+  std::string file;
 
   bool Found() const { return index >= 0; }
+  // An entry of the web data file rather than a contained file of the bundle: read only.
+  bool InWebData() const { return index < 0 && !file.empty(); }
+  bool Readable() const { return Found() || InWebData(); }
 };
 
 // The contained file of the open bundle that `resource_path` names, the asset file being read
 // excepted: the one whose normalised name is the path's, else the only one whose file name is the
-// path's last part. Not found for a plain file, for a path that names no contained file (the
+// path's last part; failing that, an entry of the open web data file named so. Not found for a
+// plain file, for a path that names no contained file (the
 // look-up beside the archive applies then) and for one that lies past the working file's end.
 ContainedResource FindContainedResource(const OpenedArchive& archive,
                                         const std::string& resource_path);
@@ -47,7 +54,7 @@ class WindowSource : public ByteSource {
   uint64_t size_ = 0;
 };
 
-// The resource's bytes, read from the stream at ArchivePath.
+// The resource's bytes, read from its file.
 std::unique_ptr<ByteSource> OpenContainedResource(const OpenedArchive& archive,
                                                   const ContainedResource& resource);
 

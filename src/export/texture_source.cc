@@ -71,7 +71,7 @@ bool OpenBundleResource(ConverterContext& ctx, const std::string& resource_path,
                         std::unique_ptr<ByteSource>* source, std::string* name) {
   const OpenedArchive& archive = ctx.session().Archive;
   const ContainedResource found = FindContainedResource(archive, resource_path);
-  if (!found.Found()) return false;
+  if (!found.Readable()) return false;
   *source = OpenContainedResource(archive, found);
   *name = found.name;
   return true;

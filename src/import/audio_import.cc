@@ -68,6 +68,7 @@ bool ImportIntoBundleResource(const ImporterCall& call, ImporterContext& ctx,
   if (!ctx.resource_edits) return false;
   const OpenedArchive& archive = ctx.resource_edits->Archive();
   const ContainedResource resource = FindContainedResource(archive, record.source);
+  RefuseWebDataResource(resource, call.source_path);
   if (!resource.Found()) return false;
   const ByteOrder order = call.big_endian ? ByteOrder::Big : ByteOrder::Little;
   std::unique_ptr<ByteSource> held = OpenContainedResource(archive, resource);

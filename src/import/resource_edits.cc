@@ -1,10 +1,19 @@
 #include "import/resource_edits.h"
 
+#include "core/error.h"
+
 #include <utility>
 
 #include "platform/byte_source.h"
 
 namespace kestrix {
+
+void RefuseWebDataResource(const ContainedResource& resource, const std::string& source) {
+  if (resource.InWebData())
+    throw Error("Cannot import " + source + ": its data lies in " + resource.name +
+                ", an entry of the web data file outside the bundle, which import does not "
+                "rewrite yet.");
+}
 
 namespace {
 

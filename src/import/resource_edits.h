@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "core/bundle_resource.h"
@@ -25,6 +26,11 @@ struct ResourceWrite {
   std::vector<uint8_t> bytes;
   ContentHash raw_hash;  // of the raw file that points at them
 };
+
+// Resource data kept as an entry of a web data file, beside the bundle being imported into,
+// is read by export but not rewritten: the import of `source` is refused (throws Error) rather
+// than leaving the object pointing at data that did not change.
+void RefuseWebDataResource(const ContainedResource& resource, const std::string& source);
 
 class ResourceEdits {
  public:

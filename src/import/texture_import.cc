@@ -364,6 +364,7 @@ void SaveTexture(const ImporterCall& call, ImporterContext& ctx, const TextureHe
       old.Streamed() && ctx.resource_edits
           ? FindContainedResource(ctx.resource_edits->Archive(), old.resource_path)
           : ContainedResource();
+  RefuseWebDataResource(resource, call.source_path);
   if (!resource.Found()) {
     SaveRawFile(call, RebuildTexturePayload(old, t, call.big_endian));
     return;
