@@ -1,9 +1,8 @@
 #include "import/resource_edits.h"
 
-#include "core/error.h"
-
 #include <utility>
 
+#include "core/error.h"
 #include "platform/byte_source.h"
 
 namespace kestrix {
