@@ -1,6 +1,7 @@
 // Opens an archive in the main window, lets the progress frame fade, and saves a picture of the
 // window as the X server shows it (for docs/window.png, run under xvfb-run):
 //   window_screenshot <archive> <picture.png> [column to sort by] [row to select and preview]
+//                     [export]
 #include <QApplication>
 #include <QPixmap>
 #include <QScreen>
@@ -8,6 +9,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "core/localization.h"
 #include "platform/language.h"
@@ -33,6 +35,8 @@ int main(int argc, char** argv) {
     window.WaitForPreview();
     window.MeshPreview->WaitForPicture();  // a mesh's picture is drawn after its preview
   }
+  // "export": "Export all files" first, so that the message pane shows what it did.
+  if (argc > 5 && std::string(argv[5]) == "export") window.Button2Click();
   int status = 1;
   // The frame fades for a second after the open.
   QTimer::singleShot(1500, [&] {
