@@ -61,13 +61,19 @@ std::vector<std::string> Candidates(const std::string& folder, const ImportReque
   return out;
 }
 
-// Candidates the record does not list are not this archive's files: left out, said once.
+// Candidates the record does not list are not this archive's files: left out, said once. A raw
+// file a converter has just written from a listed source is this archive's too.
 std::vector<std::string> OnlyListed(const ExportRecord& record, const std::string& folder,
-                                    std::vector<std::string> candidates, Frontend& frontend) {
+                                    std::vector<std::string> candidates,
+                                    const std::vector<ConvertedSource>& converted,
+                                    Frontend& frontend) {
+  std::unordered_set<std::string> written;
+  for (const ConvertedSource& c : converted) written.insert(c.raw_name);
   const size_t before = candidates.size();
   candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
                                   [&](const std::string& name) {
-                                    return !ListedInRecord(&record, folder, folder + name);
+                                    return !written.count(name) &&
+                                           !ListedInRecord(&record, folder, folder + name);
                                   }),
                    candidates.end());
   if (candidates.size() != before)
@@ -224,7 +230,7 @@ ImportResult ImportAll(Session& s, const ImportRequest& request, Frontend& front
   const std::vector<ConvertedSource> converted = RunConverters(
       s, names, working, converters, frontend, request.NoTextureFlip, &record, &edits);
   const std::vector<std::string> candidates =
-      OnlyListed(record, folder, Candidates(folder, request, converted), frontend);
+      OnlyListed(record, folder, Candidates(folder, request, converted), converted, frontend);
   result.candidates = candidates.size();
   result.file_size = working.Size();
   if (candidates.empty()) return result;

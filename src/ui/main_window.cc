@@ -70,7 +70,7 @@ constexpr int kMessagePaneHeight = 96;
 constexpr int kFilterWidth = 170;
 // The smallest window in which every control keeps its size: the buttons, a chooser and a
 // filter wide enough to read, and the search bar in two rows.
-constexpr QSize kMinimumSize(800, 380);
+constexpr QSize kMinimumSize(830, 380);
 const QColor kWindowColor(157, 185, 235);
 
 QString Q(const std::string& text) {
@@ -639,9 +639,10 @@ void TForm1::OpenFolder(const std::string& folder) {
   WaitForPreview();
   ClearPreview();
   Messages->Clear();
+  const std::string base = EndsWith(folder, std::string(1, kSep)) ? folder : folder + kSep;
   std::vector<std::string> archives;
   try {
-    archives = FindArchivesBelow(folder);
+    archives = FindArchivesBelow(base);
   } catch (const std::exception& e) {
     ShowBox(true, e.what());
     return;
@@ -650,7 +651,6 @@ void TForm1::OpenFolder(const std::string& folder) {
   ArchiveTree->clear();
   // One branch per sub-folder, the archives as leaves; a leaf keeps its path.
   std::map<std::string, QTreeWidgetItem*> branches;
-  const std::string base = EndsWith(folder, std::string(1, kSep)) ? folder : folder + kSep;
   for (const std::string& path : archives) {
     const std::string relative = path.compare(0, base.size(), base) == 0 ? path.substr(base.size()) : path;
     QTreeWidgetItem* parent = nullptr;

@@ -139,18 +139,24 @@ TEST_F(AudioExport, LegacyResourceIsReadBesideTheArchive) {
   EXPECT_EQ(frontend_.lines, std::vector<std::string>{"clip.snd -> Audio File - .wav"});
 }
 
-TEST_F(AudioExport, MissingResourceIsAMessageBoxEvenInConsoleMode) {
-  Export(testing::LegacyResourceClipPayload(10, 0));
-  EXPECT_EQ(frontend_.messages,
-            std::vector<std::string>{"Отсутствует файл: " + GameFolder() + "game.assets.resS"});
-  EXPECT_TRUE(frontend_.lines.empty());
-  EXPECT_TRUE(Written().empty());
-
-  frontend_.messages.clear();
-  Export(testing::ResourceRecordClipPayload("game.resource", 0, 10));
-  EXPECT_EQ(frontend_.messages,
-            std::vector<std::string>{"Отсутствует файл: " + GameFolder() + "game.resource"});
-  EXPECT_TRUE(Written().empty());
+// A sound whose resource file is not there is a failure of its own, named in the user's language.
+TEST_F(AudioExport, MissingResourceIsAFailure) {
+  struct Case {
+    Bytes payload;
+    std::string file;
+  };
+  for (const Case& c : {Case{testing::LegacyResourceClipPayload(10, 0), "game.assets.resS"},
+                        Case{testing::ResourceRecordClipPayload("game.resource", 0, 10),
+                             "game.resource"}}) {
+    try {
+      Export(c.payload);
+      ADD_FAILURE() << c.file << ": no failure";
+    } catch (const MissingResourceError& e) {
+      EXPECT_EQ(std::string(e.what()), "Missing file: " + GameFolder() + c.file);
+    }
+    EXPECT_TRUE(frontend_.lines.empty());
+    EXPECT_TRUE(Written().empty());
+  }
 }
 
 TEST_F(AudioExport, ResourceDataOfUnknownKindIsSavedWithoutExtension) {

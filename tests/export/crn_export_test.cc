@@ -122,9 +122,12 @@ TEST(CrnExport, StreamedDataAndMissingResources) {
   desc.layout = 3;
   desc.resource_path = "sharedassets1.assets.resS";
   desc.resource_offset = 12;
-  RunCrn(rig, testing::Texture2DPayload(desc), "/nonexistent/");
-  EXPECT_EQ(rig.frontend.messages,
-            (std::vector<std::string>{"Отсутствует файл: " + rig.dir.File(desc.resource_path)}));
+  try {
+    RunCrn(rig, testing::Texture2DPayload(desc), "/nonexistent/");
+    ADD_FAILURE() << "a missing resource file is a failure";
+  } catch (const MissingResourceError& e) {
+    EXPECT_EQ(std::string(e.what()), "Missing file: " + rig.dir.File(desc.resource_path));
+  }
   EXPECT_FALSE(FolderExists(rig.Base() + "Unity_Assets_Files"));
 
   testing::WriteFileBytes(rig.dir.File(desc.resource_path), testing::TextureResourceFile(desc));

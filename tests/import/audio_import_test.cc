@@ -148,6 +148,7 @@ TEST_F(AudioImport, RefusedAndMissingResourcesAreReportedAndWriteNothing) {
     Bytes payload;
     std::string message;  // the whole message, or its start when it ends in ": "
     bool note = false;    // a converter note rather than a message box
+    bool failure = false;  // thrown: the clip's import fails, the others go on
   } cases[] = {
       {testing::ResourceRecordClipPayload("../secret.resource", 0, 16), refused},
       {testing::ResourceRecordClipPayload("sub/../../secret.resource", 0, 16), refused},
@@ -157,18 +158,30 @@ TEST_F(AudioImport, RefusedAndMissingResourcesAreReportedAndWriteNothing) {
       {testing::ResourceRecordClipPayload("archive:/CAB/..", 0, 16), refused},
       {testing::ResourceRecordClipPayload("sub/", 0, 16), refused},
       {testing::LegacyResourceClipPayload(10, 0),
-       "Отсутствует файл: " + GameFolder() + "game.assets.resS"},
+       "Missing file: " + GameFolder() + "game.assets.resS", false, true},
       {testing::ResourceRecordClipPayload("level9.resource", 0, 16),
-       "Отсутствует файл: " + GameFolder() + "level9.resource"},
+       "Missing file: " + GameFolder() + "level9.resource", false, true},
       {testing::ResourceRecordClipPayload("archive:/CAB-9/CAB-9.resource", 0, 16),
-       "Отсутствует файл: " + OutRoot() + "Unity_Assets_Files/game/CAB-9.resource/CAB-9.resource"},
+       "Missing file: " + OutRoot() + "Unity_Assets_Files/game/CAB-9.resource/CAB-9.resource", false,
+       true},
       {Bytes(40, 0), "Not supported file clip.snd", true},  // zeros at 20, but under 52 bytes
       {Bytes(19, 0x01), "Not supported file clip.snd", true},
   };
   for (const Case& c : cases) {
     frontend_.messages.clear();
     frontend_.lines.clear();
-    Import(c.payload, testing::PcmWav());
+    std::string failure;
+    try {
+      Import(c.payload, testing::PcmWav());
+    } catch (const Error& e) {
+      failure = e.what();
+    }
+    if (c.failure) {
+      EXPECT_EQ(failure, c.message);
+      EXPECT_TRUE(frontend_.messages.empty() && frontend_.lines.empty()) << c.message;
+      continue;
+    }
+    EXPECT_EQ(failure, "") << c.message;
     const std::vector<std::string>& got = c.note ? frontend_.lines : frontend_.messages;
     ASSERT_EQ(got.size(), 1u) << c.message;
     if (c.message.ends_with(": "))

@@ -31,6 +31,28 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+std::string MissingFileOf(const std::string& message) {
+  const std::string marker = "Missing file: ";
+  const size_t at = message.find(marker);
+  return at == std::string::npos ? std::string() : message.substr(at + marker.size());
+}
+
+bool OnlyMissingResources(const std::string& err) {
+  size_t start = 0;
+  bool any = false;
+  while (start < err.size()) {
+    size_t end = err.find('\n', start);
+    if (end == std::string::npos) end = err.size();
+    const std::string line = err.substr(start, end - start);
+    start = end + 1;
+    if (line.empty()) continue;
+    const std::string file = MissingFileOf(line);
+    if (file.empty() || std::filesystem::exists(file)) return false;
+    any = true;
+  }
+  return any;
+}
+
 std::string CorpusDir() {
 #ifdef KESTRIX_CORPUS_DIR
   if (const char* env = std::getenv("KESTRIX_CORPUS")) return env;

@@ -29,6 +29,12 @@ class TempDir {
 
 // The corpus folder, or "" when it is not there.
 std::string CorpusDir();
+// The file a "Missing file: <path>" failure names (the corpus leaves some resource files out),
+// or "" for any other text.
+std::string MissingFileOf(const std::string& message);
+// True when every line of a run's standard error is a missing-resource failure
+// ("<entry>: Missing file: <path>") of a file that is indeed not there.
+bool OnlyMissingResources(const std::string& err);
 
 struct CorpusRow {
   std::string relpath, container, compression, serialized_format, unity_version;
