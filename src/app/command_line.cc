@@ -61,6 +61,7 @@ const std::vector<TypeWord>& TypeWords() {
       {"aif", "83", Sw({&E::ExportSource})},
       {"fsb", "83", Sw({&E::ExportSource})},
       {"mp3", "83", Sw({&E::ExportSource})},
+      {"m4a", "83", Sw({&E::ExportSource})},
       {"rtex", "84", {}},
       {"cbm", "89", Sw({&E::ExportRawTextures})},
       {"avatar", "90", {}},

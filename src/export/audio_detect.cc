@@ -19,16 +19,20 @@ std::string DetectAudioExtension(const uint8_t* data, size_t size) {
   for (const Signature& s : kSignatures)
     if (std::memcmp(data, s.bytes, 4) == 0) return s.extension;
   if (data[0] == 0xFF) return ".mp3";
+  // Web builds keep their clips as AAC in an MP4 file, whose first box is "ftyp".
+  if (size >= 8 && std::memcmp(data + 4, "ftyp", 4) == 0) return ".m4a";
   return std::string();
 }
 
 std::string DetectAudioExtension(Reader& stream) {
-  uint8_t head[4];
-  if (stream.Remaining() < sizeof head) return std::string();
+  uint8_t head[8];
+  const size_t n = stream.Remaining() < sizeof head ? static_cast<size_t>(stream.Remaining())
+                                                    : sizeof head;
+  if (n < 4) return std::string();
   uint64_t at = stream.Tell();
-  stream.Read(head, sizeof head);
+  stream.Read(head, n);
   stream.Seek(at);
-  return DetectAudioExtension(head, sizeof head);
+  return DetectAudioExtension(head, n);
 }
 
 }  // namespace kestrix

@@ -24,7 +24,7 @@ Bytes Head(std::initializer_list<int> bytes) {
   return out;
 }
 
-TEST(DetectAudioExtension, RecognisesTheFiveContainersByTheirFirstBytes) {
+TEST(DetectAudioExtension, RecognisesTheContainersByTheirFirstBytes) {
   struct Case {
     Bytes head;
     std::string extension;
@@ -42,6 +42,8 @@ TEST(DetectAudioExtension, RecognisesTheFiveContainersByTheirFirstBytes) {
       {Head({'O', 'g', 'g'}), ""},  // too short to hold a signature
       {Head({0xFF}), ""},
       {Head({0, 0, 0, 0}), ""},
+      {Head({0, 0, 0, 0x18, 'f', 't', 'y', 'p'}), ".m4a"},  // AAC of web builds
+      {Head({0, 0, 0, 0x18, 'f', 't', 'y'}), ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(DetectAudioExtension(c.head.data(), c.head.size()), c.extension)
