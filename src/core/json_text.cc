@@ -70,7 +70,8 @@ class Parser {
         std::string name = String();
         Space();
         if (!Take(':')) Fail("':' expected after a member name");
-        v.members.emplace_back(std::move(name), Value(depth + 1));
+        JsonValue value = Value(depth + 1);
+        v.members.push_back({std::move(name), std::move(value)});
         Space();
       } while (Take(','));
       if (!Take('}')) Fail("',' or '}' expected");
@@ -246,7 +247,7 @@ int Base64Digit(char c) {
 
 const JsonValue* JsonValue::Member(std::string_view name) const {
   for (const auto& m : members)
-    if (m.first == name) return &m.second;
+    if (m.name == name) return &m.value;
   return nullptr;
 }
 

@@ -11,16 +11,25 @@
 
 namespace kestrix {
 
+struct JsonMember;
+
 struct JsonValue {
   enum class Kind : uint8_t { kNull, kBool, kNumber, kString, kArray, kObject };
   Kind kind = Kind::kNull;
   bool boolean = false;
   std::string text;  // a string's UTF-8 text, or a number's text as written
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;  // in the order written
 
   // The member named `name`, nullptr when there is none.
   const JsonValue* Member(std::string_view name) const;
+};
+
+// A member of an object (a struct rather than a pair: a pair of a type not yet complete is not
+// allowed inside that type's own definition).
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // Parses one JSON text (RFC 8259: UTF-8, nothing after the value but white space). Throws Error

@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "formats/bundle_repack.h"
+#include "import/resource_edits.h"
 
 namespace kestrix {
 
 struct Session;
 class FileSource;
-struct ResourceWrite;
 
 // One entry's payload replaced by one raw file. The bytes [region_start, region_end) of the
 // working file give way to the new ones: for an embedded file its length field, the file and the

@@ -375,8 +375,8 @@ class JsonWriter {
     for (uint32_t child : n.children) {
       const Node& c = nodes_[child];
       const JsonValue* member = nullptr;
-      if (hint < v.members.size() && v.members[hint].first == c.name) {
-        member = &v.members[hint++].second;
+      if (hint < v.members.size() && v.members[hint].name == c.name) {
+        member = &v.members[hint++].value;
       } else if ((member = v.Member(c.name)) == nullptr) {
         Fail("the field " + c.name + " (" + c.type + ") is missing");
       }
@@ -387,8 +387,8 @@ class JsonWriter {
     if (v.members.size() != n.children.size()) {
       for (const auto& m : v.members) {
         bool known = false;
-        for (uint32_t child : n.children) known = known || nodes_[child].name == m.first;
-        if (!known) Fail("the field " + m.first + " is not in the type tree");
+        for (uint32_t child : n.children) known = known || nodes_[child].name == m.name;
+        if (!known) Fail("the field " + m.name + " is not in the type tree");
       }
       Fail("a field is given twice");
     }

@@ -14,6 +14,7 @@
 #include "export/png_file.h"
 #include "formats/archive_open.h"
 #include "platform/byte_source.h"
+#include "platform/file_ops.h"
 #include "support/asset_builder.h"
 #include "support/audio_payloads.h"
 #include "support/bundle_builder.h"
@@ -237,7 +238,10 @@ void TextureImportSeeds() {
     }
     const Bytes payload = Texture2DPayload(s);
     rig.Run(exporter, payload, "Hero.tex", s.big_endian);
-    seed(flags, s.format, payload, ReadFileBytes(rig.Out(sub + "Hero.tex" + ext)));
+    // Six images are a cubemap's faces, and export names the first one after its face.
+    const std::string first = rig.Out(sub + "Hero.tex" + ext);
+    const std::string face = rig.Out(sub + "Hero.tex_px" + ext);
+    seed(flags, s.format, payload, ReadFileBytes(kestrix::FileExists(first) ? first : face));
   };
   const auto pixel = [](int x, int y, int level) {
     return Rgba{static_cast<uint8_t>(x * 40), static_cast<uint8_t>(y * 40),
