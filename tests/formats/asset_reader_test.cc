@@ -295,6 +295,69 @@ TEST(AssetReader, Format23TreesInlineOrExtracted) {
   }
 }
 
+// An import into a format 23 file writes format 23 back, its trees (inline, or extracted into
+// entries of the bundle named by their hash) still found, and keeps the hash-named entries byte
+// for byte when the bundle is repacked.
+TEST(AssetReader, Format23ImportKeepsTheFormatAndTheExtractedTrees) {
+  for (bool extracted : {false, true}) {
+    SCOPED_TRACE(extracted);
+    AssetSpec desc = MixedSpec(23, false, true);
+    desc.unity_version = "6000.5.2f1";
+    std::vector<std::pair<std::string, Bytes>> trees;
+    testing::BundleV6Spec bundle;
+    bundle.version = 8;
+    bundle.engine_version = desc.unity_version;
+    bundle.files = {{"CAB-a", testing::BuildAssetFile(desc, extracted ? &trees : nullptr)}};
+    for (const auto& [name, blob] : trees) bundle.files.push_back({name, blob});
+    TempDir dir;
+    const std::string path = dir.File("a.bundle");
+    testing::WriteFileBytes(path, testing::BuildBundleV6(bundle).bytes);
+    std::string name;
+    uint64_t size = 0;
+    {
+      Session s;
+      RecordingFrontend fe;
+      OpenArchive(s, fe, path);
+      name = std::string(s.EntryName(4));
+      size = s.PayloadSize(4);
+      CloseArchive(s);
+    }
+    ASSERT_EQ(testing::RunKestrix({"export", path, "-t", "1"}).status, 0);
+    std::string raw;
+    for (const std::string& f : testing::ListFiles(dir.File("Unity_Assets_Files")))
+      if (f == name || (f.size() > name.size() && f.substr(f.size() - name.size() - 1) == "/" + name))
+        raw = dir.File("Unity_Assets_Files/" + f);
+    ASSERT_FALSE(raw.empty()) << name;
+    Bytes grown = testing::ReadFileBytes(raw);
+    grown.insert(grown.end(), 8, 0x5A);
+    testing::WriteFileBytes(raw, grown);
+    const testing::RunResult run = testing::RunKestrix({"import", path, "-t", "1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    Session s;
+    RecordingFrontend fe;
+    OpenArchive(s, fe, path);
+    EXPECT_TRUE(fe.messages.empty()) << fe.messages.front();
+    EXPECT_EQ(s.Asset.FormatVersion, 23u);
+    ASSERT_EQ(s.Asset.ObjectCount, desc.objects.size());
+    EXPECT_EQ(s.PayloadSize(4), size + 8);
+    for (const SerializedType& t : s.Asset.Types) {
+      EXPECT_EQ(t.TreeExtracted, extracted);
+      EXPECT_EQ(t.Tree.Nodes.size(), 2u);
+    }
+    ASSERT_EQ(s.Archive.Bundle.ContainedFiles.size(), bundle.files.size());
+    CloseArchive(s);
+    ASSERT_EQ(testing::RunKestrix({"exportbundle", path, "-p", dir.File("out")}).status, 0);
+    for (const auto& [hash_name, blob] : trees) {
+      bool same = false;
+      for (const std::string& f : testing::ListFiles(dir.File("out")))
+        if (f.size() >= hash_name.size() && f.substr(f.size() - hash_name.size()) == hash_name)
+          same = testing::ReadFileBytes(dir.File("out/" + f)) == blob;
+      EXPECT_TRUE(same) << hash_name;
+    }
+  }
+}
+
 // A version text stripped to "0.0.0" with no bundle to take one from: --engine names the engine,
 // else the format and the type trees decide, and the open says which engine it took.
 TEST(AssetReader, StrippedVersionIsNamedOrInferred) {
