@@ -858,8 +858,11 @@ TEST(CorpusRepack, BundlesKeepTheirLayoutAfterAnImport) {
     Bytes grown = before.files[chosen];
     for (size_t k = 0; k < 100; ++k) grown.push_back(testing::InsertedByte(k));
     EXPECT_TRUE(after.files[chosen] == grown);
-    for (size_t i = 0; i < after.files.size(); ++i)
-      if (i != chosen) EXPECT_TRUE(after.files[i] == before.files[i]);
+    for (size_t i = 0; i < after.files.size(); ++i) {
+      if (i != chosen) {
+        EXPECT_TRUE(after.files[i] == before.files[i]);
+      }
+    }
     if (a.WorkingPath.empty()) continue;
     const Bytes bundle = testing::ReadFileBytes(path);
     if (a.Bundle.HasBlocks()) {
