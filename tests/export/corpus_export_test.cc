@@ -46,9 +46,10 @@ TEST(Corpus, PlainFilesExportOneFilePerEntryAndList) {
     testing::RunResult run = testing::RunKestrix({"export", path, "-p", tmp.File("out")});
     // Meshes and textures of every engine convert: any failure is a fault, but for the resource
     // files the corpus leaves out (each one a failure of its object).
-    if (run.status != 0 || !run.err.empty())
+    if (run.status != 0 || !run.err.empty()) {
       EXPECT_TRUE(run.status == 1 && testing::OnlyMissingResources(run.err))
           << row.relpath << "\n" << run.err;
+    }
     EXPECT_EQ(run.signal, 0) << row.relpath;
     std::set<std::string> written;
     for (const std::string& f : testing::ListFiles(folder))

@@ -88,8 +88,9 @@ TEST(CorpusBundles, EveryContainedAssetFileOpens) {
       // A contained file that is not serialized opens as one raw object, and says so.
       const size_t notes = s.Asset.RawSingleFile ? 1 : 0;
       EXPECT_EQ(f.messages.size(), notes) << row.relpath << " -i " << i << ": " << f.messages.front();
-      if (notes)
+      if (notes) {
         EXPECT_NE(f.messages.front().find("is not a serialized file"), std::string::npos);
+      }
       if (!s.Asset.RawSingleFile) {
         objects += s.Asset.ObjectCount;
         ++assets;

@@ -77,11 +77,6 @@ TypeTree MakeTree() {
   return tree;
 }
 
-uint32_t Bits(float f) {
-  uint32_t b;
-  std::memcpy(&b, &f, 4);
-  return b;
-}
 
 // The object the tree describes, with values at the edges of what JSON keeps.
 std::vector<uint8_t> MakeObject(ByteOrder order, const std::string& name, uint32_t values) {
