@@ -1,6 +1,7 @@
 #include "app/folder_tasks.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -140,22 +141,40 @@ int RunFolderTask(const Task& task, const CommandLine& cl, const std::string& gi
     PrintErrorLine("No Unity archive found in " + folder);
     return kExitFailed;
   }
+  // Two archives are worked on at once only while their sizes together stay within the largest
+  // one's, so that the run needs about the memory of its largest archive, not of its two largest.
+  std::vector<uint64_t> sizes(archives.size(), 0);
+  uint64_t budget = 0;
+  for (size_t i = 0; i < archives.size(); ++i) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(archives[i], ec);
+    sizes[i] = ec ? 0 : static_cast<uint64_t>(size);
+    budget = std::max(budget, sizes[i]);
+  }
   // Each archive's line goes out as soon as those before it are out; what is printed is let go.
   std::vector<Outcome> outcomes(archives.size());
   std::vector<bool> done(archives.size(), false);
   size_t next = 0, printed = 0;
-  uint64_t written = 0, failures = 0, objects = 0;
+  uint64_t written = 0, failures = 0, objects = 0, in_flight = 0;
   std::mutex mutex;
+  std::condition_variable finished;
   auto worker = [&] {
     for (;;) {
       size_t i;
       {
-        std::lock_guard<std::mutex> guard(mutex);
+        std::unique_lock<std::mutex> guard(mutex);
+        finished.wait(guard, [&] {
+          return next == archives.size() || in_flight == 0 ||
+                 in_flight + sizes[next] <= budget;
+        });
         if (next == archives.size()) return;
         i = next++;
+        in_flight += sizes[i];
       }
       Outcome o = RunOne(task, cl, archives[i], archives[i].substr(folder.size()), converters);
       std::lock_guard<std::mutex> guard(mutex);
+      in_flight -= sizes[i];
+      finished.notify_all();
       outcomes[i] = std::move(o);
       done[i] = true;
       for (; printed < archives.size() && done[printed]; ++printed) {
