@@ -45,31 +45,6 @@ lz4_cmd="lz4 -q -f -1 -B131072 '$data' '$work/ref.lz4'"
 xz --format=lzma -d -c "$work/ours.lzma" | cmp - "$data"
 lz4 -q -d -c "$work/ours.lz4" | cmp - "$data"
 
-# One timed run: prints "wall-seconds cpu-seconds peak-kilobytes".
-timed() {
-  /usr/bin/time -f '%e %U %S %M' -o "$work/time.txt" "$@" >/dev/null
-  awk '{print $1, $2 + $3, $4}' "$work/time.txt"
-}
-
-# Kestrix and the reference alternately, `runs` times each, so that both see the same load on a
-# shared machine; the best wall and CPU time and the largest peak of each count.
-# Prints "k_wall k_cpu k_peak r_wall r_cpu r_peak".
-compare() {
-  local runs=$1 reference=$2
-  shift 2
-  local kw="" kc="" kp=0 rw="" rc="" rp=0 w c m
-  for ((i = 0; i < runs; i++)); do
-    read -r w c m < <(timed "$@")
-    kw=$(awk -v a="$kw" -v b="$w" 'BEGIN{print (a == "" || b < a) ? b : a}')
-    kc=$(awk -v a="$kc" -v b="$c" 'BEGIN{print (a == "" || b < a) ? b : a}')
-    ((m > kp)) && kp=$m
-    read -r w c m < <(timed sh -c "$reference")
-    rw=$(awk -v a="$rw" -v b="$w" 'BEGIN{print (a == "" || b < a) ? b : a}')
-    rc=$(awk -v a="$rc" -v b="$c" 'BEGIN{print (a == "" || b < a) ? b : a}')
-    ((m > rp)) && rp=$m
-  done
-  echo "$kw $kc $kp $rw $rc $rp"
-}
 
 report() {  # label figures reference-name target ours-file reference-file
   local kw kc kp rw rc rp

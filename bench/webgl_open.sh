@@ -58,30 +58,8 @@ gzip -6 -c "$work/Build.data" >"$work/Build.data.gz"
 rm "$work/Build.data"
 ls -l "$work"/Build.data.* >&2
 
-# One timed run: "wall-seconds cpu-seconds peak-kilobytes".
-timed() {
-  rm -f "$work"/*.out "$work"/.Build.data.*
-  /usr/bin/time -f '%e %U %S %M' -o "$work/time.txt" "$@" >/dev/null
-  awk '{print $1, $2 + $3, $4}' "$work/time.txt"
-}
-
-# Kestrix and the reference alternately, best wall and CPU time of each, largest peak.
-compare() {
-  local runs=$1 reference=$2
-  shift 2
-  local kw="" kc="" kp=0 rw="" rc="" rp=0 w c m
-  for ((i = 0; i < runs; i++)); do
-    read -r w c m < <(timed "$@")
-    kw=$(awk -v a="$kw" -v b="$w" 'BEGIN{print (a == "" || b < a) ? b : a}')
-    kc=$(awk -v a="$kc" -v b="$c" 'BEGIN{print (a == "" || b < a) ? b : a}')
-    ((m > kp)) && kp=$m
-    read -r w c m < <(timed sh -c "$reference")
-    rw=$(awk -v a="$rw" -v b="$w" 'BEGIN{print (a == "" || b < a) ? b : a}')
-    rc=$(awk -v a="$rc" -v b="$c" 'BEGIN{print (a == "" || b < a) ? b : a}')
-    ((m > rp)) && rp=$m
-  done
-  echo "$kw $kc $kp $rw $rc $rp"
-}
+# Each timed run starts without the previous run's outputs.
+before_timed_run() { rm -f "$work"/*.out "$work"/.Build.data.*; }
 
 report() {  # label figures reference-name
   local kw kc kp rw rc rp

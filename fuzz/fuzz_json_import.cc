@@ -12,21 +12,12 @@
 #include "platform/byte_source.h"
 #include "platform/reader.h"
 #include "support.h"
+#include "support/tree_rows.h"
 #include "types/tree_walker.h"
 
 namespace {
 
-struct Row {
-  uint8_t level;
-  const char* type;
-  const char* name;
-  int32_t size;
-  uint8_t flags;  // 1: array
-  uint32_t meta;
-};
-
-// A MonoBehaviour-like object.
-const Row kRows[] = {
+const kestrix::testing::TreeRow kRows[] = {
     {0, "Base", "Base", -1, 0, 0},
     {1, "string", "m_Name", -1, 0, 0x8000},
     {2, "Array", "Array", -1, 1, 0x4000},
@@ -58,22 +49,7 @@ const Row kRows[] = {
     {6, "float", "data", 4, 0, 0},
 };
 
-kestrix::TypeTree MakeTree() {
-  kestrix::TypeTree tree;
-  for (const Row& r : kRows) {
-    kestrix::TypeTreeNode n;
-    n.Level = r.level;
-    n.TypeNameOffset = static_cast<uint32_t>(tree.Strings.size());
-    tree.Strings += std::string(r.type) + '\0';
-    n.FieldNameOffset = static_cast<uint32_t>(tree.Strings.size());
-    tree.Strings += std::string(r.name) + '\0';
-    n.ByteSize = r.size;
-    n.TypeFlags = r.flags;
-    n.MetaFlags = r.meta;
-    tree.Nodes.push_back(n);
-  }
-  return tree;
-}
+kestrix::TypeTree MakeTree() { return kestrix::testing::TreeFromRows(kRows); }
 
 }  // namespace
 

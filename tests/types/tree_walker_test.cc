@@ -13,20 +13,12 @@
 #include "core/object_cursor.h"
 #include "platform/byte_source.h"
 #include "platform/reader.h"
+#include "support/tree_rows.h"
 
 namespace kestrix {
 namespace {
 
-struct Row {
-  uint8_t level;
-  const char* type;
-  const char* name;
-  int32_t size;
-  uint8_t flags;
-  uint32_t meta;
-};
-
-const Row kRows[] = {
+const testing::TreeRow kRows[] = {
     {0, "MonoBehaviour", "Base", -1, 0, 0},
     {1, "string", "m_Name", -1, 0, 0},
     {2, "Array", "Array", -1, 1, 0x4000},
@@ -60,22 +52,7 @@ const Row kRows[] = {
     {6, "float", "data", 4, 0, 0},
 };
 
-TypeTree MakeTree() {
-  TypeTree tree;
-  for (const Row& r : kRows) {
-    TypeTreeNode n;
-    n.Level = r.level;
-    n.TypeNameOffset = static_cast<uint32_t>(tree.Strings.size());
-    tree.Strings += std::string(r.type) + '\0';
-    n.FieldNameOffset = static_cast<uint32_t>(tree.Strings.size());
-    tree.Strings += std::string(r.name) + '\0';
-    n.ByteSize = r.size;
-    n.TypeFlags = r.flags;
-    n.MetaFlags = r.meta;
-    tree.Nodes.push_back(n);
-  }
-  return tree;
-}
+TypeTree MakeTree() { return testing::TreeFromRows(kRows); }
 
 
 // The object the tree describes, with values at the edges of what JSON keeps.
