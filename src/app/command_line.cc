@@ -105,8 +105,8 @@ void TurnOn(ExportSwitches& to, const ExportSwitches& from) {
 
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
-  std::filesystem::path abs = std::filesystem::absolute(path, ec);
-  return ec ? path : abs.lexically_normal().string();
+  std::filesystem::path abs = std::filesystem::absolute(FsPath(path), ec);
+  return ec ? path : PathText(abs.lexically_normal());
 }
 
 std::vector<std::string> SplitAtCommas(const std::string& text) {

@@ -32,9 +32,9 @@ constexpr char kOutputTop[] = "Unity_Assets_Files";
 
 void Walk(const std::string& folder, std::vector<std::string>& out) {
   std::error_code ec;
-  fs::directory_iterator it(fs::path(folder), ec), end;
+  fs::directory_iterator it(FsPath(folder), ec), end;
   for (; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = PathText(it->path().filename());
     // Hidden names are this program's own run files (joined pieces, journals, records).
     if (name.empty() || name[0] == '.') continue;
     std::error_code kind;
@@ -67,8 +67,8 @@ struct Outcome {
 
 std::string Absolute(const std::string& path) {
   std::error_code ec;
-  fs::path abs = fs::absolute(path, ec);
-  return ec ? path : abs.lexically_normal().string();
+  fs::path abs = fs::absolute(FsPath(path), ec);
+  return ec ? path : PathText(abs.lexically_normal());
 }
 
 // With -p, the archive's sub-folder below the game folder is kept below the -p folder.
@@ -147,7 +147,7 @@ int RunFolderTask(const Task& task, const CommandLine& cl, const std::string& gi
   uint64_t budget = 0;
   for (size_t i = 0; i < archives.size(); ++i) {
     std::error_code ec;
-    const auto size = std::filesystem::file_size(archives[i], ec);
+    const auto size = std::filesystem::file_size(FsPath(archives[i]), ec);
     sizes[i] = ec ? 0 : static_cast<uint64_t>(size);
     budget = std::max(budget, sizes[i]);
   }

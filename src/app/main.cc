@@ -12,6 +12,14 @@
 #include "platform/language.h"
 #include "platform/temporaries.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include "platform/sys.h"
+#endif
+
 #ifdef KESTRIX_WINDOW_MODULE
 #include <dlfcn.h>
 
@@ -64,19 +72,37 @@ namespace {
 
 // "kestrix <archive or folder>", as a file manager runs it: the window, opened with it. A task
 // word or an option keeps its meaning even when a file of that name exists.
-bool OpensInWindow(int argc, char** argv) {
-  if (argc <= 1) return true;
-  if (argc != 2) return false;
-  const std::string arg = argv[1];
+bool OpensInWindow(const std::vector<std::string>& args) {
+  if (args.empty()) return true;
+  if (args.size() != 1) return false;
+  const std::string& arg = args[0];
   if (arg.empty() || arg[0] == '-' || kestrix::FindTask(kestrix::AsciiLower(arg))) return false;
   return kestrix::FileExists(arg) || kestrix::FolderExists(arg);
+}
+
+// The task's words. Windows hands main its arguments in the ANSI code page, which cannot name
+// every file: there they are taken from the wide command line and made UTF-8.
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+  (void)argc;
+  (void)argv;
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int i = 1; wide && i < count; ++i) args.push_back(kestrix::sys::Utf8(wide[i]));
+  if (wide) LocalFree(wide);
+  return args;
+#else
+  return std::vector<std::string>(argv + 1, argv + argc);
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   kestrix::InitLocalization(kestrix::SystemLanguageId());
-  if (OpensInWindow(argc, argv)) {
+  const std::vector<std::string> args = Arguments(argc, argv);
+  if (OpensInWindow(args)) {
 #ifdef KESTRIX_WINDOW_MODULE
     return OpenWindowModule(argc, argv);
 #else
@@ -87,6 +113,5 @@ int main(int argc, char** argv) {
   }
   // Before any second thread starts; the window module installs its own (it has its own list).
   kestrix::RemoveTemporariesOnSignals();
-  std::vector<std::string> args(argv + 1, argv + argc);
   return kestrix::RunCommandLine(args, kestrix::StandardImportConverters());
 }

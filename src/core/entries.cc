@@ -15,7 +15,7 @@ char* NameBuffer::Reserve(size_t n) {
   if (blocks_.empty() || used_ + n > kBlockSize) {
     if (blocks_.size() >= (size_t{1} << (32 - kBlockBits)))
       throw Error("The entry names take more than 4 GiB.");
-    char* block = static_cast<char*>(std::aligned_alloc(size_t{2} << 20, kBlockSize));
+    char* block = static_cast<char*>(AlignedAlloc(size_t{2} << 20, kBlockSize));
     if (block == nullptr) throw std::bad_alloc();
     AdviseHugePages(block, kBlockSize);
     blocks_.emplace_back(block);
@@ -24,7 +24,7 @@ char* NameBuffer::Reserve(size_t n) {
   return blocks_.back().get() + used_;
 }
 
-void NameBuffer::FreeBlock::operator()(char* p) const { std::free(p); }
+void NameBuffer::FreeBlock::operator()(char* p) const { AlignedFree(p); }
 
 uint32_t NameBuffer::Commit(size_t length) {
   const uint32_t ref = static_cast<uint32_t>(((blocks_.size() - 1) << kBlockBits) | used_);

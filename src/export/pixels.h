@@ -77,5 +77,9 @@ bool IsAstcLdr(int32_t format);
 void AstcBlockSize(int32_t format, int* block_width, int* block_height);
 void DecodeAstcLevel(int32_t format, const uint8_t* data, int32_t width, int32_t height,
                      uint8_t* out);
+#if !KESTRIX_HAVE_ASTC
+// Builds without libastcenc (Windows) refuse ASTC levels with a message that says why.
+[[noreturn]] void ThrowAstcUnavailable();
+#endif
 
 }  // namespace kestrix

@@ -1,5 +1,7 @@
 // ASTC (LDR, every 2D block size the engine uses) through libastcenc.
+#if KESTRIX_HAVE_ASTC
 #include <astcenc.h>
+#endif
 
 #include <memory>
 
@@ -8,6 +10,7 @@
 
 namespace kestrix {
 
+#if KESTRIX_HAVE_ASTC
 namespace {
 
 struct ContextFree {
@@ -15,6 +18,7 @@ struct ContextFree {
 };
 
 }  // namespace
+#endif
 
 bool IsAstcLdr(int32_t format) { return format >= 48 && format <= 59; }
 
@@ -24,6 +28,18 @@ void AstcBlockSize(int32_t format, int* block_width, int* block_height) {
   *block_width = *block_height = side;
 }
 
+#if !KESTRIX_HAVE_ASTC
+void ThrowAstcUnavailable() {
+  throw Error(
+      "ASTC textures are not supported by this build of Kestrix: it was made without the ASTC "
+      "codec library (libastcenc), whose source was not available for Windows.",
+      ErrorKind::kNotSupported);
+}
+
+void DecodeAstcLevel(int32_t, const uint8_t*, int32_t, int32_t, uint8_t*) {
+  ThrowAstcUnavailable();
+}
+#else
 void DecodeAstcLevel(int32_t format, const uint8_t* data, int32_t width, int32_t height,
                      uint8_t* out) {
   int bw = 4, bh = 4;
@@ -47,5 +63,6 @@ void DecodeAstcLevel(int32_t format, const uint8_t* data, int32_t width, int32_t
   if (status != ASTCENC_SUCCESS)
     throw Error(std::string("ASTC data cannot be decoded: ") + astcenc_get_error_string(status));
 }
+#endif
 
 }  // namespace kestrix

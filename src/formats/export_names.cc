@@ -27,9 +27,9 @@ std::string ExportFolderBaseFor(const std::string& path) {
   // a listing, not thousands of reads.
   std::vector<std::string> rivals;
   std::error_code ec;
-  fs::directory_iterator it(fs::path(folder), ec), end;
+  fs::directory_iterator it(FsPath(folder), ec), end;
   for (; !ec && it != end; it.increment(ec)) {
-    const std::string other = it->path().filename().string();
+    const std::string other = PathText(it->path().filename());
     if (other == name || UpToFirstDot(other) != short_name) continue;
     std::error_code kind;
     if (it->is_regular_file(kind) && LooksLikeArchive(folder + other)) rivals.push_back(other);

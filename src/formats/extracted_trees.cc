@@ -71,9 +71,9 @@ std::vector<std::string> TreeArchivesBeside(const std::string& given) {
   std::string folder = FolderOf(given);
   if (folder.empty()) folder = ".";
   std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(folder, ec))
-    if (AsciiLower(e.path().extension().string()) == ".typetreedata")
-      found.push_back(e.path().string());
+  for (const auto& e : std::filesystem::directory_iterator(FsPath(folder), ec))
+    if (AsciiLower(PathText(e.path().extension())) == ".typetreedata")
+      found.push_back(PathText(e.path()));
   std::sort(found.begin(), found.end());
   return found;
 }

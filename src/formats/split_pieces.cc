@@ -30,8 +30,8 @@ std::string FindPendingList(const std::string& base) {
   const std::string stem = PendingListStem(base);
   const std::string folder = FolderOf(base);
   std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(folder.empty() ? "." : folder, ec)) {
-    const std::string name = e.path().filename().string();
+  for (const auto& e : std::filesystem::directory_iterator(FsPath(folder.empty() ? "." : folder), ec)) {
+    const std::string name = PathText(e.path().filename());
     if (name.compare(0, stem.size(), stem) == 0) return folder + name;
   }
   return std::string();

@@ -1,7 +1,5 @@
 #include "import/commit.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <functional>
 #include <vector>
@@ -19,6 +17,7 @@
 #include "platform/paths.h"
 #include "platform/replacing_file.h"
 #include "platform/rollback_journal.h"
+#include "platform/sys.h"
 
 namespace kestrix {
 
@@ -218,8 +217,8 @@ void UpdateSession(Session& s, const ImportPlan& plan) {
 }
 
 bool NobodyMayWrite(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
+  sys::Stat st{};
+  return sys::stat(path.c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "import/pixel_encode.h"
 
 #include <ETC1/etc1.h>
+#if KESTRIX_HAVE_ASTC
 #include <astcenc.h>
+#endif
 #include <squish.h>
 
 #include <algorithm>
@@ -121,6 +123,9 @@ std::vector<uint8_t> EncodeEtc1(const RgbaImage& image) {
   return out;
 }
 
+#if !KESTRIX_HAVE_ASTC
+std::vector<uint8_t> EncodeAstc(int32_t, const RgbaImage&) { ThrowAstcUnavailable(); }
+#else
 struct ContextFree {
   void operator()(astcenc_context* c) const { astcenc_context_free(c); }
 };
@@ -148,6 +153,7 @@ std::vector<uint8_t> EncodeAstc(int32_t format, const RgbaImage& image) {
                 ErrorKind::kNotSupported);
   return out;
 }
+#endif
 
 }  // namespace
 

@@ -33,12 +33,12 @@ struct FolderItem {
 std::vector<FolderItem> ReadFolder(const std::string& folder) {
   std::vector<FolderItem> items;
   std::error_code ec;
-  fs::directory_iterator it(fs::path(folder), ec);
+  fs::directory_iterator it(FsPath(folder), ec);
   if (ec) return items;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) break;
     FolderItem item;
-    item.name = it->path().filename().string();
+    item.name = PathText(it->path().filename());
     std::error_code kind;
     const bool link = it->is_symlink(kind);
     const bool folder_kind = it->is_directory(kind);  // follows links
@@ -270,7 +270,7 @@ std::vector<ConvertedSource> RunConverters(const Session& s, const EntryNameInde
   for (const Run& run : runs) {
     if (!run.importer && !run.audio) continue;
     std::error_code ec;
-    if (!fs::is_directory(fs::path(folder + run.subfolder), ec)) continue;
+    if (!fs::is_directory(FsPath(folder + run.subfolder), ec)) continue;
     RunConverter(s, names, working, run.subfolder, run.extension, run.importer, run.audio, ctx,
                  &converted);
   }

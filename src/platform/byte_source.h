@@ -39,7 +39,22 @@ class FileSource : public ByteSource {
   std::string path_;
   int fd_ = -1;
   uint64_t size_ = 0;
+#ifdef _WIN32
+  friend void ReleaseOwnHandles(const std::string& path);
+  void Register();
+  uint64_t device_ = 0, index_ = 0;  // which file the descriptor reads
+#endif
 };
+
+// Windows cannot put a new file in the place of one that this process holds open, so every
+// FileSource reading `path` closes its descriptor before the replace, and opens the name again
+// on its next read (it then reads the new file, which the session follows after an import).
+// Other systems replace open files: nothing to do there.
+#ifdef _WIN32
+void ReleaseOwnHandles(const std::string& path);
+#else
+inline void ReleaseOwnHandles(const std::string&) {}
+#endif
 
 // Bytes held in memory (not owned).
 class MemorySource : public ByteSource {

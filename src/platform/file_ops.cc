@@ -1,10 +1,5 @@
 #include "platform/file_ops.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,6 +11,7 @@
 #include "platform/io_error.h"
 #include "platform/paths.h"
 #include "platform/safe_files.h"
+#include "platform/sys.h"
 #include "platform/temporaries.h"
 #include "platform/written_files.h"
 
@@ -24,32 +20,32 @@ namespace kestrix {
 namespace fs = std::filesystem;
 
 bool FileExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  sys::Stat st{};
+  return sys::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool FolderExists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  sys::Stat st{};
+  return sys::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void CreateFolders(const std::string& path) {
   if (path.empty() || FolderExists(path)) return;
   std::error_code ec;
-  fs::create_directories(fs::path(path), ec);
+  fs::create_directories(FsPath(path), ec);
   if (ec && !FolderExists(path))
     throw IoError("Cannot create folder " + path + ": " + ec.message());
 }
 
 void CreateWritableFolder(const std::string& path) {
   CreateFolders(path);
-  if (access(path.c_str(), W_OK | X_OK) != 0)
+  if (sys::access(path.c_str(), W_OK | X_OK) != 0)
     throw IoError("Cannot write into folder " + path + ": " + std::strerror(errno));
 }
 
 void RemoveFileQuietly(const std::string& path) {
   std::error_code ec;
-  fs::remove(fs::path(path), ec);
+  fs::remove(FsPath(path), ec);
 }
 
 TemporaryFile::~TemporaryFile() { RemoveTemporary(path_); }
@@ -59,10 +55,10 @@ void TemporaryFile::MarkInUse() { AdoptTemporary(path_); }
 void RemoveAbandonedFiles(const std::string& folder, const std::string& stem,
                           const std::string& suffix) {
   std::error_code ec;
-  fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec), end;
+  fs::directory_iterator it(folder.empty() ? FsPath(".") : FsPath(folder), ec), end;
   std::vector<std::string> names;
   for (; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
+    std::string name = PathText(it->path().filename());
     if (name.size() == stem.size() + 8 + suffix.size() && name.compare(0, stem.size(), stem) == 0 &&
         name.compare(stem.size() + 8, suffix.size(), suffix) == 0)
       names.push_back(std::move(name));
@@ -75,7 +71,7 @@ std::string CreateFreeFile(const std::string& folder, const std::string& stem,
   std::string path = CreateTemporaryIn(folder, stem, suffix);
   if (!path.empty()) return path;
   std::error_code ec;
-  std::string temp = fs::temp_directory_path(ec).string();
+  std::string temp = PathText(fs::temp_directory_path(ec));
   if (!ec && !temp.empty()) {
     if (temp.back() != '/') temp += '/';
     path = CreateTemporaryIn(temp, stem, suffix);
@@ -91,18 +87,22 @@ std::shared_ptr<TemporaryFile> MakeRunFile(const std::string& folder, const std:
 }
 
 uint64_t FileSizeOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
+  sys::Stat st{};
+  if (sys::stat(path.c_str(), &st) != 0)
     throw IoError("Cannot read file " + path + ": " + std::strerror(errno));
   return static_cast<uint64_t>(st.st_size);
 }
 
 FileStamp StampOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return {};
+  sys::Stat st{};
+  if (sys::stat(path.c_str(), &st) != 0) return {};
+#ifdef _WIN32
+  const int64_t modified_ns = st.modified_ns;
+#else
+  const int64_t modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#endif
   return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-          static_cast<uint64_t>(st.st_size),
-          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+          static_cast<uint64_t>(st.st_size), modified_ns};
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path) {
@@ -113,32 +113,32 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 }
 
 void PatchFile(const std::string& path, uint64_t pos, const void* data, size_t n) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  int fd = sys::open(path.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) throw IoError("Cannot write file " + path + ": " + std::strerror(errno));
   const auto* p = static_cast<const uint8_t*>(data);
   while (n > 0) {
-    ssize_t done = ::pwrite(fd, p, n, static_cast<off_t>(pos));
+    ssize_t done = sys::pwrite(fd, p, n, static_cast<off_t>(pos));
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) {
       int err = errno;
-      ::close(fd);
+      sys::close(fd);
       throw IoError("Cannot write file " + path + ": " + std::strerror(err));
     }
     p += done;
     pos += static_cast<uint64_t>(done);
     n -= static_cast<size_t>(done);
   }
-  if (::close(fd) != 0) throw IoError("Cannot write file " + path + ": " + std::strerror(errno));
+  if (sys::close(fd) != 0) throw IoError("Cannot write file " + path + ": " + std::strerror(errno));
 }
 
 namespace {
 
 void SyncPath(const std::string& path, int flags) {
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  int fd = sys::open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) throw IoError("Cannot flush " + path + ": " + std::strerror(errno));
-  int rc = ::fsync(fd);
+  int rc = sys::fsync(fd);
   int err = errno;
-  ::close(fd);
+  sys::close(fd);
   if (rc != 0) throw IoError("Cannot flush " + path + ": " + std::strerror(err));
 }
 
@@ -152,7 +152,12 @@ void SyncFolder(const std::string& folder) {
 
 void ReplaceFile(const std::string& from, const std::string& to) {
   HandOverArchiveLock(from, to);
-  if (::rename(from.c_str(), to.c_str()) != 0)
+#ifdef _WIN32
+  // Windows renames no file that this process holds open (see ReleaseOwnHandles).
+  ReleaseOwnHandles(to);
+  UnmarkTemporary(to);
+#endif
+  if (sys::rename(from.c_str(), to.c_str()) != 0)
     throw IoError("Cannot replace " + to + ": " + std::strerror(errno));
 }
 
@@ -169,9 +174,9 @@ ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
   }
   // The new version keeps the permissions the user gave the old one (a link's target is not
   // the old version).
-  struct stat st {};
-  if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-    ::chmod(path_.c_str(), st.st_mode & 07777);
+  sys::Stat st{};
+  if (sys::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    sys::chmod(path_.c_str(), st.st_mode & 07777);
 }
 
 ReplacementFile::~ReplacementFile() {
@@ -200,7 +205,7 @@ int CreateFreeName(const std::string& folder, const std::string& stem, const std
     std::string name = stem;
     for (int k = 0; k < 8; ++k) name += kChars[random() % (sizeof(kChars) - 1)];
     std::string path = folder + name + suffix;
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    int fd = sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       *out = path;
       return fd;
@@ -215,14 +220,14 @@ int CreateFreeName(const std::string& folder, const std::string& stem, const std
 OutputFile::OutputFile(const std::string& path, Target target) : path_(path) {
   int fd = -1;
   if (target == Target::kRunFile) {
-    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    fd = sys::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
     part_ = path;
   } else {
     // A folder, pipe or device at the name is not an earlier output: it is refused rather than
     // replaced. A link is replaced by the rename, as a regular file is.
-    struct stat old {};
-    const bool exists = ::lstat(path.c_str(), &old) == 0;
+    sys::Stat old{};
+    const bool exists = sys::lstat(path.c_str(), &old) == 0;
     if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode))
       throw RefusedFile(path, "it is not a regular file", "create file");
     std::string folder = FolderOf(path);
@@ -235,19 +240,19 @@ OutputFile::OutputFile(const std::string& path, Target target) : path_(path) {
       AdoptTemporary(part_, false);
     }
     // A new version keeps the permissions of the old one.
-    if (exists && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+    if (exists && S_ISREG(old.st_mode)) sys::fchmod(fd, old.st_mode & 07777);
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  sys::Stat st{};
+  if (sys::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    sys::close(fd);
     throw IoError("Cannot create file " + path + ": it is not a regular file.");
   }
   device_ = st.st_dev;
   inode_ = st.st_ino;
-  file_ = ::fdopen(fd, "wb");
+  file_ = sys::fdopen(fd, "wb");
   if (!file_) {
     const int error = errno;
-    ::close(fd);
+    sys::close(fd);
     RemovePartFile();
     throw IoError("Cannot create file " + path + ": " + std::strerror(error));
   }
@@ -264,10 +269,10 @@ OutputFile::~OutputFile() {
 void OutputFile::RemovePartFile() {
   // Only the file this object wrote, while the name still leads to it: never a file another
   // program put in its place.
-  struct stat st {};
-  if (::lstat(part_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == device_ &&
+  sys::Stat st{};
+  if (sys::lstat(part_.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_dev == device_ &&
       st.st_ino == inode_)
-    ::unlink(part_.c_str());
+    sys::unlink(part_.c_str());
   if (part_ != path_) ForgetTemporary(part_);
 }
 
@@ -306,7 +311,7 @@ void OutputFile::Close() {
     RemovePartFile();
     throw IoError("Cannot write file " + path_ + ": " + std::strerror(error));
   }
-  if (part_ != path_ && ::rename(part_.c_str(), path_.c_str()) != 0) {
+  if (part_ != path_ && sys::rename(part_.c_str(), path_.c_str()) != 0) {
     const int error = errno;
     RemovePartFile();
     throw IoError("Cannot create file " + path_ + ": " + std::strerror(error));
@@ -329,12 +334,12 @@ void WholeFileWriter::Commit() {
 AppendOnlyFile::AppendOnlyFile(const std::string& path) : path_(path) {
   // Resource files may lie in an export tree: a link planted at the name is not written
   // through, a pipe is not waited on.
-  fd_ = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  struct stat st {};
-  const bool opened = fd_ >= 0 && ::fstat(fd_, &st) == 0;
+  fd_ = sys::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  sys::Stat st{};
+  const bool opened = fd_ >= 0 && sys::fstat(fd_, &st) == 0;
   const int error = errno;
   if (!opened || !S_ISREG(st.st_mode)) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) sys::close(fd_);
     fd_ = -1;
     throw IoError("Cannot open file " + path + " for writing: " +
                   (opened ? std::string("it is not a regular file.") : std::strerror(error)));
@@ -345,9 +350,9 @@ AppendOnlyFile::AppendOnlyFile(const std::string& path) : path_(path) {
 AppendOnlyFile::~AppendOnlyFile() {
   if (fd_ < 0) return;
   // Only bytes this object appended are cut off; the file's old bytes were never touched.
-  if (!committed_ && size_ != start_size_ && ::ftruncate(fd_, static_cast<off_t>(start_size_)) == 0)
-    ::fsync(fd_);
-  ::close(fd_);
+  if (!committed_ && size_ != start_size_ && sys::ftruncate(fd_, static_cast<off_t>(start_size_)) == 0)
+    sys::fsync(fd_);
+  sys::close(fd_);
 }
 
 void AppendOnlyFile::AppendFrom(ByteSource& source, uint64_t pos, uint64_t n) {
@@ -357,7 +362,7 @@ void AppendOnlyFile::AppendFrom(ByteSource& source, uint64_t pos, uint64_t n) {
     source.ReadAt(pos, chunk.data(), step);
     for (size_t done = 0; done < step;) {
       ssize_t put =
-          ::pwrite(fd_, chunk.data() + done, step - done, static_cast<off_t>(size_ + done));
+          sys::pwrite(fd_, chunk.data() + done, step - done, static_cast<off_t>(size_ + done));
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
       done += static_cast<size_t>(put);
@@ -369,7 +374,7 @@ void AppendOnlyFile::AppendFrom(ByteSource& source, uint64_t pos, uint64_t n) {
 }
 
 void AppendOnlyFile::Commit() {
-  if (::fsync(fd_) != 0) throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+  if (sys::fsync(fd_) != 0) throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
   committed_ = true;
 }
 

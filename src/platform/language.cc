@@ -1,6 +1,9 @@
 #include "platform/language.h"
 
 #include <cstdlib>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace kestrix {
 
@@ -18,7 +21,13 @@ uint16_t LanguageIdFromEnvironment(const std::function<const char*(const char*)>
 }
 
 uint16_t SystemLanguageId() {
+#ifdef _WIN32
+  // The user's interface language, as the Windows program read it: Russian (Russia) alone is
+  // Russian.
+  return GetUserDefaultUILanguage() == kLangRussian ? kLangRussian : kLangEnglish;
+#else
   return LanguageIdFromEnvironment([](const char* name) { return std::getenv(name); });
+#endif
 }
 
 }  // namespace kestrix

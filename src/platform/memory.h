@@ -13,6 +13,11 @@ namespace kestrix {
 // when it is refused.
 void AdviseHugePages(void* data, size_t bytes);
 
+// aligned_alloc and free where the C runtime has them; Windows' own pair elsewhere (its free
+// cannot take what an aligned allocation returned).
+void* AlignedAlloc(size_t alignment, size_t bytes);
+void AlignedFree(void* data) noexcept;
+
 // Memory for a large array: from 4 MiB on it starts on a huge-page boundary and is advised as
 // huge pages up to its last whole one, so a big array takes few 4 KiB page faults. FreeArray takes
 // the size that was asked for.

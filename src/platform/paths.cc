@@ -1,16 +1,39 @@
 #include "platform/paths.h"
 
 #include "platform/ascii.h"
+#ifdef _WIN32
+#include "platform/sys.h"
+#endif
 
 namespace kestrix {
 
+#ifdef _WIN32
+std::filesystem::path FsPath(const std::string& text) {
+  return std::filesystem::path(sys::Wide(text));
+}
+
+std::string PathText(const std::filesystem::path& path) { return sys::Utf8(path.wstring()); }
+
+namespace {
+size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/:"); }
+}  // namespace
+#else
+std::filesystem::path FsPath(const std::string& text) { return std::filesystem::path(text); }
+
+std::string PathText(const std::filesystem::path& path) { return path.string(); }
+
+namespace {
+size_t LastSeparator(const std::string& path) { return path.rfind(kSep); }
+}  // namespace
+#endif
+
 std::string FolderOf(const std::string& path) {
-  size_t cut = path.rfind(kSep);
+  size_t cut = LastSeparator(path);
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
 std::string FileNameOf(const std::string& path) {
-  size_t cut = path.rfind(kSep);
+  size_t cut = LastSeparator(path);
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 

@@ -1,13 +1,24 @@
 // Path texts with the native separator. Archive paths are plain byte strings (UTF-8 on Linux).
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace kestrix {
 
+#ifdef _WIN32
+inline constexpr char kSep = '\\';
+#else
 inline constexpr char kSep = '/';
+#endif
 
-// Folder part of a path including its trailing separator ("" when the path has none).
+// Path texts are UTF-8 on every system; these convert to and from the library's paths (on
+// Windows std::filesystem would otherwise use the ANSI code page).
+std::filesystem::path FsPath(const std::string& text);
+std::string PathText(const std::filesystem::path& path);
+
+// Folder part of a path including its trailing separator ("" when the path has none). Windows
+// also takes "/" (and a drive's "C:") as where a folder part ends, as the system does.
 std::string FolderOf(const std::string& path);
 // File name part of a path (after the last separator).
 std::string FileNameOf(const std::string& path);

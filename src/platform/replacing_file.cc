@@ -1,9 +1,5 @@
 #include "platform/replacing_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +11,7 @@
 #include "platform/file_ops.h"
 #include "platform/io_error.h"
 #include "platform/paths.h"
+#include "platform/sys.h"
 #include "platform/temporaries.h"
 
 namespace kestrix {
@@ -23,6 +20,7 @@ namespace {
 
 std::string Reason() { return std::strerror(errno); }
 
+#ifdef O_TMPFILE
 // The name the file gets just before the rename: the target's name, a mark and random letters,
 // created exclusively so that no file of anyone else is ever replaced.
 bool LinkUnderFreeName(int fd, const std::string& base, std::string* out) {
@@ -40,20 +38,26 @@ bool LinkUnderFreeName(int fd, const std::string& base, std::string* out) {
   }
   return false;
 }
+#else
+// Without unnamed files every new file is named from the start.
+bool LinkUnderFreeName(int, const std::string&, std::string*) { return false; }
+#endif
 
 }  // namespace
 
 ReplacingFile::ReplacingFile(const std::string& target) : given_(target) {
   std::error_code ec;
-  std::filesystem::path resolved = std::filesystem::canonical(std::filesystem::path(target), ec);
+  std::filesystem::path resolved = std::filesystem::canonical(FsPath(target), ec);
   if (ec) throw IoError("Cannot open file " + target + ": " + ec.message());
-  target_ = resolved.string();
+  target_ = PathText(resolved);
   folder_ = FolderOf(target_);
-  struct stat st {};
-  if (::stat(target_.c_str(), &st) != 0)
+  sys::Stat st{};
+  if (sys::stat(target_.c_str(), &st) != 0)
     throw IoError("Cannot open file " + target_ + ": " + Reason());
 
-  fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#ifdef O_TMPFILE
+  fd_ = sys::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
   unnamed_ = fd_ >= 0;
   if (!unnamed_) {
     // The file system cannot make unnamed files: a named one, removed on every failure path.
@@ -62,7 +66,7 @@ ReplacingFile::ReplacingFile(const std::string& target) : given_(target) {
       RemoveTemporary(named_);
       throw IoError("Cannot write a new file beside " + target_ + ".");
     }
-    fd_ = ::open(named_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    fd_ = sys::open(named_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd_ < 0) {
       const std::string why = Reason();
       RemoveTemporary(named_);
@@ -70,9 +74,9 @@ ReplacingFile::ReplacingFile(const std::string& target) : given_(target) {
     }
   }
   // The new file keeps the old one's permissions.
-  if (::fchmod(fd_, st.st_mode & 07777) != 0) {
+  if (sys::fchmod(fd_, st.st_mode & 07777) != 0) {
     const std::string why = Reason();
-    ::close(fd_);
+    sys::close(fd_);
     fd_ = -1;
     if (!named_.empty()) RemoveTemporary(named_);
     throw IoError("Cannot write a new file beside " + target_ + ": " + why);
@@ -85,14 +89,14 @@ std::string ReplacingFile::Path() const {
 }
 
 ReplacingFile::~ReplacingFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) sys::close(fd_);
   if (!committed_ && !named_.empty()) RemoveTemporary(named_);
 }
 
 void ReplacingFile::Write(const void* data, size_t n) {
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
-    ssize_t done = ::write(fd_, p, n);
+    ssize_t done = sys::write(fd_, p, n);
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) throw IoError("Cannot write a new file beside " + target_ + ": " + Reason());
     p += done;
@@ -105,6 +109,7 @@ void ReplacingFile::CopyFrom(FileSource& source, uint64_t pos, uint64_t n) {
   if (pos > source.Size() || n > source.Size() - pos)
     throw IoError("Read past the end of " + source.Path() + ": " + std::to_string(n) +
                   " bytes at position " + std::to_string(pos) + ".");
+#ifdef __linux__
   bool in_kernel = true;
   while (n > 0 && in_kernel) {
     loff_t from = static_cast<loff_t>(pos);
@@ -121,6 +126,7 @@ void ReplacingFile::CopyFrom(FileSource& source, uint64_t pos, uint64_t n) {
     n -= static_cast<uint64_t>(done);
     written_ += static_cast<uint64_t>(done);
   }
+#endif
   std::vector<uint8_t> chunk(static_cast<size_t>(std::min<uint64_t>(n, 1 << 20)));
   while (n > 0) {
     const size_t step = static_cast<size_t>(std::min<uint64_t>(n, chunk.size()));
@@ -132,9 +138,17 @@ void ReplacingFile::CopyFrom(FileSource& source, uint64_t pos, uint64_t n) {
 }
 
 void ReplacingFile::Commit() {
-  if (::fsync(fd_) != 0)
+  if (sys::fsync(fd_) != 0)
     throw IoError("Cannot write a new file beside " + target_ + ": " + Reason());
   std::string name = named_;
+#ifdef _WIN32
+  // Windows renames no file that this process holds open: the new file's descriptor, the
+  // readers of the old one and the in-use mark of a working file are all let go first.
+  sys::close(fd_);
+  fd_ = -1;
+  ReleaseOwnHandles(target_);
+  UnmarkTemporary(given_);
+#endif
   if (unnamed_) {
     SignalsHeld held;  // from the link to the listing
     if (!LinkUnderFreeName(fd_, target_, &name))
@@ -146,17 +160,20 @@ void ReplacingFile::Commit() {
   named_ = name;  // removed by the destructor if the rename fails
   UnmarkTemporary(name);
   HandOverArchiveLock(name, target_);
-  if (::rename(name.c_str(), target_.c_str()) != 0)
-    throw IoError("Cannot replace " + target_ + ": " + Reason());
+  if (sys::rename(name.c_str(), target_.c_str()) != 0) {
+    const std::string why = Reason();
+    RenewTemporaryMark(given_);
+    throw IoError("Cannot replace " + target_ + ": " + why);
+  }
   committed_ = true;
   ForgetTemporary(name);
   // A working file this run rebuilt stays marked as in use.
   RenewTemporaryMark(given_);
   // The rename itself reaches the disk with the folder.
-  int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int folder = sys::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
+    sys::fsync(folder);
+    sys::close(folder);
   }
 }
 

@@ -1,9 +1,5 @@
 #include "platform/rollback_journal.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +9,7 @@
 #include "platform/file_ops.h"
 #include "platform/io_error.h"
 #include "platform/paths.h"
+#include "platform/sys.h"
 #include "platform/temporaries.h"
 
 namespace kestrix {
@@ -41,7 +38,7 @@ class Fd {
  public:
   explicit Fd(int fd) : fd_(fd) {}
   ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) sys::close(fd_);
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
@@ -54,7 +51,7 @@ class Fd {
 void ReadExactly(int fd, uint64_t pos, void* dst, size_t n, const std::string& path) {
   uint8_t* p = static_cast<uint8_t*>(dst);
   while (n > 0) {
-    const ssize_t done = ::pread(fd, p, n, static_cast<off_t>(pos));
+    const ssize_t done = sys::pread(fd, p, n, static_cast<off_t>(pos));
     if (done < 0 && errno == EINTR) continue;
     if (done < 0) throw IoError("Cannot read file " + path + ": " + Reason());
     if (done == 0) throw IoError("The file " + path + " is shorter than expected.");
@@ -67,7 +64,7 @@ void ReadExactly(int fd, uint64_t pos, void* dst, size_t n, const std::string& p
 void WriteExactly(int fd, uint64_t pos, const void* src, size_t n, const std::string& path) {
   const uint8_t* p = static_cast<const uint8_t*>(src);
   while (n > 0) {
-    const ssize_t done = ::pwrite(fd, p, n, static_cast<off_t>(pos));
+    const ssize_t done = sys::pwrite(fd, p, n, static_cast<off_t>(pos));
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) throw IoError("Cannot write file " + path + ": " + Reason());
     p += done;
@@ -77,18 +74,18 @@ void WriteExactly(int fd, uint64_t pos, const void* src, size_t n, const std::st
 }
 
 void Flush(int fd, const std::string& path) {
-  if (::fsync(fd) != 0) throw IoError("Cannot flush file " + path + " to the disk: " + Reason());
+  if (sys::fsync(fd) != 0) throw IoError("Cannot flush file " + path + " to the disk: " + Reason());
 }
 
 uint64_t LengthOf(int fd, const std::string& path) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw IoError("Cannot read file " + path + ": " + Reason());
+  sys::Stat st{};
+  if (sys::fstat(fd, &st) != 0) throw IoError("Cannot read file " + path + ": " + Reason());
   return static_cast<uint64_t>(st.st_size);
 }
 
 // Removes the journal and makes the removal durable.
 void RemoveJournal(const std::string& journal) {
-  if (::unlink(journal.c_str()) != 0 && errno != ENOENT)
+  if (sys::unlink(journal.c_str()) != 0 && errno != ENOENT)
     throw IoError("Cannot remove " + journal + ": " + Reason());
   ForgetTemporary(journal);
   SyncFolder(FolderOf(journal));
@@ -168,7 +165,7 @@ std::string JournalPathFor(const std::string& file) {
 
 RollbackJournal::RollbackJournal(const std::string& file, std::vector<JournalRegion> regions)
     : file_(file), journal_(JournalPathFor(file)), regions_(std::move(regions)) {
-  fd_ = ::open(file_.c_str(), O_RDWR | O_CLOEXEC);
+  fd_ = sys::open(file_.c_str(), O_RDWR | O_CLOEXEC);
   if (fd_ < 0) throw IoError("Cannot write file " + file_ + ": " + Reason());
   try {
     const uint64_t length = LengthOf(fd_, file_);
@@ -184,9 +181,9 @@ RollbackJournal::RollbackJournal(const std::string& file, std::vector<JournalReg
 
     // Whatever stands at the name goes first (a link only loses itself), and the journal is
     // created new, so that nothing planted there can make it land elsewhere.
-    if (::unlink(journal_.c_str()) != 0 && errno != ENOENT)
+    if (sys::unlink(journal_.c_str()) != 0 && errno != ENOENT)
       throw IoError("Cannot create file " + journal_ + ": " + Reason());
-    Fd out(::open(journal_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    Fd out(sys::open(journal_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (out.get() < 0) throw IoError("Cannot create file " + journal_ + ": " + Reason());
     try {
       Fnv1a sum;
@@ -225,11 +222,11 @@ RollbackJournal::RollbackJournal(const std::string& file, std::vector<JournalReg
       // would put right is removed too. Any other journal stays for the next open.
       if (IsTemporary(file_)) AdoptTemporary(journal_, false);
     } catch (...) {
-      ::unlink(journal_.c_str());
+      sys::unlink(journal_.c_str());
       throw;
     }
   } catch (...) {
-    ::close(fd_);
+    sys::close(fd_);
     throw;
   }
 }
@@ -246,7 +243,7 @@ RollbackJournal::~RollbackJournal() {
       // The journal stays; the next open of the file puts the old bytes back.
     }
   }
-  ::close(fd_);
+  sys::close(fd_);
 }
 
 void RollbackJournal::WriteAt(uint64_t pos, const void* data, size_t n) {
@@ -280,7 +277,7 @@ void RollbackJournal::Finish() {
 }
 
 void RollbackJournal::RollBack() {
-  Fd in(::open(journal_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  Fd in(sys::open(journal_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (in.get() < 0) throw IoError("Cannot read file " + journal_ + ": " + Reason());
   const ReadJournal journal = Parse(in.get(), journal_);
   if (!journal.complete) throw IoError("The journal " + journal_ + " changed while in use.");
@@ -290,8 +287,8 @@ void RollbackJournal::RollBack() {
 
 JournalRecovery RecoverInterruptedWrite(const std::string& file) {
   const std::string journal_path = JournalPathFor(file);
-  struct stat st {};
-  if (::lstat(journal_path.c_str(), &st) != 0) {
+  sys::Stat st{};
+  if (sys::lstat(journal_path.c_str(), &st) != 0) {
     if (errno == ENOENT) return JournalRecovery::kNone;
     throw IoError("Cannot read file " + journal_path + ": " + Reason());
   }
@@ -305,9 +302,9 @@ JournalRecovery RecoverInterruptedWrite(const std::string& file) {
     throw Error("Cannot open " + file + ": " + journal_path +
                 " stands where an interrupted import keeps its journal, but it is not a regular "
                 "file. Remove it to open the file.");
-  Fd in(::open(journal_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  Fd in(sys::open(journal_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (in.get() < 0) throw IoError("Cannot read file " + journal_path + ": " + Reason());
-  if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
+  if (sys::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
     throw IoError("Cannot read file " + journal_path + ": it is not a regular file.");
   const ReadJournal journal = Parse(in.get(), journal_path);
   if (!journal.complete) {
@@ -315,7 +312,7 @@ JournalRecovery RecoverInterruptedWrite(const std::string& file) {
     RemoveJournal(journal_path);
     return JournalRecovery::kDiscarded;
   }
-  Fd out(::open(file.c_str(), O_RDWR | O_CLOEXEC));
+  Fd out(sys::open(file.c_str(), O_RDWR | O_CLOEXEC));
   if (out.get() < 0) throw IoError("Cannot write file " + file + ": " + Reason());
   const uint64_t length = LengthOf(out.get(), file);
   if (length != journal.file_length)

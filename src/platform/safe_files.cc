@@ -1,9 +1,5 @@
 #include "platform/safe_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -12,6 +8,7 @@
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/sys.h"
 
 namespace kestrix {
 
@@ -21,7 +18,7 @@ std::string Reason() { return std::strerror(errno); }
 
 // Every link on the way resolved; "" when some part does not exist.
 std::string RealPath(const std::string& path) {
-  char* real = ::realpath(path.empty() ? "." : path.c_str(), nullptr);
+  char* real = sys::realpath(path.empty() ? "." : path.c_str(), nullptr);
   if (!real) return std::string();
   std::string out(real);
   std::free(real);
@@ -44,7 +41,7 @@ std::string RealFolder(const std::string& folder) {
 }  // namespace
 
 OpenedFile::~OpenedFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) sys::close(fd_);
 }
 
 OpenedFile::OpenedFile(OpenedFile&& other) noexcept
@@ -61,11 +58,11 @@ int OpenedFile::Release() {
 OpenedFile OpenInsideFolder(const std::string& folder, const std::string& path) {
   const std::string root = RealFolder(folder);
   // Looked at without opening: opening a pipe waits for a writer, opening a device may act.
-  struct stat seen {};
-  if (::lstat(path.c_str(), &seen) != 0)
+  sys::Stat seen{};
+  if (sys::lstat(path.c_str(), &seen) != 0)
     throw IoError("Cannot read file " + path + ": " + Reason());
   const bool link = S_ISLNK(seen.st_mode);
-  if (link && ::stat(path.c_str(), &seen) != 0)
+  if (link && sys::stat(path.c_str(), &seen) != 0)
     throw IoError("Cannot read file " + path + ": " + Reason());
   const std::string real = RealPath(path);
   if (real.empty()) throw IoError("Cannot read file " + path + ": " + Reason());
@@ -76,11 +73,11 @@ OpenedFile OpenInsideFolder(const std::string& folder, const std::string& path) 
 
   // The resolved path has no link left in it; should one appear there since, it is not followed,
   // and what is opened must be the file looked at above.
-  const int fd = ::open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int fd = sys::open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throw IoError("Cannot read file " + path + ": " + Reason());
   OpenedFile file(fd, path, 0);
-  struct stat opened {};
-  if (::fstat(fd, &opened) != 0) throw IoError("Cannot read file " + path + ": " + Reason());
+  sys::Stat opened{};
+  if (sys::fstat(fd, &opened) != 0) throw IoError("Cannot read file " + path + ": " + Reason());
   if (!S_ISREG(opened.st_mode) || opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino)
     throw RefusedFile(path, "it changed while it was opened");
   return OpenedFile(file.Release(), path, static_cast<uint64_t>(opened.st_size));
@@ -109,17 +106,17 @@ void CreateFoldersBelow(const std::string& root, const std::string& folder) {
     if (part.empty() || part == ".") continue;
     at += part;
     if (part == "..") throw RefusedFile(at, "it climbs out of " + root, "create folder");
-    struct stat st {};
-    if (::lstat(at.c_str(), &st) != 0) {
-      if (errno != ENOENT || (::mkdir(at.c_str(), 0777) != 0 && errno != EEXIST) ||
-          ::lstat(at.c_str(), &st) != 0)
+    sys::Stat st{};
+    if (sys::lstat(at.c_str(), &st) != 0) {
+      if (errno != ENOENT || (sys::mkdir(at.c_str(), 0777) != 0 && errno != EEXIST) ||
+          sys::lstat(at.c_str(), &st) != 0)
         throw IoError("Cannot create folder " + at + ": " + Reason());
     }
     if (S_ISLNK(st.st_mode)) {
       const std::string real = RealPath(at);
       if (real.empty() || !Inside(real_root, real))
         throw RefusedFile(at, "it is a link leading out of " + root, "create folder");
-      if (::stat(at.c_str(), &st) != 0)
+      if (sys::stat(at.c_str(), &st) != 0)
         throw IoError("Cannot create folder " + at + ": " + Reason());
     }
     if (!S_ISDIR(st.st_mode)) throw RefusedFile(at, "it is not a folder", "create folder");

@@ -1,14 +1,14 @@
 #include "platform/temporaries.h"
 
-#include <fcntl.h>
+#ifndef _WIN32
 #include <pthread.h>
+#endif
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/sys.h"
 
 namespace kestrix {
 
@@ -52,7 +53,7 @@ void UnlinkListed() {
   for (Block* b = &first_block; b; b = b->next.load(std::memory_order_acquire)) {
     for (Slot& slot : b->slots) {
       int listed = kListed;
-      if (slot.state.compare_exchange_strong(listed, kTaken)) ::unlink(slot.path);
+      if (slot.state.compare_exchange_strong(listed, kTaken)) sys::unlink(slot.path);
     }
   }
 }
@@ -62,6 +63,11 @@ void UnlinkListed() {
 void EndRun(int sig) {
   if (ending.exchange(true)) return;
   UnlinkListed();
+#ifdef _WIN32
+  // The C runtime runs the handler on a thread of its own, from the console's Ctrl+C or Ctrl+Break:
+  // there is no default action to hand the signal to, so the run ends with the shell's status.
+  std::_Exit(128 + sig);
+#else
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;
   sigemptyset(&fallback.sa_mask);
@@ -73,6 +79,7 @@ void EndRun(int sig) {
   ::raise(sig);
   ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
   ::_exit(128 + sig);
+#endif
 }
 
 void OnSignal(int sig) {
@@ -113,7 +120,7 @@ void List(const std::string& path, int mark) {
   std::lock_guard<std::mutex> guard(registry_mutex);
   Entry& entry = Registry()[path];
   if (entry.slot) {
-    if (mark >= 0) ::close(mark);
+    if (mark >= 0) sys::close(mark);
     return;
   }
   entry.slot = TakeSlot();
@@ -133,13 +140,13 @@ void Unlist(Slot* slot) {
 }
 
 bool LockShared(int fd) {
-  while (::flock(fd, LOCK_SH) != 0)
+  while (sys::flock(fd, LOCK_SH) != 0)
     if (errno != EINTR) return false;
   return true;
 }
 
 int OpenMark(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  const int fd = sys::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd >= 0) LockShared(fd);
   return fd;
 }
@@ -235,13 +242,13 @@ std::vector<std::string> NamesIn(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code ec;
   std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end;
-  for (; !ec && it != end; it.increment(ec)) names.push_back(it->path().filename().string());
+  for (; !ec && it != end; it.increment(ec)) names.push_back(PathText(it->path().filename()));
   return names;
 }
 
 bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  sys::Stat st{};
+  return sys::lstat(path.c_str(), &st) == 0;
 }
 
 std::string WithSeparator(std::string folder) {
@@ -269,7 +276,7 @@ void RemoveAbandonedOf(const ArchiveNames& archive, const std::string& folder) {
     if (name.size() <= journal_mark.size() + 1 || name[0] != '.' || !EndsWith(name, journal_mark))
       continue;
     const std::string file = name.substr(1, name.size() - 1 - journal_mark.size());
-    if (archive.IsTemporary(file) && !Exists(folder + file)) ::unlink((folder + name).c_str());
+    if (archive.IsTemporary(file) && !Exists(folder + file)) sys::unlink((folder + name).c_str());
   }
 }
 
@@ -285,7 +292,7 @@ std::string CreateTemporaryIn(const std::string& folder, const std::string& stem
     path += suffix;
     // A signal between the creation and the listing would leave the file behind.
     SignalsHeld held;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = sys::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       return std::string();
@@ -293,9 +300,9 @@ std::string CreateTemporaryIn(const std::string& folder, const std::string& stem
     // Another run's cleanup may have removed the file before the mark was on it (it removes
     // only files it locks alone, and removes them holding that lock, so this lock is granted
     // only after the removal): then another name is tried.
-    struct stat st {};
-    if (LockShared(fd) && ::fstat(fd, &st) == 0 && st.st_nlink == 0) {
-      ::close(fd);
+    sys::Stat st{};
+    if (LockShared(fd) && sys::fstat(fd, &st) == 0 && st.st_nlink == 0) {
+      sys::close(fd);
       continue;
     }
     List(path, fd);
@@ -309,7 +316,7 @@ void AdoptTemporary(const std::string& path, bool mark) { List(path, mark ? Open
 
 void RemoveTemporary(const std::string& path) {
   // Removed while still marked, so that no cleanup of another run races for it.
-  ::unlink(path.c_str());
+  sys::unlink(path.c_str());
   ForgetTemporary(path);
 }
 
@@ -317,7 +324,7 @@ void UnmarkTemporary(const std::string& path) {
   std::lock_guard<std::mutex> guard(registry_mutex);
   auto it = Registry().find(path);
   if (it == Registry().end() || it->second.mark < 0) return;
-  ::close(it->second.mark);
+  sys::close(it->second.mark);
   it->second.mark = -1;
 }
 
@@ -326,7 +333,7 @@ void ForgetTemporary(const std::string& path) {
   auto it = Registry().find(path);
   if (it == Registry().end()) return;
   Unlist(it->second.slot);
-  if (it->second.mark >= 0) ::close(it->second.mark);
+  if (it->second.mark >= 0) sys::close(it->second.mark);
   Registry().erase(it);
 }
 
@@ -335,7 +342,7 @@ void RenewTemporaryMark(const std::string& path) {
   auto it = Registry().find(path);
   if (it == Registry().end()) return;
   const int mark = OpenMark(path);
-  if (it->second.mark >= 0) ::close(it->second.mark);
+  if (it->second.mark >= 0) sys::close(it->second.mark);
   it->second.mark = mark;
 }
 
@@ -345,6 +352,9 @@ bool IsTemporary(const std::string& path) {
 }
 
 void RemoveTemporariesOnSignals() {
+#ifdef _WIN32
+  for (int sig : {SIGINT, SIGTERM, SIGBREAK}) std::signal(sig, OnSignal);
+#else
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
@@ -357,6 +367,7 @@ void RemoveTemporariesOnSignals() {
     if (::sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
     ::sigaction(sig, &action, nullptr);
   }
+#endif
 }
 
 SignalsHeld::SignalsHeld() { held_count.fetch_add(1); }
@@ -369,17 +380,17 @@ SignalsHeld::~SignalsHeld() {
 
 bool RemoveIfAbandoned(const std::string& path) {
   // Neither a link nor a FIFO is followed or waited on.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  const int fd = sys::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
-  struct stat st {};
-  struct stat now {};
+  sys::Stat st{};
+  sys::Stat now{};
   bool removed = false;
   // Removed holding the exclusive lock: a run that created the file and waits for its mark then
   // finds it gone and takes another name (CreateTemporaryIn).
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-      ::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)
-    removed = ::unlink(path.c_str()) == 0;
-  ::close(fd);
+  if (sys::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && sys::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+      sys::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+    removed = sys::unlink(path.c_str()) == 0;
+  sys::close(fd);
   return removed;
 }
 
@@ -393,7 +404,7 @@ void RemoveAbandonedTemporaries(const std::string& archive_path, const std::stri
   // Working and side files go to the system's temporary folder when the archive's folder
   // cannot be written.
   std::error_code ec;
-  const std::string temp = WithSeparator(std::filesystem::temp_directory_path(ec).string());
+  const std::string temp = WithSeparator(PathText(std::filesystem::temp_directory_path(ec)));
   if (!ec && !temp.empty()) RemoveAbandonedOf(archive, temp);
   if (export_folder.empty()) return;
   const std::string exported = WithSeparator(export_folder);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "core/list_row.h"
@@ -36,6 +37,17 @@ bool SkippedInDataSearch(int32_t class_id) {
   }
 }
 
+// memmem where the C library has it (it is the fastest there); Windows' has not.
+const char* FindBytes(const char* data, size_t n, const std::string& text) {
+#ifdef _WIN32
+  const std::boyer_moore_horspool_searcher searcher(text.begin(), text.end());
+  const char* found = std::search(data, data + n, searcher);
+  return found == data + n ? nullptr : found;
+#else
+  return static_cast<const char*>(memmem(data, n, text.data(), text.size()));
+#endif
+}
+
 }  // namespace
 
 bool SearchStream(ByteSource& stream, const std::string& text, uint64_t start, uint64_t end) {
@@ -51,7 +63,7 @@ bool SearchStream(ByteSource& stream, const std::string& text, uint64_t start, u
   for (;;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk, end - pos));
     stream.ReadAt(pos, buffer.data(), n);
-    if (n >= length && memmem(buffer.data(), n, text.data(), length) != nullptr) return true;
+    if (n >= length && FindBytes(buffer.data(), n, text) != nullptr) return true;
     pos += n;
     if (pos >= end) return false;
     pos -= length;

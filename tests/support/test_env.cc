@@ -1,9 +1,18 @@
 #include "support/test_env.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <random>
+
+#include "platform/paths.h"
+#include "platform/sys.h"
+#else
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <csignal>
@@ -14,16 +23,36 @@
 #include <stdexcept>
 #include <thread>
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace kestrix::testing {
 
 namespace fs = std::filesystem;
 
+void KillSelf() {
+#ifdef _WIN32
+  TerminateProcess(GetCurrentProcess(), 128 + SIGKILL);
+#endif
+  std::raise(SIGKILL);
+  std::abort();
+}
+
 TempDir::TempDir() {
+#ifdef _WIN32
+  // No mkdtemp: a random name, created only when nothing had it.
+  std::random_device random;
+  for (int attempt = 0; attempt < 64 && path_.empty(); ++attempt) {
+    const fs::path dir = fs::temp_directory_path() / ("kestrix-test-" + std::to_string(random()));
+    if (fs::create_directory(dir)) path_ = PathText(dir);
+  }
+  if (path_.empty()) throw std::runtime_error("cannot create a temporary folder");
+#else
   std::string pattern = (fs::temp_directory_path() / "kestrix-test-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
@@ -143,6 +172,102 @@ std::string Slurp(const std::string& path) {
 
 namespace {
 
+#ifdef _WIN32
+std::wstring QuotedArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t slashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++slashes;
+      continue;
+    }
+    out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+    slashes = 0;
+    out += c;
+  }
+  out.append(slashes * 2, L'\\');
+  return out + L"\"";
+}
+
+HANDLE InheritedFile(const std::string& path, bool write) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  return CreateFileW(sys::Wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The Windows counterpart of the runner below: CreateProcessW, and TerminateProcess where a
+// signal would be sent (result.signal then names the signal the Linux run would have got).
+RunResult Run(std::string program, const std::vector<std::string>& args,
+              const std::vector<std::string>& env, const std::string& cwd,
+              const std::function<bool(int)>& stop, std::chrono::milliseconds limit,
+              int stop_signal = SIGTERM) {
+  TempDir io;
+  const std::string out_path = io.File("out"), err_path = io.File("err");
+  std::wstring line = QuotedArgument(sys::Wide(program));
+  for (const std::string& a : args) line += L" " + QuotedArgument(sys::Wide(a));
+  std::vector<std::wstring> entries;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (wchar_t* e = block; *e; e += wcslen(e) + 1) {
+      const std::wstring entry = e;
+      const std::wstring name = entry.substr(0, entry.find(L'=', 1));
+      const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& x) {
+        return sys::Wide(x.substr(0, x.find('='))) == name;
+      });
+      if (!replaced) entries.push_back(entry);
+    }
+    FreeEnvironmentStringsW(block);
+  }
+  for (const std::string& e : env) entries.push_back(sys::Wide(e));
+  std::wstring block;
+  for (const std::wstring& e : entries) block += e + L'\0';
+  block += L'\0';
+  STARTUPINFOW start{};
+  start.cb = sizeof(start);
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = InheritedFile("NUL", false);
+  start.hStdOutput = InheritedFile(out_path, true);
+  start.hStdError = InheritedFile(err_path, true);
+  PROCESS_INFORMATION info{};
+  const std::wstring folder = sys::Wide(cwd);
+  const BOOL started = CreateProcessW(sys::Wide(program).c_str(), line.data(), nullptr, nullptr,
+                                      TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+                                      cwd.empty() ? nullptr : folder.c_str(), &start, &info);
+  for (HANDLE h : {start.hStdInput, start.hStdOutput, start.hStdError}) CloseHandle(h);
+  if (!started) throw std::runtime_error("cannot start " + program);
+  CloseHandle(info.hThread);
+  RunResult result;
+  int ended_by = 0;
+  if (stop) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ended_by = 9;
+      } else if (stop(static_cast<int>(info.dwProcessId))) {
+        ended_by = stop_signal;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        continue;
+      }
+      TerminateProcess(info.hProcess, 128 + ended_by);
+      break;
+    }
+  }
+  WaitForSingleObject(info.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(info.hProcess, &code);
+  CloseHandle(info.hProcess);
+  if (ended_by == 0 && code == 128 + SIGKILL) ended_by = SIGKILL;  // KillSelf
+  if (ended_by != 0)
+    result.signal = ended_by;
+  else
+    result.status = static_cast<int>(code);
+  result.out = Slurp(out_path);
+  result.err = Slurp(err_path);
+  return result;
+}
+#else
 // Runs program to its end, or while `stop` is given, until stop(pid) answers true (then
 // `stop_signal`) or `limit` passes (SIGKILL).
 RunResult Run(std::string program, const std::vector<std::string>& args,
@@ -211,6 +336,7 @@ RunResult Run(std::string program, const std::vector<std::string>& args,
   result.err = Slurp(err_path);
   return result;
 }
+#endif
 
 }  // namespace
 

@@ -11,7 +11,19 @@
 #include "core/frontend.h"
 #include "core/requests.h"
 
+#ifdef _WIN32
+// Windows has no SIGKILL; a run ended from outside is reported with the number a Linux run would
+// have been killed by (see RunResult).
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
+#endif
+
 namespace kestrix::testing {
+
+// Ends this process at once, as SIGKILL does: no destructor, no handler, no cleanup (Windows:
+// TerminateProcess, with the exit status 128 + 9 that the test runner reads back as SIGKILL).
+[[noreturn]] void KillSelf();
 
 // A fresh folder, removed with everything in it when the object goes.
 class TempDir {
@@ -90,6 +102,8 @@ class RecordingFrontend : public Frontend {
 
 struct RunResult {
   int status = -1;  // exit status, or -1 for a signal
+  // The signal that ended the run. On Windows: the one a stop asked for (TerminateProcess), or
+  // SIGKILL for a child that ended itself by KillSelf.
   int signal = 0;
   std::string out, err;
 };

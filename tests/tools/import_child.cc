@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   request.StepDone = [&](std::string_view step) {
     std::printf("%.*s\n", static_cast<int>(step.size()), step.data());
     std::fflush(stdout);
-    if (step == stop && --left == 0) std::raise(SIGKILL);
+    if (step == stop && --left == 0) kestrix::testing::KillSelf();
   };
   try {
     kestrix::Session s;

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   }
   const std::string stop = argv[4];
   kestrix::StepHook hook = [&stop](std::string_view step) {
-    if (step == stop) std::raise(SIGKILL);
+    if (step == stop) kestrix::testing::KillSelf();
   };
   try {
     kestrix::OpenedArchive archive;
