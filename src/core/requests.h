@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,9 +43,15 @@ struct ExportSwitches {
   bool ExportJson = false;
 };
 
+// The resource files (".resS", ".resource") of a whole game folder by file name, for a run over
+// the folder: a resource an archive names but does not have beside it is looked for there. A
+// name found in more than one place maps to "" (which one is meant cannot be told).
+using FolderResources = std::map<std::string, std::string>;
+
 struct ExportRequest {
   ExportSwitches Switches;
   bool NoTextureFlip = false;  // -nft
+  std::shared_ptr<const FolderResources> Resources;  // a folder run's, else null
 };
 
 // An import run. Without type words every file of the export folder is a candidate; with them

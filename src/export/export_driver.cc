@@ -141,7 +141,6 @@ void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i
   const std::string folder = ExportFolder(s.Archive);
   if (HasParentStep(s.Archive.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
   CheckFileName(name);
-  CreateFolders(folder);
   const int32_t cls = s.EntryClass(i);
   const uint64_t start = s.PayloadOffset(i);
   const ExportSwitches& sw = request.Switches;
@@ -214,6 +213,13 @@ bool ExportOne(const Session& s, const ExportRequest& request, size_t index, Rea
 bool ExportEntry(const Session& s, const ExportRequest& request, size_t index, Reader& data,
                  Frontend& frontend) {
   JsonTally json;
+  // A run (ExportEntries) makes the folder once; a single entry makes it here.
+  try {
+    if (!HasParentStep(s.Archive.ArchiveFolderName)) CreateFolders(ExportFolder(s.Archive));
+  } catch (const std::exception& e) {
+    frontend.ErrorBox(e.what());
+    return false;
+  }
   return ExportOne(s, request, index, data, frontend, json);
 }
 
@@ -222,11 +228,12 @@ namespace {
 // Notes in the record what the entry's converters and raw copy wrote, and the object's bytes as
 // they stand, so that a later import can tell the user's edits from files left as exported.
 void RecordEntry(const Session& s, size_t i, FileSource& source, const std::string& folder,
-                 std::vector<std::string> written, ExportRecord& record) {
+                 const std::vector<WrittenFile>& written, ExportRecord& record) {
   const int64_t id = s.Object(i).PathId;
-  for (const std::string& path : written) {
-    if (path.compare(0, folder.size(), folder) != 0) continue;
-    record.NoteFile(path.substr(folder.size()), id, HashFile(path));
+  for (const WrittenFile& file : written) {
+    if (file.path.compare(0, folder.size(), folder) != 0) continue;
+    record.NoteFile(file.path.substr(folder.size()), id,
+                    file.hashed ? file.hash : HashFile(file.path));
   }
   record.NoteObject(id, HashBytes(source, s.Asset.DataStart + s.EntryOffset(i), s.EntrySize(i)));
 }

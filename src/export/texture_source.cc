@@ -81,8 +81,15 @@ std::unique_ptr<ByteSource> OpenResourceFile(ConverterContext& ctx,
                                              const std::string& resource_path,
                                              const std::string& file) {
   if (file.empty()) ctx.MissingResource(RefusedPathMessage(resource_path));
-  if (!FileExists(file)) ctx.MissingResource(Str(kStrMissingFile) + file);
-  return std::make_unique<FileSource>(file);
+  if (FileExists(file)) return std::make_unique<FileSource>(file);
+  // A folder run knows the game's other resource files: one of the same name elsewhere in the
+  // game is the one meant (a name found twice is not guessed between).
+  if (const FolderResources* resources = ctx.request().Resources.get()) {
+    auto found = resources->find(FileNameOf(file));
+    if (found != resources->end() && !found->second.empty() && FileExists(found->second))
+      return std::make_unique<FileSource>(found->second);
+  }
+  ctx.MissingResource(Str(kStrMissingFile) + file);
 }
 
 std::string RefusedPathMessage(const std::string& resource_path) {

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "platform/archive_lock.h"
 #include "platform/byte_source.h"
@@ -194,12 +193,8 @@ namespace {
 // errno set.
 int CreateFreeName(const std::string& folder, const std::string& stem, const std::string& suffix,
                    mode_t mode, std::string* out) {
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device random;
   for (int attempt = 0; attempt < 64; ++attempt) {
-    std::string name = stem;
-    for (int k = 0; k < 8; ++k) name += kChars[random() % (sizeof(kChars) - 1)];
-    std::string path = folder + name + suffix;
+    const std::string path = folder + stem + RandomNamePart() + suffix;
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       *out = path;
@@ -251,6 +246,10 @@ OutputFile::OutputFile(const std::string& path, Target target) : path_(path) {
     RemovePartFile();
     throw IoError("Cannot create file " + path + ": " + std::strerror(error));
   }
+  constexpr size_t kBufferSize = 64 << 10;
+  buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize);
+  if (WrittenFiles::Collecting()) hasher_ = std::make_unique<ContentHasher>();
 }
 
 OutputFile::~OutputFile() {
@@ -275,6 +274,7 @@ void OutputFile::Write(const void* data, size_t n) {
   if (n == 0) return;
   if (!file_ || std::fwrite(data, 1, n, file_) != n)
     throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+  if (hasher_) hasher_->Add(data, n);
   written_ += n;
 }
 
@@ -290,6 +290,7 @@ void OutputFile::CopyFrom(ByteSource& source, uint64_t pos, uint64_t n) {
 }
 
 void OutputFile::PatchAt(uint64_t pos, const void* data, size_t n) {
+  hasher_.reset();
   if (!file_ || std::fflush(file_) != 0 ||
       std::fseek(file_, static_cast<long>(pos), SEEK_SET) != 0 ||
       std::fwrite(data, 1, n, file_) != n || std::fseek(file_, 0, SEEK_END) != 0)
@@ -312,7 +313,12 @@ void OutputFile::Close() {
     throw IoError("Cannot create file " + path_ + ": " + std::strerror(error));
   }
   if (part_ != path_) ForgetTemporary(part_);
-  WrittenFiles::Note(path_);
+  if (hasher_) {
+    const ContentHash hash = hasher_->Digest();
+    WrittenFiles::Note(path_, &hash);
+  } else {
+    WrittenFiles::Note(path_, nullptr);
+  }
 }
 
 WholeFileWriter::WholeFileWriter(const std::string& path)

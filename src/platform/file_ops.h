@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/content_hash.h"
+
 namespace kestrix {
 
 class ByteSource;
@@ -143,7 +145,10 @@ class OutputFile {
   std::string path_;
   std::string part_;  // where the bytes go until Close: path_ itself for kRunFile
   std::FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // the stream's own buffer (saves the stream a stat)
   uint64_t written_ = 0;
+  // The bytes' hash as they go out, for the export record; gone once a patch changed them.
+  std::unique_ptr<ContentHasher> hasher_;
   uint64_t device_ = 0, inode_ = 0;  // the file as opened: only it is ever removed
 };
 
