@@ -10,7 +10,7 @@ const BuiltInClass kBuiltInClasses[] = {
     {kClassMaterial, "Material"},
     {kClassTexture2D, "Texture2D"},
     // From 5.5 on a shader keeps its parsed form, whose layout the tables do not hold.
-    {kClassShader, "Shader", 5, 5},
+    {kClassShader, "Shader", 0, 0, 5, 5},
     {kClassTextAsset, "TextAsset"},
     {kClassAudioClip, "AudioClip"},
     {kClassCubemap, "Cubemap"},
@@ -20,14 +20,22 @@ const BuiltInClass kBuiltInClasses[] = {
     {224, "RectTransform"},
     {33, "MeshFilter"},
     {213, "Sprite"},
+    // Meshes of 3.5 to 4.2 and the level-of-detail tables of 6000.2 on are left to the fixed
+    // readers.
+    {kClassMesh, "Mesh#arrays", 3, 0, 3, 5},
+    {kClassMesh, "Mesh", 4, 3, 6000, 2},
+    {687078895, "SpriteAtlas", 2017, 1},
 };
 const size_t kBuiltInClassCount = sizeof(kBuiltInClasses) / sizeof(kBuiltInClasses[0]);
 
 // What each class serializes, engine by engine. A block is a class or a structure; its members
-// are "<type> <name>[!] [@from][-until]": "!" pads to 4 bytes after the field, the range names
-// the releases that have it (from inclusive, until exclusive), and an "align" line pads after
-// whichever field came last in that release. "Child < Base" starts with Base's members. Strings
-// are always padded; vectors, maps, pairs and PPtrs are spelled as templates.
+// are "<type> <name>[!][release] [@from][-until]": "!" pads to 4 bytes after the field (from the
+// release given, else always), the range names the releases that have the field (from
+// inclusive, until exclusive), and an "align" line pads after whichever field came last in that
+// release. "Child < Base" starts with Base's members; "Type#variant" is a second block of the
+// engine's Type. Strings are always padded, and from 2017.1 on every array is; vectors, maps,
+// pairs and PPtrs are spelled as templates, "~" stands for a space in a name. Where the corpus
+// has no object of a release, its rows follow the public record of when fields came and went.
 const char kBuiltInTableText[] = R"(
 # Structures every class shares.
 Vector2f
@@ -297,6 +305,23 @@ Sprite
  vector<vector<Vector2f>> m_PhysicsShape @2017.1
  vector<SpriteBone> m_Bones @2018.1
  vector<PPtr<MonoBehaviour>> m_ScriptableObjects @2023.1
+SpriteAtlas
+ string m_Name
+ vector<PPtr<Sprite>> m_PackedSprites
+ vector<string> m_PackedSpriteNamesToIndex
+ map<pair<GUID,SInt64>,SpriteAtlasData> m_RenderDataMap
+ string m_Tag
+ bool m_IsVariant!
+SpriteAtlasData
+ PPtr<Texture2D> texture
+ PPtr<Texture2D> alphaTexture
+ Rectf textureRect
+ Vector2f textureRectOffset
+ Vector2f atlasRectOffset @2017.2
+ Vector4f uvTransform
+ float downscaleMultiplier
+ unsigned int settingsRaw
+ vector<SecondarySpriteTexture> secondaryTextures @2020.2
 SpriteRenderData
  PPtr<Texture2D> texture
  PPtr<Texture2D> alphaTexture @5.2
@@ -362,7 +387,9 @@ Matrix4x4f
 SubMesh
  unsigned int firstByte
  unsigned int indexCount
- int topology
+ int isTriStrip @-4.0
+ unsigned int triangleCount @-4.0
+ int topology @4.0
  unsigned int baseVertex @2017.3
  unsigned int firstVertex
  unsigned int vertexCount
@@ -375,12 +402,128 @@ VertexData
  int m_CurrentChannels @2017.1-2018.1
  unsigned int m_VertexCount
  vector<ChannelInfo> m_Channels
+ vector<StreamInfo> m_Streams @-5.0
  TypelessData m_DataSize!
+StreamInfo
+ unsigned int channelMask
+ unsigned int offset
+ UInt8 stride
+ UInt8 dividerOp
+ UInt16 frequency
 ChannelInfo
  UInt8 stream
  UInt8 offset
  UInt8 format
  UInt8 dimension
+# Meshes: one vertex array per attribute up to 3.4, vertex data with channels after.
+Mesh#arrays
+ string m_Name
+ int m_Use16BitIndices
+ vector<SubMesh> m_SubMeshes
+ UInt8 m_MeshCompression!
+ vector<UInt8> m_IndexBuffer!
+ vector<Vector3f> m_Vertices
+ vector<BoneInfluence> m_Skin
+ vector<Matrix4x4f> m_BindPose
+ vector<Vector2f> m_UV
+ vector<Vector2f> m_UV1
+ vector<Vector4f> m_Tangents
+ vector<Vector3f> m_Normals
+ CompressedMesh m_CompressedMesh
+ AABB m_LocalAABB
+ vector<ColorRGBA32> m_Colors
+ vector<unsigned int> m_CollisionTriangles
+ int m_CollisionVertexCount
+ int m_MeshUsageFlags
+Mesh
+ string m_Name
+ vector<SubMesh> m_SubMeshes
+ BlendShapeData m_Shapes
+ vector<Matrix4x4f> m_BindPose
+ vector<unsigned int> m_BoneNameHashes
+ unsigned int m_RootBoneNameHash
+ vector<MinMaxAABB> m_BonesAABB @2019.1
+ VariableBoneCountWeights m_VariableBoneCountWeights @2019.1
+ UInt8 m_MeshCompression
+ UInt8 m_StreamCompression @-5.0
+ bool m_IsReadable
+ bool m_KeepVertices
+ bool m_KeepIndices!
+ int m_IndexFormat @2017.3
+ vector<UInt8> m_IndexBuffer!
+ vector<BoneInfluence> m_Skin @-2017.1
+ vector<BoneWeights4> m_Skin @2017.1-2018.2
+ VertexData m_VertexData!
+ CompressedMesh m_CompressedMesh
+ AABB m_LocalAABB
+ int m_MeshUsageFlags
+ int m_CookingOptions @2022.1
+ vector<UInt8> m_BakedConvexCollisionMesh! @5.0
+ vector<UInt8> m_BakedTriangleCollisionMesh! @5.0
+ float m_MeshMetrics[0] @2018.2
+ float m_MeshMetrics[1] @2018.2
+ StreamingInfo m_StreamData! @2019.2
+BoneInfluence
+ float weight[0]
+ float weight[1]
+ float weight[2]
+ float weight[3]
+ int boneIndex[0]
+ int boneIndex[1]
+ int boneIndex[2]
+ int boneIndex[3]
+ColorRGBA32
+ unsigned int rgba
+MinMaxAABB
+ Vector3f m_Min
+ Vector3f m_Max
+VariableBoneCountWeights
+ vector<unsigned int> m_Data
+BlendShapeData
+ vector<BlendShapeVertex> vertices
+ vector<MeshBlendShape> shapes
+ vector<MeshBlendShapeChannel> channels
+ vector<float> fullWeights
+BlendShapeVertex
+ Vector3f vertex
+ Vector3f normal
+ Vector3f tangent
+ unsigned int index
+MeshBlendShape
+ unsigned int firstVertex
+ unsigned int vertexCount
+ bool hasNormals
+ bool hasTangents!
+MeshBlendShapeChannel
+ string name
+ unsigned int nameHash
+ int frameIndex
+ int frameCount
+# Compressed meshes: packed vectors with a value range, and without one.
+CompressedMesh
+ PackedBitVector m_Vertices
+ PackedBitVector m_UV
+ PackedBitVector m_BindPoses @-5.0
+ PackedBitVector m_Normals
+ PackedBitVector m_Tangents
+ PackedBitVector#bits m_Weights
+ PackedBitVector#bits m_NormalSigns
+ PackedBitVector#bits m_TangentSigns
+ PackedBitVector m_FloatColors @5.0
+ PackedBitVector#bits m_BoneIndices
+ PackedBitVector#bits m_Triangles
+ PackedBitVector#bits m_Colors @3.5-5.0
+ unsigned int m_UVInfo @5.0
+PackedBitVector
+ unsigned int m_NumItems
+ float m_Range
+ float m_Start
+ vector<UInt8> m_Data!
+ UInt8 m_BitSize!
+PackedBitVector#bits
+ unsigned int m_NumItems
+ vector<UInt8> m_Data!
+ UInt8 m_BitSize!
 )";
 
 }  // namespace kestrix

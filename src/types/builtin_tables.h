@@ -10,7 +10,9 @@ namespace kestrix {
 struct BuiltInClass {
   int32_t class_id;
   const char* block;  // the table block of the class
-  // The first engine whose layout the block no longer describes (0.0: none).
+  // The engines the block describes: from (inclusive) to until (exclusive; 0.0: no end). A
+  // class may have several entries for the generations it covers.
+  int32_t from_major = 0, from_minor = 0;
   int32_t until_major = 0, until_minor = 0;
 };
 

@@ -237,7 +237,7 @@ class TreeBuilder {
   }
 
   void Root(const std::string& block) {
-    Node(block, "Base", 0, 0, 0, false);
+    Node(block.substr(0, block.find('#')), "Base", 0, 0, 0, false);
     Members(block, 1);
   }
 
@@ -245,8 +245,10 @@ class TreeBuilder {
   // From 2017.1 on the engine pads after every array, whatever its elements.
   bool AlignsEveryArray() const { return v_.AtLeast(2017, 1); }
 
+  // Blocks of the same engine type that differ by field ("PackedBitVector#bits") name the type
+  // without the part from '#'.
   void Struct(const std::string& type, const std::string& name, uint8_t level, bool align) {
-    Node(type, name, level, 0, 0, align);
+    Node(type.substr(0, type.find('#')), name, level, 0, 0, align);
     Members(type, static_cast<uint8_t>(level + 1));
   }
 
@@ -321,12 +323,15 @@ bool Described(const EngineVersion& v) {
 }  // namespace
 
 const TypeTree* BuiltInTypeTree(int32_t class_id, const EngineVersion& engine) {
+  if (!Described(engine)) return nullptr;
   const BuiltInClass* known = nullptr;
-  for (size_t k = 0; k < kBuiltInClassCount; ++k)
-    if (kBuiltInClasses[k].class_id == class_id) known = &kBuiltInClasses[k];
-  if (!known || !Described(engine) ||
-      (known->until_major && engine.AtLeast(known->until_major, known->until_minor)))
-    return nullptr;
+  for (size_t k = 0; k < kBuiltInClassCount && !known; ++k) {
+    const BuiltInClass& c = kBuiltInClasses[k];
+    if (c.class_id == class_id && engine.AtLeast(c.from_major, c.from_minor) &&
+        !(c.until_major && engine.AtLeast(c.until_major, c.until_minor)))
+      known = &c;
+  }
+  if (!known) return nullptr;
   static std::mutex mutex;
   static std::map<std::tuple<int32_t, int32_t, int32_t, int32_t>, std::unique_ptr<TypeTree>> made;
   const std::lock_guard<std::mutex> lock(mutex);
