@@ -67,7 +67,9 @@ TEST(BuiltInTrees, BuildForEveryEngineGeneration) {
       EXPECT_EQ(tree, BuiltInTypeTree(cls, ParseEngineVersion(release)));  // built once
       const ObjectTree walker(*tree);
       // The class names of the list (sprite atlases have a number beyond it) are the roots'.
-      if (cls != kClassSpriteAtlas) EXPECT_EQ(walker.RootType(), ClassIdToName(cls));
+      if (cls != kClassSpriteAtlas) {
+        EXPECT_EQ(walker.RootType(), ClassIdToName(cls));
+      }
       // The zero object's size is where the walk stops short of the buffer's end.
       uint64_t size = 0;
       try {
