@@ -19,11 +19,11 @@ const BuiltInClass kBuiltInClasses[] = {
     {kClassMovieTexture, "MovieTexture"},
     {224, "RectTransform"},
     {33, "MeshFilter"},
+    {222, "CanvasRenderer"},
     {213, "Sprite"},
-    // Meshes of 3.5 to 4.2 and the level-of-detail tables of 6000.2 on are left to the fixed
-    // readers.
+    // Meshes of 3.5 to 4.2 are left to the fixed readers.
     {kClassMesh, "Mesh#arrays", 3, 0, 3, 5},
-    {kClassMesh, "Mesh", 4, 3, 6000, 2},
+    {kClassMesh, "Mesh", 4, 3},
     {687078895, "SpriteAtlas", 2017, 1},
 };
 const size_t kBuiltInClassCount = sizeof(kBuiltInClasses) / sizeof(kBuiltInClasses[0]);
@@ -109,6 +109,9 @@ RectTransform < Transform
 MeshFilter
  PPtr<GameObject> m_GameObject
  PPtr<Mesh> m_Mesh
+CanvasRenderer
+ PPtr<GameObject> m_GameObject
+ bool m_CullTransparentMesh @2018.2
 MonoScript
  string m_Name
  int m_ExecutionOrder
@@ -463,6 +466,19 @@ Mesh
  float m_MeshMetrics[0] @2018.2
  float m_MeshMetrics[1] @2018.2
  StreamingInfo m_StreamData! @2019.2
+ MeshLodInfo m_MeshLodInfo @6000.2
+MeshLodInfo
+ LodSelectionCurve m_LodSelectionCurve
+ int m_NumLevels
+ vector<SubMeshLodInfo> m_SubMeshes
+LodSelectionCurve
+ float m_LodSlope
+ float m_LodBias
+SubMeshLodInfo
+ vector<MeshLodRange> m_Levels
+MeshLodRange
+ unsigned int m_IndexStart
+ unsigned int m_IndexCount
 BoneInfluence
  float weight[0]
  float weight[1]

@@ -53,12 +53,11 @@ TEST(BuiltInTrees, BuildForEveryEngineGeneration) {
       SCOPED_TRACE(ClassIdToName(cls) + " " + release);
       const EngineVersion v = ParseEngineVersion(release);
       const TypeTree* tree = BuiltInTypeTree(cls, v);
-      // Shaders keep no text from 5.5 on; meshes of 3.5 to 4.2 and from 6000.2 on are left to
-      // the fixed readers; sprite atlases came with 2017.1.
-      const bool gap =
-          (cls == kClassShader && v.AtLeast(5, 5)) ||
-          (cls == kClassSpriteAtlas && !v.AtLeast(2017, 1)) ||
-          (cls == kClassMesh && ((v.AtLeast(3, 5) && !v.AtLeast(4, 3)) || v.AtLeast(6000, 2)));
+      // Shaders keep no text from 5.5 on; meshes of 3.5 to 4.2 are left to the fixed readers;
+      // sprite atlases came with 2017.1.
+      const bool gap = (cls == kClassShader && v.AtLeast(5, 5)) ||
+                       (cls == kClassSpriteAtlas && !v.AtLeast(2017, 1)) ||
+                       (cls == kClassMesh && v.AtLeast(3, 5) && !v.AtLeast(4, 3));
       if (gap) {
         EXPECT_EQ(tree, nullptr);
         continue;
