@@ -20,6 +20,8 @@ const BuiltInClass kBuiltInClasses[] = {
     {224, "RectTransform"},
     {33, "MeshFilter"},
     {222, "CanvasRenderer"},
+    {23, "MeshRenderer"},
+    {212, "SpriteRenderer"},
     {213, "Sprite"},
     // Meshes of 3.5 to 4.2 are left to the fixed readers.
     {kClassMesh, "Mesh#arrays", 3, 0, 3, 5},
@@ -109,6 +111,61 @@ RectTransform < Transform
 MeshFilter
  PPtr<GameObject> m_GameObject
  PPtr<Mesh> m_Mesh
+# What every renderer holds, then the kinds.
+Renderer
+ PPtr<GameObject> m_GameObject
+ bool m_Enabled!5.0-5.4
+ bool m_CastShadows @-5.0
+ UInt8 m_CastShadows @5.0
+ bool m_ReceiveShadows!5.0 @-5.4
+ UInt8 m_ReceiveShadows @5.4
+ UInt8 m_DynamicOccludee @2017.2
+ UInt8 m_StaticShadowCaster @2021.1
+ UInt8 m_MotionVectors @5.4
+ UInt8 m_LightProbeUsage @5.4
+ UInt8 m_ReflectionProbeUsage @5.4
+ UInt8 m_RayTracingMode @2019.3
+ UInt8 m_RayTraceProcedural @2020.1
+ UInt8 m_LightmapIndex @-5.0
+ align
+ unsigned int m_RenderingLayerMask @2018.1
+ int m_RendererPriority @2018.3
+ UInt16 m_LightmapIndex @5.0
+ UInt16 m_LightmapIndexDynamic @5.0
+ Vector4f m_LightmapTilingOffset
+ Vector4f m_LightmapTilingOffsetDynamic @5.0
+ vector<PPtr<Material>> m_Materials
+ vector<unsigned int> m_SubsetIndices @-5.5
+ StaticBatchInfo m_StaticBatchInfo @5.5
+ PPtr<Transform> m_StaticBatchRoot
+ bool m_UseLightProbes! @3.5-5.4
+ int m_ReflectionProbeUsage @5.0-5.4
+ PPtr<Transform> m_LightProbeAnchor @3.5-5.0
+ PPtr<Transform> m_ProbeAnchor!-5.4 @5.0
+ PPtr<GameObject> m_LightProbeVolumeOverride! @5.4
+ SInt16 m_SortingLayer @4.3-4.5
+ unsigned int m_SortingLayerID @4.5-5.0
+ int m_SortingLayerID @5.0
+ SInt16 m_SortingLayer @5.6
+ SInt16 m_SortingOrder! @4.3
+StaticBatchInfo
+ UInt16 firstSubMesh
+ UInt16 subMeshCount
+MeshRenderer < Renderer
+ PPtr<Mesh> m_AdditionalVertexStreams @5.0
+ PPtr<Mesh> m_EnlightenVertexStream @2020.1
+SpriteRenderer < Renderer
+ PPtr<Sprite> m_Sprite
+ ColorRGBA m_Color
+ bool m_FlipX @5.3
+ bool m_FlipY! @5.3
+ int m_DrawMode @5.6
+ Vector2f m_Size @5.6
+ float m_AdaptiveModeThreshold @5.6
+ int m_SpriteTileMode @5.6
+ bool m_WasSpriteAssigned! @2017.1
+ int m_MaskInteraction @2017.1
+ int m_SpriteSortPoint @2019.1
 CanvasRenderer
  PPtr<GameObject> m_GameObject
  bool m_CullTransparentMesh @2018.2

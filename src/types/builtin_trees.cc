@@ -20,23 +20,25 @@ struct Release {
   bool Reached(const EngineVersion& v) const { return v.AtLeast(major, minor, patch); }
 };
 
-// One member line of a table: "<type> <name>[!][release] [@from][-until]". The type may hold
-// spaces ("unsigned int") and templates; "!" asks for padding to 4 bytes after the field (from
-// the release that follows it, if one does); the range holds from `from` (inclusive) to `until`
-// (exclusive).
+// Releases from `from` (inclusive) to `until` (exclusive); either end may be open.
+struct Range {
+  bool has_from = false, has_until = false;
+  Release from, until;
+  bool Holds(const EngineVersion& v) const {
+    return (!has_from || from.Reached(v)) && (!has_until || !until.Reached(v));
+  }
+};
+
+// One member line of a table: "<type> <name>[!range] [@range]", a range being
+// "[from][-until]". The type may hold spaces ("unsigned int") and templates; "!" asks for
+// padding to 4 bytes after the field (in the releases of its range, if one follows); the "@"
+// range names the releases that have the field.
 struct Member {
   std::string type, name;
   bool align = false;
-  bool has_align_from = false;
-  Release align_from;
-  bool has_from = false, has_until = false;
-  Release from, until;
-  bool Aligned(const EngineVersion& v) const {
-    return align && (!has_align_from || align_from.Reached(v));
-  }
-  bool In(const EngineVersion& v) const {
-    return (!has_from || from.Reached(v)) && (!has_until || !until.Reached(v));
-  }
+  Range align_in, in;
+  bool Aligned(const EngineVersion& v) const { return align && align_in.Holds(v); }
+  bool In(const EngineVersion& v) const { return in.Holds(v); }
 };
 
 struct Block {
@@ -65,35 +67,38 @@ Release ParseRelease(const std::string& text) {
   return r;
 }
 
+Range ParseRange(const std::string& text) {
+  Range r;
+  const size_t dash = text.find('-');
+  const std::string from = text.substr(0, dash);
+  if (!from.empty()) {
+    r.has_from = true;
+    r.from = ParseRelease(from);
+  }
+  if (dash != std::string::npos) {
+    r.has_until = true;
+    r.until = ParseRelease(text.substr(dash + 1));
+  }
+  return r;
+}
+
 Member ParseMember(std::string line) {
   Member m;
   const size_t at = line.find(" @");
   if (at != std::string::npos) {
-    const std::string range = line.substr(at + 2);
+    m.in = ParseRange(line.substr(at + 2));
     line.resize(at);
-    const size_t dash = range.find('-');
-    const std::string from = range.substr(0, dash);
-    if (!from.empty()) {
-      m.has_from = true;
-      m.from = ParseRelease(from);
-    }
-    if (dash != std::string::npos) {
-      m.has_until = true;
-      m.until = ParseRelease(range.substr(dash + 1));
-    }
   }
   while (!line.empty() && line.back() == ' ') line.pop_back();
   const size_t space = line.rfind(' ');
   if (space == std::string::npos) TableFault("no field name in: " + line);
-  m.type = line.substr(line.find_first_not_of(' '), space - line.find_first_not_of(' '));
+  const size_t first = line.find_first_not_of(' ');
+  m.type = line.substr(first, space - first);
   m.name = line.substr(space + 1);
   const size_t bang = m.name.find('!');
   if (bang != std::string::npos) {
     m.align = true;
-    if (bang + 1 < m.name.size()) {
-      m.has_align_from = true;
-      m.align_from = ParseRelease(m.name.substr(bang + 1));
-    }
+    m.align_in = ParseRange(m.name.substr(bang + 1));
     m.name.resize(bang);
   }
   // The few engine names with a space ("image data") are written with '~' for it.
