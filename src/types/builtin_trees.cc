@@ -89,11 +89,15 @@ Member ParseMember(std::string line) {
     m.in = ParseRange(line.substr(at + 2));
     line.resize(at);
   }
+  line.erase(0, line.find_first_not_of(' '));
   while (!line.empty() && line.back() == ' ') line.pop_back();
+  if (line == "align") {
+    m.type = line;
+    return m;
+  }
   const size_t space = line.rfind(' ');
   if (space == std::string::npos) TableFault("no field name in: " + line);
-  const size_t first = line.find_first_not_of(' ');
-  m.type = line.substr(first, space - first);
+  m.type = line.substr(0, space);
   m.name = line.substr(space + 1);
   const size_t bang = m.name.find('!');
   if (bang != std::string::npos) {
@@ -112,25 +116,22 @@ Member ParseMember(std::string line) {
 std::map<std::string, Block> ParseTables() {
   std::map<std::string, Block> blocks;
   Block* current = nullptr;
-  {
-    const std::string text = kBuiltInTableText;
-    size_t at = 0;
-    while (at < text.size()) {
-      size_t end = text.find('\n', at);
-      if (end == std::string::npos) end = text.size();
-      const std::string line = text.substr(at, end - at);
-      at = end + 1;
-      const size_t first = line.find_first_not_of(' ');
-      if (first == std::string::npos || line[first] == '#') continue;
-      if (first == 0) {
-        const size_t lt = line.find(" < ");
-        const std::string name = line.substr(0, lt);
-        current = &blocks[name];
-        if (lt != std::string::npos) current->base = line.substr(lt + 3);
-      } else {
-        if (!current) TableFault("a member before any block: " + line);
-        current->members.push_back(ParseMember(line));
-      }
+  const std::string text = kBuiltInTableText;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const size_t first = line.find_first_not_of(' ');
+    if (first == std::string::npos || line[first] == '#') continue;
+    if (first == 0) {
+      const size_t lt = line.find(" < ");
+      current = &blocks[line.substr(0, lt)];
+      if (lt != std::string::npos) current->base = line.substr(lt + 3);
+    } else {
+      if (!current) TableFault("a member before any block: " + line);
+      current->members.push_back(ParseMember(line));
     }
   }
   return blocks;
