@@ -1,6 +1,7 @@
 #include "ui/field_tree.h"
 
 #include <QHeaderView>
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstring>
@@ -177,7 +178,10 @@ FieldTreeView::FieldTreeView(QWidget* parent) : QTreeWidget(parent) {
   setAlternatingRowColors(true);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   header()->setStretchLastSection(true);
-  connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) { Fill(item); });
+  connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+    Fill(item);
+    FitColumns();
+  });
   hide();
 }
 
@@ -196,9 +200,6 @@ void FieldTreeView::SetFields(std::shared_ptr<const ObjectFields> fields) {
   show();
   setHeaderLabels({Text(Str(kStrColName)), Text(Str(kStrColType)),
                    InterfaceIsRussian() ? QString::fromUtf8("Значение") : QString("Value")});
-  const int w = std::max(viewport()->width(), 300);
-  setColumnWidth(0, w * 3 / 10);
-  setColumnWidth(1, w / 4);
   const JsonValue& root = fields_->value;
   const Node* n = NodeAt(*fields_, 0);
   for (size_t k = 0; k < root.members.size(); ++k) {
@@ -206,6 +207,17 @@ void FieldTreeView::SetFields(std::shared_ptr<const ObjectFields> fields) {
     QTreeWidgetItem* item =
         AddValue(nullptr, Text(root.members[k].name), root.members[k].value, node);
     SlotOf(item).first = static_cast<uint32_t>(k);
+  }
+  FitColumns();
+}
+
+// Names and types as wide as what is shown, but each within two fifths of the pane, so that
+// the values keep room.
+void FieldTreeView::FitColumns() {
+  const int most = std::max(viewport()->width(), 300) * 2 / 5;
+  for (int column : {0, 1}) {
+    resizeColumnToContents(column);
+    if (columnWidth(column) > most) setColumnWidth(column, most);
   }
 }
 

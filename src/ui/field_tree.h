@@ -61,6 +61,7 @@ class FieldTreeView : public QTreeWidget {
   QTreeWidgetItem* AddSlot(QTreeWidgetItem* parent, const Slot& slot, const QStringList& texts,
                            bool opens);
   void Fill(QTreeWidgetItem* item);
+  void FitColumns();
   void FillElements(QTreeWidgetItem* item, const Slot& array, uint32_t first, uint32_t last);
   // The elements of an array field and how they are held.
   uint32_t ElementCount(const Slot& array) const;
