@@ -112,7 +112,9 @@ QString StructText(const JsonValue& v, const Node* n) {
   const JsonValue* file = v.Member("m_FileID");
   const JsonValue* id = v.Member("m_PathID");
   if (n && n->type.rfind("PPtr<", 0) == 0 && file && id && v.members.size() == 2)
-    return QString("file %1, path id %2").arg(Text(file->text), Text(id->text));
+    return (InterfaceIsRussian() ? QString::fromUtf8("файл %1, path id %2")
+                                 : QString("file %1, path id %2"))
+        .arg(Text(file->text), Text(id->text));
   if (v.members.empty() || v.members.size() > 4) return QString();
   QStringList parts;
   for (const JsonMember& m : v.members) {
