@@ -39,6 +39,8 @@ struct ExportSwitches {
   // Every object with a known layout as JSON (export/json_export.h), in place of the raw copy of
   // the classes that have no raw switch of their own.
   bool ExportJson = false;
+  // Sprites chosen only for their pictures (-t png): no raw copy of the object beside them.
+  bool NoRawSprites = false;
 };
 
 struct ExportRequest {
