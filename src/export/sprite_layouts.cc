@@ -106,24 +106,14 @@ void VertexData(TreeBuilder& b, int level, const SpriteFeatures& f) {
   b.UInt(m, "m_VertexCount");
   b.Vector(m, "m_Channels");
   b.Node(m + 2, "ChannelInfo", "data", 4);
-  for (const char* c : {"stream", "offset", "format", "dimension"})
-    b.Node(m + 3, "UInt8", c, 1);
-  if (f.vertex_streams) {
-    b.Vector(m, "m_Streams");
-    b.Node(m + 2, "StreamInfo", "data", 12);
-    b.UInt(m + 3, "channelMask");
-    b.UInt(m + 3, "offset");
-    b.Node(m + 3, "UInt8", "stride", 1);
-    b.Node(m + 3, "UInt8", "dividerOp", 1);
-    b.Node(m + 3, "UInt16", "frequency", 2);
-  }
+  for (const char* c : {"stream", "offset", "format", "dimension"}) b.Node(m + 3, "UInt8", c, 1);
   b.Node(m, "TypelessData", "m_DataSize", -1, false, true);
   b.Node(m + 1, "int", "size", 4);
   b.Node(m + 1, "UInt8", "data", 1);
 }
 
 void RenderData(TreeBuilder& b, const SpriteFeatures& f) {
-  b.Node(1, "SpriteRenderData", "m_RD", -1);
+  b.Node(1, "SpriteRenderData", "m_RD", -1, false, true);
   b.PPtr(2, "PPtr<Texture2D>", "texture", f.long_path_ids);
   if (f.alpha_texture) b.PPtr(2, "PPtr<Texture2D>", "alphaTexture", f.long_path_ids);
   if (f.secondary) {
@@ -193,8 +183,7 @@ SpriteFeatures SpriteFeaturesFor(const EngineVersion& v, uint32_t format_version
   f.alpha_texture = v.AtLeast(5, 2);
   f.polygon = v.AtLeast(5, 3);
   f.pivot = v.AtLeast(5, 4, 2);
-  f.mesh_channels = f.atlas_rect_offset = v.AtLeast(5, 6);
-  f.vertex_streams = f.mesh_channels && !v.AtLeast(2017);
+  f.mesh_channels = f.atlas_rect_offset = f.physics_shape = v.AtLeast(5, 6);
   f.current_channels = f.mesh_channels && !v.AtLeast(2018);
   f.base_vertex = v.AtLeast(2017, 3);
   f.atlas = f.downscale = v.AtLeast(2017);
@@ -225,7 +214,7 @@ TypeTree SpriteTreeOf(const SpriteFeatures& f) {
     b.PPtr(1, "PPtr<SpriteAtlas>", "m_SpriteAtlas", f.long_path_ids);
   }
   RenderData(b, f);
-  if (f.polygon) {
+  if (f.physics_shape) {
     b.Vector(1, "m_PhysicsShape");
     b.Vector(3, "data");
     b.Vector2(5, "data");
@@ -277,9 +266,9 @@ std::vector<SpriteFeatures> SpriteCandidates(const EngineVersion& engine, uint32
   std::vector<SpriteFeatures> out = {own};
   // The fields whose first release is least certain, each tried the other way.
   for (bool SpriteFeatures::*field :
-       {&SpriteFeatures::pivot, &SpriteFeatures::sprite_id, &SpriteFeatures::bone_guid,
-        &SpriteFeatures::secondary, &SpriteFeatures::scriptables, &SpriteFeatures::source_skin,
-        &SpriteFeatures::vertex_uv, &SpriteFeatures::base_vertex}) {
+       {&SpriteFeatures::pivot, &SpriteFeatures::physics_shape, &SpriteFeatures::sprite_id,
+        &SpriteFeatures::bone_guid, &SpriteFeatures::secondary, &SpriteFeatures::scriptables,
+        &SpriteFeatures::source_skin, &SpriteFeatures::vertex_uv, &SpriteFeatures::base_vertex}) {
     SpriteFeatures other = own;
     other.*field = !(own.*field);
     out.push_back(other);

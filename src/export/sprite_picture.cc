@@ -94,13 +94,12 @@ void ClearOutsideMesh(RgbaImage& image, const std::vector<SpritePoint>& triangle
     const float sign = area > 0 ? 1.0f : -1.0f;
     auto span = [](float lo, float hi, int32_t size) {
       const int32_t first = static_cast<int32_t>(std::max(0.0f, std::floor(lo - 0.5f)));
-      const int32_t last = static_cast<int32_t>(
-          std::min(static_cast<float>(size - 1), std::ceil(hi - 0.5f)));
+      const int32_t last =
+          static_cast<int32_t>(std::min(static_cast<float>(size - 1), std::ceil(hi - 0.5f)));
       return std::pair<int32_t, int32_t>(first, last);
     };
     const auto [x0, x1] = span(std::min({a.x, b.x, c.x}), std::max({a.x, b.x, c.x}), image.width);
-    const auto [y0, y1] =
-        span(std::min({a.y, b.y, c.y}), std::max({a.y, b.y, c.y}), image.height);
+    const auto [y0, y1] = span(std::min({a.y, b.y, c.y}), std::max({a.y, b.y, c.y}), image.height);
     for (int32_t y = y0; y <= y1; ++y)
       for (int32_t x = x0; x <= x1; ++x) {
         const SpritePoint p{x + 0.5f, y + 0.5f};
@@ -265,24 +264,20 @@ MeshData ChannelMesh(const JsonValue& rd, int32_t major, bool big) {
   const uint32_t stream = field(pos, "stream");
   if (field(pos, "format") != 0 || field(pos, "dimension") < 2)
     throw Error("the sprite's vertex positions are not 32-bit floats");
-  uint64_t stride = 0, stream_start = 0;
-  if (const JsonValue* streams = Find(vd, "m_Streams"); streams && stream < streams->items.size()) {
-    stride = field(streams->items[stream], "stride");
-    stream_start = field(streams->items[stream], "offset");
-  } else {
-    std::vector<uint64_t> strides;
-    for (const JsonValue& c : channels) {
-      const uint32_t s = field(c, "stream"), dim = field(c, "dimension");
-      if (s >= strides.size()) strides.resize(s + 1, 0);
-      if (dim == 0) continue;
-      const uint32_t bytes = VertexComponentBytes(major, static_cast<uint8_t>(field(c, "format")));
-      if (bytes == 0) throw Error("the sprite's vertex data has an unknown channel format");
-      strides[s] += (bytes * dim + 3) / 4 * 4;
-    }
-    stride = strides[stream];
-    // Each stream after the first starts on a multiple of 16 bytes.
-    for (uint32_t s = 0; s < stream; ++s) stream_start = (stream_start + strides[s] * count + 15) & ~15ull;
+  std::vector<uint64_t> strides;
+  for (const JsonValue& c : channels) {
+    const uint32_t s = field(c, "stream"), dim = field(c, "dimension");
+    if (s >= strides.size()) strides.resize(s + 1, 0);
+    if (dim == 0) continue;
+    const uint32_t bytes = VertexComponentBytes(major, static_cast<uint8_t>(field(c, "format")));
+    if (bytes == 0) throw Error("the sprite's vertex data has an unknown channel format");
+    strides[s] += (bytes * dim + 3) / 4 * 4;
   }
+  const uint64_t stride = strides[stream];
+  // Each stream after the first starts on a multiple of 16 bytes.
+  uint64_t stream_start = 0;
+  for (uint32_t s = 0; s < stream; ++s)
+    stream_start = (stream_start + strides[s] * count + 15) & ~15ull;
   const std::vector<uint8_t> bytes = Bytes(vd, "m_DataSize");
   const uint64_t offset = stream_start + field(pos, "offset");
   if (count != 0 && (stride < 8 || offset + (count - 1) * stride + 8 > bytes.size()))
@@ -315,8 +310,8 @@ MeshData ChannelMesh(const JsonValue& rd, int32_t major, bool big) {
 MeshData ArrayMesh(const JsonValue& rd) {
   MeshData m;
   for (const JsonValue& v : Get(rd, "vertices").items)
-    m.positions.push_back({static_cast<float>(Number(v, "pos.x")),
-                           static_cast<float>(Number(v, "pos.y"))});
+    m.positions.push_back(
+        {static_cast<float>(Number(v, "pos.x")), static_cast<float>(Number(v, "pos.y"))});
   m.indices = Unsigned(rd, "indices");
   return m;
 }
@@ -377,10 +372,9 @@ const JsonValue& AtlasRenderData(const JsonValue& atlas, const JsonValue& key) {
 
 void RequireSameFile(int64_t file_id, const char* what) {
   if (file_id != 0)
-    throw MissingResourceError(std::string("its ") + what +
-                               " lies in another file of the archive (file id " +
-                               std::to_string(file_id) +
-                               "), which is not open; open that file to export it");
+    throw MissingResourceError(
+        std::string("its ") + what + " lies in another file of the archive (file id " +
+        std::to_string(file_id) + "), which is not open; open that file to export it");
 }
 
 }  // namespace
@@ -390,8 +384,7 @@ SpriteSource ReadSpriteSource(const Session& s, size_t index, Reader& data,
   const JsonValue sprite = ReadObject(s, index, data, "Sprite");
   const JsonValue* rd = &Get(sprite, "m_RD");
   JsonValue atlas;
-  if (const JsonValue* ref = Find(sprite, "m_SpriteAtlas");
-      ref && Integer(*ref, "m_PathID") != 0) {
+  if (const JsonValue* ref = Find(sprite, "m_SpriteAtlas"); ref && Integer(*ref, "m_PathID") != 0) {
     RequireSameFile(Integer(*ref, "m_FileID"), "sprite atlas");
     const int64_t at = textures.IndexOf(s, Integer(*ref, "m_PathID"));
     if (at < 0 || s.EntryClass(static_cast<size_t>(at)) != kClassSpriteAtlas)
@@ -413,8 +406,8 @@ SpriteSource ReadSpriteSource(const Session& s, size_t index, Reader& data,
     const SpritePoint offset{static_cast<float>(Number(*rd, "textureRectOffset.x")),
                              static_cast<float>(Number(*rd, "textureRectOffset.y"))};
     // The mesh is the sprite's own, also when the atlas holds its pixels.
-    cut.triangles = MeshInCut(sprite, Get(sprite, "m_RD"), offset, s.Asset.Engine.Major,
-                              s.Asset.IsBigEndian());
+    cut.triangles =
+        MeshInCut(sprite, Get(sprite, "m_RD"), offset, s.Asset.Engine.Major, s.Asset.IsBigEndian());
   }
   return out;
 }
@@ -443,6 +436,8 @@ std::shared_ptr<const RgbaImage> SpriteTextures::Picture(const Session& s, int64
   call.texture_fields = &fields;
   TextureImages images;
   OpenTextureImages(call, ctx, &images);
+  const std::string refusal = PictureRefusal(images.header.format, s.Asset.Engine);
+  if (!refusal.empty()) throw SpriteTextureNotShown("its texture: " + refusal);
   auto picture = std::make_shared<const RgbaImage>(TexturePicture(images, s.Asset.Engine));
   // An atlas serves many sprites; a few are kept, and all let go once they grow large.
   constexpr uint64_t kKeptBytes = 256ull << 20;
@@ -465,7 +460,13 @@ RgbaImage SpritePicture(const Session& s, size_t index, Reader& data, ConverterC
 
 void ExportSpritePng(const Session& s, size_t index, const ConverterCall& call,
                      ConverterContext& ctx, SpriteTextures& textures) {
-  const RgbaImage picture = SpritePicture(s, index, call.stream, ctx, textures);
+  RgbaImage picture;
+  try {
+    picture = SpritePicture(s, index, call.stream, ctx, textures);
+  } catch (const SpriteTextureNotShown& e) {
+    ctx.Report(call.file_name + ": " + e.what());
+    return;
+  }
   const std::string folder = MakeOutputFolder(call, "");
   WritePngFile(folder + call.file_name + ".png", picture);
   ctx.Done(call.file_name + " -> PNG");

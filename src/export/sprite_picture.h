@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/error.h"
 #include "core/serialized_file.h"
 #include "export/pixels.h"
 
@@ -31,7 +32,13 @@ inline constexpr int32_t kClassSpriteAtlas = 687078895;
 inline constexpr char kSpriteFolder[] = "Sprites";
 
 // How the packer stored a sprite (the render data's settingsRaw word).
-enum class SpriteRotation : uint8_t { kNone, kFlipHorizontal, kFlipVertical, kRotate180, kRotate90 };
+enum class SpriteRotation : uint8_t {
+  kNone,
+  kFlipHorizontal,
+  kFlipVertical,
+  kRotate180,
+  kRotate90
+};
 struct SpritePacking {
   bool packed = false;
   bool tight = false;  // packed along the mesh's outline rather than as the whole rectangle
@@ -69,12 +76,20 @@ struct SpriteSource {
 // else nullptr. The one place that decides where a sprite's field layout comes from.
 const TypeTree* SpriteTreeFor(const SerializedFile& file, size_t index);
 
+// The sprite's texture is in a format that has no picture decoder here: a note, as it is for
+// the texture itself, rather than a failure of the run.
+class SpriteTextureNotShown : public Error {
+ public:
+  explicit SpriteTextureNotShown(const std::string& text) : Error(text, ErrorKind::kNotSupported) {}
+};
+
 // Decoded texture pictures kept for the sprites of one run: the sprites of an atlas all cut
 // from one texture, which is decoded once.
 class SpriteTextures {
  public:
   // The picture of texture object `path_id` of the session's file. Throws Error when the file
-  // holds no such texture, or MissingResourceError when its streamed data is not there.
+  // holds no such texture, MissingResourceError when its streamed data is not there, and
+  // SpriteTextureNotShown when its format cannot be shown.
   std::shared_ptr<const RgbaImage> Picture(const Session& session, int64_t path_id, Reader& data,
                                            ConverterContext& ctx);
   // The index of the object `path_id`, or -1.
