@@ -380,7 +380,7 @@ void RequireSameFile(int64_t file_id, const char* what) {
 }  // namespace
 
 SpriteSource ReadSpriteSource(const Session& s, size_t index, Reader& data,
-                              SpriteTextures& textures) {
+                              SpriteTextures& textures, bool with_mesh) {
   const JsonValue sprite = ReadObject(s, index, data, "Sprite");
   const JsonValue* rd = &Get(sprite, "m_RD");
   JsonValue atlas;
@@ -402,7 +402,7 @@ SpriteSource ReadSpriteSource(const Session& s, size_t index, Reader& data,
   cut.width = static_cast<float>(Number(*rd, "textureRect.width"));
   cut.height = static_cast<float>(Number(*rd, "textureRect.height"));
   cut.packing = PackingOf(static_cast<uint32_t>(Integer(*rd, "settingsRaw")));
-  if (cut.packing.packed && cut.packing.tight) {
+  if (with_mesh || (cut.packing.packed && cut.packing.tight)) {
     const SpritePoint offset{static_cast<float>(Number(*rd, "textureRectOffset.x")),
                              static_cast<float>(Number(*rd, "textureRectOffset.y"))};
     // The mesh is the sprite's own, also when the atlas holds its pixels.

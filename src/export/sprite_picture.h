@@ -101,10 +101,11 @@ class SpriteTextures {
   uint64_t kept_bytes_ = 0;
 };
 
-// Reads sprite `index` (and the sprite atlas it names, when it has one) from `data`. Throws
+// Reads sprite `index` (and the sprite atlas it names, when it has one) from `data`. The mesh
+// is read for tightly packed sprites, whose cut it shapes, or for all with `with_mesh`. Throws
 // Error naming what is missing or does not fit.
 SpriteSource ReadSpriteSource(const Session& session, size_t index, Reader& data,
-                              SpriteTextures& textures);
+                              SpriteTextures& textures, bool with_mesh = false);
 
 // The sprite's picture. A texture in another file of the archive, or one that cannot be read,
 // fails the sprite with MissingResourceError or Error; nothing is written then.

@@ -14,6 +14,7 @@
 #include "core/error.h"
 #include "core/object_cursor.h"
 #include "core/session.h"
+#include "export/entry_preview.h"
 #include "export/export_driver.h"
 #include "export/png_file.h"
 #include "export/sprite_layouts.h"
@@ -162,6 +163,24 @@ std::string FindBelow(const std::string& folder, const std::string& file) {
   return "";
 }
 
+// A sprite's mesh, placed by its pivot and the texture rectangle's offset, outlines what the
+// rectangle holds: the rectangle is the mesh's bounds, up to the pixel the packer rounds to.
+void ExpectMeshFillsRectangle(const SpriteCut& cut, const std::string& where) {
+  ASSERT_FALSE(cut.triangles.empty()) << where;
+  float left = cut.width, right = 0, bottom = cut.height, top = 0;
+  for (const SpritePoint& p : cut.triangles) {
+    left = std::min(left, p.x);
+    right = std::max(right, p.x);
+    bottom = std::min(bottom, p.y);
+    top = std::max(top, p.y);
+  }
+  constexpr float kPixel = 0.5f;
+  EXPECT_NEAR(left, 0, kPixel) << where;
+  EXPECT_NEAR(right, cut.width, kPixel) << where;
+  EXPECT_NEAR(bottom, 0, kPixel) << where;
+  EXPECT_NEAR(top, cut.height, kPixel) << where;
+}
+
 struct SpriteCheck {
   std::string sprite_png, texture_png, crop, where;
 };
@@ -184,7 +203,8 @@ TEST(SpriteCorpus, EverySpriteIsItsTexturesRectangle) {
     std::set<size_t> entries;
     for (size_t i = 0; i < s.EntryCount(); ++i) {
       if (s.EntryClass(i) != kClassSprite) continue;
-      const SpriteSource& sprite = read[i] = ReadSpriteSource(s, i, reader, textures);
+      const SpriteSource& sprite = read[i] = ReadSpriteSource(s, i, reader, textures, true);
+      ExpectMeshFillsRectangle(sprite.cut, where + " " + std::string(s.EntryName(i)));
       ASSERT_EQ(sprite.texture_file, 0) << where << " " << s.EntryName(i);
       const int64_t t = textures.IndexOf(s, sprite.texture_path_id);
       ASSERT_GE(t, 0) << where << " " << s.EntryName(i);
@@ -213,7 +233,12 @@ TEST(SpriteCorpus, EverySpriteIsItsTexturesRectangle) {
       const long x = std::lround(r.x), y = std::lround(r.y);
       const long w = std::lround(r.x + r.width) - x, h = std::lround(r.y + r.height) - y;
       const int32_t texture_height = ReadPngFile(texture_png).height;
-      checks.push_back({folder + kSpriteFolder + "/" + name + ".png", texture_png,
+      const std::string sprite_png = folder + kSpriteFolder + "/" + name + ".png";
+      // The window previews the picture export wrote.
+      const EntryPreview preview = MakeEntryPreview(s, i);
+      EXPECT_EQ(preview.kind, EntryPreview::Kind::kPicture) << where << " " << preview.caption;
+      EXPECT_TRUE(preview.picture.pixels == ReadPngFile(sprite_png).pixels) << where << " " << name;
+      checks.push_back({sprite_png, texture_png,
                         std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) +
                             "+" + std::to_string(texture_height - y - h),
                         where + " " + name});
