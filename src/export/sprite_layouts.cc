@@ -183,14 +183,14 @@ SpriteFeatures SpriteFeaturesFor(const EngineVersion& v, uint32_t format_version
   f.alpha_texture = v.AtLeast(5, 2);
   f.polygon = v.AtLeast(5, 3);
   f.pivot = v.AtLeast(5, 4, 2);
-  f.mesh_channels = f.atlas_rect_offset = f.physics_shape = v.AtLeast(5, 6);
+  f.mesh_channels = f.atlas_rect_offset = v.AtLeast(5, 6);
+  f.physics_shape = v.AtLeast(2017);
   f.current_channels = f.mesh_channels && !v.AtLeast(2018);
   f.base_vertex = v.AtLeast(2017, 3);
   f.atlas = f.downscale = v.AtLeast(2017);
   f.bones = v.AtLeast(2018);
   f.source_skin = f.bones && !v.AtLeast(2019);
   f.secondary = v.AtLeast(2019);
-  f.sprite_id = v.AtLeast(2020, 2);
   f.bone_guid = v.AtLeast(2021);
   f.scriptables = v.AtLeast(2023);
   return f;

@@ -19,7 +19,7 @@ struct SpriteFeatures {
   bool border = false;             // m_Border (4.5)
   bool pivot = false;              // m_Pivot (5.4.2)
   bool polygon = false;            // m_IsPolygon (5.3)
-  bool physics_shape = false;      // m_PhysicsShape (5.6)
+  bool physics_shape = false;      // m_PhysicsShape (2017.1; not yet in 5.6.0)
   bool alpha_texture = false;      // m_RD.alphaTexture (5.2)
   bool vertex_uv = false;          // m_RD.vertices[].uv (4.3 and earlier)
   bool uv_transform = false;       // m_RD.uvTransform (4.5)
@@ -33,7 +33,7 @@ struct SpriteFeatures {
   bool source_skin = false;        // m_RD.m_SourceSkin (2018.1 to 2018.x)
   bool secondary = false;          // m_RD.secondaryTextures (2019.1)
   bool bone_guid = false;          // m_Bones[].guid and .color (2021.1)
-  bool sprite_id = false;          // m_SpriteID (2020.?)
+  bool sprite_id = false;          // m_SpriteID (in no engine of the corpus; tried)
   bool scriptables = false;        // m_ScriptableObjects (2023)
   bool long_path_ids = true;       // PPtr path ids of 64 bits (serialized format 14 and later)
 };
