@@ -278,8 +278,7 @@ std::vector<SpriteFeatures> SpriteCandidates(const EngineVersion& engine, uint32
 
 std::vector<std::shared_ptr<const ObjectTree>> BuiltinSpriteWalkers(const SerializedFile& file,
                                                                     int32_t class_id) {
-  constexpr int32_t kSprite = 213, kSpriteAtlas = 687078895;
-  if (class_id != kSprite && class_id != kSpriteAtlas) return {};
+  if (class_id != kClassSprite && class_id != kClassSpriteAtlas) return {};
   const EngineVersion& v = file.Engine;
   using Key = std::tuple<int32_t, int32_t, int32_t, int32_t, bool>;
   static std::mutex guard;
@@ -288,10 +287,10 @@ std::vector<std::shared_ptr<const ObjectTree>> BuiltinSpriteWalkers(const Serial
   auto& walkers = made[Key{class_id, v.Major, v.Minor, v.Patch, file.FormatVersion >= 14}];
   if (walkers.empty()) {
     std::vector<SpriteFeatures> candidates = SpriteCandidates(v, file.FormatVersion);
-    if (class_id == kSpriteAtlas) candidates.resize(1);
+    if (class_id == kClassSpriteAtlas) candidates.resize(1);
     for (const SpriteFeatures& f : candidates)
       walkers.push_back(std::make_shared<const ObjectTree>(
-          class_id == kSprite ? SpriteTreeOf(f) : SpriteAtlasTreeOf(f)));
+          class_id == kClassSprite ? SpriteTreeOf(f) : SpriteAtlasTreeOf(f)));
   }
   return walkers;
 }

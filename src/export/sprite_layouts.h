@@ -14,6 +14,9 @@
 
 namespace kestrix {
 
+inline constexpr int32_t kClassSprite = 213;
+inline constexpr int32_t kClassSpriteAtlas = 687078895;
+
 // What a Sprite of an engine serializes beyond the fields every engine has.
 struct SpriteFeatures {
   bool border = false;             // m_Border (4.5)

@@ -3,9 +3,9 @@
 // rotated, and for tightly packed sprites cleared outside the sprite's mesh. PNG export writes
 // it as Sprites/<entry name>.png beside the Textures folder; the window's preview shows it.
 //
-// The fields are read through a type tree (the file's own, else a built-in one for the engine,
-// see SpriteTreeFor), so that the many releases that moved a Sprite's fields need no reader of
-// their own.
+// The fields are read through a type tree (the file's own, see SpriteTreeFor, else the layouts
+// of export/sprite_layouts.h), so that the many releases that moved a Sprite's fields need no
+// reader of their own.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +19,7 @@
 #include "core/error.h"
 #include "core/serialized_file.h"
 #include "export/pixels.h"
+#include "export/sprite_layouts.h"
 
 namespace kestrix {
 
@@ -27,8 +28,6 @@ struct ConverterCall;
 class ConverterContext;
 class Reader;
 
-inline constexpr int32_t kClassSprite = 213;
-inline constexpr int32_t kClassSpriteAtlas = 687078895;
 inline constexpr char kSpriteFolder[] = "Sprites";
 
 // How the packer stored a sprite (the render data's settingsRaw word).
@@ -72,8 +71,8 @@ struct SpriteSource {
   SpriteCut cut;
 };
 
-// The layout to read Sprite (or SpriteAtlas) object `index` with: the file's own tree for it,
-// else nullptr. The one place that decides where a sprite's field layout comes from.
+// The type tree to read Sprite (or SpriteAtlas) object `index` with: the file's own tree for
+// it, else nullptr, and the engine's layouts from export/sprite_layouts.h are tried instead.
 const TypeTree* SpriteTreeFor(const SerializedFile& file, size_t index);
 
 // The sprite's texture is in a format that has no picture decoder here: a note, as it is for
