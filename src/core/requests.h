@@ -41,6 +41,8 @@ struct ExportSwitches {
   // Every object with a known layout as JSON (export/json_export.h), in place of the raw copy of
   // the classes that have no raw switch of their own.
   bool ExportJson = false;
+  // Sprites chosen only for their pictures (-t png): no raw copy of the object beside them.
+  bool NoRawSprites = false;
 };
 
 // The resource files (".resS", ".resource") of a whole game folder by file name, for a run over

@@ -9,6 +9,7 @@
 #include "export/export_record.h"
 #include "export/json_export.h"
 #include "export/pixels.h"
+#include "export/sprite_picture.h"
 #include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -130,13 +131,15 @@ bool WrittenRaw(const ExportSwitches& sw, int32_t cls) {
       return sw.ExportRawMeshes;
     case kClassAudioClip:
       return sw.ExportRawAudio;
+    case kClassSprite:
+      return !sw.ExportJson && !sw.NoRawSprites;
     default:
       return !sw.ExportJson;
   }
 }
 
 void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i, Reader& data,
-                        Frontend& frontend, JsonTally& json) {
+                        Frontend& frontend, JsonTally& json, SpriteTextures& sprites) {
   const std::string name(s.EntryName(i));
   const std::string folder = ExportFolder(s.Archive);
   if (HasParentStep(s.Archive.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
@@ -176,6 +179,9 @@ void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i
         call.type_tree = ObjectTypeTree(s.Asset, i);
         ExportObj(call, ctx, s.Asset.MajorVersion);
       }
+      if (sw.ExportPng && cls == kClassSprite)
+        ExportSpritePng(s, i, CallAt(s, i, data, start, size, RelativeFolder(s, kSpriteFolder)),
+                        ctx, sprites);
       if (cls == kClassAudioClip)
         ExportAudio(CallAt(s, i, data, start, size, RelativeFolder(s, "Sounds")), ctx,
                     s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
@@ -196,11 +202,11 @@ void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i
 namespace {
 
 bool ExportOne(const Session& s, const ExportRequest& request, size_t index, Reader& data,
-               Frontend& frontend, JsonTally& json) {
+               Frontend& frontend, JsonTally& json, SpriteTextures& sprites) {
   try {
     if (index >= s.EntryCount())
       throw Error("There is no entry " + std::to_string(index + 1) + " to export.");
-    ExportEntryOrThrow(s, request, index, data, frontend, json);
+    ExportEntryOrThrow(s, request, index, data, frontend, json, sprites);
     return true;
   } catch (const std::exception& e) {
     frontend.ErrorBox(e.what());
@@ -213,6 +219,7 @@ bool ExportOne(const Session& s, const ExportRequest& request, size_t index, Rea
 bool ExportEntry(const Session& s, const ExportRequest& request, size_t index, Reader& data,
                  Frontend& frontend) {
   JsonTally json;
+  SpriteTextures sprites;
   // A run (ExportEntries) makes the folder once; a single entry makes it here.
   try {
     if (!HasParentStep(s.Archive.ArchiveFolderName)) CreateFolders(ExportFolder(s.Archive));
@@ -220,7 +227,7 @@ bool ExportEntry(const Session& s, const ExportRequest& request, size_t index, R
     frontend.ErrorBox(e.what());
     return false;
   }
-  return ExportOne(s, request, index, data, frontend, json);
+  return ExportOne(s, request, index, data, frontend, json, sprites);
 }
 
 namespace {
@@ -263,6 +270,7 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
   if (!entries.empty()) CreateWritableFolder(folder);
   int shown = -1;
   JsonTally json;
+  SpriteTextures sprites;
   {
     WrittenFiles written;
     for (size_t p = 0; p < entries.size(); ++p) {
@@ -272,7 +280,7 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
         line += s.EntryName(i);
         frontend.ConsoleLine(line);
       }
-      if (ExportOne(s, request, i, data, frontend, json)) {
+      if (ExportOne(s, request, i, data, frontend, json, sprites)) {
         ++result.exported;
         RecordEntry(s, i, source, folder, written.Take(), record);
       } else {
