@@ -43,10 +43,10 @@ const char kGreeting[] = "Привет, мир";
 // One object of class 150 with strings, a packed array of a quarter million numbers, an array of
 // structures with references, a float and a small vector; one of class 21 without a tree.
 std::string WriteFieldArchive(const testing::TempDir& dir) {
-  AssetSpec spec;
-  spec.type_trees = true;
+  AssetSpec desc;
+  desc.type_trees = true;
   const uint32_t kAligned = 0x4000;
-  spec.class_trees = {{150,
+  desc.class_trees = {{150,
                        {{"string", "m_Name"},
                         {"vector", "m_Values", 1, -1},
                         {"Array", "Array", 2, -1, 1},
@@ -77,9 +77,9 @@ std::string WriteFieldArchive(const testing::TempDir& dir) {
   w.F32(1.5f).F32(1).F32(2).F32(3);
   ByteWriter other;
   other.Str("other").U32(7);
-  spec.objects = {{150, w.Take()}, {21, other.Take()}};
+  desc.objects = {{150, w.Take()}, {21, other.Take()}};
   const std::string path = dir.File("fields.assets");
-  testing::WriteFileBytes(path, testing::BuildAssetFile(spec));
+  testing::WriteFileBytes(path, testing::BuildAssetFile(desc));
   return path;
 }
 
