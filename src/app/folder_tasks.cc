@@ -45,10 +45,7 @@ void Walk(const std::string& folder, std::vector<std::string>& out, FolderResour
     } else if (!it->is_regular_file(kind)) {
       continue;
     } else if (IsResourceFileName(name)) {
-      if (resources) {
-        auto [at, added] = resources->emplace(name, folder + name);
-        if (!added) at->second.clear();
-      }
+      if (resources) (*resources)[name].push_back(folder + name);
     } else if (LooksLikeArchive(folder + name)) {
       out.push_back(folder + name);
     }

@@ -45,10 +45,10 @@ struct ExportSwitches {
   bool NoRawSprites = false;
 };
 
-// The resource files (".resS", ".resource") of a whole game folder by file name, for a run over
-// the folder: a resource an archive names but does not have beside it is looked for there. A
-// name found in more than one place maps to "" (which one is meant cannot be told).
-using FolderResources = std::map<std::string, std::string>;
+// The resource files (".resS", ".resource") of a whole folder run by file name, each with every
+// place it was found: a resource an archive names but does not have beside it is looked for
+// there, nearest the archive first (see NearestFolderResource).
+using FolderResources = std::map<std::string, std::vector<std::string>>;
 
 struct ExportRequest {
   ExportSwitches Switches;

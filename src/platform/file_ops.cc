@@ -208,10 +208,9 @@ int CreateFreeName(const std::string& folder, const std::string& stem, const std
 }  // namespace
 
 OutputFile::OutputFile(const std::string& path, Target target) : path_(path) {
-  int fd = -1;
   if (target == Target::kRunFile) {
-    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+    fd_ = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
     part_ = path;
   } else {
     // A folder, pipe or device at the name is not an earlier output: it is refused rather than
@@ -225,38 +224,32 @@ OutputFile::OutputFile(const std::string& path, Target target) : path_(path) {
     {
       // Listed at once, so that SIGINT or SIGTERM removes it with the run's other temporaries.
       SignalsHeld held;
-      fd = CreateFreeName(folder, "." + FileNameOf(path).substr(0, 64) + ".new-", "", 0666, &part_);
-      if (fd < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+      fd_ = CreateFreeName(folder, "." + FileNameOf(path).substr(0, 64) + ".new-", "", 0666,
+                           &part_);
+      if (fd_ < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
       AdoptTemporary(part_, false);
     }
     // A new version keeps the permissions of the old one.
-    if (exists && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+    if (exists && S_ISREG(old.st_mode)) ::fchmod(fd_, old.st_mode & 07777);
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    if (part_ != path_) ForgetTemporary(part_);
     throw IoError("Cannot create file " + path + ": it is not a regular file.");
   }
   device_ = st.st_dev;
   inode_ = st.st_ino;
-  file_ = ::fdopen(fd, "wb");
-  if (!file_) {
-    const int error = errno;
-    ::close(fd);
-    RemovePartFile();
-    throw IoError("Cannot create file " + path + ": " + std::strerror(error));
-  }
-  constexpr size_t kBufferSize = 64 << 10;
   buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
-  std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize);
   if (WrittenFiles::Collecting()) hasher_ = std::make_unique<ContentHasher>();
 }
 
 OutputFile::~OutputFile() {
-  if (!file_) return;
+  if (fd_ < 0) return;
   // Not closed: the writer gave up part-way (a failed write, a converter's error). The file is
   // not left cut short, where a later import would take it for the user's edit.
-  std::fclose(file_);
+  ::close(fd_);
   RemovePartFile();
 }
 
@@ -270,20 +263,51 @@ void OutputFile::RemovePartFile() {
   if (part_ != path_) ForgetTemporary(part_);
 }
 
+void OutputFile::WriteOut(const char* data, size_t n) {
+  while (n > 0) {
+    const ssize_t done = ::write(fd_, data, n);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+    data += done;
+    n -= static_cast<size_t>(done);
+  }
+}
+
+void OutputFile::FlushBuffer() {
+  const size_t n = buffered_;
+  buffered_ = 0;
+  WriteOut(buffer_.get(), n);
+}
+
 void OutputFile::Write(const void* data, size_t n) {
   if (n == 0) return;
-  if (!file_ || std::fwrite(data, 1, n, file_) != n)
-    throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+  if (fd_ < 0) throw IoError("Cannot write file " + path_ + ": it is closed.");
   if (hasher_) hasher_->Add(data, n);
   written_ += n;
+  const char* bytes = static_cast<const char*>(data);
+  if (buffered_ + n <= kBufferSize) {
+    std::memcpy(buffer_.get() + buffered_, bytes, n);
+    buffered_ += n;
+    return;
+  }
+  FlushBuffer();
+  // What does not fit the buffer goes out at once, without a copy.
+  if (n >= kBufferSize) {
+    WriteOut(bytes, n);
+  } else {
+    std::memcpy(buffer_.get(), bytes, n);
+    buffered_ = n;
+  }
 }
 
 void OutputFile::CopyFrom(ByteSource& source, uint64_t pos, uint64_t n) {
-  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<uint64_t>(n, 1 << 20)));
+  // Not zeroed: each piece is read in whole before it is written.
+  const size_t size = static_cast<size_t>(std::min<uint64_t>(n, 1 << 20));
+  const auto chunk = std::make_unique_for_overwrite<uint8_t[]>(size);
   while (n > 0) {
-    size_t step = static_cast<size_t>(std::min<uint64_t>(n, chunk.size()));
-    source.ReadAt(pos, chunk.data(), step);
-    Write(chunk.data(), step);
+    size_t step = static_cast<size_t>(std::min<uint64_t>(n, size));
+    source.ReadAt(pos, chunk.get(), step);
+    Write(chunk.get(), step);
     pos += step;
     n -= step;
   }
@@ -291,19 +315,26 @@ void OutputFile::CopyFrom(ByteSource& source, uint64_t pos, uint64_t n) {
 
 void OutputFile::PatchAt(uint64_t pos, const void* data, size_t n) {
   hasher_.reset();
-  if (!file_ || std::fflush(file_) != 0 ||
-      std::fseek(file_, static_cast<long>(pos), SEEK_SET) != 0 ||
-      std::fwrite(data, 1, n, file_) != n || std::fseek(file_, 0, SEEK_END) != 0)
-    throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+  if (fd_ < 0) throw IoError("Cannot write file " + path_ + ": it is closed.");
+  FlushBuffer();
+  const char* bytes = static_cast<const char*>(data);
+  while (n > 0) {
+    const ssize_t done = ::pwrite(fd_, bytes, n, static_cast<off_t>(pos));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+    bytes += done;
+    pos += static_cast<uint64_t>(done);
+    n -= static_cast<size_t>(done);
+  }
 }
 
 void OutputFile::Close() {
-  if (!file_) return;
-  int bad = std::ferror(file_);
-  int closed = std::fclose(file_);
+  if (fd_ < 0) return;
+  FlushBuffer();  // on failure the destructor removes the part file
+  const int closed = ::close(fd_);
   const int error = errno;
-  file_ = nullptr;
-  if (bad || closed != 0) {
+  fd_ = -1;
+  if (closed != 0) {
     RemovePartFile();
     throw IoError("Cannot write file " + path_ + ": " + std::strerror(error));
   }

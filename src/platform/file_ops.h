@@ -142,10 +142,15 @@ class OutputFile {
  private:
   void RemovePartFile();
 
+  void WriteOut(const char* data, size_t n);
+  void FlushBuffer();
+
+  static constexpr size_t kBufferSize = 64 << 10;
   std::string path_;
   std::string part_;  // where the bytes go until Close: path_ itself for kRunFile
-  std::FILE* file_ = nullptr;
-  std::unique_ptr<char[]> buffer_;  // the stream's own buffer (saves the stream a stat)
+  int fd_ = -1;
+  std::unique_ptr<char[]> buffer_;
+  size_t buffered_ = 0;
   uint64_t written_ = 0;
   // The bytes' hash as they go out, for the export record; gone once a patch changed them.
   std::unique_ptr<ContentHasher> hasher_;

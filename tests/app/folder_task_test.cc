@@ -163,11 +163,15 @@ TEST(FolderTask, ResourceFilesAreFoundAcrossTheGameFolder) {
   const std::vector<std::string> expected = ListFiles(tmp.File("ref"));
 
   struct Case {
-    std::vector<std::string> resources;  // where copies of level0.resS go below the game
+    // Where copies of level0.resS go below the game: the first is the real one, the others are
+    // as long but zero-filled, so taking one of them shows in the pictures.
+    std::vector<std::string> resources;
     bool found;
   };
   const Case cases[] = {{{"streams/level0.resS"}, true},
+                        {{"data/streams/level0.resS", "other/level0.resS"}, true},
                         {{"streams/level0.resS", "more/level0.resS"}, false}};
+  const Bytes real = ReadFileBytes(source + "level0.resS");
   int n = 0;
   for (const Case& c : cases) {
     const std::string game = tmp.File("game" + std::to_string(n++));
@@ -175,7 +179,7 @@ TEST(FolderTask, ResourceFilesAreFoundAcrossTheGameFolder) {
     CopyFile(source + "level0", game + "/data/level0");
     for (const std::string& r : c.resources) {
       fs::create_directories(FolderOf(game + "/" + r));
-      CopyFile(source + "level0.resS", game + "/" + r);
+      WriteFileBytes(game + "/" + r, r == c.resources[0] ? real : Bytes(real.size(), 0));
     }
     const RunResult alone = RunKestrix({"export", game + "/data/level0", "-p", game + "/alone"});
     EXPECT_EQ(alone.status, 1) << "the archive alone cannot see the other folders";
