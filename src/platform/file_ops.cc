@@ -301,6 +301,15 @@ void OutputFile::Write(const void* data, size_t n) {
 }
 
 void OutputFile::CopyFrom(ByteSource& source, uint64_t pos, uint64_t n) {
+  if (fd_ >= 0 && n <= kBufferSize - buffered_) {
+    // Small copies are read straight into the buffer.
+    char* at = buffer_.get() + buffered_;
+    source.ReadAt(pos, at, static_cast<size_t>(n));
+    if (hasher_) hasher_->Add(at, static_cast<size_t>(n));
+    buffered_ += static_cast<size_t>(n);
+    written_ += n;
+    return;
+  }
   // Not zeroed: each piece is read in whole before it is written.
   const size_t size = static_cast<size_t>(std::min<uint64_t>(n, 1 << 20));
   const auto chunk = std::make_unique_for_overwrite<uint8_t[]>(size);
