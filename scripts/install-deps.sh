@@ -6,7 +6,7 @@ packages=(
   liblzma-dev liblz4-dev libxxhash-dev zlib1g-dev libbrotli-dev brotli libgtest-dev qt6-base-dev
   qt6-multimedia-dev libvorbis-dev
   libpng-dev libsquish-dev libastcenc-dev android-libetc1-dev
-  imagemagick python3-pil vorbis-tools assimp-utils lz4 xz-utils time
+  imagemagick python3-pil vorbis-tools assimp-utils lz4 xz-utils time xvfb xauth
   clang libclang-rt-14-dev
 )
 missing=()

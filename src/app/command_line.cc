@@ -239,7 +239,7 @@ std::string ReadArguments(const std::vector<std::string>& args, CommandLine& cl)
 
 std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwitches& switches) {
   std::vector<std::string> out;
-  bool dds = false, png = false;
+  bool dds = false, png = false, sprite = false;
   std::string lower = AsciiLower(value);
   size_t start = 0;
   while (start <= lower.size()) {
@@ -249,6 +249,7 @@ std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwit
     start = comma + 1;
     std::string translated = word;
     bool type_word = false;
+    if (word == "sprite" || word == "213") sprite = true;
     for (const TypeWord& t : TypeWords()) {
       if (word == t.word) {
         translated = t.classes;
@@ -273,6 +274,11 @@ std::vector<std::string> TranslateTypeWords(const std::string& value, ExportSwit
     out.push_back("186");
   } else if (png) {
     out.push_back("89");  // cubemaps are pictures too
+  }
+  // Sprites are pictures cut from textures; asked for as pictures, they are not copied raw.
+  if (png && !sprite) {
+    out.push_back("213");
+    switches.NoRawSprites = true;
   }
   return out;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <system_error>
 
@@ -30,7 +31,7 @@ namespace {
 // contained files, which are not the game's archives.
 constexpr char kOutputTop[] = "Unity_Assets_Files";
 
-void Walk(const std::string& folder, std::vector<std::string>& out) {
+void Walk(const std::string& folder, std::vector<std::string>& out, FolderResources* resources) {
   std::error_code ec;
   fs::directory_iterator it(FsPath(folder), ec), end;
   for (; !ec && it != end; it.increment(ec)) {
@@ -40,8 +41,12 @@ void Walk(const std::string& folder, std::vector<std::string>& out) {
     std::error_code kind;
     if (it->is_symlink(kind)) continue;
     if (it->is_directory(kind)) {
-      if (name != kOutputTop) Walk(folder + name + kSep, out);
-    } else if (it->is_regular_file(kind) && LooksLikeArchive(folder + name)) {
+      if (name != kOutputTop) Walk(folder + name + kSep, out, resources);
+    } else if (!it->is_regular_file(kind)) {
+      continue;
+    } else if (IsResourceFileName(name)) {
+      if (resources) (*resources)[name].push_back(folder + name);
+    } else if (LooksLikeArchive(folder + name)) {
       out.push_back(folder + name);
     }
   }
@@ -94,7 +99,8 @@ std::string CountsLine(const Task& task, const std::string& relative, const Outc
 }
 
 Outcome RunOne(const Task& task, const CommandLine& cl, const std::string& archive,
-               const std::string& relative, const ImportConverters& converters) {
+               const std::string& relative, const std::shared_ptr<const FolderResources>& resources,
+               const ImportConverters& converters) {
   Session session;
   HeldFrontend frontend;
   int status = kExitOk;
@@ -103,7 +109,9 @@ Outcome RunOne(const Task& task, const CommandLine& cl, const std::string& archi
     // Locked for the whole task, as a run on this archive alone locks it.
     ArchiveLock lock(path, task.writes ? LockKind::kWrite : LockKind::kRead,
                      [](const std::string&) {});
-    status = task.run(ForArchive(cl, relative), session, frontend, path, converters);
+    CommandLine one = ForArchive(cl, relative);
+    one.export_request.Resources = resources;
+    status = task.run(one, session, frontend, path, converters);
   } catch (const std::exception& e) {
     frontend.ErrorBox(e.what());
     status = kExitFailed;
@@ -121,9 +129,9 @@ Outcome RunOne(const Task& task, const CommandLine& cl, const std::string& archi
 
 }  // namespace
 
-std::vector<std::string> FindArchivesBelow(const std::string& folder) {
+std::vector<std::string> FindArchivesBelow(const std::string& folder, FolderResources* resources) {
   std::vector<std::string> out;
-  Walk(folder, out);
+  Walk(folder, out, resources);
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -136,7 +144,8 @@ int RunFolderTask(const Task& task, const CommandLine& cl, const std::string& gi
     PrintErrorLine("-i chooses a contained file of one bundle: it cannot be given with a folder.");
     return kExitUsage;
   }
-  const std::vector<std::string> archives = FindArchivesBelow(folder);
+  auto resources = std::make_shared<FolderResources>();
+  const std::vector<std::string> archives = FindArchivesBelow(folder, resources.get());
   if (archives.empty()) {
     PrintErrorLine("No Unity archive found in " + folder);
     return kExitFailed;
@@ -171,7 +180,8 @@ int RunFolderTask(const Task& task, const CommandLine& cl, const std::string& gi
         i = next++;
         in_flight += sizes[i];
       }
-      Outcome o = RunOne(task, cl, archives[i], archives[i].substr(folder.size()), converters);
+      Outcome o =
+          RunOne(task, cl, archives[i], archives[i].substr(folder.size()), resources, converters);
       std::lock_guard<std::mutex> guard(mutex);
       in_flight -= sizes[i];
       finished.notify_all();

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/requests.h"
+
 namespace kestrix {
 
 struct CommandLine;
@@ -14,7 +16,9 @@ struct Task;
 // The archives below `folder` (which ends in a separator), by content (formats/archive_detect.h),
 // as paths that start with `folder`, in byte order of their paths below it. Hidden files and
 // folders, links, and the output folders Kestrix writes ("Unity_Assets_Files") are passed over.
-std::vector<std::string> FindArchivesBelow(const std::string& folder);
+// With `resources`, the resource files met on the way are noted there by name.
+std::vector<std::string> FindArchivesBelow(const std::string& folder,
+                                           FolderResources* resources = nullptr);
 
 // Runs `task` on every archive below `folder` (as the user gave it) and returns the exit status: 1 when an archive
 // or an object failed. With -p, an archive of the sub-folder "a/b" exports into "<-p>/a/b", so

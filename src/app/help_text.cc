@@ -138,7 +138,9 @@ void Diagrams(std::string& out, bool russian) {
         "  с -t ktx. Грани кубической карты: отдельные файлы <имя>_px.dds, _nx, _py, _ny,",
         "  _pz, _nz. Текстуры ATC записываются сжатыми DDS (ATC_RGB4, ATC_RGBA8).",
         "  Картинки PNG (верхний уровень; кубическая карта полосой из шести граней)",
-        "  экспортируются и импортируются с -t png.",
+        "  экспортируются и импортируются с -t png. С ним каждый спрайт также",
+        "  вырезается из своей текстуры в отдельную картинку (Sprites/<имя>.png;",
+        "  только экспорт).",
         "",
     });
   } else {
@@ -147,7 +149,8 @@ void Diagrams(std::string& out, bool russian) {
         "  -t ktx. Cubemap faces are files of their own: <name>_px.dds, _nx, _py, _ny,",
         "  _pz, _nz. ATC textures are written as compressed DDS (ATC_RGB4, ATC_RGBA8).",
         "  PNG pictures (the top level; a cubemap as a strip of its six faces) are",
-        "  exported and imported with -t png.",
+        "  exported and imported with -t png. With it every sprite is also cut from its",
+        "  texture into a picture of its own (Sprites/<name>.png; export only).",
         "",
     });
   }

@@ -17,7 +17,9 @@ char* NameBuffer::Reserve(size_t n) {
       throw Error("The entry names take more than 4 GiB.");
     char* block = static_cast<char*>(AlignedAlloc(size_t{2} << 20, kBlockSize));
     if (block == nullptr) throw std::bad_alloc();
-    AdviseHugePages(block, kBlockSize);
+    // Huge pages only once the names outgrow a block: a small archive's names touch a few
+    // small pages, where a huge one would be zeroed whole.
+    if (!blocks_.empty()) AdviseHugePages(block, kBlockSize);
     blocks_.emplace_back(block);
     used_ = 0;
   }

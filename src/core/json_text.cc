@@ -1,5 +1,7 @@
 #include "core/json_text.h"
 
+#include <cstring>
+
 #include "core/error.h"
 
 namespace kestrix {
@@ -172,19 +174,39 @@ class Parser {
     return 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
   }
 
+  // Whether none of eight bytes ends a run of plain text: a quote, a backslash, a control
+  // character, or a byte above 0x7F (which the UTF-8 check must see). Long strings (base64 above
+  // all) are scanned a word at a time.
+  static bool PlainAscii(uint64_t w) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    const auto has_zero = [](uint64_t x) { return (x - kOnes) & ~x & kHighs; };
+    return ((w & kHighs) | has_zero(w ^ (kOnes * '"')) | has_zero(w ^ (kOnes * '\\')) |
+            ((w - kOnes * 0x20) & ~w & kHighs)) == 0;
+  }
+
   std::string String() {
     ++p_;  // the opening quote
     std::string out;
     size_t run = p_;
+    // Only bytes of the text itself can break UTF-8 (escapes give whole characters), and most
+    // strings (names, base64) have none above 0x7F: those skip the check.
+    unsigned high = 0;
     while (true) {
+      while (p_ < s_.size()) {
+        uint64_t eight;
+        if (s_.size() - p_ >= 8 && (std::memcpy(&eight, s_.data() + p_, 8), PlainAscii(eight))) {
+          p_ += 8;
+          continue;
+        }
+        const unsigned char c = static_cast<unsigned char>(s_[p_]);
+        if (c == '"' || c == '\\' || c < 0x20) break;
+        high |= c;
+        ++p_;
+      }
       if (p_ >= s_.size()) Fail("a string is not closed");
       const unsigned char c = static_cast<unsigned char>(s_[p_]);
       if (c == '"') break;
       if (c < 0x20) Fail("a control character inside a string");
-      if (c != '\\') {
-        ++p_;
-        continue;
-      }
       out.append(s_.data() + run, p_ - run);
       ++p_;
       if (p_ >= s_.size()) Fail("a string is not closed");
@@ -224,7 +246,7 @@ class Parser {
     }
     out.append(s_.data() + run, p_ - run);
     ++p_;
-    if (!IsUtf8(out)) Fail("a string is not UTF-8");
+    if ((high & 0x80) && !IsUtf8(out)) Fail("a string is not UTF-8");
     return out;
   }
 
@@ -234,13 +256,21 @@ class Parser {
 
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// Each character's digit, 64 for characters that are not digits (so that one test of four
+// digits OR-ed together finds any of them).
+struct Base64Digits {
+  uint8_t of[256];
+  constexpr Base64Digits() : of() {
+    for (int c = 0; c < 256; ++c) of[c] = 64;
+    for (int d = 0; d < 64; ++d)
+      of[static_cast<unsigned char>(kBase64[d])] = static_cast<uint8_t>(d);
+  }
+};
+constexpr Base64Digits kDigitOf;
+
 int Base64Digit(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
+  const uint8_t d = kDigitOf.of[static_cast<unsigned char>(c)];
+  return d == 64 ? -1 : d;
 }
 
 }  // namespace
@@ -257,6 +287,11 @@ bool IsUtf8(std::string_view s) {
   size_t i = 0;
   const size_t n = s.size();
   while (i < n) {
+    // Text is mostly ASCII: eight bytes at a time while none has its top bit.
+    uint64_t eight;
+    while (n - i >= 8 && (std::memcpy(&eight, s.data() + i, 8), (eight & 0x8080808080808080u) == 0))
+      i += 8;
+    if (i >= n) break;
     const unsigned char c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
       ++i;
@@ -352,8 +387,22 @@ void AppendBase64(std::string& out, const uint8_t* d, size_t n) {
 bool DecodeBase64(std::string_view t, std::vector<uint8_t>& out) {
   out.clear();
   if (t.size() % 4 != 0) return false;
-  out.reserve(t.size() / 4 * 3);
-  for (size_t i = 0; i < t.size(); i += 4) {
+  if (t.empty()) return true;
+  // Every group but the last has no padding: four digits, three bytes.
+  const size_t whole = t.size() - 4;
+  out.resize(whole / 4 * 3);
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(t.data());
+  uint8_t* to = out.data();
+  for (size_t i = 0; i < whole; i += 4, to += 3) {
+    const uint32_t a = kDigitOf.of[in[i]], b = kDigitOf.of[in[i + 1]], c = kDigitOf.of[in[i + 2]],
+                   d = kDigitOf.of[in[i + 3]];
+    if ((a | b | c | d) & 64) return false;
+    const uint32_t v = (a << 18) | (b << 12) | (c << 6) | d;
+    to[0] = static_cast<uint8_t>(v >> 16);
+    to[1] = static_cast<uint8_t>(v >> 8);
+    to[2] = static_cast<uint8_t>(v);
+  }
+  for (size_t i = whole; i < t.size(); i += 4) {
     const bool last = i + 4 == t.size();
     const int pad = last ? (t[i + 3] == '=') + (t[i + 2] == '=' && t[i + 3] == '=') : 0;
     int d[4];

@@ -38,6 +38,7 @@ const char* const kRussian[kStringCount] = {
     "Ошибка памяти: Этот формат mesh не поддерживаются!!!",
     "Ошибка конвертации mesh!!!",
     "Отсутствует файл: ",
+    "Извлечь как JSON",
 };
 
 const char* const kEnglish[kStringCount] = {
@@ -72,6 +73,7 @@ const char* const kEnglish[kStringCount] = {
     "Error memory: This format meshes not supported!!!",
     "Error: Convertanion mesh!!!",
     "Missing file: ",
+    "Export as JSON",
 };
 
 struct Table {

@@ -38,7 +38,8 @@ enum StringKey : int {
   kStrMeshMemory = 28,
   kStrMeshConvert = 29,
   kStrMissingFile = 30,
-  kStringCount = 31,
+  kStrExportJson = 31,
+  kStringCount = 32,
 };
 
 // Fills the table in Russian when language_id is 0x0419, else in English.

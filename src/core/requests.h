@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,11 +41,19 @@ struct ExportSwitches {
   // Every object with a known layout as JSON (export/json_export.h), in place of the raw copy of
   // the classes that have no raw switch of their own.
   bool ExportJson = false;
+  // Sprites chosen only for their pictures (-t png): no raw copy of the object beside them.
+  bool NoRawSprites = false;
 };
+
+// The resource files (".resS", ".resource") of a whole folder run by file name, each with every
+// place it was found: a resource an archive names but does not have beside it is looked for
+// there, nearest the archive first (see NearestFolderResource).
+using FolderResources = std::map<std::string, std::vector<std::string>>;
 
 struct ExportRequest {
   ExportSwitches Switches;
   bool NoTextureFlip = false;  // -nft
+  std::shared_ptr<const FolderResources> Resources;  // a folder run's, else null
 };
 
 // An import run. Without type words every file of the export folder is a candidate; with them

@@ -10,6 +10,7 @@
 #include "export/audio_clip.h"
 #include "export/converter.h"
 #include "export/mesh_decoder.h"
+#include "export/sprite_picture.h"
 #include "export/texture_picture.h"
 #include "export/texture_source.h"
 #include "platform/byte_source.h"
@@ -250,6 +251,23 @@ EntryPreview MakeEntryPreview(const Session& s, size_t index) {
       reader.Seek(start);
     }
     p.caption = ClassIdToName(cls) + ", " + std::to_string(size) + " bytes";
+    if (cls == kClassSprite) {
+      // A sprite that cannot be cut still shows its bytes, and says why it shows no picture.
+      try {
+        QuietFrontend quiet;
+        ExportRequest request;
+        ConverterContext ctx(s, request, quiet);
+        SpriteTextures textures;
+        p.picture = SpritePicture(s, index, reader, ctx, textures);
+        p.caption = "Sprite " + std::to_string(p.picture.width) + "x" +
+                    std::to_string(p.picture.height);
+        p.kind = EntryPreview::Kind::kPicture;
+        return p;
+      } catch (const std::exception& e) {
+        p.caption += " (no picture: " + std::string(e.what()) + ")";
+      }
+    }
+    reader.Seek(start);
     p.text = Hex(reader.ReadBytes(std::min(size, kHexBytes)));
   } catch (const std::exception& e) {
     p.kind = EntryPreview::Kind::kHex;

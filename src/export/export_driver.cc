@@ -9,6 +9,7 @@
 #include "export/export_record.h"
 #include "export/json_export.h"
 #include "export/pixels.h"
+#include "export/sprite_picture.h"
 #include "platform/archive_lock.h"
 #include "platform/byte_source.h"
 #include "platform/file_ops.h"
@@ -130,18 +131,19 @@ bool WrittenRaw(const ExportSwitches& sw, int32_t cls) {
       return sw.ExportRawMeshes;
     case kClassAudioClip:
       return sw.ExportRawAudio;
+    case kClassSprite:
+      return !sw.ExportJson && !sw.NoRawSprites;
     default:
       return !sw.ExportJson;
   }
 }
 
 void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i, Reader& data,
-                        Frontend& frontend, JsonTally& json) {
+                        Frontend& frontend, JsonTally& json, SpriteTextures& sprites) {
   const std::string name(s.EntryName(i));
   const std::string folder = ExportFolder(s.Archive);
   if (HasParentStep(s.Archive.ArchiveFolderName)) throw Error(LeavesOutputMessage(s));
   CheckFileName(name);
-  CreateFolders(folder);
   const int32_t cls = s.EntryClass(i);
   const uint64_t start = s.PayloadOffset(i);
   const ExportSwitches& sw = request.Switches;
@@ -177,6 +179,9 @@ void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i
         call.type_tree = ObjectTypeTree(s.Asset, i);
         ExportObj(call, ctx, s.Asset.MajorVersion);
       }
+      if (sw.ExportPng && cls == kClassSprite)
+        ExportSpritePng(s, i, CallAt(s, i, data, start, size, RelativeFolder(s, kSpriteFolder)),
+                        ctx, sprites);
       if (cls == kClassAudioClip)
         ExportAudio(CallAt(s, i, data, start, size, RelativeFolder(s, "Sounds")), ctx,
                     s.Archive.ArchiveFolderName, StreamFileName(s.Archive) + ".resS");
@@ -197,11 +202,11 @@ void ExportEntryOrThrow(const Session& s, const ExportRequest& request, size_t i
 namespace {
 
 bool ExportOne(const Session& s, const ExportRequest& request, size_t index, Reader& data,
-               Frontend& frontend, JsonTally& json) {
+               Frontend& frontend, JsonTally& json, SpriteTextures& sprites) {
   try {
     if (index >= s.EntryCount())
       throw Error("There is no entry " + std::to_string(index + 1) + " to export.");
-    ExportEntryOrThrow(s, request, index, data, frontend, json);
+    ExportEntryOrThrow(s, request, index, data, frontend, json, sprites);
     return true;
   } catch (const std::exception& e) {
     frontend.ErrorBox(e.what());
@@ -214,7 +219,15 @@ bool ExportOne(const Session& s, const ExportRequest& request, size_t index, Rea
 bool ExportEntry(const Session& s, const ExportRequest& request, size_t index, Reader& data,
                  Frontend& frontend) {
   JsonTally json;
-  return ExportOne(s, request, index, data, frontend, json);
+  SpriteTextures sprites;
+  // A run (ExportEntries) makes the folder once; a single entry makes it here.
+  try {
+    if (!HasParentStep(s.Archive.ArchiveFolderName)) CreateFolders(ExportFolder(s.Archive));
+  } catch (const std::exception& e) {
+    frontend.ErrorBox(e.what());
+    return false;
+  }
+  return ExportOne(s, request, index, data, frontend, json, sprites);
 }
 
 namespace {
@@ -222,11 +235,12 @@ namespace {
 // Notes in the record what the entry's converters and raw copy wrote, and the object's bytes as
 // they stand, so that a later import can tell the user's edits from files left as exported.
 void RecordEntry(const Session& s, size_t i, FileSource& source, const std::string& folder,
-                 std::vector<std::string> written, ExportRecord& record) {
+                 const std::vector<WrittenFile>& written, ExportRecord& record) {
   const int64_t id = s.Object(i).PathId;
-  for (const std::string& path : written) {
-    if (path.compare(0, folder.size(), folder) != 0) continue;
-    record.NoteFile(path.substr(folder.size()), id, HashFile(path));
+  for (const WrittenFile& file : written) {
+    if (file.path.compare(0, folder.size(), folder) != 0) continue;
+    record.NoteFile(file.path.substr(folder.size()), id,
+                    file.hashed ? file.hash : HashFile(file.path));
   }
   record.NoteObject(id, HashBytes(source, s.Asset.DataStart + s.EntryOffset(i), s.EntrySize(i)));
 }
@@ -256,6 +270,7 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
   if (!entries.empty()) CreateWritableFolder(folder);
   int shown = -1;
   JsonTally json;
+  SpriteTextures sprites;
   {
     WrittenFiles written;
     for (size_t p = 0; p < entries.size(); ++p) {
@@ -265,7 +280,7 @@ ExportRunResult ExportEntries(const Session& s, const ExportRequest& request, Fr
         line += s.EntryName(i);
         frontend.ConsoleLine(line);
       }
-      if (ExportOne(s, request, i, data, frontend, json)) {
+      if (ExportOne(s, request, i, data, frontend, json, sprites)) {
         ++result.exported;
         RecordEntry(s, i, source, folder, written.Take(), record);
       } else {

@@ -1,7 +1,5 @@
 #include "export/export_record.h"
 
-#include <xxhash.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -79,24 +77,16 @@ bool ReadRecordText(const std::string& folder, std::string* text) {
 }  // namespace
 
 ContentHash HashBytes(ByteSource& source, uint64_t pos, uint64_t n) {
-  XXH3_state_t* state = XXH3_createState();
-  XXH3_128bits_reset(state);
+  ContentHasher hasher;
   std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(n, 1 << 20)));
-  try {
-    while (n > 0) {
-      const size_t step = static_cast<size_t>(std::min<uint64_t>(n, buffer.size()));
-      source.ReadAt(pos, buffer.data(), step);
-      XXH3_128bits_update(state, buffer.data(), step);
-      pos += step;
-      n -= step;
-    }
-  } catch (...) {
-    XXH3_freeState(state);
-    throw;
+  while (n > 0) {
+    const size_t step = static_cast<size_t>(std::min<uint64_t>(n, buffer.size()));
+    source.ReadAt(pos, buffer.data(), step);
+    hasher.Add(buffer.data(), step);
+    pos += step;
+    n -= step;
   }
-  const XXH128_hash_t h = XXH3_128bits_digest(state);
-  XXH3_freeState(state);
-  return {h.high64, h.low64};
+  return hasher.Digest();
 }
 
 ContentHash HashFile(const std::string& path) {

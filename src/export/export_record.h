@@ -28,16 +28,12 @@
 #include <map>
 #include <string>
 
+#include "platform/content_hash.h"
+
 namespace kestrix {
 
 class ByteSource;
 struct OpenedArchive;
-
-struct ContentHash {
-  uint64_t high = 0, low = 0;
-  bool operator==(const ContentHash& o) const { return high == o.high && low == o.low; }
-  bool operator!=(const ContentHash& o) const { return !(*this == o); }
-};
 
 ContentHash HashBytes(ByteSource& source, uint64_t pos, uint64_t n);
 // Hashes a whole file; throws IoError when it cannot be read.

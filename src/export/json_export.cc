@@ -6,13 +6,23 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/reader.h"
+#include "types/builtin_trees.h"
+#include "types/class_ids.h"
 #include "types/object_layouts.h"
 #include "types/type_info.h"
 
 namespace kestrix {
 
+const TypeTree* ObjectLayoutTree(const SerializedFile& file, size_t index) {
+  if (const TypeTree* tree = ObjectTypeTree(file, index)) return tree;
+  const int32_t cls = index < file.Objects.size() ? file.Objects[index].ClassId : 0;
+  // A script object's fields come from its script, which no table can know.
+  if (cls <= 0 || cls == kClassMonoBehaviour) return nullptr;
+  return BuiltInTypeTree(cls, file.Engine);
+}
+
 const ObjectTree& ObjectTrees::For(const Session& s, size_t i) {
-  const TypeTree* tree = ObjectTypeTree(s.Asset, i);
+  const TypeTree* tree = ObjectLayoutTree(s.Asset, i);
   if (!tree)
     throw Error("no type tree: the file keeps no field layout for " +
                     ClassIdToName(s.EntryClass(i)) +

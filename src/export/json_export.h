@@ -17,12 +17,17 @@ class Reader;
 
 inline constexpr char kJsonFolder[] = "Json";
 
+// The layout object `index` is read and rebuilt through: the file's own type tree, else the
+// built-in one of its class and engine (types/builtin_trees.h); nullptr when neither is known,
+// and always for script objects of files without trees.
+const TypeTree* ObjectLayoutTree(const SerializedFile& file, size_t index);
+
 // The walkers of one run, one per type tree, so that a tree is taken apart once.
 class ObjectTrees {
  public:
-  // The walker for object `index`. Throws Error "no type tree: ..." when the file carries none
-  // for the object: its fields are then unknown (a MonoBehaviour's fields come from its script,
-  // and are never guessed).
+  // The walker for object `index`. Throws Error "no type tree: ..." when ObjectLayoutTree knows
+  // none: its fields are then unknown (a MonoBehaviour's fields come from its script, and are
+  // never guessed).
   const ObjectTree& For(const Session& session, size_t index);
 
  private:

@@ -100,6 +100,10 @@ uint64_t AlignUp16(uint64_t n) { return (n + 15) & ~uint64_t{15}; }
 
 }  // namespace
 
+uint32_t VertexComponentBytes(int32_t version, uint8_t format) {
+  return ComponentBytes(version, format);
+}
+
 void TMeshBase::Decode(Reader& stream, int32_t version) {
   const uint64_t start = stream.Tell();
   try {

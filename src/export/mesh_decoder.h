@@ -76,6 +76,10 @@ struct MeshLayoutFeatures {
   static bool FromTree(const TypeTree& tree, MeshLayoutFeatures* out);
 };
 
+// Bytes of one component of a vertex channel of `format` in meshes of engine major `version`
+// (0 for a format number the engine does not have).
+uint32_t VertexComponentBytes(int32_t version, uint8_t format);
+
 class TMeshBase {
  public:
   // Reads the payload from the stream's position, which must be the payload start (padding is

@@ -4,9 +4,12 @@
 #include "export/obj_export.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "core/error.h"
@@ -53,15 +56,29 @@ class ObjText {
 };
 
 void ObjText::Vertices(uint32_t first, uint32_t count) {
+  // Numbers go straight into the text: meshes have many of them.
+  auto number = [this](char lead, float value) {
+    out_ += lead;
+    AppendObjNumber(out_, value);
+  };
   for (uint32_t i = first; i < first + count; ++i) {
     MeshVector3 p = mesh_.Position(i);
     MeshVector2 t = mesh_.TexCoord(i);
     MeshVector3 n = mesh_.Normal(i);
-    out_ += "v " + FormatObjNumber(-p.x) + " " + FormatObjNumber(p.y) + " " + FormatObjNumber(p.z) +
-            kLineEnd;
-    out_ += "vt " + FormatObjNumber(t.u) + " " + FormatObjNumber(t.v) + kLineEnd;
-    out_ += "vn " + FormatObjNumber(-n.x) + " " + FormatObjNumber(n.y) + " " +
-            FormatObjNumber(n.z) + kLineEnd;
+    out_ += 'v';
+    number(' ', -p.x);
+    number(' ', p.y);
+    number(' ', p.z);
+    out_ += kLineEnd;
+    out_ += "vt";
+    number(' ', t.u);
+    number(' ', t.v);
+    out_ += kLineEnd;
+    out_ += "vn";
+    number(' ', -n.x);
+    number(' ', n.y);
+    number(' ', n.z);
+    out_ += kLineEnd;
   }
 }
 
@@ -114,12 +131,14 @@ void ObjText::SubMesh(size_t k, const std::string& group) {
 }
 
 void ObjText::Face(uint32_t a, uint32_t b, uint32_t c) {
-  std::string line = "f";
+  out_ += 'f';
   for (uint32_t index : {a, b, c}) {
-    std::string r = std::to_string(int64_t{index} - block_end_);
-    line += " " + r + "/" + r + "/" + r;
+    char r[24];
+    const size_t n = std::to_chars(r, r + sizeof r, int64_t{index} - block_end_).ptr - r;
+    out_ += ' ';
+    out_.append(r, n).append(1, '/').append(r, n).append(1, '/').append(r, n);
   }
-  out_ += line + kLineEnd;
+  out_ += kLineEnd;
 }
 
 // A triangle strip turns into a list whose winding alternates; a repeated index marks a
@@ -182,17 +201,29 @@ std::string Summary(const TMeshBase& mesh) {
 
 }  // namespace
 
-std::string FormatObjNumber(float value) {
-  static const std::string kZero = "0.000000";
-  if (!std::isfinite(value)) return kZero;
+void AppendObjNumber(std::string& out, float value) {
+  static constexpr std::string_view kZero = "0.000000";
+  if (!std::isfinite(value)) {
+    out += kZero;
+    return;
+  }
+  // What "%.6f" writes, without the locale and a good deal faster (meshes have many numbers).
   char buffer[64];
-  int n = std::snprintf(buffer, sizeof buffer, "%.6f", static_cast<double>(value));
-  if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) return kZero;
-  std::string text(buffer, static_cast<size_t>(n));
+  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer,
+                                          static_cast<double>(value), std::chars_format::fixed, 6);
+  const std::string_view text(buffer, error == std::errc() ? end - buffer : 0);
   // Long integral parts are unreliable in a float; ".0" past the sixth character marks them.
-  size_t dot_zero = text.find(".0");
-  if (dot_zero != std::string::npos && dot_zero + 1 > 6) return kZero;
-  if (text.find("E+") != std::string::npos || text.find("Nan") != std::string::npos) return kZero;
+  const size_t dot_zero = text.find(".0");
+  if (text.empty() || (dot_zero != std::string_view::npos && dot_zero + 1 > 6)) {
+    out += kZero;
+    return;
+  }
+  out += text;
+}
+
+std::string FormatObjNumber(float value) {
+  std::string text;
+  AppendObjNumber(text, value);
   return text;
 }
 

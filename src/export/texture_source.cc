@@ -1,5 +1,8 @@
 #include "export/texture_source.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "core/bundle_resource.h"
 #include "core/error.h"
 #include "core/localization.h"
@@ -81,8 +84,42 @@ std::unique_ptr<ByteSource> OpenResourceFile(ConverterContext& ctx,
                                              const std::string& resource_path,
                                              const std::string& file) {
   if (file.empty()) ctx.MissingResource(RefusedPathMessage(resource_path));
-  if (!FileExists(file)) ctx.MissingResource(Str(kStrMissingFile) + file);
-  return std::make_unique<FileSource>(file);
+  if (FileExists(file)) return std::make_unique<FileSource>(file);
+  // A folder run knows the game's other resource files: the one of that name nearest the archive
+  // is the one meant.
+  if (const FolderResources* resources = ctx.request().Resources.get()) {
+    const std::string found =
+        NearestFolderResource(*resources, ctx.session().Archive.GivenPath, FileNameOf(file));
+    if (!found.empty() && FileExists(found)) return std::make_unique<FileSource>(found);
+  }
+  ctx.MissingResource(Str(kStrMissingFile) + file);
+}
+
+std::string NearestFolderResource(const FolderResources& resources, const std::string& archive,
+                                  const std::string& name) {
+  auto found = resources.find(name);
+  if (found == resources.end()) return "";
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::absolute(fs::path(archive)).lexically_normal().parent_path();
+  // How many leading folders a place shares with the archive's folder: the most wins, and two
+  // places that share as many are not guessed between.
+  std::string best;
+  long best_shared = -1;
+  bool tie = false;
+  for (const std::string& place : found->second) {
+    const fs::path candidate = fs::absolute(fs::path(place)).lexically_normal().parent_path();
+    auto [a, b] = std::mismatch(folder.begin(), folder.end(), candidate.begin(), candidate.end());
+    const long shared = std::distance(folder.begin(), a);
+    (void)b;
+    if (shared > best_shared) {
+      best = place;
+      best_shared = shared;
+      tie = false;
+    } else if (shared == best_shared) {
+      tie = true;
+    }
+  }
+  return tie ? std::string() : best;
 }
 
 std::string RefusedPathMessage(const std::string& resource_path) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/requests.h"
 #include "export/texture_header.h"
 #include "platform/byte_source.h"
 
@@ -44,6 +45,11 @@ bool OpenBundleResource(ConverterContext& ctx, const std::string& resource_path,
 std::unique_ptr<ByteSource> OpenResourceFile(ConverterContext& ctx,
                                              const std::string& resource_path,
                                              const std::string& file);
+// Of the places a folder run found a resource file called `name`, the one nearest the archive's
+// own folder (the most leading folders in common); "" when there is none or two are as near.
+std::string NearestFolderResource(const FolderResources& resources, const std::string& archive,
+                                  const std::string& name);
+
 std::string RefusedPathMessage(const std::string& resource_path);
 
 // "res_" + the path up to its first "." (the whole path without one) + separator.

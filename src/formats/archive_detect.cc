@@ -63,9 +63,14 @@ bool SerializedHeaderAgrees(const uint8_t* b, size_t n, uint64_t file_size, bool
 
 }  // namespace
 
-bool IsArchiveCompanion(const std::string& file_name) {
+bool IsResourceFileName(const std::string& file_name) {
   const std::string ext = AsciiLower(ExtensionOf(file_name));
-  if (ext == ".ress" || ext == ".resource") return true;
+  return ext == ".ress" || ext == ".resource";
+}
+
+bool IsArchiveCompanion(const std::string& file_name) {
+  if (IsResourceFileName(file_name)) return true;
+  const std::string ext = AsciiLower(ExtensionOf(file_name));
   return ext.size() > 6 && ext.compare(0, 6, ".split") == 0 && ext != ".split0" &&
          ext.find_first_not_of("0123456789", 6) == std::string::npos;
 }

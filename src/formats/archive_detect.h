@@ -10,6 +10,8 @@ namespace kestrix {
 // A resource file (".resS", ".resource") or a piece of a split archive other than the first
 // (".split1", ...): data another archive reads, never an archive of its own.
 bool IsArchiveCompanion(const std::string& file_name);
+// A resource file (".resS", ".resource", in any case).
+bool IsResourceFileName(const std::string& file_name);
 
 // True when the file begins as a bundle ("UnityFS", "UnityRaw", "UnityWeb",
 // "UnityWebData1.0") or as a serialized file whose header fields agree with each other and

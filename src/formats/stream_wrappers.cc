@@ -19,6 +19,16 @@ namespace {
 // sets the pace, small enough that memory stays flat whatever the file's size.
 constexpr size_t kInPiece = size_t{1} << 18;
 constexpr size_t kOutPiece = size_t{1} << 20;
+
+// A decoder's or encoder's output piece, not zeroed: only what the codec wrote is read.
+class OutPiece {
+ public:
+  uint8_t* data() { return bytes_.get(); }
+  size_t size() const { return kOutPiece; }
+
+ private:
+  std::unique_ptr<uint8_t[]> bytes_ = std::make_unique_for_overwrite<uint8_t[]>(kOutPiece);
+};
 // The encoder's effort on import: an edit should not take minutes on a large build, and the
 // engine's loader reads any quality.
 constexpr int kBrotliQuality = 6;
@@ -69,7 +79,7 @@ bool Inflate(ByteSource& source, const std::function<bool(const uint8_t*, size_t
              std::string* error) {
   InflateStream s;
   PieceReader in(source);
-  std::vector<uint8_t> out(kOutPiece);
+  OutPiece out;
   bool ended = false;
   while (true) {
     if (s.z.avail_in == 0) {
@@ -141,7 +151,7 @@ void Deflate(ByteSource& plain, const WrapperLayout& layout, const ByteSink& sin
     throw Error("zlib could not start.");
   std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, deflateEnd);
   PieceReader in(plain);
-  std::vector<uint8_t> out(kOutPiece);
+  OutPiece out;
   uLong crc = crc32(0, nullptr, 0);
   uint64_t total = 0;
   bool last = false;
@@ -181,7 +191,7 @@ bool Unbrotli(ByteSource& source, const std::function<bool(const uint8_t*, size_
               std::string* error) {
   BrotliDecoder d;
   PieceReader in(source);
-  std::vector<uint8_t> out(kOutPiece);
+  OutPiece out;
   size_t avail_in = 0;
   const uint8_t* next_in = nullptr;
   while (true) {
@@ -264,7 +274,7 @@ void Enbrotli(ByteSource& plain, const WrapperLayout& layout, const ByteSink& si
   BrotliEncoderSetParameter(e.s, BROTLI_PARAM_LGWIN, static_cast<uint32_t>(layout.brotli_window));
   BrotliEncoderSetParameter(e.s, BROTLI_PARAM_SIZE_HINT,
                             static_cast<uint32_t>(std::min<uint64_t>(plain.Size(), 1u << 30)));
-  std::vector<uint8_t> out(kOutPiece);
+  OutPiece out;
   auto run = [&](BrotliEncoderOperation op, const uint8_t* data, size_t n) {
     size_t avail_in = n;
     const uint8_t* next_in = data;

@@ -17,6 +17,7 @@ namespace kestrix {
 class ByteSource;
 class Frontend;
 class ExportRecord;
+class ObjectTrees;
 class ResourceEdits;
 struct Session;
 
@@ -59,6 +60,9 @@ struct ImporterContext {
   // Where data that lives in a resource entry of the open bundle goes; null: such data goes into
   // the object as data beside the archive does.
   ResourceEdits* resource_edits = nullptr;
+  // The object walkers of the run, so that each type tree is taken apart once however many of
+  // its objects come back as JSON; null: each call takes its own apart.
+  ObjectTrees* object_trees = nullptr;
 };
 
 // One importer: reads the source file, builds the raw object file, writes it. Throws Error

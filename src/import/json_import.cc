@@ -79,10 +79,10 @@ void ImportJson(const ImporterCall& call, ImporterContext& ctx) {
   if (!call.session) Refuse(call, "the archive is not known to the JSON import.");
   const Session& s = *call.session;
   const size_t i = call.entry;
-  ObjectTrees trees;
+  ObjectTrees own;
   std::vector<uint8_t> rebuilt;
   try {
-    const ObjectTree& tree = trees.For(s, i);
+    const ObjectTree& tree = (ctx.object_trees ? *ctx.object_trees : own).For(s, i);
     FileSource source(OpenSourceFile(call, call.source_path));
     const uint64_t most = uint64_t{s.EntrySize(i)} * kJsonBytesPerObjectByte + kJsonSlack;
     if (source.Size() > most)

@@ -9,6 +9,7 @@
 #include "core/frontend.h"
 #include "core/session.h"
 #include "export/export_record.h"
+#include "export/json_export.h"
 #include "export/texture_source.h"
 #include "import/texture_import.h"
 #include "platform/byte_source.h"
@@ -248,7 +249,8 @@ std::vector<ConvertedSource> RunConverters(const Session& s, const EntryNameInde
                                            ByteSource& working, const ImportConverters& c,
                                            Frontend& frontend, bool no_texture_flip,
                                            const ExportRecord* record, ResourceEdits* edits) {
-  ImporterContext ctx{frontend, ResourceFolder(s.Archive), no_texture_flip, record, edits};
+  ObjectTrees trees;
+  ImporterContext ctx{frontend, ResourceFolder(s.Archive), no_texture_flip, record, edits, &trees};
   std::vector<ConvertedSource> converted;
   const std::string folder = ExportFolder(s.Archive);
   struct Run {

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "platform/archive_lock.h"
 #include "platform/byte_source.h"
@@ -199,12 +198,8 @@ namespace {
 // errno set.
 int CreateFreeName(const std::string& folder, const std::string& stem, const std::string& suffix,
                    mode_t mode, std::string* out) {
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device random;
   for (int attempt = 0; attempt < 64; ++attempt) {
-    std::string name = stem;
-    for (int k = 0; k < 8; ++k) name += kChars[random() % (sizeof(kChars) - 1)];
-    std::string path = folder + name + suffix;
+    const std::string path = folder + stem + RandomNamePart() + suffix;
     int fd = sys::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       *out = path;
@@ -218,10 +213,9 @@ int CreateFreeName(const std::string& folder, const std::string& stem, const std
 }  // namespace
 
 OutputFile::OutputFile(const std::string& path, Target target) : path_(path) {
-  int fd = -1;
   if (target == Target::kRunFile) {
-    fd = sys::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+    fd_ = sys::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
     part_ = path;
   } else {
     // A folder, pipe or device at the name is not an earlier output: it is refused rather than
@@ -235,34 +229,32 @@ OutputFile::OutputFile(const std::string& path, Target target) : path_(path) {
     {
       // Listed at once, so that SIGINT or SIGTERM removes it with the run's other temporaries.
       SignalsHeld held;
-      fd = CreateFreeName(folder, "." + FileNameOf(path).substr(0, 64) + ".new-", "", 0666, &part_);
-      if (fd < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
+      fd_ = CreateFreeName(folder, "." + FileNameOf(path).substr(0, 64) + ".new-", "", 0666,
+                           &part_);
+      if (fd_ < 0) throw IoError("Cannot create file " + path + ": " + std::strerror(errno));
       AdoptTemporary(part_, false);
     }
     // A new version keeps the permissions of the old one.
-    if (exists && S_ISREG(old.st_mode)) sys::fchmod(fd, old.st_mode & 07777);
+    if (exists && S_ISREG(old.st_mode)) sys::fchmod(fd_, old.st_mode & 07777);
   }
   sys::Stat st{};
-  if (sys::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    sys::close(fd);
+  if (sys::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    sys::close(fd_);
+    fd_ = -1;
+    if (part_ != path_) ForgetTemporary(part_);
     throw IoError("Cannot create file " + path + ": it is not a regular file.");
   }
   device_ = st.st_dev;
   inode_ = st.st_ino;
-  file_ = sys::fdopen(fd, "wb");
-  if (!file_) {
-    const int error = errno;
-    sys::close(fd);
-    RemovePartFile();
-    throw IoError("Cannot create file " + path + ": " + std::strerror(error));
-  }
+  buffer_ = std::make_unique_for_overwrite<char[]>(kBufferSize);
+  if (WrittenFiles::Collecting()) hasher_ = std::make_unique<ContentHasher>();
 }
 
 OutputFile::~OutputFile() {
-  if (!file_) return;
+  if (fd_ < 0) return;
   // Not closed: the writer gave up part-way (a failed write, a converter's error). The file is
   // not left cut short, where a later import would take it for the user's edit.
-  std::fclose(file_);
+  sys::close(fd_);
   RemovePartFile();
 }
 
@@ -276,38 +268,87 @@ void OutputFile::RemovePartFile() {
   if (part_ != path_) ForgetTemporary(part_);
 }
 
+void OutputFile::WriteOut(const char* data, size_t n) {
+  while (n > 0) {
+    const ssize_t done = sys::write(fd_, data, n);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+    data += done;
+    n -= static_cast<size_t>(done);
+  }
+}
+
+void OutputFile::FlushBuffer() {
+  const size_t n = buffered_;
+  buffered_ = 0;
+  WriteOut(buffer_.get(), n);
+}
+
 void OutputFile::Write(const void* data, size_t n) {
   if (n == 0) return;
-  if (!file_ || std::fwrite(data, 1, n, file_) != n)
-    throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+  if (fd_ < 0) throw IoError("Cannot write file " + path_ + ": it is closed.");
+  if (hasher_) hasher_->Add(data, n);
   written_ += n;
+  const char* bytes = static_cast<const char*>(data);
+  if (buffered_ + n <= kBufferSize) {
+    std::memcpy(buffer_.get() + buffered_, bytes, n);
+    buffered_ += n;
+    return;
+  }
+  FlushBuffer();
+  // What does not fit the buffer goes out at once, without a copy.
+  if (n >= kBufferSize) {
+    WriteOut(bytes, n);
+  } else {
+    std::memcpy(buffer_.get(), bytes, n);
+    buffered_ = n;
+  }
 }
 
 void OutputFile::CopyFrom(ByteSource& source, uint64_t pos, uint64_t n) {
-  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<uint64_t>(n, 1 << 20)));
+  if (fd_ >= 0 && n <= kBufferSize - buffered_) {
+    // Small copies are read straight into the buffer.
+    char* at = buffer_.get() + buffered_;
+    source.ReadAt(pos, at, static_cast<size_t>(n));
+    if (hasher_) hasher_->Add(at, static_cast<size_t>(n));
+    buffered_ += static_cast<size_t>(n);
+    written_ += n;
+    return;
+  }
+  // Not zeroed: each piece is read in whole before it is written.
+  const size_t size = static_cast<size_t>(std::min<uint64_t>(n, 1 << 20));
+  const auto chunk = std::make_unique_for_overwrite<uint8_t[]>(size);
   while (n > 0) {
-    size_t step = static_cast<size_t>(std::min<uint64_t>(n, chunk.size()));
-    source.ReadAt(pos, chunk.data(), step);
-    Write(chunk.data(), step);
+    size_t step = static_cast<size_t>(std::min<uint64_t>(n, size));
+    source.ReadAt(pos, chunk.get(), step);
+    Write(chunk.get(), step);
     pos += step;
     n -= step;
   }
 }
 
 void OutputFile::PatchAt(uint64_t pos, const void* data, size_t n) {
-  if (!file_ || std::fflush(file_) != 0 ||
-      std::fseek(file_, static_cast<long>(pos), SEEK_SET) != 0 ||
-      std::fwrite(data, 1, n, file_) != n || std::fseek(file_, 0, SEEK_END) != 0)
-    throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+  hasher_.reset();
+  if (fd_ < 0) throw IoError("Cannot write file " + path_ + ": it is closed.");
+  FlushBuffer();
+  const char* bytes = static_cast<const char*>(data);
+  while (n > 0) {
+    const ssize_t done = sys::pwrite(fd_, bytes, n, static_cast<off_t>(pos));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) throw IoError("Cannot write file " + path_ + ": " + std::strerror(errno));
+    bytes += done;
+    pos += static_cast<uint64_t>(done);
+    n -= static_cast<size_t>(done);
+  }
 }
 
 void OutputFile::Close() {
-  if (!file_) return;
-  int bad = std::ferror(file_);
-  int closed = std::fclose(file_);
+  if (fd_ < 0) return;
+  FlushBuffer();  // on failure the destructor removes the part file
+  const int closed = sys::close(fd_);
   const int error = errno;
-  file_ = nullptr;
-  if (bad || closed != 0) {
+  fd_ = -1;
+  if (closed != 0) {
     RemovePartFile();
     throw IoError("Cannot write file " + path_ + ": " + std::strerror(error));
   }
@@ -317,7 +358,12 @@ void OutputFile::Close() {
     throw IoError("Cannot create file " + path_ + ": " + std::strerror(error));
   }
   if (part_ != path_) ForgetTemporary(part_);
-  WrittenFiles::Note(path_);
+  if (hasher_) {
+    const ContentHash hash = hasher_->Digest();
+    WrittenFiles::Note(path_, &hash);
+  } else {
+    WrittenFiles::Note(path_, nullptr);
+  }
 }
 
 WholeFileWriter::WholeFileWriter(const std::string& path)

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/content_hash.h"
+
 namespace kestrix {
 
 class ByteSource;
@@ -140,10 +142,18 @@ class OutputFile {
  private:
   void RemovePartFile();
 
+  void WriteOut(const char* data, size_t n);
+  void FlushBuffer();
+
+  static constexpr size_t kBufferSize = 64 << 10;
   std::string path_;
   std::string part_;  // where the bytes go until Close: path_ itself for kRunFile
-  std::FILE* file_ = nullptr;
+  int fd_ = -1;
+  std::unique_ptr<char[]> buffer_;
+  size_t buffered_ = 0;
   uint64_t written_ = 0;
+  // The bytes' hash as they go out, for the export record; gone once a patch changed them.
+  std::unique_ptr<ContentHasher> hasher_;
   uint64_t device_ = 0, inode_ = 0;  // the file as opened: only it is ever removed
 };
 

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <vector>
 
 #include "platform/archive_lock.h"
@@ -24,12 +23,9 @@ std::string Reason() { return std::strerror(errno); }
 // The name the file gets just before the rename: the target's name, a mark and random letters,
 // created exclusively so that no file of anyone else is ever replaced.
 bool LinkUnderFreeName(int fd, const std::string& base, std::string* out) {
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device random;
   const std::string proc = "/proc/self/fd/" + std::to_string(fd);
   for (int attempt = 0; attempt < 64; ++attempt) {
-    std::string name = base + ".import-";
-    for (int k = 0; k < 8; ++k) name += kChars[random() % (sizeof(kChars) - 1)];
+    const std::string name = base + ".import-" + RandomNamePart();
     if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       *out = name;
       return true;

@@ -282,14 +282,22 @@ void RemoveAbandonedOf(const ArchiveNames& archive, const std::string& folder) {
 
 }  // namespace
 
+std::string RandomNamePart() {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  thread_local std::mt19937_64 random = [] {
+    std::random_device device;
+    std::seed_seq seed{device(), device(), device(), device()};
+    return std::mt19937_64(seed);
+  }();
+  std::string part(8, ' ');
+  for (char& c : part) c = kChars[random() % (sizeof(kChars) - 1)];
+  return part;
+}
+
 std::string CreateTemporaryIn(const std::string& folder, const std::string& stem,
                               const std::string& suffix) {
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device random;
   for (int attempt = 0; attempt < 64; ++attempt) {
-    std::string path = folder + stem;
-    for (int k = 0; k < 8; ++k) path += kChars[random() % (sizeof(kChars) - 1)];
-    path += suffix;
+    const std::string path = folder + stem + RandomNamePart() + suffix;
     // A signal between the creation and the listing would leave the file behind.
     SignalsHeld held;
     const int fd = sys::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);

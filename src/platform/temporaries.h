@@ -16,6 +16,10 @@
 
 namespace kestrix {
 
+// 8 random characters (a-z, 0-9) for a new file's name. Unpredictable to others (seeded from the
+// system's random source once per thread), cheap enough for a name per output file.
+std::string RandomNamePart();
+
 // Creates a new empty file `folder` + `stem` + 8 random characters + `suffix` under a name no
 // file had, marked in use and listed. Returns "" when the folder refuses (errno says why).
 std::string CreateTemporaryIn(const std::string& folder, const std::string& stem,

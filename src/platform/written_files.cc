@@ -12,10 +12,19 @@ WrittenFiles::WrittenFiles() : outer_(current) { current = this; }
 
 WrittenFiles::~WrittenFiles() { current = outer_; }
 
-std::vector<std::string> WrittenFiles::Take() { return std::exchange(paths_, {}); }
+std::vector<WrittenFile> WrittenFiles::Take() { return std::exchange(files_, {}); }
 
-void WrittenFiles::Note(const std::string& path) {
-  if (current) current->paths_.push_back(path);
+bool WrittenFiles::Collecting() { return current != nullptr; }
+
+void WrittenFiles::Note(const std::string& path, const ContentHash* hash) {
+  if (!current) return;
+  WrittenFile file;
+  file.path = path;
+  if (hash) {
+    file.hashed = true;
+    file.hash = *hash;
+  }
+  current->files_.push_back(std::move(file));
 }
 
 }  // namespace kestrix

@@ -1,13 +1,14 @@
 #include "types/object_layouts.h"
 
 #include "core/error.h"
+#include "types/builtin_trees.h"
+#include "types/class_ids.h"
 
 namespace kestrix {
 
 namespace {
 
-// The newest engine generation the tables were checked against.
-constexpr int32_t kNewestMajor = 6000;
+constexpr int32_t kNewestMajor = kNewestTableMajor;
 
 std::string VersionText(const EngineVersion& v) {
   return std::to_string(v.Major) + "." + std::to_string(v.Minor) + "." + std::to_string(v.Patch);
@@ -50,20 +51,6 @@ namespace {
 // so a fixed layout would take the image data's size from the settings.
 bool EarlyTextureEngine(const EngineVersion& v) { return v.AtLeast(3, 0) && !v.AtLeast(3, 5); }
 
-FieldLayout EarlyTextureFields() {
-  FieldLayout f = {Int("m_Width"),           Int("m_Height"),  Int("m_CompleteImageSize"),
-                   Int("m_TextureFormat"),   Bool("m_MipMap"), Bool("m_IsReadable"),
-                   Bool("m_ReadAllowed"),    AlignStep(),      Int("m_ImageCount"),
-                   Int("m_TextureDimension")};
-  for (const char* s : {"m_TextureSettings.m_FilterMode", "m_TextureSettings.m_Aniso",
-                        "m_TextureSettings.m_MipBias", "m_TextureSettings.m_WrapMode"})
-    f.push_back(Int(s));
-  f.push_back(Int("m_LightmapFormat"));
-  f.push_back(Blob("image data"));
-  f.push_back(AlignStep());
-  return f;
-}
-
 }  // namespace
 
 bool UsesTextureFields(const EngineVersion& engine) {
@@ -75,60 +62,15 @@ bool UsesTextureFields(const EngineVersion& engine) {
 std::string NewestKnownLayoutVersion() { return std::to_string(kNewestMajor) + ".x"; }
 
 FieldLayout TextureFieldsForVersion(const EngineVersion& v) {
-  if (v.Major > kNewestMajor)
+  // The built-in tree is the one table of what a texture holds, for the converters as for the
+  // tree-driven reader.
+  const TypeTree* tree = BuiltInTypeTree(kClassTexture2D, v);
+  if (!tree)
     throw Error("Texture layout of engine " + VersionText(v) +
                     " is not known (the tables go up to " + NewestKnownLayoutVersion() +
                     ") and the file carries no type tree for it.",
                 ErrorKind::kNotSupported);
-  if (EarlyTextureEngine(v)) return EarlyTextureFields();
-  FieldLayout f;
-  if (v.AtLeast(2017, 3)) {
-    // 2023.2 dropped the fallback format and its downscale flag and kept the alpha flag.
-    if (!v.AtLeast(2023, 2)) {
-      f.push_back(Int("m_ForcedFallbackFormat"));
-      f.push_back(Bool("m_DownscaleFallback"));
-    }
-    if (v.AtLeast(2020, 2)) f.push_back(Bool("m_IsAlphaChannelOptional"));
-    f.push_back(AlignStep());
-  }
-  f.push_back(Int("m_Width"));
-  f.push_back(Int("m_Height"));
-  f.push_back(Int("m_CompleteImageSize"));
-  if (v.AtLeast(2020, 1)) f.push_back(Int("m_MipsStripped"));
-  f.push_back(Int("m_TextureFormat"));
-  f.push_back(Int("m_MipCount"));
-  f.push_back(Bool("m_IsReadable"));
-  if (v.AtLeast(2020, 1)) f.push_back(Bool("m_IsPreProcessed"));
-  if (v.AtLeast(2022, 2)) {
-    f.push_back(Bool("m_IgnoreMipmapLimit"));
-    f.push_back(AlignStep());
-    f.push_back(Blob("m_MipmapLimitGroupName"));
-    f.push_back(AlignStep());
-  } else if (v.AtLeast(2019, 3)) {
-    f.push_back(Bool("m_IgnoreMasterTextureLimit"));
-  }
-  if (v.AtLeast(2018, 2)) f.push_back(Bool("m_StreamingMipmaps"));
-  f.push_back(AlignStep());
-  if (v.AtLeast(2018, 2)) f.push_back(Int("m_StreamingMipmapsPriority"));
-  f.push_back(Int("m_ImageCount"));
-  f.push_back(Int("m_TextureDimension"));
-  for (const char* s : {"m_TextureSettings.m_FilterMode", "m_TextureSettings.m_Aniso",
-                        "m_TextureSettings.m_MipBias", "m_TextureSettings.m_WrapU",
-                        "m_TextureSettings.m_WrapV", "m_TextureSettings.m_WrapW"})
-    f.push_back(Int(s));
-  f.push_back(Int("m_LightmapFormat"));
-  f.push_back(Int("m_ColorSpace"));
-  if (v.AtLeast(2020, 2)) {
-    f.push_back(Blob("m_PlatformBlob"));
-    f.push_back(AlignStep());
-  }
-  f.push_back(Blob("image data"));
-  f.push_back(AlignStep());
-  f.push_back(v.AtLeast(2020, 1) ? Int64("m_StreamData.offset") : Int("m_StreamData.offset"));
-  f.push_back(Int("m_StreamData.size"));
-  f.push_back(Blob("m_StreamData.path"));
-  f.push_back(AlignStep());
-  return f;
+  return PayloadFieldsOfTree(*tree);
 }
 
 FieldLayout TextureLayoutFor(const SerializedFile& file, size_t index) {

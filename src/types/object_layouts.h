@@ -2,7 +2,7 @@
 // engines 3.5 to 5.x keep the layouts read by the fixed readers (the texture header's three
 // layouts, the mesh decoder's engine generations); textures of engines 3.0 to 3.4 and from
 // 2017.1 on are read field by field, from the file's type tree when it has one, else from the
-// tables here.
+// built-in trees (types/builtin_trees.h).
 #pragma once
 
 #include <cstddef>

@@ -68,6 +68,8 @@ class ObjectTree {
     uint32_t element = 0;            // kVector: the element's node
     bool compact = false;            // kVector of numbers, which may go as base64
   };
+  // Node 0 is the root; the window names each field's type from them.
+  const std::vector<Node>& Nodes() const { return nodes_; }
 
  private:
   std::vector<Node> nodes_;

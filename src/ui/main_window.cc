@@ -51,6 +51,7 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "types/detect_platform.h"
+#include "ui/field_tree.h"
 #include "ui/font_view.h"
 #include "ui/list_model.h"
 #include "ui/list_sort.h"
@@ -102,6 +103,9 @@ void SetSelectedOriginalSwitches(ExportSwitches& sw) {
 void SetSelectedSourceSwitches(ExportSwitches& sw) {
   sw.ExportSource = sw.ExportDds = sw.ExportCrn = sw.ExportPvr = sw.ExportObj = true;
 }
+
+// The switches of "-t json".
+void SetJsonSwitches(ExportSwitches& sw) { sw.ExportJson = true; }
 
 }  // namespace
 
@@ -256,6 +260,8 @@ void TForm1::CreateControls() {
   BtnExportSelOriginal->setObjectName("BtnExportSelOriginal");
   BtnExportSelSource = PopupMenu1->addAction(QString());
   BtnExportSelSource->setObjectName("BtnExportSelSource");
+  BtnExportJson = PopupMenu1->addAction(QString());
+  BtnExportJson->setObjectName("BtnExportJson");
   BtnSelAll = PopupMenu1->addAction(QString());
   BtnSelAll->setObjectName("BtnSelAll");
   BtnExportPng = PopupMenu1->addAction(QString());
@@ -296,6 +302,7 @@ void TForm1::CreateControls() {
   MeshPreview = new MeshView(PreviewPane);
   FontPreview = new FontView(PreviewPane);
   SoundPreview = new SoundView(PreviewPane);
+  FieldPreview = new FieldTreeView(PreviewPane);
   // One preview at a time is made off the window's thread; a newer selection outdates it.
   preview_pool_ = new QThreadPool(this);
   preview_pool_->setMaxThreadCount(1);
@@ -324,6 +331,7 @@ void TForm1::CreateControls() {
   connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   connect(BtnExportSelOriginal, &QAction::triggered, this, &TForm1::BtnExportSelOriginalClick);
   connect(BtnExportSelSource, &QAction::triggered, this, &TForm1::BtnExportSelSourceClick);
+  connect(BtnExportJson, &QAction::triggered, this, &TForm1::BtnExportJsonClick);
   connect(BtnSelAll, &QAction::triggered, this, &TForm1::BtnSelAllClick);
   connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { PreviewSelection(); });
@@ -408,6 +416,7 @@ void TForm1::SetCaptions() {
   model_->CaptionsChanged();
   BtnExportSelOriginal->setText(Caption(kStrExportSelected));
   BtnExportSelSource->setText(Caption(kStrExportSource));
+  BtnExportJson->setText(Caption(kStrExportJson));
   BtnSelAll->setText(Caption(kStrSelectAll));
   const bool ru = InterfaceIsRussian();
   ActOpen->setText(Caption(kStrOpenArchive));
@@ -512,7 +521,7 @@ void TForm1::LayoutControls() {
   PreviewPicture->setGeometry(4, 26, pane - 8, std::max(0, list_height - 30));
   PreviewText->setGeometry(4, 26, pane - 8, std::max(0, list_height - 30));
   for (QWidget* view : {static_cast<QWidget*>(MeshPreview), static_cast<QWidget*>(FontPreview),
-                        static_cast<QWidget*>(SoundPreview)})
+                        static_cast<QWidget*>(SoundPreview), static_cast<QWidget*>(FieldPreview)})
     view->setGeometry(PreviewText->geometry());
   // A caption wider than the designed label pushes the chooser right instead of under it; the
   // class filter takes the end of the row.
@@ -921,6 +930,8 @@ void TForm1::BtnExportSelOriginalClick() { ExportSelection(SetSelectedOriginalSw
 
 void TForm1::BtnExportSelSourceClick() { ExportSelection(SetSelectedSourceSwitches); }
 
+void TForm1::BtnExportJsonClick() { ExportSelection(SetJsonSwitches); }
+
 void TForm1::ExportSelection(void (*set_switches)(ExportSwitches&)) {
   if (!CanUseList()) return;
   std::vector<size_t> entries;
@@ -1220,6 +1231,7 @@ void TForm1::ClearPreview() {
   MeshPreview->SetMesh(nullptr);
   FontPreview->Clear();
   SoundPreview->Clear();
+  FieldPreview->Clear();
   preview_entry_ = -1;
 }
 
@@ -1244,6 +1256,9 @@ void TForm1::PreviewSelection() {
   // newer selection has outdated is dropped when it arrives.
   preview_pool_->start([this, generation, entry, area = PreviewPicture->size()] {
     EntryPreview preview = MakeEntryPreview(session_, entry);
+    // What would show as hex shows as its fields when its layout is known.
+    std::shared_ptr<const ObjectFields> fields;
+    if (preview.kind == EntryPreview::Kind::kHex) fields = ReadObjectFields(session_, entry);
     QImage fitted;
     if (preview.kind == EntryPreview::Kind::kPicture) {
       fitted = FitPicture(preview.picture, area);
@@ -1252,19 +1267,20 @@ void TForm1::PreviewSelection() {
     }
     QMetaObject::invokeMethod(
         this,
-        [this, generation, preview = std::move(preview), fitted] {
-          ShowPreview(generation, preview, fitted);
+        [this, generation, preview = std::move(preview), fitted, fields] {
+          ShowPreview(generation, preview, fitted, fields);
         },
         Qt::QueuedConnection);
   });
 }
 
-void TForm1::ShowPreview(int generation, const EntryPreview& preview, const QImage& fitted) {
+void TForm1::ShowPreview(int generation, const EntryPreview& preview, const QImage& fitted,
+                         const std::shared_ptr<const ObjectFields>& fields) {
   if (generation != preview_generation_) return;
   ++previews_shown_;
   PreviewCaption->setText(QString::fromStdString(preview.caption));
   PreviewCaption->setToolTip(PreviewCaption->text());
-  if (ShowPreviewView(preview)) return;
+  if (ShowPreviewView(preview, fields)) return;
   if (preview.kind == EntryPreview::Kind::kPicture) {
     const RgbaImage& p = preview.picture;
     PreviewPicture->setPixmap(QPixmap::fromImage(fitted));
@@ -1281,19 +1297,27 @@ void TForm1::ShowPreview(int generation, const EntryPreview& preview, const QIma
   }
 }
 
-// Meshes, fonts and sounds have views of their own; the one shown before is cleared (a font
-// given back, a sound stopped). False for the kinds the picture and text show.
-bool TForm1::ShowPreviewView(const EntryPreview& preview) {
+// Meshes, fonts, sounds and fields have views of their own; the one shown before is cleared (a
+// font given back, a sound stopped). False for the kinds the picture and text show.
+bool TForm1::ShowPreviewView(const EntryPreview& preview,
+                             const std::shared_ptr<const ObjectFields>& fields) {
   MeshPreview->SetMesh(nullptr);
   FontPreview->Clear();
   SoundPreview->Clear();
+  FieldPreview->Clear();
   using Kind = EntryPreview::Kind;
-  if (preview.kind != Kind::kMesh && preview.kind != Kind::kFont && preview.kind != Kind::kSound)
+  if (preview.kind != Kind::kMesh && preview.kind != Kind::kFont && preview.kind != Kind::kSound &&
+      !fields)
     return false;
   PreviewPicture->clear();
   PreviewPicture->setProperty("pictureSize", QSize());
   PreviewPicture->hide();
   PreviewText->hide();
+  if (fields) {
+    FieldPreview->SetFields(fields);
+    // A data search lands on its object; the field that holds the text is opened for it.
+    if (ModeST->isChecked()) FieldPreview->Reveal(Find_Text->text().toStdString());
+  }
   if (preview.kind == Kind::kMesh) MeshPreview->SetMesh(preview.mesh);
   if (preview.kind == Kind::kSound) SoundPreview->SetSound(preview.data, preview.sound);
   if (preview.kind == Kind::kFont && FontPreview->SetFont(preview.data)) {

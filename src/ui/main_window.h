@@ -43,11 +43,13 @@ namespace kestrix {
 class FileSource;
 class MessagePane;
 
+class FieldTreeView;
 class FontView;
 class ListModel;
 class MeshView;
 class SoundView;
 class TForm1;
+struct ObjectFields;
 
 // What operations show the user, through the window.
 class WindowFrontend : public Frontend {
@@ -95,6 +97,7 @@ class TForm1 : public QWidget {
   QMenu* PopupMenu1 = nullptr;
   QAction* BtnExportSelOriginal = nullptr;
   QAction* BtnExportSelSource = nullptr;
+  QAction* BtnExportJson = nullptr;  // what "-t json" writes, for the selected rows
   QAction* BtnSelAll = nullptr;
   QTimer* Timer1 = nullptr;
   QFileDialog* OpenDialog1 = nullptr;
@@ -106,6 +109,8 @@ class TForm1 : public QWidget {
   MeshView* MeshPreview = nullptr;
   FontView* FontPreview = nullptr;
   SoundView* SoundPreview = nullptr;
+  // An object with a known layout: its fields as a tree.
+  FieldTreeView* FieldPreview = nullptr;
   // "Export converted files" also writes PNG pictures of textures when checked.
   QAction* BtnExportPng = nullptr;
   // Commands with their keys, in the list's popup menu and working anywhere in the window.
@@ -175,6 +180,7 @@ class TForm1 : public QWidget {
   void ListView1ColumnClick(int column);
   void BtnExportSelOriginalClick();
   void BtnExportSelSourceClick();
+  void BtnExportJsonClick();
   void BtnSelAllClick();
   void Timer1Timer();
   void Find_NextClick();
@@ -238,8 +244,10 @@ class TForm1 : public QWidget {
   void SelectRow(int row);
   void PreviewSelection();
   // `fitted`: a picture's pixels as the pane shows them.
-  void ShowPreview(int generation, const EntryPreview& preview, const QImage& fitted);
-  bool ShowPreviewView(const EntryPreview& preview);
+  void ShowPreview(int generation, const EntryPreview& preview, const QImage& fitted,
+                   const std::shared_ptr<const ObjectFields>& fields);
+  bool ShowPreviewView(const EntryPreview& preview,
+                       const std::shared_ptr<const ObjectFields>& fields);
 
   void SetFrameColor(double x);
   QRect FrameRect() const;

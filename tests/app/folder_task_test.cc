@@ -147,5 +147,54 @@ TEST(FolderTask, EachTaskPrintsALinePerArchiveAndASummary) {
   EXPECT_NE(none.err.find("No Unity archive"), std::string::npos);
 }
 
+// A resource file kept in another folder of the game than its archive is found by a run over the
+// whole folder (and only then: the archive alone misses it); one whose name is in two places is
+// not guessed between.
+TEST(FolderTask, ResourceFilesAreFoundAcrossTheGameFolder) {
+  const std::string corpus = CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no corpus";
+  const std::string source = corpus + "/plain/fmt22_u2020318_HI-LO_Data/";
+  TempDir tmp;
+  // What the archive writes with its resource file beside it.
+  fs::create_directories(tmp.File("beside"));
+  CopyFile(source + "level0", tmp.File("beside/level0"));
+  CopyFile(source + "level0.resS", tmp.File("beside/level0.resS"));
+  ASSERT_EQ(RunKestrix({"export", tmp.File("beside/level0"), "-p", tmp.File("ref")}).status, 0);
+  const std::vector<std::string> expected = ListFiles(tmp.File("ref"));
+
+  struct Case {
+    // Where copies of level0.resS go below the game: the first is the real one, the others are
+    // as long but zero-filled, so taking one of them shows in the pictures.
+    std::vector<std::string> resources;
+    bool found;
+  };
+  const Case cases[] = {{{"streams/level0.resS"}, true},
+                        {{"data/streams/level0.resS", "other/level0.resS"}, true},
+                        {{"streams/level0.resS", "more/level0.resS"}, false}};
+  const Bytes real = ReadFileBytes(source + "level0.resS");
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string game = tmp.File("game" + std::to_string(n++));
+    fs::create_directories(game + "/data");
+    CopyFile(source + "level0", game + "/data/level0");
+    for (const std::string& r : c.resources) {
+      fs::create_directories(FolderOf(game + "/" + r));
+      WriteFileBytes(game + "/" + r, r == c.resources[0] ? real : Bytes(real.size(), 0));
+    }
+    const RunResult alone = RunKestrix({"export", game + "/data/level0", "-p", game + "/alone"});
+    EXPECT_EQ(alone.status, 1) << "the archive alone cannot see the other folders";
+    const RunResult all = RunKestrix({"export", game, "-p", game + "/all"});
+    EXPECT_EQ(all.status, c.found ? 0 : 1) << all.err;
+    const std::string out = game + "/all/data";
+    if (!c.found) {
+      EXPECT_LT(ListFiles(out).size(), expected.size());
+      continue;
+    }
+    EXPECT_EQ(ListFiles(out), expected);
+    for (const std::string& file : expected)
+      EXPECT_EQ(ReadWholeFile(out + kSep + file), ReadWholeFile(tmp.File("ref/" + file))) << file;
+  }
+}
+
 }  // namespace
 }  // namespace kestrix

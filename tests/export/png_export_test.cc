@@ -2,6 +2,8 @@
 // of the same texture, cubemaps as a strip, refusals as notes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/command_line.h"
 #include "export/converter.h"
 #include "export/png_file.h"
@@ -96,11 +98,18 @@ TEST(PngExport, FormatsWithoutDecoderAreNotedAndWriteNothing) {
   EXPECT_FALSE(FileExists(rig.Out("Hero.tex.png")));
 }
 
-TEST(PngExport, TypeWordPngAsksForTexturesAndCubemaps) {
+TEST(PngExport, TypeWordPngAsksForTexturesCubemapsAndSpritePictures) {
   ExportSwitches sw;
-  EXPECT_EQ(TranslateTypeWords("PNG", sw), (std::vector<std::string>{"28", "89"}));
-  EXPECT_TRUE(sw.ExportPng && sw.ExportSource);
+  EXPECT_EQ(TranslateTypeWords("PNG", sw), (std::vector<std::string>{"28", "89", "213"}));
+  EXPECT_TRUE(sw.ExportPng && sw.ExportSource && sw.NoRawSprites);
   EXPECT_FALSE(sw.ExportDds || sw.ExportRawTextures);
+  // Sprites asked for by their own word keep their raw copies beside the pictures.
+  for (const char* words : {"png,sprite", "213,png"}) {
+    ExportSwitches both;
+    const std::vector<std::string> classes = TranslateTypeWords(words, both);
+    EXPECT_EQ(std::count(classes.begin(), classes.end(), "213"), 1) << words;
+    EXPECT_TRUE(both.ExportPng && !both.NoRawSprites) << words;
+  }
 }
 
 }  // namespace

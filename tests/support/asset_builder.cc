@@ -98,6 +98,7 @@ void BlobTypeTree(ByteWriter& w, uint32_t format, const std::vector<TreeField>* 
     uint8_t level, flags;
     uint32_t type, name;
     int32_t size;
+    uint32_t meta = 0;
   };
   std::string strings = std::string("Base\0m_Name\0", 12);
   std::vector<Node> nodes = {{0, 0, 0, 0, -1}};
@@ -109,11 +110,15 @@ void BlobTypeTree(ByteWriter& w, uint32_t format, const std::vector<TreeField>* 
   };
   if (!fields) nodes.push_back({1, 0, 5, 0, -1});
   for (const TreeField& f : fields ? *fields : std::vector<TreeField>()) {
+    if (f.level) {
+      nodes.push_back({f.level, f.flags, text(f.type), text(f.name), f.size, f.meta});
+      continue;
+    }
     if (f.type != "string") {
       nodes.push_back({1, 0, text(f.type), text(f.name), 4});
       continue;
     }
-    nodes.push_back({1, 0, text("string"), text(f.name), -1});
+    nodes.push_back({1, 0, text("string"), text(f.name), -1, 0x4000});
     nodes.push_back({2, 1, text("Array"), text("Array"), -1});
     nodes.push_back({3, 0, text("int"), text("size"), 4});
     nodes.push_back({3, 0, text("char"), text("data"), 1});
@@ -123,7 +128,7 @@ void BlobTypeTree(ByteWriter& w, uint32_t format, const std::vector<TreeField>* 
     const Node& n = nodes[i];
     w.U16(1).U8(n.level).U8(n.flags).U32(n.type).U32(n.name).I32(n.size);
     // Strings ask for padding after them.
-    w.I32(static_cast<int32_t>(i)).U32(fields && n.level == 1 && n.size < 0 ? 0x4000 : 0);
+    w.I32(static_cast<int32_t>(i)).U32(n.meta);
     if (format >= 19) w.U64(0x1122334455667788ull + static_cast<uint64_t>(i));
   }
   w.Text(strings);

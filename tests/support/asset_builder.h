@@ -20,9 +20,14 @@ struct BuilderObject {
 };
 
 // A field below a type tree's root: a "string" is written with its array of chars below it,
-// anything else as a 4-byte field.
+// anything else as a 4-byte field. A field with a level is one node written as given (deeper
+// shapes: arrays, structures; flags 1: array; meta 0x4000: aligned after).
 struct TreeField {
   std::string type, name;
+  uint8_t level = 0;
+  int32_t size = 4;
+  uint8_t flags = 0;
+  uint32_t meta = 0;
 };
 
 struct AssetSpec {

@@ -13,6 +13,7 @@
 
 #include "core/localization.h"
 #include "platform/language.h"
+#include "ui/field_tree.h"
 #include "ui/main_window.h"
 #include "ui/mesh_view.h"
 
@@ -34,6 +35,9 @@ int main(int argc, char** argv) {
     window.ListView1->selectRow(std::atoi(argv[4]));
     window.WaitForPreview();
     window.MeshPreview->WaitForPicture();  // a mesh's picture is drawn after its preview
+    // An object's fields show their first level open.
+    for (int i = 0; i < window.FieldPreview->topLevelItemCount(); ++i)
+      window.FieldPreview->topLevelItem(i)->setExpanded(true);
   }
   // "export": "Export all files" first, so that the message pane shows what it did.
   if (argc > 5 && std::string(argv[5]) == "export") window.Button2Click();

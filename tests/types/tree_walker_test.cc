@@ -159,6 +159,9 @@ TEST(TreeWalker, JsonThatDoesNotFitIsRefusedByFieldPath) {
       {"\"$type\": \"UInt8\"", "\"$type\": \"SInt8\"",
        "m_Bytes: the elements are UInt8, not SInt8"},
       {"\"AAEC\"", "\"AAE\"", "m_Bytes: \"$base64\" is not base64"},
+      {"\"AAEC\"", "\"A*ECAAEC\"", "m_Bytes: \"$base64\" is not base64"},
+      {"\"key\": \"greeting\"", "\"key\": \"greeting, then \xC3( after eight bytes\"",
+       "a string is not UTF-8"},
       {"\"m_Short\": 7,", "\"m_Short\": 7,,", "Not valid JSON at line"},
   };
   for (const Case& c : cases) {

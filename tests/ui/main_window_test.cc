@@ -838,6 +838,7 @@ TEST(WindowLanguage, RussianCaptions) {
     EXPECT_EQ(S(form.Find_Pred->text()), "Найти предыдущий");
     EXPECT_EQ(S(form.Loop_Search->text()), "Зациклить поиск");
     EXPECT_EQ(S(form.BtnExportSelSource->text()), "Извлечь исходными файлами");
+    EXPECT_EQ(S(form.BtnExportJson->text()), "Извлечь как JSON");
     EXPECT_EQ(S(form.model().headerData(kColumnType, Qt::Horizontal, Qt::DisplayRole).toString()),
               "Тип");
     TempDir dir;
@@ -856,6 +857,7 @@ TEST(WindowLanguage, RussianCaptions) {
   EXPECT_EQ(S(english.Find_Pred->text()), "Find previous");
   EXPECT_EQ(S(english.Items_Select->text()), "Select matches");
   EXPECT_EQ(S(english.BtnExportSelSource->text()), "Export converted files");
+  EXPECT_EQ(S(english.BtnExportJson->text()), "Export as JSON");
 }
 
 }  // namespace
