@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <lz4.h>
 #include <lzma.h>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -84,6 +86,7 @@ TEST(Lzma, RefusesBadPropertiesShortAndCorruptStreams) {
   EXPECT_TRUE(Decode(props, coded, 0).empty());
 }
 
+#ifndef _WIN32  // address-space limits (setrlimit) are Linux's
 // Runs `fn` in a child whose address space may grow by only `headroom` bytes, so that an
 // allocation the size of a hostile claim fails there instead of passing unnoticed.
 void WithAddressLimit(uint64_t headroom, void (*fn)()) {
@@ -129,6 +132,7 @@ TEST(Lzma, SizesTheCodedBytesCannotReachAreRefusedBeforeAnyDictionary) {
                   }),
               ::testing::ExitedWithCode(0), "");
 }
+#endif
 
 TEST(Lz4, SizesMustMatchTheData) {
   EXPECT_TRUE(Lz4SizesPossible(100, 25000));

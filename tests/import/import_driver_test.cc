@@ -5,10 +5,12 @@
 #include "import/import_driver.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <functional>
@@ -208,6 +210,7 @@ class KillingFrontend : public RecordingFrontend {
   int calls_ = 0;
 };
 
+#ifndef _WIN32  // fork(); on Windows commit_test kills a child at each step
 // An in-place import killed at each of its pauses (before the journal, after it, between the
 // regions): the next open finds the old archive, or the new one once the run got through.
 // Then the journals an open may find: one cut short or damaged was written before the archive
@@ -314,6 +317,7 @@ TEST(ImportAll, AKilledInPlaceImportIsRolledBackByTheNextOpen) {
     }
   }
 }
+#endif
 
 TEST(ImportAll, TypeWordsChooseTheCandidatesAndUnknownFilesAreReported) {
   AssetSpec desc;
@@ -448,7 +452,7 @@ TEST(ImportAll, RefusedFilesAreReportedAndRefusedImportsLeaveTheArchiveAsItWas) 
   };
   auto sparse = [](const std::string& path, uint64_t size) {
     WriteFileBytes(path, Bytes());
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
+    std::filesystem::resize_file(path, size);
   };
   const std::vector<Case> cases = {
       // A file that does not fit its object is named; the other files still go in.

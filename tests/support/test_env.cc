@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// The tests' own CopyFile, not the system's macro of that name.
+#undef CopyFile
 
 #include <random>
 
