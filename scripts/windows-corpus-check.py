@@ -24,8 +24,14 @@ ROOT = os.path.dirname(HERE)
 
 def run(cmd, cwd):
     env = dict(os.environ, WINEDEBUG="-all")
-    p = subprocess.run(cmd, cwd=cwd, env=env, capture_output=True, timeout=600)
-    return p.returncode, p.stdout.replace(b"\r\n", b"\n"), p.stderr.replace(b"\r\n", b"\n")
+    # Files, not pipes: wine's own services, started by the first run, inherit the standard
+    # handles and would keep a pipe open after the program has ended.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run(cmd, cwd=cwd, env=env, stdout=out, stderr=err,
+                              stdin=subprocess.DEVNULL, timeout=600).returncode
+        out.seek(0)
+        err.seek(0)
+        return code, out.read().replace(b"\r\n", b"\n"), err.read().replace(b"\r\n", b"\n")
 
 
 def tree(folder):
