@@ -94,10 +94,12 @@ def main():
                 exp = run(cmd, folder)
                 results[side] = (lst, exp, tree(os.path.join(folder, "out")))
             (l_list, l_exp, l_tree), (w_list, w_exp, w_tree) = results["linux"], results["windows"]
+            # Messages name paths: wine shows /tmp/x as Z:\tmp\x.
+            norm = lambda b: b.replace(b"Z:\\", b"/").replace(b"\\", b"/")
             if l_list[:2] != w_list[:2]:
-                failures.append(f"{rel}: list differs (status {l_list[0]} / {w_list[0]})")
+                failures.append(f"{rel}: list differs (status {l_list[0]} / {w_list[0]})\n"
+                                f"  {l_list[2][:300]!r}\n  {w_list[2][:300]!r}")
             listed += 1
-            norm = lambda b: b.replace(b"\\", b"/")
             if l_exp[0] != w_exp[0] or norm(l_exp[2]) != norm(w_exp[2]):
                 failures.append(f"{rel}: export status or messages differ "
                                 f"({l_exp[0]} / {w_exp[0]})\n  {l_exp[2][:300]!r}\n  {w_exp[2][:300]!r}")
