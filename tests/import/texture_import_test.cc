@@ -454,6 +454,7 @@ void InstallFakeTool(const std::string& folder) {
   ::chmod(path.c_str(), 0755);
 }
 
+#ifndef _WIN32  // the stand-in tool is a shell script
 TEST(CrnImport, TheToolRebuildsTheCrnFromTheEditedDdsWhenBothAreThere) {
   for (bool tool : {false, true}) {
     for (bool edited : {false, true}) {
@@ -494,6 +495,7 @@ TEST(CrnImport, TheToolRebuildsTheCrnFromTheEditedDdsWhenBothAreThere) {
     }
   }
 }
+#endif
 
 // A DDS header as export writes it, for `format` at w x h with `levels` levels.
 Bytes DdsFile(int32_t format, int w, int h, uint32_t levels, size_t data_bytes) {

@@ -57,8 +57,10 @@ TEST(OutputFile, StaysOnlyWhenClosedWhole) {
   }
   EXPECT_EQ(testing::ListFiles(tmp.Path()), std::vector<std::string>{"raw.tex"});
   EXPECT_EQ(testing::ReadFileBytes(path), (Bytes{1, 2, 3}));
+#ifndef _WIN32  // a device in the folder of the name
   EXPECT_THROW(OutputFile("/dev/full"), IoError);
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+#endif
 }
 
 // Hands out its bytes, then fails, as a disk error half-way through a copy would.

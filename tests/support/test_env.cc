@@ -265,8 +265,16 @@ RunResult Run(std::string program, const std::vector<std::string>& args,
     result.signal = ended_by;
   else
     result.status = static_cast<int>(code);
-  result.out = Slurp(out_path);
-  result.err = Slurp(err_path);
+  // Line ends aside, a Windows run prints what a Linux run prints.
+  auto lines = [](const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i)
+      if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
+    return out;
+  };
+  result.out = lines(Slurp(out_path));
+  result.err = lines(Slurp(err_path));
   return result;
 }
 #else
@@ -366,7 +374,7 @@ std::vector<std::string> ListFiles(const std::string& folder) {
   // the tests of the record look for it by name.
   for (const auto& e : fs::recursive_directory_iterator(folder)) {
     if (e.is_regular_file() && e.path().filename() != ".kestrix-export")
-      out.push_back(fs::relative(e.path(), folder).string());
+      out.push_back(fs::relative(e.path(), folder).generic_string());  // "/" on every system
   }
   std::sort(out.begin(), out.end());
   return out;
