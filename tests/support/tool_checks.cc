@@ -1,15 +1,6 @@
 #include "support/tool_checks.h"
 
-#ifdef _WIN32
-// The tools these checks run are Linux programs: under Windows they are not found, and the
-// checks that need them skip.
-#define popen _popen
-#define pclose _pclose
-#define WIFEXITED(status) true
-#define WEXITSTATUS(status) (status)
-#else
-#include <sys/wait.h>
-#endif
+#include "support/shell_pipe.h"
 
 #include <cstdio>
 #include <cstdlib>
