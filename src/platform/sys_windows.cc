@@ -347,14 +347,23 @@ int access(const char* path, int mode) {
 
 int flock(int fd, int op) {
   HANDLE h = HandleOf(fd);
-  OVERLAPPED whole{};
+  // Windows' locks are not advisory: reads and writes of a locked range through any other
+  // handle fail. The lock therefore takes one byte far past any file's end, which every locker
+  // of the file agrees on and no read or write ever reaches.
+  auto far_byte = [] {
+    OVERLAPPED at{};
+    at.Offset = 0xFFFFFFFE;
+    at.OffsetHigh = 0x7FFFFFFF;
+    return at;
+  };
+  OVERLAPPED at = far_byte();
   // A change of kind gives the old lock up first, as flock may.
-  UnlockFileEx(h, 0, MAXDWORD, MAXDWORD, &whole);
+  UnlockFileEx(h, 0, 1, 0, &at);
   if (op & LOCK_UN) return 0;
   DWORD flags = (op & LOCK_EX) ? LOCKFILE_EXCLUSIVE_LOCK : 0;
   if (op & LOCK_NB) flags |= LOCKFILE_FAIL_IMMEDIATELY;
-  whole = OVERLAPPED{};
-  if (LockFileEx(h, flags, 0, MAXDWORD, MAXDWORD, &whole)) return 0;
+  at = far_byte();
+  if (LockFileEx(h, flags, 0, 1, 0, &at)) return 0;
   const DWORD error = GetLastError();
   if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) {
     errno = EWOULDBLOCK;
