@@ -146,15 +146,15 @@ int open(const char* path, int flags, int mode) {
     default:
       access = GENERIC_READ;
   }
+  // A file is cut to nothing once it is open and checked, not by the opening itself: Windows
+  // refuses to truncate a hidden file (as wine shows every name that begins with a dot) unless
+  // the caller repeats its attributes, and a refused link or folder is then left untouched.
   DWORD disposition = OPEN_EXISTING;
+  const bool truncate = (flags & O_TRUNC) && !((flags & O_CREAT) && (flags & O_EXCL));
   if ((flags & O_CREAT) && (flags & O_EXCL))
     disposition = CREATE_NEW;  // fails on any name that exists, a link too
-  else if ((flags & O_CREAT) && (flags & O_TRUNC))
-    disposition = CREATE_ALWAYS;
   else if (flags & O_CREAT)
     disposition = OPEN_ALWAYS;
-  else if (flags & O_TRUNC)
-    disposition = TRUNCATE_EXISTING;
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
   if ((flags & O_CREAT) && !(mode & 0200)) attributes = FILE_ATTRIBUTE_READONLY;
   DWORD extra = FILE_FLAG_BACKUP_SEMANTICS;  // folders open too, for O_DIRECTORY
@@ -175,6 +175,14 @@ int open(const char* path, int flags, int mode) {
     }
     if (!refused && S_ISDIR(st.st_mode) != ((flags & O_DIRECTORY) != 0))
       refused = true, error = S_ISDIR(st.st_mode) ? EISDIR : ENOTDIR;
+  }
+  if (!refused && truncate) {
+    FILE_END_OF_FILE_INFO end{};
+    if (!SetFileInformationByHandle(h, FileEndOfFileInfo, &end, sizeof(end))) {
+      const int failed = Fail();
+      CloseHandle(h);
+      return failed;
+    }
   }
   if (refused) {
     CloseHandle(h);
