@@ -328,7 +328,7 @@ void ReplaceWithPatchedCopy(const std::string& path, const TablePlan& plan, cons
   ReplacementFile copy(path);
   {
     FileSource source(path);
-    OutputFile out(copy.Path());
+    OutputFile out(copy.Path(), OutputFile::Target::kRunFile);
     out.CopyFrom(source, 0, source.Size());
     WritePatches(out, plan);
     out.Close();
@@ -385,7 +385,7 @@ void RecompressVersion3(const Container& c, const std::string& working_path,
   const uint64_t length = working.Size();
   ReplacementFile bundle(target);
   {
-    OutputFile out(bundle.Path());
+    OutputFile out(bundle.Path(), OutputFile::Target::kRunFile);
     out.CopyFrom(working, 0, h.HeaderSize);
     LzmaEncode(working, h.HeaderSize, length - h.HeaderSize, LzmaSizeField::kWrite, SinkTo(out));
     if (out.Tell() > UINT32_MAX)
@@ -629,7 +629,7 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
   } else if (packed) {
     side = std::make_unique<TemporaryFile>(
         CreateFreeFile(FolderOf(target), "." + FileNameOf(target) + ".blocks-", ""));
-    OutputFile out(side->Path());
+    OutputFile out(side->Path(), OutputFile::Target::kRunFile);
     records = PackBlocks(working, data_start, plan, c.BundleVersion, SinkTo(out));
     out.Close();
   } else {
@@ -675,7 +675,7 @@ void RecompressVersion6(const Container& c, const std::string& working_path,
 
   ReplacementFile bundle(target);
   {
-    OutputFile out(bundle.Path());
+    OutputFile out(bundle.Path(), OutputFile::Target::kRunFile);
     out.Write(header);
     if (!at_end) out.Write(stored_info);
     const uint8_t zeros[16] = {};
