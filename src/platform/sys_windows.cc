@@ -234,7 +234,17 @@ int fsync(int fd) {
   Stat st;
   // Windows flushes a folder's entries with the files themselves: there is nothing to do.
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return 0;
-  return FlushFileBuffers(HandleOf(fd)) ? 0 : Fail();
+  if (FlushFileBuffers(HandleOf(fd))) return 0;
+  if (GetLastError() != ERROR_ACCESS_DENIED) return Fail();
+  // Windows flushes only through a handle that may write; one opened to read gets a second
+  // handle to the same file for the flush.
+  HANDLE writer = ReOpenFile(HandleOf(fd), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (writer == INVALID_HANDLE_VALUE) return Fail();
+  const bool flushed = FlushFileBuffers(writer);
+  const int result = flushed ? 0 : Fail();
+  CloseHandle(writer);
+  return result;
 }
 
 int ftruncate(int fd, int64_t length) {
