@@ -20,34 +20,11 @@ std::string ExecutableFolder() {
   return FolderOf(sys::Utf8(buf));
 }
 
-namespace {
-
-// One argument quoted as the C runtime's parser of the child reads it back: backslashes are
-// literal except before a quote, where they and the quote are escaped.
-std::wstring Quoted(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  size_t slashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++slashes;
-      continue;
-    }
-    if (c == L'"') out.append(slashes * 2 + 1, L'\\');
-    else out.append(slashes, L'\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(slashes * 2, L'\\');
-  return out + L"\"";
-}
-
-}  // namespace
 
 int RunAndWait(const std::string& program, const std::vector<std::string>& args) {
   const std::wstring exe = sys::Wide(program);
-  std::wstring line = Quoted(exe);
-  for (const std::string& a : args) line += L" " + Quoted(sys::Wide(a));
+  std::wstring line = sys::QuotedArgument(exe);
+  for (const std::string& a : args) line += L" " + sys::QuotedArgument(sys::Wide(a));
   STARTUPINFOW start{};
   start.cb = sizeof(start);
   PROCESS_INFORMATION info{};

@@ -392,4 +392,24 @@ int flock(int fd, int op) {
 
 std::FILE* fdopen(int fd, const char* mode) { return ::_fdopen(fd, mode); }
 
+// One argument quoted as the C runtime's parser of the child reads it back: backslashes are
+// literal except before a quote, where they and the quote are escaped.
+std::wstring QuotedArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t slashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++slashes;
+      continue;
+    }
+    if (c == L'"') out.append(slashes * 2 + 1, L'\\');
+    else out.append(slashes, L'\\');
+    slashes = 0;
+    out += c;
+  }
+  out.append(slashes * 2, L'\\');
+  return out + L"\"";
+}
+
 }  // namespace kestrix::sys

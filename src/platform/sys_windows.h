@@ -103,4 +103,8 @@ int access(const char* path, int mode);
 int flock(int fd, int op);
 std::FILE* fdopen(int fd, const char* mode);
 
+// One argument of a command line, quoted so that the C runtime's parser of the child reads it
+// back unchanged.
+std::wstring QuotedArgument(const std::wstring& arg);
+
 }  // namespace kestrix::sys

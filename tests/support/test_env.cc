@@ -175,23 +175,6 @@ std::string Slurp(const std::string& path) {
 namespace {
 
 #ifdef _WIN32
-std::wstring QuotedArgument(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  size_t slashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++slashes;
-      continue;
-    }
-    out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(slashes * 2, L'\\');
-  return out + L"\"";
-}
-
 HANDLE InheritedFile(const std::string& path, bool write) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   return CreateFileW(sys::Wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
@@ -207,8 +190,8 @@ RunResult Run(std::string program, const std::vector<std::string>& args,
               int stop_signal = SIGTERM) {
   TempDir io;
   const std::string out_path = io.File("out"), err_path = io.File("err");
-  std::wstring line = QuotedArgument(sys::Wide(program));
-  for (const std::string& a : args) line += L" " + QuotedArgument(sys::Wide(a));
+  std::wstring line = sys::QuotedArgument(sys::Wide(program));
+  for (const std::string& a : args) line += L" " + sys::QuotedArgument(sys::Wide(a));
   std::vector<std::wstring> entries;
   if (wchar_t* block = GetEnvironmentStringsW()) {
     for (wchar_t* e = block; *e; e += wcslen(e) + 1) {
