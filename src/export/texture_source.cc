@@ -100,14 +100,14 @@ std::string NearestFolderResource(const FolderResources& resources, const std::s
   auto found = resources.find(name);
   if (found == resources.end()) return "";
   namespace fs = std::filesystem;
-  const fs::path folder = fs::absolute(fs::path(archive)).lexically_normal().parent_path();
+  const fs::path folder = fs::absolute(FsPath(archive)).lexically_normal().parent_path();
   // How many leading folders a place shares with the archive's folder: the most wins, and two
   // places that share as many are not guessed between.
   std::string best;
   long best_shared = -1;
   bool tie = false;
   for (const std::string& place : found->second) {
-    const fs::path candidate = fs::absolute(fs::path(place)).lexically_normal().parent_path();
+    const fs::path candidate = fs::absolute(FsPath(place)).lexically_normal().parent_path();
     auto [a, b] = std::mismatch(folder.begin(), folder.end(), candidate.begin(), candidate.end());
     const long shared = std::distance(folder.begin(), a);
     (void)b;
