@@ -33,8 +33,8 @@ std::string RelativeFolder(const Session& s, const char* subfolder) {
 // Entry names are cleaned of separators by the naming pass; this holds whatever fills the
 // table, so that no name from archive data lands outside the export folder.
 void CheckFileName(const std::string& name) {
-  if (name.empty() || name == "." || name == ".." || name.find(kSep) != std::string::npos ||
-      name.find('\0') != std::string::npos)
+  if (name.empty() || name == "." || name == ".." ||
+      name.find_first_of(kSeparators) != std::string::npos || name.find('\0') != std::string::npos)
     throw Error("Cannot export \"" + name + "\": the name is not a plain file name.");
 }
 
@@ -50,7 +50,7 @@ void CheckInStream(const std::string& name, const Reader& data, uint64_t pos, ui
 bool HasParentStep(const std::string& path) {
   size_t start = 0;
   while (start <= path.size()) {
-    size_t end = path.find(kSep, start);
+    size_t end = path.find_first_of(kSeparators, start);
     if (end == std::string::npos) end = path.size();
     if (path.compare(start, end - start, "..") == 0) return true;
     start = end + 1;

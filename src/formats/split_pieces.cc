@@ -73,7 +73,7 @@ std::vector<PendingRename> ReadPendingList(const std::string& list, const std::s
     if (r.from == "remove") r.from.clear();
     const bool from_ok =
         r.from.empty() || (r.from[0] == '.' && r.from.find(".new-") != std::string::npos &&
-                           r.from.find(kSep) == std::string::npos);
+                           r.from.find_first_of(kSeparators) == std::string::npos);
     if (tab == std::string::npos || !is_piece(r.to) || !from_ok)
       throw Error("The pieces of " + base + " have a list of pending renames, " + list +
                   ", that names files which are not its pieces; it was left as it is.");

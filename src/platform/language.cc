@@ -22,8 +22,13 @@ uint16_t LanguageIdFromEnvironment(const std::function<const char*(const char*)>
 
 uint16_t SystemLanguageId() {
 #ifdef _WIN32
-  // The user's interface language, as the Windows program read it: Russian (Russia) alone is
-  // Russian.
+  // A locale set in the environment (as shells from the Unix world set it) comes first; else the
+  // user's interface language, where Russian (Russia) alone is Russian.
+  for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(var);
+    if (value && *value)
+      return LanguageIdFromEnvironment([](const char* name) { return std::getenv(name); });
+  }
   return GetUserDefaultUILanguage() == kLangRussian ? kLangRussian : kLangEnglish;
 #else
   return LanguageIdFromEnvironment([](const char* name) { return std::getenv(name); });

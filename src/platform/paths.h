@@ -8,8 +8,10 @@ namespace kestrix {
 
 #ifdef _WIN32
 inline constexpr char kSep = '\\';
+inline constexpr char kSeparators[] = "\\/";  // Windows reads "/" as "\\"
 #else
 inline constexpr char kSep = '/';
+inline constexpr char kSeparators[] = "/";
 #endif
 
 // Path texts are UTF-8 on every system; these convert to and from the library's paths (on

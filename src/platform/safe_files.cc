@@ -99,7 +99,7 @@ void CreateFoldersBelow(const std::string& root, const std::string& folder) {
   if (!at.empty() && at.back() != kSep) at += kSep;
   size_t start = root.size();
   while (start < folder.size()) {
-    size_t end = folder.find(kSep, start);
+    size_t end = folder.find_first_of(kSeparators, start);
     if (end == std::string::npos) end = folder.size();
     const std::string part = folder.substr(start, end - start);
     start = end + 1;

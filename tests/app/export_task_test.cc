@@ -7,6 +7,7 @@
 
 #include "app/tasks.h"
 #include "platform/byte_order.h"
+#include "platform/paths.h"
 #include "support/asset_builder.h"
 #include "support/payloads.h"
 #include "support/test_env.h"
@@ -73,8 +74,8 @@ TEST(ExportTask, TexturesAndEveryScriptObjectOnce) {
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[0], "export");
   EXPECT_EQ(lines[1], "");
-  EXPECT_EQ(lines[2], t.Folder() + "/Hero.tex");
-  EXPECT_EQ(lines[3], t.Folder() + "/level0_00001.-3");
+  EXPECT_EQ(NativeSeparators(lines[2]), NativeSeparators(t.Folder() + "/Hero.tex"));
+  EXPECT_EQ(NativeSeparators(lines[3]), NativeSeparators(t.Folder() + "/level0_00001.-3"));
 }
 
 TEST(ExportTask, TypeWordsChooseRawOrConverted) {

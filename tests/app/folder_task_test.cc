@@ -137,7 +137,7 @@ TEST(FolderTask, EachTaskPrintsALinePerArchiveAndASummary) {
   for (const Case& c : cases) {
     const RunResult r = RunKestrix(c.args);
     EXPECT_EQ(r.status, c.status) << c.args[0] << r.err;
-    EXPECT_EQ(Lines(r.out), c.out) << c.args[0];
+    EXPECT_EQ(Lines(r.out), NativeLines(c.out)) << c.args[0];
   }
   EXPECT_TRUE(FolderExists(dir.File("game/sub/Unity_Assets_Files/level0")));
   // An empty folder holds no archive: said, and a failure.

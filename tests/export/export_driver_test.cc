@@ -11,6 +11,7 @@
 #include "core/session.h"
 #include "formats/archive_open.h"
 #include "platform/byte_source.h"
+#include "platform/paths.h"
 #include "platform/reader.h"
 #include "support/asset_builder.h"
 #include "support/payloads.h"
@@ -134,7 +135,7 @@ TEST(ExportDriver, AllFilesWritesEveryEntryOnceWithEmbeddedPayloadsCut) {
       "Boom.snd -> Audio File - .ogg",
       f + "level0_00001.-3",
       f + "Empty.mat"};
-  EXPECT_EQ(r.fe.lines, lines);
+  EXPECT_EQ(NativeLines(r.fe.lines), NativeLines(lines));
   EXPECT_TRUE(r.fe.progress.empty());
 }
 

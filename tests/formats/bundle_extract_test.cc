@@ -69,7 +69,7 @@ void ExpectContents(const Extracted& x, const std::vector<BundleEntry>& files) {
     EXPECT_EQ(testing::ReadFileBytes(x.folder + name), f.data) << name;
     lines.push_back("Export archive: " + x.folder + name);
   }
-  EXPECT_EQ(x.frontend.lines, lines);
+  EXPECT_EQ(testing::NativeLines(x.frontend.lines), testing::NativeLines(lines));
   EXPECT_EQ(x.written, static_cast<int>(files.size()));
 }
 
@@ -152,7 +152,9 @@ TEST(BundleCommand, ExportBundleWritesIntoTheBundleFolder) {
   auto r = RunKestrix({"exportbundle", dir.File("pack.v1.unity3d"), "-p", dir.File("out")});
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string folder = dir.File("out") + "/Unity_Assets_Files/pack/Bundle/";
-  EXPECT_NE(r.out.find("export\n\nExport archive: " + folder + "/CAB-1/CAB-1\n"), std::string::npos)
+  EXPECT_NE(NativeSeparators(r.out).find(
+                NativeSeparators("export\n\nExport archive: " + folder + "/CAB-1/CAB-1\n")),
+            std::string::npos)
       << r.out;
   EXPECT_EQ(testing::ReadFileBytes(folder + "CAB-1/CAB-1.resS"), Contents()[1].data);
   // The unpacked file went when the command finished.

@@ -78,7 +78,7 @@ void ExpectOpenedFirstFile(const Opened& o, const BuiltBundle& built) {
   EXPECT_EQ(s.Archive.Bundle.ContainedFiles[0].Name, "/CAB-0123/CAB-0123");
   EXPECT_EQ(s.Archive.Bundle.ContainedFiles[0].StoredName, "archive:/CAB-0123/CAB-0123");
   EXPECT_EQ(s.Archive.AssetBaseName, "CAB-0123");
-  EXPECT_EQ(s.Archive.ArchiveFolderName, "bundle/CAB-0123");
+  EXPECT_EQ(s.Archive.ArchiveFolderName, NativeSeparators("bundle/CAB-0123"));
   EXPECT_EQ(s.Archive.AssetBase, built.data_start + built.offsets[0]);
   EXPECT_EQ(s.Asset.ObjectCount, 5u);
   EXPECT_EQ(o.frontend.chooser.size(), 3u);
@@ -290,7 +290,7 @@ TEST(Bundle, UnpackedFileOpensAgainWithoutUnpacking) {
   EXPECT_TRUE(FileExists(working));
   // The chooser reopens the working file with another contained file.
   ReopenWithSelection(o.session, o.frontend, 2);
-  EXPECT_EQ(o.session.Archive.ArchiveFolderName, "bundle/CAB-0456");
+  EXPECT_EQ(o.session.Archive.ArchiveFolderName, NativeSeparators("bundle/CAB-0456"));
   EXPECT_EQ(o.session.Asset.ObjectCount, 2u);
   EXPECT_EQ(o.session.Archive.WorkingPath, working);
   EXPECT_EQ(testing::ReadFileBytes(working), built.unpacked);
@@ -319,11 +319,13 @@ TEST(Bundle, SelectedIndexChoosesTheContainedFile) {
 }
 
 TEST(Bundle, NamesAreNormalised) {
-  EXPECT_EQ(NormaliseContainedName("archive:/CAB-0123/CAB-0123"), "/CAB-0123/CAB-0123");
-  EXPECT_EQ(NormaliseContainedName("a:b:c\\d/e"), "c/d/e");
+  // Into the system's separators: "/" here, "\\" on Windows.
+  EXPECT_EQ(NormaliseContainedName("archive:/CAB-0123/CAB-0123"),
+            NativeSeparators("/CAB-0123/CAB-0123"));
+  EXPECT_EQ(NormaliseContainedName("a:b:c\\d/e"), NativeSeparators("c/d/e"));
   EXPECT_EQ(NormaliseContainedName("mainData"), "mainData");
   EXPECT_EQ(NormaliseContainedName("resources\\unity_builtin_extra"),
-            "resources/unity_builtin_extra");
+            NativeSeparators("resources/unity_builtin_extra"));
 }
 
 TEST(Bundle, SplitPiecesAreJoinedThenUnpacked) {

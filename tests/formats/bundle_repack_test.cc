@@ -216,6 +216,7 @@ void ExpectLevelsStopInStream(const Bytes& bundle, const Version3Header& h,
   }
 }
 
+#ifndef _WIN32  // the reference decoders are Linux programs
 // Decodes the compressed data of a written bundle with the reference tools and compares it with
 // `plain`, the data part of the working file: a version 3 stream is a ".lzma" file as it stands;
 // version 6 LZMA blocks become one by their size, LZ4 blocks a legacy LZ4 frame (blocks up to
@@ -262,6 +263,7 @@ int ExpectToolsDecode(const Bytes& bundle, uint64_t v3_header, const Bytes& plai
   }
   return decoded;
 }
+#endif
 
 // ---- Every container variant, two imports into one open archive ----
 
@@ -421,7 +423,9 @@ TEST(RepackBundle, TwoImportsIntoOneOpenArchiveInEveryVariant) {
             EXPECT_EQ(Get32(bundle.data() + last + 8, ByteOrder::Big), bundle.size());
           }
           Bytes data(working.begin() + h.HeaderSize, working.end());
+#ifndef _WIN32  // the reference decoders are Linux programs
           EXPECT_EQ(ExpectToolsDecode(bundle, h.HeaderSize, data), 1);
+#endif
         }
       } else {
         EXPECT_EQ(a.Bundle.V6.TotalSize, working.size());
@@ -453,8 +457,10 @@ TEST(RepackBundle, TwoImportsIntoOneOpenArchiveInEveryVariant) {
                                    bundle.begin() + static_cast<long>(raw.data_start)));
           }
           Bytes plain(working.begin() + static_cast<long>(a.Bundle.BlockDataStart), working.end());
+#ifndef _WIN32  // the reference decoders are Linux programs
           EXPECT_EQ(ExpectToolsDecode(bundle, 0, plain),
                     v.block_flags == 0x40 ? 0 : static_cast<int>(raw.blocks.size()));
+#endif
         } else {
           // Read in place: the block count stays, every block but the last as it was.
           ASSERT_EQ(raw.blocks.size(), opened.V6.Blocks.size());
@@ -517,7 +523,9 @@ TEST(RepackBundle, LargeDataIsCutIntoBlocksAndIncompressibleLz4BlocksAreStored) 
     EXPECT_TRUE(r.files[0] == desc.files[0].data && r.files[1] == desc.files[1].data);
     const Bytes working = testing::ReadFileBytes(a.ArchivePath);
     const Bytes plain(working.begin() + static_cast<long>(a.Bundle.BlockDataStart), working.end());
+#ifndef _WIN32  // the reference decoders are Linux programs
     ExpectToolsDecode(bundle, 0, plain);
+#endif
   }
 }
 
@@ -806,14 +814,18 @@ TEST(CorpusRepack, EveryBundleSurvivesARepackUnchanged) {
       const Bytes working = testing::ReadFileBytes(a.ArchivePath);
       const uint64_t start =
           a.Bundle.HasBlocks() ? a.Bundle.BlockDataStart : a.Bundle.V3.HeaderSize;
+#ifndef _WIN32  // the reference decoders are Linux programs
       decoded +=
           ExpectToolsDecode(testing::ReadFileBytes(path), a.Bundle.HasBlocks() ? 0 : start,
                             Bytes(working.begin() + static_cast<long>(start), working.end()));
+#endif
     }
     ++bundles;
   }
   EXPECT_GE(bundles, 20);
+#ifndef _WIN32  // the reference decoders are Linux programs
   EXPECT_GE(decoded, 15);
+#endif
 }
 
 // An import into a real bundle that this test does not parse: `n` bytes inserted at the end of

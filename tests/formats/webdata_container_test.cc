@@ -129,10 +129,9 @@ TEST(WebData, BuiltContainersOpenExtractAndTakeImportsInEachWrapper) {
     Session s;
     testing::RecordingFrontend fe;
     ASSERT_NO_THROW(OpenArchive(s, fe, path, testing::Pick(1)));
-    EXPECT_EQ(fe.chooser, (std::vector<std::string>{
-                              "boot.config", "data.unity3d/globalgamemanagers",
-                              "data.unity3d/sharedassets0.assets.resS",
-                              "Resources/unity_default_resources"}));
+    EXPECT_EQ(fe.chooser, testing::NativeLines({"boot.config", "data.unity3d/globalgamemanagers",
+                                                "data.unity3d/sharedassets0.assets.resS",
+                                                "Resources/unity_default_resources"}));
     EXPECT_EQ(fe.chooser_selected, 1);
     ASSERT_EQ(s.EntryCount(), 2u);
     ASSERT_NO_THROW(ReopenWithSelection(s, fe, 2));

@@ -18,6 +18,7 @@
 #include "core/session.h"
 #include "formats/archive_open.h"
 #include "platform/byte_source.h"
+#include "platform/paths.h"
 #include "support/asset_builder.h"
 #include "support/payloads.h"
 #include "support/test_env.h"
@@ -40,7 +41,8 @@ TEST(ImportTask, NeedsTheExportFolderAndPrintsEachWrittenObject) {
   WriteFileBytes(archive, BuildAssetFile(desc));
   RunResult missing = RunKestrix({"import", archive});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.err.find(dir.File("Unity_Assets_Files/level0/")), std::string::npos)
+  EXPECT_NE(NativeSeparators(missing.err).find(NativeSeparators(dir.File("Unity_Assets_Files/level0/"))),
+            std::string::npos)
       << missing.err;
 
   const std::string folder = dir.File("Unity_Assets_Files/level0/");
@@ -49,7 +51,7 @@ TEST(ImportTask, NeedsTheExportFolderAndPrintsEachWrittenObject) {
   WriteFileBytes(folder + "Hero.tex", Bytes(96, 3));
   RunResult run = RunKestrix({"import", archive, "-t", "TEX"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "import\n\n" + folder + "Hero.tex\n");
+  EXPECT_EQ(NativeSeparators(run.out), NativeSeparators("import\n\n" + folder + "Hero.tex\n"));
   // The texture went in and the folder's record notes it: only the other file is new now.
   run = RunKestrix({"import", archive});
   EXPECT_EQ(run.status, 0) << run.err;

@@ -58,6 +58,9 @@ TEST(PngImport, AnEditedPixelChangesOnlyItsBlockAndTheChainIsRebuilt) {
        {Case{4, 5, 0}, Case{7, 1, 0}, Case{13, 3, 0}, Case{12, 5, 4}, Case{10, 3, 4},
         Case{34, 3, 4}, Case{26, 2, 4}, Case{27, 1, 4}, Case{48, 2, 4, 6}, Case{51, 1, 8, 16}}) {
     SCOPED_TRACE("format " + std::to_string(c.format));
+#if !KESTRIX_HAVE_ASTC
+    if (c.format >= 48) continue;  // a build without the ASTC codec refuses these
+#endif
     const int w = 16, h = 16;
     TextureSpec desc;
     desc.width = w, desc.height = h, desc.format = c.format, desc.mip = c.levels;

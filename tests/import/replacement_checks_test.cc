@@ -11,6 +11,7 @@
 
 #include "export/texture_header.h"
 #include "platform/byte_order.h"
+#include "platform/paths.h"
 #include "support/asset_builder.h"
 #include "support/test_env.h"
 #include "support/texture_payloads.h"
@@ -224,7 +225,9 @@ TEST(ReplacementChecks, LyingFilesAreRefusedAndTheArchiveStaysAsItWas) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     const RunResult run = RunKestrix(args);
     EXPECT_EQ(run.status, 1) << run.err;
-    EXPECT_NE(run.err.find("Cannot import " + path + ": " + c.says), std::string::npos) << run.err;
+    EXPECT_NE(NativeSeparators(run.err).find(NativeSeparators("Cannot import " + path + ": " + c.says)),
+              std::string::npos)
+        << run.err;
     EXPECT_TRUE(ReadFileBytes(f.archive) == f.original);
     EXPECT_EQ(ListFiles(f.dir.File("Unity_Assets_Files")),
               std::vector<std::string>{"level0/Textures/" + c.name});

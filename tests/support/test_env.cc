@@ -7,7 +7,6 @@
 
 #include <random>
 
-#include "platform/paths.h"
 #include "platform/sys.h"
 #else
 #include <fcntl.h>
@@ -24,6 +23,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "platform/paths.h"
 
 #ifndef _WIN32
 extern char** environ;
@@ -60,6 +61,11 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   fs::remove_all(path_, ec);
+}
+
+std::vector<std::string> NativeLines(std::vector<std::string> lines) {
+  for (std::string& line : lines) line = NativeSeparators(line);
+  return lines;
 }
 
 std::string MissingFileOf(const std::string& message) {

@@ -67,6 +67,9 @@ bool FormatsWithin(const CorpusRow& row, int lowest = 6, int highest = 22);
 std::string CorpusArchiveToOpen(const CorpusRow& row, const TempDir& tmp);
 
 // Open options that choose contained file `index` of a bundle.
+// Each text with the system's separators ("\\" on Windows), for paths the program prints.
+std::vector<std::string> NativeLines(std::vector<std::string> lines);
+
 inline OpenOptions Pick(int index) {
   OpenOptions options;
   options.SelectedFileIndex = index;
