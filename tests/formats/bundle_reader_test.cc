@@ -75,7 +75,7 @@ void ExpectOnlyBundleLeft(const Opened& o) {
 void ExpectOpenedFirstFile(const Opened& o, const BuiltBundle& built) {
   const Session& s = o.session;
   ASSERT_EQ(s.Archive.Bundle.ContainedFiles.size(), 3u);
-  EXPECT_EQ(s.Archive.Bundle.ContainedFiles[0].Name, "/CAB-0123/CAB-0123");
+  EXPECT_EQ(s.Archive.Bundle.ContainedFiles[0].Name, NativeSeparators("/CAB-0123/CAB-0123"));
   EXPECT_EQ(s.Archive.Bundle.ContainedFiles[0].StoredName, "archive:/CAB-0123/CAB-0123");
   EXPECT_EQ(s.Archive.AssetBaseName, "CAB-0123");
   EXPECT_EQ(s.Archive.ArchiveFolderName, NativeSeparators("bundle/CAB-0123"));

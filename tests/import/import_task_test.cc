@@ -55,7 +55,7 @@ TEST(ImportTask, NeedsTheExportFolderAndPrintsEachWrittenObject) {
   // The texture went in and the folder's record notes it: only the other file is new now.
   run = RunKestrix({"import", archive});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "import\n\n" + folder + "Zeta.mat\n");
+  EXPECT_EQ(NativeSeparators(run.out), NativeSeparators("import\n\n" + folder + "Zeta.mat\n"));
 }
 
 // A cubemap's faces are files named after the face; an edit of any face, not only the first,
