@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/windows-deps.sh build-windows/deps
 cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DKESTRIX_WINDOWS_DEPS="$PWD/build-windows/deps/prefix" \
   -DKESTRIX_GUI=OFF -DKESTRIX_BENCH=OFF \
   ${KESTRIX_WINDOWS_CMAKE_ARGS:-} >/dev/null
