@@ -27,8 +27,9 @@ set(ENV{PKG_CONFIG_LIBDIR}
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# Tests and tools run under wine.
+# Tests and tools run under wine, through a script that runs a program again when wine lost its
+# server.
 find_program(KESTRIX_WINE NAMES wine wine64)
 if(KESTRIX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${KESTRIX_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 endif()

@@ -9,11 +9,21 @@ bash scripts/windows-deps.sh build-windows/deps  # the toolchain and wine too
 export WINEDEBUG=-all
 # No .NET or browser engine: the new prefix would otherwise offer to install them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine makes its prefix on the first start (before the build, whose test listing runs under
-# wine with a time limit), and one server then stays for the build and the tests: each process
-# start is cheap. It ends a minute after its last client.
+# A prefix of the build's own, so that its server can be ended without touching other wine
+# programs of the user.
+export WINEPREFIX="${KESTRIX_WINEPREFIX:-$PWD/build-windows/wine}"
+mkdir -p build-windows
+# Wine makes its prefix on the first start. Then one server stays, with wine's own services
+# started by a run whose output goes nowhere: a service started by a test would hold that test's
+# output open, and ctest would wait for it as long as the server lives. The same server serves
+# the build (whose test listing runs under wine with a time limit) and the tests, until this
+# script ends: each process start is cheap, and no server shuts down while a test connects.
+wineserver -k 2>/dev/null || true  # one left by an earlier run that was stopped
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
-wineserver -p60 2>/dev/null || true  # refused when one is running already, which serves as well
+wineserver -w
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 bash scripts/windows-build.sh
 bash scripts/windows-release.sh >/dev/null
 ctest --test-dir build-windows --output-on-failure -j "$(nproc)" -E '[Cc]orpus' --timeout 600

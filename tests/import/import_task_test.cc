@@ -104,7 +104,7 @@ pid_t Spawn(const std::vector<std::string>& args) {
 TEST(ImportTask, AKilledImportLeavesTheOldArchiveOrTheNewOne) {
   TempDir dir;
   AssetSpec desc;
-  for (int i = 0; i < 24; ++i)
+  for (int i = 0; i < 12; ++i)
     desc.objects.push_back({21, NamedObject("Obj" + std::to_string(i), Bytes(2 << 20, i))});
   const Bytes old_file = BuildAssetFile(desc);
   desc.objects[1].data = NamedObject("Obj1", Bytes((2 << 20) + 4096, 0x7E));
