@@ -515,11 +515,18 @@ TEST(AssetReader, NoFirstRecordFallsBackToTheTypeTrees) {
 
 // Every cut of a valid file either opens or fails with an error: no crash, no huge allocation.
 TEST(AssetReader, TruncationSweepNeverCrashes) {
+  // Every length on Linux; under wine, where each open costs many calls to its server, every
+  // fourth (the reader is the same code on both systems).
+#ifdef _WIN32
+  constexpr size_t kStride = 4;
+#else
+  constexpr size_t kStride = 1;
+#endif
   for (uint32_t format : {9u, 15u, 17u}) {
     for (bool trees : {false, true}) {
       Bytes full = testing::BuildAssetFile(MixedSpec(format, format == 9, trees));
       TempDir dir;
-      for (size_t len = 0; len < full.size(); ++len) {
+      for (size_t len = 0; len < full.size(); len += kStride) {
         Bytes cut(full.begin(), full.begin() + static_cast<long>(len));
         std::string path = dir.File("cut");
         testing::WriteFileBytes(path, cut);
